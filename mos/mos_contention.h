@@ -1,0 +1,43 @@
+// Contention hooks. Fast locks call them at creation and destruction; no statistics are kept
+// behind them in this system.
+#pragma once
+
+#include "mos/mos_rc.h"
+#include "mos/mos_types.h"
+
+typedef UINT16 MosContentionId;
+
+enum MosContentionLockType : UINT32 {
+    MOS_CONT_LOCK_TYPE__FASTLOCK = 0,
+    MOS_CONT_LOCK_TYPE__LAST,
+};
+
+struct MosContentionLock {
+    UINT64 startAcquireTime;
+    BOOL bHadOsThrdCtx;
+};
+
+Mos_RC MosContention_Init(MosContentionLock *pObj, MosContentionId creationId, MosContentionLockType type,
+                          const char *pFile, UINT32 line);
+void MosContention_Destroy(MosContentionLock *pObj);
+Mos_RC MosContentionLayer_Create(void);
+void MosContentionLayer_Destroy(void);
+Mos_RC mosContention_RegisterSdbg(void);
+void mosContention_UnregisterSdbg(void);
+Mos_RC MosContention_OsThrdCreate(void);
+void MosContention_OsThrdDestroy(void);
+void MosContention_InitNameArray(void);
+void MosContention_GotContentionDuringAcquire(MosContentionLock *pObj);
+void MosContention_AfterAcquire(MosContentionLock *pObj);
+void MosContention_BeforeRelease(MosContentionLock *pObj);
+void MosContention_ResetLock(MosContentionLock *pObj);
+void MosContention_OsThrdResetCtx(void);
+void MosContention_ResetAll(void);
+Mos_RC MosContention_OsThrdCtxQuery(void *pBuf, UINT32 bufSize);
+Mos_RC MosContention_QueryAllOsThrd(void *pBuf, UINT32 bufSize);
+void MosContention_SetLockTypeState(UINT32 lockType, BOOL bEnable);
+void MosContention_SetSubTypeState(UINT32 subType, BOOL bEnable);
+void MosContention_SetState(BOOL bEnable);
+BOOL MosContention_IsEnable(void);
+BOOL MosContention_IsLockTypeEnable(UINT32 lockType);
+BOOL MosContention_IsSubTypeEnable(UINT32 subType);

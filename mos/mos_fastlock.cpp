@@ -1,0 +1,199 @@
+#include "mos/mos_fastlock.h"
+
+#include <x86intrin.h>
+
+#include "mos/mos_dbg.h"
+
+namespace {
+constexpr MosFastlock_InitParams kFastlockDefaults = {10, 10, 60000, FALSE};
+MosFastlock_InitParams fastlockParams_G = kFastlockDefaults;
+thread_local UINT32 tlsLockAcquires_G = 0;
+
+// Not inlined: a uthread may resume on another OS thread, so the thread-local slot must be
+// looked up afresh on every use.
+__attribute__((noinline)) UINT32 *mosFastlock_Counter(void)
+{
+    UINT32 *p = &tlsLockAcquires_G;
+    asm volatile("" : "+r"(p));
+    return p;
+}
+
+inline const MosFastlock_Dispatch &mosFastlock_Row(const MosFastlock_Base *pLock)
+{
+    return dispatchFunc_G[pLock->lock.bSpinLock ? 1 : 0];
+}
+} // namespace
+
+Mos_RC mosFastlockLayer_Create(const MosFastlock_InitParams *pInitParams)
+{
+    fastlockParams_G = kFastlockDefaults;
+    if (pInitParams == nullptr)
+        return MOS_RC__SUCCESS;
+    if (pInitParams->acquirePeriodLog != 0)
+        fastlockParams_G.acquirePeriodLog = pInitParams->acquirePeriodLog;
+    if (pInitParams->contentionLimit != 0)
+        fastlockParams_G.contentionLimit = pInitParams->contentionLimit;
+    if (pInitParams->maxLatencyCycles != 0)
+        fastlockParams_G.maxLatencyCycles = pInitParams->maxLatencyCycles;
+    if (pInitParams->bUseSpinLocks)
+        fastlockParams_G.bUseSpinLocks = TRUE;
+    return MOS_RC__SUCCESS;
+}
+
+void mosFastlockLayer_Destroy(void) {}
+
+BOOL mosFastlockLayer_UseSpinlocks(void)
+{
+    return fastlockParams_G.bUseSpinLocks;
+}
+
+MosFastlock_InitParams mosFastlockLayer_GetParams(void)
+{
+    return fastlockParams_G;
+}
+
+void mosFastlockBase_Create(MosFastlock_Base *pLock, MosContentionId creationId, const char *pFile, UINT32 line)
+{
+    dispatchFunc_G[fastlockParams_G.bUseSpinLocks ? 1 : 0].create(pLock, creationId, pFile, line);
+}
+
+void mosFastlockBase_CreateWithRank(MosFastlock_Base *pLock, MosContentionId creationId, UINT32 rank,
+                                    const char *pFile, UINT32 line)
+{
+    MOS_UNUSED(rank);
+    mosFastlockBase_Create(pLock, creationId, pFile, line);
+}
+
+void mosFastlockBase_CreateDebug(MosFastlock_Base *pLock, MosContentionId creationId, const char *pFile,
+                                 UINT32 line)
+{
+    dispatchFunc_G[fastlockParams_G.bUseSpinLocks ? 1 : 0].createDebug(pLock, creationId, pFile, line);
+}
+
+void mosFastlockBase_AcquireImplicit(MosFastlock_Base *pLock)
+{
+    pLock->lock.owner = pthread_self();
+    (*mosFastlock_Counter())++;
+}
+
+void mosFastlockBase_ReleaseImplicit(MosFastlock_Base *pLock)
+{
+    pLock->lock.owner = 0;
+    UINT32 *pCount = mosFastlock_Counter();
+    MOS_ASSERT_WITH_DESC(*pCount, "tlsLockAcquires_G");
+    (*pCount)--;
+}
+
+BOOL mosFastlockBase_Acquire(MosFastlock_Base *pLock)
+{
+    const MosFastlock_Dispatch &row = mosFastlock_Row(pLock);
+    BOOL bContended = FALSE;
+    if (!row.tryAcquire(pLock)) {
+        row.acquire(pLock);
+        bContended = TRUE;
+    }
+    mosFastlockBase_AcquireImplicit(pLock);
+    return bContended;
+}
+
+void mosFastlockBase_Release(MosFastlock_Base *pLock)
+{
+    mosFastlockBase_ReleaseImplicit(pLock);
+    mosFastlock_Row(pLock).release(pLock);
+}
+
+void mosFastlockBase_Destroy(MosFastlock_Base *pLock)
+{
+    MosContention_Destroy(&pLock->contObj);
+    mosFastlock_Row(pLock).destroy(pLock);
+}
+
+UINT32 mosFastlock_NumAcquires(void)
+{
+    return *mosFastlock_Counter();
+}
+
+BOOL mosFastlockBase_IsLockedByCurrentThread(const MosFastlock_Base *pLock)
+{
+    return pLock->lock.owner == pthread_self() ? TRUE : FALSE;
+}
+
+static void mosFastlockEx_Prepare(MosFastlockEx *pLock, const char *pFile, UINT32 line)
+{
+    *pLock = MosFastlockEx{};
+    MOS_ASSERT(pFile != ((void *)0));
+    pLock->pFileName = pFile;
+    pLock->line = line;
+}
+
+void mosFastlockEx_Create(MosFastlockEx *pLock, MosContentionId creationId, const char *pFile, UINT32 line)
+{
+    mosFastlockEx_Prepare(pLock, pFile, line);
+    mosFastlockBase_Create(&pLock->lock, creationId, pFile, line);
+}
+
+void mosFastlockEx_CreateAdaptive(MosFastlockEx *pLock, MosContentionId creationId, const char *pFile, UINT32 line)
+{
+    mosFastlockEx_Prepare(pLock, pFile, line);
+    mosFastlockBase_AdaptiveCreate(&pLock->lock, creationId, pFile, line);
+}
+
+void mosFastlockEx_CreateSpin(MosFastlockEx *pLock, MosContentionId creationId, const char *pFile, UINT32 line)
+{
+    mosFastlockEx_Prepare(pLock, pFile, line);
+    mosFastlockBase_SpinCreate(&pLock->lock, creationId, pFile, line);
+}
+
+void mosFastlockEx_CreateDebug(MosFastlockEx *pLock, MosContentionId creationId, const char *pFile, UINT32 line)
+{
+    mosFastlockEx_Prepare(pLock, pFile, line);
+    mosFastlockBase_CreateDebug(&pLock->lock, creationId, pFile, line);
+}
+
+void mosFastlockEx_Destroy(MosFastlockEx *pLock)
+{
+    mosFastlockBase_Destroy(&pLock->lock);
+    *pLock = MosFastlockEx{};
+}
+
+void mosFastlockEx_Acquire(MosFastlockEx *pLock)
+{
+    BOOL bContended = mosFastlockBase_Acquire(&pLock->lock);
+    pLock->numContentions += bContended ? 1 : 0;
+    pLock->numAcquires++;
+    pLock->startCycles = __rdtsc();
+}
+
+void mosFastlockEx_AcquireImplicit(MosFastlockEx *pLock)
+{
+    pLock->numAcquires++;
+    pLock->startCycles = __rdtsc();
+    mosFastlockBase_AcquireImplicit(&pLock->lock);
+}
+
+void mosFastlockEx_PeriodArrived(MosFastlockEx *pLock)
+{
+    pLock->numContentions = 0;
+    pLock->numAcquires = 0;
+    pLock->totalCycles = 0;
+}
+
+static void mosFastlockEx_EndHold(MosFastlockEx *pLock)
+{
+    pLock->totalCycles += __rdtsc() - pLock->startCycles;
+    UINT64 periodMask = (1ULL << fastlockParams_G.acquirePeriodLog) - 1;
+    if ((pLock->numAcquires & periodMask) == 0)
+        mosFastlockEx_PeriodArrived(pLock);
+}
+
+void mosFastlockEx_Release(MosFastlockEx *pLock)
+{
+    mosFastlockEx_EndHold(pLock);
+    mosFastlockBase_Release(&pLock->lock);
+}
+
+void mosFastlockEx_ReleaseImplicit(MosFastlockEx *pLock)
+{
+    mosFastlockEx_EndHold(pLock);
+    mosFastlockBase_ReleaseImplicit(&pLock->lock);
+}

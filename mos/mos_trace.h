@@ -1,0 +1,119 @@
+// Trace facility: every line names a component and a level and is produced only when the
+// component's level allows it, so callers never pay for formatting a suppressed line.
+#pragma once
+
+#include "mos/mos_rc.h"
+#include "mos/mos_types.h"
+
+enum MosTraceFrequency : UINT32 {
+    MOS_FREQ_NONE = 0,
+    MOS_FREQ_LOW = 1,
+    MOS_FREQ_MED = 2,
+    MOS_FREQ_HIGH = 3,
+    MOS_FREQ_LAST = 4,
+};
+
+enum MosTraceComponent : UINT32 {
+    MOS_COMP_MOS = 0,
+    MOS_COMP_NET = 1,
+    MOS_COMP_IO = 2,
+    MOS_COMP_MEMPOOL = 3,
+    MOS_COMP_SYNC = 4,
+    MOS_COMP_UTHREAD = 5,
+    MOS_COMP_UTEST = 6,
+    MOS_COMP_EVENTLOG = 7,
+    MOS_COMP_RAID = 8,
+    MOS_COMP_OSTREL_CAP_MGR = 9,
+    MOS_COMP_OSTREL_MULTIHEAD_MGR = 10,
+    MOS_COMP_OSTREL_MULTIHEAD = 11,
+    MOS_COMP_OSTREL_RAID = 12,
+    MOS_COMP_OSTREL_CONTROL = 13,
+    MOS_COMP_OSTREL_NET = 14,
+    MOS_COMP_OSTREL_TGT_MSG = 15,
+    MOS_COMP_OSTREL_TGT = 16,
+    MOS_COMP_OSTREL_V2C = 17,
+    MOS_COMP_OSTREL_KEEPALIVE = 18,
+    MOS_COMP_OSTREL_VOL_MGR = 19,
+    MOS_COMP_OSTREL_REP = 20,
+    MOS_COMP_OSTREL_CARPAD = 21,
+    MOS_COMP_OSTREL_MGR_OBJ = 22,
+    MOS_COMP_OSTREL_OBJ = 23,
+    MOS_COMP_OSTREL_FD_MGR = 24,
+    MOS_COMP_OSTREL_OBJ_CONTAINER = 25,
+    MOS_COMP_OSTREL_INI = 26,
+    MOS_COMP_OSTREL_INI_MSG = 27,
+    MOS_COMP_OSTREL_CLI_MSG = 28,
+    MOS_COMP_OSTREL_UPD_TRCK = 29,
+    MOS_COMP_TGT_GENERAL = 30,
+    MOS_COMP_TGT_CONT = 31,
+    MOS_COMP_TGT_NET = 32,
+    MOS_COMP_TGT_IOH = 33,
+    MOS_COMP_TGT_PHY = 34,
+    MOS_COMP_TGT_RAID = 35,
+    MOS_COMP_TGT_RCACHE = 36,
+    MOS_COMP_TGT_FLCACHE = 37,
+    MOS_COMP_TGT_VTREE = 38,
+    MOS_COMP_TGT_KALIVE = 39,
+    MOS_COMP_ACTOR = 40,
+    MOS_COMP_VOTER = 41,
+    MOS_COMP_SCSI_TARGET = 42,
+    MOS_COMP_THROTTLE = 43,
+    MOS_COMP_RESERVED_44 = 44,
+    MOS_COMP_OSTREL_AUTH_MGR = 45,
+    MOS_COMP_DEV_CONT = 46,
+    MOS_COMP_QUILLET_IOCTL = 47,
+    MOS_COMP_QUILLET_CONF = 48,
+    MOS_COMP_QUILLET_INIT = 49,
+    MOS_COMP_QUILLET_BLK = 50,
+    MOS_COMP_QUILLET_NET = 51,
+    MOS_COMP_QUILLET_MAP = 52,
+    MOS_COMP_OSTREL_OBJ_REFERENCE = 53,
+    MOS_COMP_OSTREL_EVENT_LOG = 54,
+    MOS_COMP_T10DIF = 55,
+    MOS_COMP_NET_RPC = 56,
+    MOS_COMP_NET_PATH_MNGR = 57,
+    MOS_COMP_TGT_CON_MONITOR = 58,
+    MOS_COMP_OSTREL_CON_MATRIX = 59,
+    MOS_COMP_MOS_UT = 60,
+    MOS_COMP_OSTREL_LDAP_AUTH_MGR = 61,
+    MOS_COMP_OSTREL_NATIVE_AUTH_MGR = 62,
+    MOS_COMP_CONTENTION = 63,
+    MOS_COMP_MOS_PROFILING = 64,
+    MOS_COMP_SYNCER = 65,
+    MOS_COMP_LAST = 66,
+};
+
+// Current level of each component; read without a lock on every trace call.
+extern volatile MosTraceFrequency g_componentFreqLevelsArr[MOS_COMP_LAST];
+
+struct MosUmt_UThread;
+MosUmt_UThread *mosUmt_GetUThreadHdlNoAssert(void);
+
+void mosTrace_Do(MosTraceComponent comp, MosTraceFrequency freq, const char *pFormat, ...)
+    __attribute__((format(printf, 3, 4)));
+void mosError_Do(MosTraceComponent comp, MosTraceFrequency freq, const char *pFormat, ...)
+    __attribute__((format(printf, 3, 4)));
+
+#define MOS_TRACE_COND(comp, freq) (g_componentFreqLevelsArr[(comp)] >= (freq))
+
+#define MOS_TRACE(comp, freq, format, ...)                                                          \
+    do {                                                                                            \
+        if (MOS_TRACE_COND(comp, freq))                                                             \
+            mosTrace_Do((comp), (freq), "%p:%s:%05u: " format "\n", (void *)mosUmt_GetUThreadHdlNoAssert(), \
+                        __func__, (unsigned)__LINE__, ##__VA_ARGS__);                               \
+    } while (0)
+
+#define MOS_NOISE(comp, format, ...) MOS_TRACE(comp, MOS_FREQ_HIGH, format, ##__VA_ARGS__)
+
+#define MOS_ERROR(comp, format, ...)                                                                \
+    do {                                                                                            \
+        MOS_TRACE(comp, MOS_FREQ_LOW, "ERROR: " format, ##__VA_ARGS__);                             \
+        mosError_Do((comp), MOS_FREQ_LOW, "%s:%05u: ERROR: " format "\n", __func__, (unsigned)__LINE__, \
+                    ##__VA_ARGS__);                                                                 \
+    } while (0)
+
+#define MOS_TRACE_NAKED(comp, freq, format, ...)                                                    \
+    do {                                                                                            \
+        if (MOS_TRACE_COND(comp, freq))                                                             \
+            printf(format, ##__VA_ARGS__);                                                          \
+    } while (0)

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project builds and runs with.
+set -euo pipefail
+PACKAGES=(build-essential cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev libaio-dev
+          libnuma-dev libssl-dev libsqlite3-dev openssl util-linux procps)
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+if [ "${PELLAR_SKIP_APT:-0}" != "1" ]; then
+  $SUDO apt-get update
+  $SUDO apt-get install -y "${PACKAGES[@]}"
+fi

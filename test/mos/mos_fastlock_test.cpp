@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "mos/mos_fastlock.h"
+
+namespace {
+struct FastlockLayer : ::testing::Test {
+    void TearDown() override { mosFastlockLayer_Create(nullptr); }
+};
+} // namespace
+
+TEST_F(FastlockLayer, HeldCountFollowsAcquireAndRelease)
+{
+    MosFastlock_Base a, b;
+    MOS_FASTLOCK_CREATE(&a, 1);
+    MOS_FASTLOCK_CREATE(&b, 2);
+    EXPECT_EQ(mosFastlock_NumAcquires(), 0u);
+    EXPECT_FALSE(mosFastlockBase_Acquire(&a));
+    mosFastlockBase_Acquire(&b);
+    EXPECT_EQ(mosFastlock_NumAcquires(), 2u);
+    EXPECT_TRUE(mosFastlockBase_IsLockedByCurrentThread(&a));
+    std::thread([&] { EXPECT_FALSE(mosFastlockBase_IsLockedByCurrentThread(&a)); }).join();
+    mosFastlockBase_Release(&b);
+    mosFastlockBase_Release(&a);
+    EXPECT_EQ(mosFastlock_NumAcquires(), 0u);
+    EXPECT_FALSE(mosFastlockBase_IsLockedByCurrentThread(&a));
+    mosFastlockBase_Destroy(&a);
+    mosFastlockBase_Destroy(&b);
+}
+
+TEST_F(FastlockLayer, SpinSettingChoosesKindAtCreation)
+{
+    MosFastlock_InitParams params{};
+    params.bUseSpinLocks = TRUE;
+    ASSERT_EQ(mosFastlockLayer_Create(&params), MOS_RC__SUCCESS);
+    EXPECT_TRUE(mosFastlockLayer_UseSpinlocks());
+    EXPECT_EQ(mosFastlockLayer_GetParams().acquirePeriodLog, 10u);
+    MosFastlock_Base spin, adaptive;
+    MOS_FASTLOCK_CREATE(&spin, 1);
+    MOS_FASTLOCK_CREATE_ADAPTIVE(&adaptive, 1);
+    EXPECT_EQ(spin.lock.bSpinLock, 1);
+    EXPECT_EQ(adaptive.lock.bSpinLock, 0);
+    // The kind stays with the lock after the setting changes.
+    mosFastlockLayer_Create(nullptr);
+    EXPECT_FALSE(mosFastlockLayer_UseSpinlocks());
+    mosFastlockBase_Acquire(&spin);
+    mosFastlockBase_Release(&spin);
+    mosFastlockBase_Acquire(&adaptive);
+    mosFastlockBase_Release(&adaptive);
+    mosFastlockBase_Destroy(&spin);
+    mosFastlockBase_Destroy(&adaptive);
+}
+
+TEST_F(FastlockLayer, ContendedAcquireIsReported)
+{
+    MosFastlock_Base lock;
+    MOS_FASTLOCK_CREATE(&lock, 1);
+    mosFastlockBase_Acquire(&lock);
+    BOOL bContended = FALSE;
+    std::thread t([&] {
+        bContended = mosFastlockBase_Acquire(&lock);
+        mosFastlockBase_Release(&lock);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    mosFastlockBase_Release(&lock);
+    t.join();
+    EXPECT_TRUE(bContended);
+    mosFastlockBase_Destroy(&lock);
+}
+
+TEST_F(FastlockLayer, ReleaseWithoutHeldLockPanics)
+{
+    EXPECT_EXIT(
+        {
+            MosFastlock_Base lock;
+            MOS_FASTLOCK_CREATE(&lock, 1);
+            mosFastlockBase_Release(&lock);
+        },
+        ::testing::ExitedWithCode(255), "");
+}
+
+TEST_F(FastlockLayer, TimedWaitTimesOutWithLockHeldAgain)
+{
+    MosFastlock_Base lock;
+    MosOsw_CondVar cv;
+    MOS_FASTLOCK_CREATE_ADAPTIVE(&lock, 1);
+    mosOSWCond_Init(&cv);
+    mosFastlockBase_Acquire(&lock);
+    EXPECT_EQ(mosOSWCond_TimedWait(&cv, &lock, 0), MOS_RC__TIMEOUT);
+    EXPECT_EQ(mosOSWCond_TimedWait(&cv, &lock, 5), MOS_RC__TIMEOUT);
+    EXPECT_EQ(mosFastlock_NumAcquires(), 1u);
+    EXPECT_TRUE(mosFastlockBase_IsLockedByCurrentThread(&lock));
+    mosFastlockBase_Release(&lock);
+    mosOSWCond_Destroy(&cv);
+    mosFastlockBase_Destroy(&lock);
+}
+
+TEST_F(FastlockLayer, TimedWaitOnSpinLockPanics)
+{
+    EXPECT_EXIT(
+        {
+            MosFastlock_Base lock;
+            MosOsw_CondVar cv;
+            MOS_FASTLOCK_CREATE_SPIN(&lock, 1);
+            mosOSWCond_Init(&cv);
+            mosFastlockBase_Acquire(&lock);
+            mosOSWCond_TimedWait(&cv, &lock, 1);
+        },
+        ::testing::ExitedWithCode(255), "");
+}
+
+TEST_F(FastlockLayer, ExtendedLockRestartsStatisticsEachPeriod)
+{
+    MosFastlockEx lock;
+    mosFastlockEx_CreateAdaptive(&lock, 1, __FILE__, __LINE__);
+    for (int i = 0; i < 1023; i++) {
+        mosFastlockEx_Acquire(&lock);
+        mosFastlockEx_Release(&lock);
+    }
+    EXPECT_EQ(lock.numAcquires, 1023u);
+    mosFastlockEx_Acquire(&lock);
+    mosFastlockEx_Release(&lock);
+    EXPECT_EQ(lock.numAcquires, 0u);
+    EXPECT_EQ(lock.totalCycles, 0u);
+    mosFastlockEx_Acquire(&lock);
+    mosFastlockEx_Release(&lock);
+    EXPECT_EQ(lock.numAcquires, 1u);
+    mosFastlockEx_Destroy(&lock);
+}

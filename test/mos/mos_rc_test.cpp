@@ -1,0 +1,60 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "mos/mos_rc.h"
+
+TEST(MosRc, NamesDescriptionsAndTypes)
+{
+    struct Case {
+        INT64 rc;
+        const char *name;
+        const char *desc;
+        MosRCType type;
+    } cases[] = {
+        {65, "SUCCESS", "Success", MOS_RC_TYPE__CLIENT},
+        {0, "ILLEGAL", "Illegal", MOS_RC_TYPE__INTERNAL},
+        {2, "PENDING", "Pending", MOS_RC_TYPE__INTERNAL},
+        {5, "CLOSED", "Internal Error #", MOS_RC_TYPE__INTERNAL},
+        {68, "TIMEOUT", "A timeout occurred", MOS_RC_TYPE__CLIENT},
+        {418, "CERT_VERIFY_FAILURE", "The peer's certificate failed verification", MOS_RC_TYPE__INTERNAL},
+        {628, "IO_DISCARD_REQ_UNALIGNED", "IO discard request is not properly aligned", MOS_RC_TYPE__INTERNAL},
+        {37, "TGT_ADD_DEVICE_VALIDATION_FAILED", nullptr, MOS_RC_TYPE__CLIENT},
+        {621, "SUCCESSOR_OOS", nullptr, MOS_RC_TYPE__INTERNAL},
+    };
+    for (const Case &c : cases) {
+        EXPECT_STREQ(MOS_RC__GET_STR(c.rc), c.name) << c.rc;
+        if (c.desc != nullptr) {
+            EXPECT_STREQ(MOS_RC__GET_SPEC_STR(c.rc), c.desc) << c.rc;
+        }
+        EXPECT_EQ(MOS_RC__GET_TYPE(c.rc), c.type) << c.rc;
+    }
+    EXPECT_EQ(MOS_RC__SUCCESS, 65);
+    EXPECT_EQ(MOS_RC__LAST, 629);
+    EXPECT_TRUE(MOS_RC__IS_SUCCESS(MOS_RC__SUCCESS));
+    EXPECT_FALSE(MOS_RC__IS_SUCCESS(MOS_RC__ERROR));
+}
+
+TEST(MosRc, UnassignedAndOutOfRangeCodesAreUnknown)
+{
+    // 127..132, 159, 179 are gaps inside the contiguous range; negatives arrive from the wire.
+    for (INT64 rc : std::initializer_list<INT64>{127, 132, 159, 179, 599, 629, 1286, 100000, -1, -65, INT32_MIN}) {
+        EXPECT_STREQ(MOS_RC__GET_STR(rc), "MOS_RC__UNKNOWN") << rc;
+        EXPECT_STREQ(MOS_RC__GET_SPEC_STR(rc), "MOS_RC__UNKNOWN") << rc;
+        EXPECT_EQ(MOS_RC__GET_TYPE(rc), MOS_RC_TYPE__INVALID) << rc;
+    }
+}
+
+TEST(MosRc, EveryAssignedCodeHasAllThreeEntries)
+{
+    int assigned = 0;
+    for (INT64 rc = 0; rc < MOS_RC__LAST; rc++) {
+        if (MOS_RC_NAMES_TABLE[rc] == nullptr)
+            continue;
+        assigned++;
+        EXPECT_NE(MOS_RC_DESC_TABLE[rc], nullptr) << rc;
+        EXPECT_NE(MOS_RC_TYPES_TABLE[rc], MOS_RC_TYPE__INVALID) << rc;
+        EXPECT_NE(MOS_RC_TYPES_TABLE[rc], MOS_RC_TYPE__CLIENT_HIDDEN) << rc;
+    }
+    EXPECT_GT(assigned, 500);
+}
