@@ -1,0 +1,64 @@
+// The SSE4.2 `crc32` instruction methods. Only these functions are compiled for SSE4.2, so the
+// rest of the library still runs on a processor without it.
+#include "mos/mos_crc.h"
+
+#include <cpuid.h>
+#include <cstring>
+#include <nmmintrin.h>
+
+BOOL mosCrc_IsHardwareAvailable(void)
+{
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0)
+        return FALSE;
+    return (ecx & bit_SSE4_2) != 0 ? TRUE : FALSE;
+}
+
+__attribute__((target("sse4.2"))) UINT32 mosCrc_CalcCrc32Hardware32(UINT32 crc, const void *pData, size_t length)
+{
+    const UINT8 *p = static_cast<const UINT8 *>(pData);
+    for (; length >= 4; p += 4, length -= 4) {
+        UINT32 w;
+        memcpy(&w, p, sizeof(w));
+        crc = _mm_crc32_u32(crc, w);
+    }
+    if (length >= 2) {
+        UINT16 h;
+        memcpy(&h, p, sizeof(h));
+        crc = _mm_crc32_u16(crc, h);
+        p += 2;
+        length -= 2;
+    }
+    if (length != 0)
+        crc = _mm_crc32_u8(crc, *p);
+    return crc;
+}
+
+__attribute__((target("sse4.2"))) UINT32 mosCrc_CalcCrc32Hardware64(UINT32 crc, const void *pData, size_t length)
+{
+    const UINT8 *p = static_cast<const UINT8 *>(pData);
+    UINT64 c = crc;
+    for (; length >= 8; p += 8, length -= 8) {
+        UINT64 w;
+        memcpy(&w, p, sizeof(w));
+        c = _mm_crc32_u64(c, w);
+    }
+    crc = static_cast<UINT32>(c);
+    if (length >= 4) {
+        UINT32 w;
+        memcpy(&w, p, sizeof(w));
+        crc = _mm_crc32_u32(crc, w);
+        p += 4;
+        length -= 4;
+    }
+    if (length >= 2) {
+        UINT16 h;
+        memcpy(&h, p, sizeof(h));
+        crc = _mm_crc32_u16(crc, h);
+        p += 2;
+        length -= 2;
+    }
+    if (length != 0)
+        crc = _mm_crc32_u8(crc, *p);
+    return crc;
+}
