@@ -1,0 +1,64 @@
+#include "mos/mos_cpu.h"
+
+#include <cpuid.h>
+#include <cstring>
+
+#include "mos/mos_trace.h"
+
+namespace {
+MosCpu_X86CpuInfo cpuInfo_G;
+
+void mosCpu_Leaf(UINT32 leaf, MosCpu_X86CpuInfoSet *pSet)
+{
+    unsigned eax, ebx, ecx, edx;
+    __cpuid(leaf, eax, ebx, ecx, edx);
+    pSet->eax = eax;
+    pSet->ebx = ebx;
+    pSet->ecx = ecx;
+    pSet->edx = edx;
+}
+
+BOOL mosCpu_EcxBit(unsigned bit)
+{
+    return (cpuInfo_G.processorInfoAndFeatureBits.ecx >> bit) & 1u ? TRUE : FALSE;
+}
+} // namespace
+
+Mos_RC mosCpuLayer_Create(const void *pArg)
+{
+    MOS_UNUSED(pArg);
+    memset(&cpuInfo_G, 0, sizeof(cpuInfo_G));
+    MosCpu_X86CpuInfoSet leaf;
+    // The vendor text is spread over ebx, edx, ecx of leaf 0, in that order.
+    mosCpu_Leaf(0, &leaf);
+    memcpy(&cpuInfo_G.manufacturerID[0], &leaf.ebx, 4);
+    memcpy(&cpuInfo_G.manufacturerID[4], &leaf.edx, 4);
+    memcpy(&cpuInfo_G.manufacturerID[8], &leaf.ecx, 4);
+    // The hypervisor's vendor text is in ebx, ecx, edx.
+    mosCpu_Leaf(0x40000000, &leaf);
+    memcpy(&cpuInfo_G.vmwareVendorID[0], &leaf.ebx, 4);
+    memcpy(&cpuInfo_G.vmwareVendorID[4], &leaf.ecx, 4);
+    memcpy(&cpuInfo_G.vmwareVendorID[8], &leaf.edx, 4);
+    MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_LOW, "eax=%08x, ebx=%08x, ecx=%08x, edx=%08x", leaf.eax, leaf.ebx, leaf.ecx,
+              leaf.edx);
+    mosCpu_Leaf(1, &cpuInfo_G.processorInfoAndFeatureBits);
+    return MOS_RC__SUCCESS;
+}
+
+void mosCpu_Destroy(void) {}
+
+const MosCpu_X86CpuInfo *mosCpu_GetInfo(void)
+{
+    return &cpuInfo_G;
+}
+
+void mosCpuLayer_GetQuery(MosCpuLayer_Query *pData)
+{
+    memset(pData, 0, sizeof(*pData));
+    pData->processorInfoAndFeatureBits = cpuInfo_G.processorInfoAndFeatureBits;
+    pData->bIsAvailPCLMULQDQ = mosCpu_EcxBit(1);
+    pData->bIsAvailSSE42 = mosCpu_EcxBit(20);
+    pData->bIsAvailAES = mosCpu_EcxBit(25);
+    pData->bIsAvailAVX = mosCpu_EcxBit(28);
+    pData->bIsAvailHypervisor = mosCpu_EcxBit(31);
+}
