@@ -1,0 +1,69 @@
+// Start-up of the runtime: the command line, the configuration file, and the runtime's layers,
+// loaded in a fixed order and unloaded in reverse. Also the version of the software and the
+// directories derived from the log directory.
+#pragma once
+
+#include "mos/mos_conf.h"
+#include "mos/mos_load_params.h"
+#include "mos/mos_rc.h"
+#include "mos/mos_types.h"
+
+// One layer: its load callback with its parameter pointer (may be null), and its unload callback.
+struct MosLoader_FuncPair {
+    Mos_RC (*pLoadCK)(void *pParam);
+    void *pLoadFuncParam;
+    void (*pUnloadCK)(void);
+};
+
+// Runs the load callbacks in order. When one fails, the unload callbacks of the layers before it
+// run, last first (the failed layer's own is not called), and its code is returned.
+Mos_RC mosLoader_Load(const MosLoader_FuncPair *pFuncs, UINT32 numOfFuncs);
+// Calls the unload callbacks of entries numOfFuncs - 1 down to 0.
+void mosLoader_Unload(const MosLoader_FuncPair *pFuncs, UINT32 numOfFuncs);
+
+// Number of keys in the runtime's own configuration table.
+constexpr UINT32 MOS_LOAD__NUM_RUNTIME_KEYS = 64;
+constexpr UINT32 MOS_LOAD__DIR_PATH_LEN = 256;
+
+// Reads the command line and the configuration file into every table of ppEntries (the last of
+// the entriesVector slots is overwritten with the runtime's own table), fills the start-up
+// parameters and loads the runtime. Exits the process with status 0 after "help" or "version" and
+// with status 1 when the command line or the configuration file cannot be loaded. Returns what
+// mos_Init returned.
+Mos_RC mosLoad_Load(int argc, char **argv, MosConfEntry **ppEntries, UINT32 *pVectorLengths, UINT32 entriesVector,
+                    UINT32 module, UINT16 portForSdbg);
+
+// Loads the runtime's layers; pParams may be null (every layer takes its own defaults), as tools do.
+// MOS_RC__ALREADY_EXISTS while the runtime is loaded.
+Mos_RC mos_Init(Mos_InitParam *pParams);
+// Unloads every layer in reverse order.
+void mos_Destroy(void);
+
+// The environment layers (files, debug, trace, FIFO, I/O...): one runtime layer of their own.
+Mos_RC mosEnvSpecific_Create(MosEnvSpecific_InitParams *pParams);
+void mosEnvSpecific_Destroy(void);
+
+// The parameters that mosLoad_Load handed to mos_Init (zero before it ran).
+const Mos_InitParam *mosLoad_GetInitParams(void);
+
+const char *mosLoad_GetLogDir(void); // null without "log_dir"
+const char *mosLoad_GetCfgDir(void);
+const char *mosLoad_GetBinDir(void);
+const char *mosLoad_GetRepDir(void);
+const char *mosLoad_GetDiagDir(void);
+
+// Defaults of numa_affinity and exp_milli_wait_dump_traces; they matter only before mosLoad_Load.
+void mosLoad_SetDefaultNumaAffinity(UINT32 affinity);
+void mosLoad_SetDefaultTraceOptions(UINT32 waitForDumpMilli);
+
+void mosLoad_PrintVersion(void);
+const char *mosVersion_Get(void);
+void mosVersion_GetDetails(UINT32 *pMajorHigh, UINT32 *pMajorLow, UINT32 *pMinorHigh, UINT32 *pMinorLow);
+BOOL mosVersion_IsDebugBuild(void);
+
+// a * b, or UINT64_MAX when the product does not fit.
+constexpr UINT64 mosLoad_MulSaturate(UINT64 a, UINT64 b)
+{
+    UINT64 r = 0;
+    return __builtin_mul_overflow(a, b, &r) ? UINT64_MAX : r;
+}

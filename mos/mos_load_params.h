@@ -1,0 +1,136 @@
+// Start-up parameters of the runtime's layers, filled by mosLoad_Load from the runtime's
+// configuration keys. Each layer receives a pointer to its own record; a layer's module includes
+// this header for its parameter type.
+#pragma once
+
+#include "mos/mos_fastlock.h"
+#include "mos/mos_types.h"
+
+// One rotating file (trace, error or exception file).
+struct MosCyclicFile_InitParams {
+    BOOL bUseFile;
+    BOOL bAsync;
+    const char *pDir;
+    const char *pPrefix;
+    UINT32 history;       // number of generations, at least 1
+    UINT32 maxFileSize;   // bytes
+    UINT32 dumpOnPercent;
+    UINT32 thrdSleepMilli;
+    UINT32 logBufSize;
+};
+
+struct MosSdbg_InitParams {
+    UINT32 module;
+    UINT16 sdbgPort;
+};
+
+struct MosBWC_InitParams {
+    UINT32 winSize; // seconds
+    BOOL bEnableCounters;
+};
+
+struct MosTimer_InitParams {
+    BOOL bDontUseThrds;
+};
+
+struct MosDbg_InitParams {
+    UINT64 coreMinDiskSpaceBytes;
+    MosCyclicFile_InitParams fileInfo; // the exception file
+    UINT32 milliToDumpTraces;
+    BOOL bEnableDump;
+    BOOL bEnableBacktrace;
+    BOOL bDumpTraces;
+    UINT32 coreType; // MosDbgCore_Type
+    UINT32 doubleExpWaitSec;
+    BOOL bPlannedCrashPanic;
+};
+
+struct MosTrc_InitParams {
+    MosCyclicFile_InitParams traceFileParams;
+    MosCyclicFile_InitParams errFileParams;
+    BOOL bToStdout;
+    const char *pcomponentFreqLevel;
+};
+
+struct MosOsThrd_InitParams {
+    UINT64 numaAffinity;
+    BOOL numaMemoryAffinity;
+    BOOL bConfigOomKiller;
+};
+
+struct MosShm_InitParams {
+    BOOL bShmServer;
+    UINT32 serverPort;
+};
+
+struct MosAsyncIO_InitParams {
+    BOOL bDebugTimeouts;
+    UINT32 deltaGoodIos;
+    UINT32 millisTimeout;
+};
+
+struct MosFifo_InitParams {
+    BOOL bIsEnabled;
+    const char *pFifoFileName;
+};
+
+struct MosMedia_InitParams {
+    BOOL bEnableLsiGeneralInfoQuery;
+    BOOL bEnableHpGeneralInfoQuery;
+    BOOL bEnableDellGeneralInfoQuery;
+    BOOL bEnableLsiVirtualDiskQuery;
+    BOOL bEnableHpVirtualDiskQuery;
+    BOOL bEnableDellVirtualDiskQuery;
+};
+
+struct MosUmtUtils_InitParams {
+    UINT64 timeoutThreshold; // milliseconds
+    UINT64 sizeThreshold;    // bytes
+};
+
+// The debug layer's parameters come first: its layer receives the whole record.
+struct MosEnvSpecific_InitParams {
+    MosDbg_InitParams dbgParams;
+    MosTrc_InitParams trcParams;
+    MosOsThrd_InitParams thrdParams;
+    MosShm_InitParams shmParams;
+    MosAsyncIO_InitParams asyncIoParams;
+    MosFifo_InitParams fifoParams;
+    MosMedia_InitParams mediaParams;
+    MosUmtUtils_InitParams umtUtilsParams;
+};
+
+struct MosCrc_InitParams {
+    UINT32 crcEnforcedMethodToUse; // MosCrc_CrcInitLayerValue; start-up passes 0
+};
+
+struct MosTicks_InitParams {
+    BOOL bUmtRealThreadTicks;
+};
+
+struct MosNetSmallIov_InitParams {
+    BOOL bUseMemPool;
+    UINT32 memPoolSize;
+};
+
+struct MosUtils_InitParams {
+    BOOL bCrashOnIntrViolation;
+    UINT64 maxCkTimeUsec;
+    UINT32 pollLoopTimeFactor;
+    UINT32 pollLoopMaxOvershootFactor;
+};
+
+// The runtime's start-up parameters; zero-filled before use.
+struct Mos_InitParam {
+    MosSdbg_InitParams sdbgParams;
+    MosBWC_InitParams bwcParams;
+    MosTimer_InitParams timerParams;
+    MosFastlock_InitParams fastlockParams;
+    MosEnvSpecific_InitParams envSpecificParams;
+    MosCrc_InitParams crcParams;
+    MosTicks_InitParams ticksParams;
+    MosNetSmallIov_InitParams smallIov_Params;
+    MosUtils_InitParams mosUtils_Params;
+};
+
+static_assert(offsetof(MosEnvSpecific_InitParams, dbgParams) == 0, "the debug layer reads the whole record");
