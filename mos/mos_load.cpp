@@ -9,9 +9,16 @@
 #include <type_traits>
 
 #include "mos/mos_contention.h"
+#include "mos/mos_cpu.h"
+#include "mos/mos_crc.h"
 #include "mos/mos_dbg.h"
 #include "mos/mos_fastlock.h"
+#include "mos/mos_osthrd.h"
+#include "mos/mos_t10dif.h"
+#include "mos/mos_ticks.h"
 #include "mos/mos_trace.h"
+#include "mos/mos_utils.h"
+#include "mos/usr/linux/mos_shm.h"
 
 namespace {
 
@@ -62,31 +69,54 @@ template <typename P> struct MosLoad_LayerRow {
     MosLoad_LayerRow<P>{&mosLoad_CallLoad<load>, &mosLoad_CallUnload<unload>, nullptr}
 
 // The runtime's layers in load order. Rows of modules that are not built yet go where the
-// comments name them, in this order:
-//   mosUtilsLayer_Init (mosUtils_Params) before the fast locks;
-//   mosMemTrackerLayer_Init after the fast locks;
-//   after the contention layer: mosCpuLayer_Create / mosCpu_Destroy (crcParams.crcEnforcedMethodToUse),
-//   mosCrcLayer_Create (crcParams.crcEnforcedMethodToUse), mosObjLayer_Create,
-//   mosMemTrackerLayer_SdbgRegister, mosHashLayer_Create, mosTicks_Init (ticksParams.bUmtRealThreadTicks),
-//   mosOsThrdLayer_Create (envSpecificParams.thrdParams), mosTimer_Init / mosTimer_Delete
-//   (timerParams.bDontUseThrds), mosMemPoolLayer_Init, netIovInfo_Init (smallIov_Params),
-//   mosBWCLayer_Init (bwcParams), mosStatLayer_Init, MosPerfLayer_Init,
-//   mosEnvSpecific_Create (envSpecificParams), mosBlockingLayer_Init, mosDynamicArrayLayer_Init,
-//   mosDynamicMemPoolLayer_Init, mosSecurityLayer_Load, sdbgServer_Init (the whole record),
-//   mosDiagCounters_Init / mosDiagCounters_Finit, mosOscCntLayer_Init, mosT10Dif_Init;
-//   after mosContention_RegisterSdbg: mosCpuLayer_RegisterSdbg, mosUt_LayerInit / mosUt_LayerFinit.
+// comments name them.
 constexpr std::array mosLoadLayers_G = {
+    MOS_LOAD_LAYER(Mos_InitParam, mosUtilsLayer_Init, mosUtilsLayer_Destroy, mosUtils_Params),
     MOS_LOAD_LAYER(Mos_InitParam, mosFastlockLayer_Create, mosFastlockLayer_Destroy, fastlockParams),
+    // mosMemTrackerLayer_Init / mosMemTrackerLayer_Destroy
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, MosContentionLayer_Create, MosContentionLayer_Destroy),
+    MOS_LOAD_LAYER(Mos_InitParam, mosCpuLayer_Create, mosCpu_Destroy, crcParams.crcEnforcedMethodToUse),
+    MOS_LOAD_LAYER(Mos_InitParam, mosCrcLayer_Create, mosCrcLayer_Destroy, crcParams),
+    // mosObjLayer_Create / mosObjLayer_Destroy
+    // mosMemTrackerLayer_SdbgRegister / mosMemTrackerLayer_SdbgUnregister
+    // mosHashLayer_Create / mosHashLayer_Destroy
+    MOS_LOAD_LAYER(Mos_InitParam, mosTicks_Init, mosTicks_Destroy, ticksParams),
+    MOS_LOAD_LAYER(Mos_InitParam, mosOsThrdLayer_Create, mosOsThrdLayer_Destroy, envSpecificParams.thrdParams),
+    // mosTimer_Init / mosTimer_Delete (timerParams.bDontUseThrds)
+    // mosMemPoolLayer_Init / mosMemPoolLayer_Destroy
+    // netIovInfo_Init / netIovInfo_Destroy (smallIov_Params)
+    // mosBWCLayer_Init / mosBWCLayer_Destroy (bwcParams)
+    // mosStatLayer_Init / mosStatLayer_Destroy
+    // MosPerfLayer_Init / MosPerfLayer_Destroy
+    MOS_LOAD_LAYER(Mos_InitParam, mosEnvSpecific_Create, mosEnvSpecific_Destroy, envSpecificParams),
+    // mosBlockingLayer_Init / mosBlockingLayer_Destroy
+    // mosDynamicArrayLayer_Init / mosDynamicArrayLayer_Destroy
+    // mosDynamicMemPoolLayer_Init / mosDynamicMemPoolLayer_Destroy
+    // mosSecurityLayer_Load / mosSecurityLayer_Destroy
+    // sdbgServer_Init / sdbgServer_Destroy (the whole record: a row whose member is sdbgParams, the first)
+    // mosDiagCounters_Init / mosDiagCounters_Finit
+    // mosOscCntLayer_Init / mosOscCntLayer_Destroy
+    MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosT10Dif_Init, mosT10Dif_Destroy),
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosContention_RegisterSdbg, mosContention_UnregisterSdbg),
+    // mosCpuLayer_RegisterSdbg / mosCpuLayer_UnregisterSdbg
+    // mosUt_LayerInit / mosUt_LayerFinit
 };
+static_assert(offsetof(Mos_InitParam, sdbgParams) == 0, "the debug object server reads the whole record");
 
-// The environment layers in load order. None of their modules is built yet; their rows go here:
-//   mosCyclicFileLayer_Create, mosDbgLayer_Create (the whole record), mosTrcLayer_Create (trcParams),
-//   mosFifoLayer_Create (fifoParams), mosNetLayer_Create, mosIOLayer_Init,
-//   mosAsyncIOLayer_Create (asyncIoParams), mosOnceLayer_Create, mosShmLayer_Create (shmParams),
-//   mosMediaLayer_Create (mediaParams), mosUmtUtilsLayer_Create (umtUtilsParams).
-constexpr std::array<MosLoad_LayerRow<MosEnvSpecific_InitParams>, 0> mosEnvLayers_G = {};
+// The environment layers in load order, with the rows of modules not built yet as comments.
+constexpr std::array mosEnvLayers_G = {
+    // mosCyclicFileLayer_Create / mosCyclicFileLayer_Destroy
+    // mosDbgLayer_Create / mosDbgLayer_Destroy (the whole record: member dbgParams, the first)
+    // mosTrcLayer_Create / mosTrcLayer_Destroy (trcParams)
+    // mosFifoLayer_Create / mosFifoLayer_Destroy (fifoParams)
+    // mosNetLayer_Create / mosNetLayer_Destroy
+    // mosIOLayer_Init / mosIOLayer_Destroy
+    // mosAsyncIOLayer_Create / mosAsyncIOLayer_Destroy (asyncIoParams)
+    // mosOnceLayer_Create / mosOnceLayer_Destroy
+    MOS_LOAD_LAYER(MosEnvSpecific_InitParams, mosShmLayer_Create, mosShmLayer_Destroy, shmParams),
+    // mosMediaLayer_Create / mosMediaLayer_Destroy (mediaParams)
+    // mosUmtUtilsLayer_Create / mosUmtUtilsLayer_Destroy (umtUtilsParams)
+};
 
 constexpr UINT32 kNumLoadLayers = mosLoadLayers_G.size();
 constexpr UINT32 kNumEnvLayers = mosEnvLayers_G.size();
@@ -475,6 +505,7 @@ void mos_Destroy(void)
 
 Mos_RC mosEnvSpecific_Create(MosEnvSpecific_InitParams *pParams)
 {
+    srand48((long)(UINT32)mosTicks_GetCurrentTick());
     MOS_TRACE(MOS_COMP_TGT_GENERAL, MOS_FREQ_LOW, "mosEnvSpecific_Create: Shutdown is about to be called.\n");
     mosLoad_FillFuncs(mosEnvLayers_G, pParams, mosEnvSpecificLoadFuncs_G);
     return mosLoader_Load(mosEnvSpecificLoadFuncs_G, kNumEnvLayers);

@@ -3,8 +3,12 @@
 // this header for its parameter type.
 #pragma once
 
+#include "mos/mos_crc.h"
 #include "mos/mos_fastlock.h"
+#include "mos/mos_osthrd.h"
+#include "mos/mos_ticks.h"
 #include "mos/mos_types.h"
+#include "mos/mos_utils.h"
 
 // One rotating file (trace, error or exception file).
 struct MosCyclicFile_InitParams {
@@ -52,12 +56,6 @@ struct MosTrc_InitParams {
     const char *pcomponentFreqLevel;
 };
 
-struct MosOsThrd_InitParams {
-    UINT64 numaAffinity;
-    BOOL numaMemoryAffinity;
-    BOOL bConfigOomKiller;
-};
-
 struct MosShm_InitParams {
     BOOL bShmServer;
     UINT32 serverPort;
@@ -100,24 +98,9 @@ struct MosEnvSpecific_InitParams {
     MosUmtUtils_InitParams umtUtilsParams;
 };
 
-struct MosCrc_InitParams {
-    UINT32 crcEnforcedMethodToUse; // MosCrc_CrcInitLayerValue; start-up passes 0
-};
-
-struct MosTicks_InitParams {
-    BOOL bUmtRealThreadTicks;
-};
-
 struct MosNetSmallIov_InitParams {
     BOOL bUseMemPool;
     UINT32 memPoolSize;
-};
-
-struct MosUtils_InitParams {
-    BOOL bCrashOnIntrViolation;
-    UINT64 maxCkTimeUsec;
-    UINT32 pollLoopTimeFactor;
-    UINT32 pollLoopMaxOvershootFactor;
 };
 
 // The runtime's start-up parameters; zero-filled before use.
