@@ -7,6 +7,18 @@
 
 typedef UINT16 MosContentionId;
 
+// Lock classes of the runtime's containers. A hash table's bucket locks take the table lock's
+// identifier + 1, so each table identifier is followed by its bucket identifier.
+enum : MosContentionId {
+    CONTENTION_ENUM_COMMON_CREATED__OBJ_HASH = 40,
+    CONTENTION_ENUM_COMMON_CREATED__OBJ_ELEM_HASH = 41,
+    CONTENTION_ENUM_COMMON_CREATED__OBJ = 42,
+    CONTENTION_ENUM_COMMON_CREATED__MEMPOOL = 43,
+    CONTENTION_ENUM_COMMON_CREATED__DYNAMIC_MEMPOOL = 44,
+    CONTENTION_ENUM_COMMON_CREATED__MEM_PROTECTED = 45,
+    CONTENTION_ENUM_COMMON_CREATED__DYNAMIC_ARRAY = 46,
+};
+
 enum MosContentionLockType : UINT32 {
     MOS_CONT_LOCK_TYPE__FASTLOCK = 0,
     MOS_CONT_LOCK_TYPE__LAST,

@@ -137,3 +137,6 @@ struct MosAsyncObj {
     MosDList_Node node;
     MosAsyncObj_CK pCK;
 };
+
+// Queue of waiting requests (MosAsyncObj nodes) of a runtime container.
+typedef MosDList_Anchor MosAsyncObj_Anchor;

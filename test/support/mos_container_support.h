@@ -1,0 +1,78 @@
+// Test helpers for the runtime's containers: the registry layers they register with, an OS-thread
+// event for completions of waiting requests, and a death-test check that sees the panic text.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "mos/mos_fastlock.h"
+#include "mos/mos_mempool.h"
+#include "mos/mos_obj.h"
+
+// The panic line goes to standard output until the exception file is open; death tests match
+// standard error, so the child sends one to the other.
+#define EXPECT_PANIC(statement, regex)                                                                  \
+    EXPECT_EXIT(                                                                                        \
+        {                                                                                               \
+            dup2(STDERR_FILENO, STDOUT_FILENO);                                                         \
+            statement;                                                                                  \
+        },                                                                                              \
+        ::testing::ExitedWithCode(255), regex)
+
+// The registry and the container layers, up for the life of the object.
+class ContainerLayers {
+  public:
+    ContainerLayers()
+    {
+        EXPECT_EQ(mosObjLayer_Create(nullptr), MOS_RC__SUCCESS);
+        EXPECT_EQ(mosHashLayer_Create(nullptr), MOS_RC__SUCCESS);
+        EXPECT_EQ(mosMemPoolLayer_Init(nullptr), MOS_RC__SUCCESS);
+    }
+    ~ContainerLayers()
+    {
+        mosMemPoolLayer_Destroy();
+        mosHashLayer_Destroy();
+        mosObjLayer_Destroy();
+    }
+    ContainerLayers(const ContainerLayers &) = delete;
+    ContainerLayers &operator=(const ContainerLayers &) = delete;
+};
+
+// A one-shot event that a completion callback raises and an OS thread waits for.
+class OsEvent {
+  public:
+    OsEvent()
+    {
+        MOS_FASTLOCK_CREATE_ADAPTIVE(&lock_, 1);
+        mosOSWCond_Init(&cond_);
+    }
+    ~OsEvent()
+    {
+        mosOSWCond_Destroy(&cond_);
+        mosFastlockBase_Destroy(&lock_);
+    }
+    OsEvent(const OsEvent &) = delete;
+    OsEvent &operator=(const OsEvent &) = delete;
+
+    void Raise()
+    {
+        MosFastlockGuard guard(&lock_);
+        bRaised_ = TRUE;
+        mosOSWCond_Broadcast(&cond_);
+    }
+    // FALSE when the event was not raised within the time-out.
+    BOOL Wait(UINT64 timeoutMillis = 60000)
+    {
+        MosFastlockGuard guard(&lock_);
+        while (!bRaised_)
+            if (mosOSWCond_TimedWait(&cond_, &lock_, timeoutMillis) == MOS_RC__TIMEOUT && !bRaised_)
+                return FALSE;
+        bRaised_ = FALSE;
+        return TRUE;
+    }
+
+  private:
+    MosFastlock_Base lock_;
+    MosOsw_CondVar cond_;
+    BOOL bRaised_ = FALSE;
+};
