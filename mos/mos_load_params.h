@@ -1,12 +1,14 @@
 // Start-up parameters of the runtime's layers, filled by mosLoad_Load from the runtime's
-// configuration keys. Each layer receives a pointer to its own record; a layer's module includes
-// this header for its parameter type.
+// configuration keys. Each layer receives a pointer to its own record. Records of modules that
+// are built come from their modules' headers; the others are defined here until their module
+// lands and takes its record over (move the definition, include the module's header here).
 #pragma once
 
 #include "mos/mos_crc.h"
 #include "mos/mos_fastlock.h"
 #include "mos/mos_osthrd.h"
 #include "mos/mos_ticks.h"
+#include "mos/mos_trace.h"
 #include "mos/mos_types.h"
 #include "mos/mos_utils.h"
 
@@ -53,7 +55,7 @@ struct MosTrc_InitParams {
     MosCyclicFile_InitParams traceFileParams;
     MosCyclicFile_InitParams errFileParams;
     BOOL bToStdout;
-    const char *pcomponentFreqLevel;
+    MosTraceFrequency *pcomponentFreqLevel;
 };
 
 struct MosShm_InitParams {
