@@ -12,6 +12,7 @@
 #include "mos/mos_cpu.h"
 #include "mos/mos_crc.h"
 #include "mos/mos_dbg.h"
+#include "mos/mos_diag_counters.h"
 #include "mos/mos_fastlock.h"
 #include "mos/mos_osthrd.h"
 #include "mos/mos_t10dif.h"
@@ -94,7 +95,7 @@ constexpr std::array mosLoadLayers_G = {
     // mosDynamicMemPoolLayer_Init / mosDynamicMemPoolLayer_Destroy
     // mosSecurityLayer_Load / mosSecurityLayer_Destroy
     // sdbgServer_Init / sdbgServer_Destroy (the whole record: a row whose member is sdbgParams, the first)
-    // mosDiagCounters_Init / mosDiagCounters_Finit
+    MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosDiagCounters_Init, mosDiagCounters_Finit),
     // mosOscCntLayer_Init / mosOscCntLayer_Destroy
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosT10Dif_Init, mosT10Dif_Destroy),
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosContention_RegisterSdbg, mosContention_UnregisterSdbg),
