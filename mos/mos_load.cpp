@@ -13,7 +13,10 @@
 #include "mos/mos_crc.h"
 #include "mos/mos_dbg.h"
 #include "mos/mos_diag_counters.h"
+#include "mos/mos_ds_hash.h"
 #include "mos/mos_fastlock.h"
+#include "mos/mos_mempool.h"
+#include "mos/mos_obj.h"
 #include "mos/mos_osthrd.h"
 #include "mos/mos_t10dif.h"
 #include "mos/mos_ticks.h"
@@ -78,13 +81,13 @@ constexpr std::array mosLoadLayers_G = {
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, MosContentionLayer_Create, MosContentionLayer_Destroy),
     MOS_LOAD_LAYER(Mos_InitParam, mosCpuLayer_Create, mosCpu_Destroy, crcParams.crcEnforcedMethodToUse),
     MOS_LOAD_LAYER(Mos_InitParam, mosCrcLayer_Create, mosCrcLayer_Destroy, crcParams),
-    // mosObjLayer_Create / mosObjLayer_Destroy
+    MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosObjLayer_Create, mosObjLayer_Destroy),
     // mosMemTrackerLayer_SdbgRegister / mosMemTrackerLayer_SdbgUnregister
-    // mosHashLayer_Create / mosHashLayer_Destroy
+    MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosHashLayer_Create, mosHashLayer_Destroy),
     MOS_LOAD_LAYER(Mos_InitParam, mosTicks_Init, mosTicks_Destroy, ticksParams),
     MOS_LOAD_LAYER(Mos_InitParam, mosOsThrdLayer_Create, mosOsThrdLayer_Destroy, envSpecificParams.thrdParams),
     // mosTimer_Init / mosTimer_Delete (timerParams.bDontUseThrds)
-    // mosMemPoolLayer_Init / mosMemPoolLayer_Destroy
+    MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosMemPoolLayer_Init, mosMemPoolLayer_Destroy),
     // netIovInfo_Init / netIovInfo_Destroy (smallIov_Params)
     // mosBWCLayer_Init / mosBWCLayer_Destroy (bwcParams)
     // mosStatLayer_Init / mosStatLayer_Destroy
