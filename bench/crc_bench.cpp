@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "mos/mos_cpu.h"
 #include "mos/mos_crc.h"
 #include "mos/mos_t10dif.h"
 
@@ -34,6 +35,7 @@ double gbPerSecond(size_t size, F &&f)
 
 int main()
 {
+    mosCpuLayer_Create();
     const size_t sizes[] = {512, 4096, size_t{1} << 20};
     std::vector<UINT8> buf((size_t{1} << 20) + 64);
     srand48(1);

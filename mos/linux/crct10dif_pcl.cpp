@@ -7,10 +7,10 @@
 // step in eight independent lanes (distance x^1024) to keep the multiplier busy. At the end the
 // register times x^16 is reduced to 16 bits: two more folds bring it under 64 bits, and a
 // Barrett step with mu = floor(x^64 / P) finishes it exactly.
-#include <cpuid.h>
 #include <cstring>
 #include <immintrin.h>
 
+#include "mos/mos_cpu.h"
 #include "mos/mos_t10dif.h"
 
 namespace {
@@ -102,13 +102,13 @@ PCL_TARGET inline UINT16 reduce(__m128i a)
 
 } // namespace
 
+// As the CPU layer read it at start-up (FALSE before that layer has run). The method also
+// shuffles and blends bytes, which every processor with SSE4.2 can.
 BOOL crc_t10dif_pcl_IsAvailable(void)
 {
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0)
-        return FALSE;
-    // The method also shuffles and blends bytes (SSSE3, SSE4.1).
-    return (ecx & bit_PCLMUL) != 0 && (ecx & bit_SSE4_1) != 0 && (ecx & bit_SSSE3) != 0 ? TRUE : FALSE;
+    MosCpuLayer_Query q;
+    mosCpuLayer_GetQuery(&q);
+    return q.bIsAvailPCLMULQDQ && q.bIsAvailSSE42 ? TRUE : FALSE;
 }
 
 PCL_TARGET UINT16 crc_t10dif_pcl(UINT16 crc, const UINT8 *pBuf, size_t len)

@@ -4,6 +4,7 @@
 #include <random>
 #include <vector>
 
+#include "mos/mos_cpu.h"
 #include "mos/mos_crc.h"
 
 namespace {
@@ -16,6 +17,8 @@ struct Method {
 
 std::vector<Method> availableMethods()
 {
+    mosCpuLayer_Create();
+    EXPECT_EQ(mosCrc_IsHardwareAvailable() != FALSE, __builtin_cpu_supports("sse4.2") != 0);
     std::vector<Method> m = {{"software", mosCrc_CalcCrcSlicingBy8Software, MOS_CRC__SOFTWARE_ENFORCEMENT}};
     if (mosCrc_IsHardwareAvailable()) {
         m.push_back({"hw32", mosCrc_CalcCrc32Hardware32, MOS_CRC__HARDWARE_32_ENFORCEMENT});
@@ -45,6 +48,7 @@ std::vector<UINT8> randomBytes(size_t n, unsigned seed)
 }
 
 struct CrcLayer : ::testing::Test {
+    void SetUp() override { mosCpuLayer_Create(); }
     void TearDown() override { ASSERT_EQ(mosCrcLayer_Create(nullptr), MOS_RC__SUCCESS); }
 };
 

@@ -4,6 +4,7 @@
 #include <random>
 #include <vector>
 
+#include "mos/mos_cpu.h"
 #include "mos/mos_t10dif.h"
 
 namespace {
@@ -37,6 +38,9 @@ struct GuardMethod {
 
 std::vector<GuardMethod> guardMethods()
 {
+    mosCpuLayer_Create();
+    EXPECT_EQ(crc_t10dif_pcl_IsAvailable() != FALSE,
+              __builtin_cpu_supports("pclmul") != 0 && __builtin_cpu_supports("sse4.2") != 0);
     std::vector<GuardMethod> m = {{"generic", mos_generic_t10dif_crc}};
     if (crc_t10dif_pcl_IsAvailable())
         m.push_back({"pclmul", crc_t10dif_pcl});
@@ -54,7 +58,11 @@ struct Guarded {
 };
 
 struct T10DifLayer : ::testing::Test {
-    void SetUp() override { ASSERT_EQ(mosT10Dif_Init(nullptr), MOS_RC__SUCCESS); }
+    void SetUp() override
+    {
+        mosCpuLayer_Create();
+        ASSERT_EQ(mosT10Dif_Init(nullptr), MOS_RC__SUCCESS);
+    }
 };
 
 } // namespace

@@ -1,17 +1,17 @@
 // The SSE4.2 `crc32` instruction methods. Only these functions are compiled for SSE4.2, so the
 // rest of the library still runs on a processor without it.
 #include "mos/mos_crc.h"
+#include "mos/mos_cpu.h"
 
-#include <cpuid.h>
 #include <cstring>
 #include <nmmintrin.h>
 
+// As the CPU layer read it at start-up (FALSE before that layer has run).
 BOOL mosCrc_IsHardwareAvailable(void)
 {
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0)
-        return FALSE;
-    return (ecx & bit_SSE4_2) != 0 ? TRUE : FALSE;
+    MosCpuLayer_Query q;
+    mosCpuLayer_GetQuery(&q);
+    return q.bIsAvailSSE42;
 }
 
 __attribute__((target("sse4.2"))) UINT32 mosCrc_CalcCrc32Hardware32(UINT32 crc, const void *pData, size_t length)
