@@ -320,3 +320,9 @@ Mos_RC mos_ConfigProcessOomKiller(void)
     BOOL bScoreAdj = mos_WriteProcFile("/proc/%d/oom_score_adj", "-999");
     return (bAdj && bScoreAdj) ? MOS_RC__SUCCESS : MOS_RC__ERROR;
 }
+
+int mosUtils_RunBlocking(int (*pFunc)(void *pContext), void *pContext)
+{
+    // Until the blocking-call service exists the call runs in place.
+    return pFunc(pContext);
+}
