@@ -20,6 +20,7 @@
 #include "mos/mos_osthrd.h"
 #include "mos/mos_t10dif.h"
 #include "mos/mos_ticks.h"
+#include "mos/mos_timer.h"
 #include "mos/mos_trace.h"
 #include "mos/mos_utils.h"
 #include "mos/usr/linux/mos_shm.h"
@@ -86,7 +87,7 @@ constexpr std::array mosLoadLayers_G = {
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosHashLayer_Create, mosHashLayer_Destroy),
     MOS_LOAD_LAYER(Mos_InitParam, mosTicks_Init, mosTicks_Destroy, ticksParams),
     MOS_LOAD_LAYER(Mos_InitParam, mosOsThrdLayer_Create, mosOsThrdLayer_Destroy, envSpecificParams.thrdParams),
-    // mosTimer_Init / mosTimer_Delete (timerParams.bDontUseThrds)
+    MOS_LOAD_LAYER(Mos_InitParam, mosTimer_Init, mosTimer_Delete, timerParams.bDontUseThrds),
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosMemPoolLayer_Init, mosMemPoolLayer_Destroy),
     // netIovInfo_Init / netIovInfo_Destroy (smallIov_Params)
     // mosBWCLayer_Init / mosBWCLayer_Destroy (bwcParams)
