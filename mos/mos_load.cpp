@@ -22,6 +22,7 @@
 #include "mos/mos_ticks.h"
 #include "mos/mos_timer.h"
 #include "mos/mos_trace.h"
+#include "mos/mos_ut.h"
 #include "mos/mos_utils.h"
 #include "mos/usr/linux/mos_shm.h"
 
@@ -104,7 +105,7 @@ constexpr std::array mosLoadLayers_G = {
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosT10Dif_Init, mosT10Dif_Destroy),
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosContention_RegisterSdbg, mosContention_UnregisterSdbg),
     // mosCpuLayer_RegisterSdbg / mosCpuLayer_UnregisterSdbg
-    // mosUt_LayerInit / mosUt_LayerFinit
+    MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosUt_LayerInit, mosUt_LayerFinit),
 };
 static_assert(offsetof(Mos_InitParam, sdbgParams) == 0, "the debug object server reads the whole record");
 
