@@ -1,18 +1,129 @@
 #include "mos/mos_trace.h"
 
-#include <cstdarg>
-#include <cstdio>
+#include <strings.h>
+#include <unistd.h>
 
-volatile MosTraceFrequency g_componentFreqLevelsArr[MOS_COMP_LAST] = {};
+#include <cstring>
 
-// Until the trace files exist, lines go to standard error.
+#include "mos/mos_dbg.h"
+
+const char *mosVersion_Get(void);
+
+// Quiet components start at LOW, every other one at MED.
+volatile MosTraceFrequency g_componentFreqLevelsArr[MOS_COMP_LAST] = {
+    MOS_FREQ_MED, MOS_FREQ_LOW, MOS_FREQ_MED, MOS_FREQ_MED, MOS_FREQ_MED, // 0 MOS .. 4 SYNC
+    MOS_FREQ_MED, MOS_FREQ_MED, MOS_FREQ_MED, MOS_FREQ_MED, MOS_FREQ_MED, // 5 UTHREAD .. 9
+    MOS_FREQ_MED, MOS_FREQ_MED, MOS_FREQ_MED, MOS_FREQ_MED, MOS_FREQ_MED, // 10 .. 14
+    MOS_FREQ_MED, MOS_FREQ_MED, MOS_FREQ_MED, MOS_FREQ_MED, MOS_FREQ_MED, // 15 .. 19
+    MOS_FREQ_MED, MOS_FREQ_MED, MOS_FREQ_MED, MOS_FREQ_MED, MOS_FREQ_MED, // 20 .. 24
+    MOS_FREQ_MED, MOS_FREQ_MED, MOS_FREQ_MED, MOS_FREQ_MED, MOS_FREQ_MED, // 25 .. 29
+    MOS_FREQ_MED, MOS_FREQ_MED, MOS_FREQ_MED, MOS_FREQ_MED, MOS_FREQ_MED, // 30 TGT_GENERAL .. 34
+    MOS_FREQ_MED, MOS_FREQ_MED, MOS_FREQ_MED, MOS_FREQ_MED, MOS_FREQ_MED, // 35 .. 39
+    MOS_FREQ_MED, MOS_FREQ_MED, MOS_FREQ_MED, MOS_FREQ_MED, MOS_FREQ_MED, // 40 ACTOR .. 44
+    MOS_FREQ_MED, MOS_FREQ_MED, MOS_FREQ_LOW, MOS_FREQ_LOW, MOS_FREQ_LOW, // 45 .. 49 QUILLET_INIT
+    MOS_FREQ_LOW, MOS_FREQ_LOW, MOS_FREQ_LOW, MOS_FREQ_MED, MOS_FREQ_MED, // 50 QUILLET_BLK .. 54
+    MOS_FREQ_MED, MOS_FREQ_LOW, MOS_FREQ_LOW, MOS_FREQ_MED, MOS_FREQ_MED, // 55 T10DIF .. 59
+    MOS_FREQ_MED, MOS_FREQ_MED, MOS_FREQ_MED, MOS_FREQ_MED, MOS_FREQ_LOW, // 60 MOS_UT .. 64 MOS_PROFILING
+    MOS_FREQ_MED,                                                         // 65 SYNCER
+};
+
+const char *const ptraceComponentsName[MOS_COMP_LAST + 1] = {
+    "MOS",
+    "NET",
+    "IO",
+    "MEMPOOL",
+    "SYNC",
+    "UTHREAD",
+    "UTEST",
+    "EVENTLOG",
+    "RAID",
+    "OSTREL_CAP_MGR",
+    "OSTREL_MULTIHEAD_MGR",
+    "OSTREL_MULTIHEAD",
+    "OSTREL_RAID",
+    "OSTREL_CONTROL",
+    "OSTREL_NET",
+    "OSTREL_TGT_MSG",
+    "OSTREL_TGT",
+    "OSTREL_V2C",
+    "OSTREL_KEEPALIVE",
+    "OSTREL_VOL_MGR",
+    "OSTREL_REP",
+    "OSTREL_CARPAD",
+    "OSTREL_MGR_OBJ",
+    "OSTREL_OBJ",
+    "OSTREL_FD_MGR",
+    "OSTREL_OBJ_CONTAINER",
+    "OSTREL_INI",
+    "OSTREL_INI_MSG",
+    "OSTREL_CLI_MSG",
+    "OSTREL_UPD_TRCK",
+    "TGT_GENERAL",
+    "TGT_CONT",
+    "TGT_NET",
+    "TGT_IOH",
+    "TGT_PHY",
+    "TGT_RAID",
+    "TGT_RCACHE",
+    "TGT_FLCACHE",
+    "TGT_VTREE",
+    "TGT_KALIVE",
+    "ACTOR",
+    "VOTER",
+    "SCSI_TARGET",
+    "THROTTLE",
+    "RESERVED_44",
+    "OSTREL_AUTH_MGR",
+    "DEV_CONT",
+    "QUILLET_IOCTL",
+    "QUILLET_CONF",
+    "QUILLET_INIT",
+    "QUILLET_BLK",
+    "QUILLET_NET",
+    "QUILLET_MAP",
+    "OSTREL_OBJ_REFERENCE",
+    "OSTREL_EVENT_LOG",
+    "T10DIF",
+    "NET_RPC",
+    "NET_PATH_MNGR",
+    "TGT_CON_MONITOR",
+    "OSTREL_CON_MATRIX",
+    "MOS_UT",
+    "OSTREL_LDAP_AUTH_MGR",
+    "OSTREL_NATIVE_AUTH_MGR",
+    "CONTENTION",
+    "MOS_PROFILING",
+    "SYNCER",
+    "LAST",
+};
+
+BOOL bTraceAllowModify_G = TRUE;
+MosTrcLayer mosTrcLayer_G;
+
+namespace {
+constexpr const char *kFreqNames[MOS_FREQ_LAST + 1] = {"None", "Low", "Medium", "High", "Last"};
+constexpr UINT32 kMapStringLen = MOS_TRACE__COMPONENTS_MAP_STRING_SIZE - 1;
+constexpr const char kRule[] = "==========================================================================";
+static_assert(sizeof(kRule) - 1 == 74);
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Trace lines
+
 void mosTrace_Do(MosTraceComponent comp, MosTraceFrequency freq, const char *pFormat, ...)
 {
     MOS_UNUSED(comp);
     MOS_UNUSED(freq);
     va_list ap;
     va_start(ap, pFormat);
-    vfprintf(stderr, pFormat, ap);
+    if (mosTrcLayer_G.bInit) {
+        va_list cp;
+        va_copy(cp, ap);
+        mosCyclicFile_WriteFormatted(&mosTrcLayer_G.logFile, TRUE, TRUE, TRUE, &cp, pFormat);
+        va_end(cp);
+    }
+    if (mosTrcLayer_G.bToStdout)
+        vprintf(pFormat, ap);
     va_end(ap);
 }
 
@@ -20,5 +131,290 @@ void mosError_Do(MosTraceComponent comp, MosTraceFrequency freq, const char *pFo
 {
     MOS_UNUSED(comp);
     MOS_UNUSED(freq);
-    MOS_UNUSED(pFormat);
+    if (!mosTrcLayer_G.bUseErrFile)
+        return;
+    va_list ap;
+    va_start(ap, pFormat);
+    mosCyclicFile_WriteFormatted(&mosTrcLayer_G.errFile, TRUE, TRUE, TRUE, &ap, pFormat);
+    va_end(ap);
+}
+
+void mosTrace_DumpNow(UINT32 millis)
+{
+    if (!mosTrcLayer_G.bInit)
+        return;
+    mosCyclicFile_DumpAllNow(&mosTrcLayer_G.logFile, millis);
+    // Error lines are the first thing an operator reads after a crash: do not leave them in memory.
+    if (mosTrcLayer_G.bUseErrFile)
+        mosCyclicFile_DumpAllNow(&mosTrcLayer_G.errFile, millis);
+}
+
+MosCyclicFile *mosTrcLayer_GetLogFile(void)
+{
+    return mosTrcLayer_G.bInit ? &mosTrcLayer_G.logFile : nullptr;
+}
+
+MosCyclicFile *mosTrcLayer_GetErrFile(void)
+{
+    return mosTrcLayer_G.bUseErrFile ? &mosTrcLayer_G.errFile : nullptr;
+}
+
+Mos_RC mosTrcLayer_Create(const MosTrc_InitParams *pParams)
+{
+    mosTrcLayer_G.bInit = FALSE;
+    mosTrcLayer_G.bUseErrFile = FALSE;
+    mosTrcLayer_G.bToStdout = FALSE;
+    memset(&mosTrcLayer_G.logFile, 0, sizeof(mosTrcLayer_G.logFile));
+    memset(&mosTrcLayer_G.errFile, 0, sizeof(mosTrcLayer_G.errFile));
+    if (pParams == nullptr)
+        return MOS_RC__SUCCESS;
+    mosTrcLayer_G.bToStdout = pParams->bToStdout ? TRUE : FALSE;
+    if (!pParams->traceFileParams.bUseFile || pParams->traceFileParams.pDir == nullptr)
+        return MOS_RC__SUCCESS;
+    if (mosCyclicFile_Create(&mosTrcLayer_G.logFile, &pParams->traceFileParams) != MOS_RC__SUCCESS)
+        return MOS_RC__SUCCESS;
+    mosTrcLayer_G.bInit = TRUE;
+    if (pParams->errFileParams.bUseFile) {
+        // A bad error-file setting (an over-long prefix, say) must not stop the process: it runs
+        // on without the error file and says so in the trace.
+        Mos_RC rc = mosCyclicFile_Create(&mosTrcLayer_G.errFile, &pParams->errFileParams);
+        if (rc == MOS_RC__SUCCESS)
+            mosTrcLayer_G.bUseErrFile = TRUE;
+        else
+            mosTrace_Do(MOS_COMP_MOS, MOS_FREQ_LOW, "ERROR: Failed to create the error file with prefix %s: %s\n",
+                        pParams->errFileParams.pPrefix ? pParams->errFileParams.pPrefix : "",
+                        MOS_RC__GET_STR(rc));
+    }
+    mosCyclicFile_WriteFormatted(&mosTrcLayer_G.logFile, TRUE, TRUE, FALSE, nullptr,
+                                 "---------- Process started. Version %s. PID %d ----------\n", mosVersion_Get(),
+                                 (int)getpid());
+    if (mosTrcLayer_G.bUseErrFile)
+        mosCyclicFile_WriteFormatted(&mosTrcLayer_G.errFile, TRUE, TRUE, FALSE, nullptr,
+                                     "---------- Process started. Version %s. PID %d ----------\n",
+                                     mosVersion_Get(), (int)getpid());
+    return MOS_RC__SUCCESS;
+}
+
+void mosTrcLayer_Destroy(void)
+{
+    if (!mosTrcLayer_G.bInit)
+        return;
+    mosTrcLayer_G.bInit = FALSE;
+    mosCyclicFile_Destroy(&mosTrcLayer_G.logFile);
+    // The error file goes too: an asynchronous file left registered would make the rotating-file
+    // layer's teardown fail.
+    if (mosTrcLayer_G.bUseErrFile) {
+        mosTrcLayer_G.bUseErrFile = FALSE;
+        mosCyclicFile_Destroy(&mosTrcLayer_G.errFile);
+    }
+}
+
+void mosTrcLayer_DumpToStdout(BOOL bToStdout)
+{
+    mosTrcLayer_G.bToStdout = bToStdout ? TRUE : FALSE;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Levels
+
+MosTraceFrequency mosTraceConf_GetComponentFreq(MosTraceComponent comp)
+{
+    MOS_ASSERT(comp < MOS_COMP_LAST);
+    return g_componentFreqLevelsArr[comp];
+}
+
+void mosTraceConf_SetComponentFrequency(MosTraceComponent comp, MosTraceFrequency level)
+{
+    if (!bTraceAllowModify_G) {
+        MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_LOW, "Ignoring trace freq modification (comp %u, level %u)", (unsigned)comp,
+                  (unsigned)level);
+        return;
+    }
+    MOS_ASSERT(comp < MOS_COMP_LAST);
+    MOS_ASSERT(level < MOS_FREQ_LAST);
+    g_componentFreqLevelsArr[comp] = level;
+}
+
+void mosTraceConf_SetModifyMode(BOOL bAllowModify)
+{
+    MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_LOW, "Setting modify mode to %d", (int)bAllowModify);
+    bTraceAllowModify_G = bAllowModify;
+}
+
+BOOL mosTraceConf_GetModifyMode(void)
+{
+    return bTraceAllowModify_G;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The packed map and its text
+
+void mosTraceConf_Zip(UINT8 *pConfZipped, const MosTraceFrequency *pConfExpFull, UINT32 confZippedArrSize,
+                      UINT32 confExpArrSize)
+{
+    MOS_ASSERT(confZippedArrSize == 80 / 4);
+    MOS_ASSERT(confExpArrSize == MOS_COMP_LAST);
+    memset(pConfZipped, 0, confZippedArrSize);
+    for (UINT32 c = 0; c < confExpArrSize; c++) {
+        UINT32 shift = 2 * (c % MOS_TRACE__COMPONENTS_IN_EACH_BYTE);
+        pConfZipped[c / MOS_TRACE__COMPONENTS_IN_EACH_BYTE] |= (UINT8)((pConfExpFull[c] & 3u) << shift);
+    }
+}
+
+void mosTraceConf_Unzip(const UINT8 *pConfZipped, MosTraceFrequency *pConfExpFull, UINT32 confZippedArrSize,
+                        UINT32 confExpArrSize)
+{
+    MOS_ASSERT(confZippedArrSize == 80 / 4);
+    MOS_ASSERT(confExpArrSize == MOS_COMP_LAST);
+    for (UINT32 c = 0; c < confExpArrSize; c++) {
+        UINT32 shift = 2 * (c % MOS_TRACE__COMPONENTS_IN_EACH_BYTE);
+        pConfExpFull[c] = (MosTraceFrequency)((pConfZipped[c / MOS_TRACE__COMPONENTS_IN_EACH_BYTE] >> shift) & 3u);
+    }
+}
+
+void mosTraceConf_GetZipped(UINT8 *pConf, UINT32 confArrSize)
+{
+    MosTraceFrequency levels[MOS_COMP_LAST];
+    for (UINT32 c = 0; c < MOS_COMP_LAST; c++)
+        levels[c] = g_componentFreqLevelsArr[c];
+    mosTraceConf_Zip(pConf, levels, confArrSize, MOS_COMP_LAST);
+}
+
+void mosTraceConf_SetFromdZipped(const UINT8 *pConf, UINT32 confArrSize)
+{
+    if (!bTraceAllowModify_G) {
+        MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_LOW, "Ignoring trace freq modification");
+        return;
+    }
+    // The map arrives from the debug server or a manager command: a wrong size is refused.
+    if (pConf == nullptr || confArrSize != MOS_TRACE__MAP_SIZE) {
+        MOS_ERROR(MOS_COMP_MOS, "Expected %u sized map, got %u", (unsigned)MOS_TRACE__MAP_SIZE, (unsigned)confArrSize);
+        return;
+    }
+    BOOL bAllZero = TRUE;
+    for (UINT32 i = 0; i < confArrSize; i++)
+        if (pConf[i] != 0)
+            bAllZero = FALSE;
+    if (bAllZero) {
+        MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_LOW, "received an all zeroes map, ignoring.");
+        return;
+    }
+    MosTraceFrequency levels[MOS_COMP_LAST];
+    mosTraceConf_Unzip(pConf, levels, confArrSize, MOS_COMP_LAST);
+    for (UINT32 c = 0; c < MOS_COMP_LAST; c++)
+        g_componentFreqLevelsArr[c] = levels[c];
+    MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_MED, "Trace frequencies configured from map.");
+}
+
+void mosTraceConf_MapToString(char *pString, UINT32 stringSize, const UINT8 *pMap, UINT32 mapSize)
+{
+    MOS_ASSERT(stringSize == ((80 / 4 * 2) + 1));
+    MOS_ASSERT(mapSize == 80 / 4);
+    for (UINT32 i = 0; i < mapSize; i++) {
+        pString[2 * i] = (char)('A' + (pMap[i] & 0xF));
+        pString[2 * i + 1] = (char)('A' + (pMap[i] >> 4));
+    }
+    pString[stringSize - 1] = '\0';
+}
+
+void mosTraceConf_GetConfString(char *pStr, UINT32 stringSize)
+{
+    UINT8 map[MOS_TRACE__MAP_SIZE];
+    mosTraceConf_GetZipped(map, sizeof(map));
+    mosTraceConf_MapToString(pStr, stringSize, map, sizeof(map));
+}
+
+void mosTraceConf_StringToMap(const char *pString, UINT32 stringSize, UINT8 *pMap, UINT32 mapSize)
+{
+    MOS_ASSERT(stringSize+1 == ((80 / 4 * 2) + 1));
+    MOS_ASSERT(mapSize == 80 / 4);
+    memset(pMap, 0, mapSize);
+    for (UINT32 i = 0; i < stringSize; i++) {
+        char mapVal = pString[i];
+        MOS_ASSERT(mapVal >= 'A');
+        // A letter past P would spill into the neighbouring nibble.
+        MOS_ASSERT(mapVal <= 'P');
+        pMap[i / 2] |= (UINT8)((mapVal - 'A') << ((i % 2) * 4));
+    }
+}
+
+BOOL mosTraceConf_SetFromdString(const char *pConfStr, UINT32 strSize)
+{
+    if (pConfStr == nullptr || strSize != kMapStringLen) {
+        MOS_ERROR(MOS_COMP_MOS, "Expected %u sized string, got %u", (unsigned)MOS_TRACE__COMPONENTS_MAP_STRING_SIZE,
+                  (unsigned)strSize);
+        return FALSE;
+    }
+    for (UINT32 i = 0; i < strSize; i++) {
+        if (pConfStr[i] < 'A' || pConfStr[i] > 'P') {
+            MOS_ERROR(MOS_COMP_MOS, "Trace map %.40s has a letter out of A-P at position %u, map ignored", pConfStr,
+                      (unsigned)i);
+            return FALSE;
+        }
+    }
+    UINT8 map[MOS_TRACE__MAP_SIZE];
+    mosTraceConf_StringToMap(pConfStr, strSize, map, sizeof(map));
+    mosTraceConf_SetFromdZipped(map, sizeof(map));
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Names
+
+const char *mosTraceConf_GetCompName(MosTraceComponent comp)
+{
+    MOS_ASSERT(comp < MOS_COMP_LAST);
+    return ptraceComponentsName[comp];
+}
+
+MosTraceComponent mosTraceConf_GetCompEnum(const char *pCompStr)
+{
+    if (pCompStr == nullptr)
+        return MOS_COMP_LAST;
+    for (UINT32 c = 0; c < MOS_COMP_LAST; c++)
+        if (strcasecmp(pCompStr, ptraceComponentsName[c]) == 0)
+            return (MosTraceComponent)c;
+    return MOS_COMP_LAST;
+}
+
+const char *mosTraceConf_GetFreqName(MosTraceFrequency freq)
+{
+    MOS_ASSERT(freq < MOS_FREQ_LAST);
+    return kFreqNames[freq];
+}
+
+MosTraceFrequency mosTraceConf_GetFreqEnum(const char *pfreqStr)
+{
+    if (pfreqStr == nullptr)
+        return MOS_FREQ_LAST;
+    for (UINT32 f = 0; f < MOS_FREQ_LAST; f++)
+        if (strcasecmp(pfreqStr, kFreqNames[f]) == 0)
+            return (MosTraceFrequency)f;
+    return MOS_FREQ_LAST;
+}
+
+void mosTraceConf_PrintConfiguration(const MosTraceFrequency *pFreqs, UINT32 listSize)
+{
+    MOS_ASSERT(listSize <= MOS_COMP_LAST);
+    printf("Trace Configuration:\n%s\n", kRule);
+    printf("| Component                   | Frequency                                |\n%s", kRule);
+    for (UINT32 c = 0; c < listSize; c++) {
+        MosTraceFrequency f = pFreqs[c] < MOS_FREQ_LAST ? pFreqs[c] : MOS_FREQ_NONE;
+        printf("\n| ");
+        printf("%-28s", ptraceComponentsName[c]);
+        printf("| ");
+        printf("%-41s", kFreqNames[f]);
+        printf("|");
+    }
+    MosTraceFrequency levels[MOS_COMP_LAST];
+    for (UINT32 c = 0; c < MOS_COMP_LAST; c++)
+        levels[c] = c < listSize ? pFreqs[c] : g_componentFreqLevelsArr[c];
+    UINT8 map[MOS_TRACE__MAP_SIZE];
+    mosTraceConf_Zip(map, levels, sizeof(map), MOS_COMP_LAST);
+    char mapStr[MOS_TRACE__COMPONENTS_MAP_STRING_SIZE];
+    mosTraceConf_MapToString(mapStr, sizeof(mapStr), map, sizeof(map));
+    printf("\n%s", kRule);
+    printf("\n| %-28s| %-41s|", "Configuration map:", mapStr);
+    printf("\n%s\n", kRule);
+    fflush(stdout);
 }

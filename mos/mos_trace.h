@@ -2,6 +2,10 @@
 // component's level allows it, so callers never pay for formatting a suppressed line.
 #pragma once
 
+#include <cstdarg>
+#include <cstdio>
+
+#include "mos/mos_cyclic_file.h"
 #include "mos/mos_rc.h"
 #include "mos/mos_types.h"
 
@@ -85,6 +89,18 @@ enum MosTraceComponent : UINT32 {
 
 // Current level of each component; read without a lock on every trace call.
 extern volatile MosTraceFrequency g_componentFreqLevelsArr[MOS_COMP_LAST];
+// Printable component names in value order, "LAST" after them.
+extern const char *const ptraceComponentsName[MOS_COMP_LAST + 1];
+extern BOOL bTraceAllowModify_G;
+
+// The packed level map: 2 bits per component, 4 components per byte, room for 80 components.
+#define MOS_TRACE__COMPONENT_MAX_VALUE 80u
+#define MOS_TRACE__COMPONENTS_IN_EACH_BYTE 4u
+#define MOS_TRACE__MAP_SIZE (MOS_TRACE__COMPONENT_MAX_VALUE / MOS_TRACE__COMPONENTS_IN_EACH_BYTE)
+// The map as text: two letters per byte (low nibble first) and a terminator.
+#define MOS_TRACE__COMPONENTS_MAP_STRING_SIZE ((MOS_TRACE__MAP_SIZE * 2) + 1)
+static_assert(MOS_TRACE__MAP_SIZE == 20 && MOS_TRACE__COMPONENTS_MAP_STRING_SIZE == 41);
+static_assert(MOS_COMP_LAST <= MOS_TRACE__COMPONENT_MAX_VALUE);
 
 struct MosUmt_UThread;
 MosUmt_UThread *mosUmt_GetUThreadHdlNoAssert(void);
@@ -117,3 +133,56 @@ void mosError_Do(MosTraceComponent comp, MosTraceFrequency freq, const char *pFo
         if (MOS_TRACE_COND(comp, freq))                                                             \
             printf(format, ##__VA_ARGS__);                                                          \
     } while (0)
+
+// The trace layer: the trace file, the error file and the copy to standard output.
+struct MosTrcLayer {
+    MosCyclicFile logFile;
+    MosCyclicFile errFile;
+    BOOL bUseErrFile;
+    BOOL bInit;
+    BOOL bToStdout;
+};
+
+struct MosTrc_InitParams {
+    MosCyclicFile_InitParams traceFileParams;
+    MosCyclicFile_InitParams errFileParams;
+    BOOL bToStdout;
+    MosTraceFrequency *pcomponentFreqLevel;
+};
+
+extern MosTrcLayer mosTrcLayer_G;
+
+Mos_RC mosTrcLayer_Create(const MosTrc_InitParams *pParams);
+void mosTrcLayer_Destroy(void);
+void mosTrcLayer_DumpToStdout(BOOL bToStdout);
+// Writes out what the trace file holds in memory; waits at most millis (0: without limit).
+void mosTrace_DumpNow(UINT32 millis);
+// The files of the layer, for the panic path (null when not in use).
+MosCyclicFile *mosTrcLayer_GetLogFile(void);
+MosCyclicFile *mosTrcLayer_GetErrFile(void);
+
+// Levels of the components.
+MosTraceFrequency mosTraceConf_GetComponentFreq(MosTraceComponent comp);
+void mosTraceConf_SetComponentFrequency(MosTraceComponent comp, MosTraceFrequency level);
+void mosTraceConf_SetModifyMode(BOOL bAllowModify);
+BOOL mosTraceConf_GetModifyMode(void);
+
+// The packed map and its text form.
+void mosTraceConf_Zip(UINT8 *pConfZipped, const MosTraceFrequency *pConfExpFull, UINT32 confZippedArrSize,
+                      UINT32 confExpArrSize);
+void mosTraceConf_Unzip(const UINT8 *pConfZipped, MosTraceFrequency *pConfExpFull, UINT32 confZippedArrSize,
+                        UINT32 confExpArrSize);
+void mosTraceConf_GetZipped(UINT8 *pConf, UINT32 confArrSize);
+void mosTraceConf_SetFromdZipped(const UINT8 *pConf, UINT32 confArrSize);
+void mosTraceConf_MapToString(char *pString, UINT32 stringSize, const UINT8 *pMap, UINT32 mapSize);
+void mosTraceConf_GetConfString(char *pStr, UINT32 stringSize);
+void mosTraceConf_StringToMap(const char *pString, UINT32 stringSize, UINT8 *pMap, UINT32 mapSize);
+// Applies a 40-letter map; a map of another length or with letters outside A to P is refused
+// with an error line and the levels stay as they are. Returns whether the map was taken.
+BOOL mosTraceConf_SetFromdString(const char *pConfStr, UINT32 strSize);
+
+const char *mosTraceConf_GetCompName(MosTraceComponent comp);
+MosTraceComponent mosTraceConf_GetCompEnum(const char *pCompStr);
+const char *mosTraceConf_GetFreqName(MosTraceFrequency freq);
+MosTraceFrequency mosTraceConf_GetFreqEnum(const char *pfreqStr);
+void mosTraceConf_PrintConfiguration(const MosTraceFrequency *pFreqs, UINT32 listSize);
