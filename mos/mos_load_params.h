@@ -12,19 +12,6 @@
 #include "mos/mos_types.h"
 #include "mos/mos_utils.h"
 
-// One rotating file (trace, error or exception file).
-struct MosCyclicFile_InitParams {
-    BOOL bUseFile;
-    BOOL bAsync;
-    const char *pDir;
-    const char *pPrefix;
-    UINT32 history;       // number of generations, at least 1
-    UINT32 maxFileSize;   // bytes
-    UINT32 dumpOnPercent;
-    UINT32 thrdSleepMilli;
-    UINT32 logBufSize;
-};
-
 struct MosSdbg_InitParams {
     UINT32 module;
     UINT16 sdbgPort;
@@ -49,13 +36,6 @@ struct MosDbg_InitParams {
     UINT32 coreType; // MosDbgCore_Type
     UINT32 doubleExpWaitSec;
     BOOL bPlannedCrashPanic;
-};
-
-struct MosTrc_InitParams {
-    MosCyclicFile_InitParams traceFileParams;
-    MosCyclicFile_InitParams errFileParams;
-    BOOL bToStdout;
-    MosTraceFrequency *pcomponentFreqLevel;
 };
 
 struct MosShm_InitParams {

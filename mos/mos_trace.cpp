@@ -6,8 +6,7 @@
 #include <cstring>
 
 #include "mos/mos_dbg.h"
-
-const char *mosVersion_Get(void);
+#include "mos/mos_load.h"
 
 // Quiet components start at LOW, every other one at MED.
 volatile MosTraceFrequency g_componentFreqLevelsArr[MOS_COMP_LAST] = {

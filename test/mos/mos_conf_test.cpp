@@ -182,10 +182,15 @@ TEST(ConfFile, NonNumericIntegerIsRefusedWithErrorLineNamingKey)
 
     MosTraceFrequency saved = g_componentFreqLevelsArr[MOS_COMP_MOS];
     g_componentFreqLevelsArr[MOS_COMP_MOS] = MOS_FREQ_LOW;
+    // Trace lines reach standard output only through the trace layer.
+    MosTrc_InitParams toStdout{};
+    toStdout.bToStdout = TRUE;
+    mosTrcLayer_Create(&toStdout);
     testing::internal::CaptureStderr();
     testing::internal::CaptureStdout();
     Mos_RC rc = mosConf_GetPrefValueInt(e.pName, &info, &e.params.intParams);
     std::string out = testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
+    mosTrcLayer_Create(nullptr);
     g_componentFreqLevelsArr[MOS_COMP_MOS] = saved;
     fclose(info.pFile);
 
@@ -223,10 +228,15 @@ TEST(ConfFile, UnknownKeysAreCountedAndTraced)
 
     MosTraceFrequency saved = g_componentFreqLevelsArr[MOS_COMP_MOS];
     g_componentFreqLevelsArr[MOS_COMP_MOS] = MOS_FREQ_MED;
+    // Trace lines reach standard output only through the trace layer.
+    MosTrc_InitParams toStdout{};
+    toStdout.bToStdout = TRUE;
+    mosTrcLayer_Create(&toStdout);
     testing::internal::CaptureStderr();
     testing::internal::CaptureStdout();
     UINT32 unknown = mosConf_ValidateConfFile(file.Path(), vectors, lengths, 1);
     std::string out = testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
+    mosTrcLayer_Create(nullptr);
     g_componentFreqLevelsArr[MOS_COMP_MOS] = saved;
 
     // "foo" and "note"; the tail of the long line is not a key of its own.
