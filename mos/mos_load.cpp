@@ -111,9 +111,9 @@ static_assert(offsetof(Mos_InitParam, sdbgParams) == 0, "the debug object server
 
 // The environment layers in load order, with the rows of modules not built yet as comments.
 constexpr std::array mosEnvLayers_G = {
-    // mosCyclicFileLayer_Create / mosCyclicFileLayer_Destroy
+    MOS_LOAD_LAYER_NO_PARAM(MosEnvSpecific_InitParams, mosCyclicFileLayer_Create, mosCyclicFileLayer_Destroy),
     // mosDbgLayer_Create / mosDbgLayer_Destroy (the whole record: member dbgParams, the first)
-    // mosTrcLayer_Create / mosTrcLayer_Destroy (trcParams)
+    MOS_LOAD_LAYER(MosEnvSpecific_InitParams, mosTrcLayer_Create, mosTrcLayer_Destroy, trcParams),
     // mosFifoLayer_Create / mosFifoLayer_Destroy (fifoParams)
     // mosNetLayer_Create / mosNetLayer_Destroy
     // mosIOLayer_Init / mosIOLayer_Destroy
@@ -559,8 +559,11 @@ Mos_RC mosLoad_Load(int argc, char **argv, MosConfEntry **ppEntries, UINT32 *pVe
 
     const MosLoad_RuntimeConf &c = runtimeConf_G;
     if (c.trcFrequencyStrMap[0] != '\0') {
-        MOS_ASSERT_WITH_DESC(strlen(c.trcFrequencyStrMap) == 40, "Unexpected trc_frequency_str_map string length");
-        // The trace-level configuration applies the map here once it is built.
+        // A malformed map (wrong length, letters outside A to P) is refused with an error line and
+        // the default levels stay: nothing in the configuration file may stop start-up.
+        mosTraceConf_SetFromdString(c.trcFrequencyStrMap, (UINT32)strlen(c.trcFrequencyStrMap));
+        if (!c.trcFrequencyAllowModify)
+            mosTraceConf_SetModifyMode(FALSE);
     }
 
     if (pConfFile != nullptr && initRc == MOS_RC__SUCCESS)
