@@ -106,7 +106,7 @@ constexpr std::array mosLoadLayers_G = {
     // mosOscCntLayer_Init / mosOscCntLayer_Destroy
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosT10Dif_Init, mosT10Dif_Destroy),
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosContention_RegisterSdbg, mosContention_UnregisterSdbg),
-    // mosCpuLayer_RegisterSdbg / mosCpuLayer_UnregisterSdbg
+    MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosCpuLayer_RegisterSdbg, mosCpuLayer_UnregisterSdbg),
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosUt_LayerInit, mosUt_LayerFinit),
 };
 static_assert(offsetof(Mos_InitParam, sdbgParams) == 0, "the debug object server reads the whole record");
