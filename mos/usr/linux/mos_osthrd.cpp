@@ -22,6 +22,7 @@ struct MosOsThrdLayer {
     MosObj_Type thrdObjType;
     MosObj_Type layerObjType;
     MosObj layerObj;
+    BOOL bInRegistry; // the registry ran when the layer was created
     MosOsThrd_CpuSet defaultMask;
     MosFastlock_Base lock;
     MosDList_Anchor activeList;
@@ -75,7 +76,8 @@ struct MosOsThrd_RunGuard {
             MosFastlockGuard guard(&mosOsThrdLayer_G.lock);
             mosDList_Remove(&mosOsThrdLayer_G.activeList, &pThrd->activeListNode);
         }
-        mosObjType_UnregObj(&mosOsThrdLayer_G.thrdObjType, &pThrd->obj);
+        if (mosOsThrdLayer_G.bInRegistry)
+            mosObjType_UnregObj(&mosOsThrdLayer_G.thrdObjType, &pThrd->obj);
         MosContention_OsThrdDestroy();
         *mosOsThrd_TlsSlot() = &thrdDummy_G;
     }
@@ -95,10 +97,12 @@ void *mosOsThrd_StartFunc(void *pArg)
         snprintf(shortName, sizeof(shortName), "%s", pName);
         pthread_setname_np(pthread_self(), shortName);
     }
-    mosObjType_RegObj(&mosOsThrdLayer_G.thrdObjType, &pThrd->obj, pName != nullptr ? pName : "OS thread");
+    if (mosOsThrdLayer_G.bInRegistry)
+        mosObjType_RegObj(&mosOsThrdLayer_G.thrdObjType, &pThrd->obj, pName != nullptr ? pName : "OS thread");
     if (MosContention_OsThrdCreate() != MOS_RC__SUCCESS) {
         MOS_ERROR(MOS_COMP_CONTENTION, "Failed creating os-thread-contention context");
-        mosObjType_UnregObj(&mosOsThrdLayer_G.thrdObjType, &pThrd->obj);
+        if (mosOsThrdLayer_G.bInRegistry)
+            mosObjType_UnregObj(&mosOsThrdLayer_G.thrdObjType, &pThrd->obj);
         *mosOsThrd_TlsSlot() = &thrdDummy_G;
         return nullptr;
     }
@@ -139,11 +143,15 @@ Mos_RC mosOsThrdLayer_Create(const MosOsThrd_InitParams *pParams)
         if (pParams->bConfigOomKiller)
             mos_ConfigProcessOomKiller();
     }
-    mosObjType_RegObjType(&mosOsThrdLayer_G.thrdObjType, mosOsThrd_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__MOS_OS_THRD,
-                          sizeof(MosOsThrd_Query));
-    mosObjType_RegObjType(&mosOsThrdLayer_G.layerObjType, mosOsThrdLayer_Query, nullptr,
-                          SDBG_EXPORTS_OBJ_TYPE__MOS_OS_THRD_LAYER, sizeof(MosOsThrdLayer_Query));
-    mosObjType_RegObj(&mosOsThrdLayer_G.layerObjType, &mosOsThrdLayer_G.layerObj, "Mos OS threads");
+    // Start-up creates the registry first; unit tests of single modules may run without it.
+    mosOsThrdLayer_G.bInRegistry = mosObjLayer_G.numOfBuckets != 0;
+    if (mosOsThrdLayer_G.bInRegistry) {
+        mosObjType_RegObjType(&mosOsThrdLayer_G.thrdObjType, mosOsThrd_Query, nullptr,
+                              SDBG_EXPORTS_OBJ_TYPE__MOS_OS_THRD, sizeof(MosOsThrd_Query));
+        mosObjType_RegObjType(&mosOsThrdLayer_G.layerObjType, mosOsThrdLayer_Query, nullptr,
+                              SDBG_EXPORTS_OBJ_TYPE__MOS_OS_THRD_LAYER, sizeof(MosOsThrdLayer_Query));
+        mosObjType_RegObj(&mosOsThrdLayer_G.layerObjType, &mosOsThrdLayer_G.layerObj, "Mos OS threads");
+    }
     if (mos_GetCurThreadAffinity(&mosOsThrdLayer_G.defaultMask) != MOS_RC__SUCCESS) {
         MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_LOW, "Failed to get current affinity. errno %d.Setting default mask to all CPUs",
                   errno);
@@ -160,9 +168,11 @@ void mosOsThrdLayer_Destroy(void)
     if (!mosOsThrdLayer_G.bCreated)
         return;
     MOS_ASSERT_WITH_DESC(mosOsThrdLayer_G.activeList.counter == 0, "OS threads still running");
-    mosObjType_UnregObj(&mosOsThrdLayer_G.layerObjType, &mosOsThrdLayer_G.layerObj);
-    mosObjType_UnregObjType(&mosOsThrdLayer_G.layerObjType);
-    mosObjType_UnregObjType(&mosOsThrdLayer_G.thrdObjType);
+    if (mosOsThrdLayer_G.bInRegistry) {
+        mosObjType_UnregObj(&mosOsThrdLayer_G.layerObjType, &mosOsThrdLayer_G.layerObj);
+        mosObjType_UnregObjType(&mosOsThrdLayer_G.layerObjType);
+        mosObjType_UnregObjType(&mosOsThrdLayer_G.thrdObjType);
+    }
     mosFastlockBase_Destroy(&mosOsThrdLayer_G.lock);
     mosOsThrdLayer_G.bCreated = FALSE;
 }
