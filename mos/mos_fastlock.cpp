@@ -4,16 +4,28 @@
 
 #include "mos/mos_dbg.h"
 
+// Owned by the uthreads (mos/umt); declared here so that locks do not depend on their headers.
+void mosUmt_RunPendingResumes(void);
+
 namespace {
 constexpr MosFastlock_InitParams kFastlockDefaults = {10, 10, 60000, FALSE};
 MosFastlock_InitParams fastlockParams_G = kFastlockDefaults;
 thread_local UINT32 tlsLockAcquires_G = 0;
+// Set when work waits for this OS thread to hold no fast lock (see mosFastlock_SetPendingWork).
+thread_local BOOL tlsPendingWork_G = FALSE;
 
 // Not inlined: a uthread may resume on another OS thread, so the thread-local slot must be
 // looked up afresh on every use.
 __attribute__((noinline)) UINT32 *mosFastlock_Counter(void)
 {
     UINT32 *p = &tlsLockAcquires_G;
+    asm volatile("" : "+r"(p));
+    return p;
+}
+
+__attribute__((noinline)) BOOL *mosFastlock_PendingWork(void)
+{
+    BOOL *p = &tlsPendingWork_G;
     asm volatile("" : "+r"(p));
     return p;
 }
@@ -100,6 +112,18 @@ void mosFastlockBase_Release(MosFastlock_Base *pLock)
 {
     mosFastlockBase_ReleaseImplicit(pLock);
     mosFastlock_Row(pLock).release(pLock);
+    if (__builtin_expect(*mosFastlock_Counter() == 0, 1)) {
+        BOOL *pPending = mosFastlock_PendingWork();
+        if (__builtin_expect(*pPending, 0)) {
+            *pPending = FALSE;
+            mosUmt_RunPendingResumes();
+        }
+    }
+}
+
+void mosFastlock_SetPendingWork(void)
+{
+    *mosFastlock_PendingWork() = TRUE;
 }
 
 void mosFastlockBase_Destroy(MosFastlock_Base *pLock)

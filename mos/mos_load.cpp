@@ -8,15 +8,13 @@
 #include <tuple>
 #include <type_traits>
 
+#include "mos/mos_blocking.h"
 #include "mos/mos_contention.h"
 #include "mos/mos_cpu.h"
 #include "mos/mos_crc.h"
 #include "mos/mos_dbg.h"
-#include "mos/mos_memtracker.h"
 #include "mos/mos_diag_counters.h"
 #include "mos/mos_ds_hash.h"
-#include "mos/mos_dynamic_array.h"
-#include "mos/mos_dynamic_mempool.h"
 #include "mos/mos_fastlock.h"
 #include "mos/mos_mempool.h"
 #include "mos/mos_obj.h"
@@ -82,12 +80,12 @@ template <typename P> struct MosLoad_LayerRow {
 constexpr std::array mosLoadLayers_G = {
     MOS_LOAD_LAYER(Mos_InitParam, mosUtilsLayer_Init, mosUtilsLayer_Destroy, mosUtils_Params),
     MOS_LOAD_LAYER(Mos_InitParam, mosFastlockLayer_Create, mosFastlockLayer_Destroy, fastlockParams),
-    MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosMemTrackerLayer_Init, mosMemTrackerLayer_Destroy),
+    // mosMemTrackerLayer_Init / mosMemTrackerLayer_Destroy
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, MosContentionLayer_Create, MosContentionLayer_Destroy),
     MOS_LOAD_LAYER(Mos_InitParam, mosCpuLayer_Create, mosCpu_Destroy, crcParams.crcEnforcedMethodToUse),
     MOS_LOAD_LAYER(Mos_InitParam, mosCrcLayer_Create, mosCrcLayer_Destroy, crcParams),
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosObjLayer_Create, mosObjLayer_Destroy),
-    MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosMemTrackerLayer_SdbgRegister, mosMemTrackerLayer_SdbgUnregister),
+    // mosMemTrackerLayer_SdbgRegister / mosMemTrackerLayer_SdbgUnregister
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosHashLayer_Create, mosHashLayer_Destroy),
     MOS_LOAD_LAYER(Mos_InitParam, mosTicks_Init, mosTicks_Destroy, ticksParams),
     MOS_LOAD_LAYER(Mos_InitParam, mosOsThrdLayer_Create, mosOsThrdLayer_Destroy, envSpecificParams.thrdParams),
@@ -98,25 +96,25 @@ constexpr std::array mosLoadLayers_G = {
     // mosStatLayer_Init / mosStatLayer_Destroy
     // MosPerfLayer_Init / MosPerfLayer_Destroy
     MOS_LOAD_LAYER(Mos_InitParam, mosEnvSpecific_Create, mosEnvSpecific_Destroy, envSpecificParams),
-    // mosBlockingLayer_Init / mosBlockingLayer_Destroy
-    MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosDynamicArrayLayer_Init, mosDynamicArrayLayer_Destroy),
-    MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosDynamicMemPoolLayer_Init, mosDynamicMemPoolLayer_Destroy),
+    MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosBlockingLayer_Init, mosBlockingLayer_Destroy),
+    // mosDynamicArrayLayer_Init / mosDynamicArrayLayer_Destroy
+    // mosDynamicMemPoolLayer_Init / mosDynamicMemPoolLayer_Destroy
     // mosSecurityLayer_Load / mosSecurityLayer_Destroy
     // sdbgServer_Init / sdbgServer_Destroy (the whole record: a row whose member is sdbgParams, the first)
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosDiagCounters_Init, mosDiagCounters_Finit),
     // mosOscCntLayer_Init / mosOscCntLayer_Destroy
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosT10Dif_Init, mosT10Dif_Destroy),
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosContention_RegisterSdbg, mosContention_UnregisterSdbg),
-    MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosCpuLayer_RegisterSdbg, mosCpuLayer_UnregisterSdbg),
+    // mosCpuLayer_RegisterSdbg / mosCpuLayer_UnregisterSdbg
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosUt_LayerInit, mosUt_LayerFinit),
 };
 static_assert(offsetof(Mos_InitParam, sdbgParams) == 0, "the debug object server reads the whole record");
 
 // The environment layers in load order, with the rows of modules not built yet as comments.
 constexpr std::array mosEnvLayers_G = {
-    MOS_LOAD_LAYER_NO_PARAM(MosEnvSpecific_InitParams, mosCyclicFileLayer_Create, mosCyclicFileLayer_Destroy),
+    // mosCyclicFileLayer_Create / mosCyclicFileLayer_Destroy
     // mosDbgLayer_Create / mosDbgLayer_Destroy (the whole record: member dbgParams, the first)
-    MOS_LOAD_LAYER(MosEnvSpecific_InitParams, mosTrcLayer_Create, mosTrcLayer_Destroy, trcParams),
+    // mosTrcLayer_Create / mosTrcLayer_Destroy (trcParams)
     // mosFifoLayer_Create / mosFifoLayer_Destroy (fifoParams)
     // mosNetLayer_Create / mosNetLayer_Destroy
     // mosIOLayer_Init / mosIOLayer_Destroy
@@ -562,11 +560,8 @@ Mos_RC mosLoad_Load(int argc, char **argv, MosConfEntry **ppEntries, UINT32 *pVe
 
     const MosLoad_RuntimeConf &c = runtimeConf_G;
     if (c.trcFrequencyStrMap[0] != '\0') {
-        // A malformed map (wrong length, letters outside A to P) is refused with an error line and
-        // the default levels stay: nothing in the configuration file may stop start-up.
-        mosTraceConf_SetFromdString(c.trcFrequencyStrMap, (UINT32)strlen(c.trcFrequencyStrMap));
-        if (!c.trcFrequencyAllowModify)
-            mosTraceConf_SetModifyMode(FALSE);
+        MOS_ASSERT_WITH_DESC(strlen(c.trcFrequencyStrMap) == 40, "Unexpected trc_frequency_str_map string length");
+        // The trace-level configuration applies the map here once it is built.
     }
 
     if (pConfFile != nullptr && initRc == MOS_RC__SUCCESS)

@@ -7,7 +7,6 @@
 
 #include "mos/mos_dbg.h"
 #include "mos/mos_trace.h"
-#include "mos/sdbg/sdbg_exports.h"
 
 const UINT32 mosTimerQMillis_G[MOS_TIMER_QUEUE_ID__LAST] = {100, 500, 1000, 2000, 4000, 5000, 10000, 15000, 60000, 300000};
 
@@ -27,6 +26,8 @@ const char *const mosTimerQNames_G[MOS_TIMER_QUEUE_ID__LAST] = {
 // condition variable and therefore always use an adaptive lock.
 constexpr UINT32 kTimerQLockRank = 240;
 
+constexpr MosContentionId CONTENTION_ENUM_COMMON_CREATED__TIMER_Q = 47;
+constexpr MosContentionId CONTENTION_ENUM_COMMON_CREATED__LIMITER = 48;
 
 inline MosTimer_Req *mosTimerReq_FromNode(MosDList_Node *pNode)
 {
@@ -102,7 +103,6 @@ void mosTimerQ_Destroy(MosTimer_Q *pQ)
         mosOsThrd_Destroy(&pQ->intrn.timerThrd);
         mosOSWCond_Destroy(&pQ->intrn.cond);
     }
-    mosObjType_UnregObj(&mosTimer_G.timerQObjType, &pQ->obj);
     mosFastlockBase_Destroy(&pQ->lock);
 }
 
@@ -196,8 +196,6 @@ Mos_RC mosTimer_Init(void *pArgs)
     memset(&mosTimer_G, 0, sizeof(mosTimer_G));
     const BOOL *pbDontUseThrds = static_cast<const BOOL *>(pArgs);
     mosTimer_G.bThrdsUsed = (pbDontUseThrds == nullptr) ? TRUE : !*pbDontUseThrds;
-    mosObjType_RegObjType(&mosTimer_G.timerQObjType, mosTimerQ_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__MOS_TIMERQ,
-                          sizeof(MosTimerQ_Query));
     for (UINT32 i = 0; i < MOS_TIMER_QUEUE_ID__LAST; i++) {
         MosTimer_Q *pQ = &mosTimer_G.timerQs[i];
         memset(pQ, 0, sizeof(*pQ));
@@ -209,7 +207,6 @@ Mos_RC mosTimer_Init(void *pArgs)
                                            __FILE__, __LINE__);
         mosDList_InitAnchor(&pQ->reqAnchor);
         pQ->expirationTicks = mosTicks_GetCurrentTick();
-        mosObjType_RegObj(&mosTimer_G.timerQObjType, &pQ->obj, mosTimerQNames_G[i]);
         if (mosTimer_G.bThrdsUsed) {
             mosOSWCond_Init(&pQ->intrn.cond);
             pQ->intrn.bThrdUsed = TRUE;
@@ -220,7 +217,6 @@ Mos_RC mosTimer_Init(void *pArgs)
                 mosTimerQ_Destroy(pQ);
                 for (UINT32 j = i; j-- > 0;)
                     mosTimerQ_Destroy(&mosTimer_G.timerQs[j]);
-                mosObjType_UnregObjType(&mosTimer_G.timerQObjType);
                 mosTimer_G.activeQs = 0;
                 return MOS_RC__NO_RESOURCES;
             }
@@ -239,7 +235,6 @@ void mosTimer_Delete(void)
     }
     for (UINT32 i = mosTimer_G.activeQs; i-- > 0;)
         mosTimerQ_Destroy(&mosTimer_G.timerQs[i]);
-    mosObjType_UnregObjType(&mosTimer_G.timerQObjType);
     mosTimer_G.activeQs = 0;
 }
 
@@ -289,6 +284,11 @@ Mos_RC mosTimerReq_AddByQ(MosTimer_Req *pReq, MosTimerQ_ID qID)
 Mos_RC mosTimerReq_Abort(MosTimer_Req *pReq)
 {
     return mosTimerReq_AbortIntrn(pReq, TRUE);
+}
+
+Mos_RC mosTimerReq_AbortNoWait(MosTimer_Req *pReq)
+{
+    return mosTimerReq_AbortIntrn(pReq, FALSE);
 }
 
 MosTimerQ_ID mosTimer_GetClosestQ(UINT32 milliTimeout)
@@ -376,23 +376,6 @@ MosTicks_Cnt mosTimerQ_GetSleepTimeTicks(MosTimerQ_ID queueID)
 BOOL mosTimerQ_IsPoll(MosTimer_Q *pQ)
 {
     return !pQ->intrn.bThrdUsed;
-}
-
-void mosTimerQ_Query(MosObj *pObj, const CHAR_A *pName, void *pData)
-{
-    MosTimer_Q *pQ = MOS_CONTAINER_OF(pObj, MosTimer_Q, obj);
-    MosTimerQ_Query *pQuery = static_cast<MosTimerQ_Query *>(pData);
-    memset(pQuery, 0, sizeof(*pQuery));
-    MosFastlockGuard guard(&pQ->lock);
-    pQuery->timeoutInTicks = pQ->timeoutInTicks;
-    pQuery->timeoutInMillis = mosTicks_TicksToMillis(pQ->timeoutInTicks);
-    pQuery->ticksToExpiration =
-        pQ->reqAnchor.counter == 0 ? 0 : (INT64)(pQ->expirationTicks - mosTicks_GetCurrentTick());
-    pQuery->numExpirations = pQ->numExpirations;
-    pQuery->numWaiting = pQ->reqAnchor.counter;
-    pQuery->maxDiffTicks = pQ->maxDiffTicks;
-    pQuery->bIsPoll = mosTimerQ_IsPoll(pQ);
-    snprintf(pQuery->name, sizeof(pQuery->name), "%s", pName != nullptr ? pName : "");
 }
 
 // Rate limiter.

@@ -12,7 +12,6 @@
 
 #include "mos/mos_dlist.h"
 #include "mos/mos_fastlock.h"
-#include "mos/mos_obj.h"
 #include "mos/mos_osthrd.h"
 #include "mos/mos_rc.h"
 #include "mos/mos_ticks.h"
@@ -65,7 +64,6 @@ struct MosTimerQ_Intrn {
 
 struct MosTimer_Q {
     MosTimerQ_Intrn intrn;
-    MosObj obj;
     MosTicks_Cnt timeoutInTicks;
     UINT32 numExpirations;
     MosFastlock_Base lock;
@@ -78,7 +76,6 @@ struct MosTimer_Q {
 };
 
 struct MosTimer {
-    MosObj_Type timerQObjType;
     MosTimer_Q timerQs[MOS_TIMER_QUEUE_ID__LAST];
     UINT32 activeQs;
     BOOL bThrdsUsed;
@@ -119,6 +116,9 @@ Mos_RC mosTimerReq_AddByQ(MosTimer_Req *pReq, MosTimerQ_ID qID);
 // MOS_RC__BUSY: its callback was running on another thread; the call waited until it returned,
 // and the request is idle now. Call it without holding a lock that the callback takes.
 Mos_RC mosTimerReq_Abort(MosTimer_Req *pReq);
+// As mosTimerReq_Abort, but never waits: MOS_RC__BUSY when the callback is running on another
+// thread. For callers that hold a lock that the callback takes (a uthread condition's time-out).
+Mos_RC mosTimerReq_AbortNoWait(MosTimer_Req *pReq);
 
 MosTimerQ_ID mosTimer_GetClosestQ(UINT32 milliTimeout);
 MosTimerQ_ID mosTimer_GetClosestQBelow(UINT32 milliTimeout);
@@ -133,8 +133,6 @@ UINT64 mosTimerQ_GetSleepTimeMillisByQ(MosTimer_Q *pQ);
 MosTicks_Cnt mosTimerQ_GetSleepTimeTicks(MosTimerQ_ID queueID);
 MosTimer_Q *mosTimerQ_GetPtr(MosTimerQ_ID queueID);
 BOOL mosTimerQ_IsPoll(MosTimer_Q *pQ);
-// The registry's query of one queue: fills a MosTimerQ_Query.
-void mosTimerQ_Query(MosObj *pObj, const CHAR_A *pName, void *pData);
 
 // Rate limiter.
 

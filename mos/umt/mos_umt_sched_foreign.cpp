@@ -1,0 +1,80 @@
+#include "mos/umt/mos_umt_sched_foreign.h"
+
+#include "mos/mos_dbg.h"
+
+void mosUmtSchedForeign_Create(MosUmt_SchedForeign *pSched)
+{
+    pSched->sched.pSchedCK = mosUmtSchedForeign_SchedCK;
+    pSched->sched.pSuspendCK = mosUmtSchedForeign_SuspendCK;
+    pSched->sched.pShouldYieldCK = mosUmtSchedForeign_ShouldYieldCK;
+    pSched->sched.pResizeCK = nullptr;
+}
+
+void mosUmtSchedForeign_Destroy(MosUmt_SchedForeign *pSched)
+{
+    pSched->sched = MosUmt_Sched{};
+}
+
+BOOL mosUmtSchedForeign_ShouldYieldCK(void)
+{
+    return FALSE;
+}
+
+// Runs pUmt until it suspends or ends, then finalises it here. Kept apart from the caller so
+// that nothing of the caller lives across the save.
+static __attribute__((noinline)) void mosUmtSchedForeign_RunOnce(MosUmtSchedForeign_Thrd *pThrd, MosUmt *pUmt)
+{
+    if (mosJmp_Save(pThrd->pBaseContext) == 0) {
+        mosUmtFiber_SetLeaving(&pThrd->baseFiber);
+        mosUmt_JumpTo(pUmt);
+    }
+    mosUmtFiber_Arrive(&pThrd->baseFiber);
+    pThrd->bFinalizing = TRUE;
+    mosUmt_FinalizeSuspend();
+    pThrd->bFinalizing = FALSE;
+}
+
+void mosUmtSchedForeign_SchedCK(MosUmt_Sched *pSched, MosUmt *pUmt)
+{
+    MosUmt_Tls *pTls = mosUmt_GetTls();
+    if (pTls->pSched == pSched && pTls->pSchedThrd != nullptr) {
+        MosUmtSchedForeign_Thrd *pCur = static_cast<MosUmtSchedForeign_Thrd *>(pTls->pSchedThrd);
+        if (pCur->bFinalizing) {
+            mosDList_InsertTail(&pCur->runNext, &pUmt->node);
+            return;
+        }
+    }
+    // This may run between a context's announcement that it leaves and its switch.
+    MosUmt_FiberLeaving prevLeaving = mosUmtFiber_TakeLeaving();
+    MosUmt_Sched *pPrevSched = pTls->pSched;
+    void *pPrevSchedThrd = pTls->pSchedThrd;
+    MosUmt *pPrevUmt = pTls->pUmt;
+    MosUmt_Context baseContext;
+    MosUmtSchedForeign_Thrd thrd{};
+    thrd.pBaseContext = &baseContext;
+    mosDList_InitAnchor(&thrd.runNext);
+    for (;;) {
+        // The uthread suspends on this same OS thread, so the thread-local record stays valid.
+        pTls->pSchedThrd = &thrd;
+        pTls->pSched = pSched;
+        pTls->pUmt = nullptr;
+        mosUmtSchedForeign_RunOnce(&thrd, pUmt);
+        MosDList_Node *pNext = mosDList_RemoveHead(&thrd.runNext);
+        if (pNext == nullptr)
+            break;
+        pUmt = MOS_CONTAINER_OF(pNext, MosUmt, node);
+    }
+    pTls->pSched = pPrevSched;
+    pTls->pSchedThrd = pPrevSchedThrd;
+    pTls->pUmt = pPrevUmt;
+    mosUmtFiber_PutLeaving(prevLeaving);
+}
+
+void mosUmtSchedForeign_SuspendCK(MosUmt_Sched *pSched)
+{
+    MOS_UNUSED(pSched);
+    MosUmtSchedForeign_Thrd *pThrd = static_cast<MosUmtSchedForeign_Thrd *>(mosUmt_GetTls()->pSchedThrd);
+    MOS_ASSERT(pThrd->pBaseContext != ((void *)0));
+    mosUmtFiber_Leave(mosUmtFiber_SlotBottom(&pThrd->baseFiber), mosUmtFiber_SlotSize(&pThrd->baseFiber));
+    mosJmp_Restore(pThrd->pBaseContext, 1);
+}

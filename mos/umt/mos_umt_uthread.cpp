@@ -1,0 +1,736 @@
+// Uthread records, their manager, creation, the switch, suspension, resumption, ending and
+// joining.
+#include <cstdio>
+#include <cstring>
+#include <execinfo.h>
+
+#include "mos/mos_dbg.h"
+#include "mos/mos_trace.h"
+#include "mos/umt/mos_umt.h"
+#include "mos/umt/mos_umt_dynamic_allocator.h"
+#include "mos/umt/mos_umt_sched_foreign.h"
+#include "mos/umt/mos_umt_sched_thrd.h"
+#include "mos/umt/mos_umt_semaphore.h"
+#include "mos/usr/linux/umt/mos_umt_fiber.h"
+
+void mosUmtPlat_PrepareEntry(MosUmt *pUmt);
+MosDList_Anchor *mosUmt_GetPendingResumes(void);
+BOOL *mosUmt_GetRunningPendingResumes(void);
+
+namespace {
+constexpr int MOS_UMT__BACKTRACE_FRAMES = 10;
+MosUmt_Mgr umtMgr_G;
+
+// An OS thread that joins a uthread waits on this record; its address travels with bit 0 set.
+struct MosUmt_OsJoiner {
+    MosFastlock_Base lock;
+    MosOsw_CondVar cond;
+    BOOL bWakeup;
+};
+
+inline size_t mosUmt_StackSize(const MosUmt *pUmt)
+{
+    return static_cast<size_t>(reinterpret_cast<const char *>(pUmt) - static_cast<const char *>(pUmt->pEndStack));
+}
+
+inline MosUmt *mosUmt_RecordOfBlock(void *pUmtMem, UINT32 memSize)
+{
+    uintptr_t rec = reinterpret_cast<uintptr_t>(pUmtMem) + memSize - sizeof(MosUmt);
+    return reinterpret_cast<MosUmt *>(rec & ~static_cast<uintptr_t>(15));
+}
+
+inline UINT32 mosUmt_LoadJoinRef(MosUmt *pUmt)
+{
+    return __atomic_load_n(&pUmt->joinRef, __ATOMIC_SEQ_CST);
+}
+
+inline UINT32 mosUmt_DecJoinRef(MosUmt *pUmt)
+{
+    return __atomic_fetch_sub(&pUmt->joinRef, 1u, __ATOMIC_SEQ_CST);
+}
+
+MosUmt_Sched *mosUmt_ResolveSched(MosUmt_Sched *pSched)
+{
+    if (pSched == nullptr)
+        return umtMgr_G.pDefSched;
+    if (pSched == MOS_UMT_SCHED__FOREIGN)
+        return &umtMgr_G.schedForeign.sched;
+    return pSched;
+}
+
+MosUmt_Allocator *mosUmt_ResolveAllocator(MosUmt_Allocator *pAlloc)
+{
+    if (pAlloc == nullptr)
+        return umtMgr_G.pDefAllocator;
+    if (pAlloc == MOS_UMT_ALLOCATOR__DYNAMIC)
+        return &umtMgr_G.dynamicAlloc.allocator;
+    return pAlloc;
+}
+
+MosUmt *mosUmt_CurRunning(void)
+{
+    MosUmt *pUmt = mosUmt_GetUThreadHdlNoAssert();
+    MOS_ASSERT(pUmt != ((void *)0));
+    return pUmt;
+}
+} // namespace
+
+static void mosUmt_SetState(MosUmt *pUmt, MosUmtState state)
+{
+    if (state > MOS_UMT_STATE__DEAD) {
+        MOS_TRACE(MOS_COMP_UTHREAD, MOS_FREQ_LOW, "Warning: invalid state %d", (int)state);
+        return;
+    }
+    if (state == MOS_UMT_STATE__DEAD)
+        mosUmtClass_DelFromClass(&pUmt->classRefNode);
+    pUmt->state = state;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Manager
+
+void mosUmtMgr_Init(void (*classInitFunc)(void))
+{
+    mosUmtSchedThrdLayer_Init();
+    memset(static_cast<void *>(&umtMgr_G), 0, sizeof(umtMgr_G));
+    mosFastlockBase_AdaptiveCreate(&umtMgr_G.lock, MOS_UMT_LOCK_ID__MGR, __FILE__, __LINE__);
+    mosUmtSchedForeign_Create(&umtMgr_G.schedForeign);
+    mosUmtDynamicAllocator_Create(&umtMgr_G.dynamicAlloc, MOS_UMT__DEFAULT_UMT_SIZE, TRUE);
+    umtMgr_G.pDefSched = &umtMgr_G.schedForeign.sched;
+    umtMgr_G.pDefAllocator = &umtMgr_G.dynamicAlloc.allocator;
+    umtMgr_G.umtRunThreshTicks = mosTicks_MillisToTicks(MOS_UMT__RUN_THRESHOLD_MILLI);
+    umtMgr_G.umtRunOptimumTicks = mosTicks_MillisToTicks(MOS_UMT__RUN_OPTIMUM_MILLI);
+    umtMgr_G.umtShouldPanicOnThreshTicks = FALSE;
+    MOS_FASTLOCK_CREATE(&umtMgr_G.activeListLock, MOS_UMT_LOCK_ID__ACTIVE_LIST);
+    mosDList_InitAnchor(&umtMgr_G.activeList);
+    if (classInitFunc != nullptr)
+        classInitFunc();
+}
+
+void mosUmtMgr_SetDefaults(MosUmt_Sched *pNewSched, MosUmt_Allocator *pNewAllocator)
+{
+    if (pNewSched != nullptr)
+        umtMgr_G.pDefSched = pNewSched;
+    if (pNewAllocator != nullptr)
+        umtMgr_G.pDefAllocator = pNewAllocator;
+}
+
+MosUmt_Sched *mosUmt_GetDefaultScheduler(void)
+{
+    return umtMgr_G.pDefSched;
+}
+
+MosUmt_Allocator *mosUmt_GetDefaultAllocator(void)
+{
+    return umtMgr_G.pDefAllocator;
+}
+
+MosUmt_Sched *mosUmtMgr_GetForeignSched(void)
+{
+    return &umtMgr_G.schedForeign.sched;
+}
+
+MosUmt_Allocator *mosUmtMgr_GetDynamicAllocator(void)
+{
+    return &umtMgr_G.dynamicAlloc.allocator;
+}
+
+void mosUmtMgr_SetRunThreshTicks(MosTicks_Cnt ticks, BOOL bShouldPanicOnThresh)
+{
+    umtMgr_G.umtRunThreshTicks = ticks;
+    umtMgr_G.umtShouldPanicOnThreshTicks = bShouldPanicOnThresh;
+}
+
+void mosUmtMgr_Destroy(void)
+{
+    mosUmtSchedForeign_Destroy(&umtMgr_G.schedForeign);
+    mosUmtDynamicAllocator_Destroy(&umtMgr_G.dynamicAlloc);
+    mosUmtSchedThrdLayer_Destroy();
+    mosFastlockBase_Destroy(&umtMgr_G.lock);
+    mosFastlockBase_Destroy(&umtMgr_G.activeListLock);
+    memset(static_cast<void *>(&umtMgr_G), 0, sizeof(umtMgr_G));
+    mosUmtClassMgr_Fini();
+}
+
+UINT32 mosUmt_GetNumOfAvailableThreads(MosUmt_Allocator *pAllocator)
+{
+    MosUmt_Allocator *pAlloc = mosUmt_ResolveAllocator(pAllocator);
+    return pAlloc->pNumOfFreeEntries(pAlloc);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Blocks
+
+MosUmt *mosUmt_Init(void *pUmtMem, UINT32 memSize)
+{
+    MOS_ASSERT(memSize > (sizeof(MosUmt) + 2048));
+    MosUmt *pUmt = mosUmt_RecordOfBlock(pUmtMem, memSize);
+    memset(static_cast<void *>(pUmt), 0, sizeof(MosUmt));
+    pUmt->pEndStack = pUmtMem;
+    mosUmt_SetState(pUmt, MOS_UMT_STATE__INIT);
+    // The first entry onto the new stack is a restore of a context that this builds by hand:
+    // no signal and no system call, and a reused block re-enters the same way.
+    mosUmtPlat_PrepareEntry(pUmt);
+    pUmt->pUmtLastSuspend = &pUmt->umtEntry;
+    mosUmt_SetState(pUmt, MOS_UMT_STATE__TRAMPOLINE);
+    return pUmt;
+}
+
+MosUmt *mosUmt_Reuse(void *pUmtMem, UINT32 memSize)
+{
+    MOS_ASSERT(memSize > (sizeof(MosUmt) + 2048));
+    MosUmt *pUmt = mosUmt_RecordOfBlock(pUmtMem, memSize);
+    MOS_ASSERT(pUmt->pEndStack == pUmtMem);
+    MOS_ASSERT((pUmt->state == MOS_UMT_STATE__TRAMPOLINE) || (pUmt->state == MOS_UMT_STATE__DEAD));
+    mosUmtFiber_CleanStack(pUmt->pEndStack, mosUmt_StackSize(pUmt));
+    mosUmt_SetState(pUmt, MOS_UMT_STATE__TRAMPOLINE);
+    pUmt->valgrindStackId = 0;
+    return pUmt;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Creation
+
+Mos_RC mosUmt_CreateIntrn(MosUmt_StartFunc pStartFunc, void *pArg, MosUmt_Sched *pSched,
+                          MosUmt_Allocator *pAllocator, HMosUmt_UThread *ppUmt, BOOL bJoinable,
+                          MosUmtClassId classId, BOOL bInheritUserContext)
+{
+    MosUmt_Sched *pRealSched = mosUmt_ResolveSched(pSched);
+    MosUmt_Allocator *pAlloc = mosUmt_ResolveAllocator(pAllocator);
+    MosUmt *pUmt = pAlloc->pAllocFunc(pAlloc);
+    if (pUmt == nullptr) {
+        *ppUmt = nullptr;
+        return MOS_RC__NO_RESOURCES;
+    }
+    MOS_ASSERT(pUmt->state == MOS_UMT_STATE__TRAMPOLINE);
+    {
+        MosFastlockGuard guard(&umtMgr_G.activeListLock);
+        mosDList_InsertTail(&umtMgr_G.activeList, &pUmt->activeUmtListNode);
+    }
+    mosDList_InitNode(&pUmt->node);
+    pUmt->pAllocator = pAlloc;
+    pUmt->pSched = pRealSched;
+    pUmt->pStartFunc = pStartFunc;
+    pUmt->pArg = pArg;
+    pUmt->pUmtLastSuspend = &pUmt->umtEntry;
+    pUmt->pSuspendLock = nullptr;
+    pUmt->pJoinerSem = nullptr;
+    pUmt->joinRef = bJoinable ? 2 : 0;
+    pUmt->debugInfo = 0;
+    pUmt->suspendNum = 0;
+    pUmt->pMit = nullptr;
+    pUmt->idInClass = 0;
+    if (!mosUmtClass_AddToClass(classId, &pUmt->classRefNode, &pUmt->idInClass))
+        pUmt->classRefNode.userData = nullptr;
+    pUmt->userContextType = USER_CONTEXT__USER_CONTEXT;
+    pUmt->userContext.pUserContext = nullptr;
+    if (bInheritUserContext) {
+        MosUmt *pCreator = mosUmt_GetUThreadHdlNoAssert();
+        if (pCreator != nullptr) {
+            pUmt->userContextType = pCreator->userContextType;
+            pUmt->userContext = pCreator->userContext;
+        }
+    }
+    mosUmt_SetState(pUmt, MOS_UMT_STATE__SUSPENDED);
+    pUmt->bImportant = FALSE;
+    pUmt->bCommonSuspend = FALSE;
+    *ppUmt = pUmt;
+    mosUmt_Sched(pUmt);
+    return MOS_RC__SUCCESS;
+}
+
+static HMosUmt_UThread mosUmt_CreateCommon(MosUmt_StartFunc pStartFunc, void *pArg, MosUmt_Sched *pSched,
+                                           MosUmt_Allocator *pAlloc, BOOL bJoinable, MosUmtClassId classId,
+                                           BOOL bInherit)
+{
+    HMosUmt_UThread pUmt = nullptr;
+    if (mosUmt_CreateIntrn(pStartFunc, pArg, pSched, pAlloc, &pUmt, bJoinable, classId, bInherit) !=
+        MOS_RC__SUCCESS) {
+        MOS_TRACE(MOS_COMP_UTHREAD, MOS_FREQ_LOW, "Failed creating UMT");
+        return nullptr;
+    }
+    return pUmt;
+}
+
+HMosUmt_UThread mosUmt_CreateUThread(MosUmt_StartFunc pStartFunc, void *pArg, MosUmtClassId classId)
+{
+    return mosUmt_CreateCommon(pStartFunc, pArg, nullptr, nullptr, TRUE, classId, FALSE);
+}
+
+HMosUmt_UThread mosUmt_CreateUThreadEx(MosUmt_StartFunc pStartFunc, void *pArg, MosUmt_Sched *pSched,
+                                       MosUmt_Allocator *pAlloc, BOOL bJoinable, MosUmtClassId classId)
+{
+    return mosUmt_CreateCommon(pStartFunc, pArg, pSched, pAlloc, bJoinable, classId, FALSE);
+}
+
+HMosUmt_UThread mosUmt_CreateUThreadExInheritUserContext(MosUmt_StartFunc pStartFunc, void *pArg,
+                                                         MosUmt_Sched *pSched, MosUmt_Allocator *pAlloc,
+                                                         BOOL bJoinable, MosUmtClassId classId)
+{
+    return mosUmt_CreateCommon(pStartFunc, pArg, pSched, pAlloc, bJoinable, classId, TRUE);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Switching
+
+void mosUmt_SetThrdStackCtxt(void *pCtxt)
+{
+    MOS_UNUSED(pCtxt);
+}
+
+void *mosUmt_GetThrdStackCtxt(void)
+{
+    return nullptr;
+}
+
+void mosUmt_SetThrdStackCtxtFromUmt(HMosUmt_UThread pUmt)
+{
+    MOS_UNUSED(pUmt);
+}
+
+void mosUmt_JumpTo(HMosUmt_UThread pUmt)
+{
+    MOS_ASSERT(pUmt->state == MOS_UMT_STATE__READY);
+    MOS_ASSERT(pUmt->pUmtLastSuspend != ((void *)0));
+    mosUmtFiber_Leave(pUmt->pEndStack, mosUmt_StackSize(pUmt));
+    mosJmp_Restore(pUmt->pUmtLastSuspend, 1);
+}
+
+// Run by every context right after it gains the processor: completes what the uthread that
+// switched away began. Its suspend lock is released only now, so that a waker, which must take
+// the same lock to find it, only ever finds it fully SUSPENDED.
+void mosUmt_FinalizeSuspend(void)
+{
+    MosUmt_Tls *pTls = mosUmt_GetTls();
+    MosUmt *pUmt = pTls->pUmt;
+    if (pUmt == nullptr)
+        return;
+    pTls->pUmt = nullptr;
+    switch (pUmt->state) {
+    case MOS_UMT_STATE__PREPARE_TO_DELETE:
+        mosUmt_DeleteDone(pUmt);
+        break;
+    case MOS_UMT_STATE__YIELD: {
+        MosFastlock_Base *pLock = pUmt->pSuspendLock;
+        mosUmt_SetState(pUmt, MOS_UMT_STATE__SUSPENDED);
+        mosFastlockBase_Release(pLock);
+        mosUmt_ResumeUThread(pUmt);
+        break;
+    }
+    case MOS_UMT_STATE__PREPARE_TO_SUSPEND: {
+        MosFastlock_Base *pLock = pUmt->pSuspendLock;
+        mosUmt_SetState(pUmt, MOS_UMT_STATE__SUSPENDED);
+        // From here on another thread may resume and run the uthread: it is not touched again.
+        mosFastlockBase_Release(pLock);
+        break;
+    }
+    default:
+        MOS_PANIC("0", "unexpected state of the uthread that switched away");
+    }
+}
+
+void mosUmt_StartTickSampling(HMosUmt_UThread pUmt)
+{
+    pUmt->resumeTicks = mosTicks_GetCurrentThreadTick();
+}
+
+void mosUmt_EndTickSampling(void) {}
+
+extern "C" void mosUmt_StartFunc(MosUmt *pUmt)
+{
+    mosUmtFiber_ArriveFresh(pUmt->pEndStack, mosUmt_StackSize(pUmt));
+    mosUmt_FinalizeSuspend();
+    MOS_ASSERT(pUmt->state == MOS_UMT_STATE__READY);
+    mosUmt_SetState(pUmt, MOS_UMT_STATE__RUNNING);
+    mosUmt_GetTls()->pUmt = pUmt;
+    mosUmt_StartTickSampling(pUmt);
+    pUmt->pStartFunc(pUmt->pArg);
+    MOS_ASSERT(pUmt->state == MOS_UMT_STATE__RUNNING);
+    MosUmt_Tls *pTls = mosUmt_GetTls();
+    MOS_ASSERT(pTls->pUmt == pUmt);
+    mosUmt_SetState(pUmt, MOS_UMT_STATE__PREPARE_TO_DELETE);
+    mosUmtFiber_SetLeavingForGood();
+    pTls->pSched->pSuspendCK(pTls->pSched);
+    MOS_PANIC("0", "a scheduler returned to an ended uthread");
+}
+
+// Saves the uthread's context and hands the processor to its scheduler; returns when the
+// uthread runs again. Kept apart so that nothing of the caller lives across the save.
+static __attribute__((noinline)) void mosUmt_SwitchAway(MosUmt *pUmt)
+{
+    MosUmt_Context ctx;
+    MosUmt_FiberSlot fiber{};
+    pUmt->pUmtLastSuspend = &ctx;
+    pUmt->suspendNum++;
+    if (mosJmp_Save(&ctx) == 0) {
+        mosUmtFiber_SetLeaving(&fiber);
+        MosUmt_Tls *pTls = mosUmt_GetTls();
+        pTls->pSched->pSuspendCK(pTls->pSched);
+        MOS_PANIC("0", "a scheduler returned to a suspended uthread");
+    }
+    mosUmtFiber_Arrive(&fiber);
+}
+
+void mosUmt_SuspendUThread(MosFastlock_Base *pLock, MosOsThrd_UmtWaitType waitType)
+{
+    MOS_ASSERT(mosFastlock_NumAcquires() == 1);
+    MosUmt *pUmt = mosUmt_GetTls()->pUmt;
+    MOS_ASSERT(pUmt != ((void *)0));
+    mosOsThrd_UpdateUmtWaits(waitType, TRUE);
+    if (pUmt->state == MOS_UMT_STATE__RUNNING)
+        mosUmt_SetState(pUmt, MOS_UMT_STATE__PREPARE_TO_SUSPEND);
+    else
+        MOS_ASSERT(pUmt->state == MOS_UMT_STATE__YIELD);
+    pUmt->pSuspendLock = pLock;
+    mosUmt_SwitchAway(pUmt);
+    // Running again, possibly on another OS thread.
+    mosUmt_FinalizeSuspend();
+    pUmt->pSuspendLock = nullptr;
+    mosOsThrd_UpdateUmtWaits(waitType, FALSE);
+    mosFastlockBase_Acquire(pLock);
+    MOS_ASSERT(pUmt->state == MOS_UMT_STATE__READY);
+    mosUmt_SetState(pUmt, MOS_UMT_STATE__RUNNING);
+    mosUmt_GetTls()->pUmt = pUmt;
+    mosUmt_StartTickSampling(pUmt);
+}
+
+void mosUmt_Sched(HMosUmt_UThread pUmt)
+{
+    MOS_ASSERT(pUmt->state == MOS_UMT_STATE__SUSPENDED);
+    mosUmt_SetState(pUmt, MOS_UMT_STATE__READY);
+    pUmt->pSched->pSchedCK(pUmt->pSched, pUmt);
+}
+
+void mosUmt_ResumeUThread(HMosUmt_UThread pUmt)
+{
+    MOS_ASSERT(pUmt->state == MOS_UMT_STATE__SUSPENDED);
+    if (pUmt->pSched->pSchedCK == mosUmtSchedForeign_SchedCK && mosFastlock_NumAcquires() != 0) {
+        // The foreign scheduler would run the uthread right here, nested under the locks this
+        // thread holds, and the uthread's first act is to take the lock it waited under, which
+        // is likely one of them. Place it once this thread holds no fast lock.
+        mosDList_InsertTail(mosUmt_GetPendingResumes(), &pUmt->node);
+        mosFastlock_SetPendingWork();
+        return;
+    }
+    mosUmt_Sched(pUmt);
+}
+
+void mosUmt_RunPendingResumes(void)
+{
+    BOOL *pRunning = mosUmt_GetRunningPendingResumes();
+    if (*pRunning)
+        return; // the loop below, further up this thread's stack, takes the new ones too
+    *pRunning = TRUE;
+    for (;;) {
+        MosDList_Node *pNode = mosDList_RemoveHead(mosUmt_GetPendingResumes());
+        if (pNode == nullptr)
+            break;
+        mosUmt_Sched(MOS_CONTAINER_OF(pNode, MosUmt, node));
+    }
+    *mosUmt_GetRunningPendingResumes() = FALSE;
+}
+
+void mosUmt_ResumeNow(HMosUmt_UThread pUmt)
+{
+    MOS_ASSERT(pUmt->state == MOS_UMT_STATE__SUSPENDED);
+    mosUmt_SetState(pUmt, MOS_UMT_STATE__READY);
+    mosUmtSchedForeign_SchedCK(&umtMgr_G.schedForeign.sched, pUmt);
+}
+
+void mosUmt_Yield(void)
+{
+    MosFastlock_Base lock;
+    MOS_FASTLOCK_CREATE(&lock, MOS_UMT_LOCK_ID__YIELD);
+    mosFastlockBase_Acquire(&lock);
+    MosUmt *pUmt = mosUmt_CurRunning();
+    mosUmt_SetState(pUmt, MOS_UMT_STATE__YIELD);
+    mosUmt_SuspendUThread(&lock, MOS_OS_THRD__UMT_WAIT_TYPE__YIELD);
+    mosFastlockBase_Release(&lock);
+    mosFastlockBase_Destroy(&lock);
+}
+
+BOOL mosUmt_ShouldYield(void)
+{
+    MosUmt *pUmt = mosUmt_CurRunning();
+    MosTicks_Cnt now = mosTicks_GetCurrentThreadTick();
+    if (now - pUmt->resumeTicks > umtMgr_G.umtRunOptimumTicks) {
+        MosUmt_Sched *pSched = mosUmt_GetCurSched();
+        if (pSched != nullptr && pSched->pShouldYieldCK())
+            return TRUE;
+        pUmt->resumeTicks = now;
+    }
+    return FALSE;
+}
+
+void mosUmt_YieldIfShould(void)
+{
+    if (mosUmt_ShouldYield())
+        mosUmt_Yield();
+}
+
+BOOL mosUmt_CurrentSchedulerHasWaiters(void)
+{
+    MosUmt_Sched *pSched = mosUmt_GetCurSched();
+    return (pSched != nullptr && pSched->pShouldYieldCK()) ? TRUE : FALSE;
+}
+
+void mosUmt_SleepByQ(MosTimerQ_ID qID)
+{
+    MosFastlock_Base lock;
+    MosUmt_Cond cond;
+    MOS_FASTLOCK_CREATE(&lock, MOS_UMT_LOCK_ID__SLEEP);
+    mosUmtCond_Init(&cond);
+    mosFastlockBase_Acquire(&lock);
+    Mos_RC rc = mosUmtCond_TimedWaitByQ(&cond, &lock, qID);
+    MOS_ASSERT(rc == MOS_RC__TIMEOUT);
+    mosFastlockBase_Release(&lock);
+    mosUmtCond_Destroy(&cond);
+    mosFastlockBase_Destroy(&lock);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Ending and joining
+
+static void mosUmt_WakeJoiner(MosUmt *pUmt)
+{
+    void *pJoiner = pUmt->pJoinerSem;
+    MOS_ASSERT(pUmt->pJoinerSem != ((void *)0));
+    uintptr_t addr = reinterpret_cast<uintptr_t>(pJoiner);
+    if ((addr & 1u) == 0) {
+        mosUmtSem_IncInter(static_cast<MosUmt_Sem *>(pJoiner), 1, TRUE);
+        return;
+    }
+    MosUmt_OsJoiner *pOsJoiner = reinterpret_cast<MosUmt_OsJoiner *>(addr & ~static_cast<uintptr_t>(1));
+    mosFastlockBase_Acquire(&pOsJoiner->lock);
+    pOsJoiner->bWakeup = TRUE;
+    mosOSWCond_Signal(&pOsJoiner->cond);
+    mosFastlockBase_Release(&pOsJoiner->lock);
+}
+
+void mosUmt_DeleteDone(HMosUmt_UThread pUmt)
+{
+    MOS_ASSERT(pUmt->state == MOS_UMT_STATE__PREPARE_TO_DELETE);
+    MOS_ASSERT(mosUmt_GetTls()->pUmt != pUmt);
+    MOS_ASSERT(pUmt->pSuspendLock == ((void *)0));
+    if (mosUmt_LoadJoinRef(pUmt) == 0) {
+        mosUmt_SetState(pUmt, MOS_UMT_STATE__DEAD);
+        pUmt->pStartFunc = nullptr;
+        pUmt->pArg = nullptr;
+        pUmt->pJoinerSem = nullptr;
+        {
+            MosFastlockGuard guard(&umtMgr_G.activeListLock);
+            mosDList_Remove(&umtMgr_G.activeList, &pUmt->activeUmtListNode);
+        }
+        mosUmtFiber_CleanStack(pUmt->pEndStack, mosUmt_StackSize(pUmt));
+        pUmt->pAllocator->pFreeFunc(pUmt->pAllocator, pUmt);
+        return;
+    }
+    UINT32 old = mosUmt_DecJoinRef(pUmt);
+    if (old == 2)
+        return; // the joiner comes later and finishes the deletion
+    MOS_ASSERT(old == 1);
+    mosUmt_WakeJoiner(pUmt);
+}
+
+void mosUmt_JoinUThread(HMosUmt_UThread pUmtToJoin)
+{
+    MOS_ASSERT(pUmtToJoin->joinRef != 0);
+    MosUmt_Sem sem;
+    mosUmtSem_Init(&sem);
+    pUmtToJoin->pJoinerSem = &sem;
+    UINT32 old = mosUmt_DecJoinRef(pUmtToJoin);
+    if (old == 2) {
+        Mos_RC rc = mosUmtSem_DecTimed(&sem, 1, 0);
+        MOS_ASSERT_SUCCESS(rc);
+    } else if (old != 1) {
+        MOS_PANIC("0", "join of a uthread that was joined already");
+    }
+    MOS_ASSERT(pUmtToJoin->joinRef == 0);
+    mosUmt_DeleteDone(pUmtToJoin);
+    mosUmtSem_Destroy(&sem);
+}
+
+void mosUmt_JoinSync(HMosUmt_UThread pUmt)
+{
+    MOS_ASSERT(pUmt->joinRef != 0);
+    MosUmt_OsJoiner joiner;
+    mosFastlockBase_AdaptiveCreate(&joiner.lock, MOS_UMT_LOCK_ID__JOIN_SYNC, __FILE__, __LINE__);
+    mosOSWCond_Init(&joiner.cond);
+    joiner.bWakeup = FALSE;
+    pUmt->pJoinerSem = reinterpret_cast<void *>(reinterpret_cast<uintptr_t>(&joiner) | 1u);
+    UINT32 old = mosUmt_DecJoinRef(pUmt);
+    if (old != 1) {
+        MOS_ASSERT(old == 2);
+        mosFastlockBase_Acquire(&joiner.lock);
+        while (!joiner.bWakeup)
+            mosOSWCond_Wait(&joiner.cond, &joiner.lock);
+        mosFastlockBase_Release(&joiner.lock);
+        MOS_ASSERT(joiner.bWakeup == ((BOOL)1));
+    }
+    MOS_ASSERT(pUmt->joinRef == 0);
+    mosUmt_DeleteDone(pUmt);
+    mosOSWCond_Destroy(&joiner.cond);
+    mosFastlockBase_Destroy(&joiner.lock);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Attributes
+
+void mosUmt_SetDebugInfo(HMosUmt_UThread pUmt, UINT64 debugInfo)
+{
+    pUmt->debugInfo = debugInfo;
+}
+
+UINT64 mosUmt_GetDebugInfo(HMosUmt_UThread pUmt)
+{
+    return pUmt->debugInfo;
+}
+
+void mosUmt_SetMyDebugInfo(UINT64 debugInfo)
+{
+    mosUmt_CurRunning()->debugInfo = debugInfo;
+}
+
+UINT64 mosUmt_GetMyDebugInfo(void)
+{
+    return mosUmt_CurRunning()->debugInfo;
+}
+
+void mosUmt_SetImportant(BOOL bImportant)
+{
+    mosUmt_CurRunning()->bImportant = bImportant;
+}
+
+BOOL mosUmt_GetImportant(HMosUmt_UThread pUmt)
+{
+    return pUmt->bImportant;
+}
+
+void mosUmt_SetCommonSuspend(BOOL bCommon)
+{
+    mosUmt_CurRunning()->bCommonSuspend = bCommon;
+}
+
+UINT32 mosUmt_GetCurSuspendCnt(void)
+{
+    return mosUmt_CurRunning()->suspendNum;
+}
+
+MosUmtUthreadStats *mosUmt_GetUThreadStats(HMosUmt_UThread pUmt)
+{
+    return &pUmt->stats;
+}
+
+const char *mosUmt_GetClassName(HMosUmt_UThread pUmt)
+{
+    MosUmtClass *pClass = static_cast<MosUmtClass *>(pUmt->classRefNode.userData);
+    return pClass == nullptr ? "invalid" : pClass->attr.name;
+}
+
+MosMit *mosUmt_GetCurrMit(void)
+{
+    MosUmt *pUmt = mosUmt_GetUThreadHdlNoAssert();
+    return pUmt == nullptr ? nullptr : pUmt->pMit;
+}
+
+void mosUmt_SetCurrMit(MosMit *pMit)
+{
+    MosUmt *pUmt = mosUmt_GetUThreadHdlNoAssert();
+    if (pUmt != nullptr)
+        pUmt->pMit = pMit;
+}
+
+MosUmtState mosUmt_GetState(HMosUmt_UThread pUmt)
+{
+    return pUmt->state;
+}
+
+// ---------------------------------------------------------------------------------------------
+// User context and time limits
+
+void mosUmt_SetUserContext(void *pUserContext)
+{
+    MosUmt *pUmt = mosUmt_CurRunning();
+    pUmt->userContextType = USER_CONTEXT__USER_CONTEXT;
+    pUmt->userContext.pUserContext = pUserContext;
+}
+
+void *mosUmt_GetUserContext(void)
+{
+    MosUmt *pUmt = mosUmt_CurRunning();
+    MOS_ASSERT(pUmt->userContextType == USER_CONTEXT__USER_CONTEXT);
+    return pUmt->userContext.pUserContext;
+}
+
+void mosUmt_SetTimeLimitTick(MosTicks_Cnt timeLimitTick)
+{
+    MosUmt *pUmt = mosUmt_CurRunning();
+    pUmt->userContextType = USER_CONTEXT__TIME_LIMIT_TICKS;
+    pUmt->userContext.timeLimitTick = timeLimitTick;
+}
+
+MosTicks_Cnt mosUmt_GetTimeLimitTick(void)
+{
+    MosUmt *pUmt = mosUmt_CurRunning();
+    MOS_ASSERT(pUmt->userContextType == USER_CONTEXT__TIME_LIMIT_TICKS);
+    return pUmt->userContext.timeLimitTick;
+}
+
+void mosUmt_SetTimeLimitMilli(UINT64 millis)
+{
+    if (millis == ~static_cast<UINT64>(0)) {
+        mosUmt_SetTimeLimitTick(0);
+        return;
+    }
+    mosUmt_SetTimeLimitTick(mosTicks_GetCurrentTick() + mosTicks_MillisToTicks(millis));
+}
+
+INT64 mosUmt_GetTimeLimitMilliBudget(void)
+{
+    MosUmt *pUmt = mosUmt_CurRunning();
+    if (pUmt->userContextType != USER_CONTEXT__TIME_LIMIT_TICKS)
+        return -1;
+    return static_cast<INT64>(mosTicks_TimeLimitMilliBudget(pUmt->userContext.timeLimitTick));
+}
+
+UserContextSematicsType mosUmt_GetUserContextSematicsType(void)
+{
+    return mosUmt_CurRunning()->userContextType;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Diagnostics
+
+Mos_RC mosUmt_LastSuspendBackTrace(HMosUmt_UThread pUmt)
+{
+    MosUmt_Context *pCtx = pUmt->pUmtLastSuspend;
+    if (pCtx == nullptr)
+        return MOS_RC__ERROR;
+    // The resume address, then the return addresses along the saved frame-pointer chain.
+    void *frames[MOS_UMT__BACKTRACE_FRAMES];
+    int num = 0;
+    frames[num++] = reinterpret_cast<void *>(pCtx->rip);
+    const UINT64 *pFrame = reinterpret_cast<const UINT64 *>(pCtx->rbp);
+    const char *pLow = static_cast<const char *>(pUmt->pEndStack);
+    const char *pHigh = reinterpret_cast<const char *>(pUmt);
+    while (num < MOS_UMT__BACKTRACE_FRAMES && pFrame != nullptr &&
+           reinterpret_cast<const char *>(pFrame) >= pLow && reinterpret_cast<const char *>(pFrame + 2) <= pHigh) {
+        frames[num++] = reinterpret_cast<void *>(pFrame[1]);
+        pFrame = reinterpret_cast<const UINT64 *>(pFrame[0]);
+    }
+    fprintf(stderr, "----------========== Backtrace of UMT %p ==========----------\n", static_cast<void *>(pUmt));
+    fflush(stderr);
+    backtrace_symbols_fd(frames, num, fileno(stderr));
+    return MOS_RC__SUCCESS;
+}
+
+void mosUmt_BackTraceAllNotRunning(void)
+{
+    MosFastlockGuard guard(&umtMgr_G.activeListLock);
+    for (MosDList_Node *pNode = mosDList_First(&umtMgr_G.activeList); pNode != nullptr; pNode = mosDList_Next(pNode)) {
+        MosUmt *pUmt = MOS_CONTAINER_OF(pNode, MosUmt, activeUmtListNode);
+        if ((pUmt->state == MOS_UMT_STATE__SUSPENDED || pUmt->state == MOS_UMT_STATE__READY) &&
+            !pUmt->bCommonSuspend)
+            mosUmt_LastSuspendBackTrace(pUmt);
+    }
+}
