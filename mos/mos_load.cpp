@@ -26,6 +26,7 @@
 #include "mos/mos_ut.h"
 #include "mos/mos_utils.h"
 #include "mos/usr/linux/mos_shm.h"
+#include "mos/usr/mos_io.h"
 
 namespace {
 
@@ -117,7 +118,7 @@ constexpr std::array mosEnvLayers_G = {
     // mosTrcLayer_Create / mosTrcLayer_Destroy (trcParams)
     // mosFifoLayer_Create / mosFifoLayer_Destroy (fifoParams)
     // mosNetLayer_Create / mosNetLayer_Destroy
-    // mosIOLayer_Init / mosIOLayer_Destroy
+    MOS_LOAD_LAYER_NO_PARAM(MosEnvSpecific_InitParams, mosIOLayer_Init, mosIOLayer_Destroy),
     // mosAsyncIOLayer_Create / mosAsyncIOLayer_Destroy (asyncIoParams)
     // mosOnceLayer_Create / mosOnceLayer_Destroy
     MOS_LOAD_LAYER(MosEnvSpecific_InitParams, mosShmLayer_Create, mosShmLayer_Destroy, shmParams),
