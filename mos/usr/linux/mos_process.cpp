@@ -98,23 +98,28 @@ struct Child {
 
     bool alive() const { return pid > 0 && !bReaped; }
 
-    bool reap(int options)
+    // 1 when reaped now or before, 0 when still running (WNOHANG), -1 when waiting failed.
+    int reap(int options)
     {
+        if (bReaped)
+            return 1;
         for (;;) {
             const pid_t r = waitpid(pid, &status, options);
             if (r == pid) {
                 bReaped = true;
-                return true;
+                return 1;
             }
-            if (r < 0 && errno == EINTR)
+            if (r == 0)
+                return 0;
+            if (errno == EINTR)
                 continue;
-            if (r < 0 && errno == ECHILD) {
+            if (errno == ECHILD) {
                 // Not ours any more (someone reaped it): treat it as gone.
                 bReaped = true;
                 status = -1;
-                return true;
+                return 1;
             }
-            return false;
+            return -1;
         }
     }
 
@@ -149,32 +154,38 @@ Child *waitFirst(Child &a, Child &b)
     Child *pEnded = nullptr;
     if (fds[0] >= 0 && fds[1] >= 0) {
         struct pollfd pfd[2] = {{fds[0], POLLIN, 0}, {fds[1], POLLIN, 0}};
-        for (;;) {
+        while (pEnded == nullptr) {
             const int n = poll(pfd, 2, -1);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
                 break;
-            Child *pReady = (pfd[0].revents != 0) ? &a : &b;
-            if (pReady->reap(WNOHANG))
-                pEnded = pReady;
-            break;
-        }
-    } else {
-        // Kernels without process descriptors: look at both every few milliseconds.
-        for (;;) {
-            if (!a.reap(WNOHANG) || !b.reap(WNOHANG))
-                break;
-            if (a.bReaped) {
+            const int ra = pfd[0].revents != 0 ? a.reap(WNOHANG) : 0;
+            if (ra == 1) {
                 pEnded = &a;
                 break;
             }
-            if (b.bReaped) {
+            const int rb = pfd[1].revents != 0 ? b.reap(WNOHANG) : 0;
+            if (rb == 1)
                 pEnded = &b;
+            else if (ra < 0 || rb < 0)
                 break;
+        }
+    } else {
+        // Kernels without process descriptors: look at both every few milliseconds.
+        while (pEnded == nullptr) {
+            const int ra = a.reap(WNOHANG);
+            const int rb = ra == 1 ? 0 : b.reap(WNOHANG);
+            if (ra == 1)
+                pEnded = &a;
+            else if (rb == 1)
+                pEnded = &b;
+            else if (ra < 0 || rb < 0)
+                break;
+            else {
+                struct timespec ts = {0, 5 * 1000000};
+                nanosleep(&ts, nullptr);
             }
-            struct timespec ts = {0, 5 * 1000000};
-            nanosleep(&ts, nullptr);
         }
     }
     for (int fd : fds)
