@@ -1,6 +1,5 @@
 #include "mos/mos_conf.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -204,7 +203,6 @@ Mos_RC mosConf_GetPrefValueBool(const char *pKeyName, MosConf_Info *pIniInfo, co
         return MOS_RC__NOT_FOUND;
     // A signed decimal reading: text without digits is 0 (false) and a negative value is kept
     // (it is true wherever the flag is tested for non-zero).
-    errno = 0;
     long long v = strtoll(text.c_str(), nullptr, 10);
     if (v > 1)
         return MOS_RC__PARAMETER_OUT_OF_RANGE;
