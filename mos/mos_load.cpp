@@ -546,8 +546,8 @@ Mos_RC mosLoad_Load(int argc, char **argv, MosConfEntry **ppEntries, UINT32 *pVe
         fflush(stdout);
         exit(1);
     }
-    // The fault-injection hooks receive their entries here once they are built (they store
-    // nothing in this program).
+    // This program configures no fault-injection hooks.
+    mosUt_DigestConfArray(nullptr, 0);
 
     mosLoad_FillInitParams(&mosInitParam_G, module, pLogDir_G);
     if (pLogDir_G != nullptr) {
@@ -562,7 +562,9 @@ Mos_RC mosLoad_Load(int argc, char **argv, MosConfEntry **ppEntries, UINT32 *pVe
     const MosLoad_RuntimeConf &c = runtimeConf_G;
     if (c.trcFrequencyStrMap[0] != '\0') {
         MOS_ASSERT_WITH_DESC(strlen(c.trcFrequencyStrMap) == 40, "Unexpected trc_frequency_str_map string length");
-        // The trace-level configuration applies the map here once it is built.
+        mosTraceConf_SetFromdString(c.trcFrequencyStrMap, 40);
+        if (!c.trcFrequencyAllowModify)
+            mosTraceConf_SetModifyMode(FALSE);
     }
 
     if (pConfFile != nullptr && initRc == MOS_RC__SUCCESS)

@@ -10,6 +10,7 @@
 
 #include "mos/mos_fastlock.h"
 #include "mos/mos_load.h"
+#include "mos/mos_trace.h"
 
 namespace {
 
@@ -358,9 +359,21 @@ TEST(LoadRuntimeKeys, LogDirFillsFilesAndDirectories)
                         "err=0 async=1 /var/x/err h=5 size=52428800 pct=10 sleep=1000 buf=5242880"});
 }
 
-TEST(LoadRuntimeKeys, TraceMapOfWrongLengthPanics)
+TEST(LoadRuntimeKeys, TraceMapAppliedOrWrongLengthPanics)
 {
     TempDir dir;
+    std::string good = dir.Write("good.conf", "trc_frequency_str_map " + std::string(40, 'P') +
+                                                  "\ntrc_frequency_allow_modify 0\n");
+    ChildResult r = RunInChild([&] {
+        ProgramTables t;
+        LoadWith({"--conf_file", good}, t);
+        printf("%u %u %u %d\n", mosTraceConf_GetComponentFreq(MOS_COMP_MOS), mosTraceConf_GetComponentFreq(MOS_COMP_NET),
+               mosTraceConf_GetComponentFreq(MOS_COMP_SYNCER), mosTraceConf_GetModifyMode());
+    });
+    EXPECT_EQ(r.exitCode, 0);
+    // Every component at HIGH, and no later changes.
+    EXPECT_NE(r.out.find("3 3 3 0\n"), std::string::npos) << r.out;
+
     std::string conf = dir.Write("pellar.conf", "trc_frequency_str_map " + std::string(39, 'K') + "\n");
     EXPECT_EXIT(
         {
