@@ -25,6 +25,8 @@
 #include "mos/mos_trace.h"
 #include "mos/mos_ut.h"
 #include "mos/mos_utils.h"
+#include "mos/env/mos_net_iov.h"
+#include "mos/usr/linux/mos_net.h"
 #include "mos/usr/linux/mos_shm.h"
 #include "mos/usr/mos_io.h"
 
@@ -92,7 +94,7 @@ constexpr std::array mosLoadLayers_G = {
     MOS_LOAD_LAYER(Mos_InitParam, mosOsThrdLayer_Create, mosOsThrdLayer_Destroy, envSpecificParams.thrdParams),
     MOS_LOAD_LAYER(Mos_InitParam, mosTimer_Init, mosTimer_Delete, timerParams.bDontUseThrds),
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosMemPoolLayer_Init, mosMemPoolLayer_Destroy),
-    // netIovInfo_Init / netIovInfo_Destroy (smallIov_Params)
+    MOS_LOAD_LAYER(Mos_InitParam, netIovInfo_Init, netIovInfo_Destroy, smallIov_Params),
     // mosBWCLayer_Init / mosBWCLayer_Destroy (bwcParams)
     // mosStatLayer_Init / mosStatLayer_Destroy
     // MosPerfLayer_Init / MosPerfLayer_Destroy
@@ -117,7 +119,7 @@ constexpr std::array mosEnvLayers_G = {
     // mosDbgLayer_Create / mosDbgLayer_Destroy (the whole record: member dbgParams, the first)
     // mosTrcLayer_Create / mosTrcLayer_Destroy (trcParams)
     // mosFifoLayer_Create / mosFifoLayer_Destroy (fifoParams)
-    // mosNetLayer_Create / mosNetLayer_Destroy
+    MOS_LOAD_LAYER_NO_PARAM(MosEnvSpecific_InitParams, mosNetLayer_Create, mosNetLayer_Destroy),
     MOS_LOAD_LAYER_NO_PARAM(MosEnvSpecific_InitParams, mosIOLayer_Init, mosIOLayer_Destroy),
     // mosAsyncIOLayer_Create / mosAsyncIOLayer_Destroy (asyncIoParams)
     // mosOnceLayer_Create / mosOnceLayer_Destroy
