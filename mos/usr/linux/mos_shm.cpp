@@ -67,6 +67,7 @@ void mosShmLayer_Destroy(void) {}
 
 Mos_RC mosShmUmt_Create(MosShm *pShm, const char *pName, UINT64 memSize, BOOL bCreate, BOOL bExclusive)
 {
+    MOS_ASSERT(pName != nullptr);
     if (bCreate)
         MOS_ASSERT(memSize != 0);
 
