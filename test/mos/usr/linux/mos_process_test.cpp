@@ -208,3 +208,16 @@ TEST_F(ProcessRunner, CreateProcessWithTimeoutReturnsTheSecondReapedChild)
     EXPECT_GT(watchdog, 0);
     EXPECT_NE(kill(watchdog, 0), 0);
 }
+
+TEST_F(ProcessRunner, ExecFailureIsReportedOnTheProgramsOutput)
+{
+    // The worker's standard output is inherited here, so its exec-failure lines land in the
+    // captured output (through the runner they land in the discarded temporary file).
+    fflush(stdout);
+    ::testing::internal::CaptureStdout();
+    const char *argv[] = {"/nonexistent/storcli64", nullptr};
+    const pid_t second = mos_CreateProcessWithTimeout(const_cast<char *const *>(argv), 600);
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_GT(second, 0);
+    EXPECT_EQ(out, "filename = /nonexistent/storcli64\nerrno = 2\n\n");
+}
