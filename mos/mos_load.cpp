@@ -563,8 +563,9 @@ Mos_RC mosLoad_Load(int argc, char **argv, MosConfEntry **ppEntries, UINT32 *pVe
 
     const MosLoad_RuntimeConf &c = runtimeConf_G;
     if (c.trcFrequencyStrMap[0] != '\0') {
-        MOS_ASSERT_WITH_DESC(strlen(c.trcFrequencyStrMap) == 40, "Unexpected trc_frequency_str_map string length");
-        mosTraceConf_SetFromdString(c.trcFrequencyStrMap, 40);
+        // A malformed map (wrong length, letters outside A to P) is refused with an error line and
+        // the default levels stay: nothing in the configuration file may stop start-up.
+        mosTraceConf_SetFromdString(c.trcFrequencyStrMap, (UINT32)strlen(c.trcFrequencyStrMap));
         if (!c.trcFrequencyAllowModify)
             mosTraceConf_SetModifyMode(FALSE);
     }

@@ -10,7 +10,6 @@
 
 #include "mos/mos_fastlock.h"
 #include "mos/mos_load.h"
-#include "mos/mos_trace.h"
 
 namespace {
 
@@ -359,28 +358,31 @@ TEST(LoadRuntimeKeys, LogDirFillsFilesAndDirectories)
                         "err=0 async=1 /var/x/err h=5 size=52428800 pct=10 sleep=1000 buf=5242880"});
 }
 
-TEST(LoadRuntimeKeys, TraceMapAppliedOrWrongLengthPanics)
+// A malformed trace map is refused and the default levels stay; a good one is applied, and
+// trc_frequency_allow_modify 0 forbids later changes.
+TEST(LoadRuntimeKeys, TraceMapIsCheckedBeforeItApplies)
 {
     TempDir dir;
-    std::string good = dir.Write("good.conf", "trc_frequency_str_map " + std::string(40, 'P') +
-                                                  "\ntrc_frequency_allow_modify 0\n");
-    ChildResult r = RunInChild([&] {
-        ProgramTables t;
-        LoadWith({"--conf_file", good}, t);
-        printf("%u %u %u %d\n", mosTraceConf_GetComponentFreq(MOS_COMP_MOS), mosTraceConf_GetComponentFreq(MOS_COMP_NET),
-               mosTraceConf_GetComponentFreq(MOS_COMP_SYNCER), mosTraceConf_GetModifyMode());
-    });
-    EXPECT_EQ(r.exitCode, 0);
-    // Every component at HIGH, and no later changes.
-    EXPECT_NE(r.out.find("3 3 3 0\n"), std::string::npos) << r.out;
-
-    std::string conf = dir.Write("pellar.conf", "trc_frequency_str_map " + std::string(39, 'K') + "\n");
-    EXPECT_EXIT(
-        {
+    struct Case {
+        std::string map;
+        const char *out;
+    } cases[] = {
+        {std::string(39, 'K'), "MOS=2 NET=1 modify=1\n"},
+        {std::string(39, 'K') + "k", "MOS=2 NET=1 modify=1\n"},
+        {std::string(40, 'P') + "\ntrc_frequency_allow_modify 0", "MOS=3 NET=3 modify=0\n"},
+    };
+    for (const Case &c : cases) {
+        std::string conf = dir.Write("pellar.conf", "trc_frequency_str_map " + c.map + "\n");
+        ChildResult r = RunInChild([&] {
             ProgramTables t;
             LoadWith({"--conf_file", conf}, t);
-        },
-        ::testing::ExitedWithCode(255), "");
+            printf("MOS=%u NET=%u modify=%d\n", (unsigned)g_componentFreqLevelsArr[MOS_COMP_MOS],
+                   (unsigned)g_componentFreqLevelsArr[MOS_COMP_NET], (int)mosTraceConf_GetModifyMode());
+        });
+        SCOPED_TRACE(c.map);
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.out, c.out);
+    }
     EXPECT_EXIT(mosLoad_SetDefaultNumaAffinity(1024), ::testing::ExitedWithCode(255), "");
 }
 
