@@ -13,6 +13,7 @@
 #include "mos/mos_cpu.h"
 #include "mos/mos_crc.h"
 #include "mos/mos_dbg.h"
+#include "mos/mos_memtracker.h"
 #include "mos/mos_diag_counters.h"
 #include "mos/mos_ds_hash.h"
 #include "mos/mos_fastlock.h"
@@ -83,12 +84,12 @@ template <typename P> struct MosLoad_LayerRow {
 constexpr std::array mosLoadLayers_G = {
     MOS_LOAD_LAYER(Mos_InitParam, mosUtilsLayer_Init, mosUtilsLayer_Destroy, mosUtils_Params),
     MOS_LOAD_LAYER(Mos_InitParam, mosFastlockLayer_Create, mosFastlockLayer_Destroy, fastlockParams),
-    // mosMemTrackerLayer_Init / mosMemTrackerLayer_Destroy
+    MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosMemTrackerLayer_Init, mosMemTrackerLayer_Destroy),
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, MosContentionLayer_Create, MosContentionLayer_Destroy),
     MOS_LOAD_LAYER(Mos_InitParam, mosCpuLayer_Create, mosCpu_Destroy, crcParams.crcEnforcedMethodToUse),
     MOS_LOAD_LAYER(Mos_InitParam, mosCrcLayer_Create, mosCrcLayer_Destroy, crcParams),
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosObjLayer_Create, mosObjLayer_Destroy),
-    // mosMemTrackerLayer_SdbgRegister / mosMemTrackerLayer_SdbgUnregister
+    MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosMemTrackerLayer_SdbgRegister, mosMemTrackerLayer_SdbgUnregister),
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosHashLayer_Create, mosHashLayer_Destroy),
     MOS_LOAD_LAYER(Mos_InitParam, mosTicks_Init, mosTicks_Destroy, ticksParams),
     MOS_LOAD_LAYER(Mos_InitParam, mosOsThrdLayer_Create, mosOsThrdLayer_Destroy, envSpecificParams.thrdParams),
