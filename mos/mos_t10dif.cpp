@@ -5,23 +5,11 @@
 
 #include "mos/mos_dbg.h"
 #include "mos/mos_trace.h"
+#include "mos/mos_utils.h"
 
 namespace {
 
 constexpr size_t LB = MOS_LB_SIZE;
-
-// XOR of whole blocks with the key, 64-bit words at a time (its own inverse).
-void t10dif_XorLbs(void *pData, UINT32 sizeInLbs, UINT64 key)
-{
-    UINT8 *p = static_cast<UINT8 *>(pData);
-    const size_t words = static_cast<size_t>(sizeInLbs) * (LB / sizeof(UINT64));
-    for (size_t i = 0; i < words; i++) {
-        UINT64 w;
-        memcpy(&w, p + i * sizeof(w), sizeof(w));
-        w ^= key;
-        memcpy(p + i * sizeof(w), &w, sizeof(w));
-    }
-}
 
 inline UINT16 lbGuard(const UINT8 *pLb)
 {
@@ -125,8 +113,8 @@ Mos_RC mosT10Dif_VerifyT10DIF(const void *pData, const T10Dif *pDifBuf, UINT32 m
 
 UINT16 mosT10Dif_GetEncryptedZeroGuard(UINT64 obfuscationKey)
 {
-    alignas(16) UINT8 lb[LB] = {};
-    t10dif_XorLbs(lb, 1, obfuscationKey);
+    alignas(16) UINT8 lb[LB];
+    mos_InitEncryptedZero(lb, 1, obfuscationKey);
     return lbGuard(lb);
 }
 
@@ -143,8 +131,7 @@ void mosT10Dif_CreateEncryptedZeroDataAndDif(void *pData, T10Dif *pDifBuf, UINT3
     MOS_UNUSED(offsetInComb);
     MOS_ASSERT(obfuscationKey != 0);
     MOS_ASSERT(sizeInLbs > 0);
-    memset(pData, 0, static_cast<size_t>(sizeInLbs) * LB);
-    t10dif_XorLbs(pData, sizeInLbs, obfuscationKey);
+    mos_InitEncryptedZero(pData, sizeInLbs, obfuscationKey);
     const UINT16 guard = mosT10Dif_GetEncryptedZeroGuard(obfuscationKey);
     for (UINT32 blk = 0; blk < sizeInLbs; blk++)
         pDifBuf[blk].guard = guard;
@@ -210,7 +197,7 @@ Mos_RC mosT10Dif_Encrypt(void *pData, T10Dif *pDifBuf, UINT32 metaTag, UINT32 co
         }
     }
 
-    t10dif_XorLbs(pData, sizeInLbs, obfuscationKey);
+    mos_Encrypt(pData, sizeInLbs, obfuscationKey);
     for (UINT32 blk = 0; blk < sizeInLbs; blk++)
         pDifBuf[blk].guard = lbGuard(p + static_cast<size_t>(blk) * LB);
 
