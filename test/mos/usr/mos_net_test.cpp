@@ -1,5 +1,6 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -368,12 +369,9 @@ TEST(MosNet, RawTransferReturnCodes)
     osNet_SetSockOpt_Linger(p.server);
     osNet_Close(p.server);
     p.server = MOS_NET__INVALID_SOCKET;
-    for (int i = 0; i < 1000; i++) {
-        rc = osNet_Send(p.client, chunk.data(), chunk.size(), &n);
-        if (rc == MOS_RC__CLOSED)
-            break;
-        std::this_thread::yield();
-    }
+    struct pollfd pfd = {p.client, POLLIN, 0};
+    ASSERT_EQ(poll(&pfd, 1, 30000), 1) << "the reset never arrived";
+    rc = osNet_Send(p.client, chunk.data(), chunk.size(), &n);
     EXPECT_EQ(rc, MOS_RC__CLOSED);
     EXPECT_EQ(osNet_Recv(p.client, buf, sizeof(buf), &n), MOS_RC__CLOSED);
 }
