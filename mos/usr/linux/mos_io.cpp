@@ -131,6 +131,12 @@ Mos_RC mosIO_open(HMosIO hMosIO, const char *name, BOOL bCreateFileIfNeeded, BOO
         }
         size = devSize;
     }
+    if (bCreateFileIfNeeded) {
+        // A file that was already there keeps its length; reporting 0 for it would be wrong.
+        struct stat st;
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+            size = (UINT64)st.st_size;
+    }
     hMosIO->fd = fd;
     hMosIO->fileSizeInBytes = size;
     mosIO_FlushParentDir(name);
@@ -203,7 +209,7 @@ Mos_RC mosIO_flush(HMosIO hMosIO)
 
 Mos_RC mosIO_ExtendAndReserveFile(HMosIO hIO, UINT64 size)
 {
-    // The file's own length counts too: one opened with create starts with a recorded size of 0.
+    // The file's own length counts too, in case another writer grew it since the open.
     UINT64 current = hIO->fileSizeInBytes;
     struct stat st;
     if (fstat(hIO->fd, &st) == 0 && S_ISREG(st.st_mode) && (UINT64)st.st_size > current)

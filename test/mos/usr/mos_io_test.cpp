@@ -107,8 +107,9 @@ TEST_F(FileIO, ExistingFileKeepsItsSizeUntilAskedForMore)
     EXPECT_EQ(in.p[4095], 0xAB);
     mosIO_close(&io);
 
-    // Opened with create, an existing file of the right length is left alone.
+    // Opened with create, an existing file keeps its length and, when long enough, is left alone.
     ASSERT_EQ(mosIO_open(&io, path.c_str(), TRUE, FALSE), MOS_RC__SUCCESS);
+    EXPECT_EQ(mosIO_GetSize(&io), 3 * kMiB);
     ASSERT_EQ(mosIO_ExtendAndReserveFile(&io, 3 * kMiB), MOS_RC__SUCCESS);
     EXPECT_EQ((UINT64)statOf(path).st_size, 3 * kMiB);
     EXPECT_EQ(mosIO_GetSize(&io), 3 * kMiB);
