@@ -12,6 +12,7 @@
 
 #include "mos/mos_dbg.h"
 #include "mos/mos_trace.h"
+#include "mos/umt/mos_umt_blocking.h"
 
 namespace {
 MosUtils_InitParams utilsLayer_G;
@@ -323,6 +324,7 @@ Mos_RC mos_ConfigProcessOomKiller(void)
 
 int mosUtils_RunBlocking(int (*pFunc)(void *pContext), void *pContext)
 {
-    // Until the blocking-call service exists the call runs in place.
+    if (mosUmt_GetUThreadHdlNoAssert() != nullptr)
+        return mosUmtBlocking_Submit(nullptr, pFunc, pContext);
     return pFunc(pContext);
 }
