@@ -16,6 +16,8 @@
 #include "mos/mos_memtracker.h"
 #include "mos/mos_diag_counters.h"
 #include "mos/mos_ds_hash.h"
+#include "mos/mos_dynamic_array.h"
+#include "mos/mos_dynamic_mempool.h"
 #include "mos/mos_fastlock.h"
 #include "mos/mos_mempool.h"
 #include "mos/mos_obj.h"
@@ -101,8 +103,8 @@ constexpr std::array mosLoadLayers_G = {
     // MosPerfLayer_Init / MosPerfLayer_Destroy
     MOS_LOAD_LAYER(Mos_InitParam, mosEnvSpecific_Create, mosEnvSpecific_Destroy, envSpecificParams),
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosBlockingLayer_Init, mosBlockingLayer_Destroy),
-    // mosDynamicArrayLayer_Init / mosDynamicArrayLayer_Destroy
-    // mosDynamicMemPoolLayer_Init / mosDynamicMemPoolLayer_Destroy
+    MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosDynamicArrayLayer_Init, mosDynamicArrayLayer_Destroy),
+    MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosDynamicMemPoolLayer_Init, mosDynamicMemPoolLayer_Destroy),
     // mosSecurityLayer_Load / mosSecurityLayer_Destroy
     // sdbgServer_Init / sdbgServer_Destroy (the whole record: a row whose member is sdbgParams, the first)
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosDiagCounters_Init, mosDiagCounters_Finit),

@@ -2,11 +2,10 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include "mos/mos_dbg.h"
 #include "mos/mos_trace.h"
+#include "mos/mos_utils.h"
 
 MosMemPoolLayer memPoolLayer_G;
 
@@ -35,17 +34,9 @@ struct MosMemPool_DbgState {
     UINT32 oldNumBlocks;
 };
 
-static UINT32 mosMemPool_PageSize(void)
+static inline UINT32 mosMemPool_PageSize(void)
 {
-    const long pageSize = sysconf(_SC_PAGESIZE);
-    MOS_ASSERT(pageSize > 0);
-    return (UINT32)pageSize;
-}
-
-static void mosMemPool_SetPageAccess(PVOID pPage, BOOL bAccessible)
-{
-    const int err = mprotect(pPage, mosMemPool_PageSize(), bAccessible ? (PROT_READ | PROT_WRITE) : PROT_NONE);
-    MOS_ASSERT(err == 0);
+    return (UINT32)mos_PageSize();
 }
 
 Mos_RC mosMemPoolTraces_Resize(MosMemPoolTraces *pTraces, UINT32 newNumBlocks)
@@ -69,6 +60,7 @@ Mos_RC mosMemPoolLayer_Init(void *pArg)
 {
     MOS_UNUSED(pArg);
     memset(&memPoolLayer_G, 0, sizeof(memPoolLayer_G));
+    mos_InitMemProperties();
     mosObjType_RegObjType(&memPoolLayer_G.objType, mosMemPool_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__MOS_MEMPOOL,
                           sizeof(MosMemPool_Query));
     memPoolLayer_G.bInit = TRUE;
@@ -208,7 +200,7 @@ void mosMemPool_CreateEx(MosMemPool *pMemPool, const CHAR_A *pName, MosMemPool_Y
     if (bGuardPage) {
         const UINT64 stride = mosMemPool_Stride(pMemPool);
         for (UINT32 i = 0; i < numBlocks; i++)
-            mosMemPool_SetPageAccess((UINT8 *)pMemPool->pMemAlignedStart + i * stride, FALSE);
+            mos_MarkPageNotAvailable((UINT8 *)pMemPool->pMemAlignedStart + i * stride);
     }
     if (mosMemPool_bTrackBlocks) {
         pMemPool->pDbg = (MosMemPool_DbgState *)calloc(1, sizeof(MosMemPool_DbgState));
@@ -258,7 +250,7 @@ void mosMemPool_DestroyEx(MosMemPool *pMemPool, MosMemPool_DestroyCK pDestroyCK)
     if (pMemPool->bGuardPage) {
         const UINT64 stride = mosMemPool_Stride(pMemPool);
         for (UINT32 i = 0; i < pMemPool->numBlocks; i++)
-            mosMemPool_SetPageAccess((UINT8 *)pMemPool->pMemAlignedStart + i * stride, TRUE);
+            mos_MarkPageAvailable((UINT8 *)pMemPool->pMemAlignedStart + i * stride);
     }
     if (mosObj_IsRegistered(&pMemPool->obj))
         mosObjType_UnregObj(&memPoolLayer_G.objType, &pMemPool->obj);

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "mos/mos_dynamic_array.h"
+#include "mos/mos_dynamic_mempool.h"
 #include "mos/mos_fastlock.h"
 #include "mos/mos_mempool.h"
 #include "mos/mos_obj.h"
@@ -27,9 +29,13 @@ class ContainerLayers {
         EXPECT_EQ(mosObjLayer_Create(nullptr), MOS_RC__SUCCESS);
         EXPECT_EQ(mosHashLayer_Create(nullptr), MOS_RC__SUCCESS);
         EXPECT_EQ(mosMemPoolLayer_Init(nullptr), MOS_RC__SUCCESS);
+        EXPECT_EQ(mosDynamicArrayLayer_Init(nullptr), MOS_RC__SUCCESS);
+        EXPECT_EQ(mosDynamicMemPoolLayer_Init(nullptr), MOS_RC__SUCCESS);
     }
     ~ContainerLayers()
     {
+        mosDynamicMemPoolLayer_Destroy();
+        mosDynamicArrayLayer_Destroy();
         mosMemPoolLayer_Destroy();
         mosHashLayer_Destroy();
         mosObjLayer_Destroy();
