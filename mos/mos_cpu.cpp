@@ -3,10 +3,14 @@
 #include <cpuid.h>
 #include <cstring>
 
+#include "mos/mos_obj.h"
 #include "mos/mos_trace.h"
 
 namespace {
 MosCpu_X86CpuInfo cpuInfo_G;
+MosObj_Type cpuObjType_G;
+MosObj cpuObj_G;
+BOOL bCpuSdbgRegistered_G = FALSE;
 
 void mosCpu_Leaf(UINT32 leaf, MosCpu_X86CpuInfoSet *pSet)
 {
@@ -61,4 +65,29 @@ void mosCpuLayer_GetQuery(MosCpuLayer_Query *pData)
     pData->bIsAvailAES = mosCpu_EcxBit(25);
     pData->bIsAvailAVX = mosCpu_EcxBit(28);
     pData->bIsAvailHypervisor = mosCpu_EcxBit(31);
+}
+
+void mosCpuLayer_Query(MosObj *pObj, const CHAR_A *pName, void *pData)
+{
+    MOS_UNUSED(pObj);
+    MOS_UNUSED(pName);
+    mosCpuLayer_GetQuery(static_cast<MosCpuLayer_Query *>(pData));
+}
+
+Mos_RC mosCpuLayer_RegisterSdbg(void)
+{
+    mosObjType_RegObjType(&cpuObjType_G, mosCpuLayer_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__MOS_CPU_LAYER,
+                          sizeof(MosCpuLayer_Query));
+    mosObjType_RegObj(&cpuObjType_G, &cpuObj_G, "Mos CPU");
+    bCpuSdbgRegistered_G = TRUE;
+    return MOS_RC__SUCCESS;
+}
+
+void mosCpuLayer_UnregisterSdbg(void)
+{
+    if (!bCpuSdbgRegistered_G)
+        return;
+    mosObjType_UnregObj(&cpuObjType_G, &cpuObj_G);
+    mosObjType_UnregObjType(&cpuObjType_G);
+    bCpuSdbgRegistered_G = FALSE;
 }

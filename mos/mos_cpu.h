@@ -1,6 +1,7 @@
 // The processor's identification and feature bits, read once at start-up.
 #pragma once
 
+#include "mos/mos_obj_entry.h"
 #include "mos/mos_rc.h"
 #include "mos/mos_types.h"
 
@@ -31,3 +32,7 @@ Mos_RC mosCpuLayer_Create(const void *pArg = nullptr);
 void mosCpu_Destroy(void);
 const MosCpu_X86CpuInfo *mosCpu_GetInfo(void);
 void mosCpuLayer_GetQuery(MosCpuLayer_Query *pData);
+// Registers the layer as "Mos CPU" with the debug object registry (query: MosCpuLayer_Query).
+Mos_RC mosCpuLayer_RegisterSdbg(void);
+void mosCpuLayer_UnregisterSdbg(void);
+void mosCpuLayer_Query(MosObj *pObj, const CHAR_A *pName, void *pData);

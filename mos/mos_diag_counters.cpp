@@ -6,8 +6,11 @@
 #include <cstring>
 
 #include "mos/mos_dbg.h"
+#include "mos/mos_obj.h"
 #include "mos/mos_ticks.h"
 #include "mos/mos_trace.h"
+#include "mos/mos_utils.h"
+#include "mos/sdbg/sdbg_exports.h"
 
 namespace {
 
@@ -18,11 +21,27 @@ MosDiagCounterExtEntry mosDiagCounters_G[MOS_DIAG_COUNTER__LAST] = {MOS_DIAG_COU
 
 #undef MOS_DIAG_COUNTERS__ROW
 
+#define MOS_DIAG_COUNTERS__COMP(name, comp, threshold) MOS_DIAG_COUNTER_COMP__##comp,
+constexpr MosDiagCounterComponentType mosDiagCountersComp_G[MOS_DIAG_COUNTER__LAST] = {
+    MOS_DIAG_COUNTERS__TABLE(MOS_DIAG_COUNTERS__COMP)};
+#undef MOS_DIAG_COUNTERS__COMP
+
+// Debug object type of each component's counters.
+constexpr UINT32 mosDiagCountersObjTypeIds_G[MOS_DIAG_COUNTER_COMP__LAST] = {
+    SDBG_EXPORTS_OBJ_TYPE__DIAG_COUNTERS_NET,     SDBG_EXPORTS_OBJ_TYPE__DIAG_COUNTERS_IO,
+    SDBG_EXPORTS_OBJ_TYPE__DIAG_COUNTERS_MOS,     SDBG_EXPORTS_OBJ_TYPE__DIAG_COUNTERS_INI_DEV,
+    SDBG_EXPORTS_OBJ_TYPE__DIAG_COUNTERS_OSTREL,  SDBG_EXPORTS_OBJ_TYPE__DIAG_COUNTERS_T10DIF,
+    SDBG_EXPORTS_OBJ_TYPE__DIAG_COUNTERS_CMATRIX, SDBG_EXPORTS_OBJ_TYPE__DIAG_COUNTERS_PELLAR,
+};
+
 struct MosDiagCountersLayer {
     BOOL bInitalized;
+    MosObj_Type ObjectTypesArray[MOS_DIAG_COUNTER_COMP__LAST];
 };
 
 MosDiagCountersLayer mosDiagCountersLayer_G;
+// The registry entry of each counter.
+MosObj mosDiagCountersObjs_G[MOS_DIAG_COUNTER__LAST];
 // Tick of the layer's start: the reference of SECONDS_FROM_UP_TIME.
 MosTicks_Cnt mosDiagCountersUpTick_G;
 
@@ -67,6 +86,12 @@ Mos_RC mosDiagCounters_Init(void *pArg)
 {
     MOS_UNUSED(pArg);
     mosDiagCountersUpTick_G = mosTicks_GetCurrentTick();
+    for (UINT32 c = 0; c < MOS_DIAG_COUNTER_COMP__LAST; c++)
+        mosObjType_RegObjType(&mosDiagCountersLayer_G.ObjectTypesArray[c], mosDiagCounters_SdbgQueryFunc, nullptr,
+                              mosDiagCountersObjTypeIds_G[c], sizeof(MosDiagCounterExtEntry));
+    for (UINT32 i = 0; i < MOS_DIAG_COUNTER__LAST; i++)
+        mosObjType_RegObj(&mosDiagCountersLayer_G.ObjectTypesArray[mosDiagCountersComp_G[i]],
+                          &mosDiagCountersObjs_G[i], mosDiagCounters_G[i].name);
     mosDiagCountersLayer_G.bInitalized = TRUE;
     return MOS_RC__SUCCESS;
 }
@@ -75,6 +100,11 @@ void mosDiagCounters_Finit(void)
 {
     if (!mosDiagCountersLayer_G.bInitalized)
         return;
+    for (UINT32 i = 0; i < MOS_DIAG_COUNTER__LAST; i++)
+        mosObjType_UnregObj(&mosDiagCountersLayer_G.ObjectTypesArray[mosDiagCountersComp_G[i]],
+                            &mosDiagCountersObjs_G[i]);
+    for (UINT32 c = 0; c < MOS_DIAG_COUNTER_COMP__LAST; c++)
+        mosObjType_UnregObjType(&mosDiagCountersLayer_G.ObjectTypesArray[c]);
     mosDiagCountersLayer_G.bInitalized = FALSE;
 }
 
@@ -164,4 +194,50 @@ Mos_RC mosDiagCounters_QueryExt(MosDiagCountersQuery *pQuery, BOOL bExt)
 Mos_RC mosDiagCounters_Query(MosDiagCountersQuery *pQuery)
 {
     return mosDiagCounters_QueryExt(pQuery, FALSE);
+}
+
+void mosDiagCounters_SdbgQueryFunc(MosObj *pObj, const CHAR_A *pName, void *pData)
+{
+    MOS_UNUSED(pName);
+    UINT64 index = (UINT64)((uintptr_t)pObj - (uintptr_t)mosDiagCountersObjs_G) / sizeof(MosObj);
+    MOS_ASSERT(index < mosDiagCounters_GetNumOfCounters());
+    MosTicks_Cnt now = mosTicks_GetCurrentTick();
+    mosDiagCounters_RefreshUpTime(now);
+    mosDiagCounters_Fill(&mosDiagCounters_G[index], static_cast<MosDiagCounterExtEntry *>(pData), TRUE, now);
+}
+
+void mosDiagCounters_PrintQuery(const MosDiagCountersQuery *pQuery, const char *pHeader, const char *pCounterPref)
+{
+    const BOOL bTrace = g_componentFreqLevelsArr[MOS_COMP_MOS] != MOS_FREQ_NONE;
+    if (bTrace) {
+        if (pHeader != nullptr)
+            puts(pHeader);
+        if (pCounterPref != nullptr)
+            printf("%s", pCounterPref);
+    }
+    mos_PrettyPrint(COLOR_DEFAULT, "%-*s::  %-*s::  %-*s:: %-*s:: %-*s\n", 9, "Component", 33, "Counter", 20, "Value", 22,
+                    "ExtData", 20, "Last Counted(Ms)");
+    for (UINT32 i = 0; i < pQuery->numOfElements; i++) {
+        const MosDiagCounterExtEntry *pEntry = &pQuery->pExtElementsArr[i];
+        if (bTrace && pCounterPref != nullptr)
+            printf("%s", pCounterPref);
+        mos_PrettyPrint(pEntry->value > pEntry->threshold ? COLOR_RED : COLOR_DEFAULT,
+                        "%-*s::  %-*s::  %-*u:: 0x%-*lx:: %-*lu\n", 9, pEntry->compName, 33, pEntry->name, 20,
+                        pEntry->value, 20, (unsigned long)pEntry->countExtData, 20,
+                        (unsigned long)pEntry->lastCountTimeMilli);
+    }
+}
+
+void mosDiagCounters_PrintAll(void)
+{
+    auto *pQuery = static_cast<MosDiagCountersQuery *>(
+        calloc(1, sizeof(MosDiagCountersQuery) + MOS_DIAG_COUNTER__LAST * sizeof(MosDiagCounterExtEntry)));
+    if (pQuery == nullptr)
+        return;
+    pQuery->numOfElements = MOS_DIAG_COUNTER__LAST;
+    pQuery->bOnlyAboveThreshold = TRUE;
+    pQuery->pExtElementsArr = reinterpret_cast<MosDiagCounterExtEntry *>(pQuery + 1);
+    if (mosDiagCounters_QueryExt(pQuery, TRUE) == MOS_RC__SUCCESS)
+        mosDiagCounters_PrintQuery(pQuery, "DIAGNOSTIC COUNTERS", "\t");
+    free(pQuery);
 }

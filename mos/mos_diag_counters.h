@@ -325,7 +325,7 @@ void mosDiagCounters_PrintAll(void);
 
 struct MosObj;
 // The registry's query of one counter object: fills a 64-byte ext entry.
-void mosDiagCounters_SdbgQueryFunc(MosObj *pObj, PCHAR_A pName, void *pData);
+void mosDiagCounters_SdbgQueryFunc(MosObj *pObj, const CHAR_A *pName, void *pData);
 
 #define MOS_DIAG_COUNT(name) mosDiagCounters_Count(MOS_DIAG_COUNTER__##name)
 #define MOS_DIAG_COUNT_EXT(name, data) mosDiagCounters_CountExt(MOS_DIAG_COUNTER__##name, (data))

@@ -111,16 +111,16 @@ constexpr std::array mosLoadLayers_G = {
     // mosOscCntLayer_Init / mosOscCntLayer_Destroy
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosT10Dif_Init, mosT10Dif_Destroy),
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosContention_RegisterSdbg, mosContention_UnregisterSdbg),
-    // mosCpuLayer_RegisterSdbg / mosCpuLayer_UnregisterSdbg
+    MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosCpuLayer_RegisterSdbg, mosCpuLayer_UnregisterSdbg),
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosUt_LayerInit, mosUt_LayerFinit),
 };
 static_assert(offsetof(Mos_InitParam, sdbgParams) == 0, "the debug object server reads the whole record");
 
 // The environment layers in load order, with the rows of modules not built yet as comments.
 constexpr std::array mosEnvLayers_G = {
-    // mosCyclicFileLayer_Create / mosCyclicFileLayer_Destroy
+    MOS_LOAD_LAYER_NO_PARAM(MosEnvSpecific_InitParams, mosCyclicFileLayer_Create, mosCyclicFileLayer_Destroy),
     // mosDbgLayer_Create / mosDbgLayer_Destroy (the whole record: member dbgParams, the first)
-    // mosTrcLayer_Create / mosTrcLayer_Destroy (trcParams)
+    MOS_LOAD_LAYER(MosEnvSpecific_InitParams, mosTrcLayer_Create, mosTrcLayer_Destroy, trcParams),
     // mosFifoLayer_Create / mosFifoLayer_Destroy (fifoParams)
     MOS_LOAD_LAYER_NO_PARAM(MosEnvSpecific_InitParams, mosNetLayer_Create, mosNetLayer_Destroy),
     MOS_LOAD_LAYER_NO_PARAM(MosEnvSpecific_InitParams, mosIOLayer_Init, mosIOLayer_Destroy),

@@ -17,7 +17,6 @@
 MosMemoryTracker_Layer memoryTrackerLayer_G;
 
 // Lock class of the tracker's list.
-constexpr MosContentionId CONTENTION_ENUM_COMMON_CREATED__MEM_TRACKER = 49;
 
 namespace {
 

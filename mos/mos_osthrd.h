@@ -9,6 +9,7 @@
 
 #include "mos/mos_dlist.h"
 #include "mos/mos_fastlock.h"
+#include "mos/mos_obj_entry.h"
 #include "mos/mos_rc.h"
 #include "mos/mos_types.h"
 
@@ -38,7 +39,7 @@ struct MosContentionOsThrdCtx;
 // One OS thread, owned by its creator. The record must stay in place until
 // mosOsThrd_Destroy has joined the thread.
 struct MosOsThrd {
-    const char *pName; // the registry name of the thread, may be null
+    MosObj obj; // the thread's entry in the debug object registry
     pthread_t nativeThrd;
     PMosOsThrd_StartFunc pStartFunc;
     void *pCKArg;
@@ -80,7 +81,8 @@ Mos_RC mosOsThrdLayer_Create(const MosOsThrd_InitParams *pParams);
 void mosOsThrdLayer_Destroy(void);
 
 Mos_RC mosOsThrd_Create(MosOsThrd *pThrd, PMosOsThrd_StartFunc pThrdFunc, void *pThrdArg);
-// As mosOsThrd_Create; the name is what the kernel shows for the thread (first 15 characters).
+// As mosOsThrd_Create, with the name under which the thread is registered and which the kernel
+// shows for it (first 15 characters). The text must outlive the thread.
 Mos_RC mosOsThrd_CreateNamed(MosOsThrd *pThrd, PMosOsThrd_StartFunc pThrdFunc, void *pThrdArg,
                              const char *pName);
 // Starts the thread whose function and argument are already in the record, on the given mask.
@@ -122,5 +124,7 @@ BOOL mosOsThrd_NoIntrViolation(void);
 Mos_RC mosOsThrdLayer_GetActiveThrdIDs(UINT32 **ppIds, UINT32 *pNumOfThreads);
 UINT32 mosOsThrdLayer_GetNumActive(void);
 
-void mosOsThrd_Query(const MosOsThrd *pThrd, MosOsThrd_Query *pData);
-void mosOsThrdLayer_Query(MosOsThrdLayer_Query *pData);
+// Debug queries: one thread's counters (a MosOsThrd_Query), and the sums over all threads (a
+// MosOsThrdLayer_Query).
+void mosOsThrd_Query(MosObj *pObj, const CHAR_A *pName, void *pData);
+void mosOsThrdLayer_Query(MosObj *pObj, const CHAR_A *pName, void *pData);

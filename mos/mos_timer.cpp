@@ -7,6 +7,7 @@
 
 #include "mos/mos_dbg.h"
 #include "mos/mos_trace.h"
+#include "mos/sdbg/sdbg_exports.h"
 
 const UINT32 mosTimerQMillis_G[MOS_TIMER_QUEUE_ID__LAST] = {100, 500, 1000, 2000, 4000, 5000, 10000, 15000, 60000, 300000};
 
@@ -26,8 +27,6 @@ const char *const mosTimerQNames_G[MOS_TIMER_QUEUE_ID__LAST] = {
 // condition variable and therefore always use an adaptive lock.
 constexpr UINT32 kTimerQLockRank = 240;
 
-constexpr MosContentionId CONTENTION_ENUM_COMMON_CREATED__TIMER_Q = 47;
-constexpr MosContentionId CONTENTION_ENUM_COMMON_CREATED__LIMITER = 48;
 
 inline MosTimer_Req *mosTimerReq_FromNode(MosDList_Node *pNode)
 {
@@ -103,6 +102,7 @@ void mosTimerQ_Destroy(MosTimer_Q *pQ)
         mosOsThrd_Destroy(&pQ->intrn.timerThrd);
         mosOSWCond_Destroy(&pQ->intrn.cond);
     }
+    mosObjType_UnregObj(&mosTimer_G.timerQObjType, &pQ->obj);
     mosFastlockBase_Destroy(&pQ->lock);
 }
 
@@ -196,6 +196,8 @@ Mos_RC mosTimer_Init(void *pArgs)
     memset(&mosTimer_G, 0, sizeof(mosTimer_G));
     const BOOL *pbDontUseThrds = static_cast<const BOOL *>(pArgs);
     mosTimer_G.bThrdsUsed = (pbDontUseThrds == nullptr) ? TRUE : !*pbDontUseThrds;
+    mosObjType_RegObjType(&mosTimer_G.timerQObjType, mosTimerQ_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__MOS_TIMERQ,
+                          sizeof(MosTimerQ_Query));
     for (UINT32 i = 0; i < MOS_TIMER_QUEUE_ID__LAST; i++) {
         MosTimer_Q *pQ = &mosTimer_G.timerQs[i];
         memset(pQ, 0, sizeof(*pQ));
@@ -207,6 +209,7 @@ Mos_RC mosTimer_Init(void *pArgs)
                                            __FILE__, __LINE__);
         mosDList_InitAnchor(&pQ->reqAnchor);
         pQ->expirationTicks = mosTicks_GetCurrentTick();
+        mosObjType_RegObj(&mosTimer_G.timerQObjType, &pQ->obj, mosTimerQNames_G[i]);
         if (mosTimer_G.bThrdsUsed) {
             mosOSWCond_Init(&pQ->intrn.cond);
             pQ->intrn.bThrdUsed = TRUE;
@@ -217,6 +220,7 @@ Mos_RC mosTimer_Init(void *pArgs)
                 mosTimerQ_Destroy(pQ);
                 for (UINT32 j = i; j-- > 0;)
                     mosTimerQ_Destroy(&mosTimer_G.timerQs[j]);
+                mosObjType_UnregObjType(&mosTimer_G.timerQObjType);
                 mosTimer_G.activeQs = 0;
                 return MOS_RC__NO_RESOURCES;
             }
@@ -235,6 +239,7 @@ void mosTimer_Delete(void)
     }
     for (UINT32 i = mosTimer_G.activeQs; i-- > 0;)
         mosTimerQ_Destroy(&mosTimer_G.timerQs[i]);
+    mosObjType_UnregObjType(&mosTimer_G.timerQObjType);
     mosTimer_G.activeQs = 0;
 }
 
@@ -376,6 +381,23 @@ MosTicks_Cnt mosTimerQ_GetSleepTimeTicks(MosTimerQ_ID queueID)
 BOOL mosTimerQ_IsPoll(MosTimer_Q *pQ)
 {
     return !pQ->intrn.bThrdUsed;
+}
+
+void mosTimerQ_Query(MosObj *pObj, const CHAR_A *pName, void *pData)
+{
+    MosTimer_Q *pQ = MOS_CONTAINER_OF(pObj, MosTimer_Q, obj);
+    MosTimerQ_Query *pQuery = static_cast<MosTimerQ_Query *>(pData);
+    memset(pQuery, 0, sizeof(*pQuery));
+    MosFastlockGuard guard(&pQ->lock);
+    pQuery->timeoutInTicks = pQ->timeoutInTicks;
+    pQuery->timeoutInMillis = mosTicks_TicksToMillis(pQ->timeoutInTicks);
+    pQuery->ticksToExpiration =
+        pQ->reqAnchor.counter == 0 ? 0 : (INT64)(pQ->expirationTicks - mosTicks_GetCurrentTick());
+    pQuery->numExpirations = pQ->numExpirations;
+    pQuery->numWaiting = pQ->reqAnchor.counter;
+    pQuery->maxDiffTicks = pQ->maxDiffTicks;
+    pQuery->bIsPoll = mosTimerQ_IsPoll(pQ);
+    snprintf(pQuery->name, sizeof(pQuery->name), "%s", pName != nullptr ? pName : "");
 }
 
 // Rate limiter.

@@ -12,6 +12,7 @@
 
 #include "mos/mos_dlist.h"
 #include "mos/mos_fastlock.h"
+#include "mos/mos_obj.h"
 #include "mos/mos_osthrd.h"
 #include "mos/mos_rc.h"
 #include "mos/mos_ticks.h"
@@ -64,6 +65,7 @@ struct MosTimerQ_Intrn {
 
 struct MosTimer_Q {
     MosTimerQ_Intrn intrn;
+    MosObj obj;
     MosTicks_Cnt timeoutInTicks;
     UINT32 numExpirations;
     MosFastlock_Base lock;
@@ -76,6 +78,7 @@ struct MosTimer_Q {
 };
 
 struct MosTimer {
+    MosObj_Type timerQObjType;
     MosTimer_Q timerQs[MOS_TIMER_QUEUE_ID__LAST];
     UINT32 activeQs;
     BOOL bThrdsUsed;
@@ -133,6 +136,8 @@ UINT64 mosTimerQ_GetSleepTimeMillisByQ(MosTimer_Q *pQ);
 MosTicks_Cnt mosTimerQ_GetSleepTimeTicks(MosTimerQ_ID queueID);
 MosTimer_Q *mosTimerQ_GetPtr(MosTimerQ_ID queueID);
 BOOL mosTimerQ_IsPoll(MosTimer_Q *pQ);
+// The registry's query of one queue: fills a MosTimerQ_Query.
+void mosTimerQ_Query(MosObj *pObj, const CHAR_A *pName, void *pData);
 
 // Rate limiter.
 

@@ -8,16 +8,22 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "mos/mos_obj.h"
 #include "mos/mos_osthrd.h"
 #include "mos/mos_utils.h"
 
 namespace {
 
 struct OsThrdLayer : ::testing::Test {
-    void SetUp() override { ASSERT_EQ(mosOsThrdLayer_Create(nullptr), MOS_RC__SUCCESS); }
+    void SetUp() override
+    {
+        ASSERT_EQ(mosObjLayer_Create(nullptr), MOS_RC__SUCCESS);
+        ASSERT_EQ(mosOsThrdLayer_Create(nullptr), MOS_RC__SUCCESS);
+    }
     void TearDown() override
     {
         mosOsThrdLayer_Destroy();
+        mosObjLayer_Destroy();
         mosUtilsLayer_Init(nullptr);
     }
 };
@@ -89,6 +95,7 @@ TEST_F(OsThrdLayer, ThreadIsRegisteredWhileItRunsAndGoneAfterJoin)
     mosOsThrd_Destroy(&thrd);
     EXPECT_FALSE(isActive(probe.tid));
     EXPECT_EQ(mosOsThrdLayer_GetNumActive(), 0u);
+    EXPECT_EQ(mosObjType_GetObjNum(mosObjType_GetPtrByID(SDBG_EXPORTS_OBJ_TYPE__MOS_OS_THRD)), 0u);
     // The test's own thread was not created by the runtime.
     EXPECT_FALSE(mosOsThrd_IsRuntimeThread());
 }
@@ -100,6 +107,13 @@ TEST_F(OsThrdLayer, NamedThreadCarriesItsNameToTheKernel)
     ASSERT_EQ(mosOsThrd_CreateNamed(&thrd, probeThread, &probe, "schedThrd guard and more"), MOS_RC__SUCCESS);
     probe.started.wait();
     EXPECT_STREQ(probe.name, "schedThrd guard");
+    MosObj_Type *pType = mosObjType_GetPtrByID(SDBG_EXPORTS_OBJ_TYPE__MOS_OS_THRD);
+    ASSERT_NE(pType, nullptr);
+    EXPECT_EQ(mosObjType_GetObjNum(pType), 1u);
+    MosObj *pObj = mosObjType_GetNthObj(pType, 0);
+    ASSERT_EQ(pObj, &thrd.obj);
+    EXPECT_STREQ(pObj->pName, "schedThrd guard and more");
+    mosObjType_ReleaseNthObj(pType);
     probe.release.count_down();
     mosOsThrd_Destroy(&thrd);
 }
@@ -178,7 +192,7 @@ TEST_F(OsThrdLayer, CountersAreSummedOverRunningThreads)
         void *q = mos_MemMalloc(16, 16, __func__, FALSE);
         mos_MemFree(q);
         MosOsThrd_Query query;
-        mosOsThrd_Query(mosOsThrd_GetCurrent(), &query);
+        mosOsThrd_Query(&mosOsThrd_GetCurrent()->obj, nullptr, &query);
         EXPECT_EQ(query.numLocksAcquires, 5u);
         EXPECT_EQ(query.numLocksContentions, 2u);
         EXPECT_EQ(query.numMallocs, 1u);
@@ -191,8 +205,15 @@ TEST_F(OsThrdLayer, CountersAreSummedOverRunningThreads)
     ASSERT_EQ(mosOsThrd_Create(&a, body, &ctx), MOS_RC__SUCCESS);
     ASSERT_EQ(mosOsThrd_Create(&b, body, &ctx), MOS_RC__SUCCESS);
     ctx.counted.wait();
+    // Read the way the debug object server reads it: through the layer's registry entry.
+    MosObj_Type *pLayerType = mosObjType_GetPtrByID(SDBG_EXPORTS_OBJ_TYPE__MOS_OS_THRD_LAYER);
+    ASSERT_NE(pLayerType, nullptr);
+    ASSERT_EQ(mosObjType_SizeAssociated(pLayerType), sizeof(MosOsThrdLayer_Query));
+    MosObj *pLayerObj = mosObjType_GetNthObj(pLayerType, 0);
+    ASSERT_NE(pLayerObj, nullptr);
     MosOsThrdLayer_Query sum;
-    mosOsThrdLayer_Query(&sum);
+    mosObj_Query(pLayerObj, pLayerType, &sum);
+    mosObjType_ReleaseNthObj(pLayerType);
     EXPECT_EQ(sum.numThreads, 2u);
     EXPECT_EQ(sum.numLocksAcquires, 10u);
     EXPECT_EQ(sum.numLocksContentions, 4u);

@@ -11,6 +11,7 @@
 #include "mos/mos_osthrd.h"
 #include "mos/mos_ticks.h"
 #include "mos/mos_timer.h"
+#include "test/support/mos_container_support.h"
 
 namespace {
 
@@ -56,6 +57,8 @@ struct Probe {
 
 // Polled queues on a clock that the test drives, 100 ticks per second.
 struct PolledTimers : ::testing::Test {
+    ContainerLayers layers;
+
     void SetUp() override
     {
         mosTicks_SetOsFreqForTest(100);
@@ -257,15 +260,15 @@ TEST_F(PolledTimers, MisuseIsAPanic)
 {
     Probe p;
     mosTimerReq_AddByQ(&p.req, MOS_TIMER_QUEUE_ID__1SEC);
-    EXPECT_EXIT(mosTimerReq_AddByQ(&p.req, MOS_TIMER_QUEUE_ID__1SEC), ::testing::ExitedWithCode(255), "");
-    EXPECT_EXIT(mosTimerQ_GetPtr(MOS_TIMER_QUEUE_ID__LAST), ::testing::ExitedWithCode(255), "");
+    EXPECT_PANIC(mosTimerReq_AddByQ(&p.req, MOS_TIMER_QUEUE_ID__1SEC), "pReq->state == MOS_TIMER_REQ_STATE__IDLE");
+    EXPECT_PANIC(mosTimerQ_GetPtr(MOS_TIMER_QUEUE_ID__LAST), "queueID < MOS_TIMER_QUEUE_ID__LAST");
     // Deleting the layer with a request still queued.
-    EXPECT_EXIT(mosTimer_Delete(), ::testing::ExitedWithCode(255), "");
+    EXPECT_PANIC(mosTimer_Delete(), "\\(\\(\\(&pQ->reqAnchor\\)->counter\\) == 0\\)");
     EXPECT_EQ(mosTimerReq_Abort(&p.req), MOS_RC__SUCCESS);
     MosTimer_Req dead;
     mosTimerReq_Init(&dead, Probe::CK);
     mosTimerReq_Destroy(&dead);
-    EXPECT_EXIT(mosTimerReq_Abort(&dead), ::testing::ExitedWithCode(255), "");
+    EXPECT_PANIC(mosTimerReq_Abort(&dead), "Illegal state");
 }
 
 // Destroying an armed request takes it off its queue first.
@@ -283,6 +286,8 @@ namespace {
 
 // Queues with their own threads on the real clock.
 struct ThreadedTimers : ::testing::Test {
+    ContainerLayers layers;
+
     void SetUp() override
     {
         ASSERT_EQ(mosTicks_Init(nullptr), MOS_RC__SUCCESS);
@@ -323,5 +328,28 @@ TEST_F(ThreadedTimers, QueueThreadsFireAndPollingIsRefused)
     }
     EXPECT_GE(firedAt[0] - start, mosTimerQ_GetSleepTimeTicks(MOS_TIMER_QUEUE_ID__100MILLI));
     EXPECT_GE(firedAt[1] - start, mosTimerQ_GetSleepTimeTicks(MOS_TIMER_QUEUE_ID__500MILLI));
-    EXPECT_EXIT(mosTimer_Poll(), ::testing::ExitedWithCode(255), "");
+    EXPECT_PANIC(mosTimer_Poll(), "mosTimer_G.bThrdsUsed == \\(\\(BOOL\\)0\\)");
+}
+
+TEST_F(PolledTimers, QueuesAreDebugObjects)
+{
+    MosObj_Type *pType = mosObjType_GetPtrByID(SDBG_EXPORTS_OBJ_TYPE__MOS_TIMERQ);
+    ASSERT_NE(pType, nullptr);
+    EXPECT_EQ(mosObjType_GetObjNum(pType), 10u);
+    EXPECT_EQ(mosObjType_SizeAssociated(pType), 80u);
+    Probe p;
+    mosTimerReq_AddByQ(&p.req, MOS_TIMER_QUEUE_ID__1SEC);
+    now_G += 30;
+    MosObj *pObj = mosObjType_GetNthObj(pType, MOS_TIMER_QUEUE_ID__1SEC);
+    ASSERT_NE(pObj, nullptr);
+    MosTimerQ_Query q = {};
+    mosObj_Query(pObj, pType, &q);
+    mosObjType_ReleaseNthObj(pType);
+    EXPECT_STREQ(q.name, "MOS_TIMER_QUEUE_ID__1SEC");
+    EXPECT_EQ(q.timeoutInTicks, 100u);
+    EXPECT_EQ(q.timeoutInMillis, 1000u);
+    EXPECT_EQ(q.ticksToExpiration, 70);
+    EXPECT_EQ(q.numWaiting, 1u);
+    EXPECT_TRUE(q.bIsPoll);
+    EXPECT_EQ(mosTimerReq_Abort(&p.req), MOS_RC__SUCCESS);
 }

@@ -10,6 +10,7 @@
 
 #include "mos/mos_contention.h"
 #include "mos/mos_dbg.h"
+#include "mos/mos_obj.h"
 #include "mos/mos_trace.h"
 #include "mos/mos_utils.h"
 
@@ -18,6 +19,10 @@ namespace {
 constexpr MosContentionId kOsThrdListLockId = 2;
 
 struct MosOsThrdLayer {
+    MosObj_Type thrdObjType;
+    MosObj_Type layerObjType;
+    MosObj layerObj;
+    BOOL bInRegistry; // the registry ran when the layer was created
     MosOsThrd_CpuSet defaultMask;
     MosFastlock_Base lock;
     MosDList_Anchor activeList;
@@ -71,6 +76,8 @@ struct MosOsThrd_RunGuard {
             MosFastlockGuard guard(&mosOsThrdLayer_G.lock);
             mosDList_Remove(&mosOsThrdLayer_G.activeList, &pThrd->activeListNode);
         }
+        if (mosOsThrdLayer_G.bInRegistry)
+            mosObjType_UnregObj(&mosOsThrdLayer_G.thrdObjType, &pThrd->obj);
         MosContention_OsThrdDestroy();
         *mosOsThrd_TlsSlot() = &thrdDummy_G;
     }
@@ -83,14 +90,19 @@ void *mosOsThrd_StartFunc(void *pArg)
     MOS_ASSERT(pTlsThrd_G == &thrdDummy_G);
     pTlsThrd_G = pThrd;
     pThrd->tid = mosOsThrd_GetCurThrdID();
-    if (pThrd->pName != nullptr) {
+    const char *pName = pThrd->obj.pName;
+    if (pName != nullptr) {
         // The kernel keeps 15 characters of a thread's name.
         char shortName[16];
-        snprintf(shortName, sizeof(shortName), "%s", pThrd->pName);
+        snprintf(shortName, sizeof(shortName), "%s", pName);
         pthread_setname_np(pthread_self(), shortName);
     }
+    if (mosOsThrdLayer_G.bInRegistry)
+        mosObjType_RegObj(&mosOsThrdLayer_G.thrdObjType, &pThrd->obj, pName != nullptr ? pName : "OS thread");
     if (MosContention_OsThrdCreate() != MOS_RC__SUCCESS) {
         MOS_ERROR(MOS_COMP_CONTENTION, "Failed creating os-thread-contention context");
+        if (mosOsThrdLayer_G.bInRegistry)
+            mosObjType_UnregObj(&mosOsThrdLayer_G.thrdObjType, &pThrd->obj);
         *mosOsThrd_TlsSlot() = &thrdDummy_G;
         return nullptr;
     }
@@ -131,6 +143,15 @@ Mos_RC mosOsThrdLayer_Create(const MosOsThrd_InitParams *pParams)
         if (pParams->bConfigOomKiller)
             mos_ConfigProcessOomKiller();
     }
+    // Start-up creates the registry first; unit tests of single modules may run without it.
+    mosOsThrdLayer_G.bInRegistry = mosObjLayer_G.numOfBuckets != 0;
+    if (mosOsThrdLayer_G.bInRegistry) {
+        mosObjType_RegObjType(&mosOsThrdLayer_G.thrdObjType, mosOsThrd_Query, nullptr,
+                              SDBG_EXPORTS_OBJ_TYPE__MOS_OS_THRD, sizeof(MosOsThrd_Query));
+        mosObjType_RegObjType(&mosOsThrdLayer_G.layerObjType, mosOsThrdLayer_Query, nullptr,
+                              SDBG_EXPORTS_OBJ_TYPE__MOS_OS_THRD_LAYER, sizeof(MosOsThrdLayer_Query));
+        mosObjType_RegObj(&mosOsThrdLayer_G.layerObjType, &mosOsThrdLayer_G.layerObj, "Mos OS threads");
+    }
     if (mos_GetCurThreadAffinity(&mosOsThrdLayer_G.defaultMask) != MOS_RC__SUCCESS) {
         MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_LOW, "Failed to get current affinity. errno %d.Setting default mask to all CPUs",
                   errno);
@@ -147,6 +168,11 @@ void mosOsThrdLayer_Destroy(void)
     if (!mosOsThrdLayer_G.bCreated)
         return;
     MOS_ASSERT_WITH_DESC(mosOsThrdLayer_G.activeList.counter == 0, "OS threads still running");
+    if (mosOsThrdLayer_G.bInRegistry) {
+        mosObjType_UnregObj(&mosOsThrdLayer_G.layerObjType, &mosOsThrdLayer_G.layerObj);
+        mosObjType_UnregObjType(&mosOsThrdLayer_G.layerObjType);
+        mosObjType_UnregObjType(&mosOsThrdLayer_G.thrdObjType);
+    }
     mosFastlockBase_Destroy(&mosOsThrdLayer_G.lock);
     mosOsThrdLayer_G.bCreated = FALSE;
 }
@@ -188,7 +214,7 @@ Mos_RC mosOsThrd_CreateNamed(MosOsThrd *pThrd, PMosOsThrd_StartFunc pThrdFunc, v
     MOS_ASSERT(pThrd != ((void *)0));
     MOS_ASSERT(pThrdFunc != ((void *)0));
     memset(pThrd, 0, sizeof(*pThrd));
-    pThrd->pName = pName;
+    pThrd->obj.pName = pName;
     pThrd->pStartFunc = pThrdFunc;
     pThrd->pCKArg = pThrdArg;
     return mosOsThrd_CreateIntrn(pThrd, mosOsThrdLayer_GetDefaultMask());
@@ -382,16 +408,22 @@ UINT32 mosOsThrdLayer_GetNumActive(void)
     return mosOsThrdLayer_G.activeList.counter;
 }
 
-void mosOsThrd_Query(const MosOsThrd *pThrd, MosOsThrd_Query *pData)
+void mosOsThrd_Query(MosObj *pObj, const CHAR_A *pName, void *pQueryData)
 {
+    MOS_UNUSED(pName);
+    const MosOsThrd *pThrd = MOS_CONTAINER_OF(pObj, MosOsThrd, obj);
+    MosOsThrd_Query *pData = static_cast<MosOsThrd_Query *>(pQueryData);
     pData->numLocksAcquires = pThrd->numLocksAcquires;
     pData->numLocksContentions = pThrd->numLocksContentions;
     pData->numMallocs = pThrd->numMallocs;
     pData->umtWaitsCond = pThrd->umtWaits[MOS_OS_THRD__UMT_WAIT_TYPE__COND];
 }
 
-void mosOsThrdLayer_Query(MosOsThrdLayer_Query *pData)
+void mosOsThrdLayer_Query(MosObj *pObj, const CHAR_A *pName, void *pQueryData)
 {
+    MOS_UNUSED(pObj);
+    MOS_UNUSED(pName);
+    MosOsThrdLayer_Query *pData = static_cast<MosOsThrdLayer_Query *>(pQueryData);
     memset(pData, 0, sizeof(*pData));
     MosFastlockGuard guard(&mosOsThrdLayer_G.lock);
     for (MosDList_Node *pNode = mosDList_First(&mosOsThrdLayer_G.activeList); pNode != nullptr;
