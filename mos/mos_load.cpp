@@ -119,13 +119,14 @@ static_assert(offsetof(Mos_InitParam, sdbgParams) == 0, "the debug object server
 // The environment layers in load order, with the rows of modules not built yet as comments.
 constexpr std::array mosEnvLayers_G = {
     MOS_LOAD_LAYER_NO_PARAM(MosEnvSpecific_InitParams, mosCyclicFileLayer_Create, mosCyclicFileLayer_Destroy),
-    // mosDbgLayer_Create / mosDbgLayer_Destroy (the whole record: member dbgParams, the first)
+    // The debug layer's record is the whole environment record: dbgParams is its first member.
+    MOS_LOAD_LAYER(MosEnvSpecific_InitParams, mosDbgLayer_Create, mosDbgLayer_Destroy, dbgParams),
     MOS_LOAD_LAYER(MosEnvSpecific_InitParams, mosTrcLayer_Create, mosTrcLayer_Destroy, trcParams),
-    // mosFifoLayer_Create / mosFifoLayer_Destroy (fifoParams)
+    MOS_LOAD_LAYER(MosEnvSpecific_InitParams, mosFifoLayer_Create, mosFifoLayer_Destroy, fifoParams),
     MOS_LOAD_LAYER_NO_PARAM(MosEnvSpecific_InitParams, mosNetLayer_Create, mosNetLayer_Destroy),
     MOS_LOAD_LAYER_NO_PARAM(MosEnvSpecific_InitParams, mosIOLayer_Init, mosIOLayer_Destroy),
     // mosAsyncIOLayer_Create / mosAsyncIOLayer_Destroy (asyncIoParams)
-    // mosOnceLayer_Create / mosOnceLayer_Destroy
+    MOS_LOAD_LAYER_NO_PARAM(MosEnvSpecific_InitParams, mosOnceLayer_Create, mosOnceLayer_Destroy),
     MOS_LOAD_LAYER(MosEnvSpecific_InitParams, mosShmLayer_Create, mosShmLayer_Destroy, shmParams),
     // mosMediaLayer_Create / mosMediaLayer_Destroy (mediaParams)
     // mosUmtUtilsLayer_Create / mosUmtUtilsLayer_Destroy (umtUtilsParams)

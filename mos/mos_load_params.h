@@ -5,8 +5,10 @@
 #pragma once
 
 #include "mos/mos_crc.h"
+#include "mos/mos_dbg.h"
 #include "mos/mos_fastlock.h"
 #include "mos/mos_osthrd.h"
+#include "mos/mos_service.h"
 #include "mos/mos_ticks.h"
 #include "mos/mos_trace.h"
 #include "mos/mos_types.h"
@@ -26,18 +28,6 @@ struct MosTimer_InitParams {
     BOOL bDontUseThrds;
 };
 
-struct MosDbg_InitParams {
-    UINT64 coreMinDiskSpaceBytes;
-    MosCyclicFile_InitParams fileInfo; // the exception file
-    UINT32 milliToDumpTraces;
-    BOOL bEnableDump;
-    BOOL bEnableBacktrace;
-    BOOL bDumpTraces;
-    UINT32 coreType; // MosDbgCore_Type
-    UINT32 doubleExpWaitSec;
-    BOOL bPlannedCrashPanic;
-};
-
 struct MosShm_InitParams {
     BOOL bShmServer;
     UINT32 serverPort;
@@ -47,11 +37,6 @@ struct MosAsyncIO_InitParams {
     BOOL bDebugTimeouts;
     UINT32 deltaGoodIos;
     UINT32 millisTimeout;
-};
-
-struct MosFifo_InitParams {
-    BOOL bIsEnabled;
-    const char *pFifoFileName;
 };
 
 struct MosMedia_InitParams {

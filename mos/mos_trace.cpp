@@ -7,6 +7,7 @@
 
 #include "mos/mos_dbg.h"
 #include "mos/mos_load.h"
+#include "mos/mos_utils.h"
 
 // Quiet components start at LOW, every other one at MED.
 volatile MosTraceFrequency g_componentFreqLevelsArr[MOS_COMP_LAST] = {
@@ -101,6 +102,7 @@ MosTrcLayer mosTrcLayer_G;
 
 namespace {
 constexpr const char *kFreqNames[MOS_FREQ_LAST + 1] = {"None", "Low", "Medium", "High", "Last"};
+constexpr MosColor kFreqColors[MOS_FREQ_LAST] = {COLOR_DEFAULT, COLOR_GREEN, COLOR_BLUE, COLOR_RED};
 constexpr UINT32 kMapStringLen = MOS_TRACE__COMPONENTS_MAP_STRING_SIZE - 1;
 constexpr const char kRule[] = "==========================================================================";
 static_assert(sizeof(kRule) - 1 == 74);
@@ -400,9 +402,9 @@ void mosTraceConf_PrintConfiguration(const MosTraceFrequency *pFreqs, UINT32 lis
     for (UINT32 c = 0; c < listSize; c++) {
         MosTraceFrequency f = pFreqs[c] < MOS_FREQ_LAST ? pFreqs[c] : MOS_FREQ_NONE;
         printf("\n| ");
-        printf("%-28s", ptraceComponentsName[c]);
+        mos_PrettyPrint(kFreqColors[f], "%-28s", ptraceComponentsName[c]);
         printf("| ");
-        printf("%-41s", kFreqNames[f]);
+        mos_PrettyPrint(kFreqColors[f], "%-41s", kFreqNames[f]);
         printf("|");
     }
     MosTraceFrequency levels[MOS_COMP_LAST];

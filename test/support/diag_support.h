@@ -2,6 +2,7 @@
 // on a real file system, file reading, and the runtime layers these modules stand on.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,21 @@ class RuntimeBase {
     RuntimeBase(const RuntimeBase &) = delete;
     RuntimeBase &operator=(const RuntimeBase &) = delete;
 };
+
+// What a child process left behind.
+struct ChildResult {
+    int exitCode = -1; // -1 when it did not exit normally
+    int signal = 0;    // the signal that ended it, if one did
+    std::string out;
+    std::string err;
+};
+
+// Runs body in a forked child with standard output and error captured; the child exits 0 when
+// body returns. A child still running after timeoutSec is killed (signal 9 in the result).
+ChildResult runInChild(const std::function<void()> &body, int timeoutSec = 120);
+
+// Waits (generously) until the path exists, or no longer exists.
+bool waitForPath(const std::string &path, bool bExists, int timeoutSec = 60);
 
 MosCyclicFile_InitParams fileParams(const std::string &dir, const char *pPrefix, bool bAsync, UINT32 history,
                                     UINT32 maxFileSize, UINT32 logBufSize = 0, UINT32 sleepMilli = 10000,

@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+
+#include "mos/mos_dbg.h"
+#include "mos/mos_service.h"
+#include "mos/mos_trace.h"
+#include "test/support/diag_support.h"
+
+using diagtest::readFile;
+using diagtest::waitForPath;
+
+namespace {
+
+TEST(Fifo, ParseCommands)
+{
+    struct Case {
+        std::string input;
+        MosFifo_Type type;
+    } cases[] = {
+        {"SHUTDOWN\n", MOS_FIFO_TYPE__SHUTDOWN},
+        {"SHUTDOWN", MOS_FIFO_TYPE__SHUTDOWN},
+        {"STOP", MOS_FIFO_TYPE__STOP},
+        {"STOP\n", MOS_FIFO_TYPE__STOP},
+        {"shutdown", MOS_FIFO_TYPE__UNKNOWN},
+        {"SHUTDOWNSTOP", MOS_FIFO_TYPE__UNKNOWN},
+        {"STOP\n\n", MOS_FIFO_TYPE__UNKNOWN},
+        {"STO", MOS_FIFO_TYPE__UNKNOWN},
+        {"S", MOS_FIFO_TYPE__UNKNOWN},
+        {"\n", MOS_FIFO_TYPE__UNKNOWN},
+        {"", MOS_FIFO_TYPE__UNKNOWN},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(mosFifo_ParseFifoInput(c.input.c_str(), (UINT32)c.input.size()), c.type) << "'" << c.input << "'";
+    EXPECT_STREQ(fifoCmdArray_G[MOS_FIFO_TYPE__SHUTDOWN], "SHUTDOWN");
+}
+
+struct FifoLayer : ::testing::Test {
+    diagtest::RuntimeBase runtime;
+    diagtest::ScratchDir dir;
+    std::string pipe = dir.file("cmd.fifo");
+    void TearDown() override
+    {
+        mosFifoLayer_Destroy();
+        mosTrcLayer_Destroy();
+    }
+};
+
+TEST_F(FifoLayer, DisabledDoesNothing)
+{
+    MosFifo_InitParams params{FALSE, pipe.c_str()};
+    EXPECT_EQ(mosFifoLayer_Create(&params), MOS_RC__SUCCESS);
+    EXPECT_EQ(mosFifoLayer_Create(nullptr), MOS_RC__SUCCESS);
+    EXPECT_FALSE(diagtest::fileExists(pipe));
+}
+
+// The pipe is private whatever the creation mask, the mask is left alone, unknown commands are
+// reported, and STOP ends the handler and removes the pipe.
+TEST_F(FifoLayer, PrivatePipeUnknownCommandsAndStop)
+{
+    MosTrc_InitParams trc{};
+    trc.traceFileParams = diagtest::fileParams(dir.path(), "trc", false, 2, 1 << 20);
+    trc.errFileParams = diagtest::fileParams(dir.path(), "err", false, 2, 1 << 20);
+    ASSERT_EQ(mosTrcLayer_Create(&trc), MOS_RC__SUCCESS);
+    mode_t oldMask = umask(0);
+    umask(oldMask);
+    // An old file of the same name is replaced.
+    FILE *pOld = fopen(pipe.c_str(), "w");
+    ASSERT_NE(pOld, nullptr);
+    fclose(pOld);
+
+    MosFifo_InitParams params{TRUE, pipe.c_str()};
+    ASSERT_EQ(mosFifoLayer_Create(&params), MOS_RC__SUCCESS);
+    struct stat st;
+    for (int i = 0; i < 60000 && !(stat(pipe.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)); i++)
+        usleep(1000);
+    ASSERT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    mode_t nowMask = umask(oldMask);
+    EXPECT_EQ(nowMask, oldMask);
+
+    EXPECT_EQ(mosFifo_WriteToFifo(pipe.c_str(), "shutdown"), MOS_RC__SUCCESS);
+    // Commands that arrive together are read as one: let the handler read this one first.
+    for (int i = 0; i < 60000 && readFile(dir.file("err.0")).find("unknown Fifo") == std::string::npos; i++)
+        usleep(1000);
+    EXPECT_EQ(mosFifo_WriteToFifo(pipe.c_str(), "STOP"), MOS_RC__SUCCESS);
+    ASSERT_TRUE(waitForPath(pipe, false));
+    // Nobody reads any more: a later command finds no pipe.
+    EXPECT_EQ(mosFifo_WriteToFifo(pipe.c_str(), "SHUTDOWN"), MOS_RC__CLOSED);
+    mosFifoLayer_Destroy();
+
+    std::string err = readFile(dir.file("err.0"));
+    EXPECT_NE(err.find("ERROR: Received unknown Fifo 0 Type for PID " + std::to_string(getpid()) + "\n\n"),
+              std::string::npos)
+        << err;
+    std::string trcText = readFile(dir.file("trc.0"));
+    EXPECT_NE(trcText.find("mosFifo_WriteToFifo: Failed to create File " + pipe), std::string::npos);
+    EXPECT_NE(trcText.find("mosFifo_StopFifoHandler: Failed to write Stop-Fifo command to File " + pipe),
+              std::string::npos);
+}
+
+// "SHUTDOWN" ends the process the way SIGTERM does: stop callback, termination line, 255.
+TEST(FifoShutdown, EndsTheProcessLikeSigterm)
+{
+    diagtest::ScratchDir dir;
+    std::string pipe = dir.file("cmd.fifo");
+    diagtest::ChildResult r = diagtest::runInChild([&] {
+        diagtest::RuntimeBase *pRuntime = new diagtest::RuntimeBase();
+        MOS_UNUSED(pRuntime);
+        MosDbg_InitParams dbg{};
+        dbg.fileInfo = diagtest::fileParams(dir.path(), "exp", false, 2, 1 << 20);
+        dbg.doubleExpWaitSec = 1;
+        mosDbgLayer_Create(&dbg);
+        MosFifo_InitParams params{TRUE, pipe.c_str()};
+        mosFifoLayer_Create(&params);
+        std::thread([&] {
+            waitForPath(pipe, true);
+            mosFifo_WriteToFifo(pipe.c_str(), "SHUTDOWN\n");
+        }).detach();
+        mosService_Start(nullptr, [] {
+            printf("stop callback\n");
+            fflush(stdout);
+        });
+    });
+    EXPECT_EQ(r.exitCode, 255) << r.out << r.err;
+    EXPECT_EQ(r.out, "stop callback\n");
+    EXPECT_NE(readFile(dir.file("exp.0")).find("Termination due to signal 15. PID "), std::string::npos);
+}
+
+struct Once : ::testing::Test {
+    void SetUp() override { ASSERT_EQ(mosOnceLayer_Create(), MOS_RC__SUCCESS); }
+    void TearDown() override { mosOnceLayer_Destroy(); }
+};
+
+int initCalls_G;
+int destroyCalls_G;
+Mos_RC initResult_G;
+
+TEST_F(Once, FirstUserSetsUpLastTearsDown)
+{
+    initCalls_G = destroyCalls_G = 0;
+    MosOnce once{0, [] {
+                     initCalls_G++;
+                     return initResult_G;
+                 },
+                 [] { destroyCalls_G++; }};
+    // A failed set-up counts nobody: the next user tries again.
+    initResult_G = MOS_RC__NO_RESOURCES;
+    EXPECT_EQ(mosOnce_RunInit(&once), MOS_RC__NO_RESOURCES);
+    EXPECT_EQ(once.ref, 0u);
+    initResult_G = MOS_RC__SUCCESS;
+    EXPECT_EQ(mosOnce_RunInit(&once), MOS_RC__SUCCESS);
+    EXPECT_EQ(mosOnce_RunInit(&once), MOS_RC__SUCCESS);
+    EXPECT_EQ(initCalls_G, 2);
+    EXPECT_EQ(once.ref, 2u);
+    mosOnce_RunDestroy(&once);
+    EXPECT_EQ(destroyCalls_G, 0);
+    mosOnce_RunDestroy(&once);
+    EXPECT_EQ(destroyCalls_G, 1);
+    EXPECT_EXIT(mosOnce_RunDestroy(&once), ::testing::ExitedWithCode(255), "");
+}
+
+TEST(Service, StopWithoutCallbackDoesNothing)
+{
+    mosService_SetCallbacks(nullptr, nullptr);
+    mosService_Stop();
+    static int stops = 0;
+    mosService_SetCallbacks(nullptr, [] { stops++; });
+    mosService_Stop();
+    mosService_Stop();
+    EXPECT_EQ(stops, 2);
+    mosService_SetCallbacks(nullptr, nullptr);
+}
+
+} // namespace
