@@ -37,6 +37,7 @@ constexpr UINT32 mosDiagCountersObjTypeIds_G[MOS_DIAG_COUNTER_COMP__LAST] = {
 struct MosDiagCountersLayer {
     BOOL bInitalized;
     MosObj_Type ObjectTypesArray[MOS_DIAG_COUNTER_COMP__LAST];
+    BOOL bInRegistry; // the registry ran when the layer started
 };
 
 MosDiagCountersLayer mosDiagCountersLayer_G;
@@ -86,12 +87,16 @@ Mos_RC mosDiagCounters_Init(void *pArg)
 {
     MOS_UNUSED(pArg);
     mosDiagCountersUpTick_G = mosTicks_GetCurrentTick();
-    for (UINT32 c = 0; c < MOS_DIAG_COUNTER_COMP__LAST; c++)
-        mosObjType_RegObjType(&mosDiagCountersLayer_G.ObjectTypesArray[c], mosDiagCounters_SdbgQueryFunc, nullptr,
-                              mosDiagCountersObjTypeIds_G[c], sizeof(MosDiagCounterExtEntry));
-    for (UINT32 i = 0; i < MOS_DIAG_COUNTER__LAST; i++)
-        mosObjType_RegObj(&mosDiagCountersLayer_G.ObjectTypesArray[mosDiagCountersComp_G[i]],
-                          &mosDiagCountersObjs_G[i], mosDiagCounters_G[i].name);
+    // Start-up creates the registry first; tests of single modules may run without it.
+    mosDiagCountersLayer_G.bInRegistry = mosObjLayer_G.numOfBuckets != 0;
+    if (mosDiagCountersLayer_G.bInRegistry) {
+        for (UINT32 c = 0; c < MOS_DIAG_COUNTER_COMP__LAST; c++)
+            mosObjType_RegObjType(&mosDiagCountersLayer_G.ObjectTypesArray[c], mosDiagCounters_SdbgQueryFunc,
+                                  nullptr, mosDiagCountersObjTypeIds_G[c], sizeof(MosDiagCounterExtEntry));
+        for (UINT32 i = 0; i < MOS_DIAG_COUNTER__LAST; i++)
+            mosObjType_RegObj(&mosDiagCountersLayer_G.ObjectTypesArray[mosDiagCountersComp_G[i]],
+                              &mosDiagCountersObjs_G[i], mosDiagCounters_G[i].name);
+    }
     mosDiagCountersLayer_G.bInitalized = TRUE;
     return MOS_RC__SUCCESS;
 }
@@ -100,11 +105,13 @@ void mosDiagCounters_Finit(void)
 {
     if (!mosDiagCountersLayer_G.bInitalized)
         return;
-    for (UINT32 i = 0; i < MOS_DIAG_COUNTER__LAST; i++)
-        mosObjType_UnregObj(&mosDiagCountersLayer_G.ObjectTypesArray[mosDiagCountersComp_G[i]],
-                            &mosDiagCountersObjs_G[i]);
-    for (UINT32 c = 0; c < MOS_DIAG_COUNTER_COMP__LAST; c++)
-        mosObjType_UnregObjType(&mosDiagCountersLayer_G.ObjectTypesArray[c]);
+    if (mosDiagCountersLayer_G.bInRegistry) {
+        for (UINT32 i = 0; i < MOS_DIAG_COUNTER__LAST; i++)
+            mosObjType_UnregObj(&mosDiagCountersLayer_G.ObjectTypesArray[mosDiagCountersComp_G[i]],
+                                &mosDiagCountersObjs_G[i]);
+        for (UINT32 c = 0; c < MOS_DIAG_COUNTER_COMP__LAST; c++)
+            mosObjType_UnregObjType(&mosDiagCountersLayer_G.ObjectTypesArray[c]);
+    }
     mosDiagCountersLayer_G.bInitalized = FALSE;
 }
 

@@ -102,7 +102,8 @@ void mosTimerQ_Destroy(MosTimer_Q *pQ)
         mosOsThrd_Destroy(&pQ->intrn.timerThrd);
         mosOSWCond_Destroy(&pQ->intrn.cond);
     }
-    mosObjType_UnregObj(&mosTimer_G.timerQObjType, &pQ->obj);
+    if (mosTimer_G.bInRegistry)
+        mosObjType_UnregObj(&mosTimer_G.timerQObjType, &pQ->obj);
     mosFastlockBase_Destroy(&pQ->lock);
 }
 
@@ -196,8 +197,11 @@ Mos_RC mosTimer_Init(void *pArgs)
     memset(&mosTimer_G, 0, sizeof(mosTimer_G));
     const BOOL *pbDontUseThrds = static_cast<const BOOL *>(pArgs);
     mosTimer_G.bThrdsUsed = (pbDontUseThrds == nullptr) ? TRUE : !*pbDontUseThrds;
-    mosObjType_RegObjType(&mosTimer_G.timerQObjType, mosTimerQ_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__MOS_TIMERQ,
-                          sizeof(MosTimerQ_Query));
+    // Start-up creates the registry first; tests of single modules may run without it.
+    mosTimer_G.bInRegistry = mosObjLayer_G.numOfBuckets != 0;
+    if (mosTimer_G.bInRegistry)
+        mosObjType_RegObjType(&mosTimer_G.timerQObjType, mosTimerQ_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__MOS_TIMERQ,
+                              sizeof(MosTimerQ_Query));
     for (UINT32 i = 0; i < MOS_TIMER_QUEUE_ID__LAST; i++) {
         MosTimer_Q *pQ = &mosTimer_G.timerQs[i];
         memset(pQ, 0, sizeof(*pQ));
@@ -209,7 +213,8 @@ Mos_RC mosTimer_Init(void *pArgs)
                                            __FILE__, __LINE__);
         mosDList_InitAnchor(&pQ->reqAnchor);
         pQ->expirationTicks = mosTicks_GetCurrentTick();
-        mosObjType_RegObj(&mosTimer_G.timerQObjType, &pQ->obj, mosTimerQNames_G[i]);
+        if (mosTimer_G.bInRegistry)
+            mosObjType_RegObj(&mosTimer_G.timerQObjType, &pQ->obj, mosTimerQNames_G[i]);
         if (mosTimer_G.bThrdsUsed) {
             mosOSWCond_Init(&pQ->intrn.cond);
             pQ->intrn.bThrdUsed = TRUE;
@@ -220,7 +225,8 @@ Mos_RC mosTimer_Init(void *pArgs)
                 mosTimerQ_Destroy(pQ);
                 for (UINT32 j = i; j-- > 0;)
                     mosTimerQ_Destroy(&mosTimer_G.timerQs[j]);
-                mosObjType_UnregObjType(&mosTimer_G.timerQObjType);
+                if (mosTimer_G.bInRegistry)
+                    mosObjType_UnregObjType(&mosTimer_G.timerQObjType);
                 mosTimer_G.activeQs = 0;
                 return MOS_RC__NO_RESOURCES;
             }
@@ -239,7 +245,8 @@ void mosTimer_Delete(void)
     }
     for (UINT32 i = mosTimer_G.activeQs; i-- > 0;)
         mosTimerQ_Destroy(&mosTimer_G.timerQs[i]);
-    mosObjType_UnregObjType(&mosTimer_G.timerQObjType);
+    if (mosTimer_G.bInRegistry)
+        mosObjType_UnregObjType(&mosTimer_G.timerQObjType);
     mosTimer_G.activeQs = 0;
 }
 

@@ -82,6 +82,7 @@ struct MosTimer {
     MosTimer_Q timerQs[MOS_TIMER_QUEUE_ID__LAST];
     UINT32 activeQs;
     BOOL bThrdsUsed;
+    BOOL bInRegistry; // the registry ran when the layer started
 };
 
 extern MosTimer mosTimer_G;

@@ -353,3 +353,74 @@ TEST_F(PolledTimers, QueuesAreDebugObjects)
     EXPECT_TRUE(q.bIsPoll);
     EXPECT_EQ(mosTimerReq_Abort(&p.req), MOS_RC__SUCCESS);
 }
+
+namespace {
+
+// A request owned by one thread and freed right after its abort returns.
+struct Owned {
+    MosTimer_Req req;
+    std::atomic<UINT32> magic;
+    std::atomic<UINT32> rearms;
+};
+constexpr UINT32 kAlive = 0xA11CE;
+std::atomic<UINT32> deadTouches_G{0};
+
+void ownedCK(MosAsyncObj *pObj, INT32)
+{
+    Owned *o = MOS_CONTAINER_OF(MOS_CONTAINER_OF(pObj, MosTimer_Req, asyncObj), Owned, req);
+    if (o->magic.load() != kAlive)
+        deadTouches_G++;
+    // Every other firing re-arms, so that aborts also meet requests re-armed by their callback.
+    if (o->rearms.fetch_add(1) % 2 == 0)
+        mosTimerReq_AddByQ(&o->req, MOS_TIMER_QUEUE_ID__100MILLI);
+    std::this_thread::yield();
+    if (o->magic.load() != kAlive)
+        deadTouches_G++;
+}
+
+} // namespace
+
+// Owners arm and abort while a poller fires as fast as it can: after an abort returns, the
+// request is idle, off every queue, and no callback touches it any more (the sanitizer build
+// reports any touch of the freed record).
+TEST_F(PolledTimers, StressAbortAgainstFiring)
+{
+    constexpr int kOwners = 6;
+    constexpr int kRounds = 20000;
+    deadTouches_G = 0;
+    std::atomic<bool> stop{false};
+    std::thread poller([&] {
+        while (!stop.load()) {
+            now_G += 10;
+            mosTimer_Poll();
+        }
+    });
+    std::atomic<UINT32> badStates{0};
+    std::vector<std::thread> owners;
+    for (int t = 0; t < kOwners; t++)
+        owners.emplace_back([&] {
+            for (int i = 0; i < kRounds; i++) {
+                Owned *o = new Owned;
+                o->magic = kAlive;
+                o->rearms = 0;
+                mosTimerReq_Init(&o->req, ownedCK);
+                mosTimerReq_AddByQ(&o->req, MOS_TIMER_QUEUE_ID__100MILLI);
+                if (i % 3 == 0)
+                    std::this_thread::yield();
+                Mos_RC rc = mosTimerReq_Abort(&o->req);
+                if ((rc != MOS_RC__SUCCESS && rc != MOS_RC__NOT_FOUND && rc != MOS_RC__BUSY) ||
+                    o->req.state != MOS_TIMER_REQ_STATE__IDLE || mosDList_IsLinked(&o->req.asyncObj.node))
+                    badStates++;
+                o->magic = 0;
+                mosTimerReq_Destroy(&o->req);
+                delete o;
+            }
+        });
+    for (auto &t : owners)
+        t.join();
+    stop = true;
+    poller.join();
+    EXPECT_EQ(badStates.load(), 0u);
+    EXPECT_EQ(deadTouches_G.load(), 0u);
+    EXPECT_EQ(mosTimerQ_GetPtr(MOS_TIMER_QUEUE_ID__100MILLI)->reqAnchor.counter, 0u);
+}
