@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <deque>
 #include <vector>
 
 #include "mos/mos_ticks.h"
@@ -247,4 +248,46 @@ TEST_F(Limiter, DestroyWithWaitersIsAPanic)
     NextSlot();
     EXPECT_EQ(b.admitted, 1);
     mosLimiter_Destroy(&lim);
+}
+
+namespace {
+UINT64 streamAdmitted_G = 0;
+void streamCK(MosAsyncObj *, INT32)
+{
+    streamAdmitted_G += 10;
+}
+} // namespace
+
+// A caller that always has more to send gets the configured rate per second once the first
+// burst has been paid off, whatever the burst size.
+TEST_F(Limiter, SaturatedStreamGetsTheRatePerSecond)
+{
+    for (UINT32 slotMulMax : {1u, 0u, 4u}) {
+        mosLimiter_Init(&lim, 1000, slotMulMax);
+        streamAdmitted_G = 0;
+        std::deque<MosLimiter_Req> reqs;
+        UINT64 afterFirstSecond = 0;
+        for (int slot = 0; slot < 100; slot++) {
+            if (Query().waiters == 0) {
+                for (;;) {
+                    reqs.push_back(MosLimiter_Req{});
+                    MosLimiter_Req &r = reqs.back();
+                    mosDList_InitNode(&r.asyncObj.node);
+                    r.asyncObj.pCK = streamCK;
+                    r.usage = 10;
+                    if (mosLimiter_Add(&lim, &r) != MOS_RC__SUCCESS)
+                        break; // queued: admitted later by the limiter
+                    streamAdmitted_G += 10;
+                }
+            }
+            NextSlot();
+            if (slot == 9)
+                afterFirstSecond = streamAdmitted_G;
+        }
+        EXPECT_EQ(streamAdmitted_G - afterFirstSecond, 9000u) << slotMulMax;
+        while (Query().waiters != 0)
+            NextSlot();
+        mosLimiter_Destroy(&lim);
+        NextSlot();
+    }
 }
