@@ -9,34 +9,20 @@
 #include "mos/mos_obj.h"
 #include "mos/mos_ticks.h"
 #include "test/support/mos_container_support.h"
+#include "test/support/test_clock.h"
 
 namespace {
 
-std::atomic<MosTicks_Cnt> now_G{1000};
-MosTicks_Cnt testClock()
-{
-    return now_G.load();
-}
-
 struct DiagCounters : ::testing::Test {
     ContainerLayers layers;
+    TestClock clock{1000};
 
     void SetUp() override
     {
-        mosTicks_SetOsFreqForTest(100);
-        ASSERT_EQ(mosTicks_Init(nullptr), MOS_RC__SUCCESS);
-        now_G = 1000;
-        mosTicks_SetClockForTest(testClock);
         ASSERT_EQ(mosDiagCounters_Init(nullptr), MOS_RC__SUCCESS);
         mosDiagCounters_ResetAll();
     }
-    void TearDown() override
-    {
-        mosDiagCounters_Finit();
-        mosTicks_SetClockForTest(nullptr);
-        mosTicks_SetOsFreqForTest(0);
-        mosTicks_Init(nullptr);
-    }
+    void TearDown() override { mosDiagCounters_Finit(); }
 
     // Runs an ext query with room for `capacity` entries, followed by guard entries that the
     // query must leave alone.
@@ -117,7 +103,7 @@ TEST_F(DiagCounters, CountingRecordsValueDatumAndTime)
 
     std::vector<MosDiagCounterExtEntry> all;
     UINT32 num = 0;
-    now_G = 1050; // half a second after the last count
+    testNow_G = 1050; // half a second after the last count
     ASSERT_EQ(QueryExt(195, FALSE, "", all, &num), MOS_RC__SUCCESS);
     const MosDiagCounterExtEntry &e = all[MOS_DIAG_COUNTER__RPC_TIMED_OUT];
     EXPECT_EQ(e.value, 2u);
@@ -205,7 +191,7 @@ TEST_F(DiagCounters, BasicQueryWritesFortyEightByteEntries)
     q.bOnlyAboveThreshold = TRUE;
     memcpy(q.limitToComp, "MOS", 3);
     q.pElementsArr = entries;
-    now_G = 1000 + 3 * 100;
+    testNow_G = 1000 + 3 * 100;
     ASSERT_EQ(mosDiagCounters_Query(&q), MOS_RC__SUCCESS);
     ASSERT_EQ(q.numOfElements, 2u);
     EXPECT_STREQ(entries[0].name, "SECONDS_FROM_UP_TIME");
@@ -216,7 +202,7 @@ TEST_F(DiagCounters, BasicQueryWritesFortyEightByteEntries)
     for (size_t b = 0; b < sizeof(MosDiagCounterEntry); b++)
         ASSERT_EQ(p[b], 0xA5);
     // The up-time counter is refreshed by every query.
-    now_G = 1000 + 42 * 100 + 99;
+    testNow_G = 1000 + 42 * 100 + 99;
     q.numOfElements = 2;
     ASSERT_EQ(mosDiagCounters_Query(&q), MOS_RC__SUCCESS);
     EXPECT_EQ(MOS_DIAG_GET(SECONDS_FROM_UP_TIME), 42u);
@@ -249,7 +235,7 @@ TEST_F(DiagCounters, RegistryObjects)
         {97, 13, "CMATRIX_VECTOR_NOT_SENT"}, {98, 1, "PELLAR_IO_VERSION_UNKNOWN"},
     };
     MOS_DIAG_COUNT_EXT(PELLAR_IO_VERSION_UNKNOWN, 99);
-    now_G += 20;
+    testNow_G += 20;
     for (const auto &c : cases) {
         MosObj_Type *pType = mosObjType_GetPtrByID(c.typeID);
         ASSERT_NE(pType, nullptr) << c.typeID;

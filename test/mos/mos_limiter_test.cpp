@@ -7,14 +7,9 @@
 #include "mos/mos_ticks.h"
 #include "mos/mos_timer.h"
 #include "test/support/mos_container_support.h"
+#include "test/support/test_clock.h"
 
 namespace {
-
-std::atomic<MosTicks_Cnt> now_G{5000};
-MosTicks_Cnt testClock()
-{
-    return now_G.load();
-}
 
 struct LimReq {
     MosLimiter_Req r;
@@ -38,29 +33,13 @@ LimReq makeReq(UINT32 usage)
 
 // 100 ticks per second: a slot is 10 ticks. The limiter's timer runs on polled queues.
 struct Limiter : ::testing::Test {
-    ContainerLayers layers;
+    PolledTimerLayer timers{5000};
     MosLimiter lim;
 
-    void SetUp() override
-    {
-        mosTicks_SetOsFreqForTest(100);
-        ASSERT_EQ(mosTicks_Init(nullptr), MOS_RC__SUCCESS);
-        now_G = 5000;
-        mosTicks_SetClockForTest(testClock);
-        BOOL bDontUseThrds = TRUE;
-        ASSERT_EQ(mosTimer_Init(&bDontUseThrds), MOS_RC__SUCCESS);
-    }
-    void TearDown() override
-    {
-        mosTimer_Delete();
-        mosTicks_SetClockForTest(nullptr);
-        mosTicks_SetOsFreqForTest(0);
-        mosTicks_Init(nullptr);
-    }
     // Moves to the next slot and lets the limiter's timer fire.
     static void NextSlot()
     {
-        now_G += 10;
+        testNow_G += 10;
         mosTimer_Poll();
     }
     MosLimiter_Query Query()
@@ -147,7 +126,7 @@ TEST_F(Limiter, LoanCarriesAndExpires)
     EXPECT_EQ(mosLimiter_Add(&lim, &more.r), MOS_RC__PENDING);
 
     // A request in a new slot stops the timer and re-admits the waiters before itself.
-    now_G += 10;
+    testNow_G += 10;
     LimReq next = makeReq(50);
     EXPECT_EQ(mosLimiter_Add(&lim, &next.r), MOS_RC__SUCCESS);
     EXPECT_EQ(more.admitted, 1);
@@ -156,7 +135,7 @@ TEST_F(Limiter, LoanCarriesAndExpires)
     EXPECT_EQ(Query().slotUsage, 51u);
 
     // After a long quiet spell the whole loan is paid off.
-    now_G += 1000;
+    testNow_G += 1000;
     LimReq again = makeReq(1000);
     EXPECT_EQ(mosLimiter_Add(&lim, &again.r), MOS_RC__SUCCESS);
     EXPECT_EQ(Query().loanToOldSlots, 0u);
@@ -190,7 +169,7 @@ TEST_F(Limiter, PopAdmitsAtOnceAndAnEmptyPopLetsTheNextOverflowThrough)
     EXPECT_EQ(mosLimiter_Add(&lim, &tail.r), MOS_RC__PENDING);
     EXPECT_EQ(tail.r.usage, 80u);
     EXPECT_EQ(Query().slotUsage, 100u);
-    now_G += 10; // a new slot that the timer has not seen yet
+    testNow_G += 10; // a new slot that the timer has not seen yet
     EXPECT_EQ(mosLimiter_Pop(&lim), MOS_RC__SUCCESS);
     EXPECT_EQ(tail.admitted, 1);
     EXPECT_EQ(tail.r.usage, 0u);

@@ -12,14 +12,9 @@
 #include "mos/mos_ticks.h"
 #include "mos/mos_timer.h"
 #include "test/support/mos_container_support.h"
+#include "test/support/test_clock.h"
 
 namespace {
-
-std::atomic<MosTicks_Cnt> now_G{5000};
-MosTicks_Cnt testClock()
-{
-    return now_G.load();
-}
 
 struct Probe;
 // The request with a way back to its probe (the probe itself is not a plain record).
@@ -57,27 +52,11 @@ struct Probe {
 
 // Polled queues on a clock that the test drives, 100 ticks per second.
 struct PolledTimers : ::testing::Test {
-    ContainerLayers layers;
+    PolledTimerLayer timers{5000};
 
-    void SetUp() override
-    {
-        mosTicks_SetOsFreqForTest(100);
-        ASSERT_EQ(mosTicks_Init(nullptr), MOS_RC__SUCCESS);
-        now_G = 5000;
-        mosTicks_SetClockForTest(testClock);
-        BOOL bDontUseThrds = TRUE;
-        ASSERT_EQ(mosTimer_Init(&bDontUseThrds), MOS_RC__SUCCESS);
-    }
-    void TearDown() override
-    {
-        mosTimer_Delete();
-        mosTicks_SetClockForTest(nullptr);
-        mosTicks_SetOsFreqForTest(0);
-        mosTicks_Init(nullptr);
-    }
     static void Advance(MosTicks_Cnt ticks)
     {
-        now_G += ticks;
+        testNow_G += ticks;
         mosTimer_Poll();
     }
 };
@@ -117,7 +96,7 @@ TEST_F(PolledTimers, FiresInExpiryOrderAfterTheQueueTimeout)
     Probe a(1, &order), b(2, &order), c(3, &order), d(4, &order);
     EXPECT_EQ(mosTimerReq_AddByQ(&a.req, MOS_TIMER_QUEUE_ID__1SEC), MOS_RC__PENDING);
     EXPECT_EQ(mosTimerReq_Add(&b.req, 100), MOS_RC__PENDING);
-    now_G += 5;
+    testNow_G += 5;
     mosTimerReq_AddByQ(&c.req, MOS_TIMER_QUEUE_ID__1SEC);
     mosTimerReq_AddByQ(&d.req, MOS_TIMER_QUEUE_ID__100MILLI);
 
@@ -138,7 +117,7 @@ TEST_F(PolledTimers, FiresInExpiryOrderAfterTheQueueTimeout)
     EXPECT_EQ(pQ->maxDiffTicks, 995u);
     // A range poll leaves the other queues alone.
     mosTimerReq_AddByQ(&a.req, MOS_TIMER_QUEUE_ID__100MILLI);
-    now_G += 10;
+    testNow_G += 10;
     mosTimer_PollQRange(MOS_TIMER_QUEUE_ID__1SEC, MOS_TIMER_QUEUE_ID__5MIN);
     EXPECT_EQ(a.fired, 1);
     mosTimer_PollQRange(MOS_TIMER_QUEUE_ID__100MILLI, MOS_TIMER_QUEUE_ID__100MILLI);
@@ -225,7 +204,7 @@ TEST_F(PolledTimers, AbortDuringCallbackWaitsForIt)
         callbackDone = true;
     };
     mosTimerReq_AddByQ(&p.req, MOS_TIMER_QUEUE_ID__100MILLI);
-    now_G += 10;
+    testNow_G += 10;
     std::thread poller([] { mosTimer_Poll(); });
     {
         std::unique_lock<std::mutex> lk(m);
@@ -339,7 +318,7 @@ TEST_F(PolledTimers, QueuesAreDebugObjects)
     EXPECT_EQ(mosObjType_SizeAssociated(pType), 80u);
     Probe p;
     mosTimerReq_AddByQ(&p.req, MOS_TIMER_QUEUE_ID__1SEC);
-    now_G += 30;
+    testNow_G += 30;
     MosObj *pObj = mosObjType_GetNthObj(pType, MOS_TIMER_QUEUE_ID__1SEC);
     ASSERT_NE(pObj, nullptr);
     MosTimerQ_Query q = {};
@@ -391,7 +370,7 @@ TEST_F(PolledTimers, StressAbortAgainstFiring)
     std::atomic<bool> stop{false};
     std::thread poller([&] {
         while (!stop.load()) {
-            now_G += 10;
+            testNow_G += 10;
             mosTimer_Poll();
         }
     });
