@@ -27,7 +27,6 @@ const char *const mosTimerQNames_G[MOS_TIMER_QUEUE_ID__LAST] = {
 // condition variable and therefore always use an adaptive lock.
 constexpr UINT32 kTimerQLockRank = 240;
 
-
 inline MosTimer_Req *mosTimerReq_FromNode(MosDList_Node *pNode)
 {
     return MOS_CONTAINER_OF(MOS_CONTAINER_OF(pNode, MosAsyncObj, node), MosTimer_Req, asyncObj);
@@ -143,8 +142,8 @@ BOOL mosTimerQ_RunsOnOtherThread(const MosTimer_Q *pQ, const MosTimer_Req *pReq)
 
 // Removes an armed request. A callback that runs at the same time on another thread may re-arm
 // the request, so with bWait the call waits for it to return and looks again; the request is
-// then idle with no callback running. Without bWait it only reports the running callback: the
-// rate limiter aborts its timer under its own lock, which that callback takes.
+// then idle with no callback running. Without bWait it only reports the running callback, for
+// callers that abort under a lock that the callback takes (the rate limiter, uthread waits).
 Mos_RC mosTimerReq_AbortIntrn(MosTimer_Req *pReq, BOOL bWait)
 {
     BOOL bSawRunning = FALSE;
