@@ -145,6 +145,12 @@ class TempDir {
         files_.push_back(path);
         return path;
     }
+    // A path in the directory for a file that the code under test creates.
+    std::string Path(const std::string &name)
+    {
+        files_.push_back(dir_ + "/" + name);
+        return files_.back();
+    }
 
   private:
     std::string dir_;
@@ -314,7 +320,8 @@ TEST(LoadRuntimeKeys, DefaultsWithoutLogDir)
 TEST(LoadRuntimeKeys, LogDirFillsFilesAndDirectories)
 {
     TempDir dir;
-    std::string conf = dir.Write("pellar.conf", "use_fifo_file 1\nfifo_filename /run/p.fifo\n"
+    std::string fifo = dir.Path("p.fifo");
+    std::string conf = dir.Write("pellar.conf", "use_fifo_file 1\nfifo_filename " + fifo + "\n"
                                                 "trc_file_history 0\ntrc_file_prefix tr\nerr_file_enabled 1\n"
                                                 "trc_file_size 2048\nexp_file_history 3\nexp_file_size 4096\n"
                                                 "dbg_core_min_disk_space_mb 18446744073709551615\n"
@@ -332,7 +339,7 @@ TEST(LoadRuntimeKeys, LogDirFillsFilesAndDirectories)
                            "rc=65",
                            "port=1234",
                            "noTimerThreads=0 bwc=5/1 numa=3/1 oom=0 stdout=0",
-                           "fifo=1 /run/p.fifo",
+                           "fifo=1 " + fifo,
                            // A history of 0 still keeps one generation.
                            "trc=1 async=1 /var/x/tr h=1 size=2048 pct=10 sleep=1000 buf=5242880",
                            "err=1 async=1 /var/x/err h=1 size=2048 pct=10 sleep=1000 buf=5242880",
@@ -383,6 +390,10 @@ TEST(LoadRuntimeKeys, TraceMapIsCheckedBeforeItApplies)
         EXPECT_EQ(r.exitCode, 0);
         EXPECT_EQ(r.out, c.out);
     }
+}
+
+TEST(LoadRuntimeKeys, DefaultNumaNodeBeyondLimitPanics)
+{
     EXPECT_EXIT(mosLoad_SetDefaultNumaAffinity(1024), ::testing::ExitedWithCode(255), "");
 }
 
