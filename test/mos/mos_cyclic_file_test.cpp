@@ -94,7 +94,8 @@ TEST_F(CyclicFile, BadNamesAreRefused)
     std::string longDir = "/" + std::string(250, 'd');
     MosCyclicFile_InitParams tooLong = fileParams(longDir, "trc", false, 1, 100);
     EXPECT_EQ(mosCyclicFile_Create(&file, &tooLong), MOS_RC__NO_RESOURCES);
-    MosCyclicFile_InitParams missing = fileParams(dir.file("no-such-dir"), "trc", false, 1, 100);
+    std::string missingDir = dir.file("no-such-dir");
+    MosCyclicFile_InitParams missing = fileParams(missingDir, "trc", false, 1, 100);
     EXPECT_EQ(mosCyclicFile_Create(&file, &missing), MOS_RC__ERROR);
 }
 
