@@ -603,46 +603,46 @@ void mosUmtSchedThrd_Destroy(MosUmt_SchedThrd *pSched)
 // ---------------------------------------------------------------------------------------------
 // CPU binding and query
 
-Mos_RC mosUmtSchedThrd_BindToCpus(MosUmt_SchedThrd *pSched, const UINT8 *pBitMask, UINT32 bitNum)
+INT32 mosUmtSchedThrd_NthCpuInWalk(const UINT8 *pBitMask, UINT32 bitNum, UINT32 n)
 {
-    // The order in which CPUs are handed out: byte by byte, and within a byte from its highest
-    // CPU down.
+    // The walk visits the mask byte by byte, and within a byte from its highest CPU down;
+    // after the last set CPU it starts again from the first.
     UINT32 numBytes = (bitNum + 7) / 8;
     UINT32 numSet = 0;
     for (UINT32 byte = 0; byte < numBytes; byte++)
+        for (int bit = 7; bit >= 0; bit--)
+            if (byte * 8 + (UINT32)bit < bitNum && (pBitMask[byte] & (1u << bit)) != 0)
+                numSet++;
+    if (numSet == 0)
+        return -1;
+    UINT32 want = n % numSet;
+    for (UINT32 byte = 0; byte < numBytes; byte++)
         for (int bit = 7; bit >= 0; bit--) {
             UINT32 cpu = byte * 8 + (UINT32)bit;
-            if (cpu < bitNum && (pBitMask[byte] & (1u << bit)) != 0)
-                numSet++;
-        }
-    if (numSet == 0)
-        return MOS_RC__SUCCESS;
-    Mos_RC lastRc = MOS_RC__SUCCESS;
-    UINT32 next = 0; // position in the walk
-    for (UINT32 i = 0; i < pSched->thrdNum; i++) {
-        UINT32 want = next % numSet;
-        next++;
-        UINT32 seen = 0;
-        int cpu = -1;
-        for (UINT32 byte = 0; byte < numBytes && cpu < 0; byte++)
-            for (int bit = 7; bit >= 0; bit--) {
-                UINT32 c = byte * 8 + (UINT32)bit;
-                if (c < bitNum && (pBitMask[byte] & (1u << bit)) != 0) {
-                    if (seen == want) {
-                        cpu = (int)c;
-                        break;
-                    }
-                    seen++;
-                }
+            if (cpu < bitNum && (pBitMask[byte] & (1u << bit)) != 0) {
+                if (want == 0)
+                    return (INT32)cpu;
+                want--;
             }
+        }
+    return -1;
+}
+
+Mos_RC mosUmtSchedThrd_BindToCpus(MosUmt_SchedThrd *pSched, const UINT8 *pBitMask, UINT32 bitNum)
+{
+    if (mosUmtSchedThrd_NthCpuInWalk(pBitMask, bitNum, 0) < 0)
+        return MOS_RC__SUCCESS; // an empty mask leaves the threads where they are
+    Mos_RC lastRc = MOS_RC__SUCCESS;
+    for (UINT32 i = 0; i < pSched->thrdNum; i++) {
+        INT32 cpu = mosUmtSchedThrd_NthCpuInWalk(pBitMask, bitNum, i);
         MosUmtSchedThrd_Thrd *pThrd = &pSched->pThrds[i];
         Mos_RC rc = mosOsThrd_BindToCpu(&pThrd->osThrd, (UINT32)cpu);
         if (rc == MOS_RC__SUCCESS) {
-            MOS_TRACE(MOS_COMP_UTHREAD, MOS_FREQ_LOW, "Successfully bound to CPU %d (pthread 0x%lx, TID %d).Total bits %d", cpu,
-                      (unsigned long)pThrd->osThrd.nativeThrd, (int)pThrd->osThrd.tid, (int)bitNum);
+            MOS_TRACE(MOS_COMP_UTHREAD, MOS_FREQ_LOW, "Successfully bound to CPU %d (pthread 0x%lx, TID %d).Total bits %d",
+                      (int)cpu, (unsigned long)pThrd->osThrd.nativeThrd, (int)pThrd->osThrd.tid, (int)bitNum);
         } else {
-            MOS_TRACE(MOS_COMP_UTHREAD, MOS_FREQ_LOW, "Failed to bind to CPU %d (pthread 0x%lx, TID %d).Total bits %d", cpu,
-                      (unsigned long)pThrd->osThrd.nativeThrd, (int)pThrd->osThrd.tid, (int)bitNum);
+            MOS_TRACE(MOS_COMP_UTHREAD, MOS_FREQ_LOW, "Failed to bind to CPU %d (pthread 0x%lx, TID %d).Total bits %d",
+                      (int)cpu, (unsigned long)pThrd->osThrd.nativeThrd, (int)pThrd->osThrd.tid, (int)bitNum);
             lastRc = rc;
         }
     }
@@ -694,8 +694,20 @@ static void schedThrdGuard_SampleLivnes(void *pArg)
              pNode = mosDList_Next(pNode)) {
             MosUmt_SchedThrd *pSched = MOS_CONTAINER_OF(pNode, MosUmt_SchedThrd, guardThreadNode);
             MosTicks_Cnt maxIdle = mosAtomicLoad(&pSched->maxIdleTicks);
-            if (maxIdle == 0 || mosAtomicLoad(&pSched->bMaxIdleTicksJustChanged) ||
-                now - pSched->lastSamplingTick < maxIdle) {
+            if (maxIdle != 0 && mosAtomicLoad(&pSched->bMaxIdleTicksJustChanged)) {
+                // A new interval: this pass only takes the baseline that the next sample, one
+                // interval on, judges against; nothing is reported from it.
+                UINT32 num = mosAtomicLoad(&pSched->curGuardThrdNum);
+                for (UINT32 i = 0; i < num; i++) {
+                    mosAtomicStore(&pSched->pThrds[i].activitySampleTick, now);
+                    mosAtomicStore(&pSched->pThrds[i].activityGen, 0u);
+                }
+                pSched->lastSamplingTick = now;
+                pSched->bIsSomeThreadStuck = FALSE;
+                mosAtomicStore(&pSched->bMaxIdleTicksJustChanged, FALSE);
+                continue;
+            }
+            if (maxIdle == 0 || now - pSched->lastSamplingTick < maxIdle) {
                 bStuck = bStuck || pSched->bIsSomeThreadStuck;
                 continue;
             }

@@ -125,6 +125,9 @@ Mos_RC mosUmtSchedThrd_ResizeCK(MosUmt_Sched *pSched, UINT32 numOfThrds);
 void mosUmtSchedThrd_SetSchedPolicy(MosUmt_SchedThrd *pSched, MosUmtSchedThrd_Policy policy);
 const char *mosUmtSchedThrd_PolicyName(UINT32 policy);
 Mos_RC mosUmtSchedThrd_BindToCpus(MosUmt_SchedThrd *pSched, const UINT8 *pBitMask, UINT32 bitNum);
+// The CPU that thread n gets from the mask (CPU c is bit 1 << (c % 8) of byte c / 8), or -1 for an
+// empty mask.
+INT32 mosUmtSchedThrd_NthCpuInWalk(const UINT8 *pBitMask, UINT32 bitNum, UINT32 n);
 void mosUmtSchedThrd_Query(MosObj *pObj, const CHAR_A *pName, void *pData);
 
 void mosUmtSchedThrd_SchedCK(MosUmt_Sched *pSched, MosUmt *pUmt);

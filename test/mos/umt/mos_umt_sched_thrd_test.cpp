@@ -1,0 +1,259 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "mos/mos_blocking.h"
+#include "mos/mos_osthrd.h"
+#include "mos/umt/mos_umt_bound.h"
+#include "mos/umt/mos_umt_sched_thrd.h"
+#include "mos/umt/mos_umt_semaphore.h"
+#include "test/support/umt_test_support.h"
+
+namespace {
+::testing::Environment *const umtEnv_G = ::testing::AddGlobalTestEnvironment(new UmtRuntimeEnv);
+
+const MosUmtClassId kNoClass{0, 0};
+
+// Starts n uthreads on pSched, each recording the OS thread it first ran on, and joins them.
+std::vector<UINT32> RunRecordingThreads(MosUmt_Sched *pSched, int n, MosUmtClassId classId = kNoClass)
+{
+    std::vector<std::atomic<UINT32>> tids(n);
+    std::vector<HMosUmt_UThread> handles;
+    for (int i = 0; i < n; i++) {
+        handles.push_back(mosUmt_CreateUThreadEx(
+            [](void *p) { static_cast<std::atomic<UINT32> *>(p)->store(mosOsThrd_GetCurThrdID()); }, &tids[i], pSched,
+            nullptr, TRUE, classId));
+        EXPECT_NE(handles.back(), nullptr);
+    }
+    for (HMosUmt_UThread h : handles)
+        mosUmt_JoinSync(h);
+    std::vector<UINT32> out;
+    for (auto &t : tids)
+        out.push_back(t.load());
+    return out;
+}
+} // namespace
+
+TEST(UmtSchedThrd, CreationRefusesThreadCountsOutOfRange)
+{
+    const struct {
+        UINT32 maxThreads;
+        UINT32 numThreads;
+    } cases[] = {{4, 0}, {4, 5}, {1, 2}};
+    for (const auto &c : cases) {
+        MosUmt_SchedThrd sched;
+        EXPECT_EQ(mosUmtSchedThrd_Create(&sched, "bad", c.maxThreads, c.numThreads, 0), MOS_RC__PARAMETER_OUT_OF_RANGE)
+            << c.maxThreads << "/" << c.numThreads;
+        EXPECT_EQ(sched.thrdNum, 0u);
+        EXPECT_EQ(sched.pThrds, nullptr);
+    }
+}
+
+// A scheduler thread that cannot start makes creation fail with the thread layer's code; the
+// threads that never started do not count as pending starts, so the clean-up does not wait for
+// them (and does not panic).
+TEST(UmtSchedThrd, FailedThreadStartIsReturnedNotPanicked)
+{
+#if PELLAR_SANITIZE
+    GTEST_SKIP() << "the sanitizer's own mappings do not live with an address-space limit";
+#endif
+    EXPECT_EXIT(
+        {
+            long pages = 0;
+            long ignored = 0;
+            FILE *pStatm = fopen("/proc/self/statm", "r");
+            if (pStatm == nullptr || fscanf(pStatm, "%ld %ld", &pages, &ignored) != 2)
+                _exit(3);
+            fclose(pStatm);
+            rlimit old;
+            getrlimit(RLIMIT_AS, &old);
+            rlimit tight = old;
+            tight.rlim_cur = (rlim_t)pages * (rlim_t)sysconf(_SC_PAGESIZE) + 256 * 1024;
+            setrlimit(RLIMIT_AS, &tight);
+            MosUmt_SchedThrd sched;
+            Mos_RC rc = mosUmtSchedThrd_Create(&sched, "no room", 4, 4, 0);
+            setrlimit(RLIMIT_AS, &old);
+            fprintf(stderr, "rc=%s\n", MOS_RC__GET_STR(rc));
+            _exit(rc == MOS_RC__NO_RESOURCES ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "rc=NO_RESOURCES");
+}
+
+TEST(UmtSchedThrd, ResizeChecksItsArgumentsAndRefusesWhileBusy)
+{
+    EXPECT_EQ(mosUmtSched_Resize(nullptr, 2), MOS_RC__INVALID);
+    EXPECT_EQ(mosUmtSched_Resize(mosUmtMgr_GetForeignSched(), 2), MOS_RC__INVALID);
+    MosUmt_SchedThrd sched;
+    ASSERT_EQ(mosUmtSchedThrd_Create(&sched, "resize", 4, 4, 0), MOS_RC__SUCCESS);
+    EXPECT_EQ(mosUmtSched_Resize(&sched.base, 0), MOS_RC__PARAMETER_OUT_OF_RANGE);
+    EXPECT_EQ(mosUmtSched_Resize(&sched.base, 5), MOS_RC__PARAMETER_OUT_OF_RANGE);
+    ASSERT_TRUE(umtTest_WaitFor([&] { return mosUmtSched_Resize(&sched.base, 4) == MOS_RC__SUCCESS; }));
+
+    // Hold the default blocking-call thread so that the stops of a shrink stay pending.
+    std::atomic<bool> gate{false};
+    MosBlocking_Req holder{};
+    holder.workFunc = [](void *p) {
+        while (!static_cast<std::atomic<bool> *>(p)->load())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return 0;
+    };
+    holder.pContext = &gate;
+    mosBlocking_SubmitWait(nullptr, &holder);
+    EXPECT_EQ(mosUmtSched_Resize(&sched.base, 2), MOS_RC__SUCCESS);
+    EXPECT_EQ(sched.thrdNum, 2u);
+    EXPECT_EQ(mosUmtSched_Resize(&sched.base, 3), MOS_RC__BUSY);
+    // The stopping threads take no new work meanwhile.
+    for (UINT32 tid : RunRecordingThreads(&sched.base, 8)) {
+        EXPECT_TRUE(tid == sched.pThrds[0].osThrd.tid || tid == sched.pThrds[1].osThrd.tid);
+    }
+    gate = true;
+    ASSERT_TRUE(umtTest_WaitFor([&] { return mosUmtSched_Resize(&sched.base, 4) == MOS_RC__SUCCESS; }));
+    ASSERT_TRUE(umtTest_WaitFor([&] { return sched.curGuardThrdNum == 4; }));
+    mosUmtSchedThrd_SetSchedPolicy(&sched, MOS_UMT_SCHED_THRD_POLICY__RR);
+    std::set<UINT32> used;
+    for (UINT32 tid : RunRecordingThreads(&sched.base, 8))
+        used.insert(tid);
+    EXPECT_EQ(used.size(), 4u);
+    mosUmtSchedThrd_Destroy(&sched);
+}
+
+TEST(UmtSchedThrd, PoliciesPlaceAsTheySay)
+{
+    MosUmt_SchedThrd sched;
+    ASSERT_EQ(mosUmtSchedThrd_Create(&sched, "policies", 4, 4, 0), MOS_RC__SUCCESS);
+    EXPECT_STREQ(mosUmtSchedThrd_PolicyName(sched.schedPolicy), "LEAST_Q_DEPTH");
+    EXPECT_STREQ(mosUmtSchedThrd_PolicyName(7), "POLICY_UNKNOWN");
+
+    // A uthread made ready by a thread of the same scheduler, with a short queue, stays on it.
+    std::atomic<UINT32> parentTid{0}, childTid{0};
+    umtTest_RunAsUmt(
+        [&] {
+            parentTid = mosOsThrd_GetCurThrdID();
+            HMosUmt_UThread h = mosUmt_CreateUThreadEx(
+                [](void *p) { static_cast<std::atomic<UINT32> *>(p)->store(mosOsThrd_GetCurThrdID()); }, &childTid,
+                &sched.base, nullptr, TRUE, kNoClass);
+            mosUmt_JoinUThread(h);
+        },
+        &sched.base);
+    EXPECT_EQ(childTid.load(), parentTid.load());
+
+    // Round robin: every thread in turn.
+    mosUmtSchedThrd_SetSchedPolicy(&sched, MOS_UMT_SCHED_THRD_POLICY__RR);
+    std::map<UINT32, int> perThread;
+    for (UINT32 tid : RunRecordingThreads(&sched.base, 8))
+        perThread[tid]++;
+    EXPECT_EQ(perThread.size(), 4u);
+    for (auto &entry : perThread)
+        EXPECT_EQ(entry.second, 2);
+
+    // Soft affinity: the class ordinal picks the thread.
+    MosUmt_ClassAttr attr{};
+    snprintf(attr.name, sizeof(attr.name), "TEST_POOL");
+    MosUmtClassId classId{};
+    mosUmtClassMgr_Init(&attr, 1, &classId);
+    mosUmtSchedThrd_SetSchedPolicy(&sched, MOS_UMT_SCHED_THRD_POLICY__SOFT_AFFINITY);
+    std::vector<UINT32> tids = RunRecordingThreads(&sched.base, 8, classId);
+    std::set<UINT32> distinct(tids.begin(), tids.end());
+    EXPECT_EQ(distinct.size(), 4u);
+    for (int i = 0; i < 4; i++)
+        EXPECT_EQ(tids[i], tids[i + 4]) << "ordinals " << i << " and " << i + 4;
+    EXPECT_UMT_PANIC(mosUmtSchedThrd_SetSchedPolicy(&sched, MOS_UMT_SCHED_THRD_POLICY__LAST),
+                     "policy < MOS_UMT_SCHED_THRD_POLICY__LAST");
+    mosUmtSchedThrd_Destroy(&sched);
+}
+
+TEST(UmtSchedThrd, CpuWalkGoesByteByByteFromTheHighestCpuDown)
+{
+    const struct {
+        std::vector<UINT32> cpus;
+        std::vector<INT32> expect; // threads 0 to 3
+    } cases[] = {
+        {{2, 5}, {5, 2, 5, 2}},
+        {{3, 9}, {3, 9, 3, 9}},
+        {{0, 7, 8}, {7, 0, 8, 7}},
+        {{127}, {127, 127, 127, 127}},
+        {{}, {-1, -1, -1, -1}},
+    };
+    for (const auto &c : cases) {
+        UINT8 mask[16] = {};
+        for (UINT32 cpu : c.cpus)
+            mask[cpu / 8] |= (UINT8)(1u << (cpu % 8));
+        for (UINT32 i = 0; i < 4; i++)
+            EXPECT_EQ(mosUmtSchedThrd_NthCpuInWalk(mask, 128, i), c.expect[i]) << "thread " << i;
+    }
+}
+
+TEST(UmtSchedThrd, BindingPinsEachThreadToItsCpu)
+{
+    if (std::thread::hardware_concurrency() < 6)
+        GTEST_SKIP() << "needs CPUs 2 and 5";
+    MosUmt_SchedThrd sched;
+    ASSERT_EQ(mosUmtSchedThrd_Create(&sched, "binding", 4, 4, 0), MOS_RC__SUCCESS);
+    UINT8 empty[16] = {};
+    EXPECT_EQ(mosUmtSchedThrd_BindToCpus(&sched, empty, 128), MOS_RC__SUCCESS);
+    UINT8 mask[16] = {};
+    mask[0] = (1u << 2) | (1u << 5);
+    EXPECT_EQ(mosUmtSchedThrd_BindToCpus(&sched, mask, 128), MOS_RC__SUCCESS);
+    const int expect[] = {5, 2, 5, 2};
+    for (int i = 0; i < 4; i++) {
+        cpu_set_t set;
+        ASSERT_EQ(pthread_getaffinity_np(sched.pThrds[i].osThrd.nativeThrd, sizeof(set), &set), 0);
+        EXPECT_EQ(CPU_COUNT(&set), 1);
+        EXPECT_TRUE(CPU_ISSET(expect[i], &set)) << "thread " << i;
+    }
+    mosUmtSchedThrd_Destroy(&sched);
+}
+
+TEST(UmtBound, OneThreadOneUthreadAndCpuLimits)
+{
+    MosUmt_Bound bound;
+    std::atomic<UINT32> tid{0};
+    ASSERT_EQ(mosUmtBound_Create(
+                  &bound, "bound",
+                  [](void *p) { static_cast<std::atomic<UINT32> *>(p)->store(mosOsThrd_GetCurThrdID()); }, &tid,
+                  nullptr, kNoClass),
+              MOS_RC__SUCCESS);
+    EXPECT_EQ(bound.sched.maxNumOfThreads, 1u);
+    EXPECT_EQ(bound.sched.maxIdleTicks, 0u);
+    EXPECT_EQ(mosUmtBound_BindToCpu(&bound, 128), MOS_RC__INVALID);
+    if (std::thread::hardware_concurrency() >= 128) {
+        EXPECT_EQ(mosUmtBound_BindToCpu(&bound, 127), MOS_RC__SUCCESS);
+    }
+    EXPECT_EQ(mosUmtBound_BindToCpu(&bound, 0), MOS_RC__SUCCESS);
+    ASSERT_TRUE(umtTest_WaitFor([&] { return tid.load() != 0; }));
+    EXPECT_EQ(tid.load(), bound.sched.pThrds[0].osThrd.tid);
+    mosUmtBound_Destroy(&bound, TRUE);
+}
+
+// A uthread that runs without yielding for longer than the guard interval is reported, and the
+// report clears once the thread moves again.
+TEST(UmtSchedGuard, ReportsABusyThreadAndThenClears)
+{
+    mosUmtSchedThrd_SetDefaultSchedGuardValues(200, 1);
+    EXPECT_EQ(mosUmtSchedThrdLayer_Get()->guard.deadGuardPanicRatio, 2u);
+    mosUmtSchedThrd_SetDefaultSchedGuardValues(200, 3);
+    MosUmt_SchedThrd sched;
+    ASSERT_EQ(mosUmtSchedThrd_Create(&sched, "guarded", 2, 2, 0), MOS_RC__SUCCESS);
+    mosUmtSchedThrd_SetDefaultSchedGuardValues(0, 3);
+    EXPECT_FALSE(mosUmtSchedThrd_IsStuck());
+    std::atomic<bool> bStop{false};
+    HMosUmt_UThread h = mosUmt_CreateUThreadEx(
+        [](void *p) {
+            while (!static_cast<std::atomic<bool> *>(p)->load()) {
+            }
+        },
+        &bStop, &sched.base, nullptr, TRUE, kNoClass);
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(umtTest_WaitFor([] { return mosUmtSchedThrd_IsStuck() == TRUE; }));
+    EXPECT_TRUE(sched.bIsSomeThreadStuck);
+    bStop = true;
+    mosUmt_JoinSync(h);
+    EXPECT_TRUE(umtTest_WaitFor([] { return mosUmtSchedThrd_IsStuck() == FALSE; }));
+    mosUmtSchedThrd_Destroy(&sched);
+}
