@@ -117,6 +117,13 @@ Mos_RC mosCyclicFile_RecycleIfNeeded(MosCyclicFile *pFile)
     return pStream == nullptr ? MOS_RC__ERROR : MOS_RC__SUCCESS;
 }
 
+UINT64 mosCyclicFile_NowMillis(void)
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (UINT64)ts.tv_sec * 1000 + (UINT64)ts.tv_nsec / 1000000;
+}
+
 // Used part of the ring.
 UINT32 mosCyclicFile_UsedBytes(const MosCyclicFile_Async *pAsync)
 {
@@ -282,8 +289,20 @@ void mosCyclicFile_Thrd(void *pArg)
             else
                 mosOSWCond_Wait(&cyclicFileLayer_G.cond, &cyclicFileLayer_G.lock);
         }
-        if (cyclicFileLayer_G.bDie || cyclicFileLayer_G.bIoIsBlocked)
+        if (cyclicFileLayer_G.bDie)
             continue;
+        if (cyclicFileLayer_G.bIoIsBlocked) {
+            // Nothing is written any more: release whoever waits for a dump.
+            for (MosDList_Node *pNode = mosDList_First(&cyclicFileLayer_G.asyncFiles); pNode != nullptr;
+                 pNode = mosDList_Next(pNode)) {
+                MosCyclicFile_Async *pAsync = &MOS_CONTAINER_OF(pNode, MosCyclicFile, async.node)->async;
+                if (pAsync->pWaitForDump != nullptr) {
+                    mosOSWCond_Signal(pAsync->pWaitForDump);
+                    pAsync->pWaitForDump = nullptr;
+                }
+            }
+            continue;
+        }
         cyclicFileLayer_G.bBusy = TRUE;
         for (MosDList_Node *pNode = mosDList_First(&cyclicFileLayer_G.asyncFiles); pNode != nullptr;
              pNode = mosDList_Next(pNode)) {
@@ -625,17 +644,17 @@ void mosCyclicFile_DumpAllNow(MosCyclicFile *pCyclicFile, UINT32 millisToWait)
         pAsync->pWaitForDump = &waitCond;
         if (!cyclicFileLayer_G.bBusy)
             mosOSWCond_Signal(&cyclicFileLayer_G.cond);
-        MosTicks_Cnt deadline = mosTicks_GetCurrentTick() + mosTicks_MillisToTicks(millisToWait);
+        UINT64 deadline = mosCyclicFile_NowMillis() + millisToWait;
         // The dump thread clears the waiter when it has signalled it.
         while (pAsync->pWaitForDump == &waitCond) {
             if (millisToWait == 0) {
                 mosOSWCond_Wait(&waitCond, &cyclicFileLayer_G.lock);
                 continue;
             }
-            UINT64 left = mosTicks_TimeLimitMilliBudget(deadline);
-            if (left == 0)
+            UINT64 now = mosCyclicFile_NowMillis();
+            if (now >= deadline)
                 break;
-            mosOSWCond_TimedWait(&waitCond, &cyclicFileLayer_G.lock, left);
+            mosOSWCond_TimedWait(&waitCond, &cyclicFileLayer_G.lock, deadline - now);
         }
         if (pAsync->pWaitForDump == &waitCond)
             pAsync->pWaitForDump = nullptr;

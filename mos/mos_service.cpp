@@ -153,7 +153,9 @@ void mosFifoLayer_Destroy(void)
 
 Mos_RC mosFifo_WriteToFifo(const char *pFifoFileName, const char *pCmd)
 {
-    int fd = open(pFifoFileName, O_WRONLY | O_CLOEXEC);
+    // Only a named pipe: an ordinary file left under that name must not be written into.
+    struct stat st;
+    int fd = (stat(pFifoFileName, &st) == 0 && S_ISFIFO(st.st_mode)) ? open(pFifoFileName, O_WRONLY | O_CLOEXEC) : -1;
     if (fd < 0) {
         MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_LOW, "mosFifo_WriteToFifo: Failed to create File %s for PID %d\n",
                   pFifoFileName, (int)getpid());

@@ -91,6 +91,13 @@ TEST_F(FifoLayer, PrivatePipeUnknownCommandsAndStop)
     ASSERT_TRUE(waitForPath(pipe, false));
     // Nobody reads any more: a later command finds no pipe.
     EXPECT_EQ(mosFifo_WriteToFifo(pipe.c_str(), "SHUTDOWN"), MOS_RC__CLOSED);
+    // Nor does an ordinary file that took the pipe's name.
+    FILE *pPlain = fopen(pipe.c_str(), "w");
+    ASSERT_NE(pPlain, nullptr);
+    fclose(pPlain);
+    EXPECT_EQ(mosFifo_WriteToFifo(pipe.c_str(), "STOP"), MOS_RC__CLOSED);
+    EXPECT_EQ(readFile(pipe), "");
+    unlink(pipe.c_str());
     mosFifoLayer_Destroy();
 
     std::string err = readFile(dir.file("err.0"));
