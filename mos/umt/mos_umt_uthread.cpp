@@ -2,7 +2,6 @@
 // joining.
 #include <cstdio>
 #include <cstring>
-#include <execinfo.h>
 
 #include "mos/mos_dbg.h"
 #include "mos/mos_trace.h"
@@ -18,7 +17,6 @@ MosDList_Anchor *mosUmt_GetPendingResumes(void);
 BOOL *mosUmt_GetRunningPendingResumes(void);
 
 namespace {
-constexpr int MOS_UMT__BACKTRACE_FRAMES = 10;
 MosUmt_Mgr umtMgr_G;
 
 // An OS thread that joins a uthread waits on this record; its address travels with bit 0 set.
@@ -89,6 +87,14 @@ static void mosUmt_SetState(MosUmt *pUmt, MosUmtState state)
 // ---------------------------------------------------------------------------------------------
 // Manager
 
+// The panic path's back traces of every uthread that does not run: the scheduler threads are
+// held first, so that none starts one of them while its stack is read.
+static void mosUmt_PanicBackTrace(void)
+{
+    mosUmtSchedThrd_SetPaused(TRUE);
+    mosUmt_BackTraceAllNotRunning();
+}
+
 void mosUmtMgr_Init(void (*classInitFunc)(void))
 {
     mosUmtSchedThrdLayer_Init();
@@ -103,6 +109,7 @@ void mosUmtMgr_Init(void (*classInitFunc)(void))
     umtMgr_G.umtShouldPanicOnThreshTicks = FALSE;
     MOS_FASTLOCK_CREATE(&umtMgr_G.activeListLock, MOS_UMT_LOCK_ID__ACTIVE_LIST);
     mosDList_InitAnchor(&umtMgr_G.activeList);
+    mosDbg_SetUmtBackTraceHook(mosUmt_PanicBackTrace);
     if (classInitFunc != nullptr)
         classInitFunc();
 }
@@ -143,6 +150,7 @@ void mosUmtMgr_SetRunThreshTicks(MosTicks_Cnt ticks, BOOL bShouldPanicOnThresh)
 
 void mosUmtMgr_Destroy(void)
 {
+    mosDbg_SetUmtBackTraceHook(nullptr);
     mosUmtSchedForeign_Destroy(&umtMgr_G.schedForeign);
     mosUmtDynamicAllocator_Destroy(&umtMgr_G.dynamicAlloc);
     mosUmtSchedThrdLayer_Destroy();
@@ -706,21 +714,11 @@ Mos_RC mosUmt_LastSuspendBackTrace(HMosUmt_UThread pUmt)
     MosUmt_Context *pCtx = pUmt->pUmtLastSuspend;
     if (pCtx == nullptr)
         return MOS_RC__ERROR;
-    // The resume address, then the return addresses along the saved frame-pointer chain.
-    void *frames[MOS_UMT__BACKTRACE_FRAMES];
-    int num = 0;
-    frames[num++] = reinterpret_cast<void *>(pCtx->rip);
-    const UINT64 *pFrame = reinterpret_cast<const UINT64 *>(pCtx->rbp);
-    const char *pLow = static_cast<const char *>(pUmt->pEndStack);
-    const char *pHigh = reinterpret_cast<const char *>(pUmt);
-    while (num < MOS_UMT__BACKTRACE_FRAMES && pFrame != nullptr &&
-           reinterpret_cast<const char *>(pFrame) >= pLow && reinterpret_cast<const char *>(pFrame + 2) <= pHigh) {
-        frames[num++] = reinterpret_cast<void *>(pFrame[1]);
-        pFrame = reinterpret_cast<const UINT64 *>(pFrame[0]);
-    }
-    fprintf(stderr, "----------========== Backtrace of UMT %p ==========----------\n", static_cast<void *>(pUmt));
-    fflush(stderr);
-    backtrace_symbols_fd(frames, num, fileno(stderr));
+    char title[64];
+    snprintf(title, sizeof(title), "Backtrace of UMT %p", static_cast<void *>(pUmt));
+    // The saved frame pointer is the frame of the call that switched away; the walk goes up
+    // from there through the uthread's callers.
+    mosDbg_BackTraceByEbp(title, reinterpret_cast<void *>(pCtx->rbp));
     return MOS_RC__SUCCESS;
 }
 

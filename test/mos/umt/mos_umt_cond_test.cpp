@@ -238,3 +238,24 @@ TEST(UmtForeignWake, WaiterRunsOnlyAfterTheWakerReleasesTheLock)
     mosUmtSem_Destroy(&sem);
     mosUmtCond_Destroy(&cond);
 }
+
+// Units that reach a waiter whose time-out is already firing pass it by; with no other waiter
+// they go to the count, and the timed-out waiter gets only its time-out.
+TEST_F(UmtCond, UnitsPassingATimingOutWaiterAreKept)
+{
+    std::atomic<Mos_RC> rc{MOS_RC__ILLEGAL};
+    auto waiter = [&] { rc = mosUmtSem_DecTimed(&sem_, 2, 50); };
+    HMosUmt_UThread h = Spawn(&waiter);
+    ASSERT_TRUE(umtTest_WaitFor([&] { return mosUmtSem_Waiters(&sem_) == 1; }));
+    mosFastlockBase_Acquire(&sem_.lock);
+    // The time-out fires and its callback waits for the lock held here.
+    ASSERT_TRUE(umtTest_WaitFor([&] { return __atomic_load_n(&h->timerReq.state, __ATOMIC_ACQUIRE) ==
+                                             MOS_TIMER_REQ_STATE__IDLE; }));
+    mosUmtSem_IncInterNoLock(&sem_, 3, TRUE);
+    EXPECT_EQ(sem_.count, 3u);
+    mosFastlockBase_Release(&sem_.lock);
+    mosUmt_JoinSync(h);
+    EXPECT_EQ(rc.load(), MOS_RC__TIMEOUT);
+    EXPECT_EQ(mosUmtSem_GetCount(&sem_), 3u);
+    EXPECT_EQ(sem_.cond.totalWeight, 0u);
+}

@@ -4,6 +4,7 @@
 #include <thread>
 #include <vector>
 
+#include "mos/mos_dbg.h"
 #include "mos/mos_osthrd.h"
 #include "mos/mos_ticks.h"
 #include "mos/umt/mos_umt.h"
@@ -302,4 +303,20 @@ TEST(UmtSchedThrd, YieldsInterleaveFairly)
     }
     mosUmtSem_Destroy(&shared.gate);
     mosUmtSchedThrd_Destroy(&sched);
+}
+
+// The panic path's back traces include every uthread that waits.
+TEST(UmtBackTrace, PanicReportCoversSuspendedUthreads)
+{
+    EXPECT_EXIT(
+        {
+            dup2(STDERR_FILENO, STDOUT_FILENO);
+            Sleeper s;
+            mosUmtSem_Init(&s.sem);
+            HMosUmt_UThread h = mosUmt_CreateUThreadEx(sleeperMain, &s, MOS_UMT_SCHED__FOREIGN, nullptr, TRUE, kNoClass);
+            fprintf(stderr, "waiting %p\n", static_cast<void *>(h));
+            mosDbg_TotalBackTrace();
+            _exit(0);
+        },
+        ::testing::ExitedWithCode(0), "waiting (0x[0-9a-f]+)\n(.|\n)*Backtrace of UMT 0x");
 }
