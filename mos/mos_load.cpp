@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "mos/mos_blocking.h"
+#include "mos/mos_bwc.h"
 #include "mos/mos_contention.h"
 #include "mos/mos_cpu.h"
 #include "mos/mos_crc.h"
@@ -21,7 +22,10 @@
 #include "mos/mos_fastlock.h"
 #include "mos/mos_mempool.h"
 #include "mos/mos_obj.h"
+#include "mos/mos_osc_cnt.h"
 #include "mos/mos_osthrd.h"
+#include "mos/mos_perf.h"
+#include "mos/mos_stat.h"
 #include "mos/mos_t10dif.h"
 #include "mos/mos_ticks.h"
 #include "mos/mos_timer.h"
@@ -98,9 +102,9 @@ constexpr std::array mosLoadLayers_G = {
     MOS_LOAD_LAYER(Mos_InitParam, mosTimer_Init, mosTimer_Delete, timerParams.bDontUseThrds),
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosMemPoolLayer_Init, mosMemPoolLayer_Destroy),
     MOS_LOAD_LAYER(Mos_InitParam, netIovInfo_Init, netIovInfo_Destroy, smallIov_Params),
-    // mosBWCLayer_Init / mosBWCLayer_Destroy (bwcParams)
-    // mosStatLayer_Init / mosStatLayer_Destroy
-    // MosPerfLayer_Init / MosPerfLayer_Destroy
+    MOS_LOAD_LAYER(Mos_InitParam, mosBWCLayer_Init, mosBWCLayer_Destroy, bwcParams),
+    MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosStatLayer_Init, mosStatLayer_Destroy),
+    MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, MosPerfLayer_Init, MosPerfLayer_Destroy),
     MOS_LOAD_LAYER(Mos_InitParam, mosEnvSpecific_Create, mosEnvSpecific_Destroy, envSpecificParams),
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosBlockingLayer_Init, mosBlockingLayer_Destroy),
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosDynamicArrayLayer_Init, mosDynamicArrayLayer_Destroy),
@@ -108,7 +112,7 @@ constexpr std::array mosLoadLayers_G = {
     // mosSecurityLayer_Load / mosSecurityLayer_Destroy
     // sdbgServer_Init / sdbgServer_Destroy (the whole record: a row whose member is sdbgParams, the first)
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosDiagCounters_Init, mosDiagCounters_Finit),
-    // mosOscCntLayer_Init / mosOscCntLayer_Destroy
+    MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosOscCntLayer_Init, mosOscCntLayer_Destroy),
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosT10Dif_Init, mosT10Dif_Destroy),
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosContention_RegisterSdbg, mosContention_UnregisterSdbg),
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosCpuLayer_RegisterSdbg, mosCpuLayer_UnregisterSdbg),

@@ -4,6 +4,7 @@
 // lands and takes its record over (move the definition, include the module's header here).
 #pragma once
 
+#include "mos/mos_bwc.h"
 #include "mos/mos_crc.h"
 #include "mos/mos_dbg.h"
 #include "mos/mos_fastlock.h"
@@ -17,11 +18,6 @@
 struct MosSdbg_InitParams {
     UINT32 module;
     UINT16 sdbgPort;
-};
-
-struct MosBWC_InitParams {
-    UINT32 winSize; // seconds
-    BOOL bEnableCounters;
 };
 
 struct MosTimer_InitParams {
