@@ -36,6 +36,7 @@
 #include "mos/usr/linux/mos_net.h"
 #include "mos/usr/linux/mos_shm.h"
 #include "mos/usr/mos_io.h"
+#include "mos/umt/mos_umt_utils.h"
 
 namespace {
 
@@ -133,7 +134,7 @@ constexpr std::array mosEnvLayers_G = {
     MOS_LOAD_LAYER_NO_PARAM(MosEnvSpecific_InitParams, mosOnceLayer_Create, mosOnceLayer_Destroy),
     MOS_LOAD_LAYER(MosEnvSpecific_InitParams, mosShmLayer_Create, mosShmLayer_Destroy, shmParams),
     // mosMediaLayer_Create / mosMediaLayer_Destroy (mediaParams)
-    // mosUmtUtilsLayer_Create / mosUmtUtilsLayer_Destroy (umtUtilsParams)
+    MOS_LOAD_LAYER(MosEnvSpecific_InitParams, mosUmtUtilsLayer_Create, mosUmtUtilsLayer_Destroy, umtUtilsParams),
 };
 
 constexpr UINT32 kNumLoadLayers = mosLoadLayers_G.size();

@@ -1,13 +1,20 @@
 #include "mos/umt/mos_umt_class.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "mos/mos_dbg.h"
 #include "mos/mos_trace.h"
+#include "mos/umt/mos_umt.h"
 
 namespace {
 MosUmtClassMgr umtClassMgr_G;
+
+void mosUmtClass_CopyName(CHAR_A *pDst, size_t dstSize, const CHAR_A *pSrc)
+{
+    snprintf(pDst, dstSize, "%s", pSrc);
+}
 } // namespace
 
 void mosUmtClassMgr_Init(const MosUmt_ClassAttr *classAttrArray, UINT32 classesNum, MosUmtClassId *classIdArray)
@@ -20,12 +27,19 @@ void mosUmtClassMgr_Init(const MosUmt_ClassAttr *classAttrArray, UINT32 classesN
     umtClassMgr_G.classesArray = static_cast<MosUmtClass *>(calloc(classesNum, sizeof(MosUmtClass)));
     MOS_ASSERT(umtClassMgr_G.classesArray != ((void *)0));
     umtClassMgr_G.classesNum = classesNum;
+    // Single-module programs and tests run without the registry.
+    umtClassMgr_G.bTypeRegistered = mosObjLayer_G.numOfBuckets != 0;
+    if (umtClassMgr_G.bTypeRegistered)
+        mosObjType_RegObjType(&umtClassMgr_G.classObjType, mosUmtClass_QueryObj, mosUmtClass_DumpObj,
+                              SDBG_EXPORTS_OBJ_TYPE__MOS_UMT_CLASS, sizeof(MosUmtClassQuery));
     for (UINT32 i = 0; i < classesNum; i++) {
         MosUmtClass *pClass = &umtClassMgr_G.classesArray[i];
         strncpy(pClass->attr.name, classAttrArray[i].name, MOS_UMT_CLASS__TYPE_MAX_STR_LEN - 1);
         mosDList_InitAnchor(&pClass->umtList);
         pClass->creationCounter = 0;
         MOS_FASTLOCK_CREATE(&pClass->lock, 14);
+        if (umtClassMgr_G.bTypeRegistered)
+            mosObjType_RegObj(&umtClassMgr_G.classObjType, &pClass->obj, pClass->attr.name);
         classIdArray[i].opaqueLow = i;
         classIdArray[i].opaqueHigh = MOS_UMT_CLASS_ID_MAGIC;
         MOS_NOISE(MOS_COMP_UTHREAD, "Created class %s with id <%x,%u>", pClass->attr.name, MOS_UMT_CLASS_ID_MAGIC, i);
@@ -36,13 +50,17 @@ void mosUmtClassMgr_Fini(void)
 {
     for (UINT32 i = 0; i < umtClassMgr_G.classesNum; i++) {
         MosUmtClass *pClass = &umtClassMgr_G.classesArray[i];
+        if (umtClassMgr_G.bTypeRegistered)
+            mosObjType_UnregObj(&umtClassMgr_G.classObjType, &pClass->obj);
         if (pClass->umtList.counter != 0)
             MOS_TRACE(MOS_COMP_UTHREAD, MOS_FREQ_LOW, "Warning: UMT list of class %s is not empty (contains %d elements)",
                       pClass->attr.name, (int)pClass->umtList.counter);
         mosFastlockBase_Destroy(&pClass->lock);
     }
     free(umtClassMgr_G.classesArray);
-    umtClassMgr_G = MosUmtClassMgr{};
+    if (umtClassMgr_G.bTypeRegistered)
+        mosObjType_UnregObjType(&umtClassMgr_G.classObjType);
+    memset(static_cast<void *>(&umtClassMgr_G), 0, sizeof(umtClassMgr_G));
 }
 
 BOOL mosUmtClassId_IsValid(const MosUmtClassId *pClassId)
@@ -120,4 +138,55 @@ const MosUmt_ClassAttr *mosUmtClass_GetAttr(MosUmtClass *pClass)
 MosDList_Anchor *mosUmtClass_GetList(MosUmtClass *pClass)
 {
     return &pClass->umtList;
+}
+
+void mosUmtClass_QueryStats(MosUmtClass *pClass, MosUmtClassQuery *pQuery)
+{
+    MOS_UNUSED(pClass);
+    mosUmtClass_CopyName(pQuery->classCountersArray[0].name, sizeof(pQuery->classCountersArray[0].name),
+                         "Class Generic Counter");
+    pQuery->classCountersArray[0].value = 0;
+    mosUmtClass_CopyName(pQuery->umtStatsArray[0].name, sizeof(pQuery->umtStatsArray[0].name), "UMT Generic Stat");
+    pQuery->umtStatsArray[0].value = 0;
+    mosUmtClass_CopyName(pQuery->umtCountersArray[0].name, sizeof(pQuery->umtCountersArray[0].name),
+                         "UMT Generic Counter");
+    pQuery->umtCountersArray[0].value = 0;
+}
+
+static void mosUmtClass_Query(MosUmtClass *pClass, MosUmtClassQuery *pQuery)
+{
+    memset(static_cast<void *>(pQuery), 0, sizeof(*pQuery));
+    mosUmtClass_CopyName(pQuery->className, MOS_UMT_CLASS__TYPE_MAX_STR_LEN, pClass->attr.name);
+    mosUmtClass_QueryStats(pClass, pQuery);
+}
+
+Mos_RC mosUmtClassMgr_Query(MosUmtClassId classId, MosUmtClassQuery *pQuery)
+{
+    MosUmtClass *pClass = mosUmtClassMgr_GetClass(classId);
+    if (pClass == nullptr)
+        return MOS_RC__NOT_FOUND;
+    mosUmtClass_Query(pClass, pQuery);
+    return MOS_RC__SUCCESS;
+}
+
+void mosUmtClass_QueryObj(MosObj *pObj, const CHAR_A *pName, void *pData)
+{
+    MOS_UNUSED(pName);
+    mosUmtClass_Query(MOS_CONTAINER_OF(pObj, MosUmtClass, obj), static_cast<MosUmtClassQuery *>(pData));
+}
+
+void mosUmtClass_DumpObj(MosObj *pObj, UINT32 backdoorOp, UINT32 argCount, PSdbgConfStr argVec)
+{
+    MOS_UNUSED(backdoorOp);
+    MOS_UNUSED(argCount);
+    MOS_UNUSED(argVec);
+    MosUmtClass *pClass = MOS_CONTAINER_OF(pObj, MosUmtClass, obj);
+    MosFastlockGuard guard(&pClass->lock);
+    MOS_TRACE(MOS_COMP_UTHREAD, MOS_FREQ_LOW, "Class %s: %u UMTs, %u created", pClass->attr.name,
+              pClass->umtList.counter, pClass->creationCounter);
+    for (MosDList_Node *pNode = mosDList_First(&pClass->umtList); pNode != nullptr; pNode = mosDList_Next(pNode)) {
+        MosUmt *pUmt = MOS_CONTAINER_OF(pNode, MosUmt, classRefNode.node);
+        MOS_TRACE(MOS_COMP_UTHREAD, MOS_FREQ_LOW, "  UMT %p #%u state %u debug info %llx", (void *)pUmt,
+                  pUmt->idInClass, (unsigned)pUmt->state, (unsigned long long)pUmt->debugInfo);
+    }
 }
