@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <map>
 #include <set>
+#include <string>
 #include <thread>
 
 #include "mos/mos_blocking.h"
@@ -255,5 +256,62 @@ TEST(UmtSchedGuard, ReportsABusyThreadAndThenClears)
     bStop = true;
     mosUmt_JoinSync(h);
     EXPECT_TRUE(umtTest_WaitFor([] { return mosUmtSchedThrd_IsStuck() == FALSE; }));
+    mosUmtSchedThrd_Destroy(&sched);
+}
+
+// A scheduler thread takes at most three uthreads in a row from one queue before it looks at
+// the other, so neither its own wake-ups nor those from other threads starve.
+TEST(UmtSchedThrd, QueuesTakeTurnsThreeAtATime)
+{
+    MosUmt_SchedThrd sched;
+    ASSERT_EQ(mosUmtSchedThrd_Create(&sched, "turns", 1, 1, 100), MOS_RC__SUCCESS);
+    struct Order {
+        std::vector<std::string> ran;
+        MosUmt_SchedThrd *pSched;
+    } order{{}, &sched};
+    struct Tagged {
+        Order *pOrder;
+        std::string tag;
+    };
+    std::vector<Tagged> locals, remotes;
+    for (int i = 1; i <= 6; i++) {
+        locals.push_back({&order, "L" + std::to_string(i)});
+        remotes.push_back({&order, "R" + std::to_string(i)});
+    }
+    auto record = [](void *p) {
+        Tagged *pT = static_cast<Tagged *>(p);
+        pT->pOrder->ran.push_back(pT->tag);
+    };
+    std::vector<HMosUmt_UThread> handles;
+    struct FirstArg {
+        std::vector<Tagged> *pLocals;
+        std::vector<HMosUmt_UThread> *pHandles;
+        MosUmt_SchedThrd *pSched;
+        void (*record)(void *);
+    } first{&locals, &handles, &sched, record};
+    HMosUmt_UThread hFirst = mosUmt_CreateUThreadEx(
+        [](void *p) {
+            FirstArg *pArg = static_cast<FirstArg *>(p);
+            // Made ready here, these go to this thread's own queue.
+            for (Tagged &t : *pArg->pLocals)
+                pArg->pHandles->push_back(
+                    mosUmt_CreateUThreadEx(pArg->record, &t, &pArg->pSched->base, nullptr, TRUE, MosUmtClassId{0, 0}));
+            while (__atomic_load_n(&pArg->pSched->pThrds[0].remoteWaites.counter, __ATOMIC_ACQUIRE) < 6) {
+            }
+        },
+        &first, &sched.base, nullptr, TRUE, kNoClass);
+    ASSERT_TRUE(umtTest_WaitFor([&] { return sched.pThrds[0].localWaiters.counter == 6; }));
+    // Made ready from outside, these go to its remote queue.
+    std::vector<HMosUmt_UThread> remoteHandles;
+    for (Tagged &t : remotes)
+        remoteHandles.push_back(mosUmt_CreateUThreadEx(record, &t, &sched.base, nullptr, TRUE, kNoClass));
+    mosUmt_JoinSync(hFirst);
+    for (HMosUmt_UThread h : remoteHandles)
+        mosUmt_JoinSync(h);
+    for (HMosUmt_UThread h : handles)
+        mosUmt_JoinSync(h);
+    // The first uthread came from the remote queue, so one more remote one follows it.
+    EXPECT_EQ(order.ran, (std::vector<std::string>{"R1", "R2", "L1", "L2", "L3", "R3", "R4", "R5", "L4", "L5", "L6",
+                                                   "R6"}));
     mosUmtSchedThrd_Destroy(&sched);
 }
