@@ -221,6 +221,7 @@ TEST(UmtForeignWake, WaiterRunsOnlyAfterTheWakerReleasesTheLock)
     HMosUmt_UThread h = mosUmt_CreateUThreadEx([](void *p) { (*static_cast<Box *>(p)->pFn)(); }, &box,
                                                MOS_UMT_SCHED__FOREIGN, nullptr, TRUE, kNoClass);
     ASSERT_EQ(stage.load(), 1);
+    std::atomic<bool> bWakerDone{false};
     std::thread waker([&] {
         mosFastlockBase_Acquire(&lock);
         EXPECT_EQ(mosUmtCond_Signal(&cond), MOS_RC__SUCCESS);
@@ -231,7 +232,13 @@ TEST(UmtForeignWake, WaiterRunsOnlyAfterTheWakerReleasesTheLock)
         // The semaphore holds its own lock while it wakes.
         mosUmtSem_IncInter(&sem, 1, TRUE);
         EXPECT_EQ(stage.load(), 3);
+        bWakerDone = true;
     });
+    if (!umtTest_WaitFor([&] { return bWakerDone.load(); })) {
+        // The woken uthread blocks on the lock its waker holds: nothing can be unwound.
+        fprintf(stderr, "the waker deadlocked with the uthread it woke\n");
+        _exit(1);
+    }
     waker.join();
     mosUmt_JoinSync(h);
     mosFastlockBase_Destroy(&lock);
