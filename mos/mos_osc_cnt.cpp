@@ -99,6 +99,9 @@ constexpr bool typeTableInOrder()
 }
 static_assert(typeTableInOrder(), "one row per counter type, in type order");
 
+// The types joined the debug object registry (only when it was running at layer start).
+BOOL bOscInRegistry_G = FALSE;
+
 // Running number of the counters created per type, for the trace only.
 std::atomic<UINT32> createdPerType_G[MOS_OSC_CNT_TYPE__LAST];
 
@@ -196,9 +199,12 @@ Mos_RC mosOscCntLayer_Init(void)
     mosFastlockBase_CreateWithRank(&oscCntLayer_G.mosOscCntFastLock, CONTENTION_ENUM_COMMON_CREATED__OSC_CNT_LAYER,
                                    MOS_OSC_CNT__FAST_LOCK_RANK, __FILE__, __LINE__);
     oscCntLayer_G.bInitalized = TRUE;
-    for (UINT32 type = MOS_OSC_CNT_TYPE__INVALID + 1; type < MOS_OSC_CNT_TYPE__LAST; type++)
-        mosObjType_RegObjType(&oscCntLayer_G.ObjectTypesArray[type], mosOscCnt_SdbgQueryFunc, nullptr,
-                              kTypeInfo[type].sdbgTypeId, MOS_OSC_CNT__QUERY_ENTRY_SIZE);
+    bOscInRegistry_G = mosObjLayer_G.numOfBuckets != 0;
+    if (bOscInRegistry_G) {
+        for (UINT32 type = MOS_OSC_CNT_TYPE__INVALID + 1; type < MOS_OSC_CNT_TYPE__LAST; type++)
+            mosObjType_RegObjType(&oscCntLayer_G.ObjectTypesArray[type], mosOscCnt_SdbgQueryFunc, nullptr,
+                                  kTypeInfo[type].sdbgTypeId, MOS_OSC_CNT__QUERY_ENTRY_SIZE);
+    }
     return MOS_RC__SUCCESS;
 }
 
@@ -206,8 +212,11 @@ void mosOscCntLayer_Destroy(void)
 {
     if (!oscCntLayer_G.bInitalized)
         return;
-    for (UINT32 type = MOS_OSC_CNT_TYPE__INVALID + 1; type < MOS_OSC_CNT_TYPE__LAST; type++)
-        mosObjType_UnregObjType(&oscCntLayer_G.ObjectTypesArray[type]);
+    if (bOscInRegistry_G) {
+        for (UINT32 type = MOS_OSC_CNT_TYPE__INVALID + 1; type < MOS_OSC_CNT_TYPE__LAST; type++)
+            mosObjType_UnregObjType(&oscCntLayer_G.ObjectTypesArray[type]);
+        bOscInRegistry_G = FALSE;
+    }
     for (UINT32 index = 0; index < MOS_OSC_CNT_TYPE__LAST; index++) {
         if (oscCntLayer_G.mosOscCntFailureNotifyCKs[index] != nullptr)
             MOS_PANIC("oscCntLayer_G.mosOscCntFailureNotifyCKs[index] == ((void *)0)", "");
@@ -239,7 +248,7 @@ void mosOscCnt_Create(MosOscCnt_Counter *pCounter, const MosOscCnt_CounterParams
         pCounter->windows[i].winSizeTicks = secondsToTicks(pInitParams->windowParams[i].sizeInSec);
     }
     memcpy(&pCounter->desc, pDesc, sizeof(pCounter->desc));
-    if (oscCntLayer_G.bInitalized)
+    if (bOscInRegistry_G)
         mosObjType_RegObj(&oscCntLayer_G.ObjectTypesArray[type], &pCounter->sdbgObj, MOS_OSC_CNT_TYPE_STRINGS[type]);
     const UINT32 number = createdPerType_G[type].fetch_add(1, std::memory_order_relaxed) + 1;
     MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_HIGH, "Registered object #%u of type %s", number, MOS_OSC_CNT_TYPE_STRINGS[type]);
@@ -251,7 +260,7 @@ void mosOscCnt_Destroy(MosOscCnt_Counter *pCounter)
         return;
     const UINT32 type = pCounter->desc.type;
     MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_HIGH, "Destroying object of type %s", typeName(type));
-    if (isValidType(type) && oscCntLayer_G.bInitalized && mosObj_IsRegistered(&pCounter->sdbgObj))
+    if (isValidType(type) && bOscInRegistry_G && mosObj_IsRegistered(&pCounter->sdbgObj))
         mosObjType_UnregObj(&oscCntLayer_G.ObjectTypesArray[type], &pCounter->sdbgObj);
 }
 

@@ -13,6 +13,8 @@ MosPerf_Layer mosPerfLayer_G;
 namespace {
 
 BOOL bPerfLayerUp_G = FALSE;
+// The object type joined the debug object registry (only when it was running at layer start).
+BOOL bPerfInRegistry_G = FALSE;
 
 UINT64 readCycles(void)
 {
@@ -94,7 +96,7 @@ Mos_RC groupInit(MosPerfStack *pStack, const CHAR_A *pContextDescription, UINT32
     }
     pStack->numStages = numStages;
     mosStat_InitEx(&pStack->ctxSwitchStat, FALSE);
-    if (bPerfLayerUp_G)
+    if (bPerfInRegistry_G)
         mosObjType_RegObj(&mosPerfLayer_G.objType, &pStack->obj, pStack->contextDescription);
     return MOS_RC__SUCCESS;
 }
@@ -117,8 +119,10 @@ void endRun(MosPerfStack *pStack, MosPerfSample *pTotalSample, UINT32 *pNumThrea
 Mos_RC MosPerfLayer_Init(void)
 {
     memset(&mosPerfLayer_G, 0, sizeof(mosPerfLayer_G));
-    mosObjType_RegObjType(&mosPerfLayer_G.objType, MosPerfStackQuery, MosPerfStackBackDoor,
-                          SDBG_EXPORTS_OBJ_TYPE__MOS_EXECUTION_STACK, sizeof(MosPerfStack_Query));
+    bPerfInRegistry_G = mosObjLayer_G.numOfBuckets != 0;
+    if (bPerfInRegistry_G)
+        mosObjType_RegObjType(&mosPerfLayer_G.objType, MosPerfStackQuery, MosPerfStackBackDoor,
+                              SDBG_EXPORTS_OBJ_TYPE__MOS_EXECUTION_STACK, sizeof(MosPerfStack_Query));
     mosFastlockBase_CreateWithRank(&mosPerfLayer_G.lock, CONTENTION_ENUM_COMMON_CREATED__PERF_LAYER,
                                    MOS_PERF_LAYER_LOCK_RANK, __FILE__, __LINE__);
     bPerfLayerUp_G = TRUE;
@@ -137,7 +141,9 @@ void MosPerfLayer_Destroy(void)
         MosPerfLinear_Destroy(&mosPerfLayer_G.defLinear);
         mosPerfLayer_G.bDefLinearInitialized = FALSE;
     }
-    mosObjType_UnregObjType(&mosPerfLayer_G.objType);
+    if (bPerfInRegistry_G)
+        mosObjType_UnregObjType(&mosPerfLayer_G.objType);
+    bPerfInRegistry_G = FALSE;
     mosFastlockBase_Destroy(&mosPerfLayer_G.lock);
     bPerfLayerUp_G = FALSE;
 }
