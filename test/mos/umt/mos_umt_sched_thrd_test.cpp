@@ -238,7 +238,7 @@ TEST(UmtSchedGuard, ReportsABusyThreadAndThenClears)
 {
     mosUmtSchedThrd_SetDefaultSchedGuardValues(200, 1);
     EXPECT_EQ(mosUmtSchedThrdLayer_Get()->guard.deadGuardPanicRatio, 2u);
-    mosUmtSchedThrd_SetDefaultSchedGuardValues(200, 3);
+    mosUmtSchedThrd_SetDefaultSchedGuardValues(500, 3);
     MosUmt_SchedThrd sched;
     ASSERT_EQ(mosUmtSchedThrd_Create(&sched, "guarded", 2, 2, 0), MOS_RC__SUCCESS);
     mosUmtSchedThrd_SetDefaultSchedGuardValues(0, 3);

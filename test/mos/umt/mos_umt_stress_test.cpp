@@ -118,7 +118,7 @@ TEST(UmtStress, EveryWaitReturnsOnceAndTheTotalsBalance)
 
     MosUmt_PoolAllocator pool;
     ASSERT_EQ(mosUmtPoolAllocator_Create(&pool, "stress uthreads", 1600, 32 * 1024, TRUE), MOS_RC__SUCCESS);
-    mosUmtSchedThrd_SetDefaultSchedGuardValues(200, 3);
+    mosUmtSchedThrd_SetDefaultSchedGuardValues(500, 3);
     MosUmt_SchedThrd sched;
     ASSERT_EQ(mosUmtSchedThrd_Create(&sched, "stress", 4, 4, 0), MOS_RC__SUCCESS);
     mosUmtSchedThrd_SetDefaultSchedGuardValues(0, 3);
