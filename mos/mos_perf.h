@@ -119,6 +119,25 @@ static_assert(offsetof(MosPerfStack_Query, ctxSwitchStat) == 15776);
 static_assert(offsetof(MosPerfStack_Query, contextDescription) == 15832);
 static_assert(offsetof(MosPerfStack_Query, numStages) == 15896);
 
+// The storage server's request stages, by id: the default sequence that the controller sets up.
+#define MOS_PERF_NUM_REQUEST_STAGES 14u
+inline constexpr MosPerfStage_Desc MOS_PERF_REQUEST_STAGES[MOS_PERF_NUM_REQUEST_STAGES] = {
+    {0, "Rcv message header"},
+    {1, "Process rcv message header"},
+    {2, "Alloc rcv buffer"},
+    {3, "Rcv message data"},
+    {4, "Notify on rcv message"},
+    {5, "Rcv RPC create"},
+    {6, "Rcv RPC queued for NetGrp"},
+    {7, "Rcv RPC process in NetGrp"},
+    {8, "Tgt Pri Read IO processing"},
+    {9, "Tgt Pri Write IO processing"},
+    {10, "Tgt other IO processing"},
+    {11, "Tgt Send IO response"},
+    {12, "NetSock get send permission"},
+    {13, "NetSock send"},
+};
+
 Mos_RC MosPerfLayer_Init(void);
 void MosPerfLayer_Destroy(void);
 

@@ -1,43 +1,28 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
-
 #include "mos/mos_bwc.h"
-#include "mos/mos_ticks.h"
 #include "test/support/mos_container_support.h"
+#include "test/support/test_clock.h"
 
 namespace {
 
-// 100 ticks per second; the clock starts on a 5-second boundary.
+// The test clock's 100 ticks per second; it starts on a 5-second boundary.
 constexpr UINT64 kTicksPerSec = 100;
 constexpr UINT64 kStart = 1000 * kTicksPerSec;
-std::atomic<MosTicks_Cnt> now_G{kStart};
-MosTicks_Cnt testClock()
-{
-    return now_G.load();
-}
 void setSeconds(double secs)
 {
-    now_G = (MosTicks_Cnt)(secs * kTicksPerSec + 0.5);
+    testNow_G = (MosTicks_Cnt)(secs * kTicksPerSec + 0.5);
 }
 
 struct Bwc : ::testing::Test {
+    TestClock clock{kStart};
+
     void SetUp() override
     {
-        mosTicks_SetOsFreqForTest(kTicksPerSec);
-        ASSERT_EQ(mosTicks_Init(nullptr), MOS_RC__SUCCESS);
-        now_G = kStart;
-        mosTicks_SetClockForTest(testClock);
         MosBWC_InitParams params = {5, TRUE};
         ASSERT_EQ(mosBWCLayer_Init(&params), MOS_RC__SUCCESS);
     }
-    void TearDown() override
-    {
-        mosBWCLayer_Destroy();
-        mosTicks_SetClockForTest(nullptr);
-        mosTicks_SetOsFreqForTest(0);
-        mosTicks_Init(nullptr);
-    }
+    void TearDown() override { mosBWCLayer_Destroy(); }
 
     static MosBWC_QueryWindow last(MosBWC_Counter *pCounter)
     {

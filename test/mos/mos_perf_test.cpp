@@ -184,7 +184,8 @@ TEST_F(Perf, DefaultGroupsAndTheRegistry)
     MosPerfStackSample_Start(&unboundStack, 0);
     MosPerfStackSample_Stop(&unboundStack);
 
-    ASSERT_EQ(MosPerfLinear_Init(nullptr, "requests", 4, kDescs), MOS_RC__SUCCESS);
+    ASSERT_EQ(MosPerfLinear_Init(nullptr, "requests", MOS_PERF_NUM_REQUEST_STAGES, MOS_PERF_REQUEST_STAGES),
+              MOS_RC__SUCCESS);
     EXPECT_EQ(MosPerfLinear_Init(nullptr, "again", 2, kDescs), MOS_RC__ALREADY_EXISTS);
     ASSERT_EQ(MosPerfStack_Init(nullptr, "default stack", 2, kDescs), MOS_RC__SUCCESS);
     EXPECT_EQ(MosPerfStack_Init(nullptr, "again", 3, kDescs), MOS_RC__SUCCESS);
@@ -193,7 +194,7 @@ TEST_F(Perf, DefaultGroupsAndTheRegistry)
     MosPerfLinear_Sample run;
     MosPerfLinearSample_Init(&run, nullptr);
     ASSERT_EQ(run.pLinear, &mosPerfLayer_G.defLinear);
-    MosPerfLinearSample_Start(&run, 3);
+    MosPerfLinearSample_Start(&run, 13);
     MosPerfLinearSample_Stop(&run);
 
     MosObj_Type *pType = mosObjType_GetPtrByID(SDBG_EXPORTS_OBJ_TYPE__MOS_EXECUTION_STACK);
@@ -204,11 +205,11 @@ TEST_F(Perf, DefaultGroupsAndTheRegistry)
     MosObj *pObj = &mosPerfLayer_G.defLinear.stack.obj;
     auto q = std::make_unique<MosPerfStack_Query>();
     mosObj_Query(pObj, pType, q.get());
-    EXPECT_EQ(q->numStages, 4u);
+    EXPECT_EQ(q->numStages, 14u);
     EXPECT_STREQ(q->contextDescription, "requests");
     MosPerfStage_Query stage;
-    memcpy(&stage, &q->stages[3], sizeof(stage));
-    EXPECT_STREQ(stage.stageName, "delta");
+    memcpy(&stage, &q->stages[13], sizeof(stage));
+    EXPECT_STREQ(stage.stageName, "NetSock send");
     EXPECT_EQ(stage.numSamplesFinished, 1u);
     EXPECT_EQ(stage.stat.sampleNum, 1u);
     memcpy(&stage, &q->totalStage, sizeof(stage));
@@ -217,9 +218,9 @@ TEST_F(Perf, DefaultGroupsAndTheRegistry)
 
     // Back door operation 1 resets the group; others do nothing.
     mosObj_Backdoor(pObj, pType, 2, 0, nullptr);
-    EXPECT_EQ(mosPerfLayer_G.defLinear.stack.stages[3].stat.sampleNum, 1u);
+    EXPECT_EQ(mosPerfLayer_G.defLinear.stack.stages[13].stat.sampleNum, 1u);
     mosObj_Backdoor(pObj, pType, MOS_PERF_BACKDOOR_OP__RESET, 0, nullptr);
-    EXPECT_EQ(mosPerfLayer_G.defLinear.stack.stages[3].stat.sampleNum, 0u);
+    EXPECT_EQ(mosPerfLayer_G.defLinear.stack.stages[13].stat.sampleNum, 0u);
     EXPECT_EQ(mosPerfLayer_G.defLinear.stack.totalStage.histogram.numValidSamples, 0u);
     // The layer takes its default groups down with it (TearDown).
 }
