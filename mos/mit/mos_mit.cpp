@@ -18,10 +18,17 @@ struct MosMit_OsJoiner {
     Mos_RC result;
 };
 
+// Stamps the change. Reading the clock costs more than the rest of a step, so only the changes
+// that matter when a task looks stuck are stamped: created, made ready, ended.
 inline void mosMit_SetState(MosMit *pMit, MosMit_State state)
 {
     pMit->state = state;
     pMit->stateTicks = mosTicks_GetCurrentTick();
+}
+
+inline void mosMit_SetStateUnstamped(MosMit *pMit, MosMit_State state)
+{
+    pMit->state = state;
 }
 
 void mosMit_WakeJoiner(void *pWaiter, Mos_RC result)
@@ -94,7 +101,8 @@ void mosMit_PrepareStart(MosMit *pMit, MosMit_CK pStartFunc)
 // Runs the top step of the task; whatever it returns, the task has either waited again or ended.
 void mosMit_RunTop(MosMit *pMit, Mos_RC rc)
 {
-    mosMit_SetState(pMit, MOS_MIT_STATE__RUNNING);
+    MOS_ASSERT_WITH_DESC(pMit->state == MOS_MIT_STATE__READY, "a micro-task run while not ready");
+    mosMit_SetStateUnstamped(pMit, MOS_MIT_STATE__RUNNING);
     // The C frames of every step below the top are gone: they are continued by calls.
     pMit->liveIndex = (UINT8)(pMit->stackIndex + 1);
     Mos_RC ret = pMit->stack[pMit->stackIndex].ck(pMit, rc);
@@ -211,12 +219,12 @@ Mos_RC mosMit_Return(MosMit *pMit, Mos_RC rc)
 void mosMit_PrepareSuspend(MosMit *pMit, uintptr_t rp, BOOL bTimed)
 {
     mosMit_SetRP(pMit, rp);
-    mosMit_SetState(pMit, bTimed ? MOS_MIT_STATE__TIMED_SUSPENDED : MOS_MIT_STATE__SUSPENDED);
+    mosMit_SetStateUnstamped(pMit, bTimed ? MOS_MIT_STATE__TIMED_SUSPENDED : MOS_MIT_STATE__SUSPENDED);
 }
 
 void mosMit_CancelSuspend(MosMit *pMit)
 {
-    mosMit_SetState(pMit, MOS_MIT_STATE__RUNNING);
+    mosMit_SetStateUnstamped(pMit, MOS_MIT_STATE__RUNNING);
 }
 
 Mos_RC mosMit_Join(MosMit *pMit, MosMit *pMitToJoin)

@@ -91,7 +91,7 @@ struct MosMit {
     void *pTls;
     UINT32 joinRef; // 0: nobody joins; 2 for a joinable task; changed only atomically
     MosMit_State state;
-    MosTicks_Cnt stateTicks;
+    MosTicks_Cnt stateTicks; // when it was created, last made ready, or ended
     Mos_RC nextRC;
     UINT8 stackIndex; // the top element
     UINT8 stackSize;
