@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "bench/bench_harness.h"
 #include "mos/mos_cpu.h"
 #include "mos/mos_crc.h"
 #include "mos/mos_t10dif.h"
@@ -16,19 +17,15 @@ volatile UINT64 sink_G;
 template <typename F>
 double gbPerSecond(size_t size, F &&f)
 {
-    // Enough repetitions for about 256 MB per measurement; best of three runs.
+    // Enough repetitions for about 256 MB per measurement.
     const size_t reps = std::max<size_t>(1, (size_t{256} << 20) / size);
-    double best = 0;
-    for (int run = 0; run < 3; run++) {
-        const auto start = std::chrono::steady_clock::now();
+    const double secs = bench::bestSeconds(3, [&] {
         UINT64 acc = 0;
         for (size_t i = 0; i < reps; i++)
             acc += f(i);
-        const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         sink_G = acc;
-        best = std::max(best, static_cast<double>(size) * static_cast<double>(reps) / secs / 1e9);
-    }
-    return best;
+    });
+    return static_cast<double>(size) * static_cast<double>(reps) / secs / 1e9;
 }
 
 } // namespace

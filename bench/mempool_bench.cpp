@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_harness.h"
 #include "mos/mos_dynamic_mempool.h"
 #include "mos/mos_mempool.h"
 
@@ -13,14 +14,7 @@ namespace {
 
 template <typename F> double nsPerOp(UINT64 ops, F &&f)
 {
-    double best = 1e30;
-    for (int run = 0; run < 3; run++) {
-        const auto start = std::chrono::steady_clock::now();
-        f();
-        const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        best = std::min(best, secs * 1e9 / (double)ops);
-    }
-    return best;
+    return bench::nsPerOp(ops, f);
 }
 
 double poolPair(MosMemPool_FreeHandlingType type, int threads)

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "bench/bench_harness.h"
 #include "mos/env/mos_net_iov.h"
 #include "mos/mos_ds_hash.h"
 #include "mos/mos_mempool.h"
@@ -19,15 +20,10 @@ template <typename F>
 double nsPerOp(F &&f)
 {
     constexpr int kReps = 200000;
-    double best = 1e30;
-    for (int run = 0; run < 3; run++) {
-        const auto start = std::chrono::steady_clock::now();
+    return bench::nsPerOp(kReps, [&] {
         for (int i = 0; i < kReps; i++)
             f(i);
-        const double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
-        best = std::min(best, ns / kReps);
-    }
-    return best;
+    });
 }
 
 void build(NetSmallIov *pIov, int count)

@@ -8,6 +8,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "bench/bench_harness.h"
 #include "mos/mos_ticks.h"
 #include "mos/mos_utils.h"
 #include "mos/usr/mos_io.h"
@@ -19,17 +20,12 @@ volatile UINT64 sink_G;
 template <typename F>
 double nsPerOp(size_t reps, F &&f)
 {
-    double best = 1e30;
-    for (int run = 0; run < 3; run++) {
-        const auto start = std::chrono::steady_clock::now();
+    return bench::nsPerOp(reps, [&] {
         UINT64 acc = 0;
         for (size_t i = 0; i < reps; i++)
             acc += f(i);
-        const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         sink_G = acc;
-        best = std::min(best, secs * 1e9 / (double)reps);
-    }
-    return best;
+    });
 }
 
 } // namespace

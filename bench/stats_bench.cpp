@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "bench/bench_harness.h"
 #include "mos/mos_bwc.h"
 #include "mos/mos_ds_hash.h"
 #include "mos/mos_histogram.h"
@@ -21,21 +22,10 @@ namespace {
 template <typename F>
 double nsPerOp(UINT64 ops, F &&body)
 {
-    double best = 1e30;
-    for (int run = 0; run < 3; run++) {
-        const auto start = std::chrono::steady_clock::now();
-        body(ops);
-        const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        best = std::min(best, secs * 1e9 / (double)ops);
-    }
-    return best;
+    return bench::nsPerOp(ops, [&] { body(ops); });
 }
 
-// Keeps the compiler from dropping work whose result is never read.
-template <typename T> void keep(const T &value)
-{
-    asm volatile("" : : "g"(&value) : "memory");
-}
+using bench::keep;
 
 } // namespace
 

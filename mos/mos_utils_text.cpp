@@ -36,19 +36,10 @@ char *mos_Uint64ToStr(UINT64 value, char *pStr, size_t bufSize, UINT32 base)
 
 char *mos_Int64ToStr(INT64 value, char *pStr, size_t bufSize, UINT32 base)
 {
-    switch (base) {
-    case 10:
-        snprintf(pStr, bufSize, "%ld", (long)value);
-        break;
-    case 16:
-        snprintf(pStr, bufSize, "%lx", (unsigned long)value);
-        break;
-    case 17:
-        snprintf(pStr, bufSize, "%016lx", (unsigned long)value);
-        break;
-    default:
-        MOS_PANIC("base == 10 || base == 16 || base == 17", "unsupported base");
-    }
+    // Only base 10 has a sign; the hex forms print the two's-complement bits.
+    if (base != 10)
+        return mos_Uint64ToStr((UINT64)value, pStr, bufSize, base);
+    snprintf(pStr, bufSize, "%ld", (long)value);
     return pStr;
 }
 

@@ -43,22 +43,6 @@ __attribute__((target("sse4.2"))) UINT32 mosCrc_CalcCrc32Hardware64(UINT32 crc, 
         memcpy(&w, p, sizeof(w));
         c = _mm_crc32_u64(c, w);
     }
-    crc = static_cast<UINT32>(c);
-    if (length >= 4) {
-        UINT32 w;
-        memcpy(&w, p, sizeof(w));
-        crc = _mm_crc32_u32(crc, w);
-        p += 4;
-        length -= 4;
-    }
-    if (length >= 2) {
-        UINT16 h;
-        memcpy(&h, p, sizeof(h));
-        crc = _mm_crc32_u16(crc, h);
-        p += 2;
-        length -= 2;
-    }
-    if (length != 0)
-        crc = _mm_crc32_u8(crc, *p);
-    return crc;
+    // The tail of fewer than 8 bytes is the 4/2/1-byte walk of the 32-bit method.
+    return mosCrc_CalcCrc32Hardware32(static_cast<UINT32>(c), p, length);
 }

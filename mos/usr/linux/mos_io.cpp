@@ -152,20 +152,21 @@ void mosIO_close(HMosIO hMosIO)
     hMosIO->fileSizeInBytes = 0;
 }
 
-Mos_RC mosIO_read(HMosIO hMosIO, void *pBuff, UINT64 buffSize, UINT64 offset)
+// Loops over short transfers and EINTR so that callers see one whole transfer or one failure.
+template <typename Buf, typename Op>
+static Mos_RC mosIO_Transfer(HMosIO hMosIO, Buf *p, UINT64 buffSize, UINT64 offset, Op op, const char *pWhat)
 {
-    UINT8 *p = static_cast<UINT8 *>(pBuff);
     while (buffSize > 0) {
-        ssize_t done = pread(hMosIO->fd, p, buffSize, (off_t)offset);
+        ssize_t done = op(hMosIO->fd, p, buffSize, (off_t)offset);
         if (done < 0 && errno == EINTR)
             continue;
         if (done < 0) {
-            perror("mosIO_read");
+            perror(pWhat);
             MOS_DIAG_COUNT(PHY_IO_ERROR);
             return MOS_RC__ERROR;
         }
         if (done == 0) {
-            MOS_IO_WARNING("Read of FD(%d) ended early at offset %lu", hMosIO->fd, (unsigned long)offset);
+            MOS_IO_WARNING("%s of FD(%d) made no progress at offset %lu", pWhat, hMosIO->fd, (unsigned long)offset);
             MOS_DIAG_COUNT(PHY_IO_ERROR);
             return MOS_RC__ERROR;
         }
@@ -176,28 +177,14 @@ Mos_RC mosIO_read(HMosIO hMosIO, void *pBuff, UINT64 buffSize, UINT64 offset)
     return MOS_RC__SUCCESS;
 }
 
+Mos_RC mosIO_read(HMosIO hMosIO, void *pBuff, UINT64 buffSize, UINT64 offset)
+{
+    return mosIO_Transfer(hMosIO, static_cast<UINT8 *>(pBuff), buffSize, offset, pread, "mosIO_read");
+}
+
 Mos_RC mosIO_write(HMosIO hMosIO, const void *pBuff, UINT64 buffSize, UINT64 offset)
 {
-    const UINT8 *p = static_cast<const UINT8 *>(pBuff);
-    while (buffSize > 0) {
-        ssize_t done = pwrite(hMosIO->fd, p, buffSize, (off_t)offset);
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done < 0) {
-            perror("mosIO_write");
-            MOS_DIAG_COUNT(PHY_IO_ERROR);
-            return MOS_RC__ERROR;
-        }
-        if (done == 0) {
-            MOS_IO_WARNING("Write of FD(%d) made no progress at offset %lu", hMosIO->fd, (unsigned long)offset);
-            MOS_DIAG_COUNT(PHY_IO_ERROR);
-            return MOS_RC__ERROR;
-        }
-        p += done;
-        buffSize -= (UINT64)done;
-        offset += (UINT64)done;
-    }
-    return MOS_RC__SUCCESS;
+    return mosIO_Transfer(hMosIO, static_cast<const UINT8 *>(pBuff), buffSize, offset, pwrite, "mosIO_write");
 }
 
 Mos_RC mosIO_flush(HMosIO hMosIO)

@@ -1,0 +1,38 @@
+// Shared timing loop of the benchmarks: the best (shortest) of several runs, so a noisy neighbour
+// on a shared machine inflates the figure as little as possible.
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+
+namespace bench {
+
+// Seconds of the fastest of `runs` calls of body().
+template <typename F>
+double bestSeconds(int runs, F &&body)
+{
+    double best = 1e30;
+    for (int run = 0; run < runs; run++) {
+        const auto start = std::chrono::steady_clock::now();
+        body();
+        best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    return best;
+}
+
+// Nanoseconds per operation of body(), which performs `ops` operations, best of three runs.
+template <typename F>
+double nsPerOp(uint64_t ops, F &&body)
+{
+    return bestSeconds(3, body) * 1e9 / (double)ops;
+}
+
+// Keeps the compiler from dropping work whose result is never read.
+template <typename T>
+void keep(const T &value)
+{
+    asm volatile("" : : "g"(&value) : "memory");
+}
+
+} // namespace bench
