@@ -130,7 +130,7 @@ constexpr std::array mosEnvLayers_G = {
     MOS_LOAD_LAYER(MosEnvSpecific_InitParams, mosFifoLayer_Create, mosFifoLayer_Destroy, fifoParams),
     MOS_LOAD_LAYER_NO_PARAM(MosEnvSpecific_InitParams, mosNetLayer_Create, mosNetLayer_Destroy),
     MOS_LOAD_LAYER_NO_PARAM(MosEnvSpecific_InitParams, mosIOLayer_Init, mosIOLayer_Destroy),
-    // mosAsyncIOLayer_Create / mosAsyncIOLayer_Destroy (asyncIoParams)
+    MOS_LOAD_LAYER(MosEnvSpecific_InitParams, mosAsyncIOLayer_Create, mosAsyncIOLayer_Destroy, asyncIoParams),
     MOS_LOAD_LAYER_NO_PARAM(MosEnvSpecific_InitParams, mosOnceLayer_Create, mosOnceLayer_Destroy),
     MOS_LOAD_LAYER(MosEnvSpecific_InitParams, mosShmLayer_Create, mosShmLayer_Destroy, shmParams),
     // mosMediaLayer_Create / mosMediaLayer_Destroy (mediaParams)

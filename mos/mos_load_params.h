@@ -14,6 +14,7 @@
 #include "mos/mos_trace.h"
 #include "mos/mos_types.h"
 #include "mos/mos_utils.h"
+#include "mos/usr/mos_async_io.h"
 
 struct MosSdbg_InitParams {
     UINT32 module;
@@ -27,12 +28,6 @@ struct MosTimer_InitParams {
 struct MosShm_InitParams {
     BOOL bShmServer;
     UINT32 serverPort;
-};
-
-struct MosAsyncIO_InitParams {
-    BOOL bDebugTimeouts;
-    UINT32 deltaGoodIos;
-    UINT32 millisTimeout;
 };
 
 struct MosMedia_InitParams {
