@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "mos/mit/mos_mit.h"
 #include "mos/mos_dbg.h"
 #include "mos/mos_trace.h"
 #include "mos/sdbg/sdbg_exports.h"
@@ -118,6 +119,24 @@ void mosAsyncIOLayer_Destroy(void)
     mosObjType_UnregObjType(&asyncIOLayer_G.fileType);
     mosObjType_UnregObjType(&asyncIOLayer_G.asyncIOType);
     asyncIOLayer_G.bInit = FALSE;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Transfers of micro-tasks.
+
+void mosAsyncIO_MitCK(MosAsyncObj *pObj, INT32 rc)
+{
+    MosAsyncIOReq_Mit *pReq = reinterpret_cast<MosAsyncIOReq_Mit *>(pObj);
+    // The task's scheduler decides where it runs on; it may reuse the request at once.
+    mosMit_Resume(pReq->pMit, rc == MOS_RC__SUCCESS ? MOS_RC__SUCCESS : MOS_RC__ERROR);
+}
+
+void mosAsyncIO_InitMitReq(MosMit *pMit, MosAsyncIOReq_Mit *pReq, MosAsyncIO_File *pFile, void *pBuf, UINT64 offset,
+                           UINT32 size, BOOL bWrite)
+{
+    MOS_ASSERT(pMit != ((void *)0));
+    pReq->pMit = pMit;
+    mosAsyncIOReq_Init(&pReq->req, pFile, mosAsyncIO_MitCK, pBuf, offset, size, bWrite);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -191,6 +191,11 @@ UINT64 mosAsyncIo_GetLongestPendingIo(MosAsyncIO_FileHandle *pAsyncIosHandle);
 // Requests.
 void mosAsyncIOReq_Init(MosAsyncIO_Req *pReq, MosAsyncIO_File *pFile, MosAsyncObj_CK pCK, void *pBuf, UINT64 offset,
                         UINT32 size, BOOL bWrite);
+// As mosAsyncIOReq_Init for a micro-task: the completion resumes pMit with MOS_RC__SUCCESS or
+// MOS_RC__ERROR through its scheduler.
+void mosAsyncIO_InitMitReq(MosMit *pMit, MosAsyncIOReq_Mit *pReq, MosAsyncIO_File *pFile, void *pBuf, UINT64 offset,
+                           UINT32 size, BOOL bWrite);
+void mosAsyncIO_MitCK(MosAsyncObj *pObj, INT32 rc);
 Mos_RC mosAsyncIO_DoIO(MosAsyncIO_Req *pReq);
 Mos_RC mosAsyncIO_ReadAsync(MosAsyncIO_Req *pReq, MosAsyncIO_FileHandle *pFileHandle, MosAsyncObj_CK pCK,
                             UINT64 offset, void *pBuf, UINT32 size);

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "mos/mit/mos_mit.h"
 #include "mos/mos_obj.h"
 #include "mos/usr/mos_async_io.h"
 #include "test/support/fake_aio_backend.h"
@@ -409,6 +410,52 @@ TEST_F(AsyncIOFake, BadContextsAndFilesAreRefusedWithACode)
     MosAsyncIOFile_Query fq{};
     mosObj_Query(&files[0].pFile->obj, mosObjType_GetPtrByID(SDBG_EXPORTS_OBJ_TYPE__MOS_ASYNC_IO_FILE), &fq);
     EXPECT_EQ(fq.maxInflights, MOS_ASYNC_IO__DEFAULT_FILE_MAX_INFLIGHTS);
+}
+
+struct MitRead {
+    MosAsyncIOReq_Mit req;
+    MosAsyncIO_File *pFile;
+    std::atomic<int> result{0};
+    std::atomic<UINT32> tid{0};
+    std::atomic<bool> bEnded{false};
+};
+
+Mos_RC mitReadStep(MosMit *pMit, Mos_RC rc)
+{
+    MitRead *pRead = static_cast<MitRead *>(pMit->pContext);
+    MOS_MIT_BEGIN(pMit);
+    MOS_MIT_WAIT(pMit, rc, FALSE,
+                 (mosAsyncIO_InitMitReq(pMit, &pRead->req, pRead->pFile, ioBuf_G, 0, 4096, FALSE),
+                  mosAsyncIO_DoIO(&pRead->req.req)));
+    pRead->tid = mosOsThrd_GetCurThrdID();
+    pRead->result = rc;
+    MOS_MIT_RETURN(pMit, rc);
+    MOS_MIT_END(pMit);
+}
+
+// A micro-task waits for its transfer without a stack; the completion resumes it, here through
+// a scheduler that runs it at once on the reaper.
+TEST_F(AsyncIOFake, MicroTaskIsResumedWithTheResultOfItsTransfer)
+{
+    static MosMit_Scheduler runHere = {[](MosMit *pMit) { mosMit_Run(pMit, pMit->nextRC); },
+                                       [](MosMit *pMit) { mosMit_Run(pMit, pMit->nextRC); }};
+    create(8);
+    open(0, 0);
+    for (long res : {FakeAioBackend::kFull, (long)-EIO}) {
+        MitRead read;
+        read.pFile = files[0].pFile;
+        MosMit_Storage<2> storage;
+        mosMit_Init(
+            storage.get(), &runHere, [](MosMit *pMit) { static_cast<MitRead *>(pMit->pContext)->bEnded = true; },
+            &read, 2);
+        mosMit_StartNow(storage.get(), mitReadStep);
+        ASSERT_TRUE(fake.waitHeld(1));
+        EXPECT_EQ(read.result.load(), 0);
+        fake.completeOldest(res);
+        ASSERT_TRUE(umtTest_WaitFor([&] { return read.bEnded.load(); }));
+        EXPECT_EQ(read.result.load(), res > 0 || res == FakeAioBackend::kFull ? MOS_RC__SUCCESS : MOS_RC__ERROR);
+        EXPECT_NE(read.tid.load(), mosOsThrd_GetCurThrdID());
+    }
 }
 
 TEST_F(AsyncIOFake, RequestForAClosingFilePanics)
