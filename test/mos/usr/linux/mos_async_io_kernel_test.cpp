@@ -139,12 +139,7 @@ class KernelStress {
 
 TEST(AsyncIOKernel, WriteReadBackAndCrcCheckAtQueueDepth64WithFourReapers)
 {
-#if defined(__SANITIZE_ADDRESS__)
-    // The instrumented build generates and checks data several times slower.
-    const UINT64 bytesPerFile = 128ull << 20;
-#else
-    const UINT64 bytesPerFile = 512ull << 20;
-#endif
+    const UINT64 bytesPerFile = 512ull << 20; // 1 GB in all
     ScratchDir dir;
     MosAsyncIO aio;
     ASSERT_EQ(mosAsyncIO_Create(&aio, 48, 4, TRUE), MOS_RC__SUCCESS);
