@@ -458,6 +458,33 @@ TEST_F(AsyncIOFake, MicroTaskIsResumedWithTheResultOfItsTransfer)
     }
 }
 
+TEST_F(AsyncIOFake, ReadAndZeroWriteShortcutsSubmitAtOnce)
+{
+    create(8);
+    open(0, 0);
+    reqs.resize(2);
+    for (int i = 0; i < 2; i++) {
+        reqs[i].id = i;
+        reqs[i].pRec = &rec;
+    }
+    EXPECT_EQ(mosAsyncIO_ReadAsync(&reqs[0].req, &files[0], recordCK, 8192, ioBuf_G, 4096), MOS_RC__PENDING);
+    EXPECT_EQ(mosAsyncIO_WriteZeroAsync(&reqs[1].req, &files[0], recordCK, 1 << 20, MOS_IO__ZERO_BUF_SIZE),
+              MOS_RC__PENDING);
+    ASSERT_TRUE(fake.waitHeld(2));
+    auto held = fake.held();
+    EXPECT_FALSE(held[0].bWrite);
+    EXPECT_EQ(held[0].offset, 8192u);
+    EXPECT_EQ(held[0].pIocb->u.c.buf, (void *)ioBuf_G);
+    EXPECT_TRUE(held[1].bWrite);
+    EXPECT_EQ(held[1].size, (UINT64)MOS_IO__ZERO_BUF_SIZE);
+    EXPECT_EQ(held[1].pIocb->u.c.buf, mosIOLayer_ZeroBufDetails(nullptr));
+    fake.completeAll();
+    ASSERT_TRUE(umtTest_WaitFor([&] { return rec.count() == 2; }));
+    // A zero write larger than the zero buffer is a caller's error.
+    EXPECT_UMT_PANIC(mosAsyncIO_WriteZeroAsync(&reqs[1].req, &files[0], recordCK, 0, MOS_IO__ZERO_BUF_SIZE + 512),
+                     "size <= zeroBufSize");
+}
+
 TEST_F(AsyncIOFake, RequestForAClosingFilePanics)
 {
     EXPECT_UMT_PANIC(
