@@ -85,6 +85,16 @@ void mosAsyncIO_FreeTimed(MosAsyncIO *pAsyncIO, MosAsyncIOReq_Timed *pTimed, voi
         pAsyncIO->memFreeFunc(pAsyncIO->memPool, pTimed, 1);
 }
 
+// The kernel refuses (at submission, which the engine treats as a broken invariant) a range
+// that does not fit a signed 64-bit file position.
+BOOL mosAsyncIO_RangeFits(UINT64 offset, UINT32 size)
+{
+    if (offset <= (UINT64)INT64_MAX - size)
+        return TRUE;
+    MOS_ERROR(MOS_COMP_IO, "Transfer of %u bytes at offset %lu is beyond any file", size, (unsigned long)offset);
+    return FALSE;
+}
+
 void mosAsyncIO_AssertOnUmt(void)
 {
     MOS_ASSERT_WITH_DESC(mosUmt_GetUThreadHdlNoAssert() != nullptr,
@@ -164,6 +174,12 @@ Mos_RC mosAsyncIO_DoIOSyncBulk(MosAsyncIO_BulkReq *pBulkReq, UINT32 numBulkReqs)
         return MOS_RC__TIMEOUT;
     }
     for (UINT32 i = 0; i < numBulkReqs; i++) {
+        if (!mosAsyncIO_RangeFits(pBulkReq[i].offset, pBulkReq[i].size)) {
+            mosUmtSem_Destroy(&sem);
+            return MOS_RC__INVALID_ARG;
+        }
+    }
+    for (UINT32 i = 0; i < numBulkReqs; i++) {
         MosAsyncIO_BulkReq *pElem = &pBulkReq[i];
         mosAsyncIOReq_Init(&pElem->syncReq.req, pElem->pFile, mosAsyncIO_SyncCK, pElem->pBuf, pElem->offset,
                            pElem->size, pElem->bWrite);
@@ -240,6 +256,8 @@ Mos_RC mosAsyncIO_DoIOTimedSync(MosAsyncIO_FileHandle *pFileHandle, UINT64 offse
         MOS_ERROR(MOS_COMP_IO, "A timed transfer needs a buffer and a size (size %u)", size);
         return MOS_RC__INVALID_ARG;
     }
+    if (!mosAsyncIO_RangeFits(offset, size))
+        return MOS_RC__INVALID_ARG;
     UINT32 bufLb = (UINT32)(((UINT64)size + MOS_LB_SIZE - 1) / MOS_LB_SIZE);
     MosAsyncIOReq_Timed *pTimed = static_cast<MosAsyncIOReq_Timed *>(pAsyncIO->memAllocFunc(pAsyncIO->memPool, 1));
     void *pPrivBuf = pAsyncIO->memAllocFunc(pAsyncIO->memPool, bufLb);

@@ -241,6 +241,20 @@ TEST_F(AsyncIOSync, TimedZeroWriteWithoutBudgetWritesNothingAndAllOnesMeansNoLim
     EXPECT_EQ(allocs_G.load(), 0); // the plain form needs no private memory
 }
 
+TEST_F(AsyncIOSync, BadArgumentsAreRefusedWithoutIo)
+{
+    AlignedBuf buf(4096, 0);
+    Mos_RC rcs[3];
+    startUmt([&] {
+        rcs[0] = mosAsyncIO_DoIOSync(&file, 1ull << 63, buf.p, 4096, FALSE);
+        rcs[1] = mosAsyncIO_DoIOTimedSync(&file, ~0ull - 100, buf.p, 4096, TRUE, 1000, nullptr);
+        rcs[2] = mosAsyncIO_DoIOTimedSync(&file, 0, buf.p, 0, FALSE, 1000, nullptr);
+    }).join();
+    for (Mos_RC rc : rcs)
+        EXPECT_EQ(rc, MOS_RC__INVALID_ARG);
+    EXPECT_TRUE(fake.taken().empty());
+}
+
 TEST_F(AsyncIOSync, TimedReadPastItsBudgetFailsAndNeverWritesTheCallersBuffer)
 {
     fake.setDisk(kDiskBytes, 0x5A);
