@@ -220,7 +220,12 @@ void mosCyclicFile_AsyncDump(MosCyclicFile *pFile)
 {
     MosCyclicFile_Async *pAsync = &pFile->async;
     MosTicks_Cnt now = mosTicks_GetCurrentTick();
+    // A dump waiter is served only by a pass whose snapshot was taken after it asked: lines it
+    // wrote while an earlier pass was on the disk are still in the ring. The thread loops again
+    // at once while a waiter remains.
+    BOOL bServesWaiter = TRUE;
     if (!pAsync->bDie && mosCyclicFile_ShouldDumpAsync(pFile, mosTicks_DiffInTicks(now, pAsync->startTick), TRUE)) {
+        MosOsw_CondVar *pWaiterAtSnapshot = pAsync->pWaitForDump;
         pAsync->bBusy = TRUE;
         UINT32 start = pAsync->startOffset;
         UINT32 end = pAsync->endOffset;
@@ -253,8 +258,9 @@ void mosCyclicFile_AsyncDump(MosCyclicFile *pFile)
             pAsync->startOffset = end;
         }
         pAsync->startTick = mosTicks_GetCurrentTick();
+        bServesWaiter = pAsync->pWaitForDump == pWaiterAtSnapshot;
     }
-    if (pAsync->pWaitForDump != nullptr) {
+    if (bServesWaiter && pAsync->pWaitForDump != nullptr) {
         mosOSWCond_Signal(pAsync->pWaitForDump);
         pAsync->pWaitForDump = nullptr;
     }

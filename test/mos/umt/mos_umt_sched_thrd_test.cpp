@@ -78,7 +78,9 @@ TEST(UmtSchedThrd, FailedThreadStartIsReturnedNotPanicked)
             tight.rlim_cur = (rlim_t)pages * (rlim_t)sysconf(_SC_PAGESIZE) + 256 * 1024;
             setrlimit(RLIMIT_AS, &tight);
             MosUmt_SchedThrd sched;
-            Mos_RC rc = mosUmtSchedThrd_Create(&sched, "no room", 4, 4, 0);
+            // More threads than the C library's cache of exited threads' stacks can serve, so
+            // starting them needs fresh mappings whatever other threads did before.
+            Mos_RC rc = mosUmtSchedThrd_Create(&sched, "no room", 64, 64, 0);
             setrlimit(RLIMIT_AS, &old);
             fprintf(stderr, "rc=%s\n", MOS_RC__GET_STR(rc));
             _exit(rc == MOS_RC__NO_RESOURCES ? 0 : 1);
