@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <filesystem>
 #include <stdexcept>
 
 #include "mos/mos_osthrd.h"
@@ -19,34 +20,10 @@
 
 namespace diagtest {
 
-ScratchDir::ScratchDir()
-{
-    char tmpl[] = "/var/tmp/pellar-diag-XXXXXX";
-    if (mkdtemp(tmpl) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    path_ = tmpl;
-}
-
-ScratchDir::~ScratchDir()
-{
-    removeTree(path_);
-}
-
 void removeTree(const std::string &path)
 {
-    DIR *pDir = opendir(path.c_str());
-    if (pDir == nullptr) {
-        unlink(path.c_str());
-        return;
-    }
-    while (dirent *pEnt = readdir(pDir)) {
-        std::string name = pEnt->d_name;
-        if (name == "." || name == "..")
-            continue;
-        removeTree(path + "/" + name);
-    }
-    closedir(pDir);
-    rmdir(path.c_str());
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
 }
 
 bool fileExists(const std::string &path)

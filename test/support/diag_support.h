@@ -7,22 +7,11 @@
 #include <vector>
 
 #include "mos/mos_cyclic_file.h"
+#include "test/support/scratch_dir.h"
 
 namespace diagtest {
 
-// A fresh directory under /var/tmp, removed with its files on destruction.
-class ScratchDir {
-  public:
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir &) = delete;
-    ScratchDir &operator=(const ScratchDir &) = delete;
-    const std::string &path() const { return path_; }
-    std::string file(const std::string &name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
+using ::ScratchDir;
 
 bool fileExists(const std::string &path);
 std::string readFile(const std::string &path);
