@@ -5,6 +5,9 @@ ROOT="$(cd "$(dirname "$0")" && pwd)"
 "$ROOT/scripts/install-deps.sh"
 JOBS="$(nproc)"
 status=0
+# Death-test children end with _exit, so their scratch directories are removed here instead.
+MARKER="$(mktemp)"
+trap 'find /tmp /var/tmp -maxdepth 1 -name "pellar-*" -newer "$MARKER" -exec rm -rf {} + 2>/dev/null; rm -f "$MARKER"' EXIT
 for tree in plain asan; do
   "$ROOT/scripts/build.sh" "$tree"
   dir="$ROOT/build"; [ "$tree" = asan ] && dir="$ROOT/build-asan"
