@@ -280,7 +280,7 @@ void mosMit_DbgPrint(MosMit *pMit)
 
 void mosMit_PanicBadRP(const MosMit *pMit)
 {
-    MOS_ERROR(MOS_COMP_MOS, "ERROR: micro-task %p step %u has an unknown resume point %lu", (const void *)pMit,
+    MOS_ERROR(MOS_COMP_MOS, "micro-task %p step %u has an unknown resume point %lu", (const void *)pMit,
               (unsigned)pMit->stackIndex, (unsigned long)mosMit_GetRP(pMit));
     MOS_PANIC("0", "unknown micro-task resume point");
 }

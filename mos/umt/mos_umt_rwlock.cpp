@@ -201,12 +201,12 @@ Mos_RC mosUmtRWLockArr_Init(MosUmt_RWLockArr *pRWLockArr, UINT32 size)
 {
     memset(static_cast<void *>(pRWLockArr), 0, sizeof(*pRWLockArr));
     if (size == 0) {
-        MOS_ERROR(MOS_COMP_UTHREAD, "ERROR: a read-write lock array needs at least one lock");
+        MOS_ERROR(MOS_COMP_UTHREAD, "a read-write lock array needs at least one lock");
         return MOS_RC__INVALID_ARG;
     }
     pRWLockArr->lockArr = static_cast<MosUmt_RWLockIntr *>(calloc(size, sizeof(MosUmt_RWLockIntr)));
     if (pRWLockArr->lockArr == nullptr) {
-        MOS_ERROR(MOS_COMP_UTHREAD, "ERROR: no memory for %u read-write locks", size);
+        MOS_ERROR(MOS_COMP_UTHREAD, "no memory for %u read-write locks", size);
         return MOS_RC__NO_MEMORY;
     }
     pRWLockArr->size = size;

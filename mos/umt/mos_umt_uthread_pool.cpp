@@ -149,7 +149,7 @@ Mos_RC mosUmtPool_Destroy(MosUMT_UThreadPool *pUThreadPool)
     }
     while (mosUmtPool_GetNumOfPendingTasksUnlocked(pUThreadPool) != 0) {
         if (retries == 0) {
-            MOS_ERROR(MOS_COMP_UTHREAD, "ERROR: Failed to destroy pool %p due to pending tasks", (void *)pUThreadPool);
+            MOS_ERROR(MOS_COMP_UTHREAD, "Failed to destroy pool %p due to pending tasks", (void *)pUThreadPool);
             return MOS_RC__BUSY;
         }
         retries--;
@@ -160,7 +160,7 @@ Mos_RC mosUmtPool_Destroy(MosUMT_UThreadPool *pUThreadPool)
     mosUmtPool_Resize(pUThreadPool, 0);
     while (mosUmtPool_GetNumOfRemovePending(pUThreadPool) != 0) {
         if (retries == 0) {
-            MOS_ERROR(MOS_COMP_UTHREAD, "ERROR: Failed to destroy pool %p due to existing workers",
+            MOS_ERROR(MOS_COMP_UTHREAD, "Failed to destroy pool %p due to existing workers",
                       (void *)pUThreadPool);
             return MOS_RC__BUSY;
         }

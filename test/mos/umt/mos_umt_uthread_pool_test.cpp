@@ -1,14 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "mos/mos_diag_counters.h"
 #include "mos/mos_obj.h"
 #include "mos/mos_ticks.h"
+#include "mos/mos_trace.h"
 #include "mos/umt/mos_umt.h"
 #include "mos/umt/mos_umt_class.h"
 #include "mos/umt/mos_umt_sched_thrd.h"
@@ -259,7 +262,15 @@ TEST_F(UmtPool, DestroyThatCannotDrainIsBusyAndRefusesNewRequests)
     ASSERT_TRUE(umtTest_WaitFor([&] { return log.started == 1; }));
     ASSERT_EQ(mosUmtPool_AddWorkRequest(&pool, &jobs[1]->node), MOS_RC__SUCCESS);
 
+    mosTrcLayer_DumpToStdout(TRUE);
+    ::testing::internal::CaptureStdout();
     EXPECT_EQ(Destroy(&pool), MOS_RC__BUSY);
+    std::string out = ::testing::internal::GetCapturedStdout();
+    mosTrcLayer_DumpToStdout(FALSE);
+    char line[96];
+    snprintf(line, sizeof(line), ": ERROR: Failed to destroy pool %p due to pending tasks\n", (void *)&pool);
+    EXPECT_NE(out.find(line), std::string::npos) << out;
+    EXPECT_EQ(out.find("ERROR: ERROR:"), std::string::npos) << out;
     EXPECT_EQ(mosUmtPool_AddWorkRequest(&pool, &jobs[2]->node), MOS_RC__ABORTED);
     EXPECT_FALSE(mosDList_IsLinked(&jobs[2]->node));
 
@@ -396,10 +407,12 @@ TEST(UmtFill, LayerClampsItsThresholds)
 
 TEST(UmtFillDeathTest, OsThreadIsRefused)
 {
+    // The error line carries its "ERROR: " once, right after the line's position.
     EXPECT_UMT_PANIC(
         {
+            mosTrcLayer_DumpToStdout(TRUE);
             char buf[16];
             mosUmtUtils_MemSet(buf, 0, sizeof(buf));
         },
-        "not a UMT context");
+        ":[0-9]{5}: ERROR: Illegal use of this function, not a UMT context");
 }
