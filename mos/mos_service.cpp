@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -19,6 +20,11 @@ MosService service_G;
 MosFifoLayer mosFifoLayer_G;
 MosFastlock_Base once_G;
 BOOL bOnceInit_G;
+
+// Set by mosFifoLayer_Destroy before it writes STOP. The handler looks at it before every read,
+// so a stop asked for while the pipe is still being prepared (when nobody reads the STOP) is
+// never lost; once the handler has looked, its pipe is open and the STOP reaches it.
+std::atomic<bool> bFifoStopRequested_G{false};
 
 constexpr MosContentionId kOnceLockId = 0;
 constexpr UINT64 kOneSecondNanos = 1000000000ull;
@@ -62,13 +68,15 @@ void mosFifo_MainFifoHandlerThread(void *pArg)
                       pName, pid);
             bReported = TRUE;
         }
+        if (bFifoStopRequested_G.load())
+            break;
         mos_NanoSleep(kOneSecondNanos);
         if (fd >= 0)
             break;
     }
 
     char buf[MOS_FIFO__MAX_READ + 1];
-    for (;;) {
+    while (fd >= 0 && !bFifoStopRequested_G.load()) {
         ssize_t n = read(fd, buf, MOS_FIFO__MAX_READ);
         if (n < 0 && errno == EINTR)
             continue;
@@ -89,7 +97,8 @@ void mosFifo_MainFifoHandlerThread(void *pArg)
         }
         MOS_ERROR(MOS_COMP_MOS, "Received unknown Fifo %d Type for PID %d\n", (int)type, pid);
     }
-    close(fd);
+    if (fd >= 0)
+        close(fd);
     if (unlink(pName) != 0)
         MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_LOW, "mosFifo_MainFifoHandlerThread: Failed to delete File %s for PID %d\n",
                   pName, pid);
@@ -131,6 +140,7 @@ Mos_RC mosFifoLayer_Create(const MosFifo_InitParams *pParams)
         return MOS_RC__INVALID;
     }
     strcpy(mosFifoLayer_G.fifoFileName, pName);
+    bFifoStopRequested_G.store(false);
     MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_HIGH, "mosFifo_StartFifoHandler: was called. PID %d\n", (int)getpid());
     Mos_RC rc = mosOsThrd_CreateNamed(&mosFifoLayer_G.fifoThrd, mosFifo_MainFifoHandlerThread,
                                       mosFifoLayer_G.fifoFileName, "fifo");
@@ -143,6 +153,7 @@ void mosFifoLayer_Destroy(void)
 {
     if (!mosFifoLayer_G.bInit)
         return;
+    bFifoStopRequested_G.store(true);
     if (mosFifo_WriteToFifo(mosFifoLayer_G.fifoFileName, fifoCmdArray_G[MOS_FIFO_TYPE__STOP]) != MOS_RC__SUCCESS)
         MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_LOW,
                   "mosFifo_StopFifoHandler: Failed to write Stop-Fifo command to File %s for PID %d.\n",
@@ -155,7 +166,13 @@ Mos_RC mosFifo_WriteToFifo(const char *pFifoFileName, const char *pCmd)
 {
     // Only a named pipe: an ordinary file left under that name must not be written into.
     struct stat st;
-    int fd = (stat(pFifoFileName, &st) == 0 && S_ISFIFO(st.st_mode)) ? open(pFifoFileName, O_WRONLY | O_CLOEXEC) : -1;
+    // Opened without waiting: a pipe that nobody reads (a handler that just ended, or an old pipe
+    // left behind) is a failure, never a wait for ever. The write itself then blocks as usual.
+    int fd = (stat(pFifoFileName, &st) == 0 && S_ISFIFO(st.st_mode))
+                 ? open(pFifoFileName, O_WRONLY | O_CLOEXEC | O_NONBLOCK)
+                 : -1;
+    if (fd >= 0)
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (fd < 0) {
         MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_LOW, "mosFifo_WriteToFifo: Failed to create File %s for PID %d\n",
                   pFifoFileName, (int)getpid());

@@ -110,6 +110,28 @@ TEST_F(FifoLayer, PrivatePipeUnknownCommandsAndStop)
               std::string::npos);
 }
 
+// A layer stopped right after it started (a later start-up layer failed) must not wait for ever
+// on a handler that was still preparing its pipe when the STOP was written.
+TEST(FifoLayerStop, DestroyRightAfterCreateEndsTheHandler)
+{
+    diagtest::ScratchDir dir;
+    std::string pipe = dir.file("cmd.fifo");
+    diagtest::ChildResult r = diagtest::runInChild(
+        [&] {
+            diagtest::RuntimeBase *pRuntime = new diagtest::RuntimeBase();
+            MOS_UNUSED(pRuntime);
+            MosFifo_InitParams params{TRUE, pipe.c_str()};
+            for (int i = 0; i < 5; i++) {
+                if (mosFifoLayer_Create(&params) != MOS_RC__SUCCESS)
+                    _exit(2);
+                mosFifoLayer_Destroy();
+            }
+        },
+        60);
+    EXPECT_EQ(r.exitCode, 0) << "signal " << r.signal << r.out << r.err;
+    EXPECT_FALSE(diagtest::fileExists(pipe));
+}
+
 // "SHUTDOWN" ends the process the way SIGTERM does: stop callback, termination line, 255.
 TEST(FifoShutdown, EndsTheProcessLikeSigterm)
 {
