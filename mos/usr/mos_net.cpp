@@ -347,9 +347,6 @@ Mos_RC osNet_Socket(SOCKET *pSocket, NetSocketType sockType)
         MOS_TRACE(MOS_COMP_NET, MOS_FREQ_LOW, "ERROR: Failed to create a socket with errno(0x%x)", (unsigned)err);
         return MOS_RC__ERROR;
     }
-    // Descriptor 0 is standard input: a socket there means the process lost its standard
-    // descriptors, and a later close of a "zero" socket would hit the wrong file.
-    MOS_ASSERT(fd != 0);
     *pSocket = fd;
     return MOS_RC__SUCCESS;
 }
@@ -388,9 +385,7 @@ BOOL osNet_Listen(SOCKET socketFd)
 
 SOCKET osNet_Accept(SOCKET socketFd)
 {
-    SOCKET fd = accept(socketFd, nullptr, nullptr);
-    MOS_ASSERT(fd != 0);
-    return fd;
+    return accept(socketFd, nullptr, nullptr);
 }
 
 Mos_RC mosNet_Connect(SOCKET socketFd, const NetAddress *pAddr)
@@ -467,8 +462,6 @@ void osNet_Shutdown(SOCKET socketFd)
 
 void osNet_Close(SOCKET socketFd)
 {
-    // A socket field left at zero must not close standard input.
-    MOS_ASSERT(socketFd != 0);
     // EINTR still releases the descriptor on Linux; retrying could close a reused one.
     MOS_ASSERT(close(socketFd) == 0 || errno == EINTR);
 }
