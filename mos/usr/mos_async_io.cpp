@@ -289,6 +289,7 @@ Mos_RC mosAsyncIO_DoIOTimedSync(MosAsyncIO_FileHandle *pFileHandle, UINT64 offse
     pTimed->late.size = size;
     pTimed->late.bFence = bWrite;
     MosAsyncIO_Req *pReq = &pTimed->syncReq.req;
+    pTimed->late.pReq = pReq;
     mosAsyncIOReq_Init(pReq, pFile, mosAsyncIO_TimedSyncCK, pPrivBuf, offset, size, bWrite);
     pTimed->syncReq.pSem = &sem;
     Mos_RC rc = mosAsyncIO_DoIO(pReq);

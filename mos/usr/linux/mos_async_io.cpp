@@ -102,7 +102,7 @@ BOOL mosAsyncIOFile_IsFencedLocked(MosAsyncIO_File *pFile, const MosAsyncIO_Req 
     UINT64 size = pReq->req.u.c.nbytes;
     for (MosDList_Node *p = mosDList_First(&pFile->os.lateWrites); p != nullptr; p = mosDList_Next(p)) {
         const MosAsyncIO_LateIo *pLate = reinterpret_cast<const MosAsyncIO_LateIo *>(p);
-        if (mosAsyncIO_RangesOverlap(offset, size, pLate->offset, pLate->size))
+        if (pLate->pReq != pReq && mosAsyncIO_RangesOverlap(offset, size, pLate->offset, pLate->size))
             return TRUE;
     }
     for (MosDList_Node *p = mosDList_First(pHeld); p != nullptr; p = mosDList_Next(p)) {

@@ -39,6 +39,7 @@ struct MosAsyncIO_OS {
 };
 
 struct MosAsyncIO_File;
+struct MosAsyncIO_Req;
 
 // The file's own submitter thread (without native mode).
 struct MosAsyncIO_Submitter {
@@ -69,4 +70,5 @@ struct MosAsyncIO_LateIo {
     UINT64 offset;
     UINT64 size;
     BOOL bFence; // a write: its range is fenced
+    const MosAsyncIO_Req *pReq; // the transfer itself: its own range never holds it back
 };

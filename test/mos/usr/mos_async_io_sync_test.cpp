@@ -342,6 +342,32 @@ TEST_F(AsyncIOSync, GivenUpWriteKeepsItsRangeFencedUntilItHasLanded)
     EXPECT_TRUE(diskRangeIs(disk, 65536, 65536 + 4096, 0x44));
 }
 
+// A retry that is itself given up on while it waits behind the earlier late write still goes to
+// the device once that write has landed: its own range does not hold it back.
+TEST_F(AsyncIOSync, RetryGivenUpWhileHeldBackIsSubmittedOnceTheWriteBeforeItLands)
+{
+    fake.setDisk(kDiskBytes, 0);
+    AlignedBuf first(4096, 0x11), second(4096, 0x22);
+    Mos_RC rcs[2] = {MOS_RC__ILLEGAL, MOS_RC__ILLEGAL};
+    startUmt([&] {
+        rcs[0] = mosAsyncIO_DoIOTimedSync(&file, 0, first.p, 4096, TRUE, 50, nullptr);
+        rcs[1] = mosAsyncIO_DoIOTimedSync(&file, 0, second.p, 4096, TRUE, 50, nullptr);
+    }).join();
+    EXPECT_EQ(rcs[0], MOS_RC__ERROR);
+    EXPECT_EQ(rcs[1], MOS_RC__ERROR);
+    EXPECT_EQ(mosAsyncIOFile_LateIosNum(&file), 2u);
+    EXPECT_EQ(fake.taken().size(), 1u);
+    EXPECT_EQ(mosAsyncIOFile_WaitersNum(&file), 1u);
+
+    fake.completeOldest();
+    ASSERT_TRUE(fake.waitTaken(2));
+    EXPECT_EQ(fake.taken()[1].offset, 0u);
+    fake.completeOldest();
+    ASSERT_TRUE(umtTest_WaitFor([&] { return mosAsyncIOFile_LateIosNum(&file) == 0; }));
+    ASSERT_TRUE(umtTest_WaitFor([&] { return frees_G.load() == allocs_G.load(); }));
+    EXPECT_TRUE(diskRangeIs(fake.disk(), 0, 4096, 0x22));
+}
+
 // After dbg_io_good_ios synchronous operations, every later one fails after
 // dbg_io_timeout_millis without I/O; the count lives as long as the process, hence the child.
 TEST_F(AsyncIOSync, DebugTimeoutModeFailsEveryOperationAfterTheGoodOnes)
