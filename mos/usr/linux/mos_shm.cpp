@@ -93,8 +93,15 @@ Mos_RC mosShmUmt_Create(MosShm *pShm, const char *pName, UINT64 memSize, BOOL bC
         }
         curSize = static_cast<UINT64>(st.st_size);
     }
-    if (memSize == 0)
+    if (memSize == 0) {
         memSize = curSize;
+        // Left empty by a creator that died before sizing it: there is nothing to map.
+        if (memSize == 0) {
+            MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_LOW, "shm segment %s is empty", pName);
+            shmFailAfterOpen(pShm, bCreated);
+            return MOS_RC__ERROR;
+        }
+    }
     pShm->memSize = memSize;
 
     // A persisted segment keeps its contents: it is only ever extended, never cut.

@@ -121,6 +121,24 @@ TEST_F(ShmTest, FailedOpenRemovesOnlyWhatItCreated)
     EXPECT_EQ(systemSize(), -1);
 }
 
+// A segment left empty (its creator died before sizing it) has no size to open it at: the open
+// fails with a code instead of handing out a record that cannot be mapped.
+TEST_F(ShmTest, OpeningAnEmptySegmentAtItsOwnSizeFails)
+{
+    const int fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    MosShm shm;
+    EXPECT_EQ(mosShmUmt_Create(&shm, name.c_str(), 0, FALSE, FALSE), MOS_RC__ERROR);
+    EXPECT_EQ(shm.shmFD, -1);
+    EXPECT_EQ(shm.pMem, nullptr);
+
+    // Given a size, the same segment opens and grows to it.
+    ASSERT_EQ(mosShmUmt_Create(&shm, name.c_str(), 4096, FALSE, FALSE), MOS_RC__SUCCESS);
+    ASSERT_EQ(mosShm_Map(&shm, FALSE), MOS_RC__SUCCESS);
+    mosShmUmt_Destroy(&shm);
+}
+
 TEST_F(ShmTest, DestroyRemovesTheName)
 {
     MosShm shm;
