@@ -557,12 +557,21 @@ Mos_RC mosAsyncIO_OpenFileEx(MosAsyncIO *pAsyncIO, MosAsyncIO_FileHandle *pFileH
         MOS_AIO_WARNING("Failed to open IO file %s with rc %u", pFileName, (unsigned)MOS_RC__NO_RESOURCES);
         return MOS_RC__NO_RESOURCES;
     }
+    // The handle is visible from here on (the longest-pending query reports a slow open), so the
+    // lock and lists it reads are ready before the open starts.
+    // Adaptive: the submitter waits on an OS condition with it.
+    MOS_FASTLOCK_CREATE_ADAPTIVE(&pFile->os.lock, CONTENTION_ENUM_COMMON_CREATED__ASYNC_IO_OPEN_FILE);
+    mosDList_InitAnchor(&pFile->os.waiters);
+    mosDList_InitAnchor(&pFile->os.submitted);
+    mosDList_InitAnchor(&pFile->os.lateWrites);
+    mosDList_InitAnchor(&pFile->os.fenced);
     MosTicks_Cnt startTick = mosTicks_GetCurrentTick();
     mosAio_Atomic(pFile->fileOpenStartTick).store(startTick != 0 ? startTick : 1);
     Mos_RC rc = mosIO_open(&pFile->fd, pFileName, bCreateFileIfNeeded, TRUE);
     mosAio_Atomic(pFile->fileOpenStartTick).store(0);
     if (rc != MOS_RC__SUCCESS) {
         MOS_AIO_WARNING("Failed to open IO file %s with rc %u", pFileName, (unsigned)rc);
+        mosFastlockBase_Destroy(&pFile->os.lock);
         mos_MemFree(pFile);
         pFileHandle->pFile = nullptr;
         return rc;
@@ -571,12 +580,6 @@ Mos_RC mosAsyncIO_OpenFileEx(MosAsyncIO *pAsyncIO, MosAsyncIO_FileHandle *pFileH
     pFile->bAllowPartialIO = bAllowPartialIO;
     pFile->pAsyncIO = pAsyncIO;
     pFile->refCount = 1;
-    // Adaptive: the submitter waits on an OS condition with it.
-    MOS_FASTLOCK_CREATE_ADAPTIVE(&pFile->os.lock, CONTENTION_ENUM_COMMON_CREATED__ASYNC_IO_OPEN_FILE);
-    mosDList_InitAnchor(&pFile->os.waiters);
-    mosDList_InitAnchor(&pFile->os.submitted);
-    mosDList_InitAnchor(&pFile->os.lateWrites);
-    mosDList_InitAnchor(&pFile->os.fenced);
 
     size_t pathLen = strlen(pFileName);
     pFile->pPath = static_cast<char *>(mos_MemMalloc(pathLen + 1, pathLen + 1, __func__, TRUE));
