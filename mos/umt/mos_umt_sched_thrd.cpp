@@ -694,9 +694,10 @@ static void schedThrdGuard_SampleLivnes(void *pArg)
              pNode = mosDList_Next(pNode)) {
             MosUmt_SchedThrd *pSched = MOS_CONTAINER_OF(pNode, MosUmt_SchedThrd, guardThreadNode);
             MosTicks_Cnt maxIdle = mosAtomicLoad(&pSched->maxIdleTicks);
-            if (maxIdle != 0 && mosAtomicLoad(&pSched->bMaxIdleTicksJustChanged)) {
+            if (mosAtomicLoad(&pSched->bMaxIdleTicksJustChanged)) {
                 // A new interval: this pass only takes the baseline that the next sample, one
-                // interval on, judges against; nothing is reported from it.
+                // interval on, judges against; nothing is reported from it. An interval of 0
+                // switches the guard off, which withdraws what it reported before.
                 UINT32 num = mosAtomicLoad(&pSched->curGuardThrdNum);
                 for (UINT32 i = 0; i < num; i++) {
                     mosAtomicStore(&pSched->pThrds[i].activitySampleTick, now);

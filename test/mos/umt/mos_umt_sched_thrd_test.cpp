@@ -261,6 +261,31 @@ TEST(UmtSchedGuard, ReportsABusyThreadAndThenClears)
     mosUmtSchedThrd_Destroy(&sched);
 }
 
+// A scheduler whose guarding is switched off while it is reported stuck no longer counts as
+// stuck, even though its uthread still runs: nobody watches it any more.
+TEST(UmtSchedGuard, SwitchingTheGuardOffWithdrawsItsReport)
+{
+    mosUmtSchedThrd_SetDefaultSchedGuardValues(500, 3);
+    MosUmt_SchedThrd sched;
+    ASSERT_EQ(mosUmtSchedThrd_Create(&sched, "unguarded later", 2, 2, 0), MOS_RC__SUCCESS);
+    mosUmtSchedThrd_SetDefaultSchedGuardValues(0, 3);
+    std::atomic<bool> bStop{false};
+    HMosUmt_UThread h = mosUmt_CreateUThreadEx(
+        [](void *p) {
+            while (!static_cast<std::atomic<bool> *>(p)->load()) {
+            }
+        },
+        &bStop, &sched.base, nullptr, TRUE, kNoClass);
+    ASSERT_NE(h, nullptr);
+    ASSERT_TRUE(umtTest_WaitFor([] { return mosUmtSchedThrd_IsStuck() == TRUE; }));
+    mosUmtSchedThrd_SetLivnessThreshold(&sched, 0);
+    EXPECT_TRUE(umtTest_WaitFor([] { return mosUmtSchedThrd_IsStuck() == FALSE; }, std::chrono::seconds(20)));
+    EXPECT_FALSE(sched.bIsSomeThreadStuck);
+    bStop = true;
+    mosUmt_JoinSync(h);
+    mosUmtSchedThrd_Destroy(&sched);
+}
+
 // A scheduler thread takes at most three uthreads in a row from one queue before it looks at
 // the other, so neither its own wake-ups nor those from other threads starve.
 TEST(UmtSchedThrd, QueuesTakeTurnsThreeAtATime)
