@@ -149,8 +149,11 @@ BOOL counterChanged(MosOscCnt_Counter *pCounter, UINT64 timeDeltaInMillis, BOOL 
             pCounter->wasReset = FALSE;
         return TRUE;
     }
-    const MosTicks_Cnt reference =
-        timeDeltaInMillis == 0 ? 0 : mosTicks_GetCurrentTick() - mosTicks_MillisToTicks(timeDeltaInMillis);
+    // A delta reaching back past the clock's start asks about the counter's whole life; it must
+    // not wrap into a reference that a never-oscillated window (time 0) would seem to follow.
+    const MosTicks_Cnt now = mosTicks_GetCurrentTick();
+    const MosTicks_Cnt deltaTicks = mosTicks_MillisToTicks(timeDeltaInMillis);
+    const MosTicks_Cnt reference = (timeDeltaInMillis == 0 || deltaTicks >= now) ? 0 : now - deltaTicks;
     for (const MosOscCnt_Window &win : pCounter->windows)
         if (mosTicks_IsFirstBigger(win.lastOscillationTime, reference))
             return TRUE;

@@ -317,6 +317,24 @@ TEST_F(OscCnt, WindowChangesResetsAndTheChangedQuestion)
     mosOscCnt_Destroy(&c);
 }
 
+TEST_F(OscCnt, ChangedQuestionReachingBackPastTheClockStart)
+{
+    // The clock stands at 1000 s; a delta of an hour reaches back before it.
+    MosOscCnt_Counter quiet;
+    MosOscCnt_Counter busy;
+    const MosOscCnt_CounterParams p = params(10, 1, 60, 1, 0, 0);
+    const MosOscCnt_CounterDescriptor d = devDesc(MOS_OSC_CNT_TYPE__DEVICE_LONG_IO_OPERATIONS, 1);
+    mosOscCnt_Create(&quiet, &p, &d);
+    mosOscCnt_Create(&busy, &p, &d);
+    atSeconds(1000);
+    mosOscCnt_FailureOccurrence(&busy, 1);
+    atSeconds(1001);
+    EXPECT_FALSE(mosOscCnt_HasCounterChanged(&quiet, 3600000)) << "never oscillated";
+    EXPECT_TRUE(mosOscCnt_HasCounterChanged(&busy, 3600000));
+    mosOscCnt_Destroy(&busy);
+    mosOscCnt_Destroy(&quiet);
+}
+
 TEST_F(OscCnt, InvalidTypeLeavesADisabledCounter)
 {
     const MosOscCnt_CounterParams p = params(10, 1, 60, 1, 600, 1);
