@@ -173,6 +173,10 @@ Mos_RC mosTimerReq_AbortIntrn(MosTimer_Req *pReq, BOOL bWait)
         if (bRunning)
             bSawRunning = TRUE;
         if (!bRunning || !bWait) {
+            // Without waiting, the arming that was removed is the one the caller asked about: a
+            // callback still running belongs to an earlier firing and will not deliver it.
+            if (bRemoved && !bWait)
+                return MOS_RC__SUCCESS;
             if (bSawRunning)
                 return MOS_RC__BUSY;
             return bRemoved ? MOS_RC__SUCCESS : MOS_RC__NOT_FOUND;

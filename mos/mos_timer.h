@@ -120,8 +120,9 @@ Mos_RC mosTimerReq_AddByQ(MosTimer_Req *pReq, MosTimerQ_ID qID);
 // MOS_RC__BUSY: its callback was running on another thread; the call waited until it returned,
 // and the request is idle now. Call it without holding a lock that the callback takes.
 Mos_RC mosTimerReq_Abort(MosTimer_Req *pReq);
-// As mosTimerReq_Abort, but never waits: MOS_RC__BUSY when the callback is running on another
-// thread. For callers that hold a lock that the callback takes (a uthread condition's time-out).
+// As mosTimerReq_Abort, but never waits: MOS_RC__BUSY when the callback of the armed request is
+// running on another thread (a callback of an earlier firing does not count when the new arming
+// was removed). For callers that hold a lock that the callback takes (a uthread condition's time-out).
 Mos_RC mosTimerReq_AbortNoWait(MosTimer_Req *pReq);
 
 MosTimerQ_ID mosTimer_GetClosestQ(UINT32 milliTimeout);

@@ -235,6 +235,43 @@ TEST_F(PolledTimers, AbortDuringCallbackWaitsForIt)
     EXPECT_EQ(p.fired, 1);
 }
 
+// An abort that must not wait, meeting the callback of an earlier firing on another thread,
+// still removes the new arming and says so: the running callback will not deliver it.
+TEST_F(PolledTimers, AbortNoWaitOfANewArmingDuringAnEarlierCallback)
+{
+    std::mutex m;
+    std::condition_variable cv;
+    bool entered = false, released = false;
+
+    Probe p;
+    p.onFire = [&](Probe *) {
+        std::unique_lock<std::mutex> lk(m);
+        entered = true;
+        cv.notify_all();
+        cv.wait(lk, [&] { return released; });
+    };
+    mosTimerReq_AddByQ(&p.req, MOS_TIMER_QUEUE_ID__100MILLI);
+    testNow_G += 10;
+    std::thread poller([] { mosTimer_Poll(); });
+    {
+        std::unique_lock<std::mutex> lk(m);
+        ASSERT_TRUE(cv.wait_for(lk, std::chrono::seconds(60), [&] { return entered; }));
+    }
+    // The owner arms the request again while the first firing's callback is still running.
+    ASSERT_EQ(mosTimerReq_AddByQ(&p.req, MOS_TIMER_QUEUE_ID__100MILLI), MOS_RC__PENDING);
+    const Mos_RC rc = mosTimerReq_AbortNoWait(&p.req);
+    {
+        std::lock_guard<std::mutex> lk(m);
+        released = true;
+        cv.notify_all();
+    }
+    poller.join();
+    EXPECT_EQ(rc, MOS_RC__SUCCESS);
+    EXPECT_EQ(p.req.state, MOS_TIMER_REQ_STATE__IDLE);
+    Advance(100);
+    EXPECT_EQ(p.fired, 1) << "the removed arming never fires";
+}
+
 TEST_F(PolledTimers, MisuseIsAPanic)
 {
     Probe p;
