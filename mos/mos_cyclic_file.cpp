@@ -226,6 +226,7 @@ void mosCyclicFile_AsyncDump(MosCyclicFile *pFile)
     BOOL bServesWaiter = TRUE;
     if (!pAsync->bDie && mosCyclicFile_ShouldDumpAsync(pFile, mosTicks_DiffInTicks(now, pAsync->startTick), TRUE)) {
         MosOsw_CondVar *pWaiterAtSnapshot = pAsync->pWaitForDump;
+        UINT32 waitSeqAtSnapshot = pAsync->dumpWaitSeq;
         pAsync->bBusy = TRUE;
         UINT32 start = pAsync->startOffset;
         UINT32 end = pAsync->endOffset;
@@ -258,7 +259,7 @@ void mosCyclicFile_AsyncDump(MosCyclicFile *pFile)
             pAsync->startOffset = end;
         }
         pAsync->startTick = mosTicks_GetCurrentTick();
-        bServesWaiter = pAsync->pWaitForDump == pWaiterAtSnapshot;
+        bServesWaiter = pAsync->pWaitForDump == pWaiterAtSnapshot && pAsync->dumpWaitSeq == waitSeqAtSnapshot;
     }
     if (bServesWaiter && pAsync->pWaitForDump != nullptr) {
         mosOSWCond_Signal(pAsync->pWaitForDump);
@@ -648,6 +649,7 @@ void mosCyclicFile_DumpAllNow(MosCyclicFile *pCyclicFile, UINT32 millisToWait)
         MosOsw_CondVar waitCond;
         mosOSWCond_Init(&waitCond);
         pAsync->pWaitForDump = &waitCond;
+        pAsync->dumpWaitSeq++;
         if (!cyclicFileLayer_G.bBusy)
             mosOSWCond_Signal(&cyclicFileLayer_G.cond);
         UINT64 deadline = mosCyclicFile_NowMillis() + millisToWait;

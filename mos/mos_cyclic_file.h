@@ -40,6 +40,8 @@ struct MosCyclicFile_Async {
     UINT32 lostTraces;
     BOOL bBusy;
     BOOL bDie;
+    // Counts dump requests: a waiter registered again at the same address is still a new one.
+    UINT32 dumpWaitSeq;
 };
 
 struct MosCyclicFile {

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 
 #include <regex>
 #include <string>
@@ -232,6 +237,48 @@ TEST_F(CyclicFile, ConcurrentWritersKeepLinesWhole)
     EXPECT_EQ(kept + lost, (size_t)kThreads * kLines);
     EXPECT_GT(kept, 0u);
     RecordProperty("wraps", (int)wraps);
+}
+
+// A caller whose wait for a dump timed out while the dump thread was still on the disk, and who
+// then writes a line and asks again, must not be released by that old pass: the new line is not
+// in it. Generation 0 is a pipe, so the test decides when the dump thread's write can finish.
+TEST_F(CyclicFile, TimedOutDumpWaitDoesNotReleaseTheNextWait)
+{
+    ASSERT_EQ(mkfifo(gen(0).c_str(), 0600), 0);
+    int readFd = ::open(gen(0).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(readFd, 0);
+    open(fileParams(dir.path(), "trc", true, 2, 1 << 30, 1 << 20));
+    // Far more than a pipe holds: the dump thread blocks in its write until the reader drains.
+    std::string text(400, 'x');
+    for (int i = 0; i < 1000; i++)
+        mosCyclicFile_WriteFormatted(&file, FALSE, TRUE, FALSE, nullptr, "%s\n", text.c_str());
+    mosCyclicFile_DumpAllNow(&file, 200); // times out: the pass is stuck on the full pipe
+    mosCyclicFile_WriteFormatted(&file, FALSE, TRUE, FALSE, nullptr, "LATE LINE\n");
+
+    std::string received;
+    std::atomic<bool> bStop{false};
+    std::thread reader([&] {
+        // Leave the second request time to register while the old pass is still stuck.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        char buf[65536];
+        while (!bStop.load()) {
+            pollfd pfd = {readFd, POLLIN, 0};
+            if (poll(&pfd, 1, 20) <= 0)
+                continue;
+            ssize_t n = read(readFd, buf, sizeof(buf));
+            if (n > 0)
+                received.append(buf, (size_t)n);
+        }
+    });
+    mosCyclicFile_DumpAllNow(&file, 60000);
+    bStop = true;
+    reader.join();
+    char buf[65536];
+    for (ssize_t n; (n = read(readFd, buf, sizeof(buf))) > 0;)
+        received.append(buf, (size_t)n);
+    EXPECT_NE(received.find("LATE LINE\n"), std::string::npos) << received.size() << " bytes received";
+    close();
+    ::close(readFd);
 }
 
 TEST_F(CyclicFile, RawWritesGoThroughTheRing)
