@@ -336,8 +336,11 @@ Mos_RC mosMemPool_Alloc(MosMemPool *pMemPool, PVOID *ppAllocated, MosMemPool_Req
     MosFastlockGuard guard(&pMemPool->fastlock);
     if (pMemPool->bIsReadyToUse && mosMemPool_FreeEntriesLocked(pMemPool) != 0) {
         PVOID pMem = mosMemPool_PopLocked(pMemPool);
-        if (ppAllocated != nullptr)
+        if (ppAllocated != nullptr) {
+            // The stack keeps no link in the block, so its first word still holds the last user's data.
+            memset(pMem, 0, sizeof(MosMemPool_Block));
             *ppAllocated = pMem;
+        }
         if (pReq != nullptr)
             pReq->pMem = pMem;
         return MOS_RC__SUCCESS;

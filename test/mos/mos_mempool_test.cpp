@@ -63,6 +63,27 @@ TEST_F(MemPool, FirstAllocationsFollowFreeOrderAndFreedBlockComesBackFirst)
     }
 }
 
+TEST_F(MemPool, AllocatedBlockStartsWithAZeroWordInBothOrders)
+{
+    for (MosMemPool_FreeHandlingType type : {MOS_TIMER__FREE_HANDLER_LIST, MOS_TIMER__FREE_HANDLER_STACK}) {
+        SCOPED_TRACE(type);
+        MosMemPool pool;
+        mosMemPool_CreateEx(&pool, "zero word", nullptr, nullptr, 32, 2, 0, FALSE, type);
+        PVOID pBlock = nullptr;
+        ASSERT_EQ(mosMemPool_AllocNoWait(&pool, &pBlock), MOS_RC__SUCCESS);
+        memset(pBlock, 0xAB, 32);
+        mosMemPool_Free(&pool, pBlock);
+        PVOID pAgain = nullptr;
+        ASSERT_EQ(mosMemPool_AllocNoWait(&pool, &pAgain), MOS_RC__SUCCESS);
+        ASSERT_EQ(pAgain, pBlock);
+        UINT64 firstWord = ~0ull;
+        memcpy(&firstWord, pAgain, sizeof(firstWord));
+        EXPECT_EQ(firstWord, 0u);
+        mosMemPool_Free(&pool, pAgain);
+        mosMemPool_Destroy(&pool);
+    }
+}
+
 TEST_F(MemPool, ExhaustedPoolRefusesOrQueuesFirstComeFirstServed)
 {
     MosMemPool pool;
