@@ -25,10 +25,11 @@ struct MosDynamicArray {
 #define MOS_DYNAMIC_ARRAY_GET_OFFSET_IN_BLOCK(pArray, i) \
     ((UINT64)((UINT32)(i) % (pArray)->allocationSize) * (pArray)->blockSizeInBytes)
 
+// An index past the last chunk has no chunk; it is answered without reading past the chunk table.
 static inline BOOL mosDynamicArray_IsAllocated(MosDynamicArray *pArray, UINT32 index)
 {
-    return __atomic_load_n(&pArray->pBlocks[MOS_DYNAMIC_ARRAY_GET_BLOCK(pArray, index)], __ATOMIC_ACQUIRE) !=
-           nullptr;
+    const UINT32 chunk = MOS_DYNAMIC_ARRAY_GET_BLOCK(pArray, index);
+    return chunk < pArray->maxNumOfBlocks && __atomic_load_n(&pArray->pBlocks[chunk], __ATOMIC_ACQUIRE) != nullptr;
 }
 
 struct MosDynamic_Array__Query {

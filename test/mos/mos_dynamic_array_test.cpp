@@ -99,6 +99,17 @@ TEST_F(DynamicArray, ResizeAllocatesTheChunksThatCoverTheSize)
     }
 }
 
+TEST_F(DynamicArray, IndexBeyondTheLastChunkIsNeverAllocated)
+{
+    MosDynamicArray array;
+    ASSERT_EQ(mosDynamicArray_Create(&array, "bounds", nullptr, 8, 4, 3), MOS_RC__SUCCESS);
+    ASSERT_EQ(mosDynamicArray_Resize(&array, 12), MOS_RC__SUCCESS);
+    EXPECT_TRUE(mosDynamicArray_IsAllocated(&array, 11));
+    for (UINT32 index : {12u, 13u, 0x80000000u, 0xFFFFFFFFu})
+        EXPECT_FALSE(mosDynamicArray_IsAllocated(&array, index)) << index;
+    mosDynamicArray_Destroy(&array);
+}
+
 TEST_F(DynamicArray, MisuseIsAPanic)
 {
     EXPECT_PANIC(
