@@ -133,7 +133,8 @@ Mos_RC mosPMem_QueryHandle(MosPMem_Factory *pFactory, HMosPMem hMem, UINT32 *pUs
     if (pPMem == nullptr)
         return MOS_RC__INVALID;
     MosFastlockGuard guard(&pPMem->lock);
-    if (pPMem->generation != MOS_PMEM__GENERATION(hMem))
+    // An invalidated handle no longer resolves, though its entry keeps the generation for the releases.
+    if (pPMem->generation != MOS_PMEM__GENERATION(hMem) || pPMem->bInvalidated)
         return MOS_RC__WRONG_STATE_TRANS;
     *pUsage = pPMem->ref;
     return MOS_RC__SUCCESS;

@@ -40,6 +40,7 @@ TEST_F(ProtectedMem, HandleResolvesUntilInvalidatedAndFreesOnLastRelease)
     ASSERT_EQ(mosPMem_Invalidate(&factory, h), MOS_RC__SUCCESS);
     EXPECT_EQ(mosPMem_Ref(&factory, h, &p), MOS_RC__WRONG_STATE_TRANS);
     EXPECT_EQ(mosPMem_Invalidate(&factory, h), MOS_RC__WRONG_STATE_TRANS);
+    EXPECT_EQ(mosPMem_QueryHandle(&factory, h, &usage), MOS_RC__WRONG_STATE_TRANS);
     // Both references taken before the invalidation are released; the object goes with the last.
     EXPECT_EQ(mosPMem_Deref(&factory, h), MOS_RC__SUCCESS);
     EXPECT_TRUE(freed.empty());
