@@ -343,8 +343,10 @@ void mosCyclicFile_WriteAsync(MosCyclicFile *pFile, BOOL bWriteTime, const char 
 {
     mosCyclicFile_Lock();
     MosCyclicFile_Async *pAsync = &pFile->async;
-    char *pSlice = mosCyclicFile_IsWritable(pFile) ? mosCyclicFile_AcquireBuf(pFile, MOS_CYCLIC_FILE__SLICE_SIZE)
-                                                   : nullptr;
+    // A dying file's ring is freed as soon as its destroyer lets go of the lock.
+    char *pSlice = (mosCyclicFile_IsWritable(pFile) && !pAsync->bDie)
+                       ? mosCyclicFile_AcquireBuf(pFile, MOS_CYCLIC_FILE__SLICE_SIZE)
+                       : nullptr;
     if (pSlice == nullptr) {
         pAsync->lostTraces++;
     } else {
@@ -549,8 +551,15 @@ void mosCyclicFile_Destroy(MosCyclicFile *pCyclicFile)
         delete[] pAsync->pLogBuffer;
         pAsync->pLogBuffer = nullptr;
     }
+    // Synchronous writers use the stream under the lock: it is taken from them under the lock too.
+    const BOOL bLock = cyclicFileLayer_G.bInit;
+    if (bLock)
+        mosCyclicFile_Lock();
     FILE *pStream = mosCyclicFile_Stream(pCyclicFile);
     mosCyclicFile_SetStream(pCyclicFile, nullptr);
+    pCyclicFile->bReopenPending = FALSE;
+    if (bLock)
+        mosCyclicFile_Unlock();
     if (pStream != nullptr)
         fclose(pStream);
 }
@@ -623,7 +632,7 @@ void mosCyclicFile_WriteRaw(MosCyclicFile *pCyclicFile, const void *pBuf, UINT32
     }
     MosCyclicFile_Async *pAsync = &pCyclicFile->async;
     UINT64 need = (UINT64)bufSize + stampLen;
-    char *pSlice = (mosCyclicFile_IsWritable(pCyclicFile) && need <= pAsync->logBufSize)
+    char *pSlice = (mosCyclicFile_IsWritable(pCyclicFile) && !pAsync->bDie && need <= pAsync->logBufSize)
                        ? mosCyclicFile_AcquireBuf(pCyclicFile, (UINT32)need)
                        : nullptr;
     if (pSlice == nullptr) {
@@ -644,7 +653,7 @@ void mosCyclicFile_DumpAllNow(MosCyclicFile *pCyclicFile, UINT32 millisToWait)
         return;
     MosCyclicFile_Async *pAsync = &pCyclicFile->async;
     mosCyclicFile_Lock();
-    if (pAsync->pWaitForDump == nullptr &&
+    if (pAsync->pWaitForDump == nullptr && !pAsync->bDie &&
         (pAsync->startOffset != pAsync->endOffset || pAsync->lostTraces != 0 || pCyclicFile->bReopenPending)) {
         MosOsw_CondVar waitCond;
         mosOSWCond_Init(&waitCond);

@@ -281,6 +281,36 @@ TEST_F(CyclicFile, TimedOutDumpWaitDoesNotReleaseTheNextWait)
     ::close(readFd);
 }
 
+// Writers that are still at work while their file is destroyed must find it closed, not write
+// into its freed ring or closed stream.
+TEST_F(CyclicFile, DestroyWhileWritersRunIsSafe)
+{
+    for (bool bAsync : {true, false}) {
+        SCOPED_TRACE(bAsync);
+        for (int round = 0; round < 20; round++) {
+            diagtest::ScratchDir roundDir;
+            MosCyclicFile f{};
+            MosCyclicFile_InitParams params = fileParams(roundDir.path(), "trc", bAsync, 2, 1 << 30, 1 << 20);
+            ASSERT_EQ(mosCyclicFile_Create(&f, &params), MOS_RC__SUCCESS);
+            std::atomic<int> started{0};
+            std::atomic<bool> bStop{false};
+            std::vector<std::thread> writers;
+            for (int t = 0; t < 4; t++)
+                writers.emplace_back([&] {
+                    started++;
+                    while (!bStop.load())
+                        mosCyclicFile_WriteFormatted(&f, FALSE, TRUE, FALSE, nullptr, "%0100d\n", 0);
+                });
+            while (started.load() < 4)
+                std::this_thread::yield();
+            mosCyclicFile_Destroy(&f);
+            bStop = true;
+            for (std::thread &w : writers)
+                w.join();
+        }
+    }
+}
+
 TEST_F(CyclicFile, RawWritesGoThroughTheRing)
 {
     open(fileParams(dir.path(), "trc", true, 2, 1 << 20));
