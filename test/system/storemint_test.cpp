@@ -205,6 +205,18 @@ TEST_F(Storemint, FailedAllocationGivesAnExistingFileBackItsLength)
     EXPECT_EQ(std::filesystem::file_size(f), 7u);
 }
 
+// A path that was there before and is no regular file (a named pipe, a device node) is not
+// storemint's to delete when the allocation on it fails.
+TEST_F(Storemint, FailedAllocationLeavesAnExistingNonFileInPlace)
+{
+    const std::string f = dir.file("pipe");
+    ASSERT_EQ(mkfifo(f.c_str(), 0600), 0);
+    RunResult r = runStoremint({"--create_file", "--size_gb", "1", "--file_name", f});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.find("allocating storage on disk\n"), std::string::npos) << r.out;
+    EXPECT_TRUE(std::filesystem::is_fifo(f));
+}
+
 TEST_F(Storemint, SizeLargerThanTheFreeSpace)
 {
     // A small file system of its own, so that running out of space hurts nobody else.

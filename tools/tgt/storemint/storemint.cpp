@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <getopt.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "mos/mos_load.h"
@@ -106,9 +107,12 @@ int main(int argc, char **argv)
 
     printf("Creating file %s with size %d GB\n", pFileName, sizeGb);
     // A file that was there before belongs to its owner: a failed allocation gives it back its
-    // old length instead of deleting it.
+    // old length instead of deleting it. Whatever else already stood at the path (a named pipe,
+    // a device node) is left where it is.
     UINT64 oldSize = 0;
-    const bool bExisted = mosIO_IsFile(pFileName, &oldSize);
+    struct stat st;
+    const bool bExisted = stat(pFileName, &st) == 0;
+    const bool bWasFile = mosIO_IsFile(pFileName, &oldSize);
     MosIO io;
     rc = mosIO_open(&io, pFileName, TRUE, FALSE);
     if (rc != MOS_RC__SUCCESS) {
@@ -118,7 +122,7 @@ int main(int argc, char **argv)
     rc = mosIO_ExtendAndReserveFile(&io, (UINT64)sizeGb << 30);
     if (rc != MOS_RC__SUCCESS) {
         printf("Error %s(%d) allocating storage on disk\n", MOS_RC__GET_STR(rc), (int)rc);
-        if (bExisted && ftruncate(io.fd, (off_t)oldSize) != 0)
+        if (bWasFile && ftruncate(io.fd, (off_t)oldSize) != 0)
             perror("storemint");
         mosIO_close(&io);
         if (!bExisted)
