@@ -162,15 +162,25 @@ void mosFifoLayer_Destroy(void)
     mosFifoLayer_G.bInit = FALSE;
 }
 
+// How long a command waits for the handler to open its pipe for reading.
+constexpr UINT32 MOS_FIFO__READER_WAIT_MILLIS = 2000;
+
 Mos_RC mosFifo_WriteToFifo(const char *pFifoFileName, const char *pCmd)
 {
     // Only a named pipe: an ordinary file left under that name must not be written into.
     struct stat st;
     // Opened without waiting: a pipe that nobody reads (a handler that just ended, or an old pipe
     // left behind) is a failure, never a wait for ever. The write itself then blocks as usual.
-    int fd = (stat(pFifoFileName, &st) == 0 && S_ISFIFO(st.st_mode))
-                 ? open(pFifoFileName, O_WRONLY | O_CLOEXEC | O_NONBLOCK)
-                 : -1;
+    // A handler that has just created its pipe may not have opened it yet: give it a moment.
+    int fd = -1;
+    if (stat(pFifoFileName, &st) == 0 && S_ISFIFO(st.st_mode)) {
+        for (UINT32 waited = 0; waited <= MOS_FIFO__READER_WAIT_MILLIS; waited += 5) {
+            fd = open(pFifoFileName, O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+            if (fd >= 0 || errno != ENXIO)
+                break;
+            usleep(5000);
+        }
+    }
     if (fd >= 0)
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (fd < 0) {

@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include "mos/usr/linux/mos_async_io.h"
 
 #include <atomic>
@@ -16,6 +18,9 @@
         mosError_Do(MOS_COMP_IO, MOS_FREQ_LOW, "%s:%05u: WARNING: " format "\n", __func__,           \
                     (unsigned)__LINE__, ##__VA_ARGS__);                                             \
     } while (0)
+
+// How long destroying a context waits for deferred closes that its reapers are completing.
+constexpr UINT32 MOS_ASYNC_IO__DESTROY_CLOSE_WAIT_MILLIS = 10000;
 
 namespace {
 
@@ -476,6 +481,20 @@ Mos_RC mosAsyncIO_CreateWithBackend(MosAsyncIO *pAsyncIO, UINT32 maxReq, UINT32 
 void mosAsyncIO_Destroy(MosAsyncIO *pAsyncIO)
 {
     MOS_ASSERT(pAsyncIO != ((void *)0));
+    // A reaper wakes the waiter of a completion before it drops its own reference to the file, so
+    // a file closed right after its last transfer may still be finishing its close here.
+    for (UINT32 waited = 0; waited < MOS_ASYNC_IO__DESTROY_CLOSE_WAIT_MILLIS; waited++) {
+        BOOL bOnlyClosing = TRUE;
+        mosFastlockBase_Acquire(&pAsyncIO->fileListLock);
+        for (MosDList_Node *pNode = mosDList_First(&pAsyncIO->files); pNode != nullptr; pNode = mosDList_Next(pNode))
+            if (!mosAio_Atomic(MOS_CONTAINER_OF(pNode, MosAsyncIO_File, asyncIONode)->bClosing).load())
+                bOnlyClosing = FALSE;
+        BOOL bEmpty = pAsyncIO->files.counter == 0;
+        mosFastlockBase_Release(&pAsyncIO->fileListLock);
+        if (bEmpty || !bOnlyClosing)
+            break;
+        usleep(1000);
+    }
     MOS_ASSERT_WITH_DESC(pAsyncIO->files.counter == 0, "files of the context are still open");
     const MosAsyncIO_Backend *pBackend = pAsyncIO->os.pBackend;
     mosAio_Atomic(pAsyncIO->bDie).store(TRUE);

@@ -502,3 +502,30 @@ TEST_F(AsyncIOFake, RequestForAClosingFilePanics)
 }
 
 } // namespace
+
+namespace {
+std::atomic<bool> slowCkEntered_G{false};
+
+// Holds the reaper inside the completion callback, before it drops its own file reference.
+void slowCK(MosAsyncObj *, INT32)
+{
+    slowCkEntered_G = true;
+    usleep(300 * 1000);
+}
+} // namespace
+
+TEST_F(AsyncIOFake, DestroyRightAfterTheLastCompletionWaitsForTheReapersClose)
+{
+    create(8);
+    open(0, 0);
+    MosAsyncIO_Req req;
+    mosAsyncIOReq_Init(&req, files[0].pFile, slowCK, ioBuf_G, 0, 4096, FALSE);
+    ASSERT_EQ(mosAsyncIO_DoIO(&req), MOS_RC__PENDING);
+    ASSERT_TRUE(fake.waitHeld(1));
+    fake.completeOldest();
+    ASSERT_TRUE(umtTest_WaitFor([] { return slowCkEntered_G.load(); }));
+    // The owner saw its completion: it closes and tears the context down at once.
+    mosAsyncIO_CloseFile(&files[0]);
+    mosAsyncIO_Destroy(&aio);
+    bCreated = false;
+}
