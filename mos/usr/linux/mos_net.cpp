@@ -93,6 +93,17 @@ ssize_t writeNoSignal(SOCKET fd, const struct iovec *pIov, int count)
     return n;
 }
 
+// A failed transfer: would block, interrupted (retry), or the connection is gone.
+Mos_RC sockErrnoToRc(SOCKET socketFd, int err)
+{
+    if (err == EAGAIN || err == EWOULDBLOCK)
+        return MOS_RC__NOT_READY;
+    if (err == EINTR)
+        return MOS_RC__RETRY;
+    MOS_TRACE(MOS_COMP_NET, MOS_FREQ_MED, "declaring socket %u as closed due to Err %d", (unsigned)socketFd, err);
+    return MOS_RC__CLOSED;
+}
+
 Mos_RC sendVec(SOCKET socketFd, const struct iovec *pIov, int count, size_t *pBytes)
 {
     *pBytes = 0;
@@ -109,13 +120,9 @@ Mos_RC sendVec(SOCKET socketFd, const struct iovec *pIov, int count, size_t *pBy
             MOS_TRACE(MOS_COMP_NET, MOS_FREQ_LOW, "Zero bytes in write to socket %u, closing", (unsigned)socketFd);
             return MOS_RC__CLOSED;
         }
-        int err = errno;
-        if (err == EAGAIN || err == EWOULDBLOCK)
-            return MOS_RC__NOT_READY;
-        if (err == EINTR)
-            continue;
-        MOS_TRACE(MOS_COMP_NET, MOS_FREQ_MED, "declaring socket %u as closed due to Err %d", (unsigned)socketFd, err);
-        return MOS_RC__CLOSED;
+        Mos_RC rc = sockErrnoToRc(socketFd, errno);
+        if (rc != MOS_RC__RETRY)
+            return rc;
     }
 }
 
@@ -130,13 +137,9 @@ Mos_RC recvVec(SOCKET socketFd, const struct iovec *pIov, int count, size_t *pBy
         }
         if (n == 0)
             return MOS_RC__CLOSED;
-        int err = errno;
-        if (err == EAGAIN || err == EWOULDBLOCK)
-            return MOS_RC__NOT_READY;
-        if (err == EINTR)
-            continue;
-        MOS_TRACE(MOS_COMP_NET, MOS_FREQ_MED, "declaring socket %u as closed due to Err %d", (unsigned)socketFd, err);
-        return MOS_RC__CLOSED;
+        Mos_RC rc = sockErrnoToRc(socketFd, errno);
+        if (rc != MOS_RC__RETRY)
+            return rc;
     }
 }
 
