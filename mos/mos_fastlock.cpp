@@ -1,4 +1,5 @@
 #include "mos/mos_fastlock.h"
+#include "mos/mos_tls.h"
 
 #include <x86intrin.h>
 
@@ -14,21 +15,9 @@ thread_local UINT32 tlsLockAcquires_G = 0;
 // Set when work waits for this OS thread to hold no fast lock (see mosFastlock_SetPendingWork).
 thread_local BOOL tlsPendingWork_G = FALSE;
 
-// Not inlined: a uthread may resume on another OS thread, so the thread-local slot must be
-// looked up afresh on every use.
-__attribute__((noinline)) UINT32 *mosFastlock_Counter(void)
-{
-    UINT32 *p = &tlsLockAcquires_G;
-    asm volatile("" : "+r"(p));
-    return p;
-}
+MOS_TLS_ACCESSOR(UINT32, mosFastlock_Counter, tlsLockAcquires_G)
 
-__attribute__((noinline)) BOOL *mosFastlock_PendingWork(void)
-{
-    BOOL *p = &tlsPendingWork_G;
-    asm volatile("" : "+r"(p));
-    return p;
-}
+MOS_TLS_ACCESSOR(BOOL, mosFastlock_PendingWork, tlsPendingWork_G)
 
 inline const MosFastlock_Dispatch &mosFastlock_Row(const MosFastlock_Base *pLock)
 {

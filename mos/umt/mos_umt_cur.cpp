@@ -2,6 +2,7 @@
 // inlined into a caller that may suspend: a uthread that suspends on one OS thread may resume on
 // another, and a thread-local address computed before the switch would name the old thread.
 #include "mos/mos_dbg.h"
+#include "mos/mos_tls.h"
 #include "mos/umt/mos_umt.h"
 
 namespace {
@@ -12,26 +13,11 @@ thread_local MosDList_Anchor pendingResumes_G;
 thread_local BOOL bRunningPendingResumes_G;
 } // namespace
 
-__attribute__((noinline)) MosUmt_Tls *mosUmt_GetTls(void)
-{
-    MosUmt_Tls *p = &umtTls_G;
-    asm volatile("" : "+r"(p));
-    return p;
-}
+MOS_TLS_ACCESSOR(MosUmt_Tls, mosUmt_GetTls, umtTls_G)
 
-__attribute__((noinline)) MosDList_Anchor *mosUmt_GetPendingResumes(void)
-{
-    MosDList_Anchor *p = &pendingResumes_G;
-    asm volatile("" : "+r"(p));
-    return p;
-}
+MOS_TLS_ACCESSOR(MosDList_Anchor, mosUmt_GetPendingResumes, pendingResumes_G)
 
-__attribute__((noinline)) BOOL *mosUmt_GetRunningPendingResumes(void)
-{
-    BOOL *p = &bRunningPendingResumes_G;
-    asm volatile("" : "+r"(p));
-    return p;
-}
+MOS_TLS_ACCESSOR(BOOL, mosUmt_GetRunningPendingResumes, bRunningPendingResumes_G)
 
 HMosUmt_UThread mosUmt_GetUThreadHdlNoAssert(void)
 {

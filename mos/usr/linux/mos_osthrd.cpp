@@ -1,4 +1,5 @@
 #include "mos/mos_osthrd.h"
+#include "mos/mos_tls.h"
 
 #include <cerrno>
 #include <csignal>
@@ -38,27 +39,11 @@ thread_local MosOsThrd *tlsThrd_G = &thrdDummy_G;
 thread_local UINT32 tlsIntrNesting_G = 0;
 thread_local void *tlsAltStack_G = nullptr;
 
-// Not inlined: a uthread may resume on another OS thread, so each use looks the slot up afresh.
-__attribute__((noinline)) MosOsThrd **mosOsThrd_TlsSlot(void)
-{
-    MosOsThrd **pp = &tlsThrd_G;
-    asm volatile("" : "+r"(pp));
-    return pp;
-}
+MOS_TLS_ACCESSOR(MosOsThrd *, mosOsThrd_TlsSlot, tlsThrd_G)
 
-__attribute__((noinline)) UINT32 *mosOsThrd_IntrSlot(void)
-{
-    UINT32 *p = &tlsIntrNesting_G;
-    asm volatile("" : "+r"(p));
-    return p;
-}
+MOS_TLS_ACCESSOR(UINT32, mosOsThrd_IntrSlot, tlsIntrNesting_G)
 
-__attribute__((noinline)) void **mosOsThrd_AltStackSlot(void)
-{
-    void **pp = &tlsAltStack_G;
-    asm volatile("" : "+r"(pp));
-    return pp;
-}
+MOS_TLS_ACCESSOR(void *, mosOsThrd_AltStackSlot, tlsAltStack_G)
 
 MosOsThrd *mosOsThrd_FromNode(MosDList_Node *pNode)
 {

@@ -1,6 +1,7 @@
 // Platform part of the uthreads: the first entry onto a fresh stack and the sanitizer's view of
 // stack switches.
 #include "mos/usr/linux/umt/mos_umt_fiber.h"
+#include "mos/mos_tls.h"
 
 #include <pthread.h>
 
@@ -34,12 +35,7 @@ struct MosUmt_FiberTls {
 };
 thread_local MosUmt_FiberTls fiberTls_G;
 
-__attribute__((noinline)) MosUmt_FiberTls *mosUmtFiber_Tls(void)
-{
-    MosUmt_FiberTls *p = &fiberTls_G;
-    asm volatile("" : "+r"(p));
-    return p;
-}
+MOS_TLS_ACCESSOR(MosUmt_FiberTls, mosUmtFiber_Tls, fiberTls_G)
 
 MosUmt_StackBounds mosUmtFiber_CurStack(MosUmt_FiberTls *pTls)
 {
