@@ -1,5 +1,6 @@
 #include "mos/usr/mos_net.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <ifaddrs.h>
@@ -429,7 +430,7 @@ BOOL osNet_BlockConnect(SOCKET socketFd, const NetAddress *pAddr, UINT32 millise
         int ready;
         for (;;) {
             INT64 left = deadline - monotonicMillis();
-            ready = poll(&pfd, 1, left > 0 ? (int)left : 0);
+            ready = poll(&pfd, 1, left > 0 ? (int)std::min<INT64>(left, INT32_MAX) : 0);
             if (ready >= 0 || errno != EINTR)
                 break;
         }
