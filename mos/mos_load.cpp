@@ -156,16 +156,6 @@ MosLoader_FuncPair mosEnvSpecificLoadFuncs_G[kNumEnvLayers > 0 ? kNumEnvLayers :
 BOOL bMosLoaded_G = FALSE;
 
 // ---------------------------------------------------------------------------------------------
-// Version.
-
-constexpr const char *kVersionText = "private Kestrim R2_0.13004.110_Release Jun 11 2017";
-constexpr const char *kVersionBanner = "Qel Kestrim Version: R2_0.13004.110";
-constexpr UINT32 kVersionMajorHigh = 2;
-constexpr UINT32 kVersionMajorLow = 0;
-constexpr UINT32 kVersionMinorHigh = 13004;
-constexpr UINT32 kVersionMinorLow = 110;
-
-// ---------------------------------------------------------------------------------------------
 // The runtime's configuration: where its 64 keys are stored.
 
 constexpr UINT64 kU64Max = UINT64_MAX;
@@ -634,27 +624,5 @@ void mosLoad_SetDefaultTraceOptions(UINT32 waitForDumpMilli)
 
 void mosLoad_PrintVersion(void)
 {
-    printf("%s\n", kVersionBanner);
-}
-
-const char *mosVersion_Get(void)
-{
-    return kVersionText;
-}
-
-void mosVersion_GetDetails(UINT32 *pMajorHigh, UINT32 *pMajorLow, UINT32 *pMinorHigh, UINT32 *pMinorLow)
-{
-    if (pMajorHigh != nullptr)
-        *pMajorHigh = kVersionMajorHigh;
-    if (pMajorLow != nullptr)
-        *pMajorLow = kVersionMajorLow;
-    if (pMinorHigh != nullptr)
-        *pMinorHigh = kVersionMinorHigh;
-    if (pMinorLow != nullptr)
-        *pMinorLow = kVersionMinorLow;
-}
-
-BOOL mosVersion_IsDebugBuild(void)
-{
-    return FALSE;
+    printf("%s\n", mosVersion_GetBanner());
 }

@@ -3,10 +3,69 @@
 // directories derived from the log directory.
 #pragma once
 
+#include "mos/env/mos_net_iov.h"
+#include "mos/mos_bwc.h"
 #include "mos/mos_conf.h"
-#include "mos/mos_load_params.h"
+#include "mos/mos_crc.h"
+#include "mos/mos_dbg.h"
+#include "mos/mos_fastlock.h"
+#include "mos/mos_osthrd.h"
 #include "mos/mos_rc.h"
+#include "mos/mos_service.h"
+#include "mos/mos_ticks.h"
+#include "mos/mos_timer.h"
+#include "mos/mos_trace.h"
 #include "mos/mos_types.h"
+#include "mos/mos_utils.h"
+#include "mos/mos_version.h"
+#include "mos/umt/mos_umt_utils.h"
+#include "mos/usr/linux/mos_shm.h"
+#include "mos/usr/mos_async_io.h"
+
+// Start-up parameters of modules that are not built yet; each moves to its module's header
+// when the module lands.
+struct MosSdbg_InitParams {
+    UINT32 module;
+    UINT16 sdbgPort;
+};
+
+struct MosMedia_InitParams {
+    BOOL bEnableLsiGeneralInfoQuery;
+    BOOL bEnableHpGeneralInfoQuery;
+    BOOL bEnableDellGeneralInfoQuery;
+    BOOL bEnableLsiVirtualDiskQuery;
+    BOOL bEnableHpVirtualDiskQuery;
+    BOOL bEnableDellVirtualDiskQuery;
+};
+
+// The environment layers' parameters, filled by mosLoad_Load from the runtime's configuration
+// keys; each layer receives a pointer to its own record. The debug layer's come first: its
+// layer receives the whole record.
+struct MosEnvSpecific_InitParams {
+    MosDbg_InitParams dbgParams;
+    MosTrc_InitParams trcParams;
+    MosOsThrd_InitParams thrdParams;
+    MosShm_InitParams shmParams;
+    MosAsyncIO_InitParams asyncIoParams;
+    MosFifo_InitParams fifoParams;
+    MosMedia_InitParams mediaParams;
+    MosUmtUtils_InitParams umtUtilsParams;
+};
+
+// The runtime's start-up parameters; zero-filled before use.
+struct Mos_InitParam {
+    MosSdbg_InitParams sdbgParams;
+    MosBWC_InitParams bwcParams;
+    MosTimer_InitParams timerParams;
+    MosFastlock_InitParams fastlockParams;
+    MosEnvSpecific_InitParams envSpecificParams;
+    MosCrc_InitParams crcParams;
+    MosTicks_InitParams ticksParams;
+    MosNetSmallIov_InitParams smallIov_Params;
+    MosUtils_InitParams mosUtils_Params;
+};
+
+static_assert(offsetof(MosEnvSpecific_InitParams, dbgParams) == 0, "the debug layer reads the whole record");
 
 // One layer: its load callback with its parameter pointer (may be null), and its unload callback.
 struct MosLoader_FuncPair {
@@ -57,9 +116,6 @@ void mosLoad_SetDefaultNumaAffinity(UINT32 affinity);
 void mosLoad_SetDefaultTraceOptions(UINT32 waitForDumpMilli);
 
 void mosLoad_PrintVersion(void);
-const char *mosVersion_Get(void);
-void mosVersion_GetDetails(UINT32 *pMajorHigh, UINT32 *pMajorLow, UINT32 *pMinorHigh, UINT32 *pMinorLow);
-BOOL mosVersion_IsDebugBuild(void);
 
 // a * b, or UINT64_MAX when the product does not fit.
 constexpr UINT64 mosLoad_MulSaturate(UINT64 a, UINT64 b)

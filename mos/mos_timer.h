@@ -105,6 +105,11 @@ static_assert(offsetof(MosTimerQ_Query, maxDiffTicks) == 32);
 static_assert(offsetof(MosTimerQ_Query, bIsPoll) == 40);
 static_assert(offsetof(MosTimerQ_Query, name) == 48);
 
+// Start-up parameters of the timer queues.
+struct MosTimer_InitParams {
+    BOOL bDontUseThrds;
+};
+
 // pArgs points to bDontUseThrds; without it every queue gets a thread.
 Mos_RC mosTimer_Init(void *pArgs);
 void mosTimer_Delete(void);

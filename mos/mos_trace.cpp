@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "mos/mos_dbg.h"
-#include "mos/mos_load.h"
+#include "mos/mos_version.h"
 #include "mos/mos_utils.h"
 
 // Quiet components start at LOW, every other one at MED.

@@ -1,5 +1,6 @@
 #include "mos/mos_utils.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -12,10 +13,10 @@
 
 #include "mos/mos_dbg.h"
 #include "mos/mos_trace.h"
-#include "mos/umt/mos_umt_blocking.h"
 
 namespace {
 MosUtils_InitParams utilsLayer_G;
+std::atomic<MosUtils_RunBlockingHook> runBlockingHook_G{nullptr};
 } // namespace
 
 Mos_RC mosUtilsLayer_Init(const MosUtils_InitParams *pInitParams)
@@ -324,7 +325,14 @@ Mos_RC mos_ConfigProcessOomKiller(void)
 
 int mosUtils_RunBlocking(int (*pFunc)(void *pContext), void *pContext)
 {
-    if (mosUmt_GetUThreadHdlNoAssert() != nullptr)
-        return mosUmtBlocking_Submit(nullptr, pFunc, pContext);
+    MosUtils_RunBlockingHook pHook = runBlockingHook_G.load(std::memory_order_acquire);
+    int result = 0;
+    if (pHook != nullptr && pHook(pFunc, pContext, &result))
+        return result;
     return pFunc(pContext);
+}
+
+void mosUtils_SetRunBlockingHook(MosUtils_RunBlockingHook pHook)
+{
+    runBlockingHook_G.store(pHook, std::memory_order_release);
 }

@@ -61,6 +61,11 @@ Mos_RC mos_ConfigProcessOomKiller(void);
 // a user-mode thread the call is handed to the blocking-call service, so the scheduler's OS
 // thread keeps running other user-mode threads.
 int mosUtils_RunBlocking(int (*pFunc)(void *pContext), void *pContext);
+// How the layer above hands such a call on: TRUE with the call's result in *pResult when it did,
+// FALSE when the caller is a plain OS thread that runs the call itself. The uthread module
+// registers its hook when it starts (null withdraws it).
+typedef BOOL (*MosUtils_RunBlockingHook)(int (*pFunc)(void *pContext), void *pContext, int *pResult);
+void mosUtils_SetRunBlockingHook(MosUtils_RunBlockingHook pHook);
 
 // Numbers and text.
 char *mos_Uint64ToStr(UINT64 value, char *pStr, size_t bufSize, UINT32 base);

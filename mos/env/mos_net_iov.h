@@ -12,7 +12,6 @@
 #include <cstring>
 
 #include "mos/mos_dbg.h"
-#include "mos/mos_load_params.h"
 #include "mos/mos_rc.h"
 #include "mos/mos_types.h"
 
@@ -79,6 +78,12 @@ struct NetSmallIov {
     };
 };
 typedef NetSmallIov *PNetSmallIov;
+
+// Start-up parameters of the small lists' block pool.
+struct MosNetSmallIov_InitParams {
+    BOOL bUseMemPool;
+    UINT32 memPoolSize;
+};
 
 Mos_RC netIovInfo_Init(const MosNetSmallIov_InitParams *pParams);
 void netIovInfo_Destroy(void);

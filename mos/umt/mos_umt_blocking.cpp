@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "mos/mos_dbg.h"
+#include "mos/umt/mos_umt.h"
 
 void mosUmtBlocking_CK(MosAsyncObj *pObj, INT32 rc)
 {
@@ -28,4 +29,12 @@ int mosUmtBlocking_Submit(MosBlocking *pBlocking, int (*workFunc)(void *pContext
     }
     mosUmtSem_Destroy(&req.sem);
     return req.completion == MOS_RC__SUCCESS ? req.blockingReq.status : ECANCELED;
+}
+
+BOOL mosUmtBlocking_RunFromUThread(int (*workFunc)(void *pContext), void *pContext, int *pResult)
+{
+    if (mosUmt_GetUThreadHdlNoAssert() == nullptr)
+        return FALSE;
+    *pResult = mosUmtBlocking_Submit(nullptr, workFunc, pContext);
+    return TRUE;
 }

@@ -15,3 +15,5 @@ void mosUmtBlocking_CK(MosAsyncObj *pObj, INT32 rc);
 // Runs workFunc(pContext) on an OS thread of pBlocking (null: the default service), waits for
 // it and returns its result. ECANCELED when the service ended before the call could run.
 int mosUmtBlocking_Submit(MosBlocking *pBlocking, int (*workFunc)(void *pContext), void *pContext);
+// The hook behind mosUtils_RunBlocking: on a uthread the call goes to the default service.
+BOOL mosUmtBlocking_RunFromUThread(int (*workFunc)(void *pContext), void *pContext, int *pResult);

@@ -5,7 +5,9 @@
 
 #include "mos/mos_dbg.h"
 #include "mos/mos_trace.h"
+#include "mos/mos_utils.h"
 #include "mos/umt/mos_umt.h"
+#include "mos/umt/mos_umt_blocking.h"
 #include "mos/umt/mos_umt_dynamic_allocator.h"
 #include "mos/umt/mos_umt_sched_foreign.h"
 #include "mos/umt/mos_umt_sched_thrd.h"
@@ -110,6 +112,7 @@ void mosUmtMgr_Init(void (*classInitFunc)(void))
     MOS_FASTLOCK_CREATE(&umtMgr_G.activeListLock, MOS_UMT_LOCK_ID__ACTIVE_LIST);
     mosDList_InitAnchor(&umtMgr_G.activeList);
     mosDbg_SetUmtBackTraceHook(mosUmt_PanicBackTrace);
+    mosUtils_SetRunBlockingHook(mosUmtBlocking_RunFromUThread);
     if (classInitFunc != nullptr)
         classInitFunc();
 }
@@ -151,6 +154,7 @@ void mosUmtMgr_SetRunThreshTicks(MosTicks_Cnt ticks, BOOL bShouldPanicOnThresh)
 void mosUmtMgr_Destroy(void)
 {
     mosDbg_SetUmtBackTraceHook(nullptr);
+    mosUtils_SetRunBlockingHook(nullptr);
     mosUmtSchedForeign_Destroy(&umtMgr_G.schedForeign);
     mosUmtDynamicAllocator_Destroy(&umtMgr_G.dynamicAlloc);
     mosUmtSchedThrdLayer_Destroy();

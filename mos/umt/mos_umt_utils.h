@@ -3,7 +3,6 @@
 // stall the uthreads queued behind it.
 #pragma once
 
-#include "mos/mos_load_params.h"
 #include "mos/mos_rc.h"
 #include "mos/mos_types.h"
 
@@ -13,6 +12,12 @@
 #define MOS_UMT_UTILS__MIN_SIZE_THRESHOLD_BYTES 1024u
 
 // Null keeps the defaults; the time-out is capped at 1000 ms and the size raised to 1024 bytes.
+// Start-up parameters of the yielding fill.
+struct MosUmtUtils_InitParams {
+    UINT64 timeoutThreshold; // milliseconds
+    UINT64 sizeThreshold;    // bytes
+};
+
 Mos_RC mosUmtUtilsLayer_Create(const MosUmtUtils_InitParams *pParams);
 void mosUmtUtilsLayer_Destroy(void);
 UINT64 mosUmtUtils_GetTimeoutInMilliSecondThreshold(void);

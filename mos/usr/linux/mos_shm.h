@@ -14,6 +14,12 @@ struct MosShm {
     UINT64 memSize;      // bytes
 };
 
+// Start-up parameters of the shared-memory layer.
+struct MosShm_InitParams {
+    BOOL bShmServer;
+    UINT32 serverPort;
+};
+
 Mos_RC mosShmLayer_Create(void *pArg);
 void mosShmLayer_Destroy(void);
 
