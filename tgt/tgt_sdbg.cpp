@@ -1,0 +1,34 @@
+#include "tgt/tgt_sdbg.h"
+
+#include <cstring>
+
+#include "tgt/file/file.h"
+#include "tgt/phy/stmp.h"
+#include "tgt/phy/zmp.h"
+
+namespace {
+TgtSdbg tgtSdbg_G;
+} // namespace
+
+TgtSdbg *pTgtSdbg_g = nullptr;
+
+void tgtSdbg_Register(void)
+{
+    memset(&tgtSdbg_G, 0, sizeof(tgtSdbg_G));
+    mosObjType_RegObjType(&tgtSdbg_G.fileType, file_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__TGT_FILE,
+                          sizeof(FileQuery));
+    mosObjType_RegObjType(&tgtSdbg_G.stmpType, stmp_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__TGT_STMP,
+                          sizeof(StmpQuery));
+    mosObjType_RegObjType(&tgtSdbg_G.zmpType, zmp_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__TGT_ZMP, sizeof(ZmpQuery));
+    pTgtSdbg_g = &tgtSdbg_G;
+}
+
+void tgtSdbg_Unregister(void)
+{
+    if (pTgtSdbg_g == nullptr)
+        return;
+    pTgtSdbg_g = nullptr;
+    mosObjType_UnregObjType(&tgtSdbg_G.zmpType);
+    mosObjType_UnregObjType(&tgtSdbg_G.stmpType);
+    mosObjType_UnregObjType(&tgtSdbg_G.fileType);
+}

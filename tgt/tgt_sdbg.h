@@ -1,0 +1,22 @@
+// The storage server's debug-query object types. They are registered once at start-up, before
+// any object of the server is built; objects then register under them, and a constructor that
+// finds the record unpublished stops the process (an object that cannot be queried would hide
+// its state from the operator for its whole life).
+#pragma once
+
+#include "mos/mos_obj.h"
+
+struct TgtSdbg {
+    MosObj_Type fileType;   // device files
+    MosObj_Type netBufType; // data-path buffer pools
+    MosObj_Type stmpType;   // temporary-buffer budget
+    MosObj_Type zmpType;    // zero-buffer pools
+};
+
+// Null until tgtSdbg_Register has registered every type.
+extern TgtSdbg *pTgtSdbg_g;
+
+// Registers the types in the order of their table and publishes the record.
+void tgtSdbg_Register(void);
+// Withdraws the record and unregisters the types (objects must be gone).
+void tgtSdbg_Unregister(void);
