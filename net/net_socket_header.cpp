@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "mos/mos_dbg.h"
+#include "common/net_msg_types.h"
 #include "mos/mos_trace.h"
 
 namespace {
@@ -135,7 +136,7 @@ void socketHeader_FillKeepAlive(Socket_ExtendedHeader *pHead, UINT32 version, co
     memset(pHead, 0, sizeof(*pHead));
     Socket_Header *pHdr = &pHead->header;
     pHdr->prop = SOCKET_HEADER_PROP__KEEPALIVE;
-    pHdr->context = 1; // the general message type of keep-alives
+    pHdr->context = NET_MSG_TYPE__NET_KA;
     pHdr->grpID = NET__RECV_GROUP__KA;
     pHdr->ka_MosVersion = version;
     pHdr->ka_NetIdTimeStamp = pId->timeStamp;

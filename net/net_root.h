@@ -1,0 +1,24 @@
+// What the engine's parts (work group, poll loop, sockets, tasks, descriptors) read of the root
+// object. They reach it only through these calls, so that the root object can hold them as
+// members without an include circle.
+#pragma once
+
+#include "mos/mit/mos_mit_core.h"
+#include "mos/mos_timer.h"
+#include "mos/umt/mos_umt.h"
+#include "net/net_conf.h"
+
+struct Net;
+struct NetPoll;
+
+const NetConfParam *net_GetConf(const Net *pNet);
+// Where workers run: null for the default scheduler.
+MosUmt_Sched *net_GetWorkerSched(const Net *pNet);
+BOOL net_HasSeparateWorkerSched(const Net *pNet);
+MosTimerQ_ID net_GetPollStartQ(const Net *pNet);
+MosTimerQ_ID net_GetPollEndQ(const Net *pNet);
+NetPoll *net_GetPoll(Net *pNet);
+// The work group's task scheduler.
+MosMit_Scheduler *net_GetWorkerMitSched(Net *pNet);
+// A unique message id: the previous value of the counter.
+UINT32 net_UniqId(Net *pNet);
