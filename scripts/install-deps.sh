@@ -2,7 +2,9 @@
 # Installs the Debian packages the project builds and runs with.
 set -euo pipefail
 PACKAGES=(build-essential cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev libaio-dev
-          libnuma-dev libssl-dev libsqlite3-dev openssl util-linux procps)
+          libnuma-dev libssl-dev libsqlite3-dev openssl util-linux procps
+          # benchmark anchors only (bench/): switches beside fcontext, checksums beside ISA-L
+          libboost-context-dev libisal-dev)
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
