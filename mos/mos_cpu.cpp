@@ -8,6 +8,7 @@
 
 namespace {
 MosCpu_X86CpuInfo cpuInfo_G;
+BOOL bVpclmul512_G = FALSE;
 MosObj_Type cpuObjType_G;
 MosObj cpuObj_G;
 BOOL bCpuSdbgRegistered_G = FALSE;
@@ -25,6 +26,24 @@ void mosCpu_Leaf(UINT32 leaf, MosCpu_X86CpuInfoSet *pSet)
 BOOL mosCpu_EcxBit(unsigned bit)
 {
     return (cpuInfo_G.processorInfoAndFeatureBits.ecx >> bit) & 1u ? TRUE : FALSE;
+}
+
+// Leaf 7 names the instructions; XCR0 tells whether the OS saves the opmask and the upper halves
+// of the vector registers, without which using them would fault.
+BOOL mosCpu_DetectVpclmul512(void)
+{
+    constexpr UINT32 kOsxsave = 1u << 27;
+    if ((cpuInfo_G.processorInfoAndFeatureBits.ecx & kOsxsave) == 0)
+        return FALSE;
+    unsigned eax, ebx, ecx, edx;
+    if (__get_cpuid_max(0, nullptr) < 7)
+        return FALSE;
+    __cpuid_count(7, 0, eax, ebx, ecx, edx);
+    const bool avx512f = (ebx >> 16) & 1u, avx512bw = (ebx >> 30) & 1u, vpclmul = (ecx >> 10) & 1u;
+    UINT32 xcr0Lo, xcr0Hi;
+    asm volatile("xgetbv" : "=a"(xcr0Lo), "=d"(xcr0Hi) : "c"(0));
+    constexpr UINT32 kZmmState = 0xE6; // SSE, AVX, opmask, ZMM upper halves, ZMM16-31
+    return avx512f && avx512bw && vpclmul && (xcr0Lo & kZmmState) == kZmmState ? TRUE : FALSE;
 }
 } // namespace
 
@@ -46,6 +65,7 @@ Mos_RC mosCpuLayer_Create(const void *pArg)
     MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_LOW, "eax=%08x, ebx=%08x, ecx=%08x, edx=%08x", leaf.eax, leaf.ebx, leaf.ecx,
               leaf.edx);
     mosCpu_Leaf(1, &cpuInfo_G.processorInfoAndFeatureBits);
+    bVpclmul512_G = mosCpu_DetectVpclmul512();
     return MOS_RC__SUCCESS;
 }
 
@@ -54,6 +74,11 @@ void mosCpu_Destroy(void) {}
 const MosCpu_X86CpuInfo *mosCpu_GetInfo(void)
 {
     return &cpuInfo_G;
+}
+
+BOOL mosCpu_IsAvailVpclmul512(void)
+{
+    return bVpclmul512_G;
 }
 
 void mosCpuLayer_GetQuery(MosCpuLayer_Query *pData)

@@ -31,6 +31,9 @@ struct MosCpuLayer_Query {
 Mos_RC mosCpuLayer_Create(const void *pArg = nullptr);
 void mosCpu_Destroy(void);
 const MosCpu_X86CpuInfo *mosCpu_GetInfo(void);
+// 512-bit carry-less multiplication with byte shuffles (AVX-512 F and BW, VPCLMULQDQ), and an OS
+// that saves the 512-bit register state; as read at start-up (FALSE before the layer has run).
+BOOL mosCpu_IsAvailVpclmul512(void);
 void mosCpuLayer_GetQuery(MosCpuLayer_Query *pData);
 // Registers the layer as "Mos CPU" with the debug object registry (query: MosCpuLayer_Query).
 Mos_RC mosCpuLayer_RegisterSdbg(void);

@@ -1,4 +1,5 @@
 #include "mos/mos_crc.h"
+#include "mos/mos_crc_intrn.h"
 
 #include <cstring>
 
@@ -109,6 +110,8 @@ Mos_RC mosCrcLayer_Create(const MosCrc_InitParams *pInitParams)
                   mosCrc_IsHardwareAvailable());
         return MOS_RC__INVALID;
     }
+    if (mosCrc_IsHardwareAvailable())
+        mosCrcPlat_SelectMethods();
     crcLayer_G.crcEnforcedMethodToUse = method;
     crcLayer_G.mosCrc_CalcCrc32Ptr = pFunc;
     return MOS_RC__SUCCESS;

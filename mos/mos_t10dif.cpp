@@ -1,4 +1,5 @@
 #include "mos/mos_t10dif.h"
+#include "mos/mos_t10dif_intrn.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +32,7 @@ Mos_RC mosT10Dif_Init(void *pArg)
 {
     MOS_UNUSED(pArg);
     if (crc_t10dif_pcl_IsAvailable()) {
+        mosT10DifPlat_SelectMethods();
         mosT10Dif_CrcImpl = crc_t10dif_pcl;
         MOS_TRACE(MOS_COMP_T10DIF, MOS_FREQ_LOW, "(T10DIF) T10DIF layer using CPU (PCLMUL) acceleration !!!");
     } else {

@@ -1,5 +1,11 @@
 // CRC-16 T10-DIF by carry-less multiplication.
 //
+// Three builds of one method, chosen once by the guard layer from the CPU layer's feature bits:
+// the legacy SSE encoding for processors without AVX; the same code VEX-encoded, which clears the
+// upper vector state on entry so that earlier 256- or 512-bit code cannot slow it down; and,
+// where 512-bit carry-less multiplication exists, a bulk fold of 256 bytes per step in four
+// 512-bit registers (sixteen lanes) before the 128-bit code finishes.
+//
 // Data is taken 16 bytes at a time into a register whose bit i is the coefficient of x^i, the
 // first byte landing in the top. With P the guard polynomial and A the register, A * x^128 is
 // congruent to hi(A) * (x^192 mod P) + lo(A) * (x^128 mod P), two 64 x 16-bit products, so the
@@ -12,6 +18,7 @@
 
 #include "mos/mos_cpu.h"
 #include "mos/mos_t10dif.h"
+#include "mos/mos_t10dif_intrn.h"
 
 namespace {
 
@@ -47,6 +54,14 @@ constexpr UINT64 K_FOLD16_HI = xPowMod(128 + 64);
 constexpr UINT64 K_FOLD16_LO = xPowMod(128);
 constexpr UINT64 K_FOLD128_HI = xPowMod(1024 + 64);
 constexpr UINT64 K_FOLD128_LO = xPowMod(1024);
+constexpr UINT64 K_FOLD64_HI = xPowMod(512 + 64);
+constexpr UINT64 K_FOLD64_LO = xPowMod(512);
+constexpr UINT64 K_FOLD256_HI = xPowMod(2048 + 64);
+constexpr UINT64 K_FOLD256_LO = xPowMod(2048);
+constexpr UINT64 K_LANE1_HI = xPowMod(256 + 64);
+constexpr UINT64 K_LANE1_LO = xPowMod(256);
+constexpr UINT64 K_LANE0_HI = xPowMod(384 + 64);
+constexpr UINT64 K_LANE0_LO = xPowMod(384);
 constexpr UINT64 K_FINAL_80 = xPowMod(80);
 constexpr UINT64 K_FINAL_64 = xPowMod(64);
 constexpr UINT64 K_MU = barrettMu();
@@ -62,44 +77,46 @@ alignas(16) constexpr UINT8 kShiftDownTable[32] = {
     0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15,
     0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
 
-#define PCL_TARGET __attribute__((target("pclmul,sse4.1")))
+namespace t10sse {
+#pragma GCC push_options
+#pragma GCC target("pclmul,sse4.1")
+#include "mos/linux/crct10dif_pcl_fold.inc"
+#pragma GCC pop_options
+} // namespace t10sse
 
-PCL_TARGET inline __m128i byteReverse()
+namespace t10vex {
+#pragma GCC push_options
+#pragma GCC target("avx,pclmul")
+#include "mos/linux/crct10dif_pcl_fold.inc"
+#pragma GCC pop_options
+} // namespace t10vex
+
+using T10Func = UINT16 (*)(UINT16 crc, const UINT8 *pBuf, size_t len);
+// The build the guard layer chose; the SSE one serves until it runs.
+constinit T10Func t10Pcl_G = crc_t10dif_pclSse;
+
+#define T10_ZMM_TARGET __attribute__((target("avx512f,avx512bw,vpclmulqdq,pclmul,avx")))
+
+T10_ZMM_TARGET inline __m512i t10Keys4(UINT64 hi, UINT64 lo)
 {
-    return _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const long long h = static_cast<long long>(hi), l = static_cast<long long>(lo);
+    return _mm512_set_epi64(h, l, h, l, h, l, h, l);
 }
 
-PCL_TARGET inline __m128i loadBlock(const UINT8 *p, __m128i rev)
+T10_ZMM_TARGET inline __m512i t10Load(const UINT8 *p, __m512i rev)
 {
-    return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)), rev);
+    return _mm512_shuffle_epi8(_mm512_loadu_si512(p), rev);
 }
 
-// a * x^distance, folded to 80 bits with k = (x^(distance+64) mod P, x^distance mod P).
-PCL_TARGET inline __m128i fold(__m128i a, __m128i k)
+T10_ZMM_TARGET inline __m512i t10Fold(__m512i a, __m512i k)
 {
-    return _mm_xor_si128(_mm_clmulepi64_si128(a, k, 0x11), _mm_clmulepi64_si128(a, k, 0x00));
+    return _mm512_xor_si512(_mm512_clmulepi64_epi128(a, k, 0x11), _mm512_clmulepi64_epi128(a, k, 0x00));
 }
 
-// (a * x^16) mod P.
-PCL_TARGET inline UINT16 reduce(__m128i a)
+template <int N> T10_ZMM_TARGET inline __m128i t10Lane(__m512i v)
 {
-    // a * x^16 = hi * x^80 + lo * x^16; result below 80 bits.
-    __m128i t = _mm_xor_si128(_mm_clmulepi64_si128(a, _mm_cvtsi64_si128(static_cast<long long>(K_FINAL_80)), 0x01),
-                              _mm_slli_si128(_mm_move_epi64(a), 2));
-    // The 16 bits above x^64 fold once more, leaving a 64-bit value.
-    const __m128i top = _mm_srli_si128(t, 8);
-    const UINT64 v = static_cast<UINT64>(_mm_cvtsi128_si64(t)) ^
-                     static_cast<UINT64>(_mm_cvtsi128_si64(
-                         _mm_clmulepi64_si128(top, _mm_cvtsi64_si128(static_cast<long long>(K_FINAL_64)), 0x00)));
-    // Barrett: q = floor(floor(v / x^16) * mu / x^48) is the exact quotient of v / P.
-    const __m128i q128 = _mm_srli_si128(_mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(v >> 16)),
-                                                             _mm_cvtsi64_si128(static_cast<long long>(K_MU)), 0x00),
-                                        6);
-    const UINT64 qp = static_cast<UINT64>(_mm_cvtsi128_si64(
-        _mm_clmulepi64_si128(q128, _mm_cvtsi64_si128(static_cast<long long>(POLY_FULL)), 0x00)));
-    return static_cast<UINT16>((v ^ qp) & 0xFFFFu);
+    return _mm512_mask_extracti32x4_epi32(_mm_setzero_si128(), 0xF, v, N);
 }
-
 } // namespace
 
 // As the CPU layer read it at start-up (FALSE before that layer has run). The method also
@@ -111,79 +128,68 @@ BOOL crc_t10dif_pcl_IsAvailable(void)
     return q.bIsAvailPCLMULQDQ && q.bIsAvailSSE42 ? TRUE : FALSE;
 }
 
-PCL_TARGET UINT16 crc_t10dif_pcl(UINT16 crc, const UINT8 *pBuf, size_t len)
+void mosT10DifPlat_SelectMethods(void)
 {
-    if (len < 16) {
-        if (len < 2)
-            return mos_generic_t10dif_crc(crc, pBuf, len);
-        // Zero bytes in front change nothing when the register starts at 0; the starting
-        // register is the same as XORing it into the first two bytes.
-        alignas(16) UINT8 pad[16] = {};
-        memcpy(pad + 16 - len, pBuf, len);
-        pad[16 - len] ^= static_cast<UINT8>(crc >> 8);
-        pad[16 - len + 1] ^= static_cast<UINT8>(crc);
-        return reduce(loadBlock(pad, byteReverse()));
-    }
+    MosCpuLayer_Query q;
+    mosCpuLayer_GetQuery(&q);
+    if (mosCpu_IsAvailVpclmul512() && q.bIsAvailAVX)
+        t10Pcl_G = crc_t10dif_pclZmm;
+    else if (q.bIsAvailAVX)
+        t10Pcl_G = crc_t10dif_pclVex;
+    else
+        t10Pcl_G = crc_t10dif_pclSse;
+}
 
-    const __m128i rev = byteReverse();
-    const __m128i k16 = _mm_set_epi64x(static_cast<long long>(K_FOLD16_HI), static_cast<long long>(K_FOLD16_LO));
-    const __m128i init = _mm_set_epi64x(static_cast<long long>(UINT64{crc} << 48), 0);
+UINT16 crc_t10dif_pcl(UINT16 crc, const UINT8 *pBuf, size_t len)
+{
+    return t10Pcl_G(crc, pBuf, len);
+}
+
+UINT16 crc_t10dif_pclSse(UINT16 crc, const UINT8 *pBuf, size_t len)
+{
+    return t10sse::guard(crc, pBuf, len);
+}
+
+__attribute__((target("avx,pclmul"))) UINT16 crc_t10dif_pclVex(UINT16 crc, const UINT8 *pBuf, size_t len)
+{
+    // Whatever ran before may have left the upper halves of the vector registers dirty; clearing
+    // them keeps the 128-bit instructions from paying for merging them.
+    _mm256_zeroupper();
+    return t10vex::guard(crc, pBuf, len);
+}
+
+T10_ZMM_TARGET UINT16 crc_t10dif_pclZmm(UINT16 crc, const UINT8 *pBuf, size_t len)
+{
+    _mm256_zeroupper();
+    if (len < 512)
+        return t10vex::guard(crc, pBuf, len);
+    // Every 128-bit lane byte-reversed on its own, as the 128-bit code does per block.
+    const __m512i rev = t10Keys4(0x0001020304050607ull, 0x08090A0B0C0D0E0Full);
     const UINT8 *p = pBuf;
-    __m128i acc;
-
-    if (len >= 256) {
-        const __m128i k128 =
-            _mm_set_epi64x(static_cast<long long>(K_FOLD128_HI), static_cast<long long>(K_FOLD128_LO));
-        __m128i x0 = _mm_xor_si128(loadBlock(p, rev), init);
-        __m128i x1 = loadBlock(p + 16, rev);
-        __m128i x2 = loadBlock(p + 32, rev);
-        __m128i x3 = loadBlock(p + 48, rev);
-        __m128i x4 = loadBlock(p + 64, rev);
-        __m128i x5 = loadBlock(p + 80, rev);
-        __m128i x6 = loadBlock(p + 96, rev);
-        __m128i x7 = loadBlock(p + 112, rev);
-        p += 128;
-        len -= 128;
-        while (len >= 128) {
-            x0 = _mm_xor_si128(fold(x0, k128), loadBlock(p, rev));
-            x1 = _mm_xor_si128(fold(x1, k128), loadBlock(p + 16, rev));
-            x2 = _mm_xor_si128(fold(x2, k128), loadBlock(p + 32, rev));
-            x3 = _mm_xor_si128(fold(x3, k128), loadBlock(p + 48, rev));
-            x4 = _mm_xor_si128(fold(x4, k128), loadBlock(p + 64, rev));
-            x5 = _mm_xor_si128(fold(x5, k128), loadBlock(p + 80, rev));
-            x6 = _mm_xor_si128(fold(x6, k128), loadBlock(p + 96, rev));
-            x7 = _mm_xor_si128(fold(x7, k128), loadBlock(p + 112, rev));
-            p += 128;
-            len -= 128;
-        }
-        acc = _mm_xor_si128(fold(x0, k16), x1);
-        acc = _mm_xor_si128(fold(acc, k16), x2);
-        acc = _mm_xor_si128(fold(acc, k16), x3);
-        acc = _mm_xor_si128(fold(acc, k16), x4);
-        acc = _mm_xor_si128(fold(acc, k16), x5);
-        acc = _mm_xor_si128(fold(acc, k16), x6);
-        acc = _mm_xor_si128(fold(acc, k16), x7);
-    } else {
-        acc = _mm_xor_si128(loadBlock(p, rev), init);
-        p += 16;
-        len -= 16;
+    __m512i z0 = _mm512_xor_si512(t10Load(p, rev), _mm512_set_epi64(0, 0, 0, 0, 0, 0,
+                                                                      static_cast<long long>(UINT64{crc} << 48), 0));
+    __m512i z1 = t10Load(p + 64, rev), z2 = t10Load(p + 128, rev), z3 = t10Load(p + 192, rev);
+    p += 256;
+    len -= 256;
+    const __m512i k256 = t10Keys4(K_FOLD256_HI, K_FOLD256_LO);
+    for (; len >= 256; p += 256, len -= 256) {
+        z0 = _mm512_xor_si512(t10Fold(z0, k256), t10Load(p, rev));
+        z1 = _mm512_xor_si512(t10Fold(z1, k256), t10Load(p + 64, rev));
+        z2 = _mm512_xor_si512(t10Fold(z2, k256), t10Load(p + 128, rev));
+        z3 = _mm512_xor_si512(t10Fold(z3, k256), t10Load(p + 192, rev));
     }
-
-    while (len >= 16) {
-        acc = _mm_xor_si128(fold(acc, k16), loadBlock(p, rev));
-        p += 16;
-        len -= 16;
-    }
-
-    if (len != 0) {
-        // acc * x^(8t) + tail: the top t bytes of acc move past x^128 and fold; the rest shift
-        // up and the tail bytes fill the bottom. The last 16 bytes of the input end with the
-        // tail, so one load at p + len - 16 brings it in already placed.
-        const __m128i up = _mm_loadu_si128(reinterpret_cast<const __m128i *>(kShiftTable + 16 - len));
-        const __m128i down = _mm_loadu_si128(reinterpret_cast<const __m128i *>(kShiftDownTable + 16 - len));
-        const __m128i last = loadBlock(p + len - 16, rev);
-        const __m128i shifted = _mm_blendv_epi8(_mm_shuffle_epi8(acc, up), last, up);
-        acc = _mm_xor_si128(fold(_mm_shuffle_epi8(acc, down), k16), shifted);
-    }
-    return reduce(acc);
+    const __m512i k64 = t10Keys4(K_FOLD64_HI, K_FOLD64_LO);
+    __m512i z = _mm512_xor_si512(t10Fold(z0, k64), z1);
+    z = _mm512_xor_si512(t10Fold(z, k64), z2);
+    z = _mm512_xor_si512(t10Fold(z, k64), z3);
+    // The four lanes of z lie 384, 256, 128 and 0 bits before the end.
+    const __m512i kLanes = _mm512_set_epi64(
+        0, 0, static_cast<long long>(K_FOLD16_HI), static_cast<long long>(K_FOLD16_LO),
+        static_cast<long long>(K_LANE1_HI), static_cast<long long>(K_LANE1_LO), static_cast<long long>(K_LANE0_HI),
+        static_cast<long long>(K_LANE0_LO));
+    const __m512i t = t10Fold(z, kLanes);
+    __m128i acc = _mm_xor_si128(t10Lane<0>(t), t10Lane<1>(t));
+    acc = _mm_xor_si128(acc, t10Lane<2>(t));
+    acc = _mm_xor_si128(acc, t10Lane<3>(z));
+    return t10vex::finish(acc, p, len);
 }

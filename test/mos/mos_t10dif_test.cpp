@@ -6,6 +6,7 @@
 
 #include "mos/mos_cpu.h"
 #include "mos/mos_t10dif.h"
+#include "mos/mos_t10dif_intrn.h"
 
 namespace {
 
@@ -42,8 +43,17 @@ std::vector<GuardMethod> guardMethods()
     EXPECT_EQ(crc_t10dif_pcl_IsAvailable() != FALSE,
               __builtin_cpu_supports("pclmul") != 0 && __builtin_cpu_supports("sse4.2") != 0);
     std::vector<GuardMethod> m = {{"generic", mos_generic_t10dif_crc}};
-    if (crc_t10dif_pcl_IsAvailable())
+    if (crc_t10dif_pcl_IsAvailable()) {
         m.push_back({"pclmul", crc_t10dif_pcl});
+        // Each build of the method on its own, as far as this processor runs it.
+        MosCpuLayer_Query q;
+        mosCpuLayer_GetQuery(&q);
+        m.push_back({"pclmul sse", crc_t10dif_pclSse});
+        if (q.bIsAvailAVX)
+            m.push_back({"pclmul vex", crc_t10dif_pclVex});
+        if (q.bIsAvailAVX && mosCpu_IsAvailVpclmul512())
+            m.push_back({"pclmul zmm", crc_t10dif_pclZmm});
+    }
     return m;
 }
 
