@@ -15,7 +15,6 @@ thread_local UINT32 tlsLockAcquires_G = 0;
 // Set when work waits for this OS thread to hold no fast lock (see mosFastlock_SetPendingWork).
 thread_local BOOL tlsPendingWork_G = FALSE;
 
-MOS_TLS_ACCESSOR(UINT32, mosFastlock_Counter, tlsLockAcquires_G)
 
 MOS_TLS_ACCESSOR(BOOL, mosFastlock_PendingWork, tlsPendingWork_G)
 
@@ -71,42 +70,55 @@ void mosFastlockBase_CreateDebug(MosFastlock_Base *pLock, MosContentionId creati
     dispatchFunc_G[fastlockParams_G.bUseSpinLocks ? 1 : 0].createDebug(pLock, creationId, pFile, line);
 }
 
+// The bodies below touch the thread's counters directly: none of them can suspend, so the
+// thread-local slot they use is that of the OS thread running them from start to end.
 void mosFastlockBase_AcquireImplicit(MosFastlock_Base *pLock)
 {
     pLock->lock.owner = pthread_self();
-    (*mosFastlock_Counter())++;
+    tlsLockAcquires_G++;
 }
 
 void mosFastlockBase_ReleaseImplicit(MosFastlock_Base *pLock)
 {
     pLock->lock.owner = 0;
-    UINT32 *pCount = mosFastlock_Counter();
-    MOS_ASSERT_WITH_DESC(*pCount, "tlsLockAcquires_G");
-    (*pCount)--;
+    MOS_ASSERT_WITH_DESC(tlsLockAcquires_G, "tlsLockAcquires_G");
+    tlsLockAcquires_G--;
 }
 
+// The uncontended path is one try of the lock's own kind, called directly: no table, no system
+// call. Only a busy lock goes on to the blocking acquire (an adaptive mutex spins a while before
+// it sleeps in the kernel).
 BOOL mosFastlockBase_Acquire(MosFastlock_Base *pLock)
 {
-    const MosFastlock_Dispatch &row = mosFastlock_Row(pLock);
     BOOL bContended = FALSE;
-    if (!row.tryAcquire(pLock)) {
-        row.acquire(pLock);
+    const bool bSpin = pLock->lock.bSpinLock;
+    const int rc = __builtin_expect(!bSpin, 1) ? pthread_mutex_trylock(&pLock->lock.osLock.mutex)
+                                               : pthread_spin_trylock(&pLock->lock.osLock.spin);
+    if (__builtin_expect(rc != 0, 0)) {
+        MOS_ASSERT(rc == 16);
+        if (bSpin)
+            mosFastlock_SpinAcquire(pLock);
+        else
+            mosFastlock_MutexAcquire(pLock);
         bContended = TRUE;
     }
-    mosFastlockBase_AcquireImplicit(pLock);
+    pLock->lock.owner = pthread_self();
+    tlsLockAcquires_G++;
     return bContended;
 }
 
 void mosFastlockBase_Release(MosFastlock_Base *pLock)
 {
-    mosFastlockBase_ReleaseImplicit(pLock);
-    mosFastlock_Row(pLock).release(pLock);
-    if (__builtin_expect(*mosFastlock_Counter() == 0, 1)) {
-        BOOL *pPending = mosFastlock_PendingWork();
-        if (__builtin_expect(*pPending, 0)) {
-            *pPending = FALSE;
-            mosUmt_RunPendingResumes();
-        }
+    pLock->lock.owner = 0;
+    const UINT32 held = tlsLockAcquires_G;
+    MOS_ASSERT_WITH_DESC(held, "tlsLockAcquires_G");
+    tlsLockAcquires_G = held - 1;
+    const int rc = __builtin_expect(!pLock->lock.bSpinLock, 1) ? pthread_mutex_unlock(&pLock->lock.osLock.mutex)
+                                                               : pthread_spin_unlock(&pLock->lock.osLock.spin);
+    MOS_ASSERT(rc == 0);
+    if (__builtin_expect(held == 1 && tlsPendingWork_G, 0)) {
+        tlsPendingWork_G = FALSE;
+        mosUmt_RunPendingResumes();
     }
 }
 
@@ -123,7 +135,7 @@ void mosFastlockBase_Destroy(MosFastlock_Base *pLock)
 
 UINT32 mosFastlock_NumAcquires(void)
 {
-    return *mosFastlock_Counter();
+    return tlsLockAcquires_G;
 }
 
 BOOL mosFastlockBase_IsLockedByCurrentThread(const MosFastlock_Base *pLock)
