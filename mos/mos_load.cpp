@@ -36,6 +36,7 @@
 #include "mos/usr/linux/mos_net.h"
 #include "mos/usr/linux/mos_shm.h"
 #include "mos/usr/mos_io.h"
+#include "mos/usr/security/mos_security.h"
 #include "mos/umt/mos_umt_utils.h"
 
 namespace {
@@ -110,7 +111,7 @@ constexpr std::array mosLoadLayers_G = {
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosBlockingLayer_Init, mosBlockingLayer_Destroy),
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosDynamicArrayLayer_Init, mosDynamicArrayLayer_Destroy),
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosDynamicMemPoolLayer_Init, mosDynamicMemPoolLayer_Destroy),
-    // mosSecurityLayer_Load / mosSecurityLayer_Destroy
+    MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosSecurityLayer_Load, mosSecurityLayer_Destroy),
     // sdbgServer_Init / sdbgServer_Destroy (the whole record: a row whose member is sdbgParams, the first)
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosDiagCounters_Init, mosDiagCounters_Finit),
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosOscCntLayer_Init, mosOscCntLayer_Destroy),

@@ -26,11 +26,14 @@ const char *loaderError(void)
     return pErr != nullptr ? pErr : "";
 }
 
+// Files that tests put in place of an identifier's own (null: none), indexed from the first id.
+const char *testFiles_G[MOS_ARRAY_SIZE(kLibFiles)];
+
 const char *fileOf(MosDynamicLibraryId librayId)
 {
-    for (const LibFile &f : kLibFiles)
-        if (f.id == librayId)
-            return f.pFile;
+    for (size_t i = 0; i < MOS_ARRAY_SIZE(kLibFiles); i++)
+        if (kLibFiles[i].id == librayId)
+            return testFiles_G[i] != nullptr ? testFiles_G[i] : kLibFiles[i].pFile;
     return nullptr;
 }
 
@@ -66,4 +69,11 @@ void mosDynamicLib_Close(MosDynamicLibHandle handle)
 {
     MOS_ASSERT(handle != nullptr);
     dlclose(handle);
+}
+
+void mosDynamicLib_SetFileForTest(MosDynamicLibraryId librayId, const char *pFile)
+{
+    for (size_t i = 0; i < MOS_ARRAY_SIZE(kLibFiles); i++)
+        if (kLibFiles[i].id == librayId)
+            testFiles_G[i] = pFile;
 }

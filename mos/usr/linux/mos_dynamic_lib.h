@@ -18,3 +18,7 @@ typedef void (*MosDynamicLibFuncPtr)(void);
 MosDynamicLibHandle mosDynamicLib_Open(MosDynamicLibraryId librayId);
 MosDynamicLibFuncPtr mosDynamicLib_Load(MosDynamicLibHandle handle, const char *pFuncName);
 void mosDynamicLib_Close(MosDynamicLibHandle handle);
+
+// Test seam: opens pFile in place of the identifier's own file (null restores it), so that tests
+// can stand in a missing library or one that lacks functions. Not for product code.
+void mosDynamicLib_SetFileForTest(MosDynamicLibraryId librayId, const char *pFile);
