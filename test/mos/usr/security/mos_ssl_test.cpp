@@ -267,6 +267,14 @@ TEST_F(TlsSessions, ReadingAnEmptyBufferIsPendingNotClosed)
     EXPECT_EQ(mosSsl_Read(server, buf, sizeof(buf), &got), MOS_RC__ERROR);
     EXPECT_EQ(mosSsl_Disconnect(server), MOS_RC__SUCCESS);
     EXPECT_FALSE(server->bConnected);
+
+    // A peer's closing alert ends the session: its reads report "not connected" from then on.
+    MosSslSocketHandle *server2 = session(kServerCtx, TRUE);
+    MosSslSocketHandle *client2 = session(kClientCtx, FALSE);
+    ASSERT_EQ(tlstest::handshakePair(client2, server2), MOS_RC__SUCCESS);
+    ASSERT_GE(SSL_shutdown_p(client2->pSsl), 0);
+    ASSERT_TRUE(tlstest::moveCiphertext(client2, server2));
+    EXPECT_EQ(mosSsl_Read(server2, buf, sizeof(buf), &got), MOS_RC__NOT_CONN);
 }
 
 // A server whose certificate the client cannot trust: refused during the handshake, and the
