@@ -66,13 +66,7 @@ int mosAuth_PasswordCB(char *buf, int size, int rwflag, void *pUserData)
 {
     MOS_UNUSED(rwflag);
     MOS_UNUSED(pUserData);
-    const int len = (int)strnlen(mosAuth_Manager_G.password, sizeof(Password));
-    if (len >= size) {
-        MOS_ERROR(MOS_COMP_MOS, "Password buffer is too short (%d < %d)", size, len);
-        return 0;
-    }
-    memcpy(buf, mosAuth_Manager_G.password, (size_t)len);
-    return len;
+    return mosSecurity_HandOutPassword(buf, size, mosAuth_Manager_G.password);
 }
 
 void mosAuth_DeleteConf(void)

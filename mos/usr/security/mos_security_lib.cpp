@@ -178,6 +178,17 @@ const EVP_MD *mosSecurity_GetDigestMethod(UINT32 digestType)
     }
 }
 
+int mosSecurity_HandOutPassword(char *buf, int size, const Password &password)
+{
+    const int len = (int)strnlen(password, sizeof(Password));
+    if (len >= size) {
+        MOS_ERROR(MOS_COMP_MOS, "Password buffer is too short (%d < %d)", size, len);
+        return 0;
+    }
+    memcpy(buf, password, (size_t)len);
+    return len;
+}
+
 void mosSecurity_PrintLibError(const char *msg)
 {
     char text[256] = {};

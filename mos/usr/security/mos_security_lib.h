@@ -221,6 +221,10 @@ void mosSecurity_PrintLibX509StoreCtxError(const char *msg, X509_STORE_CTX *pX50
 // A memory buffer whose empty reads report retry (want-read) instead of end of file.
 BIO *mosSecurity_AllocMemBio(void);
 
+// Body of the library's password callbacks: copies the NUL-terminated password into buf and
+// returns its length, or logs and returns 0 when buf (size bytes) cannot hold it.
+int mosSecurity_HandOutPassword(char *buf, int size, const Password &password);
+
 // The 1.0 locking callback: mode bit 1 locks lock `type`, bit 2 unlocks it; nothing while the
 // table is not initialised. A type outside 0 to 40 is a broken invariant.
 void mosSecurity_LockingCB(int mode, int type, const char *file, int line);

@@ -138,14 +138,7 @@ int mosSsl_PasswordCB(char *buf, int size, int rwflag, void *slot)
     MOS_UNUSED(rwflag);
     const uintptr_t contextId = reinterpret_cast<uintptr_t>(slot);
     MOS_ASSERT(((contextId) < MOS_SSL_CONTEXT_ID__LAST));
-    const Password &password = mosSsl_Manager_G.contextData[contextId].password;
-    const int len = (int)strnlen(password, sizeof(Password));
-    if (len >= size) {
-        MOS_ERROR(MOS_COMP_MOS, "Password buffer is too short (%d < %d)", size, len);
-        return 0;
-    }
-    memcpy(buf, password, (size_t)len);
-    return len;
+    return mosSecurity_HandOutPassword(buf, size, mosSsl_Manager_G.contextData[contextId].password);
 }
 
 Mos_RC mosSsl_ApplyConf(const MosSslConf *pConf)
