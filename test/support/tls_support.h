@@ -4,6 +4,9 @@
 // trusts, a self-signed one), and moving ciphertext between two sessions in one process.
 #pragma once
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -23,9 +26,21 @@ struct TlsCerts {
 
 inline constexpr const char *kServerPassword = "s3cret-pass";
 
+// Runs a fixture command, its output kept aside. A command that fails is tried again (a loaded
+// machine has been seen to fail one now and then) and, failing still, its output is shown.
 inline bool runQuiet(const std::string &cmd)
 {
-    return std::system(("(" + cmd + ") >/dev/null 2>&1").c_str()) == 0;
+    const std::string log = "/tmp/pellar-tls-fixture-" + std::to_string(getpid()) + ".log";
+    bool ok = false;
+    for (int attempt = 0; attempt < 3 && !ok; attempt++)
+        ok = std::system(("(" + cmd + ") >" + log + " 2>&1").c_str()) == 0;
+    if (!ok) {
+        fprintf(stderr, "fixture command failed: %s\n", cmd.c_str());
+        if (std::system(("cat " + log + " >&2").c_str()) != 0)
+            fprintf(stderr, "(its output is lost)\n");
+    }
+    std::remove(log.c_str());
+    return ok;
 }
 
 // Makes every file in dir; false when the openssl command fails.
