@@ -2,7 +2,7 @@
 # Installs the Debian packages the project builds and runs with.
 set -euo pipefail
 PACKAGES=(build-essential cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev libaio-dev
-          libnuma-dev libssl-dev libsqlite3-dev openssl util-linux procps
+          libnuma-dev libssl-dev libsqlite3-dev sqlite3 openssl util-linux procps
           # benchmark anchors only (bench/): switches beside fcontext, checksums beside ISA-L
           libboost-context-dev libisal-dev)
 SUDO=""
