@@ -1,6 +1,11 @@
 #include "common/sha2.h"
 
+#include <cpuid.h>
+#include <immintrin.h>
+
 #include <cstring>
+
+#include "common/sha2_intrn.h"
 
 #include "mos/mos_dbg.h"
 
@@ -94,7 +99,7 @@ void secureZero(void *p, size_t len)
         *q++ = 0;
 }
 
-void sha256Transform(UINT32 state[8], const sha2_byte *block)
+void sha256Block(UINT32 state[8], const sha2_byte *block)
 {
     UINT32 w[64];
     for (int t = 0; t < 16; t++)
@@ -126,6 +131,73 @@ void sha256Transform(UINT32 state[8], const sha2_byte *block)
     state[5] += f;
     state[6] += g;
     state[7] += h;
+}
+
+} // namespace
+
+void sha256Blocks_Portable(UINT32 state[8], const sha2_byte *data, size_t blocks)
+{
+    for (; blocks > 0; blocks--, data += SHA256_BLOCK_LENGTH)
+        sha256Block(state, data);
+}
+
+// SHA-256 rounds on the processor's SHA extensions: the same compression, four message words and
+// two rounds per instruction. The state is kept as the instructions want it (ABEF, CDGH).
+__attribute__((target("sha,sse4.1,ssse3"))) void sha256Blocks_ShaNi(UINT32 state[8], const sha2_byte *data,
+                                                                    size_t blocks)
+{
+    const __m128i byteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bLL, 0x0405060700010203LL);
+    __m128i dcba = _mm_loadu_si128(reinterpret_cast<const __m128i *>(&state[0]));
+    __m128i hgfe = _mm_loadu_si128(reinterpret_cast<const __m128i *>(&state[4]));
+    __m128i cdab = _mm_shuffle_epi32(dcba, 0xB1);
+    __m128i efgh = _mm_shuffle_epi32(hgfe, 0x1B);
+    __m128i abef = _mm_alignr_epi8(cdab, efgh, 8);
+    __m128i cdgh = _mm_blend_epi16(efgh, cdab, 0xF0);
+    for (; blocks > 0; blocks--, data += SHA256_BLOCK_LENGTH) {
+        const __m128i abefSaved = abef;
+        const __m128i cdghSaved = cdgh;
+        __m128i w[4];
+#pragma GCC unroll 16
+        for (int i = 0; i < 16; i++) {
+            __m128i &cur = w[i & 3];
+            if (i < 4) {
+                cur = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(data + 16 * i)), byteSwap);
+            } else {
+                // W[t] from W[t-16..t-13] (cur), W[t-12..t-9], W[t-8..t-5] and W[t-4..t-1].
+                const __m128i &w12 = w[(i + 1) & 3], &w8 = w[(i + 2) & 3], &w4 = w[(i + 3) & 3];
+                __m128i t = _mm_sha256msg1_epu32(cur, w12);
+                t = _mm_add_epi32(t, _mm_alignr_epi8(w4, w8, 4));
+                cur = _mm_sha256msg2_epu32(t, w4);
+            }
+            __m128i msg = _mm_add_epi32(cur, _mm_loadu_si128(reinterpret_cast<const __m128i *>(&kSha256K[4 * i])));
+            cdgh = _mm_sha256rnds2_epu32(cdgh, abef, msg);
+            msg = _mm_shuffle_epi32(msg, 0x0E);
+            abef = _mm_sha256rnds2_epu32(abef, cdgh, msg);
+        }
+        abef = _mm_add_epi32(abef, abefSaved);
+        cdgh = _mm_add_epi32(cdgh, cdghSaved);
+    }
+    const __m128i feba = _mm_shuffle_epi32(abef, 0x1B);
+    const __m128i dchg = _mm_shuffle_epi32(cdgh, 0xB1);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(&state[0]), _mm_blend_epi16(feba, dchg, 0xF0));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(&state[4]), _mm_alignr_epi8(dchg, feba, 8));
+}
+
+bool sha256_HasShaExtensions(void)
+{
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (!__get_cpuid(1, &a, &b, &c, &d) || (c & bit_SSSE3) == 0 || (c & bit_SSE4_1) == 0)
+        return false;
+    return __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_SHA) != 0;
+}
+
+namespace {
+
+// Chosen once, on first use: the digests work before (and without) the runtime's CPU layer.
+Sha256BlocksFunc sha256Blocks(void)
+{
+    static const Sha256BlocksFunc func = sha256_HasShaExtensions() ? sha256Blocks_ShaNi : sha256Blocks_Portable;
+    return func;
 }
 
 void sha512Transform(UINT64 state[8], const sha2_byte *block)
@@ -174,14 +246,24 @@ void absorb(State *state, sha2_byte *buffer, size_t used, const sha2_byte *data,
             return;
         }
         memcpy(buffer + used, data, room);
-        transform(state, buffer);
+        transform(state, buffer, 1);
         data += room;
         len -= room;
     }
-    for (; len >= Block; data += Block, len -= Block)
-        transform(state, data);
+    const size_t blocks = len / Block;
+    if (blocks > 0) {
+        transform(state, data, blocks);
+        data += blocks * Block;
+        len -= blocks * Block;
+    }
     if (len > 0)
         memcpy(buffer, data, len);
+}
+
+void sha512Blocks(UINT64 state[8], const sha2_byte *data, size_t blocks)
+{
+    for (; blocks > 0; blocks--, data += SHA512_BLOCK_LENGTH)
+        sha512Transform(state, data);
 }
 
 char *toHex(const sha2_byte *digest, size_t len, char *buffer)
@@ -268,7 +350,7 @@ void SHA256_Update(SHA256_CTX *context, const sha2_byte *data, size_t len)
     MOS_ASSERT(context != (SHA256_CTX*)0 && data != (sha2_byte*)0);
     const size_t used = (size_t)((context->bitcount >> 3) % SHA256_BLOCK_LENGTH);
     context->bitcount += (UINT64)len << 3;
-    absorb<SHA256_BLOCK_LENGTH>(context->state, context->buffer, used, data, len, sha256Transform);
+    absorb<SHA256_BLOCK_LENGTH>(context->state, context->buffer, used, data, len, sha256Blocks());
 }
 
 void SHA256_Final(sha2_byte digest[SHA256_DIGEST_LENGTH], SHA256_CTX *context)
@@ -279,12 +361,12 @@ void SHA256_Final(sha2_byte digest[SHA256_DIGEST_LENGTH], SHA256_CTX *context)
         context->buffer[used++] = 0x80;
         if (used > SHA256_BLOCK_LENGTH - 8) {
             memset(context->buffer + used, 0, SHA256_BLOCK_LENGTH - used);
-            sha256Transform(context->state, context->buffer);
+            sha256Blocks()(context->state, context->buffer, 1);
             used = 0;
         }
         memset(context->buffer + used, 0, SHA256_BLOCK_LENGTH - 8 - used);
         storeBe64(context->buffer + SHA256_BLOCK_LENGTH - 8, context->bitcount);
-        sha256Transform(context->state, context->buffer);
+        sha256Blocks()(context->state, context->buffer, 1);
         for (int i = 0; i < 8; i++)
             storeBe32(digest + 4 * i, context->state[i]);
     }
@@ -325,7 +407,7 @@ void SHA512_Update(SHA512_CTX *context, const sha2_byte *data, size_t len)
     const UINT64 addHigh = (UINT64)len >> 61;
     context->bitcount[0] += addLow;
     context->bitcount[1] += addHigh + (context->bitcount[0] < addLow ? 1 : 0);
-    absorb<SHA512_BLOCK_LENGTH>(context->state, context->buffer, used, data, len, sha512Transform);
+    absorb<SHA512_BLOCK_LENGTH>(context->state, context->buffer, used, data, len, sha512Blocks);
 }
 
 void SHA512_Final(sha2_byte digest[SHA512_DIGEST_LENGTH], SHA512_CTX *context)

@@ -9,6 +9,9 @@
 // the same names that the TLS library, opened at run time, exports and calls internally. Do not
 // include this header in a file that includes the TLS library's headers: both declare SHA256_CTX.
 //
+// SHA-256 runs on the processor's SHA extensions where it has them (chosen once, on first use,
+// from the processor's identification, since the runtime's CPU layer may not be loaded).
+//
 // Contract of every family (SHA256_, SHA384_, SHA512_):
 //  - Init(ctx): standard initial values, zero count and buffer; a null ctx is ignored.
 //  - Update(ctx, data, len): len 0 does nothing, even with null pointers; with len above 0 a

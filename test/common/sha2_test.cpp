@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/sha2.h"
+#include "common/sha2_intrn.h"
 #include "test/support/scratch_dir.h"
 
 namespace {
@@ -188,6 +189,28 @@ TEST(Sha2, EndWithoutBufferWipesAndGivesNoText)
     SHA256_Init(nullptr);
     SHA256_Update(nullptr, nullptr, 0);
     SHA512_Update(nullptr, nullptr, 0);
+}
+
+// The digests above ran on whichever block function this processor chose; the portable one and the
+// one on the SHA extensions must agree block for block.
+TEST(Sha2, BlockFunctionsAgree)
+{
+    if (!sha256_HasShaExtensions())
+        GTEST_SKIP() << "no SHA extensions on this processor";
+    std::vector<sha2_byte> data(64 * 37);
+    UINT32 seed = 12345;
+    for (sha2_byte &b : data) {
+        seed = seed * 1103515245u + 12345u;
+        b = (sha2_byte)(seed >> 16);
+    }
+    for (size_t blocks : {(size_t)1, (size_t)2, (size_t)37}) {
+        UINT32 portable[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+        UINT32 extensions[8];
+        memcpy(extensions, portable, sizeof(portable));
+        sha256Blocks_Portable(portable, data.data(), blocks);
+        sha256Blocks_ShaNi(extensions, data.data(), blocks);
+        EXPECT_EQ(memcmp(portable, extensions, sizeof(portable)), 0) << blocks << " blocks";
+    }
 }
 
 TEST(Sha2DeathTest, UpdateWithoutContextOrDataStops)
