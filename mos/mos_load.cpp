@@ -134,7 +134,7 @@ constexpr std::array mosEnvLayers_G = {
     MOS_LOAD_LAYER(MosEnvSpecific_InitParams, mosAsyncIOLayer_Create, mosAsyncIOLayer_Destroy, asyncIoParams),
     MOS_LOAD_LAYER_NO_PARAM(MosEnvSpecific_InitParams, mosOnceLayer_Create, mosOnceLayer_Destroy),
     MOS_LOAD_LAYER(MosEnvSpecific_InitParams, mosShmLayer_Create, mosShmLayer_Destroy, shmParams),
-    // mosMediaLayer_Create / mosMediaLayer_Destroy (mediaParams)
+    MOS_LOAD_LAYER(MosEnvSpecific_InitParams, mosMediaLayer_Create, mosMediaLayer_Destroy, mediaParams),
     MOS_LOAD_LAYER(MosEnvSpecific_InitParams, mosUmtUtilsLayer_Create, mosUmtUtilsLayer_Destroy, umtUtilsParams),
 };
 

@@ -21,21 +21,13 @@
 #include "mos/umt/mos_umt_utils.h"
 #include "mos/usr/linux/mos_shm.h"
 #include "mos/usr/mos_async_io.h"
+#include "mos/usr/mos_media.h"
 
 // Start-up parameters of modules that are not built yet; each moves to its module's header
 // when the module lands.
 struct MosSdbg_InitParams {
     UINT32 module;
     UINT16 sdbgPort;
-};
-
-struct MosMedia_InitParams {
-    BOOL bEnableLsiGeneralInfoQuery;
-    BOOL bEnableHpGeneralInfoQuery;
-    BOOL bEnableDellGeneralInfoQuery;
-    BOOL bEnableLsiVirtualDiskQuery;
-    BOOL bEnableHpVirtualDiskQuery;
-    BOOL bEnableDellVirtualDiskQuery;
 };
 
 // The environment layers' parameters, filled by mosLoad_Load from the runtime's configuration

@@ -90,6 +90,23 @@ void mosRSyslogQueue_GiveBack(MosRSyslogEventsQueue *pQueue, MosRemoteSyslogMsg 
     mosMemPool_Free(&pQueue->eventsPool, pMsg);
 }
 
+// Queues the message while the queue is active (at the head for a resend, which goes first), else
+// gives its block back.
+void mosRSyslogQueue_PutOrGiveBack(MosRSyslogEventsQueue *pQueue, MosRemoteSyslogMsg *pMsg, BOOL bAtHead)
+{
+    {
+        MosFastlockGuard guard(&pQueue->lock);
+        if (pQueue->bActive) {
+            if (bAtHead)
+                mosDList_InsertHead(&pQueue->postedQueue, &pMsg->node);
+            else
+                mosDList_InsertTail(&pQueue->postedQueue, &pMsg->node);
+            return;
+        }
+    }
+    mosRSyslogQueue_GiveBack(pQueue, pMsg);
+}
+
 void mosRSyslogWriter_Signal(MosRSyslogWriter *pWriter)
 {
     MosFastlockGuard guard(&pWriter->lock);
@@ -111,16 +128,7 @@ void mosRSyslogWriter_Enqueue(MosRSyslogWriter *pWriter, const MosRSyslog_Fields
     memset(pMsg, 0, sizeof(*pMsg));
     pMsg->severity = f.severity;
     mosRSyslog_FormatText(pMsg->buffer + MOS_RSYSLOG__EVENT_PRI_SIZE, f, pInfo, pMoreInfo, pEventCode);
-    BOOL bQueued = FALSE;
-    {
-        MosFastlockGuard guard(&pQueue->lock);
-        if (pQueue->bActive) {
-            mosDList_InsertTail(&pQueue->postedQueue, &pMsg->node);
-            bQueued = TRUE;
-        }
-    }
-    if (!bQueued)
-        mosRSyslogQueue_GiveBack(pQueue, pMsg);
+    mosRSyslogQueue_PutOrGiveBack(pQueue, pMsg, FALSE);
     mosRSyslogWriter_Signal(pWriter);
 }
 
@@ -260,17 +268,8 @@ void mosRSyslogWriter_WriteLoop(MosRSyslogWriter *pWriter)
             continue;
         }
         MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_MED, "Writer %p failed to send a message, reconnecting", (void *)pWriter);
-        BOOL bKept = FALSE;
-        {
-            MosFastlockGuard guard(&pQueue->lock);
-            if (pQueue->bActive) {
-                // Sent first after reconnecting: events keep their order.
-                mosDList_InsertHead(&pQueue->postedQueue, &pMsg->node);
-                bKept = TRUE;
-            }
-        }
-        if (!bKept)
-            mosRSyslogQueue_GiveBack(pQueue, pMsg);
+        // Sent first after reconnecting: events keep their order.
+        mosRSyslogQueue_PutOrGiveBack(pQueue, pMsg, TRUE);
         mosRSyslogWriter_Disconnect(pWriter);
         bFailedBefore = TRUE;
     }
@@ -395,6 +394,18 @@ void mosRSyslog_AssertInitialized(void)
         MOS_PANIC("g_rsyslog.bInitialized", "");
 }
 
+// The writer of a Start or Stop, or null (with an error line) for an index out of range.
+MosRSyslogWriter *mosRSyslog_WriterOfIndex(UINT32 instanceIdx)
+{
+    mosRSyslog_AssertInitialized();
+    if (instanceIdx >= g_rsyslog.numOfWriters) {
+        MOS_ERROR(MOS_COMP_MOS, "instance index %u is out of bound, allowed %u", instanceIdx,
+                  (unsigned)g_rsyslog.numOfWriters);
+        return nullptr;
+    }
+    return &g_rsyslog.writersArr[instanceIdx];
+}
+
 void mosRSyslog_TraceTransition(MosRSyslogWriter *pWriter)
 {
     MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_LOW, "Failed: writer %p is in transition state %d", (void *)pWriter,
@@ -510,13 +521,9 @@ void mosRSyslog_Destroy(void)
 
 Mos_RC mosRSyslog_Start(UINT32 instanceIdx, const char *hostName, UINT16 port, UINT8 facility, BOOL bAttachEventCode)
 {
-    mosRSyslog_AssertInitialized();
-    if (instanceIdx >= g_rsyslog.numOfWriters) {
-        MOS_ERROR(MOS_COMP_MOS, "instance index %u is out of bound, allowed %u", instanceIdx,
-                  (unsigned)g_rsyslog.numOfWriters);
+    MosRSyslogWriter *pWriter = mosRSyslog_WriterOfIndex(instanceIdx);
+    if (pWriter == nullptr)
         return MOS_RC__INVALID;
-    }
-    MosRSyslogWriter *pWriter = mosRSyslogWriter_Get(instanceIdx);
     MosFastlockGuard guard(&pWriter->lock);
     switch (pWriter->state) {
     case MOS_RSYSLOG_STATE__INIT:
@@ -541,13 +548,9 @@ Mos_RC mosRSyslog_Start(UINT32 instanceIdx, const char *hostName, UINT16 port, U
 
 Mos_RC mosRSyslog_Stop(UINT32 instanceIdx)
 {
-    mosRSyslog_AssertInitialized();
-    if (instanceIdx >= g_rsyslog.numOfWriters) {
-        MOS_ERROR(MOS_COMP_MOS, "instance index %u is out of bound, allowed %u", instanceIdx,
-                  (unsigned)g_rsyslog.numOfWriters);
+    MosRSyslogWriter *pWriter = mosRSyslog_WriterOfIndex(instanceIdx);
+    if (pWriter == nullptr)
         return MOS_RC__INVALID;
-    }
-    MosRSyslogWriter *pWriter = mosRSyslogWriter_Get(instanceIdx);
     MosFastlockGuard guard(&pWriter->lock);
     switch (pWriter->state) {
     case MOS_RSYSLOG_STATE__INIT:
