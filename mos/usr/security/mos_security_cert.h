@@ -18,6 +18,21 @@ struct MosSecurityCertOpaque {
     CHAR_A verifyErrStr[MOS_SECURITY__VERIFY_ERR_STR_LEN];
 };
 
+#define MOS_SECURITY__CERT_QUERY_TEXT_LEN 150
+
+// A certificate described in text; cleared before it is filled.
+struct MosSecurityCertQuery {
+    CHAR_A digestBuf[129]; // SHA-1 thumbprint as "AB:01:...:7F"
+    CHAR_A subject[MOS_SECURITY__CERT_QUERY_TEXT_LEN]; // one-line names, "/CN=host/O=Qel"
+    CHAR_A issuer[MOS_SECURITY__CERT_QUERY_TEXT_LEN];
+    CHAR_A notValidBefore[MOS_SECURITY__CERT_QUERY_TEXT_LEN]; // "Jan  1 00:00:00 2030 GMT"
+    CHAR_A notValidAfter[MOS_SECURITY__CERT_QUERY_TEXT_LEN];
+    CHAR_A notValidBeforeAsn1[MOS_SECURITY__CERT_QUERY_TEXT_LEN]; // "300101000000Z"
+    CHAR_A notValidAfterAsn1[MOS_SECURITY__CERT_QUERY_TEXT_LEN];
+    Mos_RC verifyRC;                                      // filled only from an opaque
+    CHAR_A verifyErrStr[MOS_SECURITY__VERIFY_ERR_STR_LEN]; // filled only from an opaque
+};
+
 // A zeroed opaque, or null with an error line.
 MosSecurityCertOpaque *mosSecurity_AllocCertOpaque(void);
 // Frees the DER buffer and the opaque; null is ignored.
@@ -33,3 +48,7 @@ void mosSecurity_SetCertOpaqueFailure(MosSecurityCertOpaque *pCertOpq, Mos_RC rc
 // bytes, MOS_RC__NOT_FOUND when not valid, MOS_RC__NET_SECURITY_DISABLED_ON_SERVER when that is
 // the recorded code.
 Mos_RC mosSecurity_GetCertFromOpaque(MosSecurityCertOpaque *pCertOpq, X509 **ppCert);
+// Describes a certificate. MOS_RC__ERROR (with a line naming the step) when a part cannot be read.
+Mos_RC mosSecurity_QueryCert(X509 *pCert, MosSecurityCertQuery *pQuery);
+// Describes the opaque's certificate and copies its verification result into the query.
+Mos_RC mosSecurity_QueryCertOpaque(MosSecurityCertOpaque *pCertOpq, MosSecurityCertQuery *pQuery);

@@ -25,7 +25,9 @@
 // library that asks for them; nothing is installed. Because a uthread may move to another OS
 // thread between two calls, and OpenSSL keeps its error queue per OS thread, every TLS call is
 // preceded by ERR_clear_error (bound in addition), so a stale error of another session on the
-// same OS thread is never read as this call's.
+// same OS thread is never read as this call's. Where 1.0 code read a structure's fields (a
+// certificate's times, a context's store of trusted certificates), the accessors that OpenSSL 3
+// offers instead are bound in addition too (the last rows of each list).
 #pragma once
 
 #define OPENSSL_SUPPRESS_DEPRECATED 1
@@ -80,7 +82,8 @@
     X(SSL_set_connect_state)                                                                           \
     X(SSL_get_state)                                                                                   \
     X(SSL_do_handshake)                                                                                \
-    X(SSL_get_shutdown)
+    X(SSL_get_shutdown)                                                                                \
+    X(SSL_CTX_get_cert_store)
 
 // Functions bound through the crypto library's handle, in binding order.
 #define MOS_SECURITY_CRYPTO_FUNCTIONS(X)                                                               \
@@ -173,7 +176,16 @@
     X(ASN1_TIME_set_string)                                                                            \
     X(s2i_ASN1_INTEGER)                                                                                \
     X(CRYPTO_get_ex_new_index)                                                                         \
-    X(ERR_clear_error)
+    X(ERR_clear_error)                                                                                 \
+    X(ASN1_STRING_length)                                                                              \
+    X(ASN1_STRING_get0_data)                                                                           \
+    X(X509_get0_notBefore)                                                                             \
+    X(X509_get0_notAfter)                                                                              \
+    X(X509_STORE_get0_objects)                                                                         \
+    X(X509_OBJECT_get_type)                                                                            \
+    X(X509_OBJECT_get0_X509)                                                                           \
+    X(X509_STORE_lock)                                                                                 \
+    X(X509_STORE_unlock)
 
 #define MOS_SECURITY_DECLARE_POINTER(name) extern decltype(&::name) name##_p;
 MOS_SECURITY_SSL_FUNCTIONS(MOS_SECURITY_DECLARE_POINTER)

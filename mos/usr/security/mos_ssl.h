@@ -98,3 +98,20 @@ Mos_RC mosSsl_WriteGetData(MosSslSocketHandle *pHandle, const UINT8 **ppData, UI
 void mosSsl_WriteDone(MosSslSocketHandle *pHandle);
 // Marks the session disconnected; no closing alert is produced.
 Mos_RC mosSsl_Disconnect(MosSslSocketHandle *pHandle);
+// Fills the query from the peer's certificate. MOS_RC__NOT_FOUND for a null handle or a peer
+// without a certificate.
+Mos_RC mosSsl_QueryPeerCert(MosSslSocketHandle *pHandle, MosSecurityCertQuery *pQuery);
+
+// Context queries and trusted certificates (for management tools; the storage server does not
+// call them). All work under a reference on the slot.
+// Describes the context's own certificate. MOS_RC__INVALID for an empty slot, MOS_RC__NOT_FOUND
+// for a context without a certificate.
+Mos_RC mosSsl_QueryCertByContext(MosSslContextIdType contextId, MosSecurityCertQuery *pQuery);
+// Writes the opaque's certificate, then every trusted certificate of the context with another
+// subject, into filename (PEM). MOS_RC__NOT_FOUND when the file cannot be made, MOS_RC__INVALID
+// for an opaque without a certificate, an empty slot or a failed write.
+Mos_RC mosSsl_CreateTrustFile(const CHAR_A *filename, MosSslContextIdType contextId, MosSecurityCertOpaque *pCertOpq);
+// Trusts the opaque's certificate in the context, in place of any trusted certificate of the
+// same subject. MOS_RC__INVALID for an opaque without a certificate or an empty slot,
+// MOS_RC__ERROR when the store refuses.
+Mos_RC mosSsl_AddTrustedCertToContext(MosSslContextIdType contextId, MosSecurityCertOpaque *pCertOpq);

@@ -379,4 +379,128 @@ TEST_F(TlsSessions, ContextUpdatesRefuseBadFilesAndContextsInUse)
     EXPECT_EQ(mosSsl_CreateSocketHandle(&past, TRUE), nullptr);
 }
 
+// Runs fn with the runtime's trace lines captured from standard output.
+template <typename F>
+std::string traced(F &&fn)
+{
+    ::testing::internal::CaptureStdout();
+    fn();
+    fflush(stdout);
+    return ::testing::internal::GetCapturedStdout();
+}
+
+std::string commandOutput(const std::string &cmd)
+{
+    std::string out;
+    FILE *p = popen(cmd.c_str(), "r");
+    if (p == nullptr)
+        return out;
+    char buf[512];
+    while (fgets(buf, sizeof(buf), p) != nullptr)
+        out += buf;
+    pclose(p);
+    return out;
+}
+
+// An opaque holding the first certificate of a PEM file.
+MosSecurityCertOpaque *opaqueFromFile(const std::string &file)
+{
+    FILE *f = fopen(file.c_str(), "r");
+    if (f == nullptr)
+        return nullptr;
+    X509 *pCert = PEM_read_X509_p(f, nullptr, nullptr, nullptr);
+    fclose(f);
+    MosSecurityCertOpaque *pOpq = mosSecurity_AllocCertOpaque();
+    if (pCert == nullptr || mosSecurity_StoreCertInOpaque(pOpq, pCert) != MOS_RC__SUCCESS) {
+        mosSecurity_FreeCertOpaque(pOpq);
+        pOpq = nullptr;
+    }
+    X509_free_p(pCert);
+    return pOpq;
+}
+
+TEST_F(TlsSessions, MethodNamesChooseTheVersionIgnoringCase)
+{
+    struct Case {
+        const char *pName;
+        const char *pLine;
+    };
+    const Case kCases[] = {{"tlsv1.1", "Method: TLSv1.1 (1)"}, {"TLSV1.0", "Method: TLSv1.0 (0)"},
+                           {"SSLv3", "WARNING: Invalid method (SSLv3) - using default"}, {"SSLv3", "Method: TLSv1.2 (2)"}};
+    for (const Case &k : kCases) {
+        MosSslConf c = sslConf(kSpareCtx, "", "", "");
+        setString(c.sslMethodStr, sizeof(c.sslMethodStr), k.pName);
+        const std::string out = traced([&] { EXPECT_EQ(mosSsl_UpdateConf(&c), MOS_RC__SUCCESS) << k.pName; });
+        EXPECT_NE(out.find(k.pLine), std::string::npos) << k.pName << ":\n" << out;
+    }
+}
+
+TEST_F(TlsSessions, QueriesDescribeOwnAndPeerCertificates)
+{
+    MosSecurityCertQuery q;
+    ASSERT_EQ(mosSsl_QueryCertByContext(kServerCtx, &q), MOS_RC__SUCCESS);
+    EXPECT_STREQ(q.subject, "/CN=server");
+    EXPECT_STREQ(q.issuer, "/CN=testca");
+    // The thumbprint is openssl's SHA-1 fingerprint of the same certificate.
+    const std::string fp = commandOutput("openssl x509 -noout -fingerprint -sha1 -in " + dir.file("server.crt"));
+    EXPECT_NE(fp.find(std::string("=") + q.digestBuf), std::string::npos) << fp << " vs " << q.digestBuf;
+    EXPECT_EQ(strlen(q.digestBuf), 59u); // 20 bytes as "AB:" with the last colon dropped
+    EXPECT_EQ(strlen(q.notValidBeforeAsn1), 13u);
+    EXPECT_EQ(q.notValidAfterAsn1[12], 'Z');
+    EXPECT_NE(std::string(q.notValidAfter).find("GMT"), std::string::npos) << q.notValidAfter;
+    EXPECT_EQ(mosSsl_Manager_G.contextData[kServerCtx].refCnt, 0u);
+    EXPECT_EQ(mosSsl_QueryCertByContext(kSpareCtx, &q), MOS_RC__INVALID);
+    EXPECT_EQ(mosSsl_Manager_G.contextData[kSpareCtx].refCnt, 0u);
+
+    MosSslSocketHandle *server = session(kServerCtx, TRUE);
+    MosSslSocketHandle *client = session(kClientCtx, FALSE);
+    ASSERT_EQ(tlstest::handshakePair(client, server), MOS_RC__SUCCESS);
+    ASSERT_EQ(mosSsl_QueryPeerCert(client, &q), MOS_RC__SUCCESS);
+    EXPECT_STREQ(q.subject, "/CN=server");
+    ASSERT_EQ(mosSsl_QueryPeerCert(server, &q), MOS_RC__SUCCESS);
+    EXPECT_STREQ(q.subject, "/CN=client");
+    EXPECT_EQ(mosSsl_QueryPeerCert(nullptr, &q), MOS_RC__NOT_FOUND);
+}
+
+// Trusting a new authority: added to a context it makes its servers acceptable; written out, the
+// trust file holds it and every other authority of the context once.
+TEST_F(TlsSessions, TrustedAuthoritiesAreAddedAndWrittenOut)
+{
+    MosSslConf rogue = sslConf(kSpareCtx, certs.rogueKeyPair, "", certs.caFile); // it knows our clients
+    ASSERT_EQ(mosSsl_UpdateConf(&rogue), MOS_RC__SUCCESS);
+    MosSecurityCertOpaque *pRogueCa = opaqueFromFile(dir.file("rogueca.pem"));
+    ASSERT_NE(pRogueCa, nullptr);
+    opaques.push_back(pRogueCa);
+    auto tryHandshake = [&] {
+        MosSslSocketHandle *s = session(kSpareCtx, TRUE);
+        MosSslSocketHandle *c = session(kClientCtx, FALSE);
+        return tlstest::handshakePair(c, s);
+    };
+    EXPECT_EQ(tryHandshake(), MOS_RC__ERROR);
+    EXPECT_EQ(mosSsl_AddTrustedCertToContext(kClientCtx, pRogueCa), MOS_RC__SUCCESS);
+    EXPECT_EQ(mosSsl_AddTrustedCertToContext(kClientCtx, pRogueCa), MOS_RC__SUCCESS); // replaces, not doubles
+    EXPECT_EQ(tryHandshake(), MOS_RC__SUCCESS);
+
+    const std::string trust = dir.file("trust.pem");
+    ASSERT_EQ(mosSsl_CreateTrustFile(trust.c_str(), kClientCtx, pRogueCa), MOS_RC__SUCCESS);
+    const std::string subjects = commandOutput(
+        "openssl crl2pkcs7 -nocrl -certfile " + trust + " | openssl pkcs7 -print_certs -noout | grep subject");
+    EXPECT_EQ(subjects, "subject=CN = rogueca\nsubject=CN = testca\n");
+
+    // Refusals: an empty slot, an opaque without a certificate, a file that cannot be made.
+    MosSecurityCertOpaque *pEmpty = opaque();
+    EXPECT_EQ(mosSsl_AddTrustedCertToContext(kClientCtx, pEmpty), MOS_RC__INVALID);
+    EXPECT_EQ(mosSsl_CreateTrustFile(trust.c_str(), kClientCtx, pEmpty), MOS_RC__INVALID);
+    EXPECT_EQ(mosSsl_CreateTrustFile(dir.file("no/such/dir.pem").c_str(), kClientCtx, pRogueCa), MOS_RC__NOT_FOUND);
+}
+
+TEST_F(TlsSessions, AsynchronousUpdateFillsTheSlot)
+{
+    MosSslConf spare = sslConf(kSpareCtx, certs.clientKeyPair, "", certs.caFile);
+    MosBlocking_Req req;
+    ASSERT_EQ(mosSsl_UpdateConfAsync(&req, &spare), MOS_RC__SUCCESS);
+    EXPECT_TRUE(umtTest_WaitFor(
+        [&] { return __atomic_load_n(&mosSsl_Manager_G.contextData[kSpareCtx].pSslCtx, __ATOMIC_ACQUIRE) != nullptr; }));
+}
+
 } // namespace
