@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_harness.h"
 #include "mos/mos_load.h"
 #include "mos/umt/mos_umt.h"
 #include "mos/umt/mos_umt_sched_thrd.h"
@@ -41,18 +42,6 @@ struct Options {
     UINT32 schedThreads = 2;
 };
 
-UINT64 parseSize(const char *p)
-{
-    char *pEnd = nullptr;
-    UINT64 v = strtoull(p, &pEnd, 10);
-    switch (*pEnd) {
-    case 'k': case 'K': return v << 10;
-    case 'm': case 'M': return v << 20;
-    case 'g': case 'G': return v << 30;
-    default: return v;
-    }
-}
-
 [[noreturn]] void usage()
 {
     fprintf(stderr, "usage: aio_bench FILE --bs 4k --qd N --rw randread|randwrite --seconds S --reapers R "
@@ -71,7 +60,7 @@ Options parse(int argc, char **argv)
         if (i + 1 >= argc)
             usage();
         const char *v = argv[++i];
-        if (a == "--bs") o.bs = (UINT32)parseSize(v);
+        if (a == "--bs") o.bs = (UINT32)bench::parseSize(v);
         else if (a == "--qd") o.qd = (UINT32)atoi(v);
         else if (a == "--rw") {
             if (strcmp(v, "randread") == 0) o.bWrite = false;
@@ -81,7 +70,7 @@ Options parse(int argc, char **argv)
         else if (a == "--seconds") o.seconds = atof(v);
         else if (a == "--ramp") o.ramp = atof(v);
         else if (a == "--reapers") o.reapers = (UINT32)atoi(v);
-        else if (a == "--size") o.size = parseSize(v);
+        else if (a == "--size") o.size = bench::parseSize(v);
         else if (a == "--mode") o.bSync = strcmp(v, "sync") == 0;
         else if (a == "--sched-threads") o.schedThreads = (UINT32)atoi(v);
         else usage();

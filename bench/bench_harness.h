@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 
 namespace bench {
 
@@ -33,6 +34,19 @@ template <typename T>
 void keep(const T &value)
 {
     asm volatile("" : : "g"(&value) : "memory");
+}
+
+// A size with an optional k, m or g suffix (powers of 1024), as the benchmarks' options take it.
+inline uint64_t parseSize(const char *p)
+{
+    char *pEnd = nullptr;
+    uint64_t v = strtoull(p, &pEnd, 10);
+    switch (*pEnd) {
+    case 'k': case 'K': return v << 10;
+    case 'm': case 'M': return v << 20;
+    case 'g': case 'G': return v << 30;
+    default: return v;
+    }
 }
 
 } // namespace bench

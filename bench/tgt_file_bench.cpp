@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_harness.h"
 #include "mos/mos_load.h"
 #include "mos/umt/mos_umt.h"
 #include "mos/umt/mos_umt_sched_thrd.h"
@@ -38,18 +39,6 @@ struct Options {
     UINT64 size = 1ull << 30;
     double seconds = 5;
 };
-
-UINT64 parseSize(const char *p)
-{
-    char *pEnd = nullptr;
-    UINT64 v = strtoull(p, &pEnd, 10);
-    switch (*pEnd) {
-    case 'k': case 'K': return v << 10;
-    case 'm': case 'M': return v << 20;
-    case 'g': case 'G': return v << 30;
-    default: return v;
-    }
-}
 
 std::string scratchFile()
 {
@@ -253,7 +242,7 @@ int main(int argc, char **argv)
         o.file = argv[i++];
     for (; i + 1 < argc; i += 2) {
         if (strcmp(argv[i], "--size") == 0)
-            o.size = parseSize(argv[i + 1]);
+            o.size = bench::parseSize(argv[i + 1]);
         else if (strcmp(argv[i], "--seconds") == 0)
             o.seconds = atof(argv[i + 1]);
     }

@@ -245,51 +245,49 @@ BOOL bitmap_Flush(Bitmap *pBm, BOOL bLock)
     return change(pBm, 0, 0, TRUE, TRUE, bLock, nullptr);
 }
 
-void bitmap_ReadBits(Bitmap *pBm, UINT32 bitNum, UINT32 numOfBits, UINT8 *pDstBuf)
+namespace {
+// Runs a query of the main image under bmFastLock.
+template <typename Fn>
+auto underBmLock(Bitmap *pBm, Fn fn)
 {
     mosFastlockBase_Acquire(&pBm->bmFastLock);
-    bitArray_ReadBits(&pBm->bitArrayMain, bitNum, numOfBits, pDstBuf);
+    auto result = fn(&pBm->bitArrayMain);
     mosFastlockBase_Release(&pBm->bmFastLock);
+    return result;
+}
+} // namespace
+
+void bitmap_ReadBits(Bitmap *pBm, UINT32 bitNum, UINT32 numOfBits, UINT8 *pDstBuf)
+{
+    underBmLock(pBm, [&](BitArray *p) {
+        bitArray_ReadBits(p, bitNum, numOfBits, pDstBuf);
+        return 0;
+    });
 }
 
 BOOL bitmap_IsBitSet(Bitmap *pBm, UINT32 bit)
 {
-    mosFastlockBase_Acquire(&pBm->bmFastLock);
-    BOOL b = bitArray_IsBitSet(&pBm->bitArrayMain, bit);
-    mosFastlockBase_Release(&pBm->bmFastLock);
-    return b;
+    return underBmLock(pBm, [&](BitArray *p) { return bitArray_IsBitSet(p, bit); });
 }
 
 BOOL bitmap_IsAllSet(Bitmap *pBm, UINT32 bitNum, UINT32 numOfBits)
 {
-    mosFastlockBase_Acquire(&pBm->bmFastLock);
-    BOOL b = bitArray_IsAllSet(&pBm->bitArrayMain, bitNum, numOfBits);
-    mosFastlockBase_Release(&pBm->bmFastLock);
-    return b;
+    return underBmLock(pBm, [&](BitArray *p) { return bitArray_IsAllSet(p, bitNum, numOfBits); });
 }
 
 BOOL bitmap_IsAllReset(Bitmap *pBm, UINT32 bitNum, UINT32 numOfBits)
 {
-    mosFastlockBase_Acquire(&pBm->bmFastLock);
-    BOOL b = bitArray_IsAllReset(&pBm->bitArrayMain, bitNum, numOfBits);
-    mosFastlockBase_Release(&pBm->bmFastLock);
-    return b;
+    return underBmLock(pBm, [&](BitArray *p) { return bitArray_IsAllReset(p, bitNum, numOfBits); });
 }
 
 UINT32 bitmap_FindNextSetBit(Bitmap *pBm, UINT32 bitNum, UINT32 numOfBits)
 {
-    mosFastlockBase_Acquire(&pBm->bmFastLock);
-    UINT32 n = bitArray_FindNextSetBit(&pBm->bitArrayMain, bitNum, numOfBits);
-    mosFastlockBase_Release(&pBm->bmFastLock);
-    return n;
+    return underBmLock(pBm, [&](BitArray *p) { return bitArray_FindNextSetBit(p, bitNum, numOfBits); });
 }
 
 UINT32 bitmap_FindLastSetBit(Bitmap *pBm, UINT32 bitNum, UINT32 numOfBits)
 {
-    mosFastlockBase_Acquire(&pBm->bmFastLock);
-    UINT32 n = bitArray_FindLastSetBit(&pBm->bitArrayMain, bitNum, numOfBits);
-    mosFastlockBase_Release(&pBm->bmFastLock);
-    return n;
+    return underBmLock(pBm, [&](BitArray *p) { return bitArray_FindLastSetBit(p, bitNum, numOfBits); });
 }
 
 // A debug print: it reads the main image without the fast lock rather than hold one across

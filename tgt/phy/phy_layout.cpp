@@ -99,13 +99,9 @@ void phyDev_BuildPhyDevHeader(PhyDevHeader *pHeader, TgtId tgtId, TgtDevId devId
 
 void phyDev_BuildFlcachePhyDevHeader(PhyDevHeader *pHeader, TgtId tgtId, TgtDevId devId)
 {
-    memset(pHeader, 0, sizeof(*pHeader));
-    pHeader->sigStart = PHY_DEV__SIGNATURE;
-    pHeader->devVersion = PHY_DEV__STRUCT_VERSION;
-    pHeader->tgtId = tgtId;
-    pHeader->devId = devId;
-    pHeader->sigEnd = PHY_DEV__SIGNATURE;
-    pHeader->type = DEV_TYPE__FLCACHE_FLASH;
+    const PhyDevOffsets none{};
+    phyDev_BuildPhyDevHeader(pHeader, tgtId, devId, &none, 0, DEV_TYPE__FLCACHE_FLASH);
+    pHeader->combSizeInLbs = 0;
 }
 
 // The records are packed little-endian, as this machine keeps them in memory.

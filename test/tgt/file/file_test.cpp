@@ -346,4 +346,52 @@ TEST_F(FileFixture, SlowSuccessAfterAnIdleGapIsRecordedAndNotified)
     EXPECT_EQ(file.fileState.longestGapInMillis, 0u);
     EXPECT_FALSE(file_GetFileState(&file, &st, &ms));
 }
+
+std::atomic<int> asyncDone_G{0};
+std::atomic<int> asyncRc_G{0};
+void asyncCK(MosAsyncObj *, INT32 rc)
+{
+    asyncRc_G = rc;
+    asyncDone_G++;
+}
+
+TEST_F(FileFixture, AsynchronousFormsCompleteLaterAtOnceWhenSimulatedAndAreRefusedWhenFailed)
+{
+    fake.setDisk(kFakeDiskBytes, 0x11);
+    fake.setAutoComplete(true);
+    openWith(true);
+    AlignedBuf buf(4096);
+    MosAsyncIO_Req req;
+    asyncDone_G = 0;
+    Mos_RC rc;
+    run([&] { rc = file_ReadAsync(&file, &req, asyncCK, buf.p, 0, 8, TRUE, FILE_IO_TYPE__COMB_MAP); });
+    EXPECT_EQ(rc, MOS_RC__PENDING);
+    ASSERT_TRUE(umtTest_WaitFor([] { return asyncDone_G.load() == 1; }));
+    EXPECT_EQ(asyncRc_G.load(), MOS_RC__SUCCESS);
+    EXPECT_EQ(buf.p[0], 0x11);
+    run([&] { rc = file_WriteZeroAsync(&file, &req, asyncCK, 0, 8, TRUE, FILE_IO_TYPE__COMB_MAP); });
+    EXPECT_EQ(rc, MOS_RC__PENDING);
+    ASSERT_TRUE(umtTest_WaitFor([] { return asyncDone_G.load() == 2; }));
+    EXPECT_EQ(file.dbg.ioCounters[FILE_IO_TYPE__COMB_MAP].reads, 1u);
+    EXPECT_EQ(file.dbg.ioCounters[FILE_IO_TYPE__COMB_MAP].writes, 1u);
+
+    tgtInitParam_G.bPhyDevIoEnabled = FALSE;
+    tgtInitParam_G.bPhyDevIoEnabledMd = FALSE;
+    memset(buf.p, 0x22, 4096);
+    size_t takenBefore = fake.taken().size();
+    run([&] { rc = file_ReadAsync(&file, &req, asyncCK, buf.p, 0, 8, TRUE, FILE_IO_TYPE__COMB_MAP); });
+    EXPECT_EQ(rc, MOS_RC__PENDING);
+    EXPECT_EQ(asyncDone_G.load(), 3) << "a simulated read completes before the call returns";
+    EXPECT_EQ(buf.p[0], 0);
+    EXPECT_EQ(fake.taken().size(), takenBefore);
+    tgtConf_SetDefaults();
+
+    file.bHasIoFailed = TRUE;
+    run([&] { rc = file_ReadAsync(&file, &req, asyncCK, buf.p, 0, 8, TRUE, FILE_IO_TYPE__COMB_MAP); });
+    EXPECT_EQ(rc, MOS_RC__IO_HARD_ERROR);
+    EXPECT_EQ(devErrors_G.load(), 1);
+    EXPECT_EQ(devErrorFlags_G.load(), FILE__DEV_ERROR_READ);
+    EXPECT_EQ(file.dbg.ioCounters[FILE_IO_TYPE__COMB_MAP].readErrors, 2u) << "both refused attempts count";
+    EXPECT_EQ(fake.taken().size(), takenBefore);
+}
 } // namespace
