@@ -93,7 +93,10 @@ static void mosUmtSchedThrd_CheckGuardAlive(MosUmt_SchedThrd *pSched, MosUmtSche
         return;
     MosTicks_Cnt now = mosTicks_GetCurrentTick();
     MosTicks_Cnt sampled = mosAtomicLoad(&pThrd->activitySampleTick);
-    if (now - sampled < maxIdle * schedThrdLayer_G.guard.deadGuardPanicRatio)
+    // The guard may have stored a sample after this reading, or read its clock on another CPU a
+    // tick later: a sample at or after the reading is fresh, not one from long ago.
+    if (!mosTicks_IsFirstBigger(now, sampled) ||
+        mosTicks_DiffInTicks(now, sampled) < maxIdle * schedThrdLayer_G.guard.deadGuardPanicRatio)
         return;
     if (__atomic_fetch_add(&schedThrdLayer_G.guard.atomicPanicCounter, 1u, __ATOMIC_SEQ_CST) == 0)
         MOS_PANIC("Scheduler guard seems to be dead", "");
@@ -778,8 +781,33 @@ static void schedThrdGuard_Destroy(MosSchedGuard *pGuard)
     mosFastlockBase_Destroy(&pGuard->lock);
 }
 
+// The guard looks every sleep interval and samples a scheduler at the first look once its
+// interval has passed, so samples can lie an interval plus a sleep interval apart, more when the
+// guard thread is late. A thread finds the guard dead after the interval times the panic ratio:
+// that must leave at least one more sleep interval of slack, or a live guard is declared dead.
+static UINT32 schedThrdGuard_MinIntervalMillis(UINT64 deadGuardPanicRatio)
+{
+    const UINT64 slack = 2ull * MOS_UMT_SCHED_GUARD__SLEEP_INTERVAL_MILLIS;
+    const UINT64 spare = deadGuardPanicRatio - 1;
+    return static_cast<UINT32>(slack / spare + (slack % spare != 0 ? 1 : 0));
+}
+
+// An interval too short for the guard to keep up with is raised to the shortest one it can.
+static UINT32 schedThrdGuard_UsableInterval(UINT32 threshInMilli, UINT64 deadGuardPanicRatio)
+{
+    UINT32 minMillis = schedThrdGuard_MinIntervalMillis(deadGuardPanicRatio);
+    if (threshInMilli == 0 || threshInMilli >= minMillis)
+        return threshInMilli;
+    MOS_TRACE(MOS_COMP_UTHREAD, MOS_FREQ_LOW,
+              "WARNING: Idle thread threshold of %u millis is below what the guard can check with panic ratio %lu, "
+              "raised to %u millis",
+              threshInMilli, (unsigned long)deadGuardPanicRatio, minMillis);
+    return minMillis;
+}
+
 void mosUmtSchedThrd_SetLivnessThreshold(MosUmt_SchedThrd *pSched, UINT32 threshInMilli)
 {
+    threshInMilli = schedThrdGuard_UsableInterval(threshInMilli, schedThrdLayer_G.guard.deadGuardPanicRatio);
     MosTicks_Cnt ticks = threshInMilli == 0 ? 0 : mosTicks_MillisToTicks(threshInMilli);
     mosAtomicStore(&pSched->bMaxIdleTicksJustChanged, TRUE);
     mosAtomicStore(&pSched->maxIdleTicks, ticks);
@@ -790,9 +818,10 @@ void mosUmtSchedThrd_SetLivnessThreshold(MosUmt_SchedThrd *pSched, UINT32 thresh
 void mosUmtSchedThrd_SetDefaultSchedGuardValues(UINT32 threshInMilli, UINT64 deadGuardPanicRatio)
 {
     MosSchedGuard *pGuard = &schedThrdLayer_G.guard;
-    pGuard->defaultIdleTicks = threshInMilli == 0 ? 0 : mosTicks_MillisToTicks(threshInMilli);
     pGuard->deadGuardPanicRatio =
         deadGuardPanicRatio < MOS_UMT_SCHED_GUARD__MIN_PANIC_RATIO ? MOS_UMT_SCHED_GUARD__MIN_PANIC_RATIO : deadGuardPanicRatio;
+    threshInMilli = schedThrdGuard_UsableInterval(threshInMilli, pGuard->deadGuardPanicRatio);
+    pGuard->defaultIdleTicks = threshInMilli == 0 ? 0 : mosTicks_MillisToTicks(threshInMilli);
     MOS_TRACE(MOS_COMP_UTHREAD, MOS_FREQ_MED, "Default Idle thread threshold set to %lu millis, panic ratio set to %lu",
               (unsigned long)threshInMilli, (unsigned long)pGuard->deadGuardPanicRatio);
 }

@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sys/resource.h>
+#include <time.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "mos/mos_blocking.h"
 #include "mos/mos_osthrd.h"
@@ -291,6 +295,80 @@ TEST(UmtSchedGuard, SwitchingTheGuardOffWithdrawsItsReport)
     EXPECT_FALSE(sched.bIsSomeThreadStuck);
     bStop = true;
     mosUmt_JoinSync(h);
+    mosUmtSchedThrd_Destroy(&sched);
+}
+
+// The clock of the dead-guard test: the real tick count, but the guard thread reads it 50 ms
+// ahead, as a guard on another CPU may read a later tick than a scheduler thread at the same
+// moment.
+MosTicks_Cnt guardAheadClock()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const MosTicks_Cnt freq = (MosTicks_Cnt)mosTicks_GetOsFreq();
+    MosTicks_Cnt now = (MosTicks_Cnt)ts.tv_sec * freq + (MosTicks_Cnt)ts.tv_nsec * freq / 1000000000ull;
+    char name[16] = {};
+    pthread_getname_np(pthread_self(), name, sizeof(name));
+    return strcmp(name, "schedThrd guard") == 0 ? now + freq / 20 : now;
+}
+
+// A sample that the guard stored after a scheduler thread read the clock is fresh: a live guard
+// is never declared dead because the difference of the two ticks is negative.
+TEST(UmtSchedGuard, ASampleNewerThanTheThreadsReadingIsFresh)
+{
+    EXPECT_EXIT(
+        {
+            dup2(STDERR_FILENO, STDOUT_FILENO);
+            mosTicks_SetClockForTest(guardAheadClock);
+            mosUmtSchedThrd_SetDefaultSchedGuardValues(100, 3);
+            MosUmt_SchedThrd sched;
+            if (mosUmtSchedThrd_Create(&sched, "busy", 4, 4, 0) != MOS_RC__SUCCESS)
+                _exit(2);
+            std::atomic<bool> bStop{false};
+            std::vector<HMosUmt_UThread> handles;
+            for (int i = 0; i < 4; i++)
+                handles.push_back(mosUmt_CreateUThreadEx(
+                    [](void *p) {
+                        while (!static_cast<std::atomic<bool> *>(p)->load())
+                            mosUmt_Yield();
+                    },
+                    &bStop, &sched.base, nullptr, TRUE, kNoClass));
+            // Every sample is followed by picks on all four threads within the 50 ms in which
+            // the sample lies after their readings.
+            for (int samples = 0; samples < 8;) {
+                MosTicks_Cnt last = __atomic_load_n(&sched.lastSamplingTick, __ATOMIC_ACQUIRE);
+                if (!umtTest_WaitFor([&] { return __atomic_load_n(&sched.lastSamplingTick, __ATOMIC_ACQUIRE) != last; }))
+                    _exit(3);
+                samples++;
+            }
+            bStop = true;
+            for (HMosUmt_UThread h : handles)
+                mosUmt_JoinSync(h);
+            _exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+// An interval so short that the guard, which looks every 100 ms, could not sample within the
+// interval times the panic ratio is raised to one it can keep up with.
+TEST(UmtSchedGuard, IntervalsTooShortForTheGuardAreRaised)
+{
+    const struct {
+        UINT32 askedMillis;
+        UINT64 ratio;
+        UINT32 usedMillis;
+    } cases[] = {{20, 3, 100}, {150, 2, 200}, {40, 5, 50}, {150, 3, 150}, {0, 3, 0}};
+    for (const auto &c : cases) {
+        mosUmtSchedThrd_SetDefaultSchedGuardValues(c.askedMillis, c.ratio);
+        EXPECT_EQ(mosTicks_TicksToMillis(mosUmtSchedThrdLayer_Get()->guard.defaultIdleTicks), c.usedMillis)
+            << c.askedMillis << " ms, ratio " << c.ratio;
+    }
+    mosUmtSchedThrd_SetDefaultSchedGuardValues(0, 3);
+    MosUmt_SchedThrd sched;
+    ASSERT_EQ(mosUmtSchedThrd_Create(&sched, "short interval", 1, 1, 0), MOS_RC__SUCCESS);
+    mosUmtSchedThrd_SetLivnessThreshold(&sched, 10);
+    EXPECT_EQ(mosTicks_TicksToMillis(sched.maxIdleTicks), 100u);
+    mosUmtSchedThrd_SetLivnessThreshold(&sched, 0);
     mosUmtSchedThrd_Destroy(&sched);
 }
 
