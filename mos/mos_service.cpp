@@ -35,6 +35,14 @@ void mosFifo_MainFifoHandlerThread(void *pArg)
     const char *pName = static_cast<const char *>(pArg);
     int pid = (int)getpid();
 
+    // Only a named pipe left by an earlier run is ours to remove: a file, a directory or a link
+    // of that name belongs to someone else and stays as it is.
+    struct stat st;
+    if (lstat(pName, &st) == 0 && !S_ISFIFO(st.st_mode)) {
+        MOS_ERROR(MOS_COMP_MOS, "Fifo file name %s for PID %d is taken by something that is not a named pipe\n",
+                  pName, pid);
+        return;
+    }
     for (int attempt = 1; attempt <= kRemoveAttempts; attempt++) {
         if (unlink(pName) == 0 || errno == ENOENT)
             break;
@@ -99,7 +107,7 @@ void mosFifo_MainFifoHandlerThread(void *pArg)
     }
     if (fd >= 0)
         close(fd);
-    if (unlink(pName) != 0)
+    if (lstat(pName, &st) != 0 || !S_ISFIFO(st.st_mode) || unlink(pName) != 0)
         MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_LOW, "mosFifo_MainFifoHandlerThread: Failed to delete File %s for PID %d\n",
                   pName, pid);
 }

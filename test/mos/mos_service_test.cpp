@@ -68,15 +68,15 @@ TEST_F(FifoLayer, PrivatePipeUnknownCommandsAndStop)
     ASSERT_EQ(mosTrcLayer_Create(&trc), MOS_RC__SUCCESS);
     mode_t oldMask = umask(0);
     umask(oldMask);
-    // An old file of the same name is replaced.
-    FILE *pOld = fopen(pipe.c_str(), "w");
-    ASSERT_NE(pOld, nullptr);
-    fclose(pOld);
+    // A pipe left by an earlier run (told apart by its mode) is replaced.
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
+    ASSERT_EQ(chmod(pipe.c_str(), 0644), 0);
 
     MosFifo_InitParams params{TRUE, pipe.c_str()};
     ASSERT_EQ(mosFifoLayer_Create(&params), MOS_RC__SUCCESS);
     struct stat st;
-    for (int i = 0; i < 60000 && !(stat(pipe.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)); i++)
+    for (int i = 0; i < 60000 && !(stat(pipe.c_str(), &st) == 0 && S_ISFIFO(st.st_mode) && (st.st_mode & 0777) == 0600);
+         i++)
         usleep(1000);
     ASSERT_TRUE(S_ISFIFO(st.st_mode));
     EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -108,6 +108,38 @@ TEST_F(FifoLayer, PrivatePipeUnknownCommandsAndStop)
     EXPECT_NE(trcText.find("mosFifo_WriteToFifo: Failed to create File " + pipe), std::string::npos);
     EXPECT_NE(trcText.find("mosFifo_StopFifoHandler: Failed to write Stop-Fifo command to File " + pipe),
               std::string::npos);
+}
+
+// Whatever else stands at the pipe's path is not ours: it is left as it is, with an error line,
+// and the handler ends without a pipe.
+TEST_F(FifoLayer, SomethingOtherThanAPipeAtThePathIsLeftAlone)
+{
+    MosTrc_InitParams trc{};
+    trc.traceFileParams = diagtest::fileParams(dir.path(), "trc", false, 2, 1 << 20);
+    trc.errFileParams = diagtest::fileParams(dir.path(), "err", false, 2, 1 << 20);
+    ASSERT_EQ(mosTrcLayer_Create(&trc), MOS_RC__SUCCESS);
+    const std::string file = dir.file("precious.txt");
+    const std::string subDir = dir.file("a-directory");
+    FILE *pFile = fopen(file.c_str(), "w");
+    ASSERT_NE(pFile, nullptr);
+    fputs("keep me\n", pFile);
+    fclose(pFile);
+    ASSERT_EQ(mkdir(subDir.c_str(), 0700), 0);
+    for (const std::string &path : {file, subDir}) {
+        MosFifo_InitParams params{TRUE, path.c_str()};
+        ASSERT_EQ(mosFifoLayer_Create(&params), MOS_RC__SUCCESS);
+        mosFifoLayer_Destroy();
+        struct stat st;
+        ASSERT_EQ(lstat(path.c_str(), &st), 0) << path;
+        EXPECT_FALSE(S_ISFIFO(st.st_mode));
+    }
+    EXPECT_EQ(readFile(file), "keep me\n");
+    std::string err = readFile(dir.file("err.0"));
+    for (const std::string &path : {file, subDir})
+        EXPECT_NE(err.find("ERROR: Fifo file name " + path + " for PID " + std::to_string(getpid()) +
+                           " is taken by something that is not a named pipe"),
+                  std::string::npos)
+            << err;
 }
 
 // A layer stopped right after it started (a later start-up layer failed) must not wait for ever
