@@ -343,6 +343,12 @@ const char *mosLoad_ParseCommandLine(int argc, char **argv)
             pConfFile = optarg;
             break;
         case OPT_LOG_DIR:
+            // An empty directory would put the files at the root of the file system.
+            if (optarg[0] == '\0') {
+                printf("log_dir must name a directory\n%s\n", kUsage);
+                fflush(stdout);
+                exit(1);
+            }
             pLogDir_G = optarg;
             break;
         case OPT_HELP:

@@ -249,6 +249,8 @@ TEST(LoadCommandLine, HelpVersionAndRefusedOptions)
         {{"--bogus"}, 1, kUsage},
         {{"--conf_file"}, 1, kUsage},
         {{"-h"}, 1, kUsage},
+        {{"--log_dir", ""}, 1, std::string("log_dir must name a directory\n") + kUsage},
+        {{"--log_dir="}, 1, std::string("log_dir must name a directory\n") + kUsage},
     };
     for (auto &c : cases) {
         ChildResult r = RunInChild([&] {
