@@ -41,6 +41,8 @@ enum : NetIovBufType {
 #define NET_IOV__DEFAULT_POOL_SIZE 1000
 #define NET_IOV__MAX_BUF_LEN (512u * (2 * 1024) * 512u)
 #define NET_IOV__POOL_NAME "SmallIOVPool"
+// The most memory the block pool takes, however many blocks are configured.
+#define NET_IOV__MAX_POOL_BYTES (256ull << 20)
 
 static_assert(NET_IOV__SIZE_OF_USER_BUFFERS == 36 && NET_IOV__SIZE_OF_ARRAY == 38 && NET_IOV__LARGE_SLOTS == 39);
 static_assert(NET_IOV__MAX_BUF_LEN == 536870912u);

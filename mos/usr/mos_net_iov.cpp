@@ -1,5 +1,7 @@
 #include "mos/env/mos_net_iov.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "mos/mos_diag_counters.h"
@@ -83,6 +85,28 @@ void freeDynamic(MosNetIovDynamicData *pData)
 
 } // namespace
 
+// The pool is allocated and every block touched at start-up, so its size, which the
+// configuration may set up to four thousand million blocks, is held to what the machine can give
+// without harm: a quarter of a gigabyte, and an eighth of the memory on a small machine. Lists
+// find an empty pool served from the heap anyway.
+static UINT32 netIovInfo_BoundPoolSize(UINT32 asked)
+{
+    UINT64 maxBytes = NET_IOV__MAX_POOL_BYTES;
+    long pages = sysconf(_SC_PHYS_PAGES);
+    long pageSize = sysconf(_SC_PAGESIZE);
+    if (pages > 0 && pageSize > 0)
+        maxBytes = MOS_MIN(maxBytes, (UINT64)pages * (UINT64)pageSize / 8);
+    UINT64 maxBlocks = MOS_MAX(maxBytes / sizeof(MosNetIovDynamicData), (UINT64)1);
+    if (asked <= maxBlocks)
+        return asked;
+    // Printed: the layer starts before the trace and error files exist.
+    printf("%s: %u blocks of %u bytes are more than the pool may take; it holds %u and further lists take their "
+           "blocks from the heap\n",
+           NET_IOV__POOL_NAME, asked, (unsigned)sizeof(MosNetIovDynamicData), (unsigned)maxBlocks);
+    fflush(stdout);
+    return (UINT32)maxBlocks;
+}
+
 Mos_RC netIovInfo_Init(const MosNetSmallIov_InitParams *pParams)
 {
     memset(static_cast<void *>(&netIovInfo_G), 0, sizeof(netIovInfo_G));
@@ -92,6 +116,8 @@ Mos_RC netIovInfo_Init(const MosNetSmallIov_InitParams *pParams)
         netIovInfo_G.bUseMemPool = pParams->bUseMemPool && pParams->memPoolSize != 0;
         poolSize = pParams->memPoolSize;
     }
+    if (netIovInfo_G.bUseMemPool)
+        poolSize = netIovInfo_BoundPoolSize(poolSize);
     if (netIovInfo_G.bUseMemPool) {
         mosMemPool_CreateEx(&netIovInfo_G.pool, NET_IOV__POOL_NAME, nullptr, nullptr, sizeof(MosNetIovDynamicData),
                             poolSize, 0, FALSE, MOS_TIMER__FREE_HANDLER_LIST);

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "mos/env/mos_net_iov.h"
@@ -390,4 +393,33 @@ TEST(NetIovLayer, DefaultPoolWithoutParameters)
     for (NetSmallIov &l : lists)
         netIov_Destroy(&l);
     netIovInfo_Destroy();
+}
+
+// Any size the configuration allows starts the layer: a pool larger than the machine can give is
+// held to what it can, with a line saying so, and lists beyond it take heap blocks.
+static void startWithPoolOf(UINT32 asked)
+{
+    dup2(STDERR_FILENO, STDOUT_FILENO);
+    ContainerLayers layers;
+    MosNetSmallIov_InitParams params = {TRUE, asked};
+    if (netIovInfo_Init(&params) != MOS_RC__SUCCESS)
+        _exit(2);
+    NetSmallIov iov;
+    NET_IOV__INIT(&iov);
+    for (int i = 0; i < 6; i++)
+        netIov_AddBuffer(&iov, gBytes, 1, 0);
+    if (iov.dynamicData->bFromHeap)
+        _exit(3);
+    netIov_Destroy(&iov);
+    netIovInfo_Destroy();
+    _exit(0);
+}
+
+TEST(NetIovLayer, OversizedPoolIsBoundedInsteadOfStoppingStartUp)
+{
+    for (UINT32 asked : {100000000u, UINT32_MAX})
+        EXPECT_EXIT(startWithPoolOf(asked), ::testing::ExitedWithCode(0),
+                    "SmallIOVPool: " + std::to_string(asked) +
+                        " blocks of [0-9]+ bytes are more than the pool may take; it holds [0-9]+ and further lists "
+                        "take their blocks from the heap");
 }
