@@ -85,6 +85,14 @@ void mosAsyncIO_FreeTimed(MosAsyncIO *pAsyncIO, MosAsyncIOReq_Timed *pTimed, voi
         pAsyncIO->memFreeFunc(pAsyncIO->memPool, pTimed, 1);
 }
 
+void mosAsyncIO_AssertOnUmt(void)
+{
+    MOS_ASSERT_WITH_DESC(mosUmt_GetUThreadHdlNoAssert() != nullptr,
+                         "synchronous I/O waits on a semaphore and runs on a user-mode thread");
+}
+
+} // namespace
+
 // The kernel refuses (at submission, which the engine treats as a broken invariant) a range
 // that does not fit a signed 64-bit file position.
 BOOL mosAsyncIO_RangeFits(UINT64 offset, UINT32 size)
@@ -94,14 +102,6 @@ BOOL mosAsyncIO_RangeFits(UINT64 offset, UINT32 size)
     MOS_ERROR(MOS_COMP_IO, "Transfer of %u bytes at offset %lu is beyond any file", size, (unsigned long)offset);
     return FALSE;
 }
-
-void mosAsyncIO_AssertOnUmt(void)
-{
-    MOS_ASSERT_WITH_DESC(mosUmt_GetUThreadHdlNoAssert() != nullptr,
-                         "synchronous I/O waits on a semaphore and runs on a user-mode thread");
-}
-
-} // namespace
 
 MosAsyncIO_Layer *mosAsyncIOLayer_Get(void)
 {

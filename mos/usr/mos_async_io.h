@@ -196,6 +196,8 @@ void mosAsyncIOReq_Init(MosAsyncIO_Req *pReq, MosAsyncIO_File *pFile, MosAsyncOb
 void mosAsyncIO_InitMitReq(MosMit *pMit, MosAsyncIOReq_Mit *pReq, MosAsyncIO_File *pFile, void *pBuf, UINT64 offset,
                            UINT32 size, BOOL bWrite);
 void mosAsyncIO_MitCK(MosAsyncObj *pObj, INT32 rc);
+// Always MOS_RC__PENDING; the callback reports the result. A range ending beyond 2^63 - 1 bytes
+// completes at once, on the caller's thread, with MOS_RC__INVALID_ARG (osRC EINVAL).
 Mos_RC mosAsyncIO_DoIO(MosAsyncIO_Req *pReq);
 Mos_RC mosAsyncIO_ReadAsync(MosAsyncIO_Req *pReq, MosAsyncIO_FileHandle *pFileHandle, MosAsyncObj_CK pCK,
                             UINT64 offset, void *pBuf, UINT32 size);
@@ -232,5 +234,7 @@ struct MosAsyncIO_Layer {
     BOOL bInit;
 };
 MosAsyncIO_Layer *mosAsyncIOLayer_Get(void);
+// FALSE, with an error line, for a transfer that ends beyond any file position the kernel takes.
+BOOL mosAsyncIO_RangeFits(UINT64 offset, UINT32 size);
 void mosAsyncIOFile_AddLateIo(MosAsyncIO_File *pFile, MosAsyncIO_LateIo *pLate);
 void mosAsyncIOFile_LateIoArrived(MosAsyncIO_File *pFile, MosAsyncIO_LateIo *pLate);

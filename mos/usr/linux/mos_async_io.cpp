@@ -791,6 +791,14 @@ void mosAsyncIOReq_Init(MosAsyncIO_Req *pReq, MosAsyncIO_File *pFile, MosAsyncOb
 
 Mos_RC mosAsyncIO_DoIO(MosAsyncIO_Req *pReq)
 {
+    // The kernel would refuse such a range at submission: the request completes here instead,
+    // failed with the code that the synchronous forms return for it.
+    if (__builtin_expect(!mosAsyncIO_RangeFits((UINT64)pReq->req.u.c.offset, (UINT32)pReq->req.u.c.nbytes), 0)) {
+        pReq->osRC = EINVAL;
+        pReq->bytesIO = 0;
+        pReq->callerCK.pCK(&pReq->callerCK, MOS_RC__INVALID_ARG);
+        return MOS_RC__PENDING;
+    }
     MosAsyncIO_File *pFile = pReq->pFile;
     mosAio_Atomic(pFile->refCount).fetch_add(1);
     mosFastlockBase_Acquire(&pFile->os.lock);

@@ -165,6 +165,47 @@ TEST(AsyncIOKernel, WriteReadBackAndCrcCheckAtQueueDepth64WithFourReapers)
     mosAsyncIO_Destroy(&aio);
 }
 
+// A request for a range that no file position can hold never reaches the kernel, which would
+// refuse it at submission: the read, zero-write and generic forms complete it at once with
+// MOS_RC__INVALID_ARG, and the file goes on serving good requests.
+TEST(AsyncIOKernel, RangesBeyondAnyFileCompleteWithInvalidArg)
+{
+    struct Req {
+        MosAsyncIO_Req req; // first: the completion finds the record from it
+        std::atomic<INT32> rc{0};
+    };
+    const MosAsyncObj_CK ck = [](MosAsyncObj *pObj, INT32 rc) { reinterpret_cast<Req *>(pObj)->rc = rc; };
+    ScratchDir dir;
+    std::string path = dir.file("far");
+    makeFile(path, 1u << 20);
+    UINT8 *pBuf = static_cast<UINT8 *>(aligned_alloc(4096, 4096));
+    for (BOOL bNative : {TRUE, FALSE}) {
+        SCOPED_TRACE(bNative);
+        MosAsyncIO aio;
+        ASSERT_EQ(mosAsyncIO_Create(&aio, 8, 1, bNative), MOS_RC__SUCCESS);
+        MosAsyncIO_FileHandle file{};
+        ASSERT_EQ(mosAsyncIO_OpenFile(&aio, &file, path.c_str(), 4), MOS_RC__SUCCESS);
+        Req reqs[3];
+        EXPECT_EQ(mosAsyncIO_ReadAsync(&reqs[0].req, &file, ck, 1ull << 63, pBuf, 4096), MOS_RC__PENDING);
+        EXPECT_EQ(mosAsyncIO_WriteZeroAsync(&reqs[1].req, &file, ck, ~0ull - 4095, 4096), MOS_RC__PENDING);
+        mosAsyncIOReq_Init(&reqs[2].req, file.pFile, ck, pBuf, (1ull << 63) - 2048, 4096, TRUE);
+        EXPECT_EQ(mosAsyncIO_DoIO(&reqs[2].req), MOS_RC__PENDING);
+        for (Req &r : reqs) {
+            EXPECT_EQ(r.rc.load(), MOS_RC__INVALID_ARG);
+            EXPECT_EQ(r.req.osRC, EINVAL);
+            EXPECT_FALSE(mosAsyncIOReq_IsSuccess(&r.req));
+        }
+        Req good;
+        EXPECT_EQ(mosAsyncIO_ReadAsync(&good.req, &file, ck, 4096, pBuf, 4096), MOS_RC__PENDING);
+        ASSERT_TRUE(umtTest_WaitFor([&] { return good.rc.load() != 0; }));
+        EXPECT_EQ(good.rc.load(), MOS_RC__SUCCESS);
+        EXPECT_EQ(mosAsyncIOFile_InflightsNum(&file), 0u);
+        mosAsyncIO_CloseFile(&file);
+        mosAsyncIO_Destroy(&aio);
+    }
+    free(pBuf);
+}
+
 // Blocking transfers of uthreads through the kernel, checked with plain reads of the file.
 TEST(AsyncIOKernel, SyncTimedAndZeroWritesOfUserModeThreads)
 {
