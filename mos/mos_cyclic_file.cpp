@@ -215,6 +215,39 @@ void mosCyclicFile_WriteBytes(MosCyclicFile *pFile, const char *pBytes, UINT32 l
         fwrite(pBytes, 1, len, pStream);
 }
 
+// Writes dumped bytes, rotating each time generation 0 reaches its size limit: one pass can
+// carry a whole ring, megabytes, and must not make one generation that large. A cut falls after a
+// newline, so a generation passes its limit by less than one line.
+void mosCyclicFile_WriteBytesRotating(MosCyclicFile *pFile, const char *pBytes, UINT32 len)
+{
+    while (len != 0) {
+        FILE *pStream = mosCyclicFile_Stream(pFile);
+        if (pStream == nullptr)
+            return;
+        long pos = ftell(pStream);
+        if (pos < 0) {
+            mosCyclicFile_WriteBytes(pFile, pBytes, len);
+            return;
+        }
+        if (pos > 0 && (UINT64)pos >= pFile->maxFileSize) {
+            if (mosCyclicFile_RecycleIfNeeded(pFile) != MOS_RC__SUCCESS)
+                return;
+            continue;
+        }
+        UINT64 room = pFile->maxFileSize > (UINT64)pos ? pFile->maxFileSize - (UINT64)pos : 0;
+        UINT32 piece = len;
+        if (room < len) {
+            UINT32 from = room == 0 ? 0 : (UINT32)room - 1;
+            const void *pNewline = memchr(pBytes + from, '\n', len - from);
+            if (pNewline != nullptr)
+                piece = (UINT32)(static_cast<const char *>(pNewline) - pBytes) + 1;
+        }
+        mosCyclicFile_WriteBytes(pFile, pBytes, piece);
+        pBytes += piece;
+        len -= piece;
+    }
+}
+
 // Writes one file's ring out. Entered and left with the lock held; the disk is written without it.
 void mosCyclicFile_AsyncDump(MosCyclicFile *pFile)
 {
@@ -237,10 +270,10 @@ void mosCyclicFile_AsyncDump(MosCyclicFile *pFile)
         if (mosCyclicFile_Stream(pFile) == nullptr)
             mosCyclicFile_RecycleIfNeeded(pFile);
         if (end >= start) {
-            mosCyclicFile_WriteBytes(pFile, pAsync->pLogBuffer + start, end - start);
+            mosCyclicFile_WriteBytesRotating(pFile, pAsync->pLogBuffer + start, end - start);
         } else {
-            mosCyclicFile_WriteBytes(pFile, pAsync->pLogBuffer + start, pAsync->logBufSize - start);
-            mosCyclicFile_WriteBytes(pFile, pAsync->pLogBuffer, end);
+            mosCyclicFile_WriteBytesRotating(pFile, pAsync->pLogBuffer + start, pAsync->logBufSize - start);
+            mosCyclicFile_WriteBytesRotating(pFile, pAsync->pLogBuffer, end);
         }
         mosCyclicFile_RecycleIfNeeded(pFile);
         if (lost != 0)

@@ -161,6 +161,7 @@ BOOL bMosLoaded_G = FALSE;
 
 constexpr UINT64 kU64Max = UINT64_MAX;
 constexpr UINT64 kU32Max = UINT32_MAX;
+constexpr unsigned long kDefaultFileHistory = 5;
 
 struct MosLoad_RuntimeConf {
     BOOL expFileEnabled;
@@ -246,7 +247,7 @@ void mosLoad_BuildRuntimeTable(MosConfEntry *pTable, UINT16 portForSdbg)
     const MosConfEntry table[] = {
         mosConf_BoolEntry("exp_file_enabled", &c.expFileEnabled, 1),
         mosConf_StringEntry("exp_file_prefix", c.expFilePrefix, "exp", S),
-        mosConf_IntEntry("exp_file_history", &c.expFileHistory, 0, 20, 1, 5),
+        mosConf_IntEntry("exp_file_history", &c.expFileHistory, 0, 20, 1, kDefaultFileHistory),
         mosConf_IntEntry("exp_file_size", &c.expFileSize, 1024, 1048576, 1, 1048576),
         mosConf_BoolEntry("exp_dump_traces", &c.expDumpTraces, 1),
         mosConf_IntEntry("exp_milli_wait_dump_traces", &c.expMilliWaitDumpTraces, 0, 2000, 1,
@@ -268,7 +269,7 @@ void mosLoad_BuildRuntimeTable(MosConfEntry *pTable, UINT16 portForSdbg)
         mosConf_StringEntry("trc_file_prefix", c.trcFilePrefix, "trc", S),
         mosConf_StringEntry("trc_frequency_str_map", c.trcFrequencyStrMap, "", S),
         mosConf_BoolEntry("trc_frequency_allow_modify", &c.trcFrequencyAllowModify, 1),
-        mosConf_IntEntry("trc_file_history", &c.trcFileHistory, 0, 200, 1, 5),
+        mosConf_IntEntry("trc_file_history", &c.trcFileHistory, 0, 200, 1, kDefaultFileHistory),
         mosConf_IntEntry("trc_file_size", &c.trcFileSize, 1024, 104857600, 1, 52428800),
         mosConf_IntEntry("bwc_win_size_sec", &c.bwcWinSizeSec, 1, 120, 1, 5),
         mosConf_BoolEntry("bwc_enable", &c.bwcEnable, 1),
@@ -373,10 +374,16 @@ const char *mosLoad_ParseCommandLine(int argc, char **argv)
     return pConfFile;
 }
 
-// History 0 is accepted by the keys, but a rotating file needs at least one generation.
-UINT32 mosLoad_History(UINT64 configured)
+// History 0 is accepted by the keys, but a file of no generations could keep nothing of what is
+// written to it: the value is refused and the default kept, as for any other refused value.
+UINT32 mosLoad_History(const char *pKeyName, UINT64 configured)
 {
-    return configured == 0 ? 1 : (UINT32)configured;
+    if (configured != 0)
+        return (UINT32)configured;
+    // Printed: the trace and error files do not exist yet.
+    printf("Configuration key %s: a history of 0 keeps no file, keeping the default %lu\n", pKeyName,
+           kDefaultFileHistory);
+    return (UINT32)kDefaultFileHistory;
 }
 
 void mosLoad_FillInitParams(Mos_InitParam *p, UINT32 module, const char *pLogDir)
@@ -427,7 +434,7 @@ void mosLoad_FillInitParams(Mos_InitParam *p, UINT32 module, const char *pLogDir
     exp.bAsync = FALSE;
     exp.pDir = pLogDir;
     exp.pPrefix = c.expFilePrefix;
-    exp.history = mosLoad_History(c.expFileHistory);
+    exp.history = mosLoad_History("exp_file_history", c.expFileHistory);
     exp.maxFileSize = (UINT32)c.expFileSize;
     env.dbgParams.bDumpTraces = c.expDumpTraces;
     env.dbgParams.milliToDumpTraces = (UINT32)c.expMilliWaitDumpTraces;
@@ -440,7 +447,7 @@ void mosLoad_FillInitParams(Mos_InitParam *p, UINT32 module, const char *pLogDir
     trc.bAsync = c.trcFileAsync;
     trc.pDir = pLogDir;
     trc.pPrefix = c.trcFilePrefix;
-    trc.history = mosLoad_History(c.trcFileHistory);
+    trc.history = mosLoad_History("trc_file_history", c.trcFileHistory);
     trc.maxFileSize = (UINT32)c.trcFileSize;
     trc.dumpOnPercent = (UINT32)c.trcUsedBufPercentDump;
     trc.thrdSleepMilli = (UINT32)c.trcAsyncThreadSleepMillisecond;

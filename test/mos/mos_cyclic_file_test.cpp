@@ -79,6 +79,37 @@ TEST_F(CyclicFile, RotationShiftsGenerationsAndDropsTheOldest)
     }
 }
 
+// One dump pass carries far more than a generation may hold: it rotates whenever the limit is
+// reached, after a whole line, so every generation stays within a line of its limit and the
+// newest lines are in generation 0, following on from those in generation 1.
+TEST_F(CyclicFile, AsyncDumpRotatesWithinAPass)
+{
+    constexpr UINT32 kLimit = 1024;
+    constexpr int kHistory = 4;
+    constexpr int kLines = 2000;
+    open(fileParams(dir.path(), "trc", true, kHistory, kLimit, 1 << 20));
+    for (int n = 0; n < kLines; n++)
+        mosCyclicFile_WriteFormatted(&file, TRUE, TRUE, FALSE, nullptr, "line %05d %s\n", n,
+                                     std::string(n % 90, '.').c_str());
+    mosCyclicFile_DumpAllNow(&file, 0);
+    close();
+    int expect = -1;
+    for (int g = kHistory - 1; g >= 0; g--) {
+        std::string text = readFile(gen(g));
+        EXPECT_LT(text.size(), kLimit + MOS_CYCLIC_FILE__SLICE_SIZE) << g;
+        ASSERT_FALSE(text.empty()) << g;
+        EXPECT_EQ(text.back(), '\n') << g;
+        for (const std::string &l : splitLines(text)) {
+            int n = std::stoi(l.substr(MOS_CYCLIC_FILE__TIME_STAMP_SIZE + 5, 5));
+            if (expect >= 0) {
+                EXPECT_EQ(n, expect) << g;
+            }
+            expect = n + 1;
+        }
+    }
+    EXPECT_EQ(expect, kLines);
+}
+
 TEST_F(CyclicFile, AFileAlreadyAtItsLimitRotatesWhenOpened)
 {
     {

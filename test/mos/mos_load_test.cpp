@@ -342,9 +342,10 @@ TEST(LoadRuntimeKeys, LogDirFillsFilesAndDirectories)
                            "port=1234",
                            "noTimerThreads=0 bwc=5/1 numa=3/1 oom=0 stdout=0",
                            "fifo=1 " + fifo,
-                           // A history of 0 still keeps one generation.
-                           "trc=1 async=1 /var/x/tr h=1 size=2048 pct=10 sleep=1000 buf=5242880",
-                           "err=1 async=1 /var/x/err h=1 size=2048 pct=10 sleep=1000 buf=5242880",
+                           // A history of 0 would keep nothing: the default is kept instead.
+                           "Configuration key trc_file_history: a history of 0 keeps no file, keeping the default 5",
+                           "trc=1 async=1 /var/x/tr h=5 size=2048 pct=10 sleep=1000 buf=5242880",
+                           "err=1 async=1 /var/x/err h=5 size=2048 pct=10 sleep=1000 buf=5242880",
                            "exp=1 async=0 /var/x/exp h=3 size=4096",
                            // The size in bytes saturates instead of wrapping; the non-numeric wait
                            // keeps its (program-set) default.
