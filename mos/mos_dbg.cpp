@@ -26,8 +26,10 @@ MosDbg_UmtBackTraceHook umtBackTraceHook_G;
 MosDbg_EventlogDumpHook eventlogDumpHook_G;
 // Set when the first panicking thread has written its whole report.
 BOOL bReportDone_G;
-// The alternate signal stack that mosDbg_PrepareForExceptions installed on the calling thread.
+// The alternate signal stack that mosDbg_PrepareForExceptions installed, and the thread it is
+// installed on: only that thread can take it down again.
 void *pAltStack_G;
+pthread_t altStackOwner_G;
 
 // A thread that panics while another one reports waits this long at most for the report; a
 // report that makes no progress (it may need a lock that the waiting thread holds) must not keep
@@ -322,11 +324,17 @@ Mos_RC mosDbgLayer_Create(const MosDbg_InitParams *pParams)
 
 void mosDbgLayer_Destroy(void)
 {
-    if (pAltStack_G != nullptr) {
-        stack_t st;
-        memset(&st, 0, sizeof(st));
-        st.ss_flags = SS_DISABLE;
-        sigaltstack(&st, nullptr);
+    // Torn down from another thread, the stack stays: its owner may still take a signal on it,
+    // and the caller's own stack is not ours to switch off. It stays recorded, so it is neither
+    // lost nor installed a second time.
+    if (pAltStack_G != nullptr && pthread_equal(altStackOwner_G, pthread_self())) {
+        stack_t cur;
+        if (sigaltstack(nullptr, &cur) == 0 && cur.ss_sp == pAltStack_G) {
+            stack_t st;
+            memset(&st, 0, sizeof(st));
+            st.ss_flags = SS_DISABLE;
+            sigaltstack(&st, nullptr);
+        }
         free(pAltStack_G);
         pAltStack_G = nullptr;
     }
@@ -365,6 +373,7 @@ Mos_RC mosDbg_PrepareForExceptions(BOOL bDump)
         int ret = sigaltstack(&signalStack, nullptr);
         MOS_ASSERT(ret == 0);
         pAltStack_G = signalStack.ss_sp;
+        altStackOwner_G = pthread_self();
     }
 
     struct sigaction sa;

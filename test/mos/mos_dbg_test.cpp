@@ -4,10 +4,15 @@
 #include <sched.h>
 #include <unistd.h>
 
+#if PELLAR_SANITIZE
+#include <sanitizer/asan_interface.h>
+#endif
+
 #include <atomic>
 #include <csignal>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "mos/mos_dbg.h"
@@ -335,6 +340,47 @@ TEST(Panic, CoreIsSkippedWhenTheDiskIsTooFull)
     EXPECT_TRUE(std::regex_search(readFile(dir.file("exp.0")),
                                   std::regex("Insufficient disk space for a core dump \\(Estimated size: \\d+MB, "
                                              "Available: \\d+MB, Minimum Space: 4398046511104MB\\)\n")));
+}
+
+// The layer torn down from another thread than the one that created it leaves each thread its
+// alternate signal stack: the creator's stays installed and allocated (a signal there must not
+// run on freed memory), and the caller's own is not switched off.
+TEST(DbgLayer, DestroyFromAnotherThreadLeavesEachThreadItsSignalStack)
+{
+    diagtest::ScratchDir dir;
+    ChildResult r = runInChild([&] {
+        Options o;
+        o.bExpFile = false;
+        startRuntime(dir.path(), o);
+        stack_t creator{};
+        sigaltstack(nullptr, &creator);
+        std::thread([] {
+            static char ownStack[64 * 1024];
+            stack_t mine{};
+            mine.ss_sp = ownStack;
+            mine.ss_size = sizeof(ownStack);
+            stack_t before{};
+            sigaltstack(&mine, &before);
+            mosDbgLayer_Destroy();
+            stack_t after{};
+            sigaltstack(nullptr, &after);
+            printf("caller %d\n", after.ss_sp == ownStack && (after.ss_flags & SS_DISABLE) == 0);
+            // The sanitizer frees the stack it gave the thread when the thread ends.
+            sigaltstack(&before, nullptr);
+        }).join();
+        stack_t now{};
+        sigaltstack(nullptr, &now);
+        printf("creator %d\n", now.ss_sp == creator.ss_sp && (now.ss_flags & SS_DISABLE) == 0);
+#if PELLAR_SANITIZE
+        printf("freed %d\n", __asan_address_is_poisoned(creator.ss_sp));
+#else
+        printf("freed 0\n");
+#endif
+        mosCyclicFileLayer_Destroy();
+        mosOsThrdLayer_Destroy();
+    });
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "caller 1\ncreator 1\nfreed 0\n") << r.err;
 }
 
 TEST(Panic, QueriesReflectTheLayer)
