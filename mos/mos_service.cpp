@@ -1,6 +1,7 @@
 #include "mos/mos_service.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +26,9 @@ BOOL bOnceInit_G;
 // so a stop asked for while the pipe is still being prepared (when nobody reads the STOP) is
 // never lost; once the handler has looked, its pipe is open and the STOP reaches it.
 std::atomic<bool> bFifoStopRequested_G{false};
+// Wakes a handler blocked on its pipe when the STOP cannot reach it there: the pipe's file may
+// have been removed by someone else while the handler held it open.
+int fifoWake_G[2] = {-1, -1};
 
 constexpr MosContentionId kOnceLockId = 0;
 constexpr UINT64 kOneSecondNanos = 1000000000ull;
@@ -85,6 +89,11 @@ void mosFifo_MainFifoHandlerThread(void *pArg)
 
     char buf[MOS_FIFO__MAX_READ + 1];
     while (fd >= 0 && !bFifoStopRequested_G.load()) {
+        pollfd fds[2] = {{fd, POLLIN, 0}, {fifoWake_G[0], POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0 && errno == EINTR)
+            continue;
+        if (fds[1].revents != 0)
+            break;
         ssize_t n = read(fd, buf, MOS_FIFO__MAX_READ);
         if (n < 0 && errno == EINTR)
             continue;
@@ -110,6 +119,15 @@ void mosFifo_MainFifoHandlerThread(void *pArg)
     if (lstat(pName, &st) != 0 || !S_ISFIFO(st.st_mode) || unlink(pName) != 0)
         MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_LOW, "mosFifo_MainFifoHandlerThread: Failed to delete File %s for PID %d\n",
                   pName, pid);
+}
+
+void mosFifo_CloseWakePipe(void)
+{
+    for (int &wakeFd : fifoWake_G) {
+        if (wakeFd >= 0)
+            close(wakeFd);
+        wakeFd = -1;
+    }
 }
 
 } // namespace
@@ -149,11 +167,18 @@ Mos_RC mosFifoLayer_Create(const MosFifo_InitParams *pParams)
     }
     strcpy(mosFifoLayer_G.fifoFileName, pName);
     bFifoStopRequested_G.store(false);
+    if (pipe2(fifoWake_G, O_CLOEXEC | O_NONBLOCK) != 0) {
+        MOS_ERROR(MOS_COMP_MOS, "Fifo handler for %s not started: no pipe to stop it by, errno %d", pName, errno);
+        fifoWake_G[0] = fifoWake_G[1] = -1;
+        return MOS_RC__NO_RESOURCES;
+    }
     MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_HIGH, "mosFifo_StartFifoHandler: was called. PID %d\n", (int)getpid());
     Mos_RC rc = mosOsThrd_CreateNamed(&mosFifoLayer_G.fifoThrd, mosFifo_MainFifoHandlerThread,
                                       mosFifoLayer_G.fifoFileName, "fifo");
     if (rc == MOS_RC__SUCCESS)
         mosFifoLayer_G.bInit = TRUE;
+    else
+        mosFifo_CloseWakePipe();
     return rc;
 }
 
@@ -166,7 +191,11 @@ void mosFifoLayer_Destroy(void)
         MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_LOW,
                   "mosFifo_StopFifoHandler: Failed to write Stop-Fifo command to File %s for PID %d.\n",
                   mosFifoLayer_G.fifoFileName, (int)getpid());
+    const char wake = 1;
+    ssize_t woken = write(fifoWake_G[1], &wake, 1);
+    MOS_UNUSED(woken);
     mosOsThrd_Destroy(&mosFifoLayer_G.fifoThrd);
+    mosFifo_CloseWakePipe();
     mosFifoLayer_G.bInit = FALSE;
 }
 

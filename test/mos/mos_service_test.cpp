@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -142,9 +144,10 @@ TEST_F(FifoLayer, SomethingOtherThanAPipeAtThePathIsLeftAlone)
             << err;
 }
 
-// A layer stopped right after it started (a later start-up layer failed) must not wait for ever
-// on a handler that was still preparing its pipe when the STOP was written.
-TEST(FifoLayerStop, DestroyRightAfterCreateEndsTheHandler)
+// Runs body on a fresh runtime in a child process, which must end within the limit and leave no
+// pipe behind.
+void expectFifoHandlerStops(const std::function<void(const MosFifo_InitParams &params, const std::string &pipe)> &body,
+                            int timeoutSec)
 {
     diagtest::ScratchDir dir;
     std::string pipe = dir.file("cmd.fifo");
@@ -153,6 +156,19 @@ TEST(FifoLayerStop, DestroyRightAfterCreateEndsTheHandler)
             diagtest::RuntimeBase *pRuntime = new diagtest::RuntimeBase();
             MOS_UNUSED(pRuntime);
             MosFifo_InitParams params{TRUE, pipe.c_str()};
+            body(params, pipe);
+        },
+        timeoutSec);
+    EXPECT_EQ(r.exitCode, 0) << "signal " << r.signal << r.out << r.err;
+    EXPECT_FALSE(diagtest::fileExists(pipe));
+}
+
+// A layer stopped right after it started (a later start-up layer failed) must not wait for ever
+// on a handler that was still preparing its pipe when the STOP was written.
+TEST(FifoLayerStop, DestroyRightAfterCreateEndsTheHandler)
+{
+    expectFifoHandlerStops(
+        [](const MosFifo_InitParams &params, const std::string &) {
             for (int i = 0; i < 5; i++) {
                 if (mosFifoLayer_Create(&params) != MOS_RC__SUCCESS)
                     _exit(2);
@@ -160,8 +176,34 @@ TEST(FifoLayerStop, DestroyRightAfterCreateEndsTheHandler)
             }
         },
         60);
-    EXPECT_EQ(r.exitCode, 0) << "signal " << r.signal << r.out << r.err;
-    EXPECT_FALSE(diagtest::fileExists(pipe));
+}
+
+// The "fifo" thread is blocked waiting for its pipe to be written.
+bool fifoThreadWaitsOnItsPipe()
+{
+    for (const auto &task : std::filesystem::directory_iterator("/proc/self/task")) {
+        if (readFile(task.path().string() + "/comm") != "fifo\n")
+            continue;
+        std::string wchan = readFile(task.path().string() + "/wchan");
+        return wchan.find("pipe_read") != std::string::npos || wchan.find("poll") != std::string::npos;
+    }
+    return false;
+}
+
+// Someone removed the pipe's file while the handler held it open: the STOP cannot be written
+// into it, and the layer still stops its handler instead of waiting for it for ever.
+TEST(FifoLayerStop, DestroyEndsAHandlerWhosePipeWasRemoved)
+{
+    expectFifoHandlerStops(
+        [](const MosFifo_InitParams &params, const std::string &pipe) {
+            if (mosFifoLayer_Create(&params) != MOS_RC__SUCCESS || !waitForPath(pipe, true))
+                _exit(2);
+            for (int i = 0; i < 20000 && !fifoThreadWaitsOnItsPipe(); i++)
+                usleep(1000);
+            unlink(pipe.c_str());
+            mosFifoLayer_Destroy();
+        },
+        40);
 }
 
 // "SHUTDOWN" ends the process the way SIGTERM does: stop callback, termination line, 255.
