@@ -320,7 +320,7 @@ TEST(Signals, HungBackTraceCollectionIsEndedByTheAlarm)
         });
         EXPECT_EQ(r.exitCode, 255) << r.signal;
         std::string exp = readFile(dir.file("exp.0"));
-        EXPECT_NE(exp.find("BACKTRACES START"), std::string::npos);
+        EXPECT_NE(exp.find("BACKTRACES START"), std::string::npos) << exp << r.out << r.err;
         EXPECT_EQ(exp.find("BACKTRACES END"), std::string::npos);
     }
 }
