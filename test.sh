@@ -5,9 +5,13 @@ ROOT="$(cd "$(dirname "$0")" && pwd)"
 "$ROOT/scripts/install-deps.sh"
 JOBS="$(nproc)"
 status=0
-# Death-test children end with _exit, so their scratch directories are removed here instead.
-MARKER="$(mktemp)"
-trap 'find /tmp /var/tmp -maxdepth 1 -name "pellar-*" -newer "$MARKER" -exec rm -rf {} + 2>/dev/null; rm -f "$MARKER"' EXIT
+# Death-test children end with _exit, so their scratch directories are removed here instead: every
+# run keeps them under a root of its own (not tmpfs, which refuses O_DIRECT), removed at the end.
+BASE=/tmp
+[ "$(stat -f -c %T /tmp)" = tmpfs ] && BASE=/var/tmp
+PELLAR_SCRATCH_ROOT="$(mktemp -d "$BASE/pellar-run-XXXXXX")"
+export PELLAR_SCRATCH_ROOT
+trap 'rm -rf "$PELLAR_SCRATCH_ROOT"' EXIT
 for tree in plain asan; do
   "$ROOT/scripts/build.sh" "$tree"
   dir="$ROOT/build"; [ "$tree" = asan ] && dir="$ROOT/build-asan"
