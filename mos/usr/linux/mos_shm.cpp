@@ -104,19 +104,32 @@ Mos_RC mosShmUmt_Create(MosShm *pShm, const char *pName, UINT64 memSize, BOOL bC
     }
     pShm->memSize = memSize;
 
-    // A persisted segment keeps its contents: it is only ever extended, never cut.
+    // A persisted segment keeps its contents: it is only ever extended, never cut. Another process
+    // may size and map the segment between the size read above and this step, so the size must
+    // not be set outright: allocating its last byte extends the segment when it is shorter and
+    // leaves it alone otherwise, in one step of the kernel, and keeps the rest of it sparse.
     if (memSize > curSize) {
         int err = 0;
         if (memSize > static_cast<UINT64>(INT64_MAX))
             err = EFBIG;
-        else if (ftruncate(fd, static_cast<off_t>(memSize)) != 0)
+        else if (fallocate(fd, 0, static_cast<off_t>(memSize - 1), 1) != 0)
             err = errno;
         if (err != 0) {
+            // The sizing step keeps the line that operators know for it.
             MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_LOW, "ftruncate failed, errno %u, size %lu", (unsigned)err,
                       (unsigned long)memSize);
             shmFailAfterOpen(pShm, bCreated);
             return MOS_RC__ERROR;
         }
+    }
+    // Something outside this module may still have cut it: a mapping of the asked size would
+    // fault past the end, so such a segment is refused rather than handed out.
+    struct stat st;
+    if (fstat(fd, &st) != 0 || static_cast<UINT64>(st.st_size) < memSize) {
+        MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_LOW, "shm segment %s is smaller than %lu bytes", pName,
+                  (unsigned long)memSize);
+        shmFailAfterOpen(pShm, bCreated);
+        return MOS_RC__ERROR;
     }
     return MOS_RC__SUCCESS;
 }

@@ -24,8 +24,9 @@ Mos_RC mosShmLayer_Create(void *pArg);
 void mosShmLayer_Destroy(void);
 
 // Creates (bCreate) or opens the segment. memSize 0 opens an existing segment at its size; an
-// existing segment is never shrunk (it grows to memSize when smaller). On failure nothing is
-// left open, and only a segment that this call created is removed.
+// existing segment is never shrunk (it grows to memSize when smaller, also when other processes
+// open it at the same time), and one that is still smaller than memSize afterwards is refused.
+// On failure nothing is left open, and only a segment that this call created is removed.
 Mos_RC mosShmUmt_Create(MosShm *pShm, const char *pName, UINT64 memSize, BOOL bCreate, BOOL bExclusive);
 Mos_RC mosShm_Map(MosShm *pShm, BOOL bLock);
 void mosShm_Unmap(MosShm *pShm);

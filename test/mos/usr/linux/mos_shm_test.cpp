@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <thread>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -93,6 +95,48 @@ TEST_F(ShmTest, OpeningAnExistingSegmentNeverCutsIt)
         }
         mosShm_Close(&shm);
     }
+}
+
+// Two openers that race on one name, one asking for more than the other: the segment ends at the
+// larger size whatever the interleaving, so the larger opener's mapping is never cut under it.
+TEST_F(ShmTest, ConcurrentOpenersNeverShrinkTheSegment)
+{
+    constexpr UINT64 kSmall = 4096;
+    constexpr UINT64 kLarge = 64 * 4096;
+    constexpr int kRounds = 2000;
+    // Spinning, so that both threads leave each barrier at the same moment.
+    std::atomic<int> arrivals{0};
+    auto barrier = [&arrivals](int &passed) {
+        passed += 2;
+        arrivals.fetch_add(1);
+        while (arrivals.load() < passed) {
+        }
+    };
+    std::atomic<int> failures{0};
+    int cuts = 0;
+    auto opener = [&](UINT64 size) {
+        int passed = 0;
+        for (int round = 0; round < kRounds; round++) {
+            barrier(passed);
+            MosShm shm;
+            if (mosShmUmt_Create(&shm, name.c_str(), size, TRUE, FALSE) != MOS_RC__SUCCESS)
+                failures++;
+            else
+                mosShm_Close(&shm);
+            barrier(passed);
+            if (size == kLarge) {
+                cuts += systemSize() < static_cast<long long>(kLarge);
+                shm_unlink(name.c_str());
+            }
+            barrier(passed);
+        }
+    };
+    std::thread small(opener, kSmall);
+    std::thread large(opener, kLarge);
+    small.join();
+    large.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(cuts, 0) << "rounds in which the segment ended smaller than the larger opener asked";
 }
 
 TEST_F(ShmTest, FailedOpenRemovesOnlyWhatItCreated)
