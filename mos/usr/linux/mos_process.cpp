@@ -103,6 +103,11 @@ struct Child {
     {
         if (bReaped)
             return 1;
+        if (bGroup) {
+            const int ended = awaitEndKillGroup(options);
+            if (ended != 1)
+                return ended;
+        }
         for (;;) {
             const pid_t r = waitpid(pid, &status, options);
             if (r == pid) {
@@ -120,6 +125,27 @@ struct Child {
                 return 1;
             }
             return -1;
+        }
+    }
+
+    // What the program left running (still writing into its output) ends with it, however the
+    // program itself ended. The group is killed while its leader is not yet reaped: until then
+    // the id cannot pass to another process and its group. 1 once ended, as reap().
+    int awaitEndKillGroup(int options)
+    {
+        for (;;) {
+            siginfo_t info;
+            info.si_pid = 0;
+            if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT | (options & WNOHANG)) == 0) {
+                if (info.si_pid == 0)
+                    return 0;
+                kill(-pid, SIGKILL);
+                return 1;
+            }
+            if (errno == EINTR)
+                continue;
+            // ECHILD: not ours any more; the wait below says so.
+            return errno == ECHILD ? 1 : -1;
         }
     }
 

@@ -14,7 +14,8 @@
 // standard output captured in an unlinked temporary file. MOS_RC__SUCCESS only when the program
 // exited normally with status 0; then *pOutput (when given) is an open descriptor of the output,
 // positioned at its start, which the caller reads and closes. MOS_RC__TIMEOUT when the time
-// limit passed first (the program's process group is killed); MOS_RC__ERROR otherwise.
+// limit passed first; MOS_RC__ERROR otherwise. The program runs in a process group of its own,
+// which is killed when the run ends, however it ends: nothing it started outlives it.
 Mos_RC mosProcess_RunWithPipe(char *const argumentsVector[], int *pOutput, BOOL bPrintErr);
 
 // Runs the program under a limit of timeoutSeconds; returns the process id reaped by the

@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <set>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -168,6 +169,19 @@ TEST_F(ProcessRunner, ProgramOutlivingTheLimitIsKilledWithWhatItStarted)
 
     mosProcess_SetRunTimeLimitMillis(0);
     EXPECT_EQ(mosProcess_GetRunTimeLimitMillis(), 60000u);
+}
+
+// A program that ends well but leaves a background child behind: the child, which still holds the
+// output file, does not outlive the run.
+TEST_F(ProcessRunner, WhatASuccessfulProgramStartedEndsWithIt)
+{
+    int fd = -1;
+    ASSERT_EQ(runShell("(sleep 600; echo late) 2>/dev/null & echo $!", &fd), MOS_RC__SUCCESS);
+    ASSERT_GE(fd, 0);
+    pid_t leftPid = 0;
+    ASSERT_TRUE(std::istringstream(readAll(fd)) >> leftPid);
+    close(fd);
+    EXPECT_TRUE(endsWithin(leftPid, std::chrono::seconds(30)));
 }
 
 TEST_F(ProcessRunner, NeverReapsChildrenItDidNotStart)
