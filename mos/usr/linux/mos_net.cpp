@@ -104,9 +104,21 @@ Mos_RC sockErrnoToRc(SOCKET socketFd, int err)
     return MOS_RC__CLOSED;
 }
 
+// A transfer of no bytes is complete before it starts. It must not reach the system call: a read
+// that returns 0 would be taken for the peer's close, a write that returns 0 for a dead link.
+bool isEmptyTransfer(const struct iovec *pIov, int count)
+{
+    for (int i = 0; i < count; i++)
+        if (pIov[i].iov_len != 0)
+            return false;
+    return true;
+}
+
 Mos_RC sendVec(SOCKET socketFd, const struct iovec *pIov, int count, size_t *pBytes)
 {
     *pBytes = 0;
+    if (isEmptyTransfer(pIov, count))
+        return MOS_RC__SUCCESS;
     int zeroWrites = 0;
     for (;;) {
         ssize_t n = writeNoSignal(socketFd, pIov, count);
@@ -129,6 +141,8 @@ Mos_RC sendVec(SOCKET socketFd, const struct iovec *pIov, int count, size_t *pBy
 Mos_RC recvVec(SOCKET socketFd, const struct iovec *pIov, int count, size_t *pBytes)
 {
     *pBytes = 0;
+    if (isEmptyTransfer(pIov, count))
+        return MOS_RC__SUCCESS;
     for (;;) {
         ssize_t n = count == 1 ? read(socketFd, pIov[0].iov_base, pIov[0].iov_len) : readv(socketFd, pIov, count);
         if (n > 0) {

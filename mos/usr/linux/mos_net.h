@@ -50,9 +50,9 @@ void osNet_SetSockOpt_QuickAck(SOCKET socketFd, int value);
 void osNet_SetSockOpt_LoopbackFastPath(SOCKET socketFd);
 void osNet_GetSocket_Info(SOCKET socketFd, struct tcp_info *pInfo);
 
-// Raw transfer on any descriptor. SUCCESS: some bytes moved; NOT_READY: it would block;
-// CLOSED: the peer closed or the connection broke. A write to a broken connection never
-// raises SIGPIPE.
+// Raw transfer on any descriptor. SUCCESS: some bytes moved, or none were asked for (0 bytes,
+// no system call); NOT_READY: it would block; CLOSED: the peer closed or the connection broke.
+// A write to a broken connection never raises SIGPIPE.
 Mos_RC osNet_Send(SOCKET socketFd, const void *pData, size_t size, size_t *pBytes);
 Mos_RC osNet_SendV(SOCKET socketFd, const struct iovec *pIov, int count, size_t *pBytes);
 Mos_RC osNet_Recv(SOCKET socketFd, void *pBuf, size_t size, size_t *pBytes);

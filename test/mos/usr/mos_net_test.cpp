@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -353,10 +354,31 @@ TEST(MosNet, RawTransferReturnCodes)
     EXPECT_EQ(osNet_Recv(p.server, buf, sizeof(buf), &n), MOS_RC__NOT_READY);
     EXPECT_EQ(n, 0u);
 
-    // A write that moves nothing is retried and then taken as a dead connection.
+    // Asking to move nothing moves nothing, successfully: only a read of 0 bytes for a non-empty
+    // buffer means that the peer closed.
     struct iovec empty[2] = {{buf, 0}, {buf, 0}};
-    EXPECT_EQ(osNet_SendV(p.client, empty, 2, &n), MOS_RC__CLOSED);
-    EXPECT_EQ(n, 0u);
+    struct Zero {
+        const char *what;
+        Mos_RC (*transfer)(SOCKET, struct iovec *, size_t *);
+    } zeros[] = {
+        {"send", [](SOCKET s, struct iovec *v, size_t *pN) { return osNet_Send(s, v[0].iov_base, 0, pN); }},
+        {"sendv", [](SOCKET s, struct iovec *v, size_t *pN) { return osNet_SendV(s, v, 2, pN); }},
+        {"sendv of no buffers", [](SOCKET s, struct iovec *v, size_t *pN) { return osNet_SendV(s, v, 0, pN); }},
+        {"recv", [](SOCKET s, struct iovec *v, size_t *pN) { return osNet_Recv(s, v[0].iov_base, 0, pN); }},
+        {"recvv", [](SOCKET s, struct iovec *v, size_t *pN) { return osNet_RecvV(s, v, 2, pN); }},
+    };
+    for (const Zero &z : zeros) {
+        n = 7;
+        EXPECT_EQ(z.transfer(p.client, empty, &n), MOS_RC__SUCCESS) << z.what;
+        EXPECT_EQ(n, 0u) << z.what;
+    }
+    // The connection is still whole: bytes sent now arrive.
+    EXPECT_EQ(osNet_Send(p.client, "ok", 2, &n), MOS_RC__SUCCESS);
+    struct pollfd readable = {p.server, POLLIN, 0};
+    ASSERT_EQ(poll(&readable, 1, 30000), 1);
+    EXPECT_EQ(osNet_Recv(p.server, buf, 0, &n), MOS_RC__SUCCESS);
+    EXPECT_EQ(osNet_Recv(p.server, buf, sizeof(buf), &n), MOS_RC__SUCCESS);
+    EXPECT_EQ(std::string(buf, n), "ok");
 
     // Fill the pipe until the kernel would block.
     std::vector<char> chunk(256 * 1024, 'x');
