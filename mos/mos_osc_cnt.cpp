@@ -139,6 +139,8 @@ void clearWindowStats(MosOscCnt_Window *pWin)
     pWin->maxFailuresTime = 0;
     pWin->totalWeight = 0;
     pWin->startCNT = 0;
+    pWin->bStarted = FALSE;
+    pWin->bOscillated = FALSE;
 }
 
 // Whether the counter has something to report; consumes a pending reset only when asked to.
@@ -149,13 +151,14 @@ BOOL counterChanged(MosOscCnt_Counter *pCounter, UINT64 timeDeltaInMillis, BOOL 
             pCounter->wasReset = FALSE;
         return TRUE;
     }
-    // A delta reaching back past the clock's start asks about the counter's whole life; it must
-    // not wrap into a reference that a never-oscillated window (time 0) would seem to follow.
+    // "Later than now minus the delta" is asked as "younger than the delta", which holds wherever
+    // in the clock's range the two ticks lie; a delta reaching back past the clock's start takes
+    // in the counter's whole life.
     const MosTicks_Cnt now = mosTicks_GetCurrentTick();
     const MosTicks_Cnt deltaTicks = mosTicks_MillisToTicks(timeDeltaInMillis);
-    const MosTicks_Cnt reference = (timeDeltaInMillis == 0 || deltaTicks >= now) ? 0 : now - deltaTicks;
     for (const MosOscCnt_Window &win : pCounter->windows)
-        if (mosTicks_IsFirstBigger(win.lastOscillationTime, reference))
+        if (win.bOscillated &&
+            (timeDeltaInMillis == 0 || mosTicks_DiffInTicks(now, win.lastOscillationTime) < deltaTicks))
             return TRUE;
     return FALSE;
 }
@@ -275,9 +278,10 @@ Mos_RC mosOscCnt_FailureOccurrence(MosOscCnt_Counter *pCounter, UINT32 weight)
             continue;
         // Tumbling windows: one begins at the first failure after the previous one ended, or at
         // the first failure of all.
-        if (win.startCNT == 0 || mosTicks_IsFirstBigger(now, win.startCNT + win.winSizeTicks)) {
+        if (!win.bStarted || mosTicks_IsFirstBigger(now, win.startCNT + win.winSizeTicks)) {
             win.totalWeight = 0;
             win.startCNT = now;
+            win.bStarted = TRUE;
             win.windowCnt++;
         }
         win.totalWeight = satAdd32(win.totalWeight, weight);
@@ -285,6 +289,7 @@ Mos_RC mosOscCnt_FailureOccurrence(MosOscCnt_Counter *pCounter, UINT32 weight)
             const MosTicks_Cnt tick = mosTicks_GetCurrentTick();
             win.lastOscillationCount = win.totalWeight;
             win.lastOscillationTime = tick;
+            win.bOscillated = TRUE;
             if (win.totalWeight >= win.maxFailuresCount) {
                 win.maxFailuresCount = win.totalWeight;
                 win.maxFailuresTime = tick;

@@ -128,16 +128,20 @@ static_assert(offsetof(MosOscCnt_CounterDescriptor, OSCDesc) == 8);
 static_assert(offsetof(MosOscCnt_CounterDescriptor, OSCDesc.netInfo.remoteObjId) == 32);
 
 // One window in memory. Times are ticks.
+// Every tick value is a possible time (the clock starts anywhere and wraps), so "none yet" is
+// kept in flags of its own, never in a time.
 struct MosOscCnt_Window {
     UINT32 threshold;
     UINT64 winSizeTicks; // 0: disabled
-    UINT64 startCNT;     // tick at which the current window began; 0: none begun
+    UINT64 startCNT;     // tick at which the current window began, when bStarted
     UINT32 totalWeight;  // weight recorded in the current window
     UINT32 lastOscillationCount;
-    UINT64 lastOscillationTime;
+    UINT64 lastOscillationTime; // when bOscillated
     UINT32 maxFailuresCount;
     UINT64 maxFailuresTime;
     UINT32 windowCnt; // windows begun
+    BOOL bStarted;    // a window has begun since creation, the last reset or size change
+    BOOL bOscillated; // the weight has reached the threshold since then
 };
 
 struct MosOscCnt_Counter {

@@ -335,6 +335,52 @@ TEST_F(OscCnt, ChangedQuestionReachingBackPastTheClockStart)
     mosOscCnt_Destroy(&quiet);
 }
 
+// No tick value means "never": a window that begins or oscillates at tick 0, in the upper half of
+// the clock's range, or across its wrap behaves as it does anywhere else.
+TEST_F(OscCnt, TicksAnywhereInTheClocksRange)
+{
+    const MosTicks_Cnt half = MosTicks_Cnt{1} << 63;
+    for (const MosTicks_Cnt start : {MosTicks_Cnt{0}, half - 100, half, ~MosTicks_Cnt{0} - 499}) {
+        SCOPED_TRACE(::testing::Message() << "first failure at tick " << start);
+        testNow_G = start;
+        MosOscCnt_Counter quiet;
+        MosOscCnt_Counter busy;
+        const MosOscCnt_CounterParams p = params(10, 1, 0, 0, 0, 0);
+        const MosOscCnt_CounterDescriptor d = devDesc(MOS_OSC_CNT_TYPE__DEVICE_LONG_IO_OPERATIONS, 1);
+        mosOscCnt_Create(&quiet, &p, &d);
+        mosOscCnt_Create(&busy, &p, &d);
+
+        mosOscCnt_FailureOccurrence(&busy, 1);
+        testNow_G = start + 1;
+        mosOscCnt_FailureOccurrence(&busy, 1);
+        EXPECT_EQ(busy.windows[0].windowCnt, 1u) << "the second failure is in the first window";
+        EXPECT_EQ(busy.windows[0].totalWeight, 2u);
+        EXPECT_EQ(busy.windows[0].lastOscillationTime, start + 1);
+
+        testNow_G = start + 500;
+        for (MosOscCnt_Counter *pCounter : {&quiet, &busy}) {
+            const bool bBusy = pCounter == &busy;
+            EXPECT_EQ(mosOscCnt_HasCounterChanged(pCounter, 0), bBusy) << "ever oscillated";
+            EXPECT_EQ(mosOscCnt_HasCounterChanged(pCounter, 6000), bBusy) << "within the last 6 s";
+            EXPECT_FALSE(mosOscCnt_HasCounterChanged(pCounter, 4000)) << "within the last 4 s";
+        }
+
+        testNow_G = start + 1002;
+        mosOscCnt_FailureOccurrence(&busy, 1);
+        EXPECT_EQ(busy.windows[0].windowCnt, 2u) << "a failure after the window ended begins the next one";
+        EXPECT_EQ(busy.windows[0].totalWeight, 1u);
+
+        mosOscCnt_ResetCounter(&busy);
+        EXPECT_TRUE(mosOscCnt_HasCounterChanged(&busy, 0)) << "the reset is reported once";
+        EXPECT_FALSE(mosOscCnt_HasCounterChanged(&busy, 0));
+        mosOscCnt_FailureOccurrence(&busy, 1);
+        EXPECT_EQ(busy.windows[0].windowCnt, 3u) << "after a reset the next failure begins a window";
+        EXPECT_EQ(busy.windows[0].totalWeight, 1u);
+        mosOscCnt_Destroy(&busy);
+        mosOscCnt_Destroy(&quiet);
+    }
+}
+
 TEST_F(OscCnt, InvalidTypeLeavesADisabledCounter)
 {
     const MosOscCnt_CounterParams p = params(10, 1, 60, 1, 600, 1);
