@@ -248,6 +248,22 @@ void mosCyclicFile_WriteBytesRotating(MosCyclicFile *pFile, const char *pBytes, 
     }
 }
 
+// Writes out the ring's bytes from start to end (wrapping at its end) and the count of lines lost.
+void mosCyclicFile_WriteOutRing(MosCyclicFile *pFile, UINT32 start, UINT32 end, UINT32 lost)
+{
+    MosCyclicFile_Async *pAsync = &pFile->async;
+    if (end >= start) {
+        mosCyclicFile_WriteBytesRotating(pFile, pAsync->pLogBuffer + start, end - start);
+    } else {
+        mosCyclicFile_WriteBytesRotating(pFile, pAsync->pLogBuffer + start, pAsync->logBufSize - start);
+        mosCyclicFile_WriteBytesRotating(pFile, pAsync->pLogBuffer, end);
+    }
+    mosCyclicFile_RecycleIfNeeded(pFile);
+    if (lost != 0)
+        mosCyclicFile_WriteFormattedSyncVariadic(pFile, FALSE, TRUE, FALSE, "-----Skipped %d traces-----\n",
+                                                 (int)lost);
+}
+
 // Writes one file's ring out. Entered and left with the lock held; the disk is written without it.
 void mosCyclicFile_AsyncDump(MosCyclicFile *pFile)
 {
@@ -269,16 +285,7 @@ void mosCyclicFile_AsyncDump(MosCyclicFile *pFile)
 
         if (mosCyclicFile_Stream(pFile) == nullptr)
             mosCyclicFile_RecycleIfNeeded(pFile);
-        if (end >= start) {
-            mosCyclicFile_WriteBytesRotating(pFile, pAsync->pLogBuffer + start, end - start);
-        } else {
-            mosCyclicFile_WriteBytesRotating(pFile, pAsync->pLogBuffer + start, pAsync->logBufSize - start);
-            mosCyclicFile_WriteBytesRotating(pFile, pAsync->pLogBuffer, end);
-        }
-        mosCyclicFile_RecycleIfNeeded(pFile);
-        if (lost != 0)
-            mosCyclicFile_WriteFormattedSyncVariadic(pFile, FALSE, TRUE, FALSE, "-----Skipped %d traces-----\n",
-                                                     (int)lost);
+        mosCyclicFile_WriteOutRing(pFile, start, end, lost);
         FILE *pStream = mosCyclicFile_Stream(pFile);
         if (pStream != nullptr)
             fflush(pStream);
@@ -570,17 +577,8 @@ void mosCyclicFile_Destroy(MosCyclicFile *pCyclicFile)
         mosCyclicFile_Unlock();
         MOS_ASSERT(pAsync->pLogBuffer != nullptr);
         // What the dump thread has not written yet is written now rather than dropped.
-        if (!cyclicFileLayer_G.bIoIsBlocked) {
-            if (end >= start) {
-                mosCyclicFile_WriteBytes(pCyclicFile, pAsync->pLogBuffer + start, end - start);
-            } else {
-                mosCyclicFile_WriteBytes(pCyclicFile, pAsync->pLogBuffer + start, pAsync->logBufSize - start);
-                mosCyclicFile_WriteBytes(pCyclicFile, pAsync->pLogBuffer, end);
-            }
-            if (lost != 0)
-                mosCyclicFile_WriteFormattedSyncVariadic(pCyclicFile, FALSE, TRUE, FALSE,
-                                                         "-----Skipped %d traces-----\n", (int)lost);
-        }
+        if (!cyclicFileLayer_G.bIoIsBlocked)
+            mosCyclicFile_WriteOutRing(pCyclicFile, start, end, lost);
         delete[] pAsync->pLogBuffer;
         pAsync->pLogBuffer = nullptr;
     }
@@ -619,6 +617,39 @@ void mosCyclicFile_WriteFormattedSyncVariadic(MosCyclicFile *pCyclicFile, BOOL b
     va_start(ap, pFormat);
     mosCyclicFile_WriteFormattedSync(pCyclicFile, bAcquireLock, bWriteTime, bRotate, pFormat, &ap);
     va_end(ap);
+}
+
+void mosCyclicFile_WriteFormattedThrough(MosCyclicFile *pCyclicFile, BOOL bWriteTime, const char *pFormat,
+                                         va_list *pParamList)
+{
+    if (cyclicFileLayer_G.bIoIsBlocked)
+        return;
+    mosCyclicFile_Lock();
+    if (pCyclicFile->bAsync) {
+        MosCyclicFile_Async *pAsync = &pCyclicFile->async;
+        // The dump thread writes the stream without the lock: its pass ends first, and no other
+        // one begins while the lock is held.
+        while (pAsync->bBusy) {
+            mosCyclicFile_Unlock();
+            usleep(1000);
+            mosCyclicFile_Lock();
+        }
+        // A dying file's ring belongs to its destroyer.
+        if (pAsync->bDie) {
+            mosCyclicFile_Unlock();
+            return;
+        }
+        // Every reservation of the ring is made and completed under the lock: it is whole here.
+        mosCyclicFile_WriteOutRing(pCyclicFile, pAsync->startOffset, pAsync->endOffset, pAsync->lostTraces);
+        pAsync->startOffset = 0;
+        pAsync->endOffset = 0;
+        pAsync->lostTraces = 0;
+    }
+    va_list ap;
+    va_copy(ap, *pParamList);
+    mosCyclicFile_WriteSyncLocked(pCyclicFile, bWriteTime, FALSE, pFormat, ap);
+    va_end(ap);
+    mosCyclicFile_Unlock();
 }
 
 void mosCyclicFile_WriteFormatted(MosCyclicFile *pCyclicFile, BOOL bWriteTime, BOOL bRotate, BOOL bParamList,

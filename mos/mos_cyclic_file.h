@@ -88,6 +88,11 @@ void mosCyclicFile_WriteFormattedSync(MosCyclicFile *pCyclicFile, BOOL bAcquireL
 void mosCyclicFile_WriteFormattedSyncVariadic(MosCyclicFile *pCyclicFile, BOOL bAcquireLock, BOOL bWriteTime,
                                               BOOL bRotate, const char *pFormat, ...)
     __attribute__((format(printf, 5, 6)));
+// Writes the line straight to the file (waiting for the disk), after every line that the ring
+// holds, so that a full ring can neither drop it nor let it overtake older lines: for the few
+// lines that say why the process ends. Takes the layer's lock.
+void mosCyclicFile_WriteFormattedThrough(MosCyclicFile *pCyclicFile, BOOL bWriteTime, const char *pFormat,
+                                         va_list *pParamList);
 // Writes out the ring now and waits for it at most millisToWait (0: without limit).
 void mosCyclicFile_DumpAllNow(MosCyclicFile *pCyclicFile, UINT32 millisToWait);
 // From now on every write and dump request returns at once (the panic path).

@@ -139,16 +139,19 @@ void mosDbg_FlushLateLines(void)
 // The rest of the report after the gate, for a signal; ends the process.
 [[noreturn]] void mosDbg_ReportSignal(int sig, const siginfo_t *pInfo)
 {
+    // The reason goes straight to the trace file: other threads may keep its ring full to the end.
     if (sig == SIGTERM) {
-        mosTrace_Do(MOS_COMP_MOS, MOS_FREQ_LOW, "SIGTERM intercepted. PID is %d. issuing stop CK\n", (int)getpid());
+        mosTrace_DoThrough(MOS_COMP_MOS, MOS_FREQ_LOW, "SIGTERM intercepted. PID is %d. issuing stop CK\n",
+                           (int)getpid());
         mosService_Stop();
     }
     void *pAddr = pInfo != nullptr ? pInfo->si_addr : nullptr;
     int err = pInfo != nullptr ? pInfo->si_errno : 0;
     mosDbg_ExpWrite(TRUE, "Termination due to signal %d. PID %d Faulting address %p. errno %d\n", sig, (int)getpid(),
                     pAddr, err);
-    mosTrace_Do(MOS_COMP_MOS, MOS_FREQ_LOW, "---Termination due to signal %d. PID %d Faulting address %p. errno %d---\n",
-                sig, (int)getpid(), pAddr, err);
+    mosTrace_DoThrough(MOS_COMP_MOS, MOS_FREQ_LOW,
+                       "---Termination due to signal %d. PID %d Faulting address %p. errno %d---\n", sig,
+                       (int)getpid(), pAddr, err);
     if (mosDbgLayer_G.bBacktrace && sig != SIGTERM && sig != SIGUSR2) {
         mosTrace_Do(MOS_COMP_MOS, MOS_FREQ_LOW, "Writing backtraces for all UMTs:\n");
         mosDbg_TotalBackTrace();
@@ -246,8 +249,9 @@ void mosDbg_PanicPrepare(const char *pFile, const char *pFunc, const char *pExpr
     mosDbg_PurgeQueues();
     mosDbg_ExpWrite(TRUE, "Panic in file %s, line %d, function %s, PID %d.Panic Expression %s %s.\n", pFile, lineNum,
                     pFunc, (int)getpid(), pExpr, pExtDescription);
-    mosTrace_Do(MOS_COMP_MOS, MOS_FREQ_LOW, "---Panic in file %s, line %d, function %s, PID %d.Panic Expression %s %s.---\n",
-                pFile, lineNum, pFunc, (int)getpid(), pExpr, pExtDescription);
+    mosTrace_DoThrough(MOS_COMP_MOS, MOS_FREQ_LOW,
+                       "---Panic in file %s, line %d, function %s, PID %d.Panic Expression %s %s.---\n", pFile,
+                       lineNum, pFunc, (int)getpid(), pExpr, pExtDescription);
     mosDbg_BackTrace(mosDbg_ExpFileUsable() ? FALSE : TRUE);
     if (mosDbgLayer_G.bBacktrace)
         mosDbg_TotalBackTrace();

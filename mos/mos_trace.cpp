@@ -111,20 +111,42 @@ static_assert(sizeof(kRule) - 1 == 74);
 // ---------------------------------------------------------------------------------------------
 // Trace lines
 
+namespace {
+// One trace line to the trace file (through the ring, or straight to the file) and its copy to
+// standard output.
+void mosTrace_Write(BOOL bThrough, const char *pFormat, va_list ap)
+{
+    if (mosTrcLayer_G.bInit) {
+        va_list cp;
+        va_copy(cp, ap);
+        if (bThrough)
+            mosCyclicFile_WriteFormattedThrough(&mosTrcLayer_G.logFile, TRUE, pFormat, &cp);
+        else
+            mosCyclicFile_WriteFormatted(&mosTrcLayer_G.logFile, TRUE, TRUE, TRUE, &cp, pFormat);
+        va_end(cp);
+    }
+    if (mosTrcLayer_G.bToStdout)
+        vprintf(pFormat, ap);
+}
+} // namespace
+
 void mosTrace_Do(MosTraceComponent comp, MosTraceFrequency freq, const char *pFormat, ...)
 {
     MOS_UNUSED(comp);
     MOS_UNUSED(freq);
     va_list ap;
     va_start(ap, pFormat);
-    if (mosTrcLayer_G.bInit) {
-        va_list cp;
-        va_copy(cp, ap);
-        mosCyclicFile_WriteFormatted(&mosTrcLayer_G.logFile, TRUE, TRUE, TRUE, &cp, pFormat);
-        va_end(cp);
-    }
-    if (mosTrcLayer_G.bToStdout)
-        vprintf(pFormat, ap);
+    mosTrace_Write(FALSE, pFormat, ap);
+    va_end(ap);
+}
+
+void mosTrace_DoThrough(MosTraceComponent comp, MosTraceFrequency freq, const char *pFormat, ...)
+{
+    MOS_UNUSED(comp);
+    MOS_UNUSED(freq);
+    va_list ap;
+    va_start(ap, pFormat);
+    mosTrace_Write(TRUE, pFormat, ap);
     va_end(ap);
 }
 

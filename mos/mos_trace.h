@@ -107,6 +107,10 @@ MosUmt_UThread *mosUmt_GetUThreadHdlNoAssert(void);
 
 void mosTrace_Do(MosTraceComponent comp, MosTraceFrequency freq, const char *pFormat, ...)
     __attribute__((format(printf, 3, 4)));
+// The same line as mosTrace_Do, written straight to the trace file after the lines queued before
+// it, so that a full ring cannot drop it: the reason a process ends. Costs a disk write.
+void mosTrace_DoThrough(MosTraceComponent comp, MosTraceFrequency freq, const char *pFormat, ...)
+    __attribute__((format(printf, 3, 4)));
 void mosError_Do(MosTraceComponent comp, MosTraceFrequency freq, const char *pFormat, ...)
     __attribute__((format(printf, 3, 4)));
 

@@ -34,6 +34,7 @@ struct Options {
     bool bBacktrace = true;
     bool bDump = false;
     UINT64 coreMinDiskSpaceBytes = 0;
+    UINT32 traceRingBytes = 0; // 0: the default ring
 };
 
 // Everything the panic path stands on, as start-up brings it up; runs in the child process.
@@ -55,7 +56,7 @@ void startRuntime(const std::string &dir, const Options &o = Options())
     ASSERT_EQ(mosDbgLayer_Create(&dbg), MOS_RC__SUCCESS);
     if (o.bExpFile) {
         MosTrc_InitParams trc{};
-        trc.traceFileParams = diagtest::fileParams(dir, "trc", true, 5, 1 << 20, 0, 1000, 10);
+        trc.traceFileParams = diagtest::fileParams(dir, "trc", true, 5, 1 << 20, o.traceRingBytes, 1000, 10);
         ASSERT_EQ(mosTrcLayer_Create(&trc), MOS_RC__SUCCESS);
     }
 }
@@ -247,6 +248,55 @@ TEST(Signals, FatalSignalWritesTerminationAndBackTraces)
     std::string other = r.out.substr(6, r.out.find('\n') - 6);
     EXPECT_EQ(countLines(exp, "Backtrace of thread " + other + " "), 1u);
     EXPECT_NE(readFile(dir.file("trc.0")).find("Writing backtraces for all UMTs:"), std::string::npos);
+}
+
+// Threads that trace without pause keep the trace ring full; the reason the process ends must
+// reach the trace file all the same.
+TEST(Signals, TerminationReasonReachesTheTraceUnderLoad)
+{
+    struct Case {
+        const char *name;
+        void (*end)();
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"SIGTERM", [] { kill(getpid(), SIGTERM); },
+         {"SIGTERM intercepted. PID is ", "---Termination due to signal 15. PID "}},
+        {"SIGSEGV", [] { raise(SIGSEGV); }, {"---Termination due to signal 11. PID "}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        diagtest::ScratchDir dir;
+        Options o;
+        o.bBacktrace = false;
+        o.traceRingBytes = 16 * 1024;
+        ChildResult r = runInChild([&] {
+            startRuntime(dir.path(), o);
+            static MosOsThrd tracers[3];
+            static std::atomic<UINT64> lines{0};
+            for (MosOsThrd &t : tracers)
+                mosOsThrd_Create(
+                    &t,
+                    [](void *) {
+                        for (;;) {
+                            mosTrace_Do(MOS_COMP_MOS, MOS_FREQ_LOW, "filler line %lu\n", (unsigned long)lines++);
+                        }
+                    },
+                    nullptr);
+            // Past the first few rings' worth of lines.
+            while (lines < 20000)
+                sched_yield();
+            c.end();
+            for (;;)
+                pause();
+        });
+        EXPECT_EQ(r.exitCode, 255) << r.out << r.err;
+        std::string trc;
+        for (int g = 4; g >= 0; g--)
+            if (diagtest::fileExists(dir.file("trc." + std::to_string(g))))
+                trc += readFile(dir.file("trc." + std::to_string(g)));
+        for (const std::string &line : c.lines)
+            EXPECT_NE(trc.find(line), std::string::npos) << line;
+    }
 }
 
 // Two threads panic together: one report, written to its end although it takes longer than the
