@@ -75,7 +75,8 @@ UINT32 longIoCount(const File *pFile)
 // learns of it, and the process goes on.
 bool isPastEnd(File *pFile, UINT64 lbOffset, UINT32 lbCount, FileIoType ioType, BOOL bWrite)
 {
-    if (bWrite && pFile->bAppendable && !isSimulated(pFile, lbOffset))
+    // A closed file has no end to pass: its attempts are refused as such.
+    if (!pFile->bOpen || (bWrite && pFile->bAppendable && !isSimulated(pFile, lbOffset)))
         return false;
     UINT64 size = file_GetSize(pFile);
     if (lbOffset + lbCount <= size)

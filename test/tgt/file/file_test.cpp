@@ -347,6 +347,37 @@ TEST_F(FileFixture, SlowSuccessAfterAnIdleGapIsRecordedAndNotified)
     EXPECT_FALSE(file_GetFileState(&file, &st, &ms));
 }
 
+TEST_F(FileFixture, ExtendGrowsAFileAndReopenMovesToAnotherPath)
+{
+    ASSERT_EQ(mosAsyncIO_Create(&aio, 64, 1, TRUE), MOS_RC__SUCCESS);
+    bAio = true;
+    file_Init(&file, nullptr, kDev);
+    bInit = true;
+    std::string fresh = dir.file("fresh");
+    Mos_RC rc;
+    run([&] { rc = file_OpenEx(&file, fresh.c_str(), &aio, TRUE, FALSE); });
+    ASSERT_EQ(rc, MOS_RC__SUCCESS);
+    run([&] { EXPECT_EQ(file_GetSize(&file), 0u); });
+    run([&] { rc = file_ExtendAndReserveFile(&file, 4096); });
+    ASSERT_EQ(rc, MOS_RC__SUCCESS);
+    run([&] { EXPECT_EQ(file_GetSize(&file), 4096u); });
+    AlignedBuf buf(4096);
+    memset(buf.p, 0x3C, 4096);
+    EXPECT_EQ(write(buf.p, 4088, 8), MOS_RC__SUCCESS);
+
+    run([&] { rc = file_ReopenStart(&file, path.c_str(), &aio); });
+    ASSERT_EQ(rc, MOS_RC__SUCCESS);
+    EXPECT_STREQ(file_GetPath(&file), path.c_str());
+    run([&] { EXPECT_EQ(file_GetSize(&file), kDevBytes / 512); });
+    AlignedBuf in(4096);
+    EXPECT_EQ(read(in.p, 4088, 8), MOS_RC__SUCCESS);
+    EXPECT_EQ(in.p[0], 0) << "the new path's contents";
+    run([&] { rc = file_ReopenStart(&file, dir.file("missing/none").c_str(), &aio); });
+    EXPECT_NE(rc, MOS_RC__SUCCESS);
+    EXPECT_FALSE(file.bOpen) << "a failed reopen leaves the file closed";
+    EXPECT_EQ(read(in.p, 0, 8), MOS_RC__IO_HARD_ERROR);
+}
+
 std::atomic<int> asyncDone_G{0};
 std::atomic<int> asyncRc_G{0};
 void asyncCK(MosAsyncObj *, INT32 rc)
