@@ -24,6 +24,8 @@ struct MosSsl_Manager {
 };
 extern MosSsl_Manager mosSsl_Manager_G;
 
+// The slot's context read under its lock (null for an empty slot); the caller holds a reference.
+SSL_CTX *mosSsl_GetContext(MosSslContextIdType contextId);
 Mos_RC mosSsl_ApplyConf(const MosSslConf *pConf);
 int mosSsl_PasswordCB(char *buf, int size, int rwflag, void *slot);
 int mosSsl_VerificationCallback(int status, X509_STORE_CTX *storeCtx);

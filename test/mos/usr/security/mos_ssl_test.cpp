@@ -332,6 +332,17 @@ TEST_F(TlsSessions, DisabledClientAuthBindsTheServerOnly)
     EXPECT_EQ(pOpq->rc, MOS_RC__ISSUER_CERT_NOT_TRUSTED);
 }
 
+// OpenSSL's verification result reads "ok" before any certificate was seen; a session whose peer
+// never showed one must not pass for verified.
+TEST_F(TlsSessions, PeerWithoutCertificateIsNotVerified)
+{
+    MosSslSocketHandle *client = session(kClientCtx, FALSE);
+    MosSslSocketHandle *server = session(kServerCtx, TRUE);
+    EXPECT_EQ(mosSsl_VerifyPeer(client, nullptr, 0), MOS_RC__CERT_VERIFY_FAILURE);
+    EXPECT_EQ(mosSsl_VerifyPeer(server, nullptr, 0), MOS_RC__CERT_VERIFY_FAILURE);
+    EXPECT_EQ(mosSsl_VerifyPeer(nullptr, nullptr, 0), MOS_RC__ERROR);
+}
+
 // A server that requires client certificates refuses a client that has none.
 TEST_F(TlsSessions, ClientWithoutCertificateIsRefused)
 {
