@@ -492,30 +492,23 @@ Mos_RC netSock_Accept_CK(MosMit *pMit, Mos_RC rc)
     MOS_MIT_END(pMit);
 }
 
+// Send and receive only choose the step that does the work (the secure layer's while a session is
+// attached, else the raw one) and run it in their own stack element: the chosen step keeps its
+// resume point there, and a resumed task re-enters it through here with the same choice.
 Mos_RC netSock_Send_CK(MosMit *pMit, Mos_RC rc)
 {
-    Net_MitArea *pArea = netMit_GetArea(pMit);
-    NetSocket *pSock = pArea->sockArea.pSock;
-    const MosMit_CK sendCK = pSock->secSocket.pSecureSendCK != nullptr ? pSock->secSocket.pSecureSendCK
-                                                                       : netSock_SendRaw_CK;
-    MOS_MIT_BEGIN(pMit);
-    pArea->sockArea.bRecv = FALSE;
-    MOS_MIT_CALL(pMit, rc, sendCK);
-    MOS_MIT_RETURN(pMit, rc);
-    MOS_MIT_END(pMit);
+    NetSocket_MitArea *pSA = &netMit_GetArea(pMit)->sockArea;
+    pSA->bRecv = FALSE;
+    const MosMit_CK pSecureCK = pSA->pSock->secSocket.pSecureSendCK;
+    return pSecureCK != nullptr ? pSecureCK(pMit, rc) : netSock_SendRaw_CK(pMit, rc);
 }
 
 Mos_RC netSock_Recv_CK(MosMit *pMit, Mos_RC rc)
 {
-    Net_MitArea *pArea = netMit_GetArea(pMit);
-    NetSocket *pSock = pArea->sockArea.pSock;
-    const MosMit_CK recvCK = pSock->secSocket.pSecureRecvCK != nullptr ? pSock->secSocket.pSecureRecvCK
-                                                                       : netSock_RecvRaw_CK;
-    MOS_MIT_BEGIN(pMit);
-    pArea->sockArea.bRecv = TRUE;
-    MOS_MIT_CALL(pMit, rc, recvCK);
-    MOS_MIT_RETURN(pMit, rc);
-    MOS_MIT_END(pMit);
+    NetSocket_MitArea *pSA = &netMit_GetArea(pMit)->sockArea;
+    pSA->bRecv = TRUE;
+    const MosMit_CK pSecureCK = pSA->pSock->secSocket.pSecureRecvCK;
+    return pSecureCK != nullptr ? pSecureCK(pMit, rc) : netSock_RecvRaw_CK(pMit, rc);
 }
 
 Mos_RC netSock_SendRaw_CK(MosMit *pMit, Mos_RC rc)

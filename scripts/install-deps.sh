@@ -4,8 +4,8 @@ set -euo pipefail
 PACKAGES=(build-essential cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev libaio-dev
           libnuma-dev libssl-dev libsqlite3-dev sqlite3 openssl util-linux procps
           # benchmark anchors only (bench/): switches beside fcontext, checksums beside ISA-L,
-          # device transfers beside fio
-          libboost-context-dev libisal-dev fio)
+          # device transfers beside fio, the wire beside sockperf and iperf3
+          libboost-context-dev libisal-dev fio sockperf iperf3)
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive

@@ -8,18 +8,9 @@
 #include <vector>
 
 #include "net/net_socket_header.h"
-#include "test/support/net_engine_support.h"
-#include "test/support/umt_test_support.h"
+#include "test/support/net_test_env.h"
 
 namespace {
-class NetRuntimeEnv : public UmtRuntimeEnv {
-  public:
-    void SetUp() override
-    {
-        UmtRuntimeEnv::SetUp();
-        netEngineTest_PollDrivenTimers();
-    }
-};
 ::testing::Environment *const env_G = ::testing::AddGlobalTestEnvironment(new NetRuntimeEnv);
 
 constexpr UINT32 kSenders = 3;

@@ -33,8 +33,9 @@ inline void netEngineTest_PollDrivenTimers(void)
     MOS_ASSERT_SUCCESS(mosTimer_Init(&bDontUseThrds));
 }
 
+// bPollingSched: the workers' scheduler threads spin instead of sleeping when idle.
 inline void netEngineTest_Start(NetEngineForTest *pEngine, UINT32 workers = 4, UINT32 schedThreads = 2,
-                                const NetConfParam *pConf = nullptr)
+                                const NetConfParam *pConf = nullptr, BOOL bPollingSched = FALSE)
 {
     Net *pNet = &pEngine->net;
     memset(static_cast<void *>(pNet), 0, sizeof(*pNet));
@@ -49,7 +50,8 @@ inline void netEngineTest_Start(NetEngineForTest *pEngine, UINT32 workers = 4, U
     pNet->nextMsgId = 1;
     pNet->netMsgSchedType = net_GetMsgSchedMethod();
     common_UmtClassInit(netEngineTest_NoClass);
-    MOS_ASSERT_SUCCESS(mosUmtSchedThrd_Create(&pEngine->sched, "net test workers", schedThreads, schedThreads, 0));
+    MOS_ASSERT_SUCCESS(mosUmtSchedThrd_CreateEx(&pEngine->sched, "net test workers", schedThreads, schedThreads, 0,
+                                                FALSE, bPollingSched));
     pNet->pNetWorkerSched = &pEngine->sched.base;
     netPoll_Init(&pNet->poll, pNet, &pNet->confParam);
     netWorkGroup_Init(&pNet->wrkGrp, (UINT32)pNet->confParam.maxNumOfWorkers, workers,

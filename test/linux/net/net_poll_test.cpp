@@ -6,18 +6,9 @@
 #include <string>
 #include <thread>
 
-#include "test/support/net_engine_support.h"
-#include "test/support/umt_test_support.h"
+#include "test/support/net_test_env.h"
 
 namespace {
-class NetRuntimeEnv : public UmtRuntimeEnv {
-  public:
-    void SetUp() override
-    {
-        UmtRuntimeEnv::SetUp();
-        netEngineTest_PollDrivenTimers();
-    }
-};
 ::testing::Environment *const env_G = ::testing::AddGlobalTestEnvironment(new NetRuntimeEnv);
 
 // A registration block that records what the poll called, and whether anything came after the
