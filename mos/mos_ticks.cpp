@@ -76,6 +76,24 @@ MosTicks_Cnt mosTicks_GetCurrentThreadTick(void)
     return mosTicks_G.pGetTicksThreadFunc();
 }
 
+MosTicks_Cnt mosTicks_GetCurrentTickCoarse(void)
+{
+    PMosTicks_GetTicksFunc pClock = testClock_G.load(std::memory_order_relaxed);
+    if (__builtin_expect(pClock != nullptr, 0))
+        return pClock();
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return (MosTicks_Cnt)now.tv_sec * ticksPerSecond_G +
+           (MosTicks_Cnt)now.tv_nsec * ticksPerSecond_G / 1000000000ull;
+}
+
+MosTicks_Cnt mosTicks_GetCurrentThreadTickCoarse(void)
+{
+    if (__builtin_expect(mosTicks_G.pGetTicksThreadFunc == mosTicks_GetCurrentTick, 1))
+        return mosTicks_GetCurrentTickCoarse();
+    return mosTicks_G.pGetTicksThreadFunc();
+}
+
 MosTicks_Cnt mosTicks_GetCurrentUsrRunThreadTick(void)
 {
     rusage usage;

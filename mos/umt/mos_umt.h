@@ -116,7 +116,8 @@ static_assert(sizeof(((MosUmt_UThread *)nullptr)->scratchSpace) == 32, "scratch 
 // A scheduler: how a READY uthread is placed and what runs when one suspends.
 struct MosUmt_Sched {
     void (*pSchedCK)(MosUmt_Sched *pSched, MosUmt *pUmt);
-    // Runs on the suspending (or ending) uthread's stack and never returns to it.
+    // Runs on the leaving uthread's stack and switches to whatever runs next; returns when the
+    // uthread is continued (never, for one that ended).
     void (*pSuspendCK)(MosUmt_Sched *pSched);
     BOOL (*pShouldYieldCK)(void);
     Mos_RC (*pResizeCK)(MosUmt_Sched *pSched, UINT32 numOfThrds);
@@ -139,6 +140,9 @@ struct MosUmt_Tls {
     MosUmt_Sched *pSched; // the scheduler this OS thread serves now
     void *pSchedThrd;     // that scheduler's per-thread record
     MosUmt_Context *pTrampolineCtxt;
+    // Where the next switch saves the context that leaves (null: it ends for good). Set by the
+    // leaving side right before it hands the processor on, taken by the switch.
+    MosUmt_Context *pLeavingCtxt;
 };
 
 // The foreign scheduler runs a uthread nested on whatever OS thread makes it ready.
@@ -213,7 +217,11 @@ void mosUmt_YieldIfShould(void);
 void mosUmt_SleepByQ(MosTimerQ_ID qID);
 void mosUmt_JoinUThread(HMosUmt_UThread pUmt);
 void mosUmt_JoinSync(HMosUmt_UThread pUmt);
-[[noreturn]] void mosUmt_JumpTo(HMosUmt_UThread pUmt);
+// Switches from the context announced in pLeavingCtxt to pUmt; returns when that context is
+// continued.
+void mosUmt_JumpTo(HMosUmt_UThread pUmt);
+// The same to a scheduler's base context on the given stack.
+void mosUmt_SwitchToContext(const MosUmt_Context *pTo, const void *pStackBottom, size_t stackSize);
 void mosUmt_FinalizeSuspend(void);
 void mosUmt_Sched(HMosUmt_UThread pUmt);
 extern "C" [[noreturn]] void mosUmt_StartFunc(MosUmt *pUmt);

@@ -20,14 +20,13 @@ BOOL mosUmtSchedForeign_ShouldYieldCK(void)
     return FALSE;
 }
 
-// Runs pUmt until it suspends or ends, then finalises it here. Kept apart from the caller so
-// that nothing of the caller lives across the save.
-static __attribute__((noinline)) void mosUmtSchedForeign_RunOnce(MosUmtSchedForeign_Thrd *pThrd, MosUmt *pUmt)
+// Runs pUmt until it suspends or ends (the switch saves this context in pBaseContext and returns
+// when the uthread's suspension switches back), then finalises it here.
+static void mosUmtSchedForeign_RunOnce(MosUmtSchedForeign_Thrd *pThrd, MosUmt *pUmt)
 {
-    if (mosJmp_Save(pThrd->pBaseContext) == 0) {
-        mosUmtFiber_SetLeaving(&pThrd->baseFiber);
-        mosUmt_JumpTo(pUmt);
-    }
+    mosUmt_GetTls()->pLeavingCtxt = pThrd->pBaseContext;
+    mosUmtFiber_SetLeaving(&pThrd->baseFiber);
+    mosUmt_JumpTo(pUmt);
     mosUmtFiber_Arrive(&pThrd->baseFiber);
     pThrd->bFinalizing = TRUE;
     mosUmt_FinalizeSuspend();
@@ -49,6 +48,7 @@ void mosUmtSchedForeign_SchedCK(MosUmt_Sched *pSched, MosUmt *pUmt)
     MosUmt_Sched *pPrevSched = pTls->pSched;
     void *pPrevSchedThrd = pTls->pSchedThrd;
     MosUmt *pPrevUmt = pTls->pUmt;
+    MosUmt_Context *pPrevLeavingCtxt = pTls->pLeavingCtxt;
     MosUmt_Context baseContext;
     MosUmtSchedForeign_Thrd thrd{};
     thrd.pBaseContext = &baseContext;
@@ -67,6 +67,7 @@ void mosUmtSchedForeign_SchedCK(MosUmt_Sched *pSched, MosUmt *pUmt)
     pTls->pSched = pPrevSched;
     pTls->pSchedThrd = pPrevSchedThrd;
     pTls->pUmt = pPrevUmt;
+    pTls->pLeavingCtxt = pPrevLeavingCtxt;
     mosUmtFiber_PutLeaving(prevLeaving);
 }
 
@@ -75,6 +76,6 @@ void mosUmtSchedForeign_SuspendCK(MosUmt_Sched *pSched)
     MOS_UNUSED(pSched);
     MosUmtSchedForeign_Thrd *pThrd = static_cast<MosUmtSchedForeign_Thrd *>(mosUmt_GetTls()->pSchedThrd);
     MOS_ASSERT(pThrd->pBaseContext != ((void *)0));
-    mosUmtFiber_Leave(mosUmtFiber_SlotBottom(&pThrd->baseFiber), mosUmtFiber_SlotSize(&pThrd->baseFiber));
-    mosJmp_Restore(pThrd->pBaseContext, 1);
+    mosUmt_SwitchToContext(pThrd->pBaseContext, mosUmtFiber_SlotBottom(&pThrd->baseFiber),
+                           mosUmtFiber_SlotSize(&pThrd->baseFiber));
 }

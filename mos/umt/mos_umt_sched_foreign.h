@@ -20,5 +20,5 @@ struct MosUmtSchedForeign_Thrd {
 void mosUmtSchedForeign_Create(MosUmt_SchedForeign *pSched);
 void mosUmtSchedForeign_Destroy(MosUmt_SchedForeign *pSched);
 void mosUmtSchedForeign_SchedCK(MosUmt_Sched *pSched, MosUmt *pUmt);
-[[noreturn]] void mosUmtSchedForeign_SuspendCK(MosUmt_Sched *pSched);
+void mosUmtSchedForeign_SuspendCK(MosUmt_Sched *pSched);
 BOOL mosUmtSchedForeign_ShouldYieldCK(void);

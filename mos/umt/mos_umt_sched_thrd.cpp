@@ -86,12 +86,12 @@ const MosUmtSchedThrd_Layer *mosUmtSchedThrdLayer_Get(void)
 
 // The dead-guard check: a guarded thread that the guard has not sampled for the panic ratio of
 // intervals means that the guard no longer runs.
-static void mosUmtSchedThrd_CheckGuardAlive(MosUmt_SchedThrd *pSched, MosUmtSchedThrd_Thrd *pThrd)
+static void mosUmtSchedThrd_CheckGuardAlive(MosUmt_SchedThrd *pSched, MosUmtSchedThrd_Thrd *pThrd, MosTicks_Cnt now)
 {
     MosTicks_Cnt maxIdle = mosAtomicLoad(&pSched->maxIdleTicks);
     if (maxIdle == 0 || mosAtomicLoad(&pSched->bMaxIdleTicksJustChanged))
         return;
-    MosTicks_Cnt now = mosTicks_GetCurrentTick();
+    // `now` comes from the coarse clock, read once per pick.
     MosTicks_Cnt sampled = mosAtomicLoad(&pThrd->activitySampleTick);
     // The guard may have stored a sample after this reading, or read its clock on another CPU a
     // tick later: a sample at or after the reading is fresh, not one from long ago.
@@ -102,11 +102,10 @@ static void mosUmtSchedThrd_CheckGuardAlive(MosUmt_SchedThrd *pSched, MosUmtSche
         MOS_PANIC("Scheduler guard seems to be dead", "");
 }
 
-void mosUmtSchedThrd_SuspendCK(MosUmt_Sched *pBase)
+// The next uthread this thread runs, or null: each queue gives at most three in a row before the
+// other one gets its turn.
+static inline __attribute__((always_inline)) MosUmt *mosUmtSchedThrd_PickNext(MosUmtSchedThrd_Thrd *pThrd)
 {
-    MosUmt_SchedThrd *pSched = mosUmtSchedThrd_FromBase(pBase);
-    MosUmtSchedThrd_Thrd *pThrd = static_cast<MosUmtSchedThrd_Thrd *>(mosUmt_GetTls()->pSchedThrd);
-    MOS_ASSERT(pThrd->pSched == pSched);
     MosUmt *pNext = nullptr;
     for (int look = 0; look < 2 && pNext == nullptr; look++) {
         MOS_ASSERT(pThrd->consecUmt < MOS_UMT_SCHED_THRD__Q_MAX_CONSEC_UMT);
@@ -134,54 +133,120 @@ void mosUmtSchedThrd_SuspendCK(MosUmt_Sched *pBase)
             pThrd->consecUmt = 0;
         }
     }
-    if (pNext == nullptr) {
-        pThrd->pRunningUmt = nullptr;
-        mosUmtFiber_Leave(mosUmtFiber_SlotBottom(&pThrd->baseFiber), mosUmtFiber_SlotSize(&pThrd->baseFiber));
-        mosJmp_Restore(pThrd->pBaseContext, 1);
-    }
+    return pNext;
+}
+
+// What happens on every pick before the switch to pNext. The one clock read of a pick (the
+// coarse clock: it runs on every switch) serves the dead-guard check and the slice start.
+static inline __attribute__((always_inline)) void mosUmtSchedThrd_PrepareRun(MosUmt_SchedThrd *pSched,
+                                                                             MosUmtSchedThrd_Thrd *pThrd,
+                                                                             MosUmt *pNext)
+{
     // The back-trace writer of the panic path holds every scheduler thread here.
     while (mosAtomicLoad(&schedThrdLayer_G.bIsPaused))
         mos_NanoSleep(MOS_UMT_SCHED_THRD__PAUSE_POLL_INTERVAL_NS);
     mosAtomicStore(&pThrd->activityGen, mosAtomicLoad(&pThrd->activityGen) + 1);
     pThrd->pRunningUmt = pNext;
-    mosUmtSchedThrd_CheckGuardAlive(pSched, pThrd);
+    pThrd->pickTick = mosTicks_GetCurrentThreadTickCoarse();
+    // The thread clock is the tick clock unless uthreads measure CPU time.
+    const BOOL bTickClock = mosTicks_G.pGetTicksThreadFunc == mosTicks_GetCurrentTick;
+    mosUmtSchedThrd_CheckGuardAlive(pSched, pThrd, bTickClock ? pThrd->pickTick : mosTicks_GetCurrentTickCoarse());
+}
+
+MosTicks_Cnt mosUmtSchedThrd_PickTick(const MosUmt_Tls *pTls)
+{
+    return static_cast<const MosUmtSchedThrd_Thrd *>(pTls->pSchedThrd)->pickTick;
+}
+
+void mosUmtSchedThrd_SuspendCK(MosUmt_Sched *pBase)
+{
+    MosUmt_SchedThrd *pSched = mosUmtSchedThrd_FromBase(pBase);
+    MosUmtSchedThrd_Thrd *pThrd = static_cast<MosUmtSchedThrd_Thrd *>(mosUmt_GetTls()->pSchedThrd);
+    MOS_ASSERT(pThrd->pSched == pSched);
+    MosUmt *pNext = mosUmtSchedThrd_PickNext(pThrd);
+    if (pNext == nullptr) {
+        pThrd->pRunningUmt = nullptr;
+        mosUmt_SwitchToContext(pThrd->pBaseContext, mosUmtFiber_SlotBottom(&pThrd->baseFiber),
+                               mosUmtFiber_SlotSize(&pThrd->baseFiber));
+        return;
+    }
+    mosUmtSchedThrd_PrepareRun(pSched, pThrd, pNext);
     mosUmt_JumpTo(pNext);
 }
 
-// Where a scheduler thread returns whenever nothing is runnable. Kept apart so that nothing of
-// the caller lives across the save.
-static __attribute__((noinline)) void mosUmtSchedThrd_BaseLoop(MosUmtSchedThrd_Thrd *pThrd)
+MosUmt *mosUmtSchedThrd_YieldLocal(MosUmt_Tls *pTls, MosUmt *pUmt, BOOL *pbNothingReady)
+{
+    MosUmt_SchedThrd *pSched = mosUmtSchedThrd_FromBase(pTls->pSched);
+    MosUmtSchedThrd_Thrd *pMine = static_cast<MosUmtSchedThrd_Thrd *>(pTls->pSchedThrd);
+    *pbNothingReady = FALSE;
+    if (pMine == nullptr)
+        return nullptr;
+    // The first choice of the queue-depth policies: a uthread that is not important stays on
+    // its thread while that thread's queues are short. Anything else goes the general way.
+    const UINT32 policy = pSched->schedPolicy;
+    if (pUmt->bImportant || mosUmtSchedThrd_IsDying(pMine) ||
+        (policy != MOS_UMT_SCHED_THRD_POLICY__LEAST_Q_DEPTH && policy != MOS_UMT_SCHED_THRD_POLICY__LEAST_Q_DEPTH_FULL))
+        return nullptr;
+    // Its depth as the general path would see it: after the pick below, which takes one of the
+    // queued uthreads, if any (only this thread takes from its queues).
+    const BOOL bQueued = pMine->localWaiters.counter != 0 || mosAtomicLoad(&pMine->remoteWaites.counter) != 0;
+    const UINT32 depth = mosUmtSchedThrd_Depth(pMine, policy == MOS_UMT_SCHED_THRD_POLICY__LEAST_Q_DEPTH_FULL);
+    if ((bQueued ? depth - 1 : depth) > pSched->umtQuota)
+        return nullptr;
+    if (!bQueued) {
+        *pbNothingReady = TRUE; // it would come straight back here
+        return nullptr;
+    }
+    MosUmt *pNext = mosUmtSchedThrd_PickNext(pMine);
+    if (pNext == nullptr) {
+        *pbNothingReady = TRUE;
+        return nullptr;
+    }
+    mosDList_InsertTail(&pMine->localWaiters, &pUmt->node);
+    mosUmtSchedThrd_PrepareRun(pSched, pMine, pNext);
+    return pNext;
+}
+
+// Where a scheduler thread returns whenever nothing is runnable: it finalises what switched away,
+// waits for work and switches to the next uthread, saving itself in pBaseContext each time.
+static void mosUmtSchedThrd_BaseLoop(MosUmtSchedThrd_Thrd *pThrd)
 {
     MosUmt_SchedThrd *pSched = pThrd->pSched;
-    if (mosJmp_Save(pThrd->pBaseContext) != 0)
-        mosUmtFiber_Arrive(&pThrd->baseFiber);
-    mosUmt_FinalizeSuspend();
-    if (pThrd->localWaiters.counter == 0) {
-        mosFastlockBase_Acquire(&pThrd->lock);
-        if (pThrd->remoteWaites.counter == 0) {
-            if (pThrd->bDie) {
-                MOS_ASSERT((((&pThrd->localWaiters)->counter) == 0));
-                MOS_ASSERT((((&pThrd->remoteWaites)->counter) == 0));
+    for (;;) {
+        mosUmt_FinalizeSuspend();
+        if (pThrd->localWaiters.counter == 0) {
+            mosFastlockBase_Acquire(&pThrd->lock);
+            if (pThrd->remoteWaites.counter == 0) {
+                if (pThrd->bDie) {
+                    MOS_ASSERT((((&pThrd->localWaiters)->counter) == 0));
+                    MOS_ASSERT((((&pThrd->remoteWaites)->counter) == 0));
+                    mosAtomicStore(&pThrd->bActive, FALSE);
+                    mosFastlockBase_Release(&pThrd->lock);
+                    return;
+                }
                 mosAtomicStore(&pThrd->bActive, FALSE);
-                mosFastlockBase_Release(&pThrd->lock);
-                return;
+                if (pThrd->bPoll) {
+                    mosFastlockBase_Release(&pThrd->lock);
+                    while (!__atomic_load_n(&pThrd->bActive, __ATOMIC_ACQUIRE))
+                        _mm_pause();
+                    mosFastlockBase_Acquire(&pThrd->lock);
+                } else {
+                    mosOSWCond_Wait(&pThrd->cond, &pThrd->lock);
+                }
+                mosAtomicStore(&pThrd->activityGen, mosAtomicLoad(&pThrd->activityGen) + 1);
+                mosAtomicStore(&pThrd->bActive, TRUE);
             }
-            mosAtomicStore(&pThrd->bActive, FALSE);
-            if (pThrd->bPoll) {
-                mosFastlockBase_Release(&pThrd->lock);
-                while (!__atomic_load_n(&pThrd->bActive, __ATOMIC_ACQUIRE))
-                    _mm_pause();
-                mosFastlockBase_Acquire(&pThrd->lock);
-            } else {
-                mosOSWCond_Wait(&pThrd->cond, &pThrd->lock);
-            }
-            mosAtomicStore(&pThrd->activityGen, mosAtomicLoad(&pThrd->activityGen) + 1);
-            mosAtomicStore(&pThrd->bActive, TRUE);
+            mosFastlockBase_Release(&pThrd->lock);
         }
-        mosFastlockBase_Release(&pThrd->lock);
+        MosUmt *pNext = mosUmtSchedThrd_PickNext(pThrd);
+        if (pNext == nullptr)
+            continue;
+        mosUmtSchedThrd_PrepareRun(pSched, pThrd, pNext);
+        mosUmt_GetTls()->pLeavingCtxt = pThrd->pBaseContext;
+        mosUmtFiber_SetLeaving(&pThrd->baseFiber);
+        mosUmt_JumpTo(pNext);
+        mosUmtFiber_Arrive(&pThrd->baseFiber);
     }
-    mosUmtFiber_SetLeaving(&pThrd->baseFiber);
-    mosUmtSchedThrd_SuspendCK(&pSched->base);
 }
 
 static void mosUmtSchedThrd_Entry(void *pArg)

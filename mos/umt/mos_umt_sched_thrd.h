@@ -54,6 +54,7 @@ struct MosUmtSchedThrd_Thrd {
     alignas(MOS_UMT_SCHED_THRD__CACHE_LINE) UINT32 activityGen;
     alignas(MOS_UMT_SCHED_THRD__CACHE_LINE) MosTicks_Cnt activitySampleTick;
     alignas(MOS_UMT_SCHED_THRD__CACHE_LINE) MosUmt_FiberSlot baseFiber;
+    MosTicks_Cnt pickTick; // coarse thread tick of the last pick, the picked uthread's slice start
 };
 
 struct MosUmt_SchedThrd {
@@ -131,7 +132,15 @@ INT32 mosUmtSchedThrd_NthCpuInWalk(const UINT8 *pBitMask, UINT32 bitNum, UINT32 
 void mosUmtSchedThrd_Query(MosObj *pObj, const CHAR_A *pName, void *pData);
 
 void mosUmtSchedThrd_SchedCK(MosUmt_Sched *pSched, MosUmt *pUmt);
-[[noreturn]] void mosUmtSchedThrd_SuspendCK(MosUmt_Sched *pSched);
+void mosUmtSchedThrd_SuspendCK(MosUmt_Sched *pSched);
+// A yield of the running uthread pUmt on a thread of its own scheduler (pTls: the calling OS
+// thread's record): when the placement
+// policy keeps it on this thread, queues it there and returns the uthread to run instead (null
+// with *pbNothingReady when nothing else is runnable: the yield is over at once). Returns null
+// without *pbNothingReady when the general path must place it.
+MosUmt *mosUmtSchedThrd_YieldLocal(MosUmt_Tls *pTls, MosUmt *pUmt, BOOL *pbNothingReady);
+// The slice start of the uthread that the calling scheduler thread (pTls) picked last.
+MosTicks_Cnt mosUmtSchedThrd_PickTick(const MosUmt_Tls *pTls);
 BOOL mosUmtSchedThrd_ShouldYieldCK(void);
 MosUmtSchedThrd_Thrd *mosUmtSchedThrd_LeastQDepth(MosUmt_SchedThrd *pSched, MosUmt *pUmt,
                                                   MosUmtSchedThrd_Thrd *pMine, BOOL bFull);

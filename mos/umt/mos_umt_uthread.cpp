@@ -300,20 +300,29 @@ void mosUmt_SetThrdStackCtxtFromUmt(HMosUmt_UThread pUmt)
     MOS_UNUSED(pUmt);
 }
 
+// The one place where a uthread's stack is left: saves the leaving context into the slot that
+// the leaving side announced (none when it ends for good) and continues pTo.
+void mosUmt_SwitchToContext(const MosUmt_Context *pTo, const void *pStackBottom, size_t stackSize)
+{
+    MosUmt_Tls *pTls = mosUmt_GetTls();
+    MosUmt_Context *pFrom = pTls->pLeavingCtxt;
+    pTls->pLeavingCtxt = nullptr;
+    mosUmtFiber_Leave(pStackBottom, stackSize);
+    mosJmp_Switch(pFrom, pTo);
+}
+
 void mosUmt_JumpTo(HMosUmt_UThread pUmt)
 {
     MOS_ASSERT(pUmt->state == MOS_UMT_STATE__READY);
     MOS_ASSERT(pUmt->pUmtLastSuspend != ((void *)0));
-    mosUmtFiber_Leave(pUmt->pEndStack, mosUmt_StackSize(pUmt));
-    mosJmp_Restore(pUmt->pUmtLastSuspend, 1);
+    mosUmt_SwitchToContext(pUmt->pUmtLastSuspend, pUmt->pEndStack, mosUmt_StackSize(pUmt));
 }
 
 // Run by every context right after it gains the processor: completes what the uthread that
 // switched away began. Its suspend lock is released only now, so that a waker, which must take
 // the same lock to find it, only ever finds it fully SUSPENDED.
-void mosUmt_FinalizeSuspend(void)
+static void mosUmt_FinalizeSuspendOf(MosUmt_Tls *pTls)
 {
-    MosUmt_Tls *pTls = mosUmt_GetTls();
     MosUmt *pUmt = pTls->pUmt;
     if (pUmt == nullptr)
         return;
@@ -341,9 +350,15 @@ void mosUmt_FinalizeSuspend(void)
     }
 }
 
+void mosUmt_FinalizeSuspend(void)
+{
+    mosUmt_FinalizeSuspendOf(mosUmt_GetTls());
+}
+
+// The slice clock is read on every resumption, so it is the coarse one: slices are whole ticks.
 void mosUmt_StartTickSampling(HMosUmt_UThread pUmt)
 {
-    pUmt->resumeTicks = mosTicks_GetCurrentThreadTick();
+    pUmt->resumeTicks = mosTicks_GetCurrentThreadTickCoarse();
 }
 
 void mosUmt_EndTickSampling(void) {}
@@ -361,25 +376,28 @@ extern "C" void mosUmt_StartFunc(MosUmt *pUmt)
     MosUmt_Tls *pTls = mosUmt_GetTls();
     MOS_ASSERT(pTls->pUmt == pUmt);
     mosUmt_SetState(pUmt, MOS_UMT_STATE__PREPARE_TO_DELETE);
+    pTls->pLeavingCtxt = nullptr;
     mosUmtFiber_SetLeavingForGood();
     pTls->pSched->pSuspendCK(pTls->pSched);
     MOS_PANIC("0", "a scheduler returned to an ended uthread");
 }
 
-// Saves the uthread's context and hands the processor to its scheduler; returns when the
-// uthread runs again. Kept apart so that nothing of the caller lives across the save.
-static __attribute__((noinline)) void mosUmt_SwitchAway(MosUmt *pUmt)
+// Hands the processor on, to pNext or (when null) to whatever the scheduler picks, saving the
+// uthread's context in this frame; returns when the uthread runs again, possibly on another OS
+// thread. Kept apart so that nothing of the caller lives in the saved frame.
+static __attribute__((noinline)) void mosUmt_SwitchAway(MosUmt *pUmt, MosUmt *pNext)
 {
     MosUmt_Context ctx;
     MosUmt_FiberSlot fiber{};
     pUmt->pUmtLastSuspend = &ctx;
     pUmt->suspendNum++;
-    if (mosJmp_Save(&ctx) == 0) {
-        mosUmtFiber_SetLeaving(&fiber);
-        MosUmt_Tls *pTls = mosUmt_GetTls();
+    MosUmt_Tls *pTls = mosUmt_GetTls();
+    pTls->pLeavingCtxt = &ctx;
+    mosUmtFiber_SetLeaving(&fiber);
+    if (pNext != nullptr)
+        mosUmt_JumpTo(pNext);
+    else
         pTls->pSched->pSuspendCK(pTls->pSched);
-        MOS_PANIC("0", "a scheduler returned to a suspended uthread");
-    }
     mosUmtFiber_Arrive(&fiber);
 }
 
@@ -394,7 +412,7 @@ void mosUmt_SuspendUThread(MosFastlock_Base *pLock, MosOsThrd_UmtWaitType waitTy
     else
         MOS_ASSERT(pUmt->state == MOS_UMT_STATE__YIELD);
     pUmt->pSuspendLock = pLock;
-    mosUmt_SwitchAway(pUmt);
+    mosUmt_SwitchAway(pUmt, nullptr);
     // Running again, possibly on another OS thread.
     mosUmt_FinalizeSuspend();
     pUmt->pSuspendLock = nullptr;
@@ -449,12 +467,65 @@ void mosUmt_ResumeNow(HMosUmt_UThread pUmt)
     mosUmtSchedForeign_SchedCK(&umtMgr_G.schedForeign.sched, pUmt);
 }
 
+// Hands the processor straight to pNext, saving the yielding uthread's context in this frame;
+// returns when the uthread runs again.
+static __attribute__((noinline)) void mosUmt_YieldTo(MosUmt *pUmt, MosUmt *pNext, MosUmt_Tls *pTls)
+{
+    MosUmt_Context ctx;
+    MosUmt_FiberSlot fiber{};
+    MOS_ASSERT(pNext->state == MOS_UMT_STATE__READY);
+    // Queued already, which only this OS thread can see; the next context has nothing of ours
+    // to finalise.
+    pUmt->state = MOS_UMT_STATE__READY;
+    pUmt->pUmtLastSuspend = &ctx;
+    pUmt->suspendNum++;
+    pTls->pUmt = nullptr;
+    pTls->pLeavingCtxt = nullptr;
+    mosUmtFiber_SetLeaving(&fiber);
+    mosUmtFiber_Leave(pNext->pEndStack, mosUmt_StackSize(pNext));
+    mosJmp_Switch(&ctx, pNext->pUmtLastSuspend);
+    mosUmtFiber_Arrive(&fiber);
+}
+
+// A yield on a thread of the uthread's own scheduler, which keeps it there, needs no lock: a
+// running uthread is on no list, and its thread's local queue is touched by that thread alone,
+// so nothing else can see it until it has left. It goes on the local queue and the processor
+// passes straight to the next runnable uthread, or stays when there is none.
+static BOOL mosUmt_YieldLocal(MosUmt *pUmt, MosUmt_Tls *pTls)
+{
+    if (pUmt->pSched->pSchedCK != mosUmtSchedThrd_SchedCK || pTls->pSched != pUmt->pSched)
+        return FALSE;
+    BOOL bNothingReady = FALSE;
+    MosUmt *pNext = mosUmtSchedThrd_YieldLocal(pTls, pUmt, &bNothingReady);
+    if (pNext == nullptr) {
+        if (!bNothingReady)
+            return FALSE;
+        pUmt->resumeTicks = mosTicks_GetCurrentThreadTickCoarse();
+        return TRUE;
+    }
+    mosUmt_YieldTo(pUmt, pNext, pTls);
+    // Continued from the local queue, so on the same OS thread; the record is looked up afresh
+    // all the same.
+    pTls = mosUmt_GetTls();
+    mosUmt_FinalizeSuspendOf(pTls);
+    MOS_ASSERT(pUmt->state == MOS_UMT_STATE__READY);
+    pUmt->state = MOS_UMT_STATE__RUNNING;
+    pTls->pUmt = pUmt;
+    // Whoever switched here picked it from this thread's queue a moment ago and read the clock.
+    pUmt->resumeTicks = mosUmtSchedThrd_PickTick(pTls);
+    return TRUE;
+}
+
 void mosUmt_Yield(void)
 {
+    MosUmt_Tls *pTls = mosUmt_GetTls();
+    MosUmt *pUmt = pTls->pUmt;
+    MOS_ASSERT(pUmt != ((void *)0) && pUmt->state == MOS_UMT_STATE__RUNNING);
+    if (mosUmt_YieldLocal(pUmt, pTls))
+        return;
     MosFastlock_Base lock;
     MOS_FASTLOCK_CREATE(&lock, MOS_UMT_LOCK_ID__YIELD);
     mosFastlockBase_Acquire(&lock);
-    MosUmt *pUmt = mosUmt_CurRunning();
     mosUmt_SetState(pUmt, MOS_UMT_STATE__YIELD);
     mosUmt_SuspendUThread(&lock, MOS_OS_THRD__UMT_WAIT_TYPE__YIELD);
     mosFastlockBase_Release(&lock);
@@ -464,7 +535,7 @@ void mosUmt_Yield(void)
 BOOL mosUmt_ShouldYield(void)
 {
     MosUmt *pUmt = mosUmt_CurRunning();
-    MosTicks_Cnt now = mosTicks_GetCurrentThreadTick();
+    MosTicks_Cnt now = mosTicks_GetCurrentThreadTickCoarse();
     if (now - pUmt->resumeTicks > umtMgr_G.umtRunOptimumTicks) {
         MosUmt_Sched *pSched = mosUmt_GetCurSched();
         if (pSched != nullptr && pSched->pShouldYieldCK())

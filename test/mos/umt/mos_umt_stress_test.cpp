@@ -4,7 +4,10 @@
 // resize of the scheduler in the middle of it all. Every count must come out exact.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
+#include <memory>
 #include <random>
 #include <thread>
 #include <vector>
@@ -210,4 +213,93 @@ TEST(UmtStress, EveryWaitReturnsOnceAndTheTotalsBalance)
     }
     mosUmtSem_Destroy(&s.ioSem);
     mosUmtSem_Destroy(&s.raceSem);
+}
+
+namespace {
+// Yields and semaphore hand-offs mixed on four scheduler threads. Half the pairs are important,
+// so their wake-ups move to the least loaded thread and their yields take the general road; the
+// others stay on their thread and yield without a lock. PELLAR_UMT_STRESS_OPS sets the total of
+// yields and hand-offs (ten million for a soak; a lighter default keeps the suite quick).
+constexpr int kMixPairs = 32;
+
+struct MixPair {
+    MosUmt_Sem toPong;
+    MosUmt_Sem toPing;
+    int rounds;
+    BOOL bImportant;
+    std::atomic<int> pings{0};
+    std::atomic<int> pongs{0};
+    std::atomic<int> yields{0};
+    std::atomic<int> bad{0};
+};
+
+void mixPingMain(void *pArg)
+{
+    MixPair *p = static_cast<MixPair *>(pArg);
+    mosUmt_SetImportant(p->bImportant);
+    for (int i = 0; i < p->rounds; i++) {
+        mosUmt_Yield();
+        p->yields++;
+        mosUmtSem_IncInter(&p->toPong, 1, TRUE);
+        if (mosUmtSem_DecTimed(&p->toPing, 1, 0) != MOS_RC__SUCCESS)
+            p->bad++;
+        p->pings++;
+    }
+}
+
+void mixPongMain(void *pArg)
+{
+    MixPair *p = static_cast<MixPair *>(pArg);
+    mosUmt_SetImportant(p->bImportant);
+    for (int i = 0; i < p->rounds; i++) {
+        if (mosUmtSem_DecTimed(&p->toPong, 1, 0) != MOS_RC__SUCCESS)
+            p->bad++;
+        p->pongs++;
+        mosUmt_Yield();
+        p->yields++;
+        mosUmtSem_IncInter(&p->toPing, 1, TRUE);
+    }
+}
+} // namespace
+
+TEST(UmtStress, YieldsAndHandOffsAcrossFourThreadsAllComplete)
+{
+    long totalOps = 400000;
+    if (const char *pEnv = getenv("PELLAR_UMT_STRESS_OPS"))
+        totalOps = atol(pEnv);
+    // Each round of a pair is two yields and two hand-offs.
+    const int rounds = static_cast<int>(std::max<long>(1, totalOps / (4L * kMixPairs)));
+    auto pairs = std::make_unique<MixPair[]>(kMixPairs);
+    MosUmt_SchedThrd sched;
+    ASSERT_EQ(mosUmtSchedThrd_Create(&sched, "mix", 4, 4, 4), MOS_RC__SUCCESS);
+    std::vector<HMosUmt_UThread> handles;
+    for (int i = 0; i < kMixPairs; i++) {
+        MixPair &p = pairs[i];
+        mosUmtSem_Init(&p.toPong);
+        mosUmtSem_Init(&p.toPing);
+        p.rounds = rounds;
+        p.bImportant = (i % 2) ? TRUE : FALSE;
+        for (MosUmt_StartFunc fn : {mixPingMain, mixPongMain}) {
+            HMosUmt_UThread h = mosUmt_CreateUThreadEx(fn, &p, &sched.base, nullptr, TRUE, kNoClass);
+            ASSERT_NE(h, nullptr);
+            handles.push_back(h);
+        }
+    }
+    for (HMosUmt_UThread h : handles)
+        mosUmt_JoinSync(h);
+    long ops = 0;
+    for (int i = 0; i < kMixPairs; i++) {
+        MixPair &p = pairs[i];
+        EXPECT_EQ(p.bad.load(), 0);
+        EXPECT_EQ(p.pings.load(), rounds);
+        EXPECT_EQ(p.pongs.load(), rounds);
+        EXPECT_EQ(p.yields.load(), 2 * rounds);
+        EXPECT_EQ(mosUmtSem_GetCount(&p.toPing), 0u);
+        EXPECT_EQ(mosUmtSem_GetCount(&p.toPong), 0u);
+        ops += p.yields.load() + p.pings.load() + p.pongs.load();
+        mosUmtSem_Destroy(&p.toPong);
+        mosUmtSem_Destroy(&p.toPing);
+    }
+    EXPECT_EQ(ops, 4L * kMixPairs * rounds);
+    mosUmtSchedThrd_Destroy(&sched);
 }

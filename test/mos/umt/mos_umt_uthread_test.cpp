@@ -305,6 +305,34 @@ TEST(UmtSchedThrd, YieldsInterleaveFairly)
     mosUmtSchedThrd_Destroy(&sched);
 }
 
+// A yield with nothing else runnable on the thread keeps running: no switch, no suspension.
+// With another uthread queued, it passes the thread on and comes back.
+TEST(UmtSchedThrd, YieldAloneKeepsRunningAndYieldToAnotherSwitches)
+{
+    MosUmt_SchedThrd sched;
+    ASSERT_EQ(mosUmtSchedThrd_Create(&sched, "lone yield", 1, 1, 8), MOS_RC__SUCCESS);
+    umtTest_RunAsUmt(
+        [&] {
+            const UINT32 before = mosUmt_GetCurSuspendCnt();
+            const UINT32 tid = mosOsThrd_GetCurThrdID();
+            for (int i = 0; i < 100; i++)
+                mosUmt_Yield();
+            EXPECT_EQ(mosUmt_GetCurSuspendCnt(), before);
+            std::atomic<bool> bRan{false};
+            HMosUmt_UThread h = mosUmt_CreateUThreadEx(
+                [](void *p) { static_cast<std::atomic<bool> *>(p)->store(true); }, &bRan, &sched.base, nullptr,
+                TRUE, kNoClass);
+            EXPECT_FALSE(bRan.load());
+            mosUmt_Yield();
+            EXPECT_TRUE(bRan.load());
+            EXPECT_EQ(mosUmt_GetCurSuspendCnt(), before + 1);
+            EXPECT_EQ(mosOsThrd_GetCurThrdID(), tid);
+            mosUmt_JoinUThread(h);
+        },
+        &sched.base);
+    mosUmtSchedThrd_Destroy(&sched);
+}
+
 // The panic path's back traces include every uthread that waits.
 TEST(UmtBackTrace, PanicReportCoversSuspendedUthreads)
 {

@@ -1,11 +1,21 @@
 /* Context save and restore for user-mode threads (System V x86-64). */
     .text
 
-/* int mosJmp_Save(MosJmpBuf *pBuf) */
-    .globl mosJmp_Save
-    .type mosJmp_Save, @function
-mosJmp_Save:
+/* void mosJmp_Switch(MosJmpBuf *pFrom, const MosJmpBuf *pTo)
+
+   The one stack switch of the uthreads. Saves the caller's context into pFrom (none when pFrom
+   is null: the leaving side never continues) and continues pTo's. A context saved here resumes
+   by returning from its own call of this function, so every switch is one call on the leaving
+   stack and one return on the entered one: the processor's return-address predictions stay in
+   step, and where both sides switched from the same call chain they are even right. The resume
+   address is also written into the entered stack's top word, which lets a hand-built entry
+   context (a fresh stack) start anywhere. */
+    .globl mosJmp_Switch
+    .type mosJmp_Switch, @function
+mosJmp_Switch:
     .cfi_startproc
+    testq %rdi, %rdi
+    jz 1f
     movq (%rsp), %rax
     movq %rsp, 0(%rdi)
     movq %rbp, 8(%rdi)
@@ -15,31 +25,21 @@ mosJmp_Save:
     movq %r13, 40(%rdi)
     movq %r14, 48(%rdi)
     movq %r15, 56(%rdi)
-    xorl %eax, %eax
-    ret
-    .cfi_endproc
-    .size mosJmp_Save, .-mosJmp_Save
-
-/* void mosJmp_Restore(const MosJmpBuf *pBuf, int val): always makes the save return 1. */
-    .globl mosJmp_Restore
-    .type mosJmp_Restore, @function
-mosJmp_Restore:
-    .cfi_startproc
-    movq 0(%rdi), %rsp
-    movq 8(%rdi), %rbp
-    movq 24(%rdi), %rbx
-    movq 32(%rdi), %r12
-    movq 40(%rdi), %r13
-    movq 48(%rdi), %r14
-    movq 56(%rdi), %r15
-    movq 16(%rdi), %rax
+1:
+    movq 0(%rsi), %rsp
+    movq 8(%rsi), %rbp
+    movq 24(%rsi), %rbx
+    movq 32(%rsi), %r12
+    movq 40(%rsi), %r13
+    movq 48(%rsi), %r14
+    movq 56(%rsi), %r15
+    movq 16(%rsi), %rax
     movq %rax, (%rsp)
-    movl $1, %eax
     ret
     .cfi_endproc
-    .size mosJmp_Restore, .-mosJmp_Restore
+    .size mosJmp_Switch, .-mosJmp_Switch
 
-/* Entered by a restore whose stack word sits 8 bytes below a 16-byte boundary, so that the
+/* Entered by a switch whose stack word sits 8 bytes below a 16-byte boundary, so that the
    call below sees the stack alignment that the ABI requires. The entry context carries the
    uthread's record in rbx. */
     .globl mosJmp_NewStackEntry

@@ -1,6 +1,7 @@
 // Register context of a user-mode thread: the eight words that a switch must carry on x86-64.
-// Saving returns 0; restoring continues at the saved point, where the save returns 1. No signal
-// mask and no floating-point control state travel with the context.
+// A switch saves the leaving context and continues the entered one, which returns from the
+// switch that saved it. No signal mask and no floating-point control state travel with the
+// context.
 #pragma once
 
 #include <cstddef>
@@ -23,8 +24,9 @@ static_assert(offsetof(MosJmpBuf, rsp) == 0 && offsetof(MosJmpBuf, rbp) == 8 && 
               "offsets are used by the assembly");
 
 extern "C" {
-int mosJmp_Save(MosJmpBuf *pBuf) __attribute__((returns_twice, nonnull));
-[[noreturn]] void mosJmp_Restore(const MosJmpBuf *pBuf, int val) __attribute__((nonnull));
+// Saves the caller into pFrom (unless null: then it never continues) and continues pTo; returns
+// when another switch continues pFrom.
+void mosJmp_Switch(MosJmpBuf *pFrom, const MosJmpBuf *pTo) __attribute__((nonnull(2)));
 // First code on a fresh uthread stack: clears the frame chain and calls mosUmt_StartFunc with
 // the record that the entry context holds in rbx.
 void mosJmp_NewStackEntry(void);
