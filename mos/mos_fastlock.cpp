@@ -85,22 +85,29 @@ void mosFastlockBase_ReleaseImplicit(MosFastlock_Base *pLock)
     tlsLockAcquires_G--;
 }
 
-// The uncontended path is one try of the lock's own kind, called directly: no table, no system
-// call. Only a busy lock goes on to the blocking acquire (an adaptive mutex spins a while before
-// it sleeps in the kernel).
+// The uncontended path is one atomic operation on the lock's own word, inline: no table, no
+// library or system call. Only a busy lock goes on to the blocking acquire of its kind (an
+// adaptive one spins a while before it sleeps in the kernel).
 BOOL mosFastlockBase_Acquire(MosFastlock_Base *pLock)
 {
     BOOL bContended = FALSE;
-    const bool bSpin = pLock->lock.bSpinLock;
-    const int rc = __builtin_expect(!bSpin, 1) ? pthread_mutex_trylock(&pLock->lock.osLock.mutex)
-                                               : pthread_spin_trylock(&pLock->lock.osLock.spin);
-    if (__builtin_expect(rc != 0, 0)) {
-        MOS_ASSERT(rc == 16);
-        if (bSpin)
-            mosFastlock_SpinAcquire(pLock);
-        else
-            mosFastlock_MutexAcquire(pLock);
-        bContended = TRUE;
+    if (__builtin_expect(mosFastlockOs_IsPlainAdaptive(pLock), 1)) {
+        if (__builtin_expect(!mosFastlockOs_TryWord(pLock), 0)) {
+            mosFastlockOs_LockWordContended(pLock);
+            bContended = TRUE;
+        }
+    } else {
+        const bool bSpin = pLock->lock.bSpinLock;
+        const int rc = bSpin ? pthread_spin_trylock(&pLock->lock.osLock.spin)
+                             : pthread_mutex_trylock(&pLock->lock.osLock.mutex);
+        if (rc != 0) {
+            MOS_ASSERT(rc == 16);
+            if (bSpin)
+                mosFastlock_SpinAcquire(pLock);
+            else
+                mosFastlock_MutexAcquire(pLock);
+            bContended = TRUE;
+        }
     }
     pLock->lock.owner = pthread_self();
     tlsLockAcquires_G++;
@@ -113,9 +120,13 @@ void mosFastlockBase_Release(MosFastlock_Base *pLock)
     const UINT32 held = tlsLockAcquires_G;
     MOS_ASSERT_WITH_DESC(held, "tlsLockAcquires_G");
     tlsLockAcquires_G = held - 1;
-    const int rc = __builtin_expect(!pLock->lock.bSpinLock, 1) ? pthread_mutex_unlock(&pLock->lock.osLock.mutex)
-                                                               : pthread_spin_unlock(&pLock->lock.osLock.spin);
-    MOS_ASSERT(rc == 0);
+    if (__builtin_expect(mosFastlockOs_IsPlainAdaptive(pLock), 1)) {
+        mosFastlockOs_UnlockWord(pLock);
+    } else {
+        const int rc = pLock->lock.bSpinLock ? pthread_spin_unlock(&pLock->lock.osLock.spin)
+                                             : pthread_mutex_unlock(&pLock->lock.osLock.mutex);
+        MOS_ASSERT(rc == 0);
+    }
     if (__builtin_expect(held == 1 && tlsPendingWork_G, 0)) {
         tlsPendingWork_G = FALSE;
         mosUmt_RunPendingResumes();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <vector>
 
 #include "mos/mos_fastlock.h"
 
@@ -127,4 +128,52 @@ TEST_F(FastlockLayer, ExtendedLockRestartsStatisticsEachPeriod)
     mosFastlockEx_Release(&lock);
     EXPECT_EQ(lock.numAcquires, 1u);
     mosFastlockEx_Destroy(&lock);
+}
+
+// Many threads on one lock, of each kind, some of them also sleeping on a condition variable with
+// it: every section runs alone, nothing is lost, and the locks can still be destroyed (a mutex
+// left with users counted would refuse).
+TEST_F(FastlockLayer, ContendedSectionsAndConditionWaitsStayExclusive)
+{
+    constexpr int kThreads = 6;
+    constexpr int kRounds = 20000;
+    struct Kind {
+        void (*create)(MosFastlock_Base *, MosContentionId, const char *, UINT32);
+        bool bCondWaits;
+    } kinds[] = {{mosFastlockBase_AdaptiveCreate, true},
+                 {mosFastlockBase_AdaptiveCreateDebug, true},
+                 {mosFastlockBase_SpinCreate, false}};
+    for (const Kind &kind : kinds) {
+        MosFastlock_Base lock;
+        kind.create(&lock, 1, __FILE__, __LINE__);
+        MosOsw_CondVar cond;
+        mosOSWCond_Init(&cond);
+        long counter = 0;
+        int inside = 0;
+        bool bOverlap = false;
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; t++)
+            threads.emplace_back([&, t] {
+                for (int i = 0; i < kRounds; i++) {
+                    mosFastlockBase_Acquire(&lock);
+                    bOverlap |= ++inside != 1;
+                    counter++;
+                    if (kind.bCondWaits && i % 1000 == t) {
+                        inside--;
+                        mosOSWCond_Signal(&cond);
+                        mosOSWCond_TimedWait(&cond, &lock, 1);
+                        bOverlap |= ++inside != 1;
+                    }
+                    inside--;
+                    mosFastlockBase_Release(&lock);
+                }
+                EXPECT_EQ(mosFastlock_NumAcquires(), 0u);
+            });
+        for (std::thread &t : threads)
+            t.join();
+        EXPECT_FALSE(bOverlap);
+        EXPECT_EQ(counter, long{kThreads} * kRounds);
+        mosOSWCond_Destroy(&cond);
+        mosFastlockBase_Destroy(&lock);
+    }
 }

@@ -1,6 +1,10 @@
 #include "mos/usr/linux/mos_fastlock.h"
 
 #include <cerrno>
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <x86intrin.h>
 
 #include "mos/mos_dbg.h"
 
@@ -64,14 +68,44 @@ void mosFastlockBase_SpinCreateDebug(MosFastlock_Base *pLock, MosContentionId cr
     mosFastlockBase_SpinCreate(pLock, creationId, pFile, line);
 }
 
+void mosFastlockOs_LockWordContended(MosFastlock_Base *pLock)
+{
+    int *pWord = &pLock->lock.osLock.mutex.__data.__lock;
+    // The holder usually leaves within a short section: look a while before sleeping.
+    constexpr int kSpins = 100;
+    for (int i = 0; i < kSpins; i++) {
+        if (__atomic_load_n(pWord, __ATOMIC_RELAXED) == 0 && mosFastlockOs_TryWord(pLock))
+            return;
+        _mm_pause();
+    }
+    // Marked 2 while anyone may sleep, so that the release wakes one sleeper.
+    while (__atomic_exchange_n(pWord, 2, __ATOMIC_ACQUIRE) != 0) {
+        long rc = syscall(SYS_futex, pWord, FUTEX_WAIT_PRIVATE, 2, nullptr, nullptr, 0);
+        MOS_ASSERT(rc == 0 || errno == EAGAIN || errno == EINTR);
+    }
+}
+
+void mosFastlockOs_WakeWord(MosFastlock_Base *pLock)
+{
+    long rc = syscall(SYS_futex, &pLock->lock.osLock.mutex.__data.__lock, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+    MOS_ASSERT(rc >= 0);
+}
+
 void mosFastlock_MutexAcquire(MosFastlock_Base *pLock)
 {
+    if (mosFastlockOs_IsPlainAdaptive(pLock)) {
+        if (!mosFastlockOs_TryWord(pLock))
+            mosFastlockOs_LockWordContended(pLock);
+        return;
+    }
     int rc = pthread_mutex_lock(&pLock->lock.osLock.mutex);
     MOS_ASSERT(rc == 0);
 }
 
 BOOL mosFastlock_TryMutexAcquire(MosFastlock_Base *pLock)
 {
+    if (mosFastlockOs_IsPlainAdaptive(pLock))
+        return mosFastlockOs_TryWord(pLock) ? TRUE : FALSE;
     int rc = pthread_mutex_trylock(&pLock->lock.osLock.mutex);
     if (rc == 0)
         return TRUE;
@@ -81,6 +115,10 @@ BOOL mosFastlock_TryMutexAcquire(MosFastlock_Base *pLock)
 
 void mosFastlock_MutexRelease(MosFastlock_Base *pLock)
 {
+    if (mosFastlockOs_IsPlainAdaptive(pLock)) {
+        mosFastlockOs_UnlockWord(pLock);
+        return;
+    }
     int rc = pthread_mutex_unlock(&pLock->lock.osLock.mutex);
     MOS_ASSERT(rc == 0);
 }
