@@ -177,6 +177,10 @@ void mosMemPool_CreateEx(MosMemPool *pMemPool, const CHAR_A *pName, MosMemPool_Y
     pMemPool->blockSizeInBytes = blockSizeInBytes;
     pMemPool->numBlocks = numBlocks;
     pMemPool->bGuardPage = bGuardPage ? TRUE : FALSE;
+    // Exact for every 32-bit offset when the stride fits 32 bits too (and is not 1, which the
+    // minimum block size rules out).
+    const UINT64 stride = mosMemPool_Stride(pMemPool);
+    pMemPool->strideInverse = (stride >> 32) == 0 ? ~UINT64{0} / stride + 1 : 0;
     pMemPool->alignment = alignment;
     pMemPool->bIsReadyToUse = TRUE;
     mosDList_InitAnchor(&pMemPool->waiters);
@@ -269,9 +273,11 @@ UINT32 mosMemPool_IndexFromMem(MosMemPool *pMemPool, PVOID pMem)
     MOS_ASSERT((UINT8 *)pMem >= pFirst);
     const UINT64 offset = (UINT64)((UINT8 *)pMem - pFirst);
     const UINT64 stride = mosMemPool_Stride(pMemPool);
-    const UINT64 index = offset / stride;
+    const UINT64 index = (offset >> 32) == 0 && pMemPool->strideInverse != 0
+                             ? (UINT64)(((unsigned __int128)pMemPool->strideInverse * offset) >> 64)
+                             : offset / stride;
     MOS_ASSERT(index < pMemPool->numBlocks);
-    MOS_ASSERT_WITH_DESC(offset % stride < pMemPool->blockSizeInBytes, "address in a guard page");
+    MOS_ASSERT_WITH_DESC(offset - index * stride < pMemPool->blockSizeInBytes, "address in a guard page");
     return (UINT32)index;
 }
 

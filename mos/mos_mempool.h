@@ -73,6 +73,9 @@ struct MosMemPool {
     UINT32 oldNumAllocatedBlocks;
     MosMemPoolTraces traces;
     MosMemPool_DbgState *pDbg; // NULL outside the sanitizer build
+    // ceil(2^64 / block stride): turns the division of a block's offset by the stride, on every
+    // allocation and free, into one multiplication (exact for offsets below 4 GB).
+    UINT64 strideInverse;
 };
 
 // A waiting allocation: completed through asyncObj.pCK with the block in pMem.

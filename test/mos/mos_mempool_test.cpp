@@ -63,6 +63,37 @@ TEST_F(MemPool, FirstAllocationsFollowFreeOrderAndFreedBlockComesBackFirst)
     }
 }
 
+// Every byte of every block maps to that block's index, for strides of every shape (powers of
+// two, odd sizes, guard pages between blocks), and the index maps back to the block's start.
+TEST_F(MemPool, IndexOfEveryBlockAndByteForManyStrides)
+{
+    struct Shape {
+        UINT32 blockSize;
+        UINT32 numBlocks;
+        BOOL bGuardPage;
+    } shapes[] = {{8, 300, FALSE}, {24, 257, FALSE}, {256, 64, FALSE}, {728, 100, FALSE},
+                  {4096, 9, FALSE}, {4104, 7, FALSE}, {65544, 3, FALSE}, {4096, 5, TRUE}};
+    for (const Shape &shape : shapes) {
+        MosMemPool pool;
+        mosMemPool_CreateEx(&pool, "strides", nullptr, nullptr, shape.blockSize, shape.numBlocks, 64,
+                            shape.bGuardPage, MOS_TIMER__FREE_HANDLER_LIST);
+        std::vector<PVOID> blocks;
+        PVOID p;
+        while (mosMemPool_AllocNoWait(&pool, &p) == MOS_RC__SUCCESS)
+            blocks.push_back(p);
+        ASSERT_EQ(blocks.size(), shape.numBlocks);
+        for (PVOID block : blocks) {
+            const UINT32 index = mosMemPool_IndexFromMem(&pool, block);
+            ASSERT_EQ(mosMemPool_MemByIndex(&pool, index), block) << shape.blockSize;
+            for (UINT32 off : {1u, shape.blockSize / 2, shape.blockSize - 1})
+                ASSERT_EQ(mosMemPool_IndexFromMem(&pool, (UINT8 *)block + off), index) << shape.blockSize;
+        }
+        for (PVOID block : blocks)
+            mosMemPool_Free(&pool, block);
+        mosMemPool_Destroy(&pool);
+    }
+}
+
 TEST_F(MemPool, AllocatedBlockStartsWithAZeroWordInBothOrders)
 {
     for (MosMemPool_FreeHandlingType type : {MOS_TIMER__FREE_HANDLER_LIST, MOS_TIMER__FREE_HANDLER_STACK}) {
