@@ -79,7 +79,9 @@ void mosTimer_ThrdFunc(void *pArg)
             break;
         MosDList_Node *pNode = mosDList_First(&pQ->reqAnchor);
         if (pNode == nullptr) {
+            pQ->intrn.bIdleWait = TRUE;
             mosOSWCond_Wait(&pQ->intrn.cond, &pQ->lock);
+            pQ->intrn.bIdleWait = FALSE;
             continue;
         }
         MosTicks_Cnt expiration = mosTimerReq_FromNode(pNode)->expiration;
@@ -290,8 +292,10 @@ Mos_RC mosTimerReq_AddByQ(MosTimer_Req *pReq, MosTimerQ_ID qID)
     mosDList_InsertTail(&pQ->reqAnchor, &pReq->asyncObj.node);
     if (bWasEmpty) {
         pQ->expirationTicks = expiration;
-        if (pQ->intrn.bThrdUsed)
+        if (pQ->intrn.bThrdUsed && pQ->intrn.bIdleWait) {
+            pQ->intrn.bIdleWait = FALSE; // one wake-up is enough
             mosOSWCond_Signal(&pQ->intrn.cond);
+        }
     }
     return MOS_RC__PENDING;
 }

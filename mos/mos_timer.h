@@ -61,6 +61,11 @@ struct MosTimerQ_Intrn {
     BOOL bShutdown;
     BOOL bThrdUsed;
     MosOsw_CondVar cond;
+    // The queue's thread sleeps without a deadline (its queue was empty). Only then must an add
+    // wake it: otherwise it already waits for an expiry no later than any new request's, since
+    // every request of a queue has the same time-out. Saves a kernel wake-up (and the thread's
+    // fight for the lock) on every add into an emptied queue.
+    BOOL bIdleWait;
 };
 
 struct MosTimer_Q {

@@ -347,6 +347,37 @@ TEST_F(ThreadedTimers, QueueThreadsFireAndPollingIsRefused)
     EXPECT_PANIC(mosTimer_Poll(), "mosTimer_G.bThrdsUsed == \\(\\(BOOL\\)0\\)");
 }
 
+// A queue emptied by an abort leaves its thread waiting for the aborted expiry; a request added
+// then (no wake-up: it expires later still) fires on time all the same, as does one added to a
+// queue whose thread sleeps without a deadline.
+TEST_F(ThreadedTimers, AddAfterAbortFiresWithoutAWakeUp)
+{
+    std::mutex m;
+    std::condition_variable cv;
+    int firedCount = 0;
+    Probe a, b, c;
+    auto onFire = [&](Probe *) {
+        std::lock_guard<std::mutex> lk(m);
+        firedCount++;
+        cv.notify_all();
+    };
+    b.onFire = onFire;
+    c.onFire = onFire;
+    mosTimerReq_AddByQ(&a.req, MOS_TIMER_QUEUE_ID__100MILLI);
+    // Let the thread take the first request and sleep until its expiry.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(mosTimerReq_Abort(&a.req), MOS_RC__SUCCESS);
+    const MosTicks_Cnt start = mosTicks_GetCurrentTick();
+    mosTimerReq_AddByQ(&b.req, MOS_TIMER_QUEUE_ID__100MILLI);
+    mosTimerReq_AddByQ(&c.req, MOS_TIMER_QUEUE_ID__1SEC);
+    {
+        std::unique_lock<std::mutex> lk(m);
+        ASSERT_TRUE(cv.wait_for(lk, std::chrono::seconds(60), [&] { return firedCount == 2; }));
+    }
+    EXPECT_EQ(a.fired.load(), 0);
+    EXPECT_GE(mosTicks_GetCurrentTick() - start, mosTimerQ_GetSleepTimeTicks(MOS_TIMER_QUEUE_ID__1SEC));
+}
+
 TEST_F(PolledTimers, QueuesAreDebugObjects)
 {
     MosObj_Type *pType = mosObjType_GetPtrByID(SDBG_EXPORTS_OBJ_TYPE__MOS_TIMERQ);
