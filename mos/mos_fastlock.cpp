@@ -14,6 +14,15 @@ MosFastlock_InitParams fastlockParams_G = kFastlockDefaults;
 thread_local UINT32 tlsLockAcquires_G = 0;
 // Set when work waits for this OS thread to hold no fast lock (see mosFastlock_SetPendingWork).
 thread_local BOOL tlsPendingWork_G = FALSE;
+// This OS thread's pthread_self(), kept at hand for the owner field of every acquisition.
+thread_local pthread_t tlsSelf_G = 0;
+
+inline pthread_t mosFastlock_Self(void)
+{
+    if (__builtin_expect(tlsSelf_G == 0, 0))
+        tlsSelf_G = pthread_self();
+    return tlsSelf_G;
+}
 
 
 MOS_TLS_ACCESSOR(BOOL, mosFastlock_PendingWork, tlsPendingWork_G)
@@ -74,7 +83,7 @@ void mosFastlockBase_CreateDebug(MosFastlock_Base *pLock, MosContentionId creati
 // thread-local slot they use is that of the OS thread running them from start to end.
 void mosFastlockBase_AcquireImplicit(MosFastlock_Base *pLock)
 {
-    pLock->lock.owner = pthread_self();
+    pLock->lock.owner = mosFastlock_Self();
     tlsLockAcquires_G++;
 }
 
@@ -109,7 +118,7 @@ BOOL mosFastlockBase_Acquire(MosFastlock_Base *pLock)
             bContended = TRUE;
         }
     }
-    pLock->lock.owner = pthread_self();
+    pLock->lock.owner = mosFastlock_Self();
     tlsLockAcquires_G++;
     return bContended;
 }
@@ -151,7 +160,7 @@ UINT32 mosFastlock_NumAcquires(void)
 
 BOOL mosFastlockBase_IsLockedByCurrentThread(const MosFastlock_Base *pLock)
 {
-    return pLock->lock.owner == pthread_self() ? TRUE : FALSE;
+    return pLock->lock.owner == mosFastlock_Self() ? TRUE : FALSE;
 }
 
 static void mosFastlockEx_Prepare(MosFastlockEx *pLock, const char *pFile, UINT32 line)
