@@ -58,17 +58,22 @@ Mos_RC mosTicks_Init(const MosTicks_InitParams *pArgs)
 
 void mosTicks_Destroy(void) {}
 
-MosTicks_Cnt mosTicks_GetCurrentTick(void)
+// The monotonic clocks count from boot, like the kernel's tick counter, but are read without
+// entering the kernel. A test clock stands in for both.
+static inline MosTicks_Cnt mosTicks_ReadClock(clockid_t clockId)
 {
     PMosTicks_GetTicksFunc pClock = testClock_G.load(std::memory_order_relaxed);
     if (__builtin_expect(pClock != nullptr, 0))
         return pClock();
-    // The monotonic clock counts from boot, like the kernel's tick counter, but is read
-    // without entering the kernel.
     timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
+    clock_gettime(clockId, &now);
     return (MosTicks_Cnt)now.tv_sec * ticksPerSecond_G +
            (MosTicks_Cnt)now.tv_nsec * ticksPerSecond_G / 1000000000ull;
+}
+
+MosTicks_Cnt mosTicks_GetCurrentTick(void)
+{
+    return mosTicks_ReadClock(CLOCK_MONOTONIC);
 }
 
 MosTicks_Cnt mosTicks_GetCurrentThreadTick(void)
@@ -78,13 +83,7 @@ MosTicks_Cnt mosTicks_GetCurrentThreadTick(void)
 
 MosTicks_Cnt mosTicks_GetCurrentTickCoarse(void)
 {
-    PMosTicks_GetTicksFunc pClock = testClock_G.load(std::memory_order_relaxed);
-    if (__builtin_expect(pClock != nullptr, 0))
-        return pClock();
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-    return (MosTicks_Cnt)now.tv_sec * ticksPerSecond_G +
-           (MosTicks_Cnt)now.tv_nsec * ticksPerSecond_G / 1000000000ull;
+    return mosTicks_ReadClock(CLOCK_MONOTONIC_COARSE);
 }
 
 MosTicks_Cnt mosTicks_GetCurrentThreadTickCoarse(void)
