@@ -233,8 +233,9 @@ void mosEventLog_EndRound(MosDList_Anchor *pRound, BOOL bCommitted)
     }
 }
 
-// One round: up to eventsPerBurst records in one exclusive transaction.
-void mosEventLog_WriteRound(void)
+// One round: up to eventsPerBurst records in one exclusive transaction. Returns how many were
+// stored.
+UINT32 mosEventLog_WriteRound(void)
 {
     sqlite3 *pDb = eventLog_G.pDb;
     sqlite3_stmt *pStmt = eventLog_G.pInsertStmt;
@@ -244,7 +245,7 @@ void mosEventLog_WriteRound(void)
                   sqlite3_errmsg(pDb));
         if (mosEventLog_IsCorrupt(err))
             mosEventLog_RenameDbAndReInit();
-        return;
+        return 0;
     }
     MosDList_Anchor round;
     mosDList_InitAnchor(&round);
@@ -275,6 +276,7 @@ void mosEventLog_WriteRound(void)
                   sqlite3_errmsg(pDb));
         sqlite3_exec(pDb, "ROLLBACK TRANSACTION", nullptr, nullptr, nullptr);
     }
+    UINT32 numStored = bCommitted ? round.counter - (bFailed ? 1 : 0) : 0;
     if (bFailed && bCommitted) {
         // The failing record is the round's last: only it goes back to be retried.
         MosDList_Anchor failed;
@@ -289,17 +291,20 @@ void mosEventLog_WriteRound(void)
     }
     if ((bFailed || !bCommitted) && mosEventLog_IsCorrupt(failRc))
         mosEventLog_RenameDbAndReInit();
+    return numStored;
 }
 
-// Without a database every posted record goes straight back to the pool.
-void mosEventLog_DropPosted(void)
+// Without a database every posted record goes straight back to the pool. Returns how many.
+UINT32 mosEventLog_DropPosted(void)
 {
     MOS_TRACE(MOS_COMP_EVENTLOG, MOS_FREQ_LOW, "Event Logger works in simulation mode, probably failed to initialize.");
     MosFastlockGuard guard(&eventLog_G.queueLock);
-    while (!MOS_DLIST__IS_EMPTY(&eventLog_G.postedEventsQueue)) {
+    UINT32 numDropped = 0;
+    for (; !MOS_DLIST__IS_EMPTY(&eventLog_G.postedEventsQueue); numDropped++) {
         MosDList_Node *pNode = mosDList_RemoveHead(&eventLog_G.postedEventsQueue);
         mosDList_InsertHead(&eventLog_G.freeEventsQueue, pNode);
     }
+    return numDropped;
 }
 
 void mosEventLog_OpenOrSimulate(void)
@@ -334,22 +339,20 @@ void mosEventLog_WriterThreadFunc(void *pArg)
             numPosted = eventLog_G.postedEventsQueue.counter;
             bStop = eventLog_G.bStopWriter;
         }
-        if (numPosted != 0) {
-            if (eventLog_G.bSimulation)
-                mosEventLog_DropPosted();
-            else
-                mosEventLog_WriteRound();
-        }
+        UINT32 numDone = 0;
+        if (numPosted != 0)
+            numDone = eventLog_G.bSimulation ? mosEventLog_DropPosted() : mosEventLog_WriteRound();
         MosFastlockGuard guard(&eventLog_G.queueLock);
         const UINT32 numLeft = eventLog_G.postedEventsQueue.counter;
-        // A round that wrote nothing (the database refused) is not repeated at once.
-        const BOOL bProgress = numPosted != 0 && numLeft < numPosted;
+        // A round that stored nothing (the database refused) is not repeated at once, and a
+        // waiting flush is told so that it does not wait for ever.
+        eventLog_G.bStalled = numPosted != 0 && numDone == 0;
         eventLog_G.numRounds++;
         mosOSWCond_Broadcast(&eventLog_G.dumpCondVar);
-        if (bStop && (numLeft == 0 || !bProgress))
+        if (bStop && (numLeft == 0 || eventLog_G.bStalled))
             break;
         // A backlog beyond one burst is written at once; otherwise wait for a post.
-        if ((numLeft == 0 || !bProgress) && !eventLog_G.bStopWriter)
+        if ((numLeft == 0 || eventLog_G.bStalled) && !eventLog_G.bStopWriter)
             mosOSWCond_TimedWait(&eventLog_G.postedCondVar, &eventLog_G.queueLock,
                                  eventLogConfig_G.writerSleepTimeSec * 1000);
     }
@@ -546,8 +549,15 @@ void mosEventlog_DumpNow(void)
     timespec start;
     clock_gettime(CLOCK_MONOTONIC, &start);
     MosFastlockGuard guard(&eventLog_G.queueLock);
-    // One round writes at most a burst: wait for rounds until nothing is queued or in flight.
+    // One round writes at most a burst: wait for rounds until nothing is queued or in flight, or
+    // until a round that started after this call stored nothing.
+    const UINT64 firstRound = eventLog_G.numRounds + 1;
     while (eventLog_G.postedEventsQueue.counter + eventLog_G.numInFlight != 0 && !eventLog_G.bSimulation) {
+        if (eventLog_G.bStalled && eventLog_G.numRounds > firstRound) {
+            MOS_TRACE(MOS_COMP_EVENTLOG, MOS_FREQ_LOW, "The database refuses events; %u are not flushed",
+                      eventLog_G.postedEventsQueue.counter + eventLog_G.numInFlight);
+            break;
+        }
         mosOSWCond_Signal(&eventLog_G.postedCondVar);
         if (limit == 0) {
             mosOSWCond_Wait(&eventLog_G.dumpCondVar, &eventLog_G.queueLock);

@@ -48,6 +48,7 @@ struct EventLog {
     BOOL bStopWriter;
     UINT64 numRounds;
     UINT32 numInFlight; // taken by the writer's current round, not yet committed or returned
+    BOOL bStalled;      // the last round found events and stored none (the database refuses)
     // Owned by the writer thread.
     sqlite3 *pDb;
     sqlite3_stmt *pInsertStmt;

@@ -5,7 +5,12 @@
 #include <regex>
 #include <sqlite3.h>
 #include <string>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "mos/eventlog/mos_eventlog.h"
@@ -193,6 +198,42 @@ TEST_F(EventLogTest, RotationRunsTheScriptDirectlyWithItsArguments)
     EXPECT_EQ(std::string(eventLogRotate_G.cmdToExecute), "\"" + dir.path() + "/../bin/eventLogger.sh\" --conf_dir=" +
                                                                dir.path() + "/../cfg/ --event_db_file_name=eventlog.db");
     EXPECT_EQ(mosEventLog_RunRotateCmd(), MOS_RC__ERROR); // no such script there
+}
+
+// Every stored event also goes to the remote syslog, with its configuration-command flag.
+TEST_F(EventLogTest, EventsAreHandedToTheRemoteSyslog)
+{
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    socklen_t len = sizeof(addr);
+    getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len);
+    ASSERT_EQ(mosRSyslog_Start(0, "127.0.0.1", ntohs(addr.sin_port), 16, TRUE), MOS_RC__SUCCESS);
+
+    configure(dir, "eventlog_dump_events_wait_milli 0\n");
+    ASSERT_EQ(mosEventLog_Init(dir.path().c_str(), nullptr, nullptr), MOS_RC__SUCCESS);
+    ASSERT_EQ(mosEvent_Post(EVENT__OSTREL_CLI_CONF_COMMAND_RECEIVED, "add_volume", "admin", 3u), MOS_RC__SUCCESS);
+    pollfd pfd = {listener, POLLIN, 0};
+    ASSERT_EQ(poll(&pfd, 1, 30000), 1);
+    int con = accept(listener, nullptr, nullptr);
+    std::string line;
+    char c;
+    while (line.find('\n') == std::string::npos && read(con, &c, 1) == 1)
+        line += c;
+    close(con);
+    close(listener);
+    mosRSyslog_Stop(0);
+    // A configuration command of severity Info is sent as a notice: 5 + 8 * 16.
+    EXPECT_EQ(line.substr(0, 5), "<133>");
+    EXPECT_NE(line.find(" Qel-Kestrim - - - [Command add_volume received, User: 'admin'. [3] (EventCode 51)]\n"),
+              std::string::npos)
+        << line;
+    mosEventlog_DumpNow();
+    EXPECT_EQ(sqliteLines(db(), "SELECT EventTypeID, Message FROM myEvents"),
+              std::vector<std::string>{"51|Command add_volume received, User: 'admin'. [3]"});
 }
 
 // The panic path flushes the queue through the debug module's hook before the process ends.
