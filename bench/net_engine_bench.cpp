@@ -278,14 +278,14 @@ double Iperf3Gbps(const char *length, int seconds)
     return atof(out.c_str() + begin + 1);
 }
 
-void PrintRatio(const char *what, double mine, double anchor, const char *unit, bool lowerIsBetter)
+void PrintRatio(const char *what, double mine, double anchor, const char *unit, const char *better)
 {
     if (anchor <= 0) {
-        printf("%-34s engine %9.2f %-8s anchor unavailable\n", what, mine, unit);
+        printf("%-26s engine %8.2f %-7s anchor unavailable\n", what, mine, unit);
         return;
     }
-    printf("%-34s engine %9.2f %-8s anchor %9.2f %-8s ratio %.2f%s\n", what, mine, unit, anchor, unit,
-           lowerIsBetter ? mine / anchor : mine / anchor, lowerIsBetter ? " (engine/anchor, lower is better)" : " (engine/anchor)");
+    printf("%-26s engine %8.2f %-7s anchor %8.2f %-7s engine/anchor %.2f (%s is better)\n", what, mine, unit, anchor,
+           unit, mine / anchor, better);
 }
 
 } // namespace
@@ -326,9 +326,9 @@ int main(int argc, char **argv)
     const double iperf1m = anchors ? Iperf3Gbps("1M", anchorSeconds) : -1;
 
     printf("Messaging engine over loopback (best of 3 runs; anchors measured in this run)\n");
-    PrintRatio("64-byte frame round trip", rtt, sockperfRtt, "us", true);
-    PrintRatio("4 KB frames one way", gbps4k, iperf4k, "Gbit/s", false);
-    PrintRatio("1 MB frames one way", gbps1m, iperf1m, "Gbit/s", false);
+    PrintRatio("64-byte frame round trip", rtt, sockperfRtt, "us", "lower");
+    PrintRatio("4 KB frames one way", gbps4k, iperf4k, "Gbit/s", "higher");
+    PrintRatio("1 MB frames one way", gbps1m, iperf1m, "Gbit/s", "higher");
     mosUmtMgr_Destroy();
     mos_Destroy();
     return 0;
