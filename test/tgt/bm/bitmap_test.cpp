@@ -196,15 +196,16 @@ TEST_F(DiskBitmap, EveryPrefixOfTheWriteLogHoldsWhatWasAcknowledged)
     std::mutex m;
     std::vector<Logged> log;
     std::vector<std::pair<UINT32, size_t>> acks; // bit, writes issued when it was acknowledged
+    auto logWrite = [&](const FakeAioBackend::Seen &seen) {
+        const UINT8 *p = static_cast<const UINT8 *>(seen.pIocb->u.c.buf);
+        std::lock_guard<std::mutex> g(m);
+        log.push_back({seen.offset, std::vector<UINT8>(p, p + seen.size)});
+    };
     fake.setResultFunc([&](const FakeAioBackend::Seen &seen, size_t) {
-        if (seen.bWrite) {
-            const UINT8 *p = static_cast<const UINT8 *>(seen.pIocb->u.c.buf);
-            std::lock_guard<std::mutex> g(m);
-            log.push_back({seen.offset, std::vector<UINT8>(p, p + seen.size)});
-        }
+        if (seen.bWrite)
+            logWrite(seen);
         return FakeAioBackend::kFull;
     });
-    fake.setAutoComplete(true);
     std::set<UINT32> asked;
     std::vector<std::thread> setters;
     for (UINT32 t = 0; t < 8; t++) {
@@ -221,8 +222,23 @@ TEST_F(DiskBitmap, EveryPrefixOfTheWriteLogHoldsWhatWasAcknowledged)
             });
         });
     }
+    // The first write is held until two changes wait behind it, so that however the setters
+    // are scheduled, at least two changes go out together; every later write completes at once.
+    const bool bQueued = fake.waitHeld(1) && umtTest_WaitFor([&] {
+        mosFastlockBase_Acquire(&bm.condFastLock);
+        UINT32 n = bm.pendListAnchor.counter;
+        mosFastlockBase_Release(&bm.condFastLock);
+        return n >= 2;
+    });
+    const std::vector<FakeAioBackend::Seen> first = fake.held();
+    for (const FakeAioBackend::Seen &seen : first)
+        logWrite(seen);
+    fake.setAutoComplete(true);
+    fake.completeAll();
     for (auto &th : setters)
         th.join();
+    ASSERT_TRUE(bQueued);
+    ASSERT_EQ(first.size(), 1u) << "the first change alone";
     ASSERT_EQ(acks.size(), 320u);
     std::vector<UINT8> image((size_t)bitmap_CalcDataSize(kBits) * 512, 0);
     for (size_t k = 0; k <= log.size(); k++) {
