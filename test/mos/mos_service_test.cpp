@@ -220,8 +220,12 @@ TEST(FifoShutdown, EndsTheProcessLikeSigterm)
         mosDbgLayer_Create(&dbg);
         MosFifo_InitParams params{TRUE, pipe.c_str()};
         mosFifoLayer_Create(&params);
+        // Written once the handler reads its pipe: a handler kept from opening it by a loaded
+        // machine would otherwise outlast the writer's short grace and miss the command.
         std::thread([&] {
             waitForPath(pipe, true);
+            for (int i = 0; i < 60000 && !fifoThreadWaitsOnItsPipe(); i++)
+                usleep(1000);
             mosFifo_WriteToFifo(pipe.c_str(), "SHUTDOWN\n");
         }).detach();
         mosService_Start(nullptr, [] {
