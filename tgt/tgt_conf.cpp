@@ -21,6 +21,14 @@ constexpr TgtConfParam kConfDefaults = {
     .bTreatLongIoAsGap = TRUE,
     .devLongIoToGapThreshold = 20000,
     .bT10DifRestartWhenVerifyFail = FALSE,
+    .phyToothRemainder = 100,
+    .bAllowFineDrl = TRUE,
+    .phyDevFineDrlSizeOfMemoryMb = 2,
+    .phyDevDirtyFineGranularityInLbs = 8,
+    .fineDrlToothTooDirtyThreshold = 10,
+    .phyDevMinCapacityInLbs = 188743680,
+    .phyDevMaxCapacityInGbs = 8704,
+    .bPhyDevFixHeader = FALSE,
 };
 constexpr TgtPerfParam kPerfDefaults = {.maxReqPerAsyncFile = 8, .numIoBuffs = 2};
 } // namespace

@@ -33,6 +33,14 @@ struct TgtConfParam {
     BOOL bTreatLongIoAsGap;                // tgt_dev__treat_long_pending_as_gap
     UINT64 devLongIoToGapThreshold;        // tgt_dev__long_pending_to_gap_threshold
     BOOL bT10DifRestartWhenVerifyFail;     // t10dif_restart_when_verify_fail
+    UINT64 phyToothRemainder;              // tgt_phy__tooth_remainder
+    BOOL bAllowFineDrl;                    // tgt_allow_fine_drl
+    UINT64 phyDevFineDrlSizeOfMemoryMb;        // tgt_dev__fine_drl_size_of_memory_in_mb
+    UINT64 phyDevDirtyFineGranularityInLbs;      // tgt_dev__dirty_fine_granularity_in_lbs
+    UINT64 fineDrlToothTooDirtyThreshold;  // tgt_fine_drl_tooth_too_dirty_threshold
+    UINT64 phyDevMinCapacityInLbs;            // tgt_dev__min_capacity_in_lbs
+    UINT64 phyDevMaxCapacityInGbs;            // tgt_dev__max_capacity_in_gbs
+    BOOL bPhyDevFixHeader;                       // tgt_dev__fix_header
 };
 
 struct TgtPerfParam {

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include <unistd.h>
+
 FakeAioBackend::FakeAioBackend()
 {
     ops_.pSetup = setup;
@@ -39,6 +41,12 @@ void FakeAioBackend::acceptAtMost(long n)
     acceptLimit_ = n;
 }
 
+void FakeAioBackend::setPassThrough(bool bOn)
+{
+    std::lock_guard<std::mutex> g(mutex_);
+    bPassThrough_ = bOn;
+}
+
 void FakeAioBackend::setDisk(size_t bytes, UINT8 fill)
 {
     std::lock_guard<std::mutex> g(mutex_);
@@ -67,7 +75,12 @@ void FakeAioBackend::completeLocked(const Seen &seen, long res)
 {
     if (res == kFull)
         res = (long)seen.size;
-    if (res > 0 && !disk_.empty()) {
+    if (res > 0 && bPassThrough_) {
+        UINT8 *pBuf = static_cast<UINT8 *>(seen.pIocb->u.c.buf);
+        ssize_t n = seen.bWrite ? pwrite(seen.pIocb->aio_fildes, pBuf, (size_t)res, (off_t)seen.offset)
+                                : pread(seen.pIocb->aio_fildes, pBuf, (size_t)res, (off_t)seen.offset);
+        res = n < 0 ? -(long)errno : (long)n;
+    } else if (res > 0 && !disk_.empty()) {
         size_t n = std::min<size_t>((size_t)res, disk_.size() > seen.offset ? disk_.size() - seen.offset : 0);
         UINT8 *pBuf = static_cast<UINT8 *>(seen.pIocb->u.c.buf);
         if (seen.bWrite)

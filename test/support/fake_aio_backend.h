@@ -33,6 +33,9 @@ class FakeAioBackend {
     void refuseSubmits(int calls);                                       // next calls answer -EAGAIN
     void acceptAtMost(long n);                                           // per call; negative: no limit
     void setDisk(size_t bytes, UINT8 fill);                              // completions read and write it
+    // Completions read and write the control block's own file descriptor (no in-memory disk):
+    // a seam in front of a real file that sees every transfer.
+    void setPassThrough(bool bOn);
 
     // Held transfers.
     bool waitHeld(size_t n, std::chrono::seconds limit = std::chrono::seconds(60));
@@ -62,6 +65,7 @@ class FakeAioBackend {
     std::mutex mutex_;
     std::condition_variable cv_;
     bool bAuto_ = false;
+    bool bPassThrough_ = false;
     std::function<long(const Seen &, size_t)> resultFunc_;
     int refuse_ = 0;
     long acceptLimit_ = -1;
