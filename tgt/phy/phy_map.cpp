@@ -40,6 +40,7 @@ void phyMap_Init(PhyMap *pMap)
 
 void phyMap_Destroy(PhyMap *pMap)
 {
+    mosHash_Clear(&pMap->combToPhyIndxHash);
     mosHash_Delete(&pMap->combToPhyIndxHash);
     mosFastlockBase_Destroy(&pMap->mapFastlock);
 }
@@ -143,6 +144,7 @@ void phyMap_RemOldCombs_End(MosHash *pHash, BOOL bDelHash)
         mosHash_EnumStop(pHash);
     if (!bDelHash)
         return;
+    mosHash_Clear(pHash);
     mosHash_Delete(pHash);
     mos_MemFree(pHash);
 }
