@@ -1,0 +1,571 @@
+#include "tgt/phy/phy_dev.h"
+
+#include <cstring>
+
+#include "mos/mos_dbg.h"
+#include "mos/mos_trace.h"
+#include "mos/mos_utils.h"
+#include "tgt/file/file.h"
+#include "tgt/phy/stmp.h"
+#include "tgt/tgt_conf.h"
+
+namespace {
+constexpr UINT32 kDrlShmIndex[PHY_DEV_DRL_TYPE__COUNT] = {PHY_DEV__DBM_ACTIVE_INDEX, PHY_DEV__DBM_REBUILD_INDEX};
+constexpr RdIoFlags kNoRdFlags{.flags = 0};
+constexpr WrZeIoFlags kNoZeFlags{.flags = 0};
+
+// A zeroed header-sized scratch buffer from the temporary-buffer budget.
+struct HeaderBuf {
+    HeaderBuf() : p(static_cast<UINT8 *>(stmp_Allocate(&stmp_g, PHY_DEV__HEADER_SIZE, TRUE, TRUE)))
+    {
+        MOS_ASSERT(p != nullptr);
+        memset(p, 0, PHY_DEV__HEADER_SIZE * LB_SIZE_IN_BYTES);
+    }
+    ~HeaderBuf() { stmp_Free(&stmp_g, p, PHY_DEV__HEADER_SIZE, TRUE); }
+    HeaderBuf(const HeaderBuf &) = delete;
+    HeaderBuf &operator=(const HeaderBuf &) = delete;
+    std::span<UINT8> span() { return {p, PHY_DEV__HEADER_SIZE * LB_SIZE_IN_BYTES}; }
+    UINT8 *p;
+};
+
+Mos_RC writeCounters(PhyDev *pDev)
+{
+    HeaderBuf buf;
+    PhyDevCounters c{pDev->scanCompareErrorsCounter, pDev->localDiskFixesCounter, pDev->MBsScannedCounter};
+    phyDevCounters_Encode(&c, buf.span());
+    return file_Write(pDev->pFile, buf.p, PHY_DEV__COUNTERS_OFFSET, 1, FILE_IO_TYPE__GENERAL, COMB_ID_INVALID, 0);
+}
+
+Mos_RC readCounters(PhyDev *pDev)
+{
+    HeaderBuf buf;
+    Mos_RC rc = file_Read(pDev->pFile, buf.p, nullptr, PHY_DEV__COUNTERS_OFFSET, 1, FILE_IO_TYPE__GENERAL, TRUE,
+                          COMB_ID_INVALID, 0, kNoRdFlags);
+    if (rc != MOS_RC__SUCCESS)
+        return rc;
+    PhyDevCounters c{};
+    phyDevCounters_Decode(buf.span(), &c);
+    pDev->scanCompareErrorsCounter = c.scanCompareErrors;
+    pDev->localDiskFixesCounter = c.localDiskFixes;
+    pDev->MBsScannedCounter = c.MBsScanned;
+    return MOS_RC__SUCCESS;
+}
+
+void traceOffsets(const PhyDevHeader *pHeader)
+{
+    const PhyDevOffsets &o = pHeader->devOffsets;
+    MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_LOW, "Offsets: %lu - %lu - %lu - %lu - %lu - %lu",
+              (unsigned long)o.combsMapOffset, (unsigned long)o.teethMapOffset, (unsigned long)o.activeBmOffset,
+              (unsigned long)o.rebuildBmOffset, (unsigned long)o.freeSpaceOffset, (unsigned long)o.teethOffset);
+    MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_LOW,
+              "Sizes: devSize %lu number of combs %lu number of teeth %lu dirty granularity %u,BM mode %s",
+              (unsigned long)o.devSizeInLbs, (unsigned long)o.maxNumOfCombs, (unsigned long)o.numOfTeeth,
+              o.dirtyGranularity, (pHeader->flags & PHY_DEV_HDR_FLAG__MEM_DRL) ? "memory" : "disk");
+}
+
+// The size rules of an added device; the rounded size in *pSize.
+Mos_RC checkSize(UINT64 sizeInLbs, UINT64 *pSize)
+{
+    UINT64 size = sizeInLbs / TOOTH_SIZE_LB * TOOTH_SIZE_LB;
+    *pSize = size;
+    MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_LOW, "Verifying device size: %lx to min/max: %lx/%lx", (unsigned long)size,
+              (unsigned long)tgtInitParam_G.phyDevMinCapacityInLbs,
+              (unsigned long)(tgtInitParam_G.phyDevMaxCapacityInGbs * GB_IN_LBS));
+    if (size < tgtInitParam_G.phyDevMinCapacityInLbs || sizeInLbs < TOOTH_SIZE_LB) {
+        MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_LOW, "Device is too small %lx", (unsigned long)sizeInLbs);
+        return MOS_RC__DEV_SIZE_TOO_SMALL;
+    }
+    if (size > tgtInitParam_G.phyDevMaxCapacityInGbs * GB_IN_LBS) {
+        MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_LOW, "Device is too big %lx", (unsigned long)sizeInLbs);
+        return MOS_RC__DEV_SIZE_TOO_LARGE;
+    }
+    return MOS_RC__SUCCESS;
+}
+
+Mos_RC combArrInit(PhyDev *pDev, const PhyDevOffsets &o, BOOL bNew)
+{
+    PhyDevComb &c = pDev->devComb;
+    c.numOfSlots = (UINT32)o.maxNumOfCombs;
+    c.sizeInLbs = (UINT32)(((UINT64)c.numOfSlots * sizeof(PhyDevCombArrNode) + LB_SIZE_IN_BYTES - 1) / LB_SIZE_IN_BYTES);
+    Exp(c.sizeInLbs > PHY_DEV__COMBS_MAP_SIZE);
+    c.pCombArr = static_cast<PhyDevCombArrNode *>(mos_AllocPageAlignedOrPanic((size_t)c.sizeInLbs * LB_SIZE_IN_BYTES));
+    memset(c.pCombArr, 0, (size_t)c.sizeInLbs * LB_SIZE_IN_BYTES);
+    phyDevCombMap_Init(&c.devCombMap);
+    if (bNew)
+        return MOS_RC__SUCCESS;
+    Mos_RC rc = file_Read(pDev->pFile, c.pCombArr, nullptr, o.combsMapOffset, c.sizeInLbs, FILE_IO_TYPE__COMB_MAP, TRUE,
+                          COMB_ID_INVALID, 0, kNoRdFlags);
+    if (rc != MOS_RC__SUCCESS)
+        return MOS_RC__ERROR;
+    for (UINT32 i = 0; i < c.numOfSlots; i++) {
+        CombId id = phyDevCombArr_SlotOnReopen(&c.pCombArr[i]);
+        if (id != PHY_DEV_COMB_ARR__FREE && (id >> COMBID_OFFSET_IN_COMB) != 0) {
+            MOS_ERROR(MOS_COMP_TGT_PHY, "Bad comb array slot %u: comb id %lx", i, (unsigned long)id);
+            return MOS_RC__TGT_ADD_DEVICE_VALIDATION_FAILED;
+        }
+    }
+    return MOS_RC__SUCCESS;
+}
+
+void combArrDestroy(PhyDev *pDev)
+{
+    PhyDevComb &c = pDev->devComb;
+    if (c.pCombArr == nullptr)
+        return;
+    phyDevCombMap_Destroy(&c.devCombMap);
+    mos_FreePageAligned(c.pCombArr);
+    c = PhyDevComb{};
+}
+
+Mos_RC initDrls(PhyDev *pDev, PhyAddDevProgress *pProgress, const PhyDevOffsets &o, TgtDevId devId, BOOL bMemDrl,
+                BOOL bNew)
+{
+    const UINT64 offsets[PHY_DEV_DRL_TYPE__COUNT] = {o.activeBmOffset, o.rebuildBmOffset};
+    const char *pSteps[PHY_DEV_DRL_TYPE__COUNT] = {"Init Active DBM", "Init Rebuild DBM"};
+    for (UINT32 i = 0; i < PHY_DEV_DRL_TYPE__COUNT; i++) {
+        PhyDevBm &b = pDev->drls[i];
+        b.dirtyOffset = offsets[i];
+        b.dirtySizeInLbs = o.rebuildBmOffset - o.activeBmOffset;
+        UINT64 start = phyAddDevProgress_NowUsec();
+        Mos_RC rc = drl_Init(&b.drl, o.numOfTeeth * TOOTH_SIZE_LB, o.teethOffset, offsets[i], o.dirtyGranularity,
+                             bMemDrl ? nullptr : pDev->pFile, nullptr, nullptr, bNew, bMemDrl && !bNew, devId,
+                             kDrlShmIndex[i]);
+        phyAddDevProgress_Stamp(pProgress, pSteps[i], start);
+        if (rc != MOS_RC__SUCCESS) {
+            MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_LOW, "Failed to init dirty %s bit map on device: %lx device name: %s",
+                      i == PHY_DEV_DRL_TYPE__ACTIVE ? "active" : "rebuild", (unsigned long)devId,
+                      file_GetPath(pDev->pFile));
+            return MOS_RC__ERROR;
+        }
+        b.bEnabled = TRUE;
+    }
+    return MOS_RC__SUCCESS;
+}
+
+Mos_RC initInternal(PhyDev *pDev, PhyAddDevProgress *pProgress, const PhyDevOffsets &o, TgtDevId devId, BOOL bMemDrl,
+                    BOOL bNew)
+{
+    MOS_ASSERT(o.maxNumOfCombs != 0 && o.maxNumOfCombs <= 0xFFFFFFFFull);
+    pDev->maxNumOfCombs = (UINT32)o.maxNumOfCombs;
+    pDev->numOfTeeth = o.numOfTeeth;
+    Exp(o.combsMapOffset + PHY_DEV__COMBS_MAP_SIZE > o.teethMapOffset);
+    Mos_RC rc = combArrInit(pDev, o, bNew);
+    if (rc != MOS_RC__SUCCESS)
+        return rc;
+    Exp(o.teethMapOffset + phyToothMap_CalcSizeInLbs((UINT32)o.numOfTeeth) > o.activeBmOffset);
+    rc = phyToothMap_Init(&pDev->toothMap, pProgress, (UINT32)o.numOfTeeth, o.teethMapOffset, pDev->pFile, bNew);
+    if (rc != MOS_RC__SUCCESS)
+        return rc;
+    Exp(o.rebuildBmOffset + (o.rebuildBmOffset - o.activeBmOffset) > o.teethOffset);
+    rc = initDrls(pDev, pProgress, o, devId, bMemDrl, bNew);
+    if (rc != MOS_RC__SUCCESS)
+        return rc;
+    pDev->teethOffsetInLbs = o.teethOffset;
+    return MOS_RC__SUCCESS;
+}
+
+// A stored header is restamped only when its layout is the one this device gets now.
+bool mayRestamp(const PhyDevHeader &stored, const PhyDevHeader &fresh)
+{
+    if (phyDev_CheckHeaderSignature(&stored) != MOS_RC__SUCCESS)
+        return true; // nothing of ours to keep
+    PhyDevOffsets a = stored.devOffsets, b = fresh.devOffsets;
+    return memcmp(&a, &b, sizeof(a)) == 0 && stored.combSizeInLbs == fresh.combSizeInLbs;
+}
+
+Mos_RC fixHeader(PhyDev *pDev, HeaderBuf &buf, const PhyDevHeader &fresh)
+{
+    PhyDevHeader stored{};
+    if (phyDev_ReadHeader(pDev, &stored) == MOS_RC__SUCCESS && !mayRestamp(stored, fresh)) {
+        MOS_ERROR(MOS_COMP_TGT_PHY, "Fix device header refused: the stored layout or comb size differs (comb size %u)",
+                  stored.combSizeInLbs);
+        return MOS_RC__SUCCESS;
+    }
+    phyDevHeader_Encode(&fresh, buf.span());
+    Mos_RC rc = file_Write(pDev->pFile, buf.p, PHY_DEV__HEADER_OFFSET, PHY_DEV__HEADER_SIZE, FILE_IO_TYPE__GENERAL,
+                           COMB_ID_INVALID, 0);
+    MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_LOW, "Fix device header. rc=%u", (unsigned)rc);
+    return rc;
+}
+
+Mos_RC formatMetadata(PhyDev *pDev, UINT64 size, PhyAddDevProgress *pProgress)
+{
+    UINT64 start = phyAddDevProgress_NowUsec();
+    Mos_RC rc = file_WriteZero(pDev->pFile, 0, PHY_DEV__BM_OFFSET, FILE_IO_TYPE__GENERAL, kNoZeFlags);
+    phyAddDevProgress_Stamp(pProgress, "Zero Write New Device Header", start);
+    if (rc != MOS_RC__SUCCESS) {
+        MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_LOW, "Io error %s, size %u", file_GetPath(pDev->pFile), PHY_DEV__BM_OFFSET);
+        return MOS_RC__TGT_ADD_DEV_IO_ERROR;
+    }
+    start = phyAddDevProgress_NowUsec();
+    rc = file_WriteZero(pDev->pFile, size - PHY_DEV__PAD_AT_THE_END, PHY_DEV__PAD_AT_THE_END, FILE_IO_TYPE__GENERAL,
+                        kNoZeFlags);
+    phyAddDevProgress_Stamp(pProgress, "Zero Pad New Device Header", start);
+    if (rc != MOS_RC__SUCCESS) {
+        MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_LOW, "Io error");
+        return MOS_RC__TGT_ADD_DEV_IO_ERROR;
+    }
+    return MOS_RC__SUCCESS;
+}
+
+Mos_RC checkExisting(PhyDev *pDev, HeaderBuf &buf, TgtId tgtId, TgtDevId devId, PhyDevHeader *pHeader,
+                     PhyAddDevProgress *pProgress)
+{
+    UINT64 start = phyAddDevProgress_NowUsec();
+    Mos_RC rc = file_Write(pDev->pFile, buf.p, PHY_DEV__EMPTY_OFFSET, PHY_DEV__EMPTY_SIZE_CHECKED_LBS,
+                           FILE_IO_TYPE__GENERAL, COMB_ID_INVALID, 0);
+    phyAddDevProgress_Stamp(pProgress, "Test for Read Only", start);
+    if (rc != MOS_RC__SUCCESS)
+        return MOS_RC__TGT_ADD_DEV_IO_ERROR;
+    start = phyAddDevProgress_NowUsec();
+    rc = phyDev_ReadHeader(pDev, pHeader);
+    phyAddDevProgress_Stamp(pProgress, "Read Device Header", start);
+    if (rc != MOS_RC__SUCCESS)
+        return MOS_RC__TGT_ADD_DEV_IO_ERROR;
+    if (phyDev_CheckHeader(pHeader, tgtId, devId) != MOS_RC__SUCCESS ||
+        phyDev_ValidateOffsets(&pHeader->devOffsets) != MOS_RC__SUCCESS)
+        return MOS_RC__TGT_ADD_DEVICE_VALIDATION_FAILED;
+    if (pHeader->devOffsets.dirtyGranularity != PHY_DEV__DIRTY_GRANULARITY_IN_LBS)
+        MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_LOW, "Device granularity ignored ,dirty granularity: on dev %u requested %u",
+                  pHeader->devOffsets.dirtyGranularity, PHY_DEV__DIRTY_GRANULARITY_IN_LBS);
+    traceOffsets(pHeader);
+    return MOS_RC__SUCCESS;
+}
+
+PhyDevBm *enabledLog(PhyDev *pDev, UINT32 drlType)
+{
+    MOS_ASSERT(drlType < PHY_DEV_DRL_TYPE__COUNT);
+    PhyDevBm *b = &pDev->drls[drlType];
+    return b->bEnabled ? b : nullptr;
+}
+
+Mos_RC initWithBuf(PhyDev *pDev, HeaderBuf &buf, UINT64 sizeInLbs, UINT32 dirtyGranularity, TgtId tgtId,
+                   TgtDevId devId, BOOL bMemDrl, BOOL bNew, PhyAddDevProgress *pProgress)
+{
+    MOS_ASSERT(dirtyGranularity == PHY_DEV__DIRTY_GRANULARITY_IN_LBS);
+    UINT64 size;
+    Mos_RC rc = checkSize(sizeInLbs, &size);
+    if (rc != MOS_RC__SUCCESS)
+        return rc;
+    if (file_IsDiskPartitioned(pDev->pFile)) {
+        MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_LOW, "Device partitioned");
+        return MOS_RC__TGT_ADD_DEV_IS_PARTITIONED;
+    }
+    UINT64 start = phyAddDevProgress_NowUsec();
+    rc = bNew ? writeCounters(pDev) : readCounters(pDev);
+    phyAddDevProgress_Stamp(pProgress, "Read Device Counters", start);
+    if (rc != MOS_RC__SUCCESS) {
+        MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_LOW, "Can't read the hardened scan counters from %s",
+                  file_GetPath(pDev->pFile));
+        return MOS_RC__TGT_ADD_DEV_IO_ERROR;
+    }
+    PhyDevHeader header{};
+    if (bNew || tgtInitParam_G.bPhyDevFixHeader) {
+        PhyDevOffsets o{};
+        rc = phyDev_CalcDevOffsets(size, (UINT32)tgtInitParam_G.bmWriteSizeInLbs, dirtyGranularity, &o);
+        if (rc != MOS_RC__SUCCESS)
+            return rc;
+        phyDev_BuildPhyDevHeader(&header, tgtId, devId, &o, bMemDrl ? PHY_DEV_HDR_FLAG__MEM_DRL : 0, DEV_TYPE__NONE);
+        traceOffsets(&header);
+        if (!bNew && (rc = fixHeader(pDev, buf, header)) != MOS_RC__SUCCESS)
+            return MOS_RC__TGT_ADD_DEV_IO_ERROR;
+    }
+    if (bNew) {
+        if ((rc = formatMetadata(pDev, size, pProgress)) != MOS_RC__SUCCESS)
+            return rc;
+    } else {
+        if ((rc = checkExisting(pDev, buf, tgtId, devId, &header, pProgress)) != MOS_RC__SUCCESS)
+            return rc;
+        if (header.devOffsets.devSizeInLbs != size) {
+            MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_LOW, "Device size changed totalSizeInLbs %lx sizeInLbs %lx",
+                      (unsigned long)header.devOffsets.devSizeInLbs, (unsigned long)size);
+            return MOS_RC__TGT_ADD_DEV_SIZE_PROBLEM;
+        }
+    }
+    BOOL bHeaderMemDrl = (header.flags & PHY_DEV_HDR_FLAG__MEM_DRL) ? TRUE : FALSE;
+    rc = initInternal(pDev, pProgress, header.devOffsets, devId, bHeaderMemDrl, bNew);
+    if (rc != MOS_RC__SUCCESS)
+        return rc == MOS_RC__TGT_ADD_DEVICE_VALIDATION_FAILED ? rc : MOS_RC__TGT_ADD_DEV_IO_ERROR;
+    pDev->totalSizeInLbs = size;
+    if (bMemDrl != bHeaderMemDrl && (rc = phyDev_ChangeBmWorkMode(pDev, devId, bMemDrl, &header)) != MOS_RC__SUCCESS)
+        return rc;
+    if (bNew || header.type == DEV_TYPE__NONE) {
+        void *pTypeBuf = stmp_Allocate(&stmp_g, PHY_DEV__DEV_TYPE_BUF_LBS, TRUE, TRUE);
+        header.type = file_GetDeviceType(pDev->pFile, pTypeBuf, PHY_DEV__DEV_TYPE_BUF_LBS);
+        stmp_Free(&stmp_g, pTypeBuf, PHY_DEV__DEV_TYPE_BUF_LBS, TRUE);
+        // The header of a new device is written only now, after everything it describes.
+        if (phyDev_WriteHeader(pDev, &header) != MOS_RC__SUCCESS)
+            return MOS_RC__TGT_ADD_DEV_IO_ERROR;
+    }
+    pDev->header = header;
+    return MOS_RC__SUCCESS;
+}
+
+void destroyParts(PhyDev *pDev)
+{
+    for (auto &b : pDev->drls) {
+        if (b.bEnabled)
+            drl_Destroy(&b.drl);
+        b.bEnabled = FALSE;
+    }
+    if (pDev->toothMap.bInit) {
+        // Teeth still counted belong to combs that the layers above did not release; the map goes
+        // with the device either way.
+        pDev->toothMap.currBaseTeeth = pDev->toothMap.currSnapTeeth = pDev->toothMap.currThinBaseTeeth = 0;
+        phyToothMap_Destroy(&pDev->toothMap);
+    }
+    combArrDestroy(pDev);
+}
+} // namespace
+
+Mos_RC phyDev_Init(PhyDev *pDev, Cont *pCont, File *pFile, UINT64 sizeInLbs, UINT32 dirtyGranularity, TgtId tgtId,
+                   TgtDevId devId, BOOL bMemDrl, BOOL bNew, PhyAddDevProgress *pProgress)
+{
+    *pDev = PhyDev{};
+    pDev->pFile = pFile;
+    pDev->pCont = pCont;
+    if (pProgress != nullptr)
+        pProgress->devId = devId;
+    HeaderBuf buf;
+    Mos_RC rc = initWithBuf(pDev, buf, sizeInLbs, dirtyGranularity, tgtId, devId, bMemDrl, bNew, pProgress);
+    if (rc != MOS_RC__SUCCESS) {
+        destroyParts(pDev);
+        *pDev = PhyDev{};
+    }
+    return rc;
+}
+
+BOOL phyDev_Destroy(PhyDev *pDev)
+{
+    destroyParts(pDev);
+    *pDev = PhyDev{};
+    return TRUE;
+}
+
+BOOL phyDev_IsInitialized(const PhyDev *pDev) { return pDev->totalSizeInLbs != 0 ? TRUE : FALSE; }
+
+Mos_RC phyDev_WriteHeader(PhyDev *pDev, const PhyDevHeader *pHeader)
+{
+    HeaderBuf buf;
+    phyDevHeader_Encode(pHeader, buf.span());
+    return file_Write(pDev->pFile, buf.p, PHY_DEV__HEADER_OFFSET, PHY_DEV__HEADER_SIZE, FILE_IO_TYPE__GENERAL,
+                      COMB_ID_INVALID, 0);
+}
+
+Mos_RC phyDev_ReadHeader(PhyDev *pDev, PhyDevHeader *pHeader)
+{
+    HeaderBuf buf;
+    Mos_RC rc = file_Read(pDev->pFile, buf.p, nullptr, PHY_DEV__HEADER_OFFSET, PHY_DEV__HEADER_SIZE,
+                          FILE_IO_TYPE__GENERAL, TRUE, COMB_ID_INVALID, 0, kNoRdFlags);
+    if (rc != MOS_RC__SUCCESS)
+        return rc;
+    return phyDevHeader_Decode(buf.span(), pHeader);
+}
+
+Mos_RC phyDev_WriteZeroHeaderAndCounters(PhyDev *pDev)
+{
+    return file_WriteZero(pDev->pFile, PHY_DEV__HEADER_OFFSET, PHY_DEV__EMPTY_OFFSET - PHY_DEV__HEADER_OFFSET,
+                          FILE_IO_TYPE__GENERAL, kNoZeFlags);
+}
+
+Mos_RC phyDev_ValidateDeviceHeader(PhyDev *pDev, TgtId tgtId, TgtDevId devId)
+{
+    PhyDevHeader h{};
+    if (phyDev_ReadHeader(pDev, &h) != MOS_RC__SUCCESS)
+        return MOS_RC__ERROR;
+    return phyDev_CheckHeader(&h, tgtId, devId);
+}
+
+Mos_RC phyDev_Validate(PhyDev *pDev, UINT64 sizeInLbs, UINT32 dirtyGranularity, TgtId tgtId, TgtDevId devId)
+{
+    PhyDevHeader h{};
+    if (phyDev_ReadHeader(pDev, &h) != MOS_RC__SUCCESS) {
+        MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_LOW, "Io error");
+        return MOS_RC__TGT_ADD_DEV_IO_ERROR;
+    }
+    if (phyDev_CheckHeader(&h, tgtId, devId) != MOS_RC__SUCCESS)
+        return MOS_RC__TGT_ADD_DEVICE_VALIDATION_FAILED;
+    UINT64 size = sizeInLbs / TOOTH_SIZE_LB * TOOTH_SIZE_LB;
+    if (size != pDev->totalSizeInLbs) {
+        MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_LOW, "Device size changed totalSizeInLbs %lx sizeInLbs %lx",
+                  (unsigned long)pDev->totalSizeInLbs, (unsigned long)size);
+        return MOS_RC__TGT_ADD_DEV_SIZE_PROBLEM;
+    }
+    if (h.devOffsets.dirtyGranularity != dirtyGranularity)
+        MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_LOW,
+                  "Device granularity ignored ,dirty granularity: on device %u requested %u",
+                  h.devOffsets.dirtyGranularity, dirtyGranularity);
+    return MOS_RC__SUCCESS;
+}
+
+Mos_RC phyDev_ValidateBmWorkMode(PhyDev *pDev, BOOL bMemDrl)
+{
+    BOOL bStored = (pDev->header.flags & PHY_DEV_HDR_FLAG__MEM_DRL) ? TRUE : FALSE;
+    if (bStored == bMemDrl)
+        return MOS_RC__SUCCESS;
+    PhyDevHeader h = pDev->header;
+    Mos_RC rc = phyDev_ChangeBmWorkMode(pDev, h.devId, bMemDrl, &h);
+    if (rc == MOS_RC__SUCCESS)
+        pDev->header = h;
+    return rc;
+}
+
+Mos_RC phyDev_ChangeBmWorkMode(PhyDev *pDev, TgtDevId devId, BOOL bMemDrl, PhyDevHeader *pHeader)
+{
+    if (file_WriteZero(pDev->pFile, PHY_DEV__EMPTY_OFFSET, PHY_DEV__EMPTY_SIZE_CHECKED_LBS, FILE_IO_TYPE__GENERAL,
+                       kNoZeFlags) != MOS_RC__SUCCESS) {
+        MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_LOW, "Change BM mode devId %lx, failed. Device write error",
+                  (unsigned long)devId);
+        return MOS_RC__IO_HARD_ERROR;
+    }
+    Drl *pActive = &pDev->drls[PHY_DEV_DRL_TYPE__ACTIVE].drl;
+    Drl *pRebuild = &pDev->drls[PHY_DEV_DRL_TYPE__REBUILD].drl;
+    drl_Lock(pActive, TRUE);
+    drl_Lock(pRebuild, TRUE);
+    bool bOk = true;
+    bool bReleasedShm = false;
+    if (bMemDrl) {
+        MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_LOW, "Change BM mode devId %lx to memory", (unsigned long)devId);
+        drl_MoveToSharedMem(pActive, devId, PHY_DEV__DBM_ACTIVE_INDEX);
+        drl_MoveToSharedMem(pRebuild, devId, PHY_DEV__DBM_REBUILD_INDEX);
+        pHeader->flags |= PHY_DEV_HDR_FLAG__MEM_DRL;
+    } else {
+        MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_LOW, "Change BM mode devId %lx to disk", (unsigned long)devId);
+        bReleasedShm = drl_MoveToDisk(pActive, devId, PHY_DEV__DBM_ACTIVE_INDEX, pDev->pFile);
+        bReleasedShm = drl_MoveToDisk(pRebuild, devId, PHY_DEV__DBM_REBUILD_INDEX, pDev->pFile) || bReleasedShm;
+        bOk = drl_Flush(pRebuild, FALSE) && drl_Flush(pActive, FALSE);
+        pHeader->flags &= ~PHY_DEV_HDR_FLAG__MEM_DRL;
+    }
+    bOk = bOk && phyDev_WriteHeader(pDev, pHeader) == MOS_RC__SUCCESS;
+    if (!bOk) {
+        MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_LOW, "Change BM mode failed due to device error - Planned exception");
+        mosDbg_PlannedCrashModuleWithDesc("Change BM mode failed due to device error");
+    }
+    if (bReleasedShm) {
+        drl_DestroyShm(pActive);
+        drl_DestroyShm(pRebuild);
+    }
+    drl_Unlock(pRebuild, TRUE);
+    drl_Unlock(pActive, TRUE);
+    return MOS_RC__SUCCESS;
+}
+
+BOOL phyDev_CheckDevAfterError(PhyDev *pDev)
+{
+    WrZeIoFlags ze{.flags = 0};
+    ze.bIgnorePrevIoErr = 1;
+    if (file_WriteZero(pDev->pFile, PHY_DEV__EMPTY_OFFSET, 1, FILE_IO_TYPE__GENERAL, ze) != MOS_RC__SUCCESS)
+        return FALSE;
+    HeaderBuf buf;
+    RdIoFlags rd{.flags = 0};
+    rd.bIgnorePrevIoErr = 1;
+    return file_Read(pDev->pFile, buf.p, nullptr, PHY_DEV__EMPTY_OFFSET, 1, FILE_IO_TYPE__GENERAL, FALSE,
+                     COMB_ID_INVALID, 0, rd) == MOS_RC__SUCCESS
+               ? TRUE
+               : FALSE;
+}
+
+void phyDev_IncreaseScanCompareErrorsCounter(PhyDev *pDev)
+{
+    pDev->scanCompareErrorsCounter++;
+    writeCounters(pDev);
+}
+
+void phyDev_ResetCompareErrorsCounter(PhyDev *pDev)
+{
+    pDev->scanCompareErrorsCounter = 0;
+    writeCounters(pDev);
+}
+
+void phyDev_ResetReadErrorFixesCounter(PhyDev *pDev)
+{
+    pDev->localDiskFixesCounter = 0;
+    writeCounters(pDev);
+}
+
+void phyDev_IncreaseMBsScannedCounter(PhyDev *pDev)
+{
+    UINT32 n = __atomic_add_fetch(&pDev->MBsScannedCounter, 1, __ATOMIC_RELAXED);
+    if (n % PHY_DEV__MBS_SCANNED_HARDEN_EVERY == 0)
+        writeCounters(pDev);
+}
+
+void phyDev_GetScanCounters(PhyDev *pDev, UINT32 *pCompareErrors, UINT32 *pMBsScanned)
+{
+    *pCompareErrors = pDev->scanCompareErrorsCounter;
+    *pMBsScanned = pDev->MBsScannedCounter;
+}
+
+BOOL phyDev_HardenToothArr(PhyDev *pDev, UINT32 mapUpdate) { return phyToothMap_HardenAll(&pDev->toothMap, mapUpdate); }
+
+BOOL phyDev_HardenCombArr(PhyDev *pDev, BOOL bForce, UINT32 mapUpdate)
+{
+    (void)bForce;
+    if (!phyToothMap_HardenAll(&pDev->toothMap, mapUpdate))
+        return FALSE;
+    PhyDevComb &c = pDev->devComb;
+    return file_Write(pDev->pFile, c.pCombArr, pDev->header.devOffsets.combsMapOffset, c.sizeInLbs,
+                      FILE_IO_TYPE__COMB_MAP, COMB_ID_INVALID, 0) == MOS_RC__SUCCESS
+               ? TRUE
+               : FALSE;
+}
+
+UINT64 phyDev_GetCombNode(PhyDev *pDev, PhyDevAddr devAddr, UINT64 *pOffsetInComb)
+{
+    UINT64 rel = devAddr.devAddrBits.devOffset - pDev->teethOffsetInLbs;
+    *pOffsetInComb = rel % combSizeInLbs_g;
+    return rel / combSizeInLbs_g;
+}
+
+UINT32 phyDev_GetMaxNumOfCombs(PhyDev *pDev) { return pDev->maxNumOfCombs; }
+
+BOOL phyDev_IsClean(PhyDev *pDev, UINT32 drlType, UINT64 offsetInLbs)
+{
+    PhyDevBm *b = enabledLog(pDev, drlType);
+    return b == nullptr ? TRUE : drl_IsClean(&b->drl, offsetInLbs);
+}
+
+BOOL phyDev_IsAllDirty(PhyDev *pDev, UINT32 drlType, UINT64 offsetInLbs, UINT64 sizeInLbs, UINT32 *pGranularity)
+{
+    PhyDevBm *b = enabledLog(pDev, drlType);
+    if (b == nullptr)
+        return TRUE;
+    if (pGranularity != nullptr)
+        *pGranularity = drl_GetGranularity(&b->drl);
+    return drl_IsAllDirty(&b->drl, offsetInLbs, sizeInLbs);
+}
+
+BOOL phyDev_IsAllClean(PhyDev *pDev, UINT32 drlType, UINT64 offsetInLbs, UINT64 sizeInLbs)
+{
+    PhyDevBm *b = enabledLog(pDev, drlType);
+    return b == nullptr ? TRUE : drl_IsAllClean(&b->drl, offsetInLbs, sizeInLbs);
+}
+
+BOOL phyDev_SetDirty(PhyDev *pDev, UINT32 drlType, UINT64 offsetInLbs, UINT64 sizeInLbs, BOOL bHarden,
+                     UINT32 offsetInToothLbs, BOOL bIsFine)
+{
+    PhyDevBm *b = enabledLog(pDev, drlType);
+    return b == nullptr ? TRUE : drl_SetDirty(&b->drl, offsetInLbs, sizeInLbs, bHarden, offsetInToothLbs, bIsFine);
+}
+
+BOOL phyDev_ResetDirty(PhyDev *pDev, UINT32 drlType, UINT64 offsetInLbs, UINT64 sizeInLbs, BOOL bHarden)
+{
+    PhyDevBm *b = enabledLog(pDev, drlType);
+    return b == nullptr ? TRUE : drl_ResetDirty(&b->drl, offsetInLbs, sizeInLbs, bHarden, TRUE);
+}
+
+BOOL phyDev_ResetFineDirty(PhyDev *pDev, UINT32 drlType, UINT64 offsetInLbs, UINT64 sizeInLbs,
+                           UINT32 offsetInToothLbs)
+{
+    PhyDevBm *b = enabledLog(pDev, drlType);
+    return b == nullptr ? TRUE : drl_ResetFineDirty(&b->drl, offsetInLbs, sizeInLbs, offsetInToothLbs);
+}
+
+BOOL phyDev_FlushBm(PhyDev *pDev, UINT32 drlType)
+{
+    PhyDevBm *b = enabledLog(pDev, drlType);
+    return b == nullptr ? TRUE : drl_Flush(&b->drl, TRUE);
+}
+
+void phyDev_LockDrl(PhyDev *pDev) { drl_Lock(&pDev->drls[PHY_DEV_DRL_TYPE__ACTIVE].drl, FALSE); }
+void phyDev_UnlockDrl(PhyDev *pDev) { drl_Unlock(&pDev->drls[PHY_DEV_DRL_TYPE__ACTIVE].drl, FALSE); }
