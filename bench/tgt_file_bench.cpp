@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_fio.h"
 #include "bench/bench_harness.h"
 #include "mos/mos_load.h"
 #include "mos/umt/mos_umt.h"
@@ -40,12 +41,7 @@ struct Options {
     double seconds = 5;
 };
 
-std::string scratchFile()
-{
-    struct statfs info;
-    std::string base = (statfs("/tmp", &info) == 0 && info.f_type != 0x01021994) ? "/tmp" : "/var/tmp";
-    return base + "/pellar-tgt-file-bench." + std::to_string(getpid());
-}
+std::string scratchFile() { return bench::scratchFile("pellar-tgt-file-bench"); }
 
 // Fills the file with data: reads of holes would never reach the device.
 bool prepareFile(const Options &o)
@@ -64,33 +60,9 @@ bool prepareFile(const Options &o)
     return true;
 }
 
-// IOPS that fio reports for one run (its JSON output, the first "iops" of the direction).
 double fioIops(const Options &o, const char *rw, UINT32 bs, UINT32 qd, double seconds)
 {
-    char cmd[1024];
-    snprintf(cmd, sizeof(cmd),
-             "fio --name=anchor --filename=%s --ioengine=libaio --direct=1 --rw=%s --bs=%u --iodepth=%u "
-             "--numjobs=1 --size=%llu --runtime=%.0f --time_based --ramp_time=1 --randrepeat=0 --norandommap "
-             "--output-format=json 2>/dev/null",
-             o.file.c_str(), rw, bs, qd, (unsigned long long)o.size, seconds);
-    FILE *p = popen(cmd, "r");
-    if (p == nullptr)
-        return -1;
-    std::string out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), p)) > 0)
-        out.append(buf, n);
-    pclose(p);
-    const char *dir = strstr(rw, "write") != nullptr ? "\"write\"" : "\"read\"";
-    size_t at = out.find(dir);
-    if (at == std::string::npos)
-        return -1;
-    at = out.find("\"iops\"", at);
-    if (at == std::string::npos)
-        return -1;
-    at = out.find(':', at);
-    return at == std::string::npos ? -1 : strtod(out.c_str() + at + 1, nullptr);
+    return bench::fioIops(o.file, (unsigned long long)o.size, rw, bs, qd, seconds);
 }
 
 struct Shared {

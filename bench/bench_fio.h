@@ -1,0 +1,53 @@
+// fio as the outside anchor of device benchmarks: one run on the benchmark's own file, in the
+// same process run, its IOPS read from the JSON report.
+#pragma once
+
+#include <sys/statfs.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace bench {
+
+// A scratch file on a disk file system (not tmpfs: O_DIRECT must reach a device).
+inline std::string scratchFile(const char *pName)
+{
+    struct statfs info;
+    std::string base = (statfs("/tmp", &info) == 0 && info.f_type != 0x01021994) ? "/tmp" : "/var/tmp";
+    return base + "/" + pName + "." + std::to_string(getpid());
+}
+
+// IOPS of fio --ioengine=libaio --direct=1 (the first "iops" of the direction); -1 when fio fails.
+inline double fioIops(const std::string &file, unsigned long long size, const char *rw, unsigned bs, unsigned qd,
+                      double seconds)
+{
+    char cmd[1024];
+    snprintf(cmd, sizeof(cmd),
+             "fio --name=anchor --filename=%s --ioengine=libaio --direct=1 --rw=%s --bs=%u --iodepth=%u "
+             "--numjobs=1 --size=%llu --runtime=%.0f --time_based --ramp_time=1 --randrepeat=0 --norandommap "
+             "--output-format=json 2>/dev/null",
+             file.c_str(), rw, bs, qd, size, seconds);
+    FILE *p = popen(cmd, "r");
+    if (p == nullptr)
+        return -1;
+    std::string out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof(buf), p)) > 0)
+        out.append(buf, n);
+    pclose(p);
+    const char *dir = strstr(rw, "write") != nullptr ? "\"write\"" : "\"read\"";
+    size_t at = out.find(dir);
+    if (at == std::string::npos)
+        return -1;
+    at = out.find("\"iops\"", at);
+    if (at == std::string::npos)
+        return -1;
+    at = out.find(':', at);
+    return at == std::string::npos ? -1 : strtod(out.c_str() + at + 1, nullptr);
+}
+
+} // namespace bench
