@@ -496,6 +496,40 @@ void phyDev_GetScanCounters(PhyDev *pDev, UINT32 *pCompareErrors, UINT32 *pMBsSc
     *pMBsScanned = pDev->MBsScannedCounter;
 }
 
+PhyToothIndex phyDev_AllocTooth(PhyDev *pDev) { return phyToothMap_AllocTooth(&pDev->toothMap); }
+
+PhyToothIndex phyDev_AllocToothAndUpdate(PhyDev *pDev, CombId combId, UINT32 toothInComb, VtoId vtoId, UINT32 time,
+                                         PhyToothList *pToothList, BOOL bThin, BOOL *out_pbIsFirstTooth)
+{
+    return phyToothMap_AllocToothAndUpdate(&pDev->toothMap, combId, toothInComb, vtoId, time, pToothList, bThin,
+                                           out_pbIsFirstTooth);
+}
+
+BOOL phyDev_UpdateTooth(PhyDev *pDev, CombId combId, UINT32 toothInComb, VtoId vtoId, UINT32 time,
+                        PhyToothList *pToothList, PhyToothIndex toothIndex, BOOL bThin, BOOL bForce,
+                        BOOL bLeaveRemainder, BOOL *out_pbIsFirstTooth, UINT32 *pMapUpdate)
+{
+    return phyToothMap_UpdateTooth(&pDev->toothMap, pDev->header.devId, combId, toothInComb, vtoId, time, pToothList,
+                                   toothIndex, bThin, bForce, bLeaveRemainder, out_pbIsFirstTooth, pMapUpdate);
+}
+
+void phyDev_RollbackUpdateTooth(PhyDev *pDev, CombTId combTId, PhyToothList *pToothList, PhyToothIndex toothIndex)
+{
+    phyToothMap_RollbackUpdateTooth(&pDev->toothMap, combTId, pToothList, toothIndex);
+}
+
+void phyDev_AllocToothSpecific(PhyDev *pDev, CombId combId, PhyToothList *pToothList, PhyToothIndex toothIndex,
+                               BOOL bThin, BOOL *out_pbIsNewTooth)
+{
+    phyToothMap_AllocToothSpecific(&pDev->toothMap, combId, pToothList, toothIndex, bThin, out_pbIsNewTooth);
+}
+
+void phyDev_FreeTooth(PhyDev *pDev, CombTId combTId, PhyToothList *pToothList, PhyToothIndex toothIndex,
+                      BOOL bValidate, BOOL *out_isLastTooth)
+{
+    phyToothMap_FreeTooth(&pDev->toothMap, combTId, pToothList, toothIndex, bValidate, TRUE, out_isLastTooth);
+}
+
 BOOL phyDev_HardenToothArr(PhyDev *pDev, UINT32 mapUpdate) { return phyToothMap_HardenAll(&pDev->toothMap, mapUpdate); }
 
 BOOL phyDev_HardenCombArr(PhyDev *pDev, BOOL bForce, UINT32 mapUpdate)

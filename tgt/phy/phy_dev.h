@@ -87,7 +87,19 @@ void phyDev_ResetReadErrorFixesCounter(PhyDev *pDev);
 void phyDev_IncreaseMBsScannedCounter(PhyDev *pDev);
 void phyDev_GetScanCounters(PhyDev *pDev, UINT32 *pCompareErrors, UINT32 *pMBsScanned);
 
-// Tooth map and comb array.
+// Tooth map and comb array. The tooth operations forward one to one to the device's map; a
+// freed tooth is always freed as part of its comb's tooth list.
+PhyToothIndex phyDev_AllocTooth(PhyDev *pDev);
+PhyToothIndex phyDev_AllocToothAndUpdate(PhyDev *pDev, CombId combId, UINT32 toothInComb, VtoId vtoId, UINT32 time,
+                                         PhyToothList *pToothList, BOOL bThin, BOOL *out_pbIsFirstTooth);
+BOOL phyDev_UpdateTooth(PhyDev *pDev, CombId combId, UINT32 toothInComb, VtoId vtoId, UINT32 time,
+                        PhyToothList *pToothList, PhyToothIndex toothIndex, BOOL bThin, BOOL bForce,
+                        BOOL bLeaveRemainder, BOOL *out_pbIsFirstTooth, UINT32 *pMapUpdate);
+void phyDev_RollbackUpdateTooth(PhyDev *pDev, CombTId combTId, PhyToothList *pToothList, PhyToothIndex toothIndex);
+void phyDev_AllocToothSpecific(PhyDev *pDev, CombId combId, PhyToothList *pToothList, PhyToothIndex toothIndex,
+                               BOOL bThin, BOOL *out_pbIsNewTooth);
+void phyDev_FreeTooth(PhyDev *pDev, CombTId combTId, PhyToothList *pToothList, PhyToothIndex toothIndex,
+                      BOOL bValidate, BOOL *out_isLastTooth);
 BOOL phyDev_HardenToothArr(PhyDev *pDev, UINT32 mapUpdate);
 BOOL phyDev_HardenCombArr(PhyDev *pDev, BOOL bForce, UINT32 mapUpdate);
 UINT64 phyDev_GetCombNode(PhyDev *pDev, PhyDevAddr devAddr, UINT64 *pOffsetInComb);

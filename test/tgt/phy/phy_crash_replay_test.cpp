@@ -96,14 +96,14 @@ TEST_F(CrashReplay, EveryPrefixOfTheWriteLogReopensConsistent)
         UINT32 kind = rng() % 100;
         if (kind < 35) {
             UINT32 pos = rng() % kPositions;
-            PhyToothIndex t = phyToothMap_AllocTooth(&d.toothMap);
+            PhyToothIndex t = phyDev_AllocTooth(&d);
             ASSERT_NE(t, PHY_TOOTH_INDEX__INVALID);
             Label l{kMagic, combTId_Make(kComb, pos), (UINT32)(1 + rng() % 3), ++clock};
             writeLabel(d, t, l); // data before the entry that points at it
             UINT32 update = 0;
             BOOL bFirst;
-            ASSERT_TRUE(phyToothMap_UpdateTooth(&d.toothMap, devId, kComb, pos, l.vtoId, l.time, &lists[pos], t, FALSE,
-                                                FALSE, FALSE, &bFirst, &update));
+            ASSERT_TRUE(phyDev_UpdateTooth(&d, kComb, pos, l.vtoId, l.time, &lists[pos], t, FALSE, FALSE, FALSE, &bFirst,
+                                           &update));
             BOOL ok = FALSE;
             dev.run([&] { ok = phyDev_HardenToothArr(&d, update); });
             ASSERT_TRUE(ok);
@@ -115,8 +115,7 @@ TEST_F(CrashReplay, EveryPrefixOfTheWriteLogReopensConsistent)
             ToothLife &life = teeth[it->second];
             life.freeIssued = dev.log().size();
             BOOL bLast;
-            phyToothMap_FreeTooth(&d.toothMap, life.label.combTId, &lists[combTId_GetTooth(life.label.combTId)],
-                                  life.t, TRUE, TRUE, &bLast);
+            phyDev_FreeTooth(&d, life.label.combTId, &lists[combTId_GetTooth(life.label.combTId)], life.t, TRUE, &bLast);
             owned.erase(it);
         } else if (kind < 65) {
             BOOL ok = FALSE;
