@@ -41,6 +41,21 @@ TEST(Fifo, ParseCommands)
     EXPECT_STREQ(fifoCmdArray_G[MOS_FIFO_TYPE__SHUTDOWN], "SHUTDOWN");
 }
 
+// Whether this process holds the named pipe at path open (the handler opens it a moment after
+// it created it; a command written before that finds no reader).
+bool pipeIsOpenHere(const std::string &path)
+{
+    struct stat pipeSt;
+    if (stat(path.c_str(), &pipeSt) != 0)
+        return false;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        struct stat fdSt;
+        if (stat(entry.path().c_str(), &fdSt) == 0 && fdSt.st_dev == pipeSt.st_dev && fdSt.st_ino == pipeSt.st_ino)
+            return true;
+    }
+    return false;
+}
+
 struct FifoLayer : ::testing::Test {
     diagtest::RuntimeBase runtime;
     diagtest::ScratchDir dir;
@@ -77,7 +92,9 @@ TEST_F(FifoLayer, PrivatePipeUnknownCommandsAndStop)
     MosFifo_InitParams params{TRUE, pipe.c_str()};
     ASSERT_EQ(mosFifoLayer_Create(&params), MOS_RC__SUCCESS);
     struct stat st;
-    for (int i = 0; i < 60000 && !(stat(pipe.c_str(), &st) == 0 && S_ISFIFO(st.st_mode) && (st.st_mode & 0777) == 0600);
+    // Commands are written once the handler reads its new pipe: before that they find no reader.
+    for (int i = 0; i < 60000 && !(stat(pipe.c_str(), &st) == 0 && S_ISFIFO(st.st_mode) && (st.st_mode & 0777) == 0600 &&
+                                   pipeIsOpenHere(pipe));
          i++)
         usleep(1000);
     ASSERT_TRUE(S_ISFIFO(st.st_mode));
@@ -85,11 +102,11 @@ TEST_F(FifoLayer, PrivatePipeUnknownCommandsAndStop)
     mode_t nowMask = umask(oldMask);
     EXPECT_EQ(nowMask, oldMask);
 
-    EXPECT_EQ(mosFifo_WriteToFifo(pipe.c_str(), "shutdown"), MOS_RC__SUCCESS);
+    ASSERT_EQ(mosFifo_WriteToFifo(pipe.c_str(), "shutdown"), MOS_RC__SUCCESS);
     // Commands that arrive together are read as one: let the handler read this one first.
     for (int i = 0; i < 60000 && readFile(dir.file("err.0")).find("unknown Fifo") == std::string::npos; i++)
         usleep(1000);
-    EXPECT_EQ(mosFifo_WriteToFifo(pipe.c_str(), "STOP"), MOS_RC__SUCCESS);
+    ASSERT_EQ(mosFifo_WriteToFifo(pipe.c_str(), "STOP"), MOS_RC__SUCCESS);
     ASSERT_TRUE(waitForPath(pipe, false));
     // Nobody reads any more: a later command finds no pipe.
     EXPECT_EQ(mosFifo_WriteToFifo(pipe.c_str(), "SHUTDOWN"), MOS_RC__CLOSED);
