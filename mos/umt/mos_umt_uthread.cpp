@@ -521,6 +521,9 @@ void mosUmt_Yield(void)
     MosUmt_Tls *pTls = mosUmt_GetTls();
     MosUmt *pUmt = pTls->pUmt;
     MOS_ASSERT(pUmt != ((void *)0) && pUmt->state == MOS_UMT_STATE__RUNNING);
+    // A yield holding a fast lock would hand its OS thread, lock held, to a uthread that may want
+    // the same lock: the thread would then sleep on a lock that only it can release.
+    MOS_ASSERT(mosFastlock_NumAcquires() == 0);
     if (mosUmt_YieldLocal(pUmt, pTls))
         return;
     MosFastlock_Base lock;

@@ -175,6 +175,22 @@ TEST(UmtInvariants, BrokenRulesPanic)
                          mosUmt_SuspendUThread(&a, MOS_OS_THRD__UMT_WAIT_TYPE__COND);
                      }),
                      "mosFastlock_NumAcquires\\(\\) == 1");
+    // Yielding with a fast lock held, also on a scheduler thread where the yield needs no lock of
+    // its own.
+    EXPECT_UMT_PANIC(
+        {
+            MosUmt_SchedThrd sched;
+            mosUmtSchedThrd_Create(&sched, "yield held", 1, 1, 8);
+            umtTest_RunAsUmt(
+                [] {
+                    MosFastlock_Base a;
+                    MOS_FASTLOCK_CREATE(&a, 1);
+                    mosFastlockBase_Acquire(&a);
+                    mosUmt_Yield();
+                },
+                &sched.base);
+        },
+        "mosFastlock_NumAcquires\\(\\) == 0");
     // Resuming a uthread that runs.
     EXPECT_UMT_PANIC(umtTest_RunAsUmt([] { mosUmt_ResumeUThread(mosUmt_GetUThreadHdl()); }),
                      "pUmt->state == MOS_UMT_STATE__SUSPENDED");
