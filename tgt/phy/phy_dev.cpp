@@ -1,5 +1,6 @@
 #include "tgt/phy/phy_dev.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "mos/mos_dbg.h"
@@ -8,6 +9,7 @@
 #include "tgt/file/file.h"
 #include "tgt/phy/stmp.h"
 #include "tgt/tgt_conf.h"
+#include "tgt/tgt_contention.h"
 
 namespace {
 constexpr UINT32 kDrlShmIndex[PHY_DEV_DRL_TYPE__COUNT] = {PHY_DEV__DBM_ACTIVE_INDEX, PHY_DEV__DBM_REBUILD_INDEX};
@@ -142,12 +144,79 @@ Mos_RC initDrls(PhyDev *pDev, PhyAddDevProgress *pProgress, const PhyDevOffsets 
     return MOS_RC__SUCCESS;
 }
 
+UINT32 parallelLimit(UINT32 limit) { return limit == 0 ? PHY_DEV__DEFAULT_PARALLEL_LIMIT : limit; }
+
+// Semaphores, rate limiters and the scan limiter of copies to the device; the limits were stored
+// from the throttling information before.
+void initThrottling(PhyDev *pDev, UINT32 scanBWLimitKb)
+{
+    pDev->rebuildLimit = parallelLimit(pDev->rebuildLimit);
+    pDev->rebalanceLimit = parallelLimit(pDev->rebalanceLimit);
+    mosUmtSem_Init(&pDev->parallelRebuildToDev);
+    mosUmtSem_Init(&pDev->parallelRebalanceToDev);
+    mosUmtSem_Init(&pDev->parallelLowPrioOperationsToDev);
+    mosUmtSem_IncInter(&pDev->parallelRebuildToDev, pDev->rebuildLimit, TRUE);
+    mosUmtSem_IncInter(&pDev->parallelRebalanceToDev, pDev->rebalanceLimit, TRUE);
+    mosUmtSem_IncInter(&pDev->parallelLowPrioOperationsToDev, std::max(pDev->rebuildLimit, pDev->rebalanceLimit),
+                       TRUE);
+    mosLimiter_Init(&pDev->rebuildLimiter.limiter, pDev->rebuildLimiter.maxLbsDuringHighPrio, 1);
+    mosLimiter_Init(&pDev->rebalanceLimiter.limiter, pDev->rebalanceLimiter.maxLbsDuringHighPrio, 1);
+    mosLimiter_Init(&pDev->scanLimiter, scanBWLimitKb * 2, 2);
+    mosFastlockBase_Create(&pDev->limiterFastLock, TGT_CONTENTION__PHY_DEV_LIMITER, __FILE__, __LINE__);
+    pDev->bRuntimeUp = TRUE;
+}
+
+void destroyThrottling(PhyDev *pDev)
+{
+    // The windows are made with the throttling information, before the rest.
+    for (PhyDevRebLimiter *l : {&pDev->rebuildLimiter, &pDev->rebalanceLimiter}) {
+        if (l->bSlidingWindowInit)
+            TgtBwcSlidingWindow_Destroy(&l->slidingWindow);
+        l->bSlidingWindowInit = l->bSlidingWindowIsUsed = FALSE;
+    }
+    if (!pDev->bRuntimeUp)
+        return;
+    mosLimiter_Destroy(&pDev->rebuildLimiter.limiter);
+    mosLimiter_Destroy(&pDev->rebalanceLimiter.limiter);
+    mosLimiter_Destroy(&pDev->scanLimiter);
+    mosUmtSem_Destroy(&pDev->parallelRebuildToDev);
+    mosUmtSem_Destroy(&pDev->parallelRebalanceToDev);
+    mosUmtSem_Destroy(&pDev->parallelLowPrioOperationsToDev);
+    mosFastlockBase_Destroy(&pDev->limiterFastLock);
+    pDev->bRuntimeUp = FALSE;
+}
+
+// The limits and silent windows of the throttling information (KB become LB).
+void storeThrottling(PhyDev *pDev, const PhyDevThrottlingInfo *pInfo)
+{
+    PhyDevThrottlingInfo none{};
+    const PhyDevThrottlingInfo &t = pInfo != nullptr ? *pInfo : none;
+    pDev->rebuildLimit = t.rebuildConcurrentIOLimit;
+    pDev->rebalanceLimit = t.rebalanceConcurrentIOLimit;
+    pDev->rebuildLimiter.maxLbsDuringHighPrio = t.rebuildBWLimitKB * 2;
+    pDev->rebalanceLimiter.maxLbsDuringHighPrio = t.rebalanceBWLimitKB * 2;
+    struct {
+        PhyDevRebLimiter *l;
+        UINT32 frameMs, iops, bwKb;
+    } w[] = {{&pDev->rebuildLimiter, t.rebuildQuietPeriodMs, t.rebuildAppIopsPerDeviceThreshold,
+              t.rebuildAppBwPerDeviceThresholdKB},
+             {&pDev->rebalanceLimiter, t.rebalanceQuietPeriodMs, t.rebalanceAppIopsPerDeviceThreshold,
+              t.rebalanceAppBwPerDeviceThresholdKB}};
+    for (auto &x : w) {
+        if (x.frameMs == 0)
+            continue;
+        TgtBwcSlidingWindow_Init(&x.l->slidingWindow, x.frameMs, x.iops, x.bwKb * 2);
+        x.l->bSlidingWindowInit = x.l->bSlidingWindowIsUsed = TRUE;
+    }
+}
+
 Mos_RC initInternal(PhyDev *pDev, PhyAddDevProgress *pProgress, const PhyDevOffsets &o, TgtDevId devId, BOOL bMemDrl,
-                    BOOL bNew)
+                    BOOL bNew, UINT32 scanBWLimitKb)
 {
     MOS_ASSERT(o.maxNumOfCombs != 0 && o.maxNumOfCombs <= 0xFFFFFFFFull);
     pDev->maxNumOfCombs = (UINT32)o.maxNumOfCombs;
     pDev->numOfTeeth = o.numOfTeeth;
+    initThrottling(pDev, scanBWLimitKb);
     Exp(o.combsMapOffset + PHY_DEV__COMBS_MAP_SIZE > o.teethMapOffset);
     Mos_RC rc = combArrInit(pDev, o, bNew);
     if (rc != MOS_RC__SUCCESS)
@@ -240,7 +309,7 @@ PhyDevBm *enabledLog(PhyDev *pDev, UINT32 drlType)
 }
 
 Mos_RC initWithBuf(PhyDev *pDev, HeaderBuf &buf, UINT64 sizeInLbs, UINT32 dirtyGranularity, TgtId tgtId,
-                   TgtDevId devId, BOOL bMemDrl, BOOL bNew, PhyAddDevProgress *pProgress)
+                   TgtDevId devId, BOOL bMemDrl, BOOL bNew, PhyAddDevProgress *pProgress, UINT32 scanBWLimitKb)
 {
     MOS_ASSERT(dirtyGranularity == PHY_DEV__DIRTY_GRANULARITY_IN_LBS);
     UINT64 size;
@@ -283,7 +352,7 @@ Mos_RC initWithBuf(PhyDev *pDev, HeaderBuf &buf, UINT64 sizeInLbs, UINT32 dirtyG
         }
     }
     BOOL bHeaderMemDrl = (header.flags & PHY_DEV_HDR_FLAG__MEM_DRL) ? TRUE : FALSE;
-    rc = initInternal(pDev, pProgress, header.devOffsets, devId, bHeaderMemDrl, bNew);
+    rc = initInternal(pDev, pProgress, header.devOffsets, devId, bHeaderMemDrl, bNew, scanBWLimitKb);
     if (rc != MOS_RC__SUCCESS)
         return rc == MOS_RC__TGT_ADD_DEVICE_VALIDATION_FAILED ? rc : MOS_RC__TGT_ADD_DEV_IO_ERROR;
     pDev->totalSizeInLbs = size;
@@ -315,19 +384,32 @@ void destroyParts(PhyDev *pDev)
         phyToothMap_Destroy(&pDev->toothMap);
     }
     combArrDestroy(pDev);
+    destroyThrottling(pDev);
 }
 } // namespace
 
 Mos_RC phyDev_Init(PhyDev *pDev, Cont *pCont, File *pFile, UINT64 sizeInLbs, UINT32 dirtyGranularity, TgtId tgtId,
-                   TgtDevId devId, BOOL bMemDrl, BOOL bNew, PhyAddDevProgress *pProgress)
+                   TgtDevId devId, BOOL bMemDrl, BOOL bNew, const PhyDevThrottlingInfo *pThrottlingInfo,
+                   BOOL bQaDevError, BOOL bDevZeroPadEnabled, BOOL bChecksumEnabled, MosFastlock_Base *pmDevFastlock,
+                   TgtBwc *pDevBwc, PhyAddDevProgress *pProgress, BOOL bUseCache, UINT32 ramcacheWriteMode,
+                   UINT32 scanBWLimitKb)
 {
     *pDev = PhyDev{};
     pDev->pFile = pFile;
     pDev->pCont = pCont;
+    pDev->pDevBwc = pDevBwc;
+    pDev->pmDevFastlock = pmDevFastlock;
+    pDev->bQaDevError = bQaDevError;
+    pDev->bDevZeroPadEnabled = bDevZeroPadEnabled;
+    pDev->bChecksumEnabled = bChecksumEnabled;
+    pDev->bUseCache = bUseCache;
+    pDev->ramcacheWriteMode = ramcacheWriteMode;
+    storeThrottling(pDev, pThrottlingInfo);
     if (pProgress != nullptr)
         pProgress->devId = devId;
     HeaderBuf buf;
-    Mos_RC rc = initWithBuf(pDev, buf, sizeInLbs, dirtyGranularity, tgtId, devId, bMemDrl, bNew, pProgress);
+    Mos_RC rc =
+        initWithBuf(pDev, buf, sizeInLbs, dirtyGranularity, tgtId, devId, bMemDrl, bNew, pProgress, scanBWLimitKb);
     if (rc != MOS_RC__SUCCESS) {
         destroyParts(pDev);
         *pDev = PhyDev{};
@@ -538,10 +620,22 @@ BOOL phyDev_HardenCombArr(PhyDev *pDev, BOOL bForce, UINT32 mapUpdate)
     if (!phyToothMap_HardenAll(&pDev->toothMap, mapUpdate))
         return FALSE;
     PhyDevComb &c = pDev->devComb;
-    return file_Write(pDev->pFile, c.pCombArr, pDev->header.devOffsets.combsMapOffset, c.sizeInLbs,
-                      FILE_IO_TYPE__COMB_MAP, COMB_ID_INVALID, 0) == MOS_RC__SUCCESS
-               ? TRUE
-               : FALSE;
+    if (file_Write(pDev->pFile, c.pCombArr, pDev->header.devOffsets.combsMapOffset, c.sizeInLbs,
+                   FILE_IO_TYPE__COMB_MAP, COMB_ID_INVALID, 0) != MOS_RC__SUCCESS)
+        return FALSE;
+    __atomic_add_fetch(&c.combArrayHardens, 1, __ATOMIC_RELAXED);
+    __atomic_add_fetch(&c.combArrayHardenInLbs, (UINT64)c.sizeInLbs, __ATOMIC_RELAXED);
+    return TRUE;
+}
+
+void phyDev_HardenAllCombArr_Async(void *pArg)
+{
+    auto *pJob = static_cast<PhyDevHardenJob *>(pArg);
+    pJob->bOk = phyDev_HardenCombArr(pJob->pDev, TRUE, pJob->mapUpdate);
+    if (!pJob->bOk)
+        MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_LOW, "Device error on harden comb array");
+    if (pJob->pActionSem != nullptr)
+        mosUmtSem_IncInter(pJob->pActionSem, 1, TRUE);
 }
 
 UINT64 phyDev_GetCombNode(PhyDev *pDev, PhyDevAddr devAddr, UINT64 *pOffsetInComb)
@@ -603,3 +697,124 @@ BOOL phyDev_FlushBm(PhyDev *pDev, UINT32 drlType)
 
 void phyDev_LockDrl(PhyDev *pDev) { drl_Lock(&pDev->drls[PHY_DEV_DRL_TYPE__ACTIVE].drl, FALSE); }
 void phyDev_UnlockDrl(PhyDev *pDev) { drl_Unlock(&pDev->drls[PHY_DEV_DRL_TYPE__ACTIVE].drl, FALSE); }
+
+BOOL phyDev_CopyBits(PhyDev *pDev, UINT32 srcType, UINT32 destType, UINT32 key, UINT32 fineDrlNumBits)
+{
+    MOS_ASSERT(srcType != destType);
+    PhyDevBm *pSrc = enabledLog(pDev, srcType);
+    PhyDevBm *pDest = enabledLog(pDev, destType);
+    if (pSrc == nullptr || pDest == nullptr)
+        return TRUE;
+    drl_CopyFineBits(&pSrc->drl, &pDest->drl, key, fineDrlNumBits);
+    return TRUE;
+}
+
+Mos_RC phyDev_ReadDevId(const char *pPath, MosAsyncIO *pAio, TgtDevId *pDevId, TgtId *pTgtId)
+{
+    File file;
+    file_Init(&file, nullptr, nullptr);
+    Mos_RC rc = file_Open(&file, pPath, pAio);
+    if (rc != MOS_RC__SUCCESS) {
+        MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_LOW, "failed to open file: path=%s, %s", pPath, mosRc_GetStr(rc));
+        file_Destroy(&file);
+        return rc;
+    }
+    PhyDev tmp{};
+    tmp.pFile = &file;
+    PhyDevHeader h{};
+    rc = phyDev_ReadHeader(&tmp, &h);
+    file_Close(&file);
+    file_Destroy(&file);
+    if (rc != MOS_RC__SUCCESS)
+        return rc;
+    if (phyDev_CheckHeaderSignature(&h) != MOS_RC__SUCCESS) {
+        MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_LOW,
+                  "Invalid device header signature : path=%s, devVersion=%lx, sigStart=%lx, sigEnd=%lx", pPath,
+                  (unsigned long)h.devVersion, (unsigned long)h.sigStart, (unsigned long)h.sigEnd);
+        return MOS_RC__INVALID_DEVICE_HEADER_SIGNATURE;
+    }
+    *pDevId = h.devId;
+    *pTgtId = h.tgtId;
+    return MOS_RC__SUCCESS;
+}
+
+void phyDev_Query(PhyDev *pDev, PhyDevQuery *pQuery)
+{
+    PhyDevQuery q{};
+    const PhyDevComb &c = pDev->devComb;
+    q.teethOffsetInLbs = pDev->teethOffsetInLbs;
+    q.maxNumOfCombs = pDev->maxNumOfCombs;
+    for (UINT32 i = 0; c.pCombArr != nullptr && i < c.numOfSlots; i++)
+        if (c.pCombArr[i].combId != PHY_DEV_COMB_ARR__FREE)
+            q.curNumOfCombs++;
+    q.numOfCombsAddedFromRestart = c.numOfCombsAddedFromRestart;
+    q.totalSizeInLbs = pDev->totalSizeInLbs;
+    q.zeroCount = pDev->zeroCount;
+    q.zeroIOSize = pDev->zeroIOSize;
+    q.zeroOverhead = pDev->zeroOverhead;
+    q.combArrayHardens = c.combArrayHardens;
+    q.combArrayHardenInLbs = c.combArrayHardenInLbs;
+    const PhyToothMap &m = pDev->toothMap;
+    q.toothArrayHardens = m.toothArrayHardens;
+    q.toothArrayHardenInLbs = m.toothArrayHardenInLbs;
+    q.toothArrayHardenMaxInLbs = m.toothArrayHardenMaxInLbs;
+    q.currSnapTeeth = m.currSnapTeeth;
+    q.currBaseTeeth = m.currBaseTeeth;
+    q.currThinBaseTeeth = m.currThinBaseTeeth;
+    q.snapReservedTeeth = m.snapReservedTeeth;
+    q.maxNumOfTeeth = m.maxNumOfTeeth;
+    q.fineDrlGranularity = pDev->header.devOffsets.dirtyGranularity / 2;
+    const FineDrl &a = pDev->drls[PHY_DEV_DRL_TYPE__ACTIVE].drl.FineGranularityDrl;
+    const FineDrl &r = pDev->drls[PHY_DEV_DRL_TYPE__REBUILD].drl.FineGranularityDrl;
+    q.fineDrlMaximalNumberOfTeeth = a.numOfSupportedTeeth;
+    q.fineDrlSuccsefullTeethAllocsActive = a.succsefullTeethAllocs;
+    q.fineDrlSuccsefullTeethAllocsRebuild = r.succsefullTeethAllocs;
+    q.fineDrlFailedTeethAllocsActive = a.failedTeethAllocs;
+    q.fineDrlFailedTeethAllocsRebuild = r.failedTeethAllocs;
+    q.fineDrlCurrentTeethAllocsActive = a.currentTeethAllocs;
+    q.fineDrlCurrentTeethAllocsRebuild = r.currentTeethAllocs;
+    *pQuery = q;
+}
+
+void phyDev_UpdateDevRamcacheUse(PhyDev *pDev, BOOL bUseCache)
+{
+    MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_LOW, "devId %lx: device will %s RAM Read Cache",
+              (unsigned long)pDev->header.devId, bUseCache ? "use" : "not use");
+    // Entries cached under the old generation are never served once the device has left.
+    if (pDev->bUseCache && !bUseCache)
+        pDev->ramcacheGenNum++;
+    pDev->bUseCache = bUseCache;
+}
+
+void phyDev_UpdateDevRamcacheWriteMode(PhyDev *pDev, UINT32 ramcacheWriteMode)
+{
+    pDev->ramcacheWriteMode = ramcacheWriteMode;
+}
+
+Mos_RC phyDev_UpdateT10DIFNonPersistent(PhyDev *pDev, UINT32 bEnable)
+{
+    if (bEnable > 1) {
+        MOS_ERROR(MOS_COMP_TGT_PHY, "devId %lx: NonPersistent T10 DIF mode %u refused",
+                  (unsigned long)pDev->header.devId, bEnable);
+        return MOS_RC__INVALID;
+    }
+    pDev->bChecksumEnabled = bEnable;
+    MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_LOW, "devId %lx: set NonPersistent T10 DIF to %sabled",
+              (unsigned long)pDev->header.devId, bEnable ? "en" : "dis");
+    return MOS_RC__SUCCESS;
+}
+
+void phyDev_SetFileMaxInflight(PhyDev *pDev, UINT32 maxInflight) { file_SetFileMaxInflight(pDev->pFile, maxInflight); }
+
+void phyDev_SetFile(PhyDev *pDev, File *pFile) { pDev->pFile = pFile; }
+
+void phyDev_SetDestBwLimits(PhyDev *pDev, UINT32 rebuildBwLimitKb, UINT32 rebalanceBwLimitKb)
+{
+    pDev->destRebuildBwLimitLbs = rebuildBwLimitKb * 2;
+    pDev->destRebalanceBwLimitLbs = rebalanceBwLimitKb * 2;
+}
+
+UINT32 phyDev_GetLbsPerRebJob(PhyDev *pDev, BOOL bRebuild)
+{
+    return bRebuild ? pDev->destRebuildBwLimitLbs : pDev->destRebalanceBwLimitLbs;
+}

@@ -20,11 +20,18 @@
 // write of the change fails, memory and device disagree about where the logs live, and the
 // process ends with the planned crash "Change BM mode failed due to device error".
 //
-// Left to the device set and other layers: the RAM read-cache hook-up, the throttling limiters
-// and semaphores, comb allocation in the comb array.
+// Copies to the device (rebuild, rebalance, low priority) are bounded by three semaphores and two
+// rate limiters sized from the throttling information the device was added with; the scan limiter
+// paces the background scan. Left to other layers: the RAM read-cache hook-up and comb allocation
+// in the comb array.
 #pragma once
 
+#include "mos/mos_fastlock.h"
+#include "mos/mos_timer.h"
+#include "mos/umt/mos_umt_semaphore.h"
+#include "mos/usr/mos_async_io.h"
 #include "tgt/bm/drl.h"
+#include "tgt/phy/tgt_bwc.h"
 #include "tgt/phy/phy_map.h"
 #include "tgt/phy/phy_progress.h"
 #include "tgt/phy/phy_tooth_map.h"
@@ -32,8 +39,65 @@
 struct Cont;
 struct File;
 
+
 #define PHY_DEV__MBS_SCANNED_HARDEN_EVERY 3000u
 #define PHY_DEV__DEV_TYPE_BUF_LBS 8u
+// A concurrent-copy limit of 0 from the management side means this many.
+#define PHY_DEV__DEFAULT_PARALLEL_LIMIT 1000u
+
+// The throttling of copies to a device as the management side gives it (KB figures are turned
+// into LB here); a quiet period of 0 means no silent-window release for that kind of copy.
+struct PhyDevThrottlingInfo {
+    UINT32 rebuildConcurrentIOLimit = 0;
+    UINT32 rebalanceConcurrentIOLimit = 0;
+    UINT32 rebuildBWLimitKB = 0;
+    UINT32 rebalanceBWLimitKB = 0;
+    UINT32 rebuildQuietPeriodMs = 0;
+    UINT32 rebalanceQuietPeriodMs = 0;
+    UINT32 rebuildAppIopsPerDeviceThreshold = 0;
+    UINT32 rebalanceAppIopsPerDeviceThreshold = 0;
+    UINT32 rebuildAppBwPerDeviceThresholdKB = 0;
+    UINT32 rebalanceAppBwPerDeviceThresholdKB = 0;
+};
+
+struct PhyDevRebLimiter {
+    MosLimiter limiter;
+    UINT32 waitingCnt;           // copies waiting
+    UINT32 maxLbsDuringHighPrio; // 0: no limit
+    BOOL bSlidingWindowIsUsed;
+    BOOL bSlidingWindowInit;
+    TgtBwcSlidingWindow slidingWindow;
+};
+
+// The device's debug record, filled without a lock.
+struct PhyDevQuery {
+    UINT64 teethOffsetInLbs;
+    UINT32 maxNumOfCombs;
+    UINT32 curNumOfCombs;
+    UINT32 numOfCombsAddedFromRestart;
+    UINT64 totalSizeInLbs;
+    UINT64 zeroCount;
+    UINT64 zeroIOSize;
+    UINT64 zeroOverhead;
+    UINT32 combArrayHardens;
+    UINT64 combArrayHardenInLbs;
+    UINT32 toothArrayHardens;
+    UINT64 toothArrayHardenInLbs;
+    UINT32 toothArrayHardenMaxInLbs;
+    UINT64 currSnapTeeth;
+    UINT64 currBaseTeeth;
+    UINT64 currThinBaseTeeth;
+    UINT64 snapReservedTeeth;
+    UINT32 maxNumOfTeeth;
+    UINT32 fineDrlGranularity;
+    UINT32 fineDrlMaximalNumberOfTeeth;
+    UINT32 fineDrlSuccsefullTeethAllocsActive;
+    UINT32 fineDrlSuccsefullTeethAllocsRebuild;
+    UINT32 fineDrlFailedTeethAllocsActive;
+    UINT32 fineDrlFailedTeethAllocsRebuild;
+    UINT32 fineDrlCurrentTeethAllocsActive;
+    UINT32 fineDrlCurrentTeethAllocsRebuild;
+};
 
 struct PhyDevBm {
     Drl drl;
@@ -47,26 +111,59 @@ struct PhyDevComb {
     UINT32 numOfSlots;
     UINT32 sizeInLbs;
     PhyDevCombMap devCombMap;
+    UINT32 numOfCombsAddedFromRestart; // kept by comb allocation above this layer
+    UINT32 combArrayHardens;
+    UINT64 combArrayHardenInLbs;
 };
 
 struct PhyDev {
+    TgtBwc *pDevBwc; // the controller's bandwidth counters of this device
     File *pFile;
     Cont *pCont;
+    MosFastlock_Base *pmDevFastlock; // the device set's
     UINT64 teethOffsetInLbs;
     UINT64 totalSizeInLbs; // non-zero: initialised
     UINT64 numOfTeeth;
     UINT32 maxNumOfCombs;
+    UINT64 zeroCount;
+    UINT64 zeroIOSize;
+    UINT64 zeroOverhead;
     PhyDevComb devComb;
     PhyDevHeader header;
     PhyDevBm drls[PHY_DEV_DRL_TYPE__COUNT];
+    MosUmt_Sem parallelRebuildToDev;
+    MosUmt_Sem parallelRebalanceToDev;
+    MosUmt_Sem parallelLowPrioOperationsToDev;
+    UINT32 rebuildLimit;
+    UINT32 rebalanceLimit;
+    UINT32 destRebuildBwLimitLbs;
+    UINT32 destRebalanceBwLimitLbs;
+    MosFastlock_Base limiterFastLock;
+    UINT32 curHighPrioOps;
+    UINT64 lastHighPrioTimeStamp;
+    PhyDevRebLimiter rebuildLimiter;
+    PhyDevRebLimiter rebalanceLimiter;
+    BOOL bQaDevError;
     PhyToothMap toothMap;
+    BOOL bAbortTest;
+    BOOL bDevZeroPadEnabled;
+    BOOL bChecksumEnabled;
+    BOOL bZeroingInProgress;
     UINT32 localDiskFixesCounter;
+    BOOL bUseCache;
+    UINT32 ramcacheWriteMode;
+    UINT16 ramcacheGenNum; // raised each time the device leaves the RAM read cache
+    MosLimiter scanLimiter;
     UINT32 scanCompareErrorsCounter;
     UINT32 MBsScannedCounter;
+    BOOL bRuntimeUp; // semaphores, limiters and lock exist
 };
 
 Mos_RC phyDev_Init(PhyDev *pDev, Cont *pCont, File *pFile, UINT64 sizeInLbs, UINT32 dirtyGranularity, TgtId tgtId,
-                   TgtDevId devId, BOOL bMemDrl, BOOL bNew, PhyAddDevProgress *pProgress);
+                   TgtDevId devId, BOOL bMemDrl, BOOL bNew, const PhyDevThrottlingInfo *pThrottlingInfo,
+                   BOOL bQaDevError, BOOL bDevZeroPadEnabled, BOOL bChecksumEnabled, MosFastlock_Base *pmDevFastlock,
+                   TgtBwc *pDevBwc, PhyAddDevProgress *pProgress, BOOL bUseCache, UINT32 ramcacheWriteMode,
+                   UINT32 scanBWLimitKb);
 BOOL phyDev_Destroy(PhyDev *pDev);
 BOOL phyDev_IsInitialized(const PhyDev *pDev);
 
@@ -75,6 +172,11 @@ Mos_RC phyDev_ReadHeader(PhyDev *pDev, PhyDevHeader *pHeader);
 Mos_RC phyDev_WriteZeroHeaderAndCounters(PhyDev *pDev);
 Mos_RC phyDev_Validate(PhyDev *pDev, UINT64 sizeInLbs, UINT32 dirtyGranularity, TgtId tgtId, TgtDevId devId);
 Mos_RC phyDev_ValidateDeviceHeader(PhyDev *pDev, TgtId tgtId, TgtDevId devId);
+
+// Reads the ids from the header of the device at pPath without adding it, through the
+// controller's asynchronous I/O.
+Mos_RC phyDev_ReadDevId(const char *pPath, MosAsyncIO *pAio, TgtDevId *pDevId, TgtId *pTgtId);
+void phyDev_Query(PhyDev *pDev, PhyDevQuery *pQuery);
 
 Mos_RC phyDev_ValidateBmWorkMode(PhyDev *pDev, BOOL bMemDrl);
 Mos_RC phyDev_ChangeBmWorkMode(PhyDev *pDev, TgtDevId devId, BOOL bMemDrl, PhyDevHeader *pHeader);
@@ -102,6 +204,15 @@ void phyDev_FreeTooth(PhyDev *pDev, CombTId combTId, PhyToothList *pToothList, P
                       BOOL bValidate, BOOL *out_isLastTooth);
 BOOL phyDev_HardenToothArr(PhyDev *pDev, UINT32 mapUpdate);
 BOOL phyDev_HardenCombArr(PhyDev *pDev, BOOL bForce, UINT32 mapUpdate);
+// A forced harden of the tooth map and comb array in its own user-mode thread; the device set's
+// action semaphore is raised when it ends.
+struct PhyDevHardenJob {
+    PhyDev *pDev;
+    UINT32 mapUpdate;
+    MosUmt_Sem *pActionSem;
+    BOOL bOk;
+};
+void phyDev_HardenAllCombArr_Async(void *pJob);
 UINT64 phyDev_GetCombNode(PhyDev *pDev, PhyDevAddr devAddr, UINT64 *pOffsetInComb);
 UINT32 phyDev_GetMaxNumOfCombs(PhyDev *pDev);
 
@@ -114,6 +225,17 @@ BOOL phyDev_SetDirty(PhyDev *pDev, UINT32 drlType, UINT64 offsetInLbs, UINT64 si
 BOOL phyDev_ResetDirty(PhyDev *pDev, UINT32 drlType, UINT64 offsetInLbs, UINT64 sizeInLbs, BOOL bHarden);
 BOOL phyDev_ResetFineDirty(PhyDev *pDev, UINT32 drlType, UINT64 offsetInLbs, UINT64 sizeInLbs,
                            UINT32 offsetInToothLbs);
+// Copies the fine state of region `key` from one log to the other.
+BOOL phyDev_CopyBits(PhyDev *pDev, UINT32 srcType, UINT32 destType, UINT32 key, UINT32 fineDrlNumBits);
 BOOL phyDev_FlushBm(PhyDev *pDev, UINT32 drlType);
 void phyDev_LockDrl(PhyDev *pDev);
 void phyDev_UnlockDrl(PhyDev *pDev);
+
+// Settings.
+void phyDev_UpdateDevRamcacheUse(PhyDev *pDev, BOOL bUseCache);
+void phyDev_UpdateDevRamcacheWriteMode(PhyDev *pDev, UINT32 ramcacheWriteMode);
+Mos_RC phyDev_UpdateT10DIFNonPersistent(PhyDev *pDev, UINT32 bEnable);
+void phyDev_SetFileMaxInflight(PhyDev *pDev, UINT32 maxInflight);
+void phyDev_SetFile(PhyDev *pDev, File *pFile);
+void phyDev_SetDestBwLimits(PhyDev *pDev, UINT32 rebuildBwLimitKb, UINT32 rebalanceBwLimitKb);
+UINT32 phyDev_GetLbsPerRebJob(PhyDev *pDev, BOOL bRebuild);

@@ -76,7 +76,8 @@ TEST_F(CrashReplay, EveryPrefixOfTheWriteLogReopensConsistent)
 {
     PhyDev d;
     Mos_RC rc = MOS_RC__ERROR;
-    dev.run([&] { rc = phyDev_Init(&d, nullptr, &dev.file, kDevLbs, 2048, 1, devId, FALSE, TRUE, nullptr); });
+    dev.run([&] { rc = phyDev_Init(&d, nullptr, &dev.file, kDevLbs, 2048, 1, devId, FALSE, TRUE, nullptr, FALSE, FALSE,
+                                       FALSE, nullptr, nullptr, nullptr, FALSE, 0, 0); });
     ASSERT_EQ(rc, MOS_RC__SUCCESS);
     d.toothMap.snapReservedTeeth = 1000000;
     std::string copyPath = dev.dir.file("copy");
@@ -161,7 +162,8 @@ TEST_F(CrashReplay, EveryPrefixOfTheWriteLogReopensConsistent)
                       (ssize_t)log[k - 1].data.size());
         }
         PhyDev r;
-        copy.run([&] { rc = phyDev_Init(&r, nullptr, &copy.file, kDevLbs, 2048, 1, devId, FALSE, FALSE, nullptr); });
+        copy.run([&] { rc = phyDev_Init(&r, nullptr, &copy.file, kDevLbs, 2048, 1, devId, FALSE, FALSE, nullptr, FALSE,
+                                            FALSE, FALSE, nullptr, nullptr, nullptr, FALSE, 0, 0); });
         ASSERT_EQ(rc, MOS_RC__SUCCESS);
         std::map<PhyToothIndex, CombTId> found;
         CombTId ct;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <string>
 
 #include "test/support/tgt_dev_fixture.h"
 #include "tgt/phy/phy_dev.h"
@@ -49,7 +50,8 @@ class PhyDevTest : public ::testing::Test {
         if (bUp)
             down();
         Mos_RC rc = MOS_RC__ERROR;
-        dev.run([&] { rc = phyDev_Init(&pd, nullptr, &dev.file, size, 2048, tgt, devId, bMemDrl, bNew, &progress); });
+        dev.run([&] { rc = phyDev_Init(&pd, nullptr, &dev.file, size, 2048, tgt, devId, bMemDrl, bNew, &throttling, FALSE,
+                                          FALSE, FALSE, nullptr, nullptr, &progress, FALSE, 0, scanKb); });
         bUp = rc == MOS_RC__SUCCESS;
         return rc;
     }
@@ -79,6 +81,8 @@ class PhyDevTest : public ::testing::Test {
     TgtDevFixture dev;
     PhyDev pd;
     PhyAddDevProgress progress{};
+    PhyDevThrottlingInfo throttling{};
+    UINT32 scanKb = 0;
     UINT64 devId = 0;
     bool bUp = false;
 };
@@ -226,5 +230,153 @@ TEST_F(PhyDevTest, ScannedCounterReachesTheDiskEvery3000)
     phyDev_GetScanCounters(&pd, &errors, &mbs);
     EXPECT_EQ(errors, 1u);
     EXPECT_EQ(mbs, 3000u);
+}
+
+TEST_F(PhyDevTest, ThrottlingLimitsComeFromTheAddedDevice)
+{
+    struct Case {
+        const char *pWhat;
+        PhyDevThrottlingInfo info;
+        UINT32 rebuild, rebalance, lowPrio, rebuildMaxLbs, rebalanceMaxLbs;
+        BOOL bRebuildWindow, bRebalanceWindow;
+    } cases[] = {
+        {"zero limits mean 1000", {}, 1000, 1000, 1000, 0, 0, FALSE, FALSE},
+        {"the larger limit bounds low priority", {.rebuildConcurrentIOLimit = 7, .rebalanceConcurrentIOLimit = 12,
+          .rebuildBWLimitKB = 100, .rebalanceBWLimitKB = 50, .rebalanceQuietPeriodMs = 200,
+          .rebalanceAppIopsPerDeviceThreshold = 5, .rebalanceAppBwPerDeviceThresholdKB = 64},
+         7, 12, 12, 200, 100, FALSE, TRUE},
+        {"a zero limit beside a set one", {.rebuildConcurrentIOLimit = 3, .rebuildQuietPeriodMs = 100}, 3, 1000,
+         1000, 0, 0, TRUE, FALSE},
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.pWhat);
+        throttling = c.info;
+        scanKb = 500;
+        ASSERT_EQ(init(TRUE), MOS_RC__SUCCESS);
+        EXPECT_EQ(pd.rebuildLimit, c.rebuild);
+        EXPECT_EQ(pd.rebalanceLimit, c.rebalance);
+        EXPECT_EQ(mosUmtSem_GetCount(&pd.parallelRebuildToDev), c.rebuild);
+        EXPECT_EQ(mosUmtSem_GetCount(&pd.parallelRebalanceToDev), c.rebalance);
+        EXPECT_EQ(mosUmtSem_GetCount(&pd.parallelLowPrioOperationsToDev), c.lowPrio);
+        EXPECT_EQ(pd.rebuildLimiter.maxLbsDuringHighPrio, c.rebuildMaxLbs);
+        EXPECT_EQ(pd.rebalanceLimiter.maxLbsDuringHighPrio, c.rebalanceMaxLbs);
+        EXPECT_EQ(mosLimiter_GetMaxRsrcInSec(&pd.rebuildLimiter.limiter), (UINT64)c.rebuildMaxLbs);
+        EXPECT_EQ(mosLimiter_GetMaxRsrcInSec(&pd.scanLimiter), 1000u) << "scan KB become LB";
+        EXPECT_EQ(pd.rebuildLimiter.bSlidingWindowIsUsed, c.bRebuildWindow);
+        EXPECT_EQ(pd.rebalanceLimiter.bSlidingWindowIsUsed, c.bRebalanceWindow);
+    }
+    // A failed add leaves nothing behind (the windows were made before the size check).
+    throttling = cases[1].info;
+    EXPECT_EQ(init(TRUE, FALSE, 1000), MOS_RC__DEV_SIZE_TOO_SMALL);
+    EXPECT_FALSE(pd.rebalanceLimiter.bSlidingWindowInit);
+}
+
+TEST_F(PhyDevTest, ReadDevIdTellsOursFromForeignAndMissing)
+{
+    ASSERT_EQ(init(TRUE), MOS_RC__SUCCESS);
+    down();
+    TgtDevId id = 0;
+    TgtId tgt = 0;
+    Mos_RC rc = MOS_RC__ERROR;
+    dev.run([&] { rc = phyDev_ReadDevId(dev.path.c_str(), &dev.aio, &id, &tgt); });
+    ASSERT_EQ(rc, MOS_RC__SUCCESS);
+    EXPECT_EQ(id, devId);
+    EXPECT_EQ(tgt, kTgt);
+
+    int fd = ::open(dev.path.c_str(), O_WRONLY);
+    ASSERT_EQ(pwrite(fd, "garbage!", 8, PHY_DEV__HEADER_OFFSET * 512), 8);
+    ::close(fd);
+    id = 0;
+    dev.run([&] { rc = phyDev_ReadDevId(dev.path.c_str(), &dev.aio, &id, &tgt); });
+    EXPECT_EQ(rc, MOS_RC__INVALID_DEVICE_HEADER_SIGNATURE);
+    EXPECT_EQ(id, 0u) << "no ids from a foreign header";
+
+    std::string missing = dev.path + ".missing";
+    dev.run([&] { rc = phyDev_ReadDevId(missing.c_str(), &dev.aio, &id, &tgt); });
+    EXPECT_NE(rc, MOS_RC__SUCCESS);
+    EXPECT_NE(rc, MOS_RC__INVALID_DEVICE_HEADER_SIGNATURE);
+}
+
+TEST_F(PhyDevTest, AsyncHardenRaisesTheActionSemaphoreAndQueryCountsIt)
+{
+    ASSERT_EQ(init(TRUE), MOS_RC__SUCCESS);
+    PhyDevQuery q{};
+    phyDev_Query(&pd, &q);
+    EXPECT_EQ(q.totalSizeInLbs, kDevLbs);
+    EXPECT_EQ(q.maxNumOfCombs, pd.maxNumOfCombs);
+    EXPECT_EQ(q.teethOffsetInLbs, pd.teethOffsetInLbs);
+    EXPECT_EQ(q.maxNumOfTeeth, 1023u);
+    EXPECT_EQ(q.fineDrlGranularity, 1024u);
+    EXPECT_EQ(q.combArrayHardens, 0u);
+    UINT32 hardensBefore = q.toothArrayHardens;
+
+    MosUmt_Sem actionSem;
+    mosUmtSem_Init(&actionSem);
+    PhyDevHardenJob job{&pd, 1, &actionSem, FALSE};
+    PhyToothList list;
+    phyToothList_Init(&list);
+    BOOL bFirst = FALSE;
+    dev.run([&] {
+        phyDev_AllocToothAndUpdate(&pd, 0x10, 0, 1, 1, &list, FALSE, &bFirst);
+        phyDev_HardenAllCombArr_Async(&job);
+    });
+    EXPECT_TRUE(job.bOk);
+    EXPECT_EQ(mosUmtSem_GetCount(&actionSem), 1u);
+    phyDev_Query(&pd, &q);
+    EXPECT_EQ(q.combArrayHardens, 1u);
+    EXPECT_EQ(q.combArrayHardenInLbs, (UINT64)pd.devComb.sizeInLbs);
+    EXPECT_GT(q.toothArrayHardens, hardensBefore);
+    EXPECT_EQ(q.currBaseTeeth, 1u);
+
+    // A device error is reported and still wakes the device set.
+    dev.failWrites(true);
+    job.bOk = TRUE;
+    dev.run([&] { phyDev_HardenAllCombArr_Async(&job); });
+    dev.failWrites(false);
+    dev.file.bHasIoFailed = FALSE;
+    EXPECT_FALSE(job.bOk);
+    EXPECT_EQ(mosUmtSem_GetCount(&actionSem), 2u);
+    mosUmtSem_Destroy(&actionSem);
+}
+
+TEST_F(PhyDevTest, SettingsAndFineBitCopy)
+{
+    ASSERT_EQ(init(TRUE), MOS_RC__SUCCESS);
+    struct {
+        UINT32 mode;
+        Mos_RC rc;
+        BOOL bAfter;
+    } t10[] = {{1, MOS_RC__SUCCESS, TRUE}, {2, MOS_RC__INVALID, TRUE}, {0, MOS_RC__SUCCESS, FALSE}};
+    for (auto &c : t10) {
+        EXPECT_EQ(phyDev_UpdateT10DIFNonPersistent(&pd, c.mode), c.rc) << c.mode;
+        EXPECT_EQ(pd.bChecksumEnabled, c.bAfter) << c.mode;
+    }
+    phyDev_UpdateDevRamcacheUse(&pd, TRUE);
+    EXPECT_EQ(pd.ramcacheGenNum, 0u);
+    phyDev_UpdateDevRamcacheUse(&pd, FALSE);
+    phyDev_UpdateDevRamcacheUse(&pd, FALSE);
+    EXPECT_EQ(pd.ramcacheGenNum, 1u) << "raised once per departure";
+    phyDev_SetDestBwLimits(&pd, 300, 40);
+    EXPECT_EQ(phyDev_GetLbsPerRebJob(&pd, TRUE), 600u);
+    EXPECT_EQ(phyDev_GetLbsPerRebJob(&pd, FALSE), 80u);
+
+    // Fine bits of one region move from the active log to the rebuild log and nowhere else.
+    ASSERT_TRUE(setDirty(PHY_DEV_DRL_TYPE__ACTIVE, tooth(5) + 16));
+    Drl *pActive = &pd.drls[PHY_DEV_DRL_TYPE__ACTIVE].drl;
+    Drl *pRebuild = &pd.drls[PHY_DEV_DRL_TYPE__REBUILD].drl;
+    UINT32 key, last;
+    drl_calcFirstLastBits(pActive, tooth(5), 1, &key, &last);
+    ToothDirtyBitArray *pArr = nullptr;
+    ASSERT_TRUE(fineDrl_GetToothArrayByIndex(&pActive->FineGranularityDrl, &pArr, key));
+    EXPECT_FALSE(fineDrl_GetToothArrayByIndex(&pRebuild->FineGranularityDrl, &pArr, key));
+    BOOL ok = FALSE;
+    dev.run([&] {
+        ok = phyDev_CopyBits(&pd, PHY_DEV_DRL_TYPE__ACTIVE, PHY_DEV_DRL_TYPE__REBUILD, key,
+                             drl_GetFineDrlNumBits(pActive));
+    });
+    EXPECT_TRUE(ok);
+    ASSERT_TRUE(fineDrl_GetToothArrayByIndex(&pRebuild->FineGranularityDrl, &pArr, key));
+    EXPECT_EQ(pArr->setBitsCounter, 1u);
+    EXPECT_FALSE(fineDrl_GetToothArrayByIndex(&pRebuild->FineGranularityDrl, &pArr, key + 1));
 }
 } // namespace
