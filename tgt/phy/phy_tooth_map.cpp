@@ -18,6 +18,12 @@ namespace {
 constexpr UINT32 kInvalid = PHY_TOOTH_INDEX__INVALID;
 // A harden copies at most this much through one temporary buffer.
 constexpr UINT32 kMaxChunkLbs = 16384;
+// The map's fast lock is held for the copy of this much at a time: every entry is copied whole
+// under the lock (never torn by an update), and allocations and updates wait at most for one
+// short copy instead of a whole chunk.
+constexpr UINT32 kCopyUnderLockLbs = 32 * PHY_TOOTH_MAP__PIECE_LBS;
+static_assert(kMaxChunkLbs % kCopyUnderLockLbs == 0);
+static_assert(kCopyUnderLockLbs * LB_SIZE_IN_BYTES % sizeof(PhyToothData) == 0);
 
 UINT32 pieceOf(PhyToothIndex t) { return t / PHY_TOOTH_MAP__ENTRIES_PER_PIECE; }
 UINT32 numOfPieces(const PhyToothMap *pMap) { return pMap->mapSizeInLbs / PHY_TOOTH_MAP__PIECE_LBS; }
@@ -267,10 +273,14 @@ Mos_RC writePieces(PhyToothMap *pMap, UINT32 first, UINT32 last)
     UINT64 fromLb = (UINT64)first * PHY_TOOTH_MAP__PIECE_LBS;
     for (UINT32 done = 0; done < lbs;) {
         UINT32 n = MOS_MIN(lbs - done, kMaxChunkLbs);
-        void *pBuf = stmp_Allocate(&stmp_g, n, TRUE, TRUE);
-        mosFastlockBase_Acquire(&pMap->mapFastlock);
-        memcpy(pBuf, (UINT8 *)pMap->pCombTidArray + (fromLb + done) * LB_SIZE_IN_BYTES, (size_t)n * LB_SIZE_IN_BYTES);
-        mosFastlockBase_Release(&pMap->mapFastlock);
+        auto *pBuf = static_cast<UINT8 *>(stmp_Allocate(&stmp_g, n, TRUE, TRUE));
+        const UINT8 *pSrc = (const UINT8 *)pMap->pCombTidArray + (fromLb + done) * LB_SIZE_IN_BYTES;
+        for (UINT32 c = 0; c < n; c += kCopyUnderLockLbs) {
+            size_t bytes = (size_t)MOS_MIN(n - c, kCopyUnderLockLbs) * LB_SIZE_IN_BYTES;
+            mosFastlockBase_Acquire(&pMap->mapFastlock);
+            memcpy(pBuf + (size_t)c * LB_SIZE_IN_BYTES, pSrc + (size_t)c * LB_SIZE_IN_BYTES, bytes);
+            mosFastlockBase_Release(&pMap->mapFastlock);
+        }
         Mos_RC rc = file_Write(pMap->pFile, pBuf, pMap->mapOffsetInLbs + fromLb + done, n, FILE_IO_TYPE__TOOTH_MAP,
                                COMB_ID_INVALID, 0);
         stmp_Free(&stmp_g, pBuf, n, TRUE);
