@@ -185,7 +185,9 @@
     X(X509_OBJECT_get_type)                                                                            \
     X(X509_OBJECT_get0_X509)                                                                           \
     X(X509_STORE_lock)                                                                                 \
-    X(X509_STORE_unlock)
+    X(X509_STORE_unlock)                                                                               \
+    X(X509_getm_notBefore)                                                                             \
+    X(X509_getm_notAfter)
 
 #define MOS_SECURITY_DECLARE_POINTER(name) extern decltype(&::name) name##_p;
 MOS_SECURITY_SSL_FUNCTIONS(MOS_SECURITY_DECLARE_POINTER)
