@@ -187,7 +187,9 @@
     X(X509_STORE_lock)                                                                                 \
     X(X509_STORE_unlock)                                                                               \
     X(X509_getm_notBefore)                                                                             \
-    X(X509_getm_notAfter)
+    X(X509_getm_notAfter)                                                                              \
+    X(X509_STORE_CTX_new)                                                                              \
+    X(X509_STORE_CTX_free)
 
 #define MOS_SECURITY_DECLARE_POINTER(name) extern decltype(&::name) name##_p;
 MOS_SECURITY_SSL_FUNCTIONS(MOS_SECURITY_DECLARE_POINTER)
