@@ -112,7 +112,7 @@ constexpr std::array mosLoadLayers_G = {
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosDynamicArrayLayer_Init, mosDynamicArrayLayer_Destroy),
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosDynamicMemPoolLayer_Init, mosDynamicMemPoolLayer_Destroy),
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosSecurityLayer_Load, mosSecurityLayer_Destroy),
-    // sdbgServer_Init / sdbgServer_Destroy (the whole record: a row whose member is sdbgParams, the first)
+    MOS_LOAD_LAYER(Mos_InitParam, sdbgServer_Init, sdbgServer_Destroy, sdbgParams),
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosDiagCounters_Init, mosDiagCounters_Finit),
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosOscCntLayer_Init, mosOscCntLayer_Destroy),
     MOS_LOAD_LAYER_NO_PARAM(Mos_InitParam, mosT10Dif_Init, mosT10Dif_Destroy),

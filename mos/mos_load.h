@@ -18,17 +18,11 @@
 #include "mos/mos_types.h"
 #include "mos/mos_utils.h"
 #include "mos/mos_version.h"
+#include "mos/sdbg/sdbg_server.h"
 #include "mos/umt/mos_umt_utils.h"
 #include "mos/usr/linux/mos_shm.h"
 #include "mos/usr/mos_async_io.h"
 #include "mos/usr/mos_media.h"
-
-// Start-up parameters of modules that are not built yet; each moves to its module's header
-// when the module lands.
-struct MosSdbg_InitParams {
-    UINT32 module;
-    UINT16 sdbgPort;
-};
 
 // The environment layers' parameters, filled by mosLoad_Load from the runtime's configuration
 // keys; each layer receives a pointer to its own record. The debug layer's come first: its
@@ -46,7 +40,7 @@ struct MosEnvSpecific_InitParams {
 
 // The runtime's start-up parameters; zero-filled before use.
 struct Mos_InitParam {
-    MosSdbg_InitParams sdbgParams;
+    SdbgServer_InitParam sdbgParams;
     MosBWC_InitParams bwcParams;
     MosTimer_InitParams timerParams;
     MosFastlock_InitParams fastlockParams;

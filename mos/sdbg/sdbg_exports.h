@@ -1,6 +1,9 @@
-// Product-wide numbering of debug object types and the argument record of a backdoor
-// operation. Every component registers its debug objects under one of these numbers.
+// Product-wide numbering of debug object types, the argument record of a backdoor operation, and
+// the wire format of the debug object server. Every component registers its debug objects under
+// one of these numbers.
 #pragma once
+
+#include <cstddef>
 
 #include "mos/mos_types.h"
 
@@ -160,3 +163,85 @@ struct SdbgConfStr {
     CHAR_A str[SDBG_CONF_STR_LEN];
 };
 typedef SdbgConfStr *PSdbgConfStr;
+
+// The program a debug object server runs in.
+enum SdbgExports_ModuleType : UINT32 {
+    SDBG_EXPORTS_MODULE_TYPE__INI = 1,
+    SDBG_EXPORTS_MODULE_TYPE__TGT = 2,
+    SDBG_EXPORTS_MODULE_TYPE__OSTREL = 3,
+    SDBG_EXPORTS_MODULE_TYPE__VOTER = 4,
+    SDBG_EXPORTS_MODULE_TYPE__YARRIN = 5,
+    SDBG_EXPORTS_MODULE_TYPE__UNKNOWN = 6,
+    SDBG_EXPORTS_MODULE_TYPE__INVALID = 0x0FFFFFFF,
+};
+
+// Word 0 of a request body.
+enum SdbgExports_RequestType : UINT32 {
+    SDBG_EXPORTS_REQUEST_TYPE__QUERY_NUM_OF_OBJECT_IN_CLASS = 1,
+    SDBG_EXPORTS_REQUEST_TYPE__QUERY_ALL_OBJECTS_IN_CLASS = 2,
+    SDBG_EXPORTS_REQUEST_TYPE__QUERY_MODULE_ID = 3,
+    SDBG_EXPORTS_REQUEST_TYPE__QUERY_OBJECTS = 4,
+    SDBG_EXPORTS_REQUEST_TYPE__CRASH_MODULE = 5,
+    SDBG_EXPORTS_REQUEST_TYPE__SPECIAL_COM = 6,
+    SDBG_EXPORTS_REQUEST_TYPE__INVALID_REQUEST = 0x0FFFFFFF,
+};
+
+// Word 0 of every response. SDBG_EXPORTS_RC__ERROR shares the value 1 and is never sent.
+enum SdbgExports_RC : UINT32 {
+    SDBG_EXPORTS_RC__SUCCESS = 1,
+    SDBG_EXPORTS_RC__ERROR = 1,
+    SDBG_EXPORTS_RC__UNKNOWN_CMD = 2,
+    SDBG_EXPORTS_RC__INSUFFICIENT_RESPONSE_BUFFER = 3,
+    SDBG_EXPORTS_RC__ILLEGAL_OBJECT_TYPE = 4,
+    SDBG_EXPORTS_RC__NO_RESOURCES = 5,
+    SDBG_EXPORTS_RC__ILLEGAL_OBJECT_NUMBER = 6,
+};
+
+// Handed to a type's backdoor operation, which decides what it means.
+enum SdbgExports_SpecialComType : UINT32 {
+    SDBG_EXPORTS_SPECIAL_COM_TYPE__DUMP_OBJ = 1,
+    SDBG_EXPORTS_SPECIAL_COM_TYPE__CONFIG_OBJ = 2,
+    SDBG_EXPORTS_SPECIAL_COM_TYPE__INVALID = 0x0FFFFFFF,
+};
+
+// Wire format (TCP, 32-bit words in the machine's byte order). A request frame is the header
+// below followed by requestSize bytes of body (word 0 the request type); the answer is exactly
+// expectedResponseSize bytes: the response code, what the request yields, then 0xFF filling.
+#define SDBG_EXPORTS__MAGIC 0x8DB9ABDEu
+#define SDBG_EXPORTS__MAX_QUERY_OBJECTS 10u
+#define SDBG_EXPORTS__FILL_BYTE 0xFF
+
+struct __attribute__((packed)) SdbgExports_RequestHdr {
+    UINT32 magic;
+    UINT32 requestSize;          // Q: body bytes that follow
+    UINT32 expectedResponseSize; // E: the client reads exactly this many bytes of answer
+};
+static_assert(sizeof(SdbgExports_RequestHdr) == 12, "request frame header");
+
+// One object of a dump: its header, then rawDataSize bytes of its query record. A dump ends with
+// the header {SDBG_EXPORTS_OBJ_TYPE__RESPONSE_END, objects dumped, 0}.
+struct __attribute__((packed)) SdbgExports_ObjHdr {
+    UINT32 objType;
+    UINT32 objIndex;
+    UINT32 rawDataSize;
+};
+static_assert(sizeof(SdbgExports_ObjHdr) == 12, "object header");
+
+// One {object type, object index} pair of a dump-chosen request.
+struct __attribute__((packed)) SdbgExports_ObjRef {
+    UINT32 objType;
+    UINT32 objIndex;
+};
+static_assert(sizeof(SdbgExports_ObjRef) == 8, "object reference");
+
+// Body of a special command.
+struct __attribute__((packed)) SdbgExports_SpecialComReq {
+    UINT32 requestType;
+    UINT32 specialCom;
+    UINT32 objType;
+    UINT32 objIndex;
+    UINT32 argCount; // at most SDBG_CONF_STR_MAX_ARGS
+    CHAR_A args[5][64];
+};
+static_assert(sizeof(SdbgExports_SpecialComReq) == 340, "special command body");
+static_assert(offsetof(SdbgExports_SpecialComReq, args) == 20, "special command arguments");

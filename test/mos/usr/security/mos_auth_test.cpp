@@ -6,8 +6,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,6 +13,7 @@
 #include "mos/usr/security/mos_auth.h"
 #include "mos/usr/security/mos_security.h"
 #include "mos/usr/security/mos_security_cert.h"
+#include "test/support/keypair_support.h"
 #include "test/support/scratch_dir.h"
 #include "test/support/umt_test_support.h"
 
@@ -22,16 +21,9 @@ namespace {
 
 ::testing::Environment *const kEnv = ::testing::AddGlobalTestEnvironment(new UmtRuntimeEnv);
 
-constexpr const char *kPassword = "0123456789abcdef0123456789abcde";
+using keytest::kPassword;
+using keytest::slurp;
 const std::vector<UINT8> kServerId = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
-
-std::string slurp(const std::string &file)
-{
-    std::ifstream in(file);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 MosAuthConf authConf(const std::string &keyPair, const std::string &password, const std::string &trust)
 {
@@ -63,15 +55,7 @@ class Auth : public ::testing::Test {
         MosSecurityConf conf{};
         conf.authConf.bEnable = TRUE;
         ASSERT_EQ(mosSecurity_Init(&conf), MOS_RC__SUCCESS);
-        MosSecurityCertConf caConf{};
-        ASSERT_EQ(mosSecurity_InitCertConf(&caConf, nullptr, "Auth CA", nullptr, nullptr, nullptr, "Qel", nullptr,
-                                           nullptr),
-                  MOS_RC__SUCCESS);
-        ASSERT_EQ(mosSecurity_GenerateKeyPairFileConf(dir.path().c_str(), "ca.pem", "", 0, &caConf, nullptr),
-                  MOS_RC__SUCCESS);
-        ASSERT_EQ(mosSecurity_GenerateKeyPairFile(dir.path().c_str(), "server.pem", kPassword, 31, "PELLAR-00a",
-                                                  "server.csr"),
-                  MOS_RC__SUCCESS);
+        ASSERT_TRUE(keytest::makeAuthorityAndServer(dir.path(), "Auth CA", "PELLAR-00a"));
         const MosAuthConf ca = authConf(dir.file("ca.pem"), "", dir.file("ca.pem"));
         ASSERT_EQ(mosAuth_UpdateConf(&ca), MOS_RC__SUCCESS);
         const std::string csr = slurp(dir.file("server.csr"));
@@ -83,9 +67,7 @@ class Auth : public ::testing::Test {
         const std::string issued(reinterpret_cast<char *>(pCert), certLen);
         mosAuth_DestroyMsg(pCert);
         ASSERT_EQ(issued.rfind("-----BEGIN CERTIFICATE-----", 0), 0u);
-        const std::string server = slurp(dir.file("server.pem"));
-        std::ofstream(dir.file("issued.pem")) << server.substr(0, server.find("-----BEGIN CERTIFICATE-----")) << issued;
-        issuedConf = authConf(dir.file("issued.pem"), kPassword, dir.file("ca.pem"));
+        issuedConf = authConf(keytest::writeIssuedKeyPair(dir.path(), issued), kPassword, dir.file("ca.pem"));
         ASSERT_EQ(mosAuth_UpdateConf(&issuedConf), MOS_RC__SUCCESS);
     }
     void TearDown() override { mosSecurityLayer_Destroy(); }

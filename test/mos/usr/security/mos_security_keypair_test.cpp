@@ -15,6 +15,7 @@
 #include "mos/usr/security/mos_security.h"
 #include "mos/usr/security/mos_security_cert.h"
 #include "mos/usr/security/mos_security_lib.h"
+#include "test/support/keypair_support.h"
 #include "test/support/scratch_dir.h"
 #include "test/support/tls_support.h"
 #include "test/support/umt_test_support.h"
@@ -23,7 +24,8 @@ namespace {
 
 ::testing::Environment *const kEnv = ::testing::AddGlobalTestEnvironment(new UmtRuntimeEnv);
 
-constexpr const char *kPassword = "0123456789abcdef0123456789abcde"; // 31 characters, like the server's
+using keytest::kPassword;
+using keytest::slurp;
 
 // Runs a shell command; its exit status and standard output.
 int run(const std::string &cmd, std::string *pOut = nullptr)
@@ -40,14 +42,6 @@ int run(const std::string &cmd, std::string *pOut = nullptr)
     if (pOut != nullptr)
         *pOut = out;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string slurp(const std::string &file)
-{
-    std::ifstream in(file);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
 }
 
 unsigned modeOf(const std::string &file)
@@ -210,15 +204,7 @@ TEST_F(KeyPairs, FailedGenerationLeavesTheEarlierFile)
 // with the server's key, serves a TLS context that a client trusting only the authority accepts.
 TEST_F(KeyPairs, TestAuthoritySignsTheRequestAndTheResultServesTls)
 {
-    MosSecurityCertConf caConf{};
-    ASSERT_EQ(mosSecurity_InitCertConf(&caConf, nullptr, "Test CA", nullptr, nullptr, nullptr, "Qel", nullptr,
-                                       nullptr),
-              MOS_RC__SUCCESS);
-    ASSERT_EQ(mosSecurity_GenerateKeyPairFileConf(dir.path().c_str(), "ca.pem", "", 0, &caConf, nullptr),
-              MOS_RC__SUCCESS);
-    ASSERT_EQ(mosSecurity_GenerateKeyPairFile(dir.path().c_str(), "server.pem", kPassword, 31, "PELLAR-002",
-                                              "server.csr"),
-              MOS_RC__SUCCESS);
+    ASSERT_TRUE(keytest::makeAuthorityAndServer(dir.path(), "Test CA", "PELLAR-002"));
 
     const std::string csr = slurp(dir.file("server.csr"));
     X509_REQ *pReq = nullptr;
@@ -245,9 +231,7 @@ TEST_F(KeyPairs, TestAuthoritySignsTheRequestAndTheResultServesTls)
     ASSERT_EQ(mosSecurity_StoreCertInOpaque(pCaOpq, pCaCert), MOS_RC__SUCCESS);
     ASSERT_EQ(mosSecurity_StoreCertInOpaque(pIssuedOpq, pIssued), MOS_RC__SUCCESS);
     ASSERT_EQ(mosSecurity_SaveCertToFile(pCaOpq, dir.file("trust.pem").c_str(), TRUE), MOS_RC__SUCCESS);
-    const std::string server = slurp(dir.file("server.pem"));
-    const std::string keyBlock = server.substr(0, server.find("-----BEGIN CERTIFICATE-----"));
-    std::ofstream(dir.file("issued.pem")) << keyBlock;
+    keytest::writeIssuedKeyPair(dir.path(), "");
     ASSERT_EQ(mosSecurity_SaveCertToFile(pIssuedOpq, dir.file("issued.pem").c_str(), FALSE), MOS_RC__SUCCESS);
     MosSecurityCertOpaque *pReadBack = mosSecurity_AllocCertOpaque();
     ASSERT_EQ(mosSecurity_ReadCertFromFile(dir.file("issued.pem").c_str(), pReadBack), MOS_RC__SUCCESS);
