@@ -10,8 +10,9 @@
 
 #include "bench/bench_harness.h"
 #include "mos/mos_ticks.h"
-#include "mos/mos_utils.h"
 #include "mos/usr/mos_io.h"
+#include "mos/mos_utils_mem.h"
+#include "mos/mos_utils_scramble.h"
 
 namespace {
 

@@ -14,6 +14,7 @@
 #include "mos/mos_osthrd.h"
 #include "mos/mos_ticks.h"
 #include "mos/mos_trace.h"
+#include "mos/mos_trace_layer.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "mos/mos_bits.h"
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 
 namespace {
 // Mask of the positions startBit..endBit (most significant bit first) of one byte.

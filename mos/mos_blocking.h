@@ -9,6 +9,7 @@
 #include "mos/mos_osthrd.h"
 #include "mos/mos_rc.h"
 #include "mos/mos_types.h"
+#include "mos/usr/linux/mos_condvar.h"
 
 #define MOS_BLOCKING__DEFAULT_NAME "Default blocker"
 #define MOS_BLOCKING__LOCK_ID 36

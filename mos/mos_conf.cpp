@@ -6,7 +6,7 @@
 #include <string_view>
 #include <strings.h>
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_trace.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <ctime>
 #include <new>
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_fastlock.h"
 #include "mos/mos_osthrd.h"
 #include "mos/mos_ticks.h"

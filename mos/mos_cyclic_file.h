@@ -12,6 +12,7 @@
 #include "mos/mos_dlist.h"
 #include "mos/mos_rc.h"
 #include "mos/mos_types.h"
+#include "mos/usr/linux/mos_condvar.h"
 
 // One line of an asynchronous file takes at most this many bytes of its ring.
 #define MOS_CYCLIC_FILE__SLICE_SIZE 512u

@@ -16,7 +16,9 @@
 #include "mos/mos_service.h"
 #include "mos/mos_time.h"
 #include "mos/mos_trace.h"
-#include "mos/mos_utils.h"
+#include "mos/mos_utils_text.h"
+#include "mos/mos_utils_file.h"
+#include "mos/mos_trace_layer.h"
 
 MosDbgLayer mosDbgLayer_G;
 

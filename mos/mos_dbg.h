@@ -6,32 +6,10 @@
 // planned crash). Any other thread that panics meanwhile waits for that report.
 #pragma once
 
+#include "mos/mos_assert.h"
 #include "mos/mos_cyclic_file.h"
 #include "mos/mos_rc.h"
 #include "mos/mos_types.h"
-
-void mosDbg_PanicPrepare(const char *pFile, const char *pFunc, const char *pExpr, const char *pExtDescription,
-                         int lineNum);
-[[noreturn]] void mosDbg_PanicDo(void);
-
-#define MOS_PANIC(expr, desc)                                                  \
-    do {                                                                       \
-        mosDbg_PanicPrepare(__FILE__, __func__, (expr), (desc), __LINE__);     \
-        mosDbg_PanicDo();                                                      \
-    } while (0)
-
-#define MOS_ASSERT_WITH_DESC(cond, desc)                                       \
-    do {                                                                       \
-        if (__builtin_expect(!(cond), 0))                                      \
-            MOS_PANIC(#cond, (desc));                                          \
-    } while (0)
-
-#define MOS_ASSERT(cond) MOS_ASSERT_WITH_DESC(cond, "")
-
-// Asserts that cond is false.
-#define Exp(cond) MOS_ASSERT(!(cond))
-
-#define MOS_ASSERT_SUCCESS(rc) MOS_ASSERT((rc) == MOS_RC__SUCCESS)
 
 // Exit statuses of the process.
 #define MOS_DBG__PANIC_EXIT_CODE 255

@@ -5,12 +5,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_obj.h"
 #include "mos/mos_ticks.h"
 #include "mos/mos_trace.h"
-#include "mos/mos_utils.h"
 #include "mos/sdbg/sdbg_exports.h"
+#include "mos/mos_utils_text.h"
+#include "mos/mos_utils_console.h"
 
 namespace {
 
@@ -88,7 +89,7 @@ Mos_RC mosDiagCounters_Init(void *pArg)
     MOS_UNUSED(pArg);
     mosDiagCountersUpTick_G = mosTicks_GetCurrentTick();
     // Start-up creates the registry first; tests of single modules may run without it.
-    mosDiagCountersLayer_G.bInRegistry = mosObjLayer_G.numOfBuckets != 0;
+    mosDiagCountersLayer_G.bInRegistry = mosObjLayer_IsRunning();
     if (mosDiagCountersLayer_G.bInRegistry) {
         for (UINT32 c = 0; c < MOS_DIAG_COUNTER_COMP__LAST; c++)
             mosObjType_RegObjType(&mosDiagCountersLayer_G.ObjectTypesArray[c], mosDiagCounters_SdbgQueryFunc,

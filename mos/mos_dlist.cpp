@@ -1,6 +1,6 @@
 #include "mos/mos_dlist.h"
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 
 void mosDList_PanicLinked(void)
 {

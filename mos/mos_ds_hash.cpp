@@ -5,11 +5,19 @@
 #include <cstring>
 
 #include "mos/mos_bits.h"
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_obj.h"
 #include "mos/mos_trace.h"
 
+namespace {
+// The tables' type in the debug object registry.
+struct MosHashLayer {
+    MosObj_Type objType;
+    BOOL bInit;
+};
+
 MosHashLayer mosHashLayer_G;
+} // namespace
 
 #define MOS_HASH__LIST_END ((MosHash_Record *)~(uintptr_t)0)
 #define MOS_HASH__ENUM_BEFORE_FIRST 0xFFFFFFFFu

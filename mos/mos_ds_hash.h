@@ -80,10 +80,6 @@ struct MosHash_Query {
 static_assert(sizeof(MosHash_Query) == 68);
 static_assert(offsetof(MosHash_Query, hashName) == 36);
 
-// Layer record (the tables' registry type); defined with the registry, which embeds a table.
-struct MosHashLayer;
-extern MosHashLayer mosHashLayer_G;
-
 Mos_RC mosHashLayer_Create(void *pArg);
 void mosHashLayer_Destroy(void);
 

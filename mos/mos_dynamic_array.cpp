@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_trace.h"
 
 MosDynamicArrayLayer dynamicArrayLayer_G;

@@ -3,7 +3,7 @@
 
 #include <x86intrin.h>
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 
 // Owned by the uthreads (mos/umt); declared here so that locks do not depend on their headers.
 void mosUmt_RunPendingResumes(void);

@@ -72,4 +72,3 @@ void mosFastlockEx_Release(MosFastlockEx *pLock);
 void mosFastlockEx_ReleaseImplicit(MosFastlockEx *pLock);
 void mosFastlockEx_PeriodArrived(MosFastlockEx *pLock);
 
-#include "mos/usr/linux/mos_condvar.h"

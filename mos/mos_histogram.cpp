@@ -2,9 +2,10 @@
 
 #include <cstring>
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_trace.h"
-#include "mos/mos_utils.h"
+#include "mos/mos_utils_mem.h"
+#include "mos/mos_utils_text.h"
 
 namespace {
 

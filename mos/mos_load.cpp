@@ -38,6 +38,13 @@
 #include "mos/usr/mos_io.h"
 #include "mos/usr/security/mos_security.h"
 #include "mos/umt/mos_umt_utils.h"
+#include "mos/mos_utils_mem.h"
+#include "mos/mos_utils_text.h"
+#include "mos/mos_utils_scramble.h"
+#include "mos/mos_utils_file.h"
+#include "mos/mos_utils_blkdev.h"
+#include "mos/mos_utils_console.h"
+#include "mos/mos_trace_layer.h"
 
 namespace {
 

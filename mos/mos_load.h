@@ -22,6 +22,7 @@
 #include "mos/umt/mos_umt_utils.h"
 #include "mos/usr/linux/mos_shm.h"
 #include "mos/usr/mos_async_io.h"
+#include "mos/mos_trace_layer.h"
 #include "mos/usr/mos_media.h"
 
 // The environment layers' parameters, filled by mosLoad_Load from the runtime's configuration

@@ -3,9 +3,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_trace.h"
-#include "mos/mos_utils.h"
+#include "mos/mos_utils_mem.h"
+#include "mos/mos_utils_text.h"
 
 MosMemPoolLayer memPoolLayer_G;
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "mos/mos_contention.h"
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_osc_cnt.h"
 #include "mos/mos_ticks.h"
 #include "mos/mos_trace.h"

@@ -2,25 +2,61 @@
 
 #include <cstring>
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_trace.h"
 
-MosHash mosObjLayer_G;
+namespace {
+// The registry's table of types: typeID modulo the bucket count picks the bucket; one lock
+// guards the table, so two registrations of one identifier cannot both pass.
+struct MosObjLayer {
+    MosFastlock_Base lock;
+    MosDList_Anchor buckets[MOS_OBJ__TYPE_TABLE_BUCKETS];
+    BOOL bRunning;
+};
+
+MosObjLayer mosObjLayer_G;
+
+MosDList_Anchor *mosObjLayer_Bucket(UINT32 typeID)
+{
+    return &mosObjLayer_G.buckets[typeID % MOS_OBJ__TYPE_TABLE_BUCKETS];
+}
+
+// Called with the table's lock held.
+MosObj_Type *mosObjLayer_Find(UINT32 typeID)
+{
+    MosDList_Anchor *pBucket = mosObjLayer_Bucket(typeID);
+    for (MosDList_Node *pNode = mosDList_First(pBucket); pNode != nullptr; pNode = mosDList_Next(pNode)) {
+        MosObj_Type *pType = MOS_CONTAINER_OF(pNode, MosObj_Type, typeNode);
+        if (pType->typeID == typeID)
+            return pType;
+    }
+    return nullptr;
+}
+} // namespace
 
 Mos_RC mosObjLayer_Create(void *pArgs)
 {
     MOS_UNUSED(pArgs);
-    if (!mosHash_Create(&mosObjLayer_G, MOS_OBJ__TYPE_TABLE_BUCKETS, MOS_HASHING_METHOD__MODULO, 0, nullptr, nullptr,
-                        CONTENTION_ENUM_COMMON_CREATED__OBJ_HASH))
-        return MOS_RC__NO_RESOURCES;
+    MOS_FASTLOCK_CREATE(&mosObjLayer_G.lock, CONTENTION_ENUM_COMMON_CREATED__OBJ_HASH);
+    for (MosDList_Anchor &bucket : mosObjLayer_G.buckets)
+        mosDList_InitAnchor(&bucket);
+    __atomic_store_n(&mosObjLayer_G.bRunning, TRUE, __ATOMIC_RELEASE);
     return MOS_RC__SUCCESS;
 }
 
 void mosObjLayer_Destroy(void)
 {
-    const UINT32 objNum = mosHash_GetRecNum(&mosObjLayer_G);
-    MOS_ASSERT(objNum == 0);
-    mosHash_Delete(&mosObjLayer_G);
+    if (!mosObjLayer_G.bRunning)
+        return;
+    for (MosDList_Anchor &bucket : mosObjLayer_G.buckets)
+        MOS_ASSERT_WITH_DESC(mosDList_First(&bucket) == nullptr, "the registry stops with types registered");
+    __atomic_store_n(&mosObjLayer_G.bRunning, FALSE, __ATOMIC_RELEASE);
+    mosFastlockBase_Destroy(&mosObjLayer_G.lock);
+}
+
+BOOL mosObjLayer_IsRunning(void)
+{
+    return __atomic_load_n(&mosObjLayer_G.bRunning, __ATOMIC_ACQUIRE);
 }
 
 void mosObjType_RegObjType(MosObj_Type *pType, PMosObj_QueryFunc pQueryFunc, PMosObj_BackDoor pBackdoorFunc,
@@ -33,32 +69,21 @@ void mosObjType_RegObjType(MosObj_Type *pType, PMosObj_QueryFunc pQueryFunc, PMo
     pType->queryDataSize = querySize;
     mosFastlockBase_CreateWithRank(&pType->lock, CONTENTION_ENUM_COMMON_CREATED__OBJ, MOS_OBJ__TYPE_LOCK_RANK,
                                    __FILE__, __LINE__);
+    mosDList_InitNode(&pType->typeNode);
 
-    // Look up and add under one bucket lock, so two registrations of one identifier cannot both pass.
-    MosHash_Bucket *pBucket;
-    MOS_HASH__GET_BUCKET_HANDLE(&mosObjLayer_G, typeID, pBucket);
-    UINT64 data = 0;
-    MosHash_Record *pRec = mosHash_GetRecordFromBucket(&mosObjLayer_G, typeID, 0, pBucket, &data);
-    MosObj_Type *pTypeInHash = pRec != nullptr ? (MosObj_Type *)(uintptr_t)data : nullptr;
-    MOS_ASSERT(pTypeInHash == ((void *)0));
-    mosHash_AddToBucket(&mosObjLayer_G, &pType->hashRec, typeID, (UINT64)(uintptr_t)pType, pBucket);
-    MOS_HASH__RELEASE_BUCKET(pBucket);
+    MosFastlockGuard guard(&mosObjLayer_G.lock);
+    MOS_ASSERT_WITH_DESC(mosObjLayer_Find(typeID) == nullptr, "a type identifier registered twice");
+    mosDList_InsertTail(mosObjLayer_Bucket(typeID), &pType->typeNode);
 }
 
 void mosObjType_UnregObjType(MosObj_Type *pType)
 {
-    MosHash_Bucket *pBucket;
-    MOS_HASH__GET_BUCKET_HANDLE(&mosObjLayer_G, pType->typeID, pBucket);
-    UINT64 data = 0;
-    MosHash_Record *pRec = mosHash_GetRecordFromBucket(&mosObjLayer_G, pType->typeID, 0, pBucket, &data);
-    MOS_ASSERT(pRec != ((void *)0));
-    MosObj_Type *pTypeInHash = (MosObj_Type *)(uintptr_t)data;
-    MOS_ASSERT(pTypeInHash == pType);
-    MOS_ASSERT(pRec == &pType->hashRec);
-    MOS_ASSERT(((&pType->objList)->counter) == 0);
-    mosHash_DeleteRecordFromBucket(&mosObjLayer_G, pRec, pBucket);
-    MOS_HASH__RELEASE_BUCKET(pBucket);
-
+    {
+        MosFastlockGuard guard(&mosObjLayer_G.lock);
+        MOS_ASSERT_WITH_DESC(mosObjLayer_Find(pType->typeID) == pType, "unregistering a type that is not registered");
+        MOS_ASSERT(((&pType->objList)->counter) == 0);
+        mosDList_Remove(mosObjLayer_Bucket(pType->typeID), &pType->typeNode);
+    }
     pType->pCachedObj = nullptr;
     pType->cachedIndex = 0;
     mosFastlockBase_Destroy(&pType->lock);
@@ -85,10 +110,10 @@ void mosObjType_UnregObj(MosObj_Type *pType, MosObj *pObj)
 
 MosObj_Type *mosObjType_GetPtrByID(UINT32 typeID)
 {
-    UINT64 data = 0;
-    if (mosHash_GetRecordByKey(&mosObjLayer_G, typeID, 0, &data) == nullptr)
+    if (!mosObjLayer_IsRunning())
         return nullptr;
-    return (MosObj_Type *)(uintptr_t)data;
+    MosFastlockGuard guard(&mosObjLayer_G.lock);
+    return mosObjLayer_Find(typeID);
 }
 
 UINT32 mosObjType_GetObjNum(MosObj_Type *pType)

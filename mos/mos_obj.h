@@ -3,7 +3,7 @@
 // enumerate and query the objects of a type from outside.
 #pragma once
 
-#include "mos/mos_ds_hash.h"
+#include "mos/mos_dlist.h"
 #include "mos/mos_fastlock.h"
 #include "mos/mos_obj_entry.h"
 
@@ -13,7 +13,7 @@
 struct MosObj_Type {
     MosFastlock_Base lock; // guards objList, the enumeration cursor and the cache
     MosObj_Anchor objList;
-    MosHash_Record hashRec;
+    MosDList_Node typeNode; // in the registry's bucket of its typeID
     MosObj *pEnumObj;
     MosObj *pCachedObj;
     UINT32 cachedIndex;
@@ -23,16 +23,11 @@ struct MosObj_Type {
     PMosObj_BackDoor pBackdoorFunc;
 };
 
-struct MosHashLayer {
-    MosObj_Type objType;
-    BOOL bInit;
-};
-
-// The registry: a table of types keyed by typeID with the type's address as data.
-extern MosHash mosObjLayer_G;
-
+// The registry: a table of types keyed by typeID.
 Mos_RC mosObjLayer_Create(void *pArgs);
 void mosObjLayer_Destroy(void);
+// Whether the registry runs: modules register their types at their start only then.
+BOOL mosObjLayer_IsRunning(void);
 
 void mosObjType_RegObjType(MosObj_Type *pType, PMosObj_QueryFunc pQueryFunc, PMosObj_BackDoor pBackdoorFunc,
                            UINT32 typeID, UINT32 querySize);

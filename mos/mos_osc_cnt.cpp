@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "mos/mos_contention.h"
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_diag_counters.h"
 #include "mos/mos_ticks.h"
 #include "mos/mos_trace.h"
@@ -205,7 +205,7 @@ Mos_RC mosOscCntLayer_Init(void)
     mosFastlockBase_CreateWithRank(&oscCntLayer_G.mosOscCntFastLock, CONTENTION_ENUM_COMMON_CREATED__OSC_CNT_LAYER,
                                    MOS_OSC_CNT__FAST_LOCK_RANK, __FILE__, __LINE__);
     oscCntLayer_G.bInitalized = TRUE;
-    bOscInRegistry_G = mosObjLayer_G.numOfBuckets != 0;
+    bOscInRegistry_G = mosObjLayer_IsRunning();
     if (bOscInRegistry_G) {
         for (UINT32 type = MOS_OSC_CNT_TYPE__INVALID + 1; type < MOS_OSC_CNT_TYPE__LAST; type++)
             mosObjType_RegObjType(&oscCntLayer_G.ObjectTypesArray[type], mosOscCnt_SdbgQueryFunc, nullptr,

@@ -128,3 +128,10 @@ UINT32 mosOsThrdLayer_GetNumActive(void);
 // MosOsThrdLayer_Query).
 void mosOsThrd_Query(MosObj *pObj, const CHAR_A *pName, void *pData);
 void mosOsThrdLayer_Query(MosObj *pObj, const CHAR_A *pName, void *pData);
+
+// Process placement: the NUMA node of the process (and of its memory), the calling thread's CPU
+// mask, and the OOM killer's score of the process.
+Mos_RC mos_SetProcessNumaAffinity(UINT32 numaNode, BOOL numaMemoryAffinity);
+Mos_RC mos_GetCurThreadAffinity(MosOsThrd_CpuSet *pMask);
+void mos_PrepareSetCpuMask(MosOsThrd_CpuSet *pSet);
+Mos_RC mos_ConfigProcessOomKiller(void);

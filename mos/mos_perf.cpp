@@ -4,7 +4,7 @@
 #include <x86intrin.h>
 
 #include "mos/mos_contention.h"
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_osthrd.h"
 #include "mos/mos_trace.h"
 
@@ -119,7 +119,7 @@ void endRun(MosPerfStack *pStack, MosPerfSample *pTotalSample, UINT32 *pNumThrea
 Mos_RC MosPerfLayer_Init(void)
 {
     memset(&mosPerfLayer_G, 0, sizeof(mosPerfLayer_G));
-    bPerfInRegistry_G = mosObjLayer_G.numOfBuckets != 0;
+    bPerfInRegistry_G = mosObjLayer_IsRunning();
     if (bPerfInRegistry_G)
         mosObjType_RegObjType(&mosPerfLayer_G.objType, MosPerfStackQuery, MosPerfStackBackDoor,
                               SDBG_EXPORTS_OBJ_TYPE__MOS_EXECUTION_STACK, sizeof(MosPerfStack_Query));

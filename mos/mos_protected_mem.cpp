@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_trace.h"
 
 static void mosPMem_InitEntry(PVOID pBlock, UINT32 memSize)

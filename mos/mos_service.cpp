@@ -10,10 +10,11 @@
 #include <csignal>
 #include <cstring>
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_fastlock.h"
 #include "mos/mos_trace.h"
-#include "mos/mos_utils.h"
+#include "mos/mos_utils_text.h"
+#include "mos/mos_time.h"
 
 namespace {
 

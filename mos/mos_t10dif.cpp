@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_trace.h"
-#include "mos/mos_utils.h"
+#include "mos/mos_utils_scramble.h"
 
 namespace {
 

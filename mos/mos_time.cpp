@@ -1,6 +1,9 @@
 #include "mos/mos_time.h"
 
-#include "mos/mos_dbg.h"
+#include <cerrno>
+#include <ctime>
+
+#include "mos/mos_assert.h"
 #include "mos/mos_trace.h"
 
 MosTime startUpTime_G = 0;
@@ -149,4 +152,14 @@ INT32 mos_TimeZoneOffset(void)
 void mos_TimeToLocalTime(time_t time, struct tm *pLocalTime)
 {
     localtime_r(&time, pLocalTime);
+}
+
+void mos_NanoSleep(UINT64 nanos)
+{
+    timespec req;
+    req.tv_sec = (time_t)(nanos / 1000000000ull);
+    req.tv_nsec = (long)(nanos % 1000000000ull);
+    timespec rem;
+    while (nanosleep(&req, &rem) != 0 && errno == EINTR)
+        req = rem;
 }

@@ -44,3 +44,6 @@ void mos_CurTimeDetails(UINT32 *pYear, UINT32 *pMonth, UINT32 *pDay, UINT32 *pHo
 // Minutes east of UTC, daylight saving included.
 INT32 mos_TimeZoneOffset(void);
 void mos_TimeToLocalTime(time_t time, struct tm *pLocalTime);
+
+// Sleeps the calling OS thread for at least nanos nanoseconds, across signals.
+void mos_NanoSleep(UINT64 nanos);

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <sched.h>
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_trace.h"
 #include "mos/sdbg/sdbg_exports.h"
 
@@ -203,7 +203,7 @@ Mos_RC mosTimer_Init(void *pArgs)
     const BOOL *pbDontUseThrds = static_cast<const BOOL *>(pArgs);
     mosTimer_G.bThrdsUsed = (pbDontUseThrds == nullptr) ? TRUE : !*pbDontUseThrds;
     // Start-up creates the registry first; tests of single modules may run without it.
-    mosTimer_G.bInRegistry = mosObjLayer_G.numOfBuckets != 0;
+    mosTimer_G.bInRegistry = mosObjLayer_IsRunning();
     if (mosTimer_G.bInRegistry)
         mosObjType_RegObjType(&mosTimer_G.timerQObjType, mosTimerQ_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__MOS_TIMERQ,
                               sizeof(MosTimerQ_Query));

@@ -17,6 +17,7 @@
 #include "mos/mos_rc.h"
 #include "mos/mos_ticks.h"
 #include "mos/mos_types.h"
+#include "mos/usr/linux/mos_condvar.h"
 
 typedef MosDList_Node MosAsyncObj_Node;
 typedef MosDList_Anchor MosAsyncObj_Anchor;

@@ -3,11 +3,10 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 
-#include "mos/mos_dbg.h"
-#include "mos/mos_version.h"
-#include "mos/mos_utils.h"
+#include "mos/mos_assert.h"
 
 // Quiet components start at LOW, every other one at MED.
 volatile MosTraceFrequency g_componentFreqLevelsArr[MOS_COMP_LAST] = {
@@ -98,45 +97,27 @@ const char *const ptraceComponentsName[MOS_COMP_LAST + 1] = {
 };
 
 BOOL bTraceAllowModify_G = TRUE;
-MosTrcLayer mosTrcLayer_G;
 
 namespace {
+std::atomic<MosTrace_SinkFunc> traceSink_G{nullptr};
+std::atomic<MosTrace_ContextHook> traceContextHook_G{nullptr};
 constexpr const char *kFreqNames[MOS_FREQ_LAST + 1] = {"None", "Low", "Medium", "High", "Last"};
-constexpr MosColor kFreqColors[MOS_FREQ_LAST] = {COLOR_DEFAULT, COLOR_GREEN, COLOR_BLUE, COLOR_RED};
 constexpr UINT32 kMapStringLen = MOS_TRACE__COMPONENTS_MAP_STRING_SIZE - 1;
-constexpr const char kRule[] = "==========================================================================";
-static_assert(sizeof(kRule) - 1 == 74);
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
 // Trace lines
 
-namespace {
-// One trace line to the trace file (through the ring, or straight to the file) and its copy to
-// standard output.
-void mosTrace_Write(BOOL bThrough, const char *pFormat, va_list ap)
-{
-    if (mosTrcLayer_G.bInit) {
-        va_list cp;
-        va_copy(cp, ap);
-        if (bThrough)
-            mosCyclicFile_WriteFormattedThrough(&mosTrcLayer_G.logFile, TRUE, pFormat, &cp);
-        else
-            mosCyclicFile_WriteFormatted(&mosTrcLayer_G.logFile, TRUE, TRUE, TRUE, &cp, pFormat);
-        va_end(cp);
-    }
-    if (mosTrcLayer_G.bToStdout)
-        vprintf(pFormat, ap);
-}
-} // namespace
-
 void mosTrace_Do(MosTraceComponent comp, MosTraceFrequency freq, const char *pFormat, ...)
 {
     MOS_UNUSED(comp);
     MOS_UNUSED(freq);
+    MosTrace_SinkFunc pSink = traceSink_G.load(std::memory_order_acquire);
+    if (pSink == nullptr)
+        return;
     va_list ap;
     va_start(ap, pFormat);
-    mosTrace_Write(FALSE, pFormat, ap);
+    pSink(MOS_TRACE_LINE__QUEUED, pFormat, &ap);
     va_end(ap);
 }
 
@@ -144,9 +125,12 @@ void mosTrace_DoThrough(MosTraceComponent comp, MosTraceFrequency freq, const ch
 {
     MOS_UNUSED(comp);
     MOS_UNUSED(freq);
+    MosTrace_SinkFunc pSink = traceSink_G.load(std::memory_order_acquire);
+    if (pSink == nullptr)
+        return;
     va_list ap;
     va_start(ap, pFormat);
-    mosTrace_Write(TRUE, pFormat, ap);
+    pSink(MOS_TRACE_LINE__THROUGH, pFormat, &ap);
     va_end(ap);
 }
 
@@ -154,87 +138,29 @@ void mosError_Do(MosTraceComponent comp, MosTraceFrequency freq, const char *pFo
 {
     MOS_UNUSED(comp);
     MOS_UNUSED(freq);
-    if (!mosTrcLayer_G.bUseErrFile)
+    MosTrace_SinkFunc pSink = traceSink_G.load(std::memory_order_acquire);
+    if (pSink == nullptr)
         return;
     va_list ap;
     va_start(ap, pFormat);
-    mosCyclicFile_WriteFormatted(&mosTrcLayer_G.errFile, TRUE, TRUE, TRUE, &ap, pFormat);
+    pSink(MOS_TRACE_LINE__ERROR, pFormat, &ap);
     va_end(ap);
 }
 
-void mosTrace_DumpNow(UINT32 millis)
+void mosTrace_SetSink(MosTrace_SinkFunc pSink)
 {
-    if (!mosTrcLayer_G.bInit)
-        return;
-    mosCyclicFile_DumpAllNow(&mosTrcLayer_G.logFile, millis);
-    // Error lines are the first thing an operator reads after a crash: do not leave them in memory.
-    if (mosTrcLayer_G.bUseErrFile)
-        mosCyclicFile_DumpAllNow(&mosTrcLayer_G.errFile, millis);
+    traceSink_G.store(pSink, std::memory_order_release);
 }
 
-MosCyclicFile *mosTrcLayer_GetLogFile(void)
+void mosTrace_SetContextHook(MosTrace_ContextHook pHook)
 {
-    return mosTrcLayer_G.bInit ? &mosTrcLayer_G.logFile : nullptr;
+    traceContextHook_G.store(pHook, std::memory_order_release);
 }
 
-MosCyclicFile *mosTrcLayer_GetErrFile(void)
+void *mosTrace_CurContext(void)
 {
-    return mosTrcLayer_G.bUseErrFile ? &mosTrcLayer_G.errFile : nullptr;
-}
-
-Mos_RC mosTrcLayer_Create(const MosTrc_InitParams *pParams)
-{
-    mosTrcLayer_G.bInit = FALSE;
-    mosTrcLayer_G.bUseErrFile = FALSE;
-    mosTrcLayer_G.bToStdout = FALSE;
-    memset(&mosTrcLayer_G.logFile, 0, sizeof(mosTrcLayer_G.logFile));
-    memset(&mosTrcLayer_G.errFile, 0, sizeof(mosTrcLayer_G.errFile));
-    if (pParams == nullptr)
-        return MOS_RC__SUCCESS;
-    mosTrcLayer_G.bToStdout = pParams->bToStdout ? TRUE : FALSE;
-    if (!pParams->traceFileParams.bUseFile || pParams->traceFileParams.pDir == nullptr)
-        return MOS_RC__SUCCESS;
-    if (mosCyclicFile_Create(&mosTrcLayer_G.logFile, &pParams->traceFileParams) != MOS_RC__SUCCESS)
-        return MOS_RC__SUCCESS;
-    mosTrcLayer_G.bInit = TRUE;
-    if (pParams->errFileParams.bUseFile) {
-        // A bad error-file setting (an over-long prefix, say) must not stop the process: it runs
-        // on without the error file and says so in the trace.
-        Mos_RC rc = mosCyclicFile_Create(&mosTrcLayer_G.errFile, &pParams->errFileParams);
-        if (rc == MOS_RC__SUCCESS)
-            mosTrcLayer_G.bUseErrFile = TRUE;
-        else
-            mosTrace_Do(MOS_COMP_MOS, MOS_FREQ_LOW, "ERROR: Failed to create the error file with prefix %s: %s\n",
-                        pParams->errFileParams.pPrefix ? pParams->errFileParams.pPrefix : "",
-                        MOS_RC__GET_STR(rc));
-    }
-    mosCyclicFile_WriteFormatted(&mosTrcLayer_G.logFile, TRUE, TRUE, FALSE, nullptr,
-                                 "---------- Process started. Version %s. PID %d ----------\n", mosVersion_Get(),
-                                 (int)getpid());
-    if (mosTrcLayer_G.bUseErrFile)
-        mosCyclicFile_WriteFormatted(&mosTrcLayer_G.errFile, TRUE, TRUE, FALSE, nullptr,
-                                     "---------- Process started. Version %s. PID %d ----------\n",
-                                     mosVersion_Get(), (int)getpid());
-    return MOS_RC__SUCCESS;
-}
-
-void mosTrcLayer_Destroy(void)
-{
-    if (!mosTrcLayer_G.bInit)
-        return;
-    mosTrcLayer_G.bInit = FALSE;
-    mosCyclicFile_Destroy(&mosTrcLayer_G.logFile);
-    // The error file goes too: an asynchronous file left registered would make the rotating-file
-    // layer's teardown fail.
-    if (mosTrcLayer_G.bUseErrFile) {
-        mosTrcLayer_G.bUseErrFile = FALSE;
-        mosCyclicFile_Destroy(&mosTrcLayer_G.errFile);
-    }
-}
-
-void mosTrcLayer_DumpToStdout(BOOL bToStdout)
-{
-    mosTrcLayer_G.bToStdout = bToStdout ? TRUE : FALSE;
+    MosTrace_ContextHook pHook = traceContextHook_G.load(std::memory_order_acquire);
+    return pHook != nullptr ? pHook() : nullptr;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -414,30 +340,4 @@ MosTraceFrequency mosTraceConf_GetFreqEnum(const char *pfreqStr)
         if (strcasecmp(pfreqStr, kFreqNames[f]) == 0)
             return (MosTraceFrequency)f;
     return MOS_FREQ_LAST;
-}
-
-void mosTraceConf_PrintConfiguration(const MosTraceFrequency *pFreqs, UINT32 listSize)
-{
-    MOS_ASSERT(listSize <= MOS_COMP_LAST);
-    printf("Trace Configuration:\n%s\n", kRule);
-    printf("| Component                   | Frequency                                |\n%s", kRule);
-    for (UINT32 c = 0; c < listSize; c++) {
-        MosTraceFrequency f = pFreqs[c] < MOS_FREQ_LAST ? pFreqs[c] : MOS_FREQ_NONE;
-        printf("\n| ");
-        mos_PrettyPrint(kFreqColors[f], "%-28s", ptraceComponentsName[c]);
-        printf("| ");
-        mos_PrettyPrint(kFreqColors[f], "%-41s", kFreqNames[f]);
-        printf("|");
-    }
-    MosTraceFrequency levels[MOS_COMP_LAST];
-    for (UINT32 c = 0; c < MOS_COMP_LAST; c++)
-        levels[c] = c < listSize ? pFreqs[c] : g_componentFreqLevelsArr[c];
-    UINT8 map[MOS_TRACE__MAP_SIZE];
-    mosTraceConf_Zip(map, levels, sizeof(map), MOS_COMP_LAST);
-    char mapStr[MOS_TRACE__COMPONENTS_MAP_STRING_SIZE];
-    mosTraceConf_MapToString(mapStr, sizeof(mapStr), map, sizeof(map));
-    printf("\n%s", kRule);
-    printf("\n| %-28s| %-41s|", "Configuration map:", mapStr);
-    printf("\n%s\n", kRule);
-    fflush(stdout);
 }

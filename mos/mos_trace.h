@@ -5,7 +5,6 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "mos/mos_cyclic_file.h"
 #include "mos/mos_rc.h"
 #include "mos/mos_types.h"
 
@@ -102,9 +101,6 @@ extern BOOL bTraceAllowModify_G;
 static_assert(MOS_TRACE__MAP_SIZE == 20 && MOS_TRACE__COMPONENTS_MAP_STRING_SIZE == 41);
 static_assert(MOS_COMP_LAST <= MOS_TRACE__COMPONENT_MAX_VALUE);
 
-struct MosUmt_UThread;
-MosUmt_UThread *mosUmt_GetUThreadHdlNoAssert(void);
-
 void mosTrace_Do(MosTraceComponent comp, MosTraceFrequency freq, const char *pFormat, ...)
     __attribute__((format(printf, 3, 4)));
 // The same line as mosTrace_Do, written straight to the trace file after the lines queued before
@@ -119,7 +115,7 @@ void mosError_Do(MosTraceComponent comp, MosTraceFrequency freq, const char *pFo
 #define MOS_TRACE(comp, freq, format, ...)                                                          \
     do {                                                                                            \
         if (MOS_TRACE_COND(comp, freq))                                                             \
-            mosTrace_Do((comp), (freq), "%p:%s:%05u: " format "\n", (void *)mosUmt_GetUThreadHdlNoAssert(), \
+            mosTrace_Do((comp), (freq), "%p:%s:%05u: " format "\n", mosTrace_CurContext(), \
                         __func__, (unsigned)__LINE__, ##__VA_ARGS__);                               \
     } while (0)
 
@@ -132,38 +128,34 @@ void mosError_Do(MosTraceComponent comp, MosTraceFrequency freq, const char *pFo
                     ##__VA_ARGS__);                                                                 \
     } while (0)
 
+// A line at LOW level marked as a warning, copied to the error file like an error.
+#define MOS_WARNING(comp, format, ...)                                                              \
+    do {                                                                                            \
+        MOS_TRACE(comp, MOS_FREQ_LOW, "WARNING: " format, ##__VA_ARGS__);                           \
+        mosError_Do((comp), MOS_FREQ_LOW, "%s:%05u: WARNING: " format "\n", __func__, (unsigned)__LINE__, \
+                    ##__VA_ARGS__);                                                                 \
+    } while (0)
+
 #define MOS_TRACE_NAKED(comp, freq, format, ...)                                                    \
     do {                                                                                            \
         if (MOS_TRACE_COND(comp, freq))                                                             \
             printf(format, ##__VA_ARGS__);                                                          \
     } while (0)
 
-// The trace layer: the trace file, the error file and the copy to standard output.
-struct MosTrcLayer {
-    MosCyclicFile logFile;
-    MosCyclicFile errFile;
-    BOOL bUseErrFile;
-    BOOL bInit;
-    BOOL bToStdout;
+// Where kept lines go. The trace layer (mos/mos_trace_layer.h) registers its sink when it
+// starts; until then kept lines are dropped.
+enum MosTrace_LineKind : UINT32 {
+    MOS_TRACE_LINE__QUEUED = 0,  // through the trace file's ring
+    MOS_TRACE_LINE__THROUGH = 1, // straight to the trace file (mosTrace_DoThrough)
+    MOS_TRACE_LINE__ERROR = 2,   // the copy that MOS_ERROR makes for the error file
 };
-
-struct MosTrc_InitParams {
-    MosCyclicFile_InitParams traceFileParams;
-    MosCyclicFile_InitParams errFileParams;
-    BOOL bToStdout;
-    MosTraceFrequency *pcomponentFreqLevel;
-};
-
-extern MosTrcLayer mosTrcLayer_G;
-
-Mos_RC mosTrcLayer_Create(const MosTrc_InitParams *pParams);
-void mosTrcLayer_Destroy(void);
-void mosTrcLayer_DumpToStdout(BOOL bToStdout);
-// Writes out what the trace file holds in memory; waits at most millis (0: without limit).
-void mosTrace_DumpNow(UINT32 millis);
-// The files of the layer, for the panic path (null when not in use).
-MosCyclicFile *mosTrcLayer_GetLogFile(void);
-MosCyclicFile *mosTrcLayer_GetErrFile(void);
+typedef void (*MosTrace_SinkFunc)(MosTrace_LineKind kind, const char *pFormat, va_list *pAp);
+void mosTrace_SetSink(MosTrace_SinkFunc pSink);
+// What a line names as its context (the current uthread); the uthread module registers it when
+// it starts (null withdraws it), and without it lines name none.
+typedef void *(*MosTrace_ContextHook)(void);
+void mosTrace_SetContextHook(MosTrace_ContextHook pHook);
+void *mosTrace_CurContext(void);
 
 // Levels of the components.
 MosTraceFrequency mosTraceConf_GetComponentFreq(MosTraceComponent comp);
@@ -189,4 +181,3 @@ const char *mosTraceConf_GetCompName(MosTraceComponent comp);
 MosTraceComponent mosTraceConf_GetCompEnum(const char *pCompStr);
 const char *mosTraceConf_GetFreqName(MosTraceFrequency freq);
 MosTraceFrequency mosTraceConf_GetFreqEnum(const char *pfreqStr);
-void mosTraceConf_PrintConfiguration(const MosTraceFrequency *pFreqs, UINT32 listSize);

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <x86intrin.h>
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_ticks.h"
 #include "mos/mos_trace.h"
 

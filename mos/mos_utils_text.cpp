@@ -1,20 +1,13 @@
-// Conversions of numbers, hex text, identifiers and addresses, and the XOR scrambling of
-// device data.
+// Conversions of numbers, hex text, identifiers and addresses.
+#include "mos/mos_utils_text.h"
+
 #include <arpa/inet.h>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_trace.h"
-#include "mos/mos_utils.h"
-
-#define MOS_UTILS_WARNING(format, ...)                                                              \
-    do {                                                                                            \
-        MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_LOW, "WARNING: " format, ##__VA_ARGS__);                   \
-        mosError_Do(MOS_COMP_MOS, MOS_FREQ_LOW, "%s:%05u: WARNING: " format "\n", __func__,          \
-                    (unsigned)__LINE__, ##__VA_ARGS__);                                             \
-    } while (0)
 
 char *mos_Uint64ToStr(UINT64 value, char *pStr, size_t bufSize, UINT32 base)
 {
@@ -94,11 +87,11 @@ UINT64 mosStrToUll(const char *pStrIn, size_t strLen)
     for (; i < strLen && pStrIn[i] != '\0'; i++) {
         int digit = mos_HexDigitValue(pStrIn[i]);
         if (digit < 0 || (UINT64)digit >= base) {
-            MOS_UTILS_WARNING("Illegal string handed(%.*s), forsaking", (int)strLen, pStrIn);
+            MOS_WARNING(MOS_COMP_MOS, "Illegal string handed(%.*s), forsaking", (int)strLen, pStrIn);
             return ~(UINT64)0;
         }
         if (__builtin_mul_overflow(result, base, &result) || __builtin_add_overflow(result, (UINT64)digit, &result)) {
-            MOS_UTILS_WARNING("Number too large in string handed(%.*s), forsaking", (int)strLen, pStrIn);
+            MOS_WARNING(MOS_COMP_MOS, "Number too large in string handed(%.*s), forsaking", (int)strLen, pStrIn);
             return ~(UINT64)0;
         }
     }
@@ -233,53 +226,4 @@ Mos_RC mosIpFromStr(const char *ipStr, UINT32 *out_pIp)
         return MOS_RC__INVALID;
     *out_pIp = addr.s_addr;
     return MOS_RC__SUCCESS;
-}
-
-// ---- XOR scrambling ----
-
-namespace {
-typedef UINT64 __attribute__((may_alias)) MosAliasWord;
-constexpr UINT64 kWordsPerLb = MOS_LB_SIZE / sizeof(UINT64);
-} // namespace
-
-void mos_Encrypt(void *pData, UINT64 sizeInLbs, UINT64 encryption)
-{
-    if (encryption == 0)
-        return;
-    MosAliasWord *pWords = static_cast<MosAliasWord *>(pData);
-    const UINT64 numWords = sizeInLbs * kWordsPerLb;
-    for (UINT64 i = 0; i < numWords; i++)
-        pWords[i] ^= encryption;
-}
-
-void mos_InitEncryptedZero(void *pData, UINT64 sizeInLbs, UINT64 encryption)
-{
-    MosAliasWord *pWords = static_cast<MosAliasWord *>(pData);
-    const UINT64 numWords = sizeInLbs * kWordsPerLb;
-    for (UINT64 i = 0; i < numWords; i++)
-        pWords[i] = encryption;
-}
-
-BOOL mos_IsZeroEncrypt(const void *pData, UINT64 sizeInLbs, UINT64 encryption)
-{
-    if (encryption == 0)
-        return mos_IsZeroBufLbs(pData, sizeInLbs);
-    const MosAliasWord *pWords = static_cast<const MosAliasWord *>(pData);
-    const UINT64 numWords = sizeInLbs * kWordsPerLb;
-    for (UINT64 i = 0; i < numWords; i++) {
-        if (pWords[i] != encryption)
-            return FALSE;
-    }
-    return TRUE;
-}
-
-BOOL mos_IsZeroBufLbs(const void *pData, UINT64 sizeInLbs)
-{
-    const MosAliasWord *pWords = static_cast<const MosAliasWord *>(pData);
-    const UINT64 numWords = sizeInLbs * kWordsPerLb;
-    for (UINT64 i = 0; i < numWords; i++) {
-        if (pWords[i] != 0)
-            return FALSE;
-    }
-    return TRUE;
 }

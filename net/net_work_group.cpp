@@ -6,9 +6,9 @@
 
 #include "mos/mos_dbg.h"
 #include "mos/mos_trace.h"
-#include "mos/mos_utils.h"
 #include "mos/sdbg/sdbg_exports.h"
 #include "mos/umt/mos_umt_sched_thrd.h"
+#include "mos/mos_utils_mem.h"
 
 #include "net/net_root.h"
 #include "net/net_common_umt_class.h"

@@ -8,6 +8,7 @@
 #include "mos/mos_utils.h"
 #include "mos/sdbg/sdbg_exports.h"
 #include "mos/usr/mos_net.h"
+#include "mos/mos_utils_mem.h"
 #include "net/net_root.h"
 #include "net/net_common_umt_class.h"
 

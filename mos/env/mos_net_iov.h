@@ -11,7 +11,7 @@
 
 #include <cstring>
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_rc.h"
 #include "mos/mos_types.h"
 

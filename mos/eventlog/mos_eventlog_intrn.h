@@ -8,6 +8,7 @@
 #include "mos/mos_dlist.h"
 #include "mos/mos_fastlock.h"
 #include "mos/mos_osthrd.h"
+#include "mos/usr/linux/mos_condvar.h"
 
 // Lock classes of the event log.
 constexpr MosContentionId MOS_EVENTLOG__CONTENTION_QUEUE = 70;

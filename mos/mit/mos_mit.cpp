@@ -2,9 +2,10 @@
 
 #include <cstring>
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_trace.h"
 #include "mos/umt/mos_umt.h"
+#include "mos/usr/linux/mos_condvar.h"
 
 #define MOS_MIT__JOIN_SYNC_LOCK_ID 40
 

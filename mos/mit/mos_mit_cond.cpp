@@ -1,6 +1,6 @@
 #include "mos/mit/mos_mit_cond.h"
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 
 namespace {
 inline MosMit *mosMitCond_MitOfNode(MosDList_Node *pNode)

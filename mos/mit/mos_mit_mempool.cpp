@@ -1,6 +1,6 @@
 #include "mos/mit/mos_mit_mempool.h"
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 
 static_assert(offsetof(MosMit, scratch.mempool.poolReq.asyncObj) == 0, "the request is the task");
 

@@ -1,6 +1,6 @@
 #include "mos/mit/mos_mit_timer.h"
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 
 static_assert(offsetof(MosMit, scratch.timer.timerReq.asyncObj) == 0, "the request is the task");
 

@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/umt/mos_umt.h"
 
 void mosUmtBlocking_CK(MosAsyncObj *pObj, INT32 rc)

@@ -1,6 +1,6 @@
 #include "mos/umt/mos_umt_bound.h"
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 
 Mos_RC mosUmtBound_CreateEx(MosUmt_Bound *pUmtBound, const CHAR_A *pName, MosUmt_StartFunc pStartFunc, void *pArg,
                             MosUmt_Allocator *pAlloc, BOOL bHighPrioThrds, MosUmtClassId classId)

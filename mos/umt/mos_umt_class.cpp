@@ -4,9 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_trace.h"
-#include "mos/umt/mos_umt.h"
 
 namespace {
 MosUmtClassMgr umtClassMgr_G;
@@ -28,7 +27,7 @@ void mosUmtClassMgr_Init(const MosUmt_ClassAttr *classAttrArray, UINT32 classesN
     MOS_ASSERT(umtClassMgr_G.classesArray != ((void *)0));
     umtClassMgr_G.classesNum = classesNum;
     // Single-module programs and tests run without the registry.
-    umtClassMgr_G.bTypeRegistered = mosObjLayer_G.numOfBuckets != 0;
+    umtClassMgr_G.bTypeRegistered = mosObjLayer_IsRunning();
     if (umtClassMgr_G.bTypeRegistered)
         mosObjType_RegObjType(&umtClassMgr_G.classObjType, mosUmtClass_QueryObj, mosUmtClass_DumpObj,
                               SDBG_EXPORTS_OBJ_TYPE__MOS_UMT_CLASS, sizeof(MosUmtClassQuery));
@@ -173,20 +172,4 @@ void mosUmtClass_QueryObj(MosObj *pObj, const CHAR_A *pName, void *pData)
 {
     MOS_UNUSED(pName);
     mosUmtClass_Query(MOS_CONTAINER_OF(pObj, MosUmtClass, obj), static_cast<MosUmtClassQuery *>(pData));
-}
-
-void mosUmtClass_DumpObj(MosObj *pObj, UINT32 backdoorOp, UINT32 argCount, PSdbgConfStr argVec)
-{
-    MOS_UNUSED(backdoorOp);
-    MOS_UNUSED(argCount);
-    MOS_UNUSED(argVec);
-    MosUmtClass *pClass = MOS_CONTAINER_OF(pObj, MosUmtClass, obj);
-    MosFastlockGuard guard(&pClass->lock);
-    MOS_TRACE(MOS_COMP_UTHREAD, MOS_FREQ_LOW, "Class %s: %u UMTs, %u created", pClass->attr.name,
-              pClass->umtList.counter, pClass->creationCounter);
-    for (MosDList_Node *pNode = mosDList_First(&pClass->umtList); pNode != nullptr; pNode = mosDList_Next(pNode)) {
-        MosUmt *pUmt = MOS_CONTAINER_OF(pNode, MosUmt, classRefNode.node);
-        MOS_TRACE(MOS_COMP_UTHREAD, MOS_FREQ_LOW, "  UMT %p #%u state %u debug info %llx", (void *)pUmt,
-                  pUmt->idInClass, (unsigned)pUmt->state, (unsigned long long)pUmt->debugInfo);
-    }
 }

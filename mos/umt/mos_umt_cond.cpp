@@ -1,6 +1,6 @@
 #include "mos/umt/mos_umt_cond.h"
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 
 namespace {
 inline MosUmtCond_Context *mosUmtCond_Ctx(MosUmt *pUmt)

@@ -1,7 +1,7 @@
 // Per-OS-thread state of the uthreads. Every access goes through a function that is never
 // inlined into a caller that may suspend: a uthread that suspends on one OS thread may resume on
 // another, and a thread-local address computed before the switch would name the old thread.
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_tls.h"
 #include "mos/umt/mos_umt.h"
 

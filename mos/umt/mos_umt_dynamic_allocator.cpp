@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "mos/mos_dbg.h"
-#include "mos/mos_utils.h"
+#include "mos/mos_assert.h"
+#include "mos/mos_utils_mem.h"
 
 void mosUmtDynamicAllocator_Create(MosUmt_DynamicAllocator *pAllocator, UINT32 objSize, BOOL bGuardPage)
 {

@@ -1,6 +1,6 @@
 #include "mos/umt/mos_umt_dynamic_mempool.h"
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 
 void mosUmtDynamicMemPool_AllocCK(MosAsyncObj *pObj, INT32 rc)
 {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_osthrd.h"
 
 namespace {

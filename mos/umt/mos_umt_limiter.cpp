@@ -1,6 +1,6 @@
 #include "mos/umt/mos_umt_limiter.h"
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 
 void mosUmtLimiterWait_Init(MosUmtLimiterWait *pWaiter, UINT32 usage)
 {

@@ -1,6 +1,6 @@
 #include "mos/umt/mos_umt_mempool.h"
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_diag_counters.h"
 
 void mosUmtMemPool_AllocCK(MosAsyncObj *pObj, INT32 rc)

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 
 // Every block becomes a prepared uthread block when the pool is built.
 static void mosUmtPoolAllocator_InitBlock(PVOID pBlock, UINT32 blockSizeInBytes)

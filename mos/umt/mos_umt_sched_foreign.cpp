@@ -1,6 +1,6 @@
 #include "mos/umt/mos_umt_sched_foreign.h"
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 
 void mosUmtSchedForeign_Create(MosUmt_SchedForeign *pSched)
 {

@@ -7,10 +7,11 @@
 #include <x86intrin.h>
 
 #include "mos/mos_blocking.h"
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_diag_counters.h"
 #include "mos/mos_trace.h"
-#include "mos/mos_utils.h"
+#include "mos/mos_utils_text.h"
+#include "mos/mos_time.h"
 
 namespace {
 MosUmtSchedThrd_Layer schedThrdLayer_G;

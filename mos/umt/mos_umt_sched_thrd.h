@@ -12,6 +12,7 @@
 #include "mos/mos_ticks.h"
 #include "mos/umt/mos_umt.h"
 #include "mos/usr/linux/umt/mos_umt_fiber.h"
+#include "mos/usr/linux/mos_condvar.h"
 
 #define MOS_UMT_SCHED_THRD__Q_MAX_CONSEC_UMT 3u
 #define MOS_UMT_SCHED_THRD__PAUSE_POLL_INTERVAL_NS 100000000ull

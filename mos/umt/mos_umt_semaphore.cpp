@@ -1,6 +1,6 @@
 #include "mos/umt/mos_umt_semaphore.h"
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 
 void mosUmtSem_Init(MosUmt_Sem *pSem)
 {

@@ -13,6 +13,7 @@
 #include "mos/umt/mos_umt_sched_thrd.h"
 #include "mos/umt/mos_umt_semaphore.h"
 #include "mos/usr/linux/umt/mos_umt_fiber.h"
+#include "mos/usr/linux/mos_condvar.h"
 
 void mosUmtPlat_PrepareEntry(MosUmt *pUmt);
 MosDList_Anchor *mosUmt_GetPendingResumes(void);
@@ -97,6 +98,12 @@ static void mosUmt_PanicBackTrace(void)
     mosUmt_BackTraceAllNotRunning();
 }
 
+// Trace lines name the uthread they were written on.
+static void *mosUmt_CurForTrace(void)
+{
+    return mosUmt_GetUThreadHdlNoAssert();
+}
+
 void mosUmtMgr_Init(void (*classInitFunc)(void))
 {
     mosUmtSchedThrdLayer_Init();
@@ -113,6 +120,7 @@ void mosUmtMgr_Init(void (*classInitFunc)(void))
     mosDList_InitAnchor(&umtMgr_G.activeList);
     mosDbg_SetUmtBackTraceHook(mosUmt_PanicBackTrace);
     mosUtils_SetRunBlockingHook(mosUmtBlocking_RunFromUThread);
+    mosTrace_SetContextHook(mosUmt_CurForTrace);
     if (classInitFunc != nullptr)
         classInitFunc();
 }
@@ -155,6 +163,7 @@ void mosUmtMgr_Destroy(void)
 {
     mosDbg_SetUmtBackTraceHook(nullptr);
     mosUtils_SetRunBlockingHook(nullptr);
+    mosTrace_SetContextHook(nullptr);
     mosUmtSchedForeign_Destroy(&umtMgr_G.schedForeign);
     mosUmtDynamicAllocator_Destroy(&umtMgr_G.dynamicAlloc);
     mosUmtSchedThrdLayer_Destroy();

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_timer.h"
 #include "mos/mos_trace.h"
 #include "mos/umt/mos_umt.h"

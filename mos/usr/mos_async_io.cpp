@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "mos/mit/mos_mit.h"
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_trace.h"
 #include "mos/sdbg/sdbg_exports.h"
 #include "mos/umt/mos_umt.h"

@@ -14,10 +14,11 @@
 #include <cstring>
 #include <ctime>
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_trace.h"
-#include "mos/mos_utils.h"
 #include "mos/mos_diag_counters.h"
+#include "mos/mos_utils_text.h"
+#include "mos/mos_time.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "mos/mos_diag_counters.h"
 #include "mos/mos_mempool.h"
 #include "mos/mos_trace.h"
-#include "mos/mos_utils.h"
+#include "mos/mos_utils_mem.h"
 
 namespace {
 

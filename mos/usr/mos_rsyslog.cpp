@@ -477,7 +477,7 @@ void mosRSyslog_Init(UINT32 queueSize, UINT64 timeBetweenReconnectsInMillis, UIN
     g_rsyslog.timeBetweenReconnectsInNanos = timeBetweenReconnectsInMillis * 1000000;
     if (mosNet_GetHostName(g_rsyslog.pMachineName, sizeof(g_rsyslog.pMachineName)) != MOS_RC__SUCCESS)
         snprintf(g_rsyslog.pMachineName, sizeof(g_rsyslog.pMachineName), "-");
-    g_rsyslog.bInRegistry = mosObjLayer_G.numOfBuckets != 0;
+    g_rsyslog.bInRegistry = mosObjLayer_IsRunning();
     if (g_rsyslog.bInRegistry)
         mosObjType_RegObjType(&g_rsyslog.dbgWriterObjType, mosRSyslogWriter_SdbgQueryFunc, nullptr,
                               SDBG_EXPORTS_OBJ_TYPE__RSYSLOG_WRITER, sizeof(MosRSyslogWriterQuery));

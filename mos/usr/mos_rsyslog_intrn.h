@@ -9,6 +9,7 @@
 #include "mos/mos_obj.h"
 #include "mos/mos_osthrd.h"
 #include "mos/usr/mos_rsyslog.h"
+#include "mos/usr/linux/mos_condvar.h"
 
 constexpr MosContentionId MOS_RSYSLOG__CONTENTION_LAYER = 72;
 constexpr MosContentionId MOS_RSYSLOG__CONTENTION_WRITER = 73;

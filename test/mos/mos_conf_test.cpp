@@ -7,6 +7,7 @@
 
 #include "mos/mos_conf.h"
 #include "mos/mos_trace.h"
+#include "mos/mos_trace_layer.h"
 
 namespace {
 

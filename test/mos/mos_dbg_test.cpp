@@ -21,6 +21,7 @@
 #include "mos/mos_ticks.h"
 #include "mos/mos_trace.h"
 #include "test/support/diag_support.h"
+#include "mos/mos_trace_layer.h"
 
 using diagtest::ChildResult;
 using diagtest::readFile;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "mos/mos_fastlock.h"
+#include "mos/usr/linux/mos_condvar.h"
 
 namespace {
 struct FastlockLayer : ::testing::Test {

@@ -11,6 +11,7 @@
 #include "mos/mos_obj.h"
 #include "mos/mos_osthrd.h"
 #include "mos/mos_utils.h"
+#include "mos/mos_utils_mem.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 
 #include "mos/mos_trace.h"
 #include "test/support/diag_support.h"
+#include "mos/mos_trace_layer.h"
 
 using diagtest::readFile;
 using diagtest::splitLines;

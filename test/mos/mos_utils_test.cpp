@@ -10,8 +10,13 @@
 #include <unistd.h>
 #include <vector>
 
-#include "mos/mos_utils.h"
 #include "test/support/scratch_dir.h"
+#include "mos/mos_utils_mem.h"
+#include "mos/mos_utils_text.h"
+#include "mos/mos_utils_scramble.h"
+#include "mos/mos_utils_file.h"
+#include "mos/mos_utils_blkdev.h"
+#include "mos/mos_utils_console.h"
 
 namespace {
 std::string readAll(const std::string &path)

@@ -9,7 +9,9 @@
 #include "mos/mos_dynamic_mempool.h"
 #include "mos/mos_fastlock.h"
 #include "mos/mos_mempool.h"
+#include "mos/mos_ds_hash.h"
 #include "mos/mos_obj.h"
+#include "mos/usr/linux/mos_condvar.h"
 
 // The panic line goes to standard output until the exception file is open; death tests match
 // standard error, so the child sends one to the other.

@@ -5,7 +5,7 @@
 
 #include "mos/mos_dbg.h"
 #include "mos/mos_trace.h"
-#include "mos/mos_utils.h"
+#include "mos/mos_utils_mem.h"
 
 namespace {
 constexpr std::array<UINT8, 256> kSetBitsInByte = [] {

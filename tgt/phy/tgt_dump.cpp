@@ -6,7 +6,7 @@
 
 #include "mos/mos_dbg.h"
 #include "mos/mos_time.h"
-#include "mos/mos_utils.h"
+#include "mos/mos_utils_file.h"
 
 namespace {
 constexpr const char *kEol = "\r\n";

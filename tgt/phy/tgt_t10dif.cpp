@@ -2,7 +2,8 @@
 
 #include "mos/mos_dbg.h"
 #include "mos/mos_trace.h"
-#include "mos/mos_utils.h"
+#include "mos/mos_utils_text.h"
+#include "mos/mos_utils_scramble.h"
 #include "tgt/phy/phy_layout.h"
 #include "tgt/tgt_conf.h"
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "mos/mos_dbg.h"
-#include "mos/mos_utils.h"
+#include "mos/mos_utils_mem.h"
 #include "tgt/phy/phy_layout.h"
 #include "tgt/tgt_contention.h"
 #include "tgt/tgt_sdbg.h"

@@ -6,11 +6,12 @@
 #include <cerrno>
 #include <cstring>
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_diag_counters.h"
 #include "mos/mos_trace.h"
-#include "mos/mos_utils.h"
 #include "mos/usr/mos_async_io.h"
+#include "mos/mos_utils_mem.h"
+#include "mos/usr/linux/mos_condvar.h"
 
 #define MOS_AIO_WARNING(format, ...)                                                                \
     do {                                                                                            \

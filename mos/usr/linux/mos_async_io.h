@@ -10,6 +10,7 @@
 #include "mos/mos_fastlock.h"
 #include "mos/mos_osthrd.h"
 #include "mos/mos_types.h"
+#include "mos/usr/linux/mos_condvar.h"
 
 // The kernel control block of one transfer.
 typedef struct iocb MosAsyncIO_OsReq;

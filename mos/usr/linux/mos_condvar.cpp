@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <ctime>
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_fastlock.h"
 
 void mosOSWCond_Init(MosOsw_CondVar *pCondVar)

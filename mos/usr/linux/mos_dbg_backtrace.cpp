@@ -16,7 +16,7 @@
 #include "mos/mos_dbg.h"
 #include "mos/mos_osthrd.h"
 #include "mos/mos_trace.h"
-#include "mos/mos_utils.h"
+#include "mos/mos_utils_mem.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <dlfcn.h>
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_trace.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <unistd.h>
 #include <x86intrin.h>
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 
 const MosFastlock_Dispatch dispatchFunc_G[2] = {
     {mosFastlockBase_AdaptiveCreate, mosFastlockBase_AdaptiveCreateDebug, mosFastlock_MutexAcquire,

@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_diag_counters.h"
 #include "mos/mos_trace.h"
 #include "mos/mos_utils.h"

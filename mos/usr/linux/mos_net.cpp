@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_trace.h"
 #include "mos/mos_diag_counters.h"
 

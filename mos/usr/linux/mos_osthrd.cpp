@@ -2,6 +2,9 @@
 #include "mos/mos_tls.h"
 
 #include <cerrno>
+#include <fcntl.h>
+#include <numa.h>
+#include <pthread.h>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -10,10 +13,11 @@
 #include <unistd.h>
 
 #include "mos/mos_contention.h"
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/mos_obj.h"
 #include "mos/mos_trace.h"
 #include "mos/mos_utils.h"
+#include "mos/mos_utils_text.h"
 
 namespace {
 
@@ -129,7 +133,7 @@ Mos_RC mosOsThrdLayer_Create(const MosOsThrd_InitParams *pParams)
             mos_ConfigProcessOomKiller();
     }
     // Start-up creates the registry first; unit tests of single modules may run without it.
-    mosOsThrdLayer_G.bInRegistry = mosObjLayer_G.numOfBuckets != 0;
+    mosOsThrdLayer_G.bInRegistry = mosObjLayer_IsRunning();
     if (mosOsThrdLayer_G.bInRegistry) {
         mosObjType_RegObjType(&mosOsThrdLayer_G.thrdObjType, mosOsThrd_Query, nullptr,
                               SDBG_EXPORTS_OBJ_TYPE__MOS_OS_THRD, sizeof(MosOsThrd_Query));
@@ -422,4 +426,64 @@ void mosOsThrdLayer_Query(MosObj *pObj, const CHAR_A *pName, void *pQueryData)
         pData->umtWaitsWriter += pThrd->umtWaits[MOS_OS_THRD__UMT_WAIT_TYPE__WRITER];
         pData->numThreads++;
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Process placement
+
+Mos_RC mos_SetProcessNumaAffinity(UINT32 numaNode, BOOL numaMemoryAffinity)
+{
+    if (numa_available() < 0) {
+        MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_LOW, "Numa interface not available");
+        return MOS_RC__ERROR;
+    }
+    if ((int)numaNode < 0 || (int)numaNode > numa_max_node()) {
+        MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_LOW, "Numa node out of range %d", (int)numaNode);
+        return MOS_RC__INVALID;
+    }
+    bitmask *pMask = numa_allocate_nodemask();
+    MOS_ASSERT(pMask != ((void *)0));
+    numa_bitmask_setbit(pMask, numaNode);
+    Mos_RC rc = MOS_RC__SUCCESS;
+    if (numa_run_on_node_mask(pMask) != 0) {
+        MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_LOW, "Error binding cpus to %d", (int)numaNode);
+        rc = MOS_RC__ERROR;
+    } else if (numaMemoryAffinity) {
+        numa_set_membind(pMask);
+    }
+    numa_bitmask_free(pMask);
+    return rc;
+}
+
+Mos_RC mos_GetCurThreadAffinity(MosOsThrd_CpuSet *pMask)
+{
+    CPU_ZERO(pMask);
+    if (pthread_getaffinity_np(pthread_self(), sizeof(*pMask), pMask) != 0)
+        return MOS_RC__ERROR;
+    return MOS_RC__SUCCESS;
+}
+
+void mos_PrepareSetCpuMask(MosOsThrd_CpuSet *pSet)
+{
+    mosOsThrd_PrepareSetCpuMask(pSet);
+}
+
+static BOOL mos_WriteProcFile(const char *pFormat, const char *pValue)
+{
+    char path[64];
+    snprintf(path, sizeof(path), pFormat, (int)getpid());
+    int fd = open(path, O_WRONLY);
+    if (fd < 0)
+        return FALSE;
+    size_t len = strlen(pValue);
+    ssize_t written = write(fd, pValue, len);
+    close(fd);
+    return written == (ssize_t)len ? TRUE : FALSE;
+}
+
+Mos_RC mos_ConfigProcessOomKiller(void)
+{
+    BOOL bAdj = mos_WriteProcFile("/proc/%d/oom_adj", "-16");
+    BOOL bScoreAdj = mos_WriteProcFile("/proc/%d/oom_score_adj", "-999");
+    return (bAdj && bScoreAdj) ? MOS_RC__SUCCESS : MOS_RC__ERROR;
 }

@@ -9,6 +9,7 @@
 #include "mos/usr/mos_io.h"
 #include "test/support/scratch_dir.h"
 #include "test/support/umt_test_support.h"
+#include "mos/mos_utils_file.h"
 
 namespace {
 ::testing::Environment *const umtEnv_G = ::testing::AddGlobalTestEnvironment(new UmtRuntimeEnv);

@@ -18,6 +18,7 @@
 #include "mos/umt/mos_umt_uthread_pool.h"
 #include "mos/umt/mos_umt_utils.h"
 #include "test/support/umt_test_support.h"
+#include "mos/mos_trace_layer.h"
 
 namespace {
 enum : UINT32 { kClassWorkers, kClassOrdinals, kNumClasses };

@@ -9,9 +9,10 @@
 #include <vector>
 
 #include "mos/mos_diag_counters.h"
-#include "mos/mos_utils.h"
 #include "mos/usr/mos_io.h"
 #include "test/support/scratch_dir.h"
+#include "mos/mos_utils_mem.h"
+#include "mos/mos_utils_scramble.h"
 
 namespace {
 

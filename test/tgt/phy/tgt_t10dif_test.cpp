@@ -6,6 +6,7 @@
 
 #include "test/support/tgt_test_support.h"
 #include "tgt/phy/tgt_t10dif.h"
+#include "mos/mos_utils_scramble.h"
 
 namespace {
 ::testing::Environment *const env_G = ::testing::AddGlobalTestEnvironment(new TgtRuntimeEnv);

@@ -5,7 +5,7 @@
 
 #include <pthread.h>
 
-#include "mos/mos_dbg.h"
+#include "mos/mos_assert.h"
 #include "mos/umt/mos_umt.h"
 
 #if PELLAR_SANITIZE

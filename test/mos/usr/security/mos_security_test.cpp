@@ -14,6 +14,7 @@
 #include "mos/usr/security/mos_ssl.h"
 #include "test/support/scratch_dir.h"
 #include "test/support/umt_test_support.h"
+#include "mos/mos_trace_layer.h"
 
 namespace {
 
