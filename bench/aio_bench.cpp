@@ -27,7 +27,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
 
 struct Options {
     std::string file;
@@ -165,7 +165,7 @@ void submit(Slot *pSlot)
     pSlot->req.callerCK.pCK = [](MosAsyncObj *pObj, INT32 rc) {
         Slot *s = reinterpret_cast<Slot *>(pObj);
         Bench *pB = s->pBench;
-        pB->hist.add((UINT64)std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - s->start).count());
+        pB->hist.add((UINT64)bench::nsSince(s->start));
         if (rc != MOS_RC__SUCCESS)
             pB->errors++;
         if (pB->bStop.load(std::memory_order_relaxed))
@@ -251,7 +251,7 @@ void runAsync(Bench &b)
     auto start = Clock::now();
     std::this_thread::sleep_for(std::chrono::duration<double>(b.opt.seconds));
     UINT64 ops = b.hist.total();
-    double secs = std::chrono::duration<double>(Clock::now() - start).count();
+    double secs = bench::secondsSince(start);
     b.bStop = true;
     while (b.outstanding.load() != 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -293,7 +293,7 @@ void runSync(Bench &b)
                         MOS_RC__SUCCESS)
                         pB->errors++;
                     pB->hist.add(
-                        (UINT64)std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - t0).count());
+                        (UINT64)bench::nsSince(t0));
                 }
             },
             &w, &sched.base, nullptr, TRUE, MosUmtClassId{0, 0}));
@@ -303,7 +303,7 @@ void runSync(Bench &b)
     auto start = Clock::now();
     std::this_thread::sleep_for(std::chrono::duration<double>(b.opt.seconds));
     UINT64 ops = b.hist.total();
-    double secs = std::chrono::duration<double>(Clock::now() - start).count();
+    double secs = bench::secondsSince(start);
     b.bStop = true;
     for (HMosUmt_UThread h : umts)
         mosUmt_JoinSync(h);

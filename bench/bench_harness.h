@@ -9,17 +9,37 @@
 
 namespace bench {
 
+using Clock = std::chrono::steady_clock;
+
+inline double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+inline uint64_t nsSince(Clock::time_point start)
+{
+    return (uint64_t)std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
+}
+
+// Seconds of the fastest of `runs` calls of body(); setup() runs untimed before each.
+template <typename S, typename F>
+double bestSecondsAfter(int runs, S &&setup, F &&body)
+{
+    double best = 1e30;
+    for (int run = 0; run < runs; run++) {
+        setup();
+        const auto start = Clock::now();
+        body();
+        best = std::min(best, secondsSince(start));
+    }
+    return best;
+}
+
 // Seconds of the fastest of `runs` calls of body().
 template <typename F>
 double bestSeconds(int runs, F &&body)
 {
-    double best = 1e30;
-    for (int run = 0; run < runs; run++) {
-        const auto start = std::chrono::steady_clock::now();
-        body();
-        best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    }
-    return best;
+    return bestSecondsAfter(runs, [] {}, body);
 }
 
 // Nanoseconds per operation of body(), which performs `ops` operations, best of three runs.

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_harness.h"
 #include "mos/mos_diag_counters.h"
 #include "mos/mos_ds_hash.h"
 #include "mos/mos_obj.h"
@@ -22,18 +23,15 @@ void noopCK(MosAsyncObj *, INT32) {}
 template <typename F>
 double nsPerOp(int threads, UINT64 opsPerThread, F &&body)
 {
-    double best = 1e30;
-    for (int run = 0; run < 3; run++) {
-        std::vector<std::thread> workers;
-        const auto start = std::chrono::steady_clock::now();
-        for (int t = 0; t < threads; t++)
-            workers.emplace_back([&, t] { body(t, opsPerThread); });
-        for (auto &w : workers)
-            w.join();
-        const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        best = std::min(best, secs * 1e9 / (double)opsPerThread);
-    }
-    return best;
+    return bench::bestSeconds(3,
+                              [&] {
+                                  std::vector<std::thread> workers;
+                                  for (int t = 0; t < threads; t++)
+                                      workers.emplace_back([&, t] { body(t, opsPerThread); });
+                                  for (auto &w : workers)
+                                      w.join();
+                              }) *
+           1e9 / (double)opsPerThread;
 }
 
 void timerPairs(int, UINT64 n)

@@ -3,14 +3,13 @@
 // four threads tracing at once.
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/bench_harness.h"
 #include "mos/mos_osthrd.h"
 #include "mos/mos_ticks.h"
 #include "mos/mos_trace.h"
@@ -18,25 +17,22 @@
 
 namespace {
 
+// Each run starts with an empty ring.
 template <typename F>
 double nsPerCall(size_t calls, F &&f)
 {
-    double best = 1e30;
-    for (int run = 0; run < 5; run++) {
-        // Each run starts with an empty ring.
-        mosTrace_DumpNow(0);
-        const auto start = std::chrono::steady_clock::now();
-        for (size_t i = 0; i < calls; i++)
-            f(i);
-        const double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
-        best = std::min(best, ns / (double)calls);
-    }
-    return best;
+    return bench::bestSecondsAfter(
+               5, [] { mosTrace_DumpNow(0); },
+               [&] {
+                   for (size_t i = 0; i < calls; i++)
+                       f(i);
+               }) *
+           1e9 / (double)calls;
 }
 
 double nsPerCallThreads(int threads, size_t callsEach)
 {
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = bench::Clock::now();
     std::vector<std::thread> ts;
     for (int t = 0; t < threads; t++)
         ts.emplace_back([callsEach] {
@@ -45,8 +41,7 @@ double nsPerCallThreads(int threads, size_t callsEach)
         });
     for (std::thread &t : ts)
         t.join();
-    const double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
-    return ns / (double)(callsEach * (size_t)threads);
+    return (double)bench::nsSince(start) / (double)(callsEach * (size_t)threads);
 }
 
 } // namespace

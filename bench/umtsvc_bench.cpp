@@ -1,9 +1,9 @@
 // Uthread service and micro-task figures: an uncontended read (and write) lock/unlock pair of a
 // uthread read-write lock, a nested micro-task step called and returned in place, and one
 // resumed micro-task step (resume, run, wait again). Prints ns per operation.
-#include <chrono>
 #include <cstdio>
 
+#include "bench/bench_harness.h"
 #include "mos/mit/mos_mit.h"
 #include "mos/mos_load.h"
 #include "mos/umt/mos_umt.h"
@@ -11,12 +11,12 @@
 
 namespace {
 const MosUmtClassId kNoClass{0, 0};
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
 constexpr UINT64 kOps = 10000000;
 
 double NsSince(Clock::time_point start, UINT64 ops)
 {
-    return std::chrono::duration<double, std::nano>(Clock::now() - start).count() / (double)ops;
+    return (double)bench::nsSince(start) / (double)ops;
 }
 
 struct RWArg {

@@ -83,16 +83,17 @@ template <auto F> void mosLoad_CallUnload(void)
 }
 
 template <typename P> struct MosLoad_LayerRow {
+    const char *pName; // the load function's name
     Mos_RC (*pLoadCK)(void *);
     void (*pUnloadCK)(void);
     void *(*pGetParam)(P *); // null when the layer takes no parameter
 };
 
 #define MOS_LOAD_LAYER(P, load, unload, member)                                                      \
-    MosLoad_LayerRow<P>{&mosLoad_CallLoad<load>, &mosLoad_CallUnload<unload>,                         \
+    MosLoad_LayerRow<P>{#load, &mosLoad_CallLoad<load>, &mosLoad_CallUnload<unload>,                  \
                         [](P *p) -> void * { return p != nullptr ? static_cast<void *>(&p->member) : nullptr; }}
 #define MOS_LOAD_LAYER_NO_PARAM(P, load, unload)                                                     \
-    MosLoad_LayerRow<P>{&mosLoad_CallLoad<load>, &mosLoad_CallUnload<unload>, nullptr}
+    MosLoad_LayerRow<P>{#load, &mosLoad_CallLoad<load>, &mosLoad_CallUnload<unload>, nullptr}
 
 // The runtime's layers in load order. Rows of modules that are not built yet go where the
 // comments name them.
@@ -162,6 +163,17 @@ void mosLoad_FillFuncs(const std::array<MosLoad_LayerRow<P>, N> &rows, P *pParam
 MosLoader_FuncPair mosLoadFuncs_G[kNumLoadLayers > 0 ? kNumLoadLayers : 1];
 MosLoader_FuncPair mosEnvSpecificLoadFuncs_G[kNumEnvLayers > 0 ? kNumEnvLayers : 1];
 BOOL bMosLoaded_G = FALSE;
+// The layers of a partial load (mosLoad_LoadLayers), in load order.
+MosLoader_FuncPair mosSomeLoadFuncs_G[kNumLoadLayers + kNumEnvLayers];
+UINT32 numSomeLoaded_G = 0;
+
+BOOL mosLoad_IsNamed(const char *pName, const char *const *ppNames, UINT32 numNames)
+{
+    for (UINT32 i = 0; i < numNames; i++)
+        if (strcmp(ppNames[i], pName) == 0)
+            return TRUE;
+    return FALSE;
+}
 
 // ---------------------------------------------------------------------------------------------
 // The runtime's configuration: where its 64 keys are stored.
@@ -531,6 +543,45 @@ void mos_Destroy(void)
         return;
     mosLoader_Unload(mosLoadFuncs_G, kNumLoadLayers);
     bMosLoaded_G = FALSE;
+}
+
+Mos_RC mosLoad_LoadLayers(const char *const *ppNames, UINT32 numNames)
+{
+    if (bMosLoaded_G || numSomeLoaded_G != 0)
+        return MOS_RC__ALREADY_EXISTS;
+    UINT32 numFound = 0;
+    UINT32 n = 0;
+    auto take = [&](const auto &rows) {
+        for (const auto &row : rows) {
+            if (!mosLoad_IsNamed(row.pName, ppNames, numNames))
+                continue;
+            numFound++;
+            mosSomeLoadFuncs_G[n++] = MosLoader_FuncPair{row.pLoadCK, nullptr, row.pUnloadCK};
+        }
+    };
+    // The environment layers take the place of the row that loads them all.
+    for (const auto &row : mosLoadLayers_G) {
+        if (strcmp(row.pName, "mosEnvSpecific_Create") == 0) {
+            take(mosEnvLayers_G);
+            continue;
+        }
+        if (mosLoad_IsNamed(row.pName, ppNames, numNames)) {
+            numFound++;
+            mosSomeLoadFuncs_G[n++] = MosLoader_FuncPair{row.pLoadCK, nullptr, row.pUnloadCK};
+        }
+    }
+    if (numFound != numNames)
+        return MOS_RC__NOT_FOUND;
+    Mos_RC rc = mosLoader_Load(mosSomeLoadFuncs_G, n);
+    if (rc == MOS_RC__SUCCESS)
+        numSomeLoaded_G = n;
+    return rc;
+}
+
+void mosLoad_UnloadLayers(void)
+{
+    mosLoader_Unload(mosSomeLoadFuncs_G, numSomeLoaded_G);
+    numSomeLoaded_G = 0;
 }
 
 Mos_RC mosEnvSpecific_Create(MosEnvSpecific_InitParams *pParams)

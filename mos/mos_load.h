@@ -85,6 +85,15 @@ Mos_RC mos_Init(Mos_InitParam *pParams);
 // Unloads every layer in reverse order.
 void mos_Destroy(void);
 
+// Loads only the layers whose load functions are named (e.g. "mosObjLayer_Create"), in the
+// runtime's own order and each with its defaults, for tests that need a few layers. When one
+// fails, those loaded before it unload in reverse and its code is returned. MOS_RC__NOT_FOUND
+// (nothing loaded) when a name is no layer's (or is named twice); MOS_RC__ALREADY_EXISTS while
+// the runtime or another partial load is up.
+Mos_RC mosLoad_LoadLayers(const char *const *ppNames, UINT32 numNames);
+// Unloads the layers of the partial load in reverse order.
+void mosLoad_UnloadLayers(void);
+
 // The environment layers (files, debug, trace, FIFO, I/O...): one runtime layer of their own.
 Mos_RC mosEnvSpecific_Create(MosEnvSpecific_InitParams *pParams);
 void mosEnvSpecific_Destroy(void);

@@ -5,6 +5,7 @@
 
 #include "mos/mos_fastlock.h"
 #include "mos/usr/linux/mos_condvar.h"
+#include "test/support/panic_expect.h"
 
 namespace {
 struct FastlockLayer : ::testing::Test {
@@ -73,13 +74,11 @@ TEST_F(FastlockLayer, ContendedAcquireIsReported)
 
 TEST_F(FastlockLayer, ReleaseWithoutHeldLockPanics)
 {
-    EXPECT_EXIT(
-        {
+    EXPECT_PANIC({
             MosFastlock_Base lock;
             MOS_FASTLOCK_CREATE(&lock, 1);
             mosFastlockBase_Release(&lock);
-        },
-        ::testing::ExitedWithCode(255), "");
+        }, "");
 }
 
 TEST_F(FastlockLayer, TimedWaitTimesOutWithLockHeldAgain)
@@ -100,16 +99,14 @@ TEST_F(FastlockLayer, TimedWaitTimesOutWithLockHeldAgain)
 
 TEST_F(FastlockLayer, TimedWaitOnSpinLockPanics)
 {
-    EXPECT_EXIT(
-        {
+    EXPECT_PANIC({
             MosFastlock_Base lock;
             MosOsw_CondVar cv;
             MOS_FASTLOCK_CREATE_SPIN(&lock, 1);
             mosOSWCond_Init(&cv);
             mosFastlockBase_Acquire(&lock);
             mosOSWCond_TimedWait(&cv, &lock, 1);
-        },
-        ::testing::ExitedWithCode(255), "");
+        }, "");
 }
 
 TEST_F(FastlockLayer, ExtendedLockRestartsStatisticsEachPeriod)

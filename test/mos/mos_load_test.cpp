@@ -10,6 +10,8 @@
 
 #include "mos/mos_fastlock.h"
 #include "mos/mos_load.h"
+#include "test/support/child_process.h"
+#include "test/support/panic_expect.h"
 
 namespace {
 
@@ -87,39 +89,6 @@ namespace {
 
 // ---------------------------------------------------------------------------------------------
 // mosLoad_Load runs in a child process: it loads the runtime and may end the process.
-
-struct ChildResult {
-    int exitCode; // -1 when the child did not exit normally
-    std::string out;
-};
-
-ChildResult RunInChild(const std::function<void()> &body)
-{
-    int fds[2];
-    EXPECT_EQ(pipe(fds), 0);
-    fflush(stdout);
-    fflush(stderr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        dup2(fds[1], STDOUT_FILENO);
-        body();
-        fflush(stdout);
-        _exit(0);
-    }
-    close(fds[1]);
-    ChildResult r{-1, ""};
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof(buf))) > 0)
-        r.out.append(buf, (size_t)n);
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (WIFEXITED(status))
-        r.exitCode = WEXITSTATUS(status);
-    return r;
-}
 
 class TempDir {
   public:
@@ -253,7 +222,7 @@ TEST(LoadCommandLine, HelpVersionAndRefusedOptions)
         {{"--log_dir="}, 1, std::string("log_dir must name a directory\n") + kUsage},
     };
     for (auto &c : cases) {
-        ChildResult r = RunInChild([&] {
+        ChildResult r = runInChild([&] {
             ProgramTables t;
             LoadWith(c.args, t);
             printf("returned\n");
@@ -266,7 +235,7 @@ TEST(LoadCommandLine, HelpVersionAndRefusedOptions)
 
 TEST(LoadCommandLine, NoVectorsOrBadTableEndWithStatusOne)
 {
-    ChildResult r = RunInChild([] {
+    ChildResult r = runInChild([] {
         char prog[] = "pellar";
         char *argv[] = {prog, nullptr};
         mosLoad_Load(1, argv, nullptr, nullptr, 0, 2, 25640);
@@ -277,7 +246,7 @@ TEST(LoadCommandLine, NoVectorsOrBadTableEndWithStatusOne)
     TempDir dir;
     std::string conf = dir.Write("bad.conf", "tgt_port 9000\n");
     for (const std::string &name : {conf, std::string()}) {
-        r = RunInChild([&] {
+        r = runInChild([&] {
             ProgramTables t;
             t.own[0].type = static_cast<MosConfEntry_Type>(7);
             LoadWith(name.empty() ? std::vector<std::string>{} : std::vector<std::string>{"--conf_file", name}, t);
@@ -294,7 +263,7 @@ TEST(LoadRuntimeKeys, DefaultsWithoutLogDir)
     // Settings that need a log directory are ignored without one.
     std::string conf = dir.Write("pellar.conf", "tgt_port 9000\nuse_fifo_file 1\nshm_server_on 1\n"
                                                 "dbg_io_timeout_enable 1\nlock_use_spinlock 1\n");
-    ChildResult r = RunInChild([&] {
+    ChildResult r = runInChild([&] {
         ProgramTables t;
         PrintReport(LoadWith({"--conf_file", conf}, t), t);
     });
@@ -330,7 +299,7 @@ TEST(LoadRuntimeKeys, LogDirFillsFilesAndDirectories)
                                                 "bin_dir_path /opt/bin\nsdbg_port 1234\ntimer_use_threads 1\n"
                                                 "exp_milli_wait_dump_traces abc\nshm_server_on 1\n"
                                                 "shm_server_port 77\ndbg_io_timeout_enable 1\n");
-    ChildResult r = RunInChild([&] {
+    ChildResult r = runInChild([&] {
         ProgramTables t;
         mosLoad_SetDefaultNumaAffinity(3);
         mosLoad_SetDefaultTraceOptions(250);
@@ -359,7 +328,7 @@ TEST(LoadRuntimeKeys, LogDirFillsFilesAndDirectories)
                        });
 
     std::string plain = dir.Write("plain.conf", "\n");
-    r = RunInChild([&] {
+    r = runInChild([&] {
         ProgramTables t;
         PrintReport(LoadWith({"--log_dir", "/var/x", "--conf_file", plain}, t), t);
     });
@@ -383,7 +352,7 @@ TEST(LoadRuntimeKeys, TraceMapIsCheckedBeforeItApplies)
     };
     for (const Case &c : cases) {
         std::string conf = dir.Write("pellar.conf", "trc_frequency_str_map " + c.map + "\n");
-        ChildResult r = RunInChild([&] {
+        ChildResult r = runInChild([&] {
             ProgramTables t;
             LoadWith({"--conf_file", conf}, t);
             printf("MOS=%u NET=%u modify=%d\n", (unsigned)g_componentFreqLevelsArr[MOS_COMP_MOS],
@@ -397,12 +366,12 @@ TEST(LoadRuntimeKeys, TraceMapIsCheckedBeforeItApplies)
 
 TEST(LoadRuntimeKeys, DefaultNumaNodeBeyondLimitPanics)
 {
-    EXPECT_EXIT(mosLoad_SetDefaultNumaAffinity(1024), ::testing::ExitedWithCode(255), "");
+    EXPECT_PANIC(mosLoad_SetDefaultNumaAffinity(1024), "");
 }
 
 TEST(MosInit, ToolsLoadWithoutParametersOnce)
 {
-    ChildResult r = RunInChild([] {
+    ChildResult r = runInChild([] {
         printf("%d ", mos_Init(nullptr));
         printf("%d ", mos_Init(nullptr));
         mos_Destroy();

@@ -7,6 +7,7 @@
 
 #include "mos/mos_memtracker.h"
 #include "mos/mos_trace.h"
+#include "test/support/panic_expect.h"
 
 namespace {
 
@@ -180,19 +181,15 @@ TEST_F(MemTracker, DumpAndDebugObject)
 TEST_F(MemTracker, BrokenInvariantsPanic)
 {
     // A block still tracked when the layer goes is a leak.
-    EXPECT_EXIT(
-        {
+    EXPECT_PANIC({
             track(10, 8);
             mosMemTrackerLayer_Destroy();
-        },
-        ::testing::ExitedWithCode(255), "");
-    EXPECT_EXIT(
-        {
+        }, "");
+    EXPECT_PANIC({
             alignas(16) UINT8 raw[256] = {};
             reinterpret_cast<MemTrackEntry *>(raw)->headroomSize = 64;
             mos_TrackMemFree(raw + 128);
-        },
-        ::testing::ExitedWithCode(255), "");
-    EXPECT_EXIT(mos_TrackMemGetReAllocOriginalAddress(nullptr, 8), ::testing::ExitedWithCode(255), "");
-    EXPECT_EXIT(mos_TrackMemHeadroom(24), ::testing::ExitedWithCode(255), "");
+        }, "");
+    EXPECT_PANIC(mos_TrackMemGetReAllocOriginalAddress(nullptr, 8), "");
+    EXPECT_PANIC(mos_TrackMemHeadroom(24), "");
 }

@@ -7,6 +7,7 @@
 
 #include "mos/mos_net_address.h"
 #include "mos/usr/mos_net.h"
+#include "test/support/panic_expect.h"
 
 namespace {
 
@@ -213,17 +214,17 @@ TEST(NetAddressDeathTest, MisusePanics)
     NetAddress none = cleared();
     PackedNetAddress bad = {};
     bad.type = 3;
-    EXPECT_EXIT(netAddress_GetIpv6(&a), testing::ExitedWithCode(255), "");
-    EXPECT_EXIT(netAddress_GetIpv4(&none), testing::ExitedWithCode(255), "");
-    EXPECT_EXIT(netAddress_GetInnerIPv4MappedAddr(&a), testing::ExitedWithCode(255), "");
-    EXPECT_EXIT(netAddress_GetAddrLen(NET_ADDRESS_TYPE__NONE), testing::ExitedWithCode(255), "");
-    EXPECT_EXIT(netAddress_BuildFromPacked(&a, &bad, 0), testing::ExitedWithCode(255), "");
-    EXPECT_EXIT(packedNetAddress_HashFunc((UINT64)(uintptr_t)&bad, 8), testing::ExitedWithCode(255), "");
-    EXPECT_EXIT(netAddress_AddressFamilyToSocketType(AF_UNIX), testing::ExitedWithCode(255), "");
-    EXPECT_EXIT(netAddress_SocketTypeToAddressFamily(NET_SOCKET_TYPE__LAST), testing::ExitedWithCode(255), "");
+    EXPECT_PANIC(netAddress_GetIpv6(&a), "");
+    EXPECT_PANIC(netAddress_GetIpv4(&none), "");
+    EXPECT_PANIC(netAddress_GetInnerIPv4MappedAddr(&a), "");
+    EXPECT_PANIC(netAddress_GetAddrLen(NET_ADDRESS_TYPE__NONE), "");
+    EXPECT_PANIC(netAddress_BuildFromPacked(&a, &bad, 0), "");
+    EXPECT_PANIC(packedNetAddress_HashFunc((UINT64)(uintptr_t)&bad, 8), "");
+    EXPECT_PANIC(netAddress_AddressFamilyToSocketType(AF_UNIX), "");
+    EXPECT_PANIC(netAddress_SocketTypeToAddressFamily(NET_SOCKET_TYPE__LAST), "");
     const IPV4 in[2] = {1, 2};
     PackedNetAddress out[1];
-    EXPECT_EXIT(netAddress_ConvertIPV4ArrToPackedArray(in, 2, out, 1), testing::ExitedWithCode(255), "");
+    EXPECT_PANIC(netAddress_ConvertIPV4ArrToPackedArray(in, 2, out, 1), "");
 }
 
 TEST(NetAddressText, ParseTable)

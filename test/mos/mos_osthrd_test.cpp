@@ -12,6 +12,7 @@
 #include "mos/mos_osthrd.h"
 #include "mos/mos_utils.h"
 #include "mos/mos_utils_mem.h"
+#include "test/support/panic_expect.h"
 
 namespace {
 
@@ -259,6 +260,5 @@ TEST_F(OsThrdLayer, NewThreadsTakeTheCreatorsMask)
 TEST(OsThrdDeath, CreatingWithoutTheLayerPanics)
 {
     MosOsThrd thrd;
-    EXPECT_EXIT(mosOsThrd_Create(&thrd, [](void *) {}, nullptr), ::testing::ExitedWithCode(255),
-                "");
+    EXPECT_PANIC(mosOsThrd_Create(&thrd, [](void *) {}, nullptr), "");
 }

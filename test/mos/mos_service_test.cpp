@@ -13,6 +13,7 @@
 #include "mos/mos_trace.h"
 #include "test/support/diag_support.h"
 #include "mos/mos_trace_layer.h"
+#include "test/support/panic_expect.h"
 
 using diagtest::readFile;
 using diagtest::waitForPath;
@@ -286,7 +287,7 @@ TEST_F(Once, FirstUserSetsUpLastTearsDown)
     EXPECT_EQ(destroyCalls_G, 0);
     mosOnce_RunDestroy(&once);
     EXPECT_EQ(destroyCalls_G, 1);
-    EXPECT_EXIT(mosOnce_RunDestroy(&once), ::testing::ExitedWithCode(255), "");
+    EXPECT_PANIC(mosOnce_RunDestroy(&once), "");
 }
 
 TEST(Service, StopWithoutCallbackDoesNothing)

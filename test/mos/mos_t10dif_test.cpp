@@ -7,6 +7,7 @@
 #include "mos/mos_cpu.h"
 #include "mos/mos_t10dif.h"
 #include "mos/mos_t10dif_intrn.h"
+#include "test/support/panic_expect.h"
 
 namespace {
 
@@ -250,9 +251,8 @@ TEST(MosT10DifDeath, EmptySizesAndMissingKeyPanic)
 {
     UINT8 data[LB] = {};
     T10Dif dif[1] = {};
-    EXPECT_EXIT(mosT10Dif_GenT10DIF(data, dif, 0, 0, 0, 0), ::testing::ExitedWithCode(255), "");
-    EXPECT_EXIT(mosT10Dif_VerifyT10DIF(data, dif, 0, 0, 0, 0, 0), ::testing::ExitedWithCode(255), "");
-    EXPECT_EXIT(mosT10Dif_VerifyZeroBuffer(data, dif, 0), ::testing::ExitedWithCode(255), "");
-    EXPECT_EXIT(mosT10Dif_CreateEncryptedZeroDataAndDif(data, dif, 0, 0, 0, 1, 0), ::testing::ExitedWithCode(255),
-                "");
+    EXPECT_PANIC(mosT10Dif_GenT10DIF(data, dif, 0, 0, 0, 0), "");
+    EXPECT_PANIC(mosT10Dif_VerifyT10DIF(data, dif, 0, 0, 0, 0, 0), "");
+    EXPECT_PANIC(mosT10Dif_VerifyZeroBuffer(data, dif, 0), "");
+    EXPECT_PANIC(mosT10Dif_CreateEncryptedZeroDataAndDif(data, dif, 0, 0, 0, 1, 0), "");
 }

@@ -5,6 +5,7 @@
 
 #include "mos/mos_ticks.h"
 #include "mos/mos_ut.h"
+#include "test/support/panic_expect.h"
 
 namespace {
 
@@ -138,7 +139,7 @@ TEST_F(FaultHooks, ActionFunctions)
     e.actionFuncParam = 0;
     EXPECT_EQ(mosUtAction_DelayThread(&e, 0), 0u);
 
-    EXPECT_EXIT(mosUtAction_ReturnRandLimited(&e, 0), ::testing::ExitedWithCode(255), "");
+    EXPECT_PANIC(mosUtAction_ReturnRandLimited(&e, 0), "");
 }
 
 TEST_F(FaultHooks, ProductBuildHasNoLiveHooks)

@@ -17,6 +17,7 @@
 #include "mos/mos_utils_file.h"
 #include "mos/mos_utils_blkdev.h"
 #include "mos/mos_utils_console.h"
+#include "test/support/panic_expect.h"
 
 namespace {
 std::string readAll(const std::string &path)
@@ -54,7 +55,7 @@ TEST(UtilsText, NumberToText)
     EXPECT_STREQ(mos_Uint8ToStr(0x7f, buf, sizeof(buf), 10), "127");
     // The buffer bounds the text.
     EXPECT_STREQ(mos_Uint64ToStr(123456, buf, 4, 10), "123");
-    EXPECT_EXIT(mos_Uint64ToStr(1, buf, sizeof(buf), 8), ::testing::ExitedWithCode(255), "");
+    EXPECT_PANIC(mos_Uint64ToStr(1, buf, sizeof(buf), 8), "");
 }
 
 TEST(UtilsText, TextToNumber)
@@ -102,7 +103,7 @@ TEST(UtilsText, SignedDivision)
         EXPECT_EQ(rem, c.remainder) << c.x << "%" << c.y;
     }
     EXPECT_EQ(mos_DivRem64(9, 4, nullptr), 2);
-    EXPECT_EXIT(mos_DivRem64(9, 0, nullptr), ::testing::ExitedWithCode(255), "");
+    EXPECT_PANIC(mos_DivRem64(9, 0, nullptr), "");
 }
 
 TEST(UtilsText, SearchAndTrim)
@@ -111,7 +112,7 @@ TEST(UtilsText, SearchAndTrim)
     EXPECT_EQ(mos_StrChr(pText, 9, '='), pText + 3);
     EXPECT_EQ(mos_StrChr(pText, 3, '='), nullptr);
     EXPECT_EQ(mos_StrChr("ab\0=", 4, '='), nullptr);
-    EXPECT_EXIT(mos_StrChr(pText, 0, '='), ::testing::ExitedWithCode(255), "");
+    EXPECT_PANIC(mos_StrChr(pText, 0, '='), "");
 
     char buf[] = " \t value with  spaces \n ";
     EXPECT_STREQ(mos_TrimWhitespace(buf), "value with  spaces");
@@ -136,7 +137,7 @@ TEST(UtilsText, HexDumpBothWays)
     EXPECT_EQ(data[1], 0x0c);
     EXPECT_EQ(mos_HexDumpToData("zz", data, 1), MOS_RC__INVALID);
     EXPECT_EQ(mos_HexDumpToData("1z", data, 1), MOS_RC__INVALID);
-    EXPECT_EXIT(mos_HexDumpToData("00ab7f", data, 2), ::testing::ExitedWithCode(255), "");
+    EXPECT_PANIC(mos_HexDumpToData("00ab7f", data, 2), "");
 }
 
 TEST(UtilsText, Uuid)
@@ -156,7 +157,7 @@ TEST(UtilsText, Uuid)
     };
     for (const char *pText : bad)
         EXPECT_EQ(mos_StrToUuidNoAssert(pText, uuid), MOS_RC__INVALID) << pText;
-    EXPECT_EXIT(mos_StrToUuid("not-a-uuid", uuid), ::testing::ExitedWithCode(255), "failed reading GUID string");
+    EXPECT_PANIC(mos_StrToUuid("not-a-uuid", uuid), "failed reading GUID string");
 }
 
 TEST(UtilsText, Ipv4Text)
@@ -217,12 +218,12 @@ TEST(UtilsMem, CeilingsAndCopies)
     mos_MemFree(p);
 #ifndef PELLAR_SANITIZE // the sanitizer's allocator aborts on such a size instead of failing
     EXPECT_EQ(mos_MemMalloc(1ull << 62, ~0ull, __func__, TRUE), nullptr);
-    EXPECT_EXIT(mos_MemMalloc(1ull << 62, ~0ull, "myCaller", FALSE), ::testing::ExitedWithCode(255), "");
+    EXPECT_PANIC(mos_MemMalloc(1ull << 62, ~0ull, "myCaller", FALSE), "");
 #endif
 
-    EXPECT_EXIT(mos_MemMalloc(65, 64, "myCaller", FALSE), ::testing::ExitedWithCode(255), "");
-    EXPECT_EXIT(mos_MemCalloc(65, 64, "myCaller", FALSE), ::testing::ExitedWithCode(255), "");
-    EXPECT_EXIT(mos_MemRealloc(8, 64, nullptr, "myCaller", FALSE), ::testing::ExitedWithCode(255), "");
+    EXPECT_PANIC(mos_MemMalloc(65, 64, "myCaller", FALSE), "");
+    EXPECT_PANIC(mos_MemCalloc(65, 64, "myCaller", FALSE), "");
+    EXPECT_PANIC(mos_MemRealloc(8, 64, nullptr, "myCaller", FALSE), "");
 
     char buf[] = "abcdefgh";
     mos_MemMove(buf + 2, buf, 4);
@@ -254,7 +255,7 @@ TEST(UtilsMem, PageProtectionAndSafeReads)
     EXPECT_DEATH((void)*(volatile UINT8 *)p, "");
     mos_MarkPageAvailable(p);
     EXPECT_EQ(p[1], 2);
-    EXPECT_EXIT(mos_MarkPageNotAvailable(p + 1), ::testing::ExitedWithCode(255), "");
+    EXPECT_PANIC(mos_MarkPageNotAvailable(p + 1), "");
     mos_FreePageAligned(p);
 
     // Unmapped and never-touched pages are not read.
@@ -320,7 +321,7 @@ TEST(UtilsFiles, WriteReadAndNames)
     EXPECT_EQ(mos_FileOpen(dir.path().c_str(), "missing", FALSE), nullptr);
     EXPECT_TRUE(mos_FullFileNameDelete(dir.file("a.txt").c_str()));
     EXPECT_FALSE(mos_FullFileNameDelete(dir.file("a.txt").c_str()));
-    EXPECT_EXIT(mos_FileWrite(nullptr, "x", 1), ::testing::ExitedWithCode(255), "");
+    EXPECT_PANIC(mos_FileWrite(nullptr, "x", 1), "");
 }
 
 TEST(UtilsFiles, RestrictedFilesAndDirectories)
@@ -490,7 +491,7 @@ TEST(UtilsDevices, OpenAndControlCallsReportFailures)
     // A regular file answers no block-device request.
     EXPECT_EQ(mos_DevSendIoctl(fd, 0x1268 /* BLKSSZGET */, &sectorSize, sizeof(sectorSize)), MOS_RC__ERROR);
     mos_DevClose(fd);
-    EXPECT_EXIT(mos_DevClose(-1), ::testing::ExitedWithCode(255), "");
+    EXPECT_PANIC(mos_DevClose(-1), "");
 }
 
 TEST(UtilsConsole, ColoursOnlyOnKnownTerminals)
@@ -499,7 +500,7 @@ TEST(UtilsConsole, ColoursOnlyOnKnownTerminals)
                            "\033[34m", "\033[35m", "\033[36m", "\033[37m"};
     for (UINT32 c = COLOR_DEFAULT; c <= COLOR_WAIT; c++)
         EXPECT_STREQ(mos_GetAnsiColorCode((MosColor)c), codes[c]);
-    EXPECT_EXIT(mos_GetAnsiColorCode((MosColor)8), ::testing::ExitedWithCode(255), "");
+    EXPECT_PANIC(mos_GetAnsiColorCode((MosColor)8), "");
     // Test output is not a terminal: no colour whatever TERM says.
     if (!isatty(STDOUT_FILENO)) {
         setenv("TERM", "xterm", 1);

@@ -30,11 +30,11 @@ TEST_F(NetMsgTest, FreshRequestReadsAsTimedOutUntilAResultIsSet)
     EXPECT_EQ(msg.msgSnd.rpcReq.grpId, 0u);
     EXPECT_EQ(msg.msgSnd.msgId, 500u);
     EXPECT_EQ(msg.msgSnd.flags, (UINT32)NET_MSG_SND_FLAGS__INIT);
-    EXPECT_UMT_PANIC(NetMsgSnd_GetRc(&msg.msgSnd), "pMsg->netRc == MOS_RC__ILLEGAL");
+    EXPECT_PANIC(NetMsgSnd_GetRc(&msg.msgSnd), "pMsg->netRc == MOS_RC__ILLEGAL");
     NetMsgSnd_SetRc(&msg.msgSnd, MOS_RC__NOT_CONN);
     NetMsgSnd_SetRc(&msg.msgSnd, MOS_RC__SUCCESS);
     EXPECT_EQ(NetMsgSnd_GetRc(&msg.msgSnd), MOS_RC__SUCCESS);
-    EXPECT_UMT_PANIC(NetMsgSnd_SetRc(&msg.msgSnd, MOS_RC__ERROR), "pMsg->netRc == MOS_RC__SUCCESS");
+    EXPECT_PANIC(NetMsgSnd_SetRc(&msg.msgSnd, MOS_RC__ERROR), "pMsg->netRc == MOS_RC__SUCCESS");
     netMsgSndAsync_Destroy(&msg);
 }
 
@@ -77,7 +77,7 @@ TEST_F(NetMsgTest, ReuseKeepsTheRequestAndResponsesTakeTheRequestId)
     netMsgSndAsync_Destroy(&answer);
     // Both lists still hold buffers: the validating destroy refuses.
     netIov_AddBuffer(&msg.msgSnd.rpcRes.iov, rsp, sizeof(rsp), NET_IOV_BUF_TYPE__USER_FIRST);
-    EXPECT_UMT_PANIC(netMsgSndAsync_DestroyValidate(&msg), "bValidate");
+    EXPECT_PANIC(netMsgSndAsync_DestroyValidate(&msg), "bValidate");
     netMsgSndAsync_Destroy(&msg);
 }
 

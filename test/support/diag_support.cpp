@@ -56,63 +56,6 @@ std::vector<std::string> splitLines(const std::string &text)
     return lines;
 }
 
-RuntimeBase::RuntimeBase()
-{
-    MosTicks_InitParams ticks{};
-    if (mosTicks_Init(&ticks) != MOS_RC__SUCCESS || mosOsThrdLayer_Create(nullptr) != MOS_RC__SUCCESS ||
-        mosCyclicFileLayer_Create() != MOS_RC__SUCCESS)
-        throw std::runtime_error("runtime layers did not start");
-}
-
-RuntimeBase::~RuntimeBase()
-{
-    mosCyclicFileLayer_Destroy();
-    mosOsThrdLayer_Destroy();
-}
-
-ChildResult runInChild(const std::function<void()> &body, int timeoutSec)
-{
-    ScratchDir capture;
-    std::string outPath = capture.file("out");
-    std::string errPath = capture.file("err");
-    fflush(stdout);
-    fflush(stderr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        int outFd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(outFd, STDOUT_FILENO);
-        dup2(errFd, STDERR_FILENO);
-        close(outFd);
-        close(errFd);
-        body();
-        fflush(stdout);
-        fflush(stderr);
-        _exit(0);
-    }
-    ChildResult r;
-    int status = 0;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSec);
-    for (;;) {
-        pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid)
-            break;
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    if (WIFEXITED(status))
-        r.exitCode = WEXITSTATUS(status);
-    if (WIFSIGNALED(status))
-        r.signal = WTERMSIG(status);
-    r.out = readFile(outPath);
-    r.err = readFile(errPath);
-    return r;
-}
-
 bool waitForPath(const std::string &path, bool bExists, int timeoutSec)
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSec);

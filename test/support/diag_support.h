@@ -7,10 +7,14 @@
 #include <vector>
 
 #include "mos/mos_cyclic_file.h"
+#include "test/support/child_process.h"
+#include "test/support/runtime_layers.h"
 #include "test/support/scratch_dir.h"
 
 namespace diagtest {
 
+using ::ChildResult;
+using ::runInChild;
 using ::ScratchDir;
 
 bool fileExists(const std::string &path);
@@ -19,25 +23,10 @@ std::vector<std::string> splitLines(const std::string &text);
 void removeTree(const std::string &path);
 
 // Ticks, OS threads and the rotating-file layer, created for one test and destroyed after it.
-class RuntimeBase {
+class RuntimeBase : public RuntimeLayers {
   public:
-    RuntimeBase();
-    ~RuntimeBase();
-    RuntimeBase(const RuntimeBase &) = delete;
-    RuntimeBase &operator=(const RuntimeBase &) = delete;
+    RuntimeBase() : RuntimeLayers({"mosTicks_Init", "mosOsThrdLayer_Create", "mosCyclicFileLayer_Create"}) {}
 };
-
-// What a child process left behind.
-struct ChildResult {
-    int exitCode = -1; // -1 when it did not exit normally
-    int signal = 0;    // the signal that ended it, if one did
-    std::string out;
-    std::string err;
-};
-
-// Runs body in a forked child with standard output and error captured; the child exits 0 when
-// body returns. A child still running after timeoutSec is killed (signal 9 in the result).
-ChildResult runInChild(const std::function<void()> &body, int timeoutSec = 120);
 
 // Waits (generously) until the path exists, or no longer exists.
 bool waitForPath(const std::string &path, bool bExists, int timeoutSec = 60);

@@ -12,38 +12,17 @@
 #include "mos/mos_ds_hash.h"
 #include "mos/mos_obj.h"
 #include "mos/usr/linux/mos_condvar.h"
-
-// The panic line goes to standard output until the exception file is open; death tests match
-// standard error, so the child sends one to the other.
-#define EXPECT_PANIC(statement, regex)                                                                  \
-    EXPECT_EXIT(                                                                                        \
-        {                                                                                               \
-            dup2(STDERR_FILENO, STDOUT_FILENO);                                                         \
-            statement;                                                                                  \
-        },                                                                                              \
-        ::testing::ExitedWithCode(255), regex)
+#include "test/support/panic_expect.h"
+#include "test/support/runtime_layers.h"
 
 // The registry and the container layers, up for the life of the object.
-class ContainerLayers {
+class ContainerLayers : public RuntimeLayers {
   public:
     ContainerLayers()
+        : RuntimeLayers({"mosObjLayer_Create", "mosHashLayer_Create", "mosMemPoolLayer_Init",
+                         "mosDynamicArrayLayer_Init", "mosDynamicMemPoolLayer_Init"})
     {
-        EXPECT_EQ(mosObjLayer_Create(nullptr), MOS_RC__SUCCESS);
-        EXPECT_EQ(mosHashLayer_Create(nullptr), MOS_RC__SUCCESS);
-        EXPECT_EQ(mosMemPoolLayer_Init(nullptr), MOS_RC__SUCCESS);
-        EXPECT_EQ(mosDynamicArrayLayer_Init(nullptr), MOS_RC__SUCCESS);
-        EXPECT_EQ(mosDynamicMemPoolLayer_Init(nullptr), MOS_RC__SUCCESS);
     }
-    ~ContainerLayers()
-    {
-        mosDynamicMemPoolLayer_Destroy();
-        mosDynamicArrayLayer_Destroy();
-        mosMemPoolLayer_Destroy();
-        mosHashLayer_Destroy();
-        mosObjLayer_Destroy();
-    }
-    ContainerLayers(const ContainerLayers &) = delete;
-    ContainerLayers &operator=(const ContainerLayers &) = delete;
 };
 
 // A one-shot event that a completion callback raises and an OS thread waits for.

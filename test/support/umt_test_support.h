@@ -1,5 +1,5 @@
-// Test helpers for the uthreads: the runtime with the uthread manager up for a test file, waits
-// with a generous limit, and running code as a uthread from a test's OS thread.
+// Test helpers for the uthreads (the runtime with the uthread manager is UmtRuntimeEnv, in
+// runtime_layers.h): waits with a generous limit, and running code as a uthread from a test's OS thread.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,31 +13,8 @@
 #include "mos/mos_load.h"
 #include "mos/umt/mos_umt.h"
 #include "mos/umt/mos_umt_semaphore.h"
-
-// The panic line goes to standard output until the exception file is open; death tests match
-// standard error, so the child sends one to the other.
-#define EXPECT_UMT_PANIC(statement, regex)                                                              \
-    EXPECT_EXIT(                                                                                        \
-        {                                                                                               \
-            dup2(STDERR_FILENO, STDOUT_FILENO);                                                         \
-            statement;                                                                                  \
-        },                                                                                              \
-        ::testing::ExitedWithCode(255), regex)
-
-// The runtime's layers and the uthread manager, once per test program.
-class UmtRuntimeEnv : public ::testing::Environment {
-  public:
-    void SetUp() override
-    {
-        ASSERT_EQ(mos_Init(nullptr), MOS_RC__SUCCESS);
-        mosUmtMgr_Init(nullptr);
-    }
-    void TearDown() override
-    {
-        mosUmtMgr_Destroy();
-        mos_Destroy();
-    }
-};
+#include "test/support/panic_expect.h"
+#include "test/support/runtime_layers.h"
 
 // Waits until pred holds; false after the limit (generous: tests run on a loaded machine).
 inline bool umtTest_WaitFor(const std::function<bool()> &pred, std::chrono::seconds limit = std::chrono::seconds(60))

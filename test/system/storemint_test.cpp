@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "test/support/scratch_dir.h"
+#include "test/support/child_process.h"
 
 namespace {
 
@@ -41,37 +42,17 @@ std::string storemintPath()
 // Runs storemint with the arguments; standard output is what it reports.
 RunResult runStoremint(const std::vector<std::string> &args, RunLimits limits = {})
 {
-    int fds[2];
-    EXPECT_EQ(pipe(fds), 0);
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fds[1], STDOUT_FILENO);
-        close(fds[0]);
-        close(fds[1]);
+    ChildResult c = runProgram(storemintPath(), args, [&] {
         if (limits.maxFileSize != RLIM_INFINITY) {
             // Past the limit the kernel refuses the allocation (and would send SIGXFSZ).
             signal(SIGXFSZ, SIG_IGN);
             rlimit lim{limits.maxFileSize, limits.maxFileSize};
             setrlimit(RLIMIT_FSIZE, &lim);
         }
-        std::string path = storemintPath();
-        std::vector<char *> argv{path.data()};
-        for (const std::string &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(path.c_str(), argv.data());
-        _exit(127);
-    }
-    close(fds[1]);
+    });
     RunResult r;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof(buf))) > 0)
-        r.out.append(buf, (size_t)n);
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.exitCode = shellStatus(c);
+    r.out = c.out;
     return r;
 }
 

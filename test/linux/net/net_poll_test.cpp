@@ -175,7 +175,7 @@ TEST_F(NetPollTest, AddingARegisteredBlockTwicePanics)
     Recorder rec;
     netPollRegFD_Init(&rec.reg, sv[0], RecUnreg, RecRead, nullptr, RecError);
     netPoll_AddSocket(poll(), &rec.reg);
-    EXPECT_UMT_PANIC(netPoll_AddSocket(poll(), &rec.reg), "pReg->magic == 0");
+    EXPECT_PANIC(netPoll_AddSocket(poll(), &rec.reg), "pReg->magic == 0");
     netPoll_RemSocket(poll(), &rec.reg);
     ASSERT_TRUE(umtTest_WaitFor([&] { return rec.unregDone.load(); }));
     close(sv[0]);

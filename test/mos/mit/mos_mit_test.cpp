@@ -223,7 +223,7 @@ TEST(Mit, StartNowWithoutWaitFinishesAndDestroysBeforeReturning)
 
 TEST(MitDeathTest, PushingPastTheStackPanics)
 {
-    EXPECT_UMT_PANIC(
+    EXPECT_PANIC(
         {
             MitTestSched sched(0);
             Chain c;

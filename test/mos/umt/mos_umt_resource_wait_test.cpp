@@ -100,7 +100,7 @@ TEST(UmtResourceWait, LimiterWaitReturnsWhenAdmitted)
 
 TEST(UmtResourceWaitDeathTest, NonListPoolIsRefused)
 {
-    EXPECT_UMT_PANIC(
+    EXPECT_PANIC(
         {
             MosMemPool pool;
             mosUmtMemPool_Create(&pool, "stack pool", nullptr, 64, 1, 8, FALSE, MOS_TIMER__FREE_HANDLER_STACK);

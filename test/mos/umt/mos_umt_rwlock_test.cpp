@@ -258,7 +258,7 @@ TEST(UmtRWLockArr, RangesTakenInAscendingOrderPerLock)
 
 TEST(UmtRWLockArrDeathTest, RangePastTheEndPanics)
 {
-    EXPECT_UMT_PANIC(
+    EXPECT_PANIC(
         {
             MosUmt_RWLockArr arr;
             mosUmtRWLockArr_Init(&arr, 4);
@@ -271,14 +271,14 @@ TEST(UmtRWLockArrDeathTest, RangePastTheEndPanics)
 
 TEST(UmtEventDeathTest, ResetOfAnAutomaticEventAndPulsePanic)
 {
-    EXPECT_UMT_PANIC(
+    EXPECT_PANIC(
         {
             MosUmt_Event ev;
             mosUmtEvent_Init(&ev, TRUE);
             mosUmtEvent_Reset(&ev);
         },
         "!pEvent->bAutomatic");
-    EXPECT_UMT_PANIC(
+    EXPECT_PANIC(
         {
             MosUmt_Event ev;
             mosUmtEvent_Init(&ev, FALSE);

@@ -178,7 +178,7 @@ TEST(UmtSchedThrd, PoliciesPlaceAsTheySay)
     EXPECT_EQ(distinct.size(), 4u);
     for (int i = 0; i < 4; i++)
         EXPECT_EQ(tids[i], tids[i + 4]) << "ordinals " << i << " and " << i + 4;
-    EXPECT_UMT_PANIC(mosUmtSchedThrd_SetSchedPolicy(&sched, MOS_UMT_SCHED_THRD_POLICY__LAST),
+    EXPECT_PANIC(mosUmtSchedThrd_SetSchedPolicy(&sched, MOS_UMT_SCHED_THRD_POLICY__LAST),
                      "policy < MOS_UMT_SCHED_THRD_POLICY__LAST");
     mosUmtSchedThrd_Destroy(&sched);
 }

@@ -31,20 +31,7 @@ void testClassInit(void)
 }
 
 // The runtime with a small class table of its own.
-class ClassRuntimeEnv : public ::testing::Environment {
-  public:
-    void SetUp() override
-    {
-        ASSERT_EQ(mos_Init(nullptr), MOS_RC__SUCCESS);
-        mosUmtMgr_Init(testClassInit);
-    }
-    void TearDown() override
-    {
-        mosUmtMgr_Destroy();
-        mos_Destroy();
-    }
-};
-::testing::Environment *const env_G = ::testing::AddGlobalTestEnvironment(new ClassRuntimeEnv);
+::testing::Environment *const env_G = ::testing::AddGlobalTestEnvironment(new UmtRuntimeEnv(testClassInit));
 
 UINT32 classCount(UINT32 cls)
 {
@@ -409,7 +396,7 @@ TEST(UmtFill, LayerClampsItsThresholds)
 TEST(UmtFillDeathTest, OsThreadIsRefused)
 {
     // The error line carries its "ERROR: " once, right after the line's position.
-    EXPECT_UMT_PANIC(
+    EXPECT_PANIC(
         {
             mosTrcLayer_DumpToStdout(TRUE);
             char buf[16];

@@ -164,9 +164,9 @@ TEST(UmtDynamicAllocator, WriteBelowTheBlockHitsTheGuardPage)
 TEST(UmtInvariants, BrokenRulesPanic)
 {
     // Suspending with no fast lock, or with two.
-    EXPECT_UMT_PANIC(umtTest_RunAsUmt([] { mosUmt_SuspendUThread(nullptr, MOS_OS_THRD__UMT_WAIT_TYPE__COND); }),
+    EXPECT_PANIC(umtTest_RunAsUmt([] { mosUmt_SuspendUThread(nullptr, MOS_OS_THRD__UMT_WAIT_TYPE__COND); }),
                      "mosFastlock_NumAcquires\\(\\) == 1");
-    EXPECT_UMT_PANIC(umtTest_RunAsUmt([] {
+    EXPECT_PANIC(umtTest_RunAsUmt([] {
                          MosFastlock_Base a, b;
                          MOS_FASTLOCK_CREATE(&a, 1);
                          MOS_FASTLOCK_CREATE(&b, 2);
@@ -192,10 +192,10 @@ TEST(UmtInvariants, BrokenRulesPanic)
         },
         "mosFastlock_NumAcquires\\(\\) == 0");
     // Resuming a uthread that runs.
-    EXPECT_UMT_PANIC(umtTest_RunAsUmt([] { mosUmt_ResumeUThread(mosUmt_GetUThreadHdl()); }),
+    EXPECT_PANIC(umtTest_RunAsUmt([] { mosUmt_ResumeUThread(mosUmt_GetUThreadHdl()); }),
                      "pUmt->state == MOS_UMT_STATE__SUSPENDED");
     // Joining a uthread that is not joinable.
-    EXPECT_UMT_PANIC(
+    EXPECT_PANIC(
         {
             Sleeper s;
             mosUmtSem_Init(&s.sem);
@@ -205,14 +205,14 @@ TEST(UmtInvariants, BrokenRulesPanic)
         },
         "joinRef != 0");
     // A block with room for no more than the record and 2048 bytes.
-    EXPECT_UMT_PANIC(
+    EXPECT_PANIC(
         {
             alignas(16) static char block[sizeof(MosUmt) + 2048];
             mosUmt_Init(block, sizeof(block));
         },
         "memSize > \\(sizeof\\(MosUmt\\) \\+ 2048\\)");
     // A call that needs a current uthread, made outside one.
-    EXPECT_UMT_PANIC(mosUmt_GetUThreadHdl(), "pUmt != \\(\\(void \\*\\)0\\)");
+    EXPECT_PANIC(mosUmt_GetUThreadHdl(), "pUmt != \\(\\(void \\*\\)0\\)");
 }
 
 TEST(UmtUserContext, TimeLimitsAndContextTypes)

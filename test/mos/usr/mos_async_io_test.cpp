@@ -481,13 +481,13 @@ TEST_F(AsyncIOFake, ReadAndZeroWriteShortcutsSubmitAtOnce)
     fake.completeAll();
     ASSERT_TRUE(umtTest_WaitFor([&] { return rec.count() == 2; }));
     // A zero write larger than the zero buffer is a caller's error.
-    EXPECT_UMT_PANIC(mosAsyncIO_WriteZeroAsync(&reqs[1].req, &files[0], recordCK, 0, MOS_IO__ZERO_BUF_SIZE + 512),
+    EXPECT_PANIC(mosAsyncIO_WriteZeroAsync(&reqs[1].req, &files[0], recordCK, 0, MOS_IO__ZERO_BUF_SIZE + 512),
                      "size <= zeroBufSize");
 }
 
 TEST_F(AsyncIOFake, RequestForAClosingFilePanics)
 {
-    EXPECT_UMT_PANIC(
+    EXPECT_PANIC(
         {
             create(8);
             open(0, 0);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "mos/usr/mos_net.h"
+#include "test/support/panic_expect.h"
 
 namespace {
 
@@ -547,14 +548,14 @@ TEST(MosNetDeathTest, MisusePanics)
     mosNet_EpollAddSocket(&set, fd, nullptr);
     NetAddress none = {};
     NetAddress dummy;
-    EXPECT_EXIT(mosNet_EpollAddSocket(&set, fd, nullptr), testing::ExitedWithCode(255), "");
-    EXPECT_EXIT(osNet_Close(-1), testing::ExitedWithCode(255), "");
-    EXPECT_EXIT(osNet_ChangeBlockMode(-1, TRUE), testing::ExitedWithCode(255), "");
-    EXPECT_EXIT(mosNet_Connect(fd, &none), testing::ExitedWithCode(255), "");
-    EXPECT_EXIT(mosNet_GetPeerAddress(-1, &dummy), testing::ExitedWithCode(255), "");
-    EXPECT_EXIT(osNet_SetSockOpt_KeepAlive(set.epollFd), testing::ExitedWithCode(255), "");
+    EXPECT_PANIC(mosNet_EpollAddSocket(&set, fd, nullptr), "");
+    EXPECT_PANIC(osNet_Close(-1), "");
+    EXPECT_PANIC(osNet_ChangeBlockMode(-1, TRUE), "");
+    EXPECT_PANIC(mosNet_Connect(fd, &none), "");
+    EXPECT_PANIC(mosNet_GetPeerAddress(-1, &dummy), "");
+    EXPECT_PANIC(osNet_SetSockOpt_KeepAlive(set.epollFd), "");
     mosNet_EpollRemSocket(&set, fd);
-    EXPECT_EXIT(mosNet_EpollRemSocket(&set, fd), testing::ExitedWithCode(255), "");
+    EXPECT_PANIC(mosNet_EpollRemSocket(&set, fd), "");
     osNet_Close(fd);
     close(set.epollFd);
 }

@@ -282,8 +282,8 @@ TEST(BitArray, ShmNameAndCountsThatEndOnTheFirstBitOfAByte)
     EXPECT_EQ(bitArray_FindNextSetBit(&a, 0, 100), 3u);
     EXPECT_EQ(bitArray_FindLastSetBit(&a, 0, 100), 22u);
     EXPECT_EQ(bitArray_FindNextSetBit(&a, 23, 100), BIT_ARRAY__NOT_FOUND);
-    EXPECT_UMT_PANIC(bitArray_CountSetBits(&a, 4000, 97), "firstBit \\+ numOfBits - 1 >= pBitArray->numOfBits");
-    EXPECT_UMT_PANIC(bitArray_IsBitSet(&a, 4096), "bit >= pBitArray->numOfBits");
+    EXPECT_PANIC(bitArray_CountSetBits(&a, 4000, 97), "firstBit \\+ numOfBits - 1 >= pBitArray->numOfBits");
+    EXPECT_PANIC(bitArray_IsBitSet(&a, 4096), "bit >= pBitArray->numOfBits");
     bitArray_Destroy(&a);
 }
 

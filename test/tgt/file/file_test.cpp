@@ -315,7 +315,7 @@ TEST_F(FileFixture, DeviceTypeByRunsOfFastOrSlowReads)
     DevType t = DEV_TYPE__FLCACHE_FLASH;
     run([&] { t = file_GetDeviceType(&file, buf.p, 8); });
     EXPECT_EQ(t, DEV_TYPE__NONE) << "a read error";
-    EXPECT_UMT_PANIC(file_GetDeviceType(&file, buf.p, 65), "bufferSizeInLbs < 8 \\|\\| bufferSizeInLbs > 64");
+    EXPECT_PANIC(file_GetDeviceType(&file, buf.p, 65), "bufferSizeInLbs < 8 \\|\\| bufferSizeInLbs > 64");
 }
 
 TEST_F(FileFixture, SlowSuccessAfterAnIdleGapIsRecordedAndNotified)

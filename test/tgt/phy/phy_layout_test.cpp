@@ -74,7 +74,7 @@ TEST(Layout, DeviceWithoutRoomForOneToothIsTooSmall)
 TEST(Layout, GranularityBelowAToothIsABrokenInvariant)
 {
     PhyDevOffsets o;
-    EXPECT_UMT_PANIC(phyDev_CalcDevOffsets(2147483648ull, 8, 1024, &o),
+    EXPECT_PANIC(phyDev_CalcDevOffsets(2147483648ull, 8, 1024, &o),
                      "!\\(pOffsets->dirtyGranularity == 0 \\|\\| pOffsets->dirtyGranularity < 2048\\)");
 }
 
@@ -97,8 +97,8 @@ TEST(Identifiers, CombAddressPacksIndexAndOffset)
     PhyDevAddr a = phyDev_CombAddr(5, 3, 2097152, PHY__MAX_NUMBER_OF_DEVS);
     EXPECT_EQ(a.devAddr & 0xFFF, 5u);
     EXPECT_EQ(a.devAddr >> 12, 3ull * 16777216 + 2097152);
-    EXPECT_UMT_PANIC(phyDev_CombAddr(7, 0, 2097152, 4), "devAddr.devAddrBits.devId >= maxNumOfDevs");
-    EXPECT_UMT_PANIC(phyDev_CombAddr(0, 1ull << 30, 0, 4), "offset != devAddr.devAddrBits.devOffset");
+    EXPECT_PANIC(phyDev_CombAddr(7, 0, 2097152, 4), "devAddr.devAddrBits.devId >= maxNumOfDevs");
+    EXPECT_PANIC(phyDev_CombAddr(0, 1ull << 30, 0, 4), "offset != devAddr.devAddrBits.devOffset");
 }
 
 class Header : public ::testing::Test {

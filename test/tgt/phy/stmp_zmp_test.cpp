@@ -60,8 +60,8 @@ TEST_F(Budget, WholeBudgetThenOneMoreWaitsForAFree)
 
 TEST_F(Budget, SizesOutsideTheBudgetAreBrokenInvariants)
 {
-    EXPECT_UMT_PANIC(stmp_Allocate(&stmp, 0, FALSE, FALSE), "sizeInLbs == 0");
-    EXPECT_UMT_PANIC(stmp_Allocate(&stmp, 32769, FALSE, FALSE), "sizeInLbs > pStmp->dbgQuery.totalSizeInLbs");
+    EXPECT_PANIC(stmp_Allocate(&stmp, 0, FALSE, FALSE), "sizeInLbs == 0");
+    EXPECT_PANIC(stmp_Allocate(&stmp, 32769, FALSE, FALSE), "sizeInLbs > pStmp->dbgQuery.totalSizeInLbs");
 }
 
 TEST(ZeroPool, BufferReturnedCleanIsAllZerosEveryTime)
@@ -86,8 +86,8 @@ TEST(ZeroPool, BufferReturnedCleanIsAllZerosEveryTime)
     EXPECT_EQ(q.totalSizeOfBuffers, 1u);
     UINT8 *p = static_cast<UINT8 *>(zmp_Allocate(&zmp, 1, FALSE));
     p[3] = 1;
-    EXPECT_UMT_PANIC(zmp_Free(&zmp, p), "linkOf\\(pBuf\\) != nullptr");
-    EXPECT_UMT_PANIC(zmp_Allocate(&zmp, ZMP__BUFFER_SIZE_IN_LBS + 1, FALSE), "bufferSizeInLbs > pZmp->dbgQuery.sizeOfBuffer");
+    EXPECT_PANIC(zmp_Free(&zmp, p), "linkOf\\(pBuf\\) != nullptr");
+    EXPECT_PANIC(zmp_Allocate(&zmp, ZMP__BUFFER_SIZE_IN_LBS + 1, FALSE), "bufferSizeInLbs > pZmp->dbgQuery.sizeOfBuffer");
     p[3] = 0;
     zmp_Free(&zmp, p);
     zmp_Destroy(&zmp);

@@ -42,7 +42,7 @@ TEST(SlidingWindow, LimitsAllowSomeIoAndUpdateClearsTheFrames)
 TEST(SlidingWindow, WindowShorterThanTenMillisecondsIsABrokenInvariant)
 {
     TgtBwcSlidingWindow w;
-    EXPECT_UMT_PANIC(TgtBwcSlidingWindow_Init(&w, 9, 0, 0), "frameSizeInMS == 0");
+    EXPECT_PANIC(TgtBwcSlidingWindow_Init(&w, 9, 0, 0), "frameSizeInMS == 0");
 }
 
 TEST(TgtBwc, WeightsAboveAToothAreRefusedOnlyWhenValidated)
@@ -51,7 +51,7 @@ TEST(TgtBwc, WeightsAboveAToothAreRefusedOnlyWhenValidated)
     tgtBwc_Init(&c);
     tgtBWC_EventOccurrenceIntrn(&c, 100000, 1, FALSE);
     tgtBWC_EventOccurrenceIntrn(&c, 2048, 1, TRUE);
-    EXPECT_UMT_PANIC(tgtBWC_EventOccurrenceIntrn(&c, 2049, 1, TRUE), "weight > 2048");
+    EXPECT_PANIC(tgtBWC_EventOccurrenceIntrn(&c, 2049, 1, TRUE), "weight > 2048");
     tgtBwc_Destroy(&c);
 }
 } // namespace

@@ -122,6 +122,6 @@ TEST(DumpMgr, PathThatDoesNotFitIsABrokenInvariant)
 {
     std::string longPath(DUMP_MGR__DIR_NAME_MAX_LEN - 1, 'a');
     DumpMgr mgr;
-    EXPECT_UMT_PANIC(dumpMgr_Init(nullptr, &mgr, longPath.c_str()), ">= 1024");
+    EXPECT_PANIC(dumpMgr_Init(nullptr, &mgr, longPath.c_str()), ">= 1024");
 }
 } // namespace

@@ -93,7 +93,7 @@ TEST(T10DifIov, GenerateFillsEachGuardElement)
     memset(l.guards.data(), 0xAB, l.guards.size() * 2);
     tgtT10Dif_GenT10DIFIov(&l.data, &l.dif, 2);
     EXPECT_EQ(memcmp(l.guards.data(), expected.data(), expected.size() * 2), 0);
-    EXPECT_UMT_PANIC(tgtT10Dif_GenT10DIFIov(&l.data, &l.dif, 1), "numOfUsedBuffers != numOfElements");
+    EXPECT_PANIC(tgtT10Dif_GenT10DIFIov(&l.data, &l.dif, 1), "numOfUsedBuffers != numOfElements");
 }
 
 TEST(T10DifWritePri, EachCaseOfTheClientWrite)
@@ -138,7 +138,7 @@ TEST(T10DifFailure, CountsOrStopsByPolicy)
     tgtConf_SetDefaults();
     tgtT10Dif_VerifyFailure(MOS_DIAG_COUNTER__T10DIF_WR_SEC_DIF_MISSING);
     tgtInitParam_G.bT10DifRestartWhenVerifyFail = TRUE;
-    EXPECT_UMT_PANIC(tgtT10Dif_VerifyFailure(MOS_DIAG_COUNTER__T10DIF_WR_SEC_DIF_MISSING), "!\\(1\\)");
+    EXPECT_PANIC(tgtT10Dif_VerifyFailure(MOS_DIAG_COUNTER__T10DIF_WR_SEC_DIF_MISSING), "!\\(1\\)");
     tgtConf_SetDefaults();
 }
 } // namespace

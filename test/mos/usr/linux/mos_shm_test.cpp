@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "mos/usr/linux/mos_shm.h"
+#include "test/support/panic_expect.h"
 
 namespace {
 
@@ -217,27 +218,21 @@ TEST_F(ShmTest, SizesBeyond4GiBAreKept)
 
 TEST_F(ShmTest, MisusePanics)
 {
-    EXPECT_EXIT(
-        {
+    EXPECT_PANIC({
             MosShm shm;
             mosShmUmt_Create(&shm, name.c_str(), 4096, TRUE, FALSE);
             shm_unlink(name.c_str()); // the dying child cannot clean up after itself
             mosShm_Map(&shm, FALSE);
             mosShm_Map(&shm, FALSE);
-        },
-        ::testing::ExitedWithCode(255), "");
-    EXPECT_EXIT(
-        {
+        }, "");
+    EXPECT_PANIC({
             MosShm shm;
             mosShmUmt_Create(&shm, name.c_str(), 0, TRUE, FALSE);
-        },
-        ::testing::ExitedWithCode(255), "");
-    EXPECT_EXIT(
-        {
+        }, "");
+    EXPECT_PANIC({
             MosShm shm;
             mosShmUmt_Create(&shm, name.c_str(), 4096, TRUE, FALSE);
             shm_unlink(name.c_str());
             mosShm_Unmap(&shm);
-        },
-        ::testing::ExitedWithCode(255), "");
+        }, "");
 }
