@@ -10,11 +10,16 @@ void mosDbg_PanicPrepare(const char *pFile, const char *pFunc, const char *pExpr
                          int lineNum);
 [[noreturn]] void mosDbg_PanicDo(void);
 
+// The report's entry; code states a condition (MOS_ASSERT) or MOS_UNREACHABLE instead, so that
+// the report's text is always what was checked.
 #define MOS_PANIC(expr, desc)                                                  \
     do {                                                                       \
         mosDbg_PanicPrepare(__FILE__, __func__, (expr), (desc), __LINE__);     \
         mosDbg_PanicDo();                                                      \
     } while (0)
+
+// Code that must never be reached (a switch over every value, a path after a fatal error line).
+#define MOS_UNREACHABLE(desc) MOS_PANIC("unreachable", (desc))
 
 #define MOS_ASSERT_WITH_DESC(cond, desc)                                       \
     do {                                                                       \

@@ -480,8 +480,7 @@ void mosCyclicFileLayer_Destroy(void)
 {
     if (!cyclicFileLayer_G.bInit)
         return;
-    if (!(((&cyclicFileLayer_G.asyncFiles)->counter) == 0))
-        MOS_PANIC("(((&cyclicFileLayer_G.asyncFiles)->counter) == 0)", "");
+    MOS_ASSERT_WITH_DESC(((&cyclicFileLayer_G.asyncFiles)->counter) == 0, "");
     mosCyclicFile_Lock();
     cyclicFileLayer_G.bDie = TRUE;
     mosOSWCond_Signal(&cyclicFileLayer_G.cond);

@@ -65,7 +65,7 @@ static BOOL mosHash_CreateInternal(MosHash *pHash, UINT32 numOfBuckets, MosHash_
         MOS_ASSERT(pHashingFunc != ((void *)0));
         break;
     default:
-        MOS_PANIC("ALWAYS_ASSERT", "");
+        MOS_UNREACHABLE("");
     }
 
     memset(pHash, 0, sizeof(*pHash));
@@ -177,7 +177,7 @@ MosHash_Bucket *mosHash_GetBucketPtrByKey(MosHash *pHash, UINT64 key)
         hashIndex = pHash->pHashingFunc(key, pHash->hashingMethodParm);
         break;
     default:
-        MOS_PANIC("ALWAYS_ASSERT", "");
+        MOS_UNREACHABLE("");
     }
     MOS_ASSERT(hashIndex < pHash->numOfBuckets);
     return &pHash->pBuckets[hashIndex];

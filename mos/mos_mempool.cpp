@@ -159,7 +159,7 @@ void mosMemPool_CreateEx(MosMemPool *pMemPool, const CHAR_A *pName, MosMemPool_Y
     }
     if (freeHandlingType != MOS_TIMER__FREE_HANDLER_LIST && freeHandlingType != MOS_TIMER__FREE_HANDLER_STACK) {
         MOS_TRACE(MOS_COMP_MEMPOOL, MOS_FREQ_LOW, "Illegal freeHandlingType %d", (int)freeHandlingType);
-        MOS_PANIC("ALWAYS_ASSERT", "");
+        MOS_UNREACHABLE("");
     }
 
     memset(pMemPool, 0, sizeof(*pMemPool));
@@ -295,8 +295,7 @@ static PVOID mosMemPool_PopLocked(MosMemPool *pMemPool)
     if (pMemPool->freeHandlingType == MOS_TIMER__FREE_HANDLER_LIST) {
         MosMemPool_Block *pBlock = pMemPool->freeList.pFirst;
         if (pBlock->pNext == MOS_MEMPOOL__LIST_END) {
-            if (pBlock != pMemPool->freeList.pLast)
-                MOS_PANIC("(pBlock)->pNext != ((PVOID) -1)", "");
+            MOS_ASSERT_WITH_DESC(pBlock == pMemPool->freeList.pLast, "");
             pMemPool->freeList.pFirst = nullptr;
             pMemPool->freeList.pLast = nullptr;
         } else {
@@ -413,7 +412,7 @@ void mosMemPool_Free(MosMemPool *pMemPool, PVOID pBlock)
         MOS_ERROR(MOS_COMP_MEMPOOL, "MemPool '%s' is in invalid state, pBlock %p, OldMem %p, freeHandlingType %d",
                   pMemPool->obj.pName != nullptr ? pMemPool->obj.pName : "No name", pBlock, pMemPool->pOldMem,
                   (int)pMemPool->freeHandlingType);
-        MOS_PANIC("ALWAYS_ASSERT", "");
+        MOS_UNREACHABLE("");
     }
     const UINT32 index = mosMemPool_IndexFromMem(pMemPool, pBlock);
     // A pointer into the middle of a block would hand out overlapping memory later.

@@ -36,7 +36,7 @@ BOOL allZero(const UINT8 *pBytes, UINT32 len)
 [[noreturn]] void unexpected(const char *pWhat, long value)
 {
     MOS_ERROR(MOS_COMP_NET, "Unexpected %s %ld", pWhat, value);
-    MOS_PANIC("ALWAYS_ASSERT", "");
+    MOS_UNREACHABLE("");
 }
 
 } // namespace
@@ -335,7 +335,7 @@ int netAddress_SocketTypeToAddressFamily(NetSocketType sockType)
         return AF_INET6;
     default:
         MOS_ERROR(MOS_COMP_NET, "Unexpected socket type %d", (int)sockType);
-        MOS_PANIC("ALWAYS_ASSERT", "");
+        MOS_UNREACHABLE("");
     }
 }
 
@@ -348,7 +348,7 @@ NetSocketType netAddress_AddressFamilyToSocketType(int family)
         return NET_SOCKET_TYPE__IPV6;
     default:
         MOS_ERROR(MOS_COMP_NET, "Unexpected address family %d", family);
-        MOS_PANIC("ALWAYS_ASSERT", "");
+        MOS_UNREACHABLE("");
     }
 }
 
@@ -361,7 +361,7 @@ NetSocketType netAddress_AddressTypeToSocketType(NetAddressType type)
         return NET_SOCKET_TYPE__IPV6;
     default:
         MOS_ERROR(MOS_COMP_NET, "Unexpected address type %d", (int)type);
-        MOS_PANIC("ALWAYS_ASSERT", "");
+        MOS_UNREACHABLE("");
     }
 }
 
@@ -374,7 +374,7 @@ NetAddressType netAddress_SocketTypeToAddressType(NetSocketType sockType)
         return NET_ADDRESS_TYPE__IPV6;
     default:
         MOS_ERROR(MOS_COMP_NET, "Unexpected socket type %d", (int)sockType);
-        MOS_PANIC("ALWAYS_ASSERT", "");
+        MOS_UNREACHABLE("");
     }
 }
 
@@ -387,6 +387,6 @@ int netAddress_AddressTypeToAddressFamily(NetAddressType type)
         return AF_INET6;
     default:
         MOS_ERROR(MOS_COMP_NET, "Unexpected address type %d", (int)type);
-        MOS_PANIC("ALWAYS_ASSERT", "");
+        MOS_UNREACHABLE("");
     }
 }

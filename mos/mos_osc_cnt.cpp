@@ -224,8 +224,7 @@ void mosOscCntLayer_Destroy(void)
         bOscInRegistry_G = FALSE;
     }
     for (UINT32 index = 0; index < MOS_OSC_CNT_TYPE__LAST; index++) {
-        if (oscCntLayer_G.mosOscCntFailureNotifyCKs[index] != nullptr)
-            MOS_PANIC("oscCntLayer_G.mosOscCntFailureNotifyCKs[index] == ((void *)0)", "");
+        MOS_ASSERT_WITH_DESC(oscCntLayer_G.mosOscCntFailureNotifyCKs[index] == nullptr, "");
     }
     mosFastlockBase_Destroy(&oscCntLayer_G.mosOscCntFastLock);
     oscCntLayer_G.bInitalized = FALSE;
@@ -452,8 +451,7 @@ int mosOscCnt_CompareCnts(const void *first, const void *second)
     const NetAddress &addrB = b.OSCDesc.netInfo.addr;
     const BOOL bKnownA = addrA.type == NET_ADDRESS_TYPE__IPV4 || addrA.type == NET_ADDRESS_TYPE__IPV6;
     const BOOL bKnownB = addrB.type == NET_ADDRESS_TYPE__IPV4 || addrB.type == NET_ADDRESS_TYPE__IPV6;
-    if (!bKnownA || !bKnownB)
-        MOS_PANIC("ALWAYS_ASSERT", "");
+    MOS_ASSERT_WITH_DESC(bKnownA && bKnownB, "");
     if (addrA.type != addrB.type)
         return threeWay((UINT32)addrA.type, (UINT32)addrB.type);
     // Each 32-bit word as stored (network byte order), read as a native number.

@@ -344,8 +344,7 @@ MosTimerQ_ID mosTimer_GetClosestQAbove(UINT32 milliTimeout)
 
 void mosTimer_PollQRange(MosTimerQ_ID startQ, MosTimerQ_ID endQ)
 {
-    if (!(mosTimer_G.bThrdsUsed == ((BOOL)0)))
-        MOS_PANIC("mosTimer_G.bThrdsUsed == ((BOOL)0)", "");
+    MOS_ASSERT_WITH_DESC(mosTimer_G.bThrdsUsed == ((BOOL)0), "");
     if (endQ >= MOS_TIMER_QUEUE_ID__LAST)
         endQ = (MosTimerQ_ID)(MOS_TIMER_QUEUE_ID__LAST - 1);
     MosTicks_Cnt now = mosTicks_GetCurrentTick();

@@ -151,16 +151,14 @@ static inline BOOL NET_IOV__IS_EMPTY(const NetSmallIov *pIov)
 static inline UINT32 NET_IOV__GET_LEN(const NetSmallIov *pIov)
 {
     NET_IOV__VALIDATE_INIT(pIov, "NET_IOV__GET_LEN");
-    if (pIov->numOfUsedBuffers != 1)
-        MOS_PANIC("pIov->numOfUsedBuffers == 1", "");
+    MOS_ASSERT_WITH_DESC(pIov->numOfUsedBuffers == 1, "");
     return (UINT32)pIov->buf[0].iov_len;
 }
 
 static inline void NET_IOV__CHECK_INDEX(const NetSmallIov *pIov, UINT32 index, const char *pWho)
 {
     NET_IOV__VALIDATE_INIT(pIov, pWho);
-    if (index >= pIov->numOfUsedBuffers)
-        MOS_PANIC("index < pIov->numOfUsedBuffers", pWho);
+    MOS_ASSERT_WITH_DESC(index < pIov->numOfUsedBuffers, pWho);
 }
 
 static inline UINT32 NET_IOV__GET_LEN_OF_ELEMENT(const NetSmallIov *pIov, UINT32 index)
@@ -192,13 +190,11 @@ static inline NetIovBufType NET_IOV__GET_TYPE(const NetSmallIov *pIov, UINT32 in
 static inline void NET_IOV__CHECK_BUF_NUM(const NetSmallIov *pIov, UINT32 n)
 {
     NET_IOV__VALIDATE_INIT(pIov, "NET_IOV__CHECK_BUF_NUM");
-    if (pIov->numOfUsedBuffers != n)
-        MOS_PANIC("pIov->numOfUsedBuffers == n", "NET_IOV__CHECK_BUF_NUM");
+    MOS_ASSERT_WITH_DESC(pIov->numOfUsedBuffers == n, "NET_IOV__CHECK_BUF_NUM");
 }
 
 static inline void NET_IOV__CHECK_BUF_NUM_RANGE(const NetSmallIov *pIov, UINT32 minNum, UINT32 maxNum)
 {
     NET_IOV__VALIDATE_INIT(pIov, "NET_IOV__CHECK_BUF_NUM_RANGE");
-    if (pIov->numOfUsedBuffers < minNum || pIov->numOfUsedBuffers > maxNum)
-        MOS_PANIC("pIov->numOfUsedBuffers >= min && pIov->numOfUsedBuffers <= max", "NET_IOV__CHECK_BUF_NUM_RANGE");
+    MOS_ASSERT_WITH_DESC(!(pIov->numOfUsedBuffers < minNum || pIov->numOfUsedBuffers > maxNum), "NET_IOV__CHECK_BUF_NUM_RANGE");
 }

@@ -88,8 +88,7 @@ Mos_RC mosMit_EntryWrapper(MosMit *pMit, Mos_RC rc)
 
 void mosMit_PrepareStart(MosMit *pMit, MosMit_CK pStartFunc)
 {
-    if (pMit->state != MOS_MIT_STATE__INIT)
-        MOS_PANIC("pMit->state == MOS_MIT_STATE__INIT", "");
+    MOS_ASSERT_WITH_DESC(pMit->state == MOS_MIT_STATE__INIT, "");
     MOS_ASSERT_WITH_DESC(pMit->stackSize >= 2, "a task needs room for its start function");
     pMit->stack[0].ck = mosMit_EntryWrapper;
     pMit->stack[0].rp = 0;
@@ -169,8 +168,7 @@ void mosMit_GenCKRun(void *pContext, Mos_RC rc)
 
 static void mosMit_MakeReady(MosMit *pMit, Mos_RC rc)
 {
-    if (!((pMit->state == MOS_MIT_STATE__READY) || (pMit->state == MOS_MIT_STATE__SUSPENDED)))
-        MOS_PANIC("(pMit->state == MOS_MIT_STATE__READY) || (pMit->state == MOS_MIT_STATE__SUSPENDED)", "");
+    MOS_ASSERT_WITH_DESC((pMit->state == MOS_MIT_STATE__READY) || (pMit->state == MOS_MIT_STATE__SUSPENDED), "");
     pMit->nextRC = rc;
     mosMit_SetState(pMit, MOS_MIT_STATE__READY);
 }
@@ -195,8 +193,7 @@ void mosMit_GenCKSched(void *pContext, Mos_RC rc)
 Mos_RC mosMit_Call(MosMit *pMit, MosMit_CK ck)
 {
     UINT8 idx = (UINT8)(pMit->stackIndex + 1);
-    if (!(idx < pMit->stackSize))
-        MOS_PANIC("pMit->stackIndex < pMit->stackSize", "micro-task stack overflow");
+    MOS_ASSERT_WITH_DESC(idx < pMit->stackSize, "micro-task stack overflow");
     pMit->stack[idx].ck = ck;
     pMit->stack[idx].rp = 0;
     pMit->stackIndex = idx;
@@ -208,8 +205,7 @@ Mos_RC mosMit_Call(MosMit *pMit, MosMit_CK ck)
 Mos_RC mosMit_Return(MosMit *pMit, Mos_RC rc)
 {
     UINT8 idx = pMit->stackIndex;
-    if (!(idx > 0))
-        MOS_PANIC("pMit->stackIndex > 0", "micro-task stack underflow");
+    MOS_ASSERT_WITH_DESC(idx > 0, "micro-task stack underflow");
     pMit->stack[idx].rp = 0;
     pMit->stackIndex = (UINT8)(idx - 1);
     if (idx >= pMit->liveIndex)
@@ -283,5 +279,5 @@ void mosMit_PanicBadRP(const MosMit *pMit)
 {
     MOS_ERROR(MOS_COMP_MOS, "micro-task %p step %u has an unknown resume point %lu", (const void *)pMit,
               (unsigned)pMit->stackIndex, (unsigned long)mosMit_GetRP(pMit));
-    MOS_PANIC("0", "unknown micro-task resume point");
+    MOS_UNREACHABLE("unknown micro-task resume point");
 }

@@ -120,8 +120,7 @@ void mosMitCond_Timeout(MosAsyncObj *pObj, INT32 rc)
     MosFastlock_Base *pLock = pMit->scratch.cond.pLock;
     mosFastlockBase_Acquire(pLock);
     mosDList_Remove(&pMit->scratch.cond.pCond->waiters, &pMit->node);
-    if (!((pMit)->state == MOS_MIT_STATE__TIMED_SUSPENDED))
-        MOS_PANIC("((pMit)->state == MOS_MIT_STATE__TIMED_SUSPENDED)", "");
+    MOS_ASSERT_WITH_DESC((pMit)->state == MOS_MIT_STATE__TIMED_SUSPENDED, "");
     pMit->state = MOS_MIT_STATE__SUSPENDED;
     mosFastlockBase_Release(pLock);
     mosMit_Resume(pMit, MOS_RC__TIMEOUT);

@@ -115,7 +115,7 @@ Mos_RC mosUmtCond_TimedWaitIntrn(MosUmt_Cond *pCond, MosFastlock_Base *pLock, UI
         if (pUnitsReceived != nullptr)
             *pUnitsReceived = pCtx->weightAtStart - pCtx->weightAtTimeout;
     } else {
-        MOS_PANIC("0", "a wait ended in an unexpected state");
+        MOS_UNREACHABLE("a wait ended in an unexpected state");
     }
     pCtx->pCond = nullptr;
     pCtx->state = MOS_UMT_COND_STATE__IDLE;

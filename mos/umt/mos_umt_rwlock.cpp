@@ -47,8 +47,7 @@ void mosUmtRWLockIntr_AssertIdle(const MosUmt_RWLockIntr *pRWLock)
 void mosUmtRWLockArr_CheckRange(const MosUmt_RWLockArr *pRWLockArr, UINT32 startLock, UINT32 numOfLocks)
 {
     // Written so that a huge count cannot wrap past the check.
-    if (!(startLock <= pRWLockArr->size && numOfLocks <= pRWLockArr->size - startLock))
-        MOS_PANIC("startLock + numOfLocks <= pRWLockArr->size", "");
+    MOS_ASSERT_WITH_DESC(startLock <= pRWLockArr->size && numOfLocks <= pRWLockArr->size - startLock, "");
 }
 } // namespace
 

@@ -58,7 +58,7 @@ Mos_RC mosUmtSem_DecTimed(MosUmt_Sem *pSem, UINT32 count, UINT32 timeToWaitMilli
         if (taken + received != 0)
             mosUmtSem_IncInterNoLock(pSem, taken + received, TRUE);
     } else if (rc != MOS_RC__SUCCESS) {
-        MOS_PANIC("0", "a semaphore wait ended with neither success nor time-out");
+        MOS_UNREACHABLE("a semaphore wait ended with neither success nor time-out");
     }
     mosFastlockBase_Release(&pSem->lock);
     return rc;

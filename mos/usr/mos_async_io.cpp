@@ -342,8 +342,7 @@ Mos_RC mosAsyncIO_WriteZeroPieces(MosAsyncIO_FileHandle *pFileHandle, UINT64 off
 {
     MosAsyncIO_File *pFile = pFileHandle->pFile;
     MOS_ASSERT(size != 0);
-    if (std::atomic_ref<BOOL>(pFile->bClosing).load())
-        MOS_PANIC("!pFile->bClosing", "a zero write to a file that is closing");
+    MOS_ASSERT_WITH_DESC(!std::atomic_ref<BOOL>(pFile->bClosing).load(), "a zero write to a file that is closing");
     UINT32 zeroBufSize = 0;
     void *pZeroBuf = const_cast<void *>(mosIOLayer_ZeroBufDetails(&zeroBufSize));
     MosTicks_Cnt totalTicks = 0;

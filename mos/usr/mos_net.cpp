@@ -395,7 +395,7 @@ Mos_RC mosNet_Connect(SOCKET socketFd, const NetAddress *pAddr)
     MOS_ASSERT(pAddr != nullptr);
     if (pAddr->type != NET_ADDRESS_TYPE__IPV4 && pAddr->type != NET_ADDRESS_TYPE__IPV6) {
         MOS_ERROR(MOS_COMP_NET, "Unexpected socket type %u", (unsigned)pAddr->type);
-        MOS_PANIC("ALWAYS_ASSERT", "");
+        MOS_UNREACHABLE("");
     }
     struct sockaddr_storage sa;
     socklen_t len;

@@ -136,8 +136,7 @@ void netIovInfo_Destroy(void)
 void netIov_MoveToDynamic(NetSmallIov *pIov)
 {
     NET_IOV__VALIDATE_INIT(pIov, "netIov_MoveToDynamic");
-    if (pIov->numOfUsedBuffers > NET_IOV__SMALL_SLOTS - 1)
-        MOS_PANIC("pIov->numOfUsedBuffers <= (6) - 1", "");
+    MOS_ASSERT_WITH_DESC(pIov->numOfUsedBuffers <= NET_IOV__SMALL_SLOTS - 1, "");
     if (pIov->bIsDynamic)
         return;
 
@@ -154,8 +153,7 @@ void netIov_MoveToDynamic(NetSmallIov *pIov)
     if (pDynamicData == nullptr) {
         pDynamicData = static_cast<MosNetIovDynamicData *>(
             mos_MemMalloc(sizeof(MosNetIovDynamicData), sizeof(MosNetIovDynamicData), "netIov_MoveToDynamic", TRUE));
-        if (pDynamicData == nullptr)
-            MOS_PANIC("pDynamicData != ((void *)0)", "");
+        MOS_ASSERT_WITH_DESC(pDynamicData != nullptr, "");
     }
     memset(static_cast<void *>(pDynamicData), 0, sizeof(*pDynamicData));
     pDynamicData->bFromHeap = bFromHeap;
@@ -186,12 +184,10 @@ void netIov_AddBufferInIndex(NetSmallIov *pIov, void *pBuff, UINT32 len, UINT32 
 void netIov_PopBuffer(NetSmallIov *pIov)
 {
     NET_IOV__VALIDATE_INIT(pIov, "netIov_PopBuffer");
-    if (pIov->numOfUsedBuffers == 0)
-        MOS_PANIC("pIov->numOfUsedBuffers", "");
+    MOS_ASSERT_WITH_DESC(pIov->numOfUsedBuffers != 0, "");
     NetIovBuf &last = pIov->buf[pIov->numOfUsedBuffers - 1];
     const UINT32 len = (UINT32)last.iov_len;
-    if (pIov->totalSizeOfData < len)
-        MOS_PANIC("pIov->totalSizeOfData >= len", "");
+    MOS_ASSERT_WITH_DESC(pIov->totalSizeOfData >= len, "");
     last.iov_base = nullptr;
     last.iov_len = 0;
     pIov->bufType[pIov->numOfUsedBuffers - 1] = NET_IOV_BUF_TYPE__NONE;
@@ -202,8 +198,7 @@ void netIov_PopBuffer(NetSmallIov *pIov)
 void netIov_AddNetBuf(NetSmallIov *pIov, void *pBuf, UINT32 len)
 {
     NET_IOV__VALIDATE_INIT(pIov, "netIov_AddNetBuf");
-    if (pIov->numOfNetBufs >= 1)
-        MOS_PANIC("pIov->numOfNetBufs < 1", "");
+    MOS_ASSERT_WITH_DESC(pIov->numOfNetBufs < 1, "");
     NET_IOV__EXP((UINT64)pIov->totalSizeOfData + len > UINT32_MAX,
                  "!(pIov->totalSizeOfData + len < pIov->totalSizeOfData)");
     pIov->netBuf[0].iov_base = pBuf;
@@ -215,11 +210,9 @@ void netIov_AddNetBuf(NetSmallIov *pIov, void *pBuf, UINT32 len)
 void netIov_PopNetBuf(NetSmallIov *pIov)
 {
     NET_IOV__VALIDATE_INIT(pIov, "netIov_PopNetBuf");
-    if (pIov->numOfNetBufs == 0)
-        MOS_PANIC("pIov->numOfNetBufs", "");
+    MOS_ASSERT_WITH_DESC(pIov->numOfNetBufs != 0, "");
     const UINT32 len = (UINT32)pIov->netBuf[0].iov_len;
-    if (pIov->totalSizeOfData < len)
-        MOS_PANIC("pIov->totalSizeOfData >= len", "");
+    MOS_ASSERT_WITH_DESC(pIov->totalSizeOfData >= len, "");
     pIov->netBuf[0].iov_base = nullptr;
     pIov->netBuf[0].iov_len = 0;
     pIov->totalSizeOfData -= len;
@@ -257,10 +250,8 @@ void netIov_PrepareNewIov(NetSmallIov *pDstIov, const NetSmallIov *pSrcIov, UINT
     NET_IOV__VALIDATE_INIT(pDstIov, "netIov_PrepareNewIov");
     NET_IOV__VALIDATE_INIT(pSrcIov, "netIov_PrepareNewIov");
     MOS_ASSERT(pDstIov != pSrcIov);
-    if (pSrcIov->numOfUsedBuffers == 0 && pSrcIov->numOfNetBufs == 0)
-        MOS_PANIC("pSrcIov->numOfUsedBuffers != 0 || pSrcIov->numOfNetBufs != 0", "");
-    if (offset >= pSrcIov->totalSizeOfData)
-        MOS_PANIC("offset < pSrcIov->totalSizeOfData", "");
+    MOS_ASSERT_WITH_DESC(pSrcIov->numOfUsedBuffers != 0 || pSrcIov->numOfNetBufs != 0, "");
+    MOS_ASSERT_WITH_DESC(offset < pSrcIov->totalSizeOfData, "");
 
     netIov_Destroy(pDstIov);
     NET_IOV__INIT(pDstIov);
@@ -356,8 +347,7 @@ void netIov_Dump(const NetSmallIov *pIov, char *pBuff, UINT32 len)
     MOS_ASSERT(pBuff != nullptr);
     UINT32 used = 0;
     auto append = [&](int wrBytes) {
-        if (wrBytes < 0 || (UINT32)wrBytes >= len - used)
-            MOS_PANIC("!((UINT32)wrBytes >= len)", "");
+        MOS_ASSERT_WITH_DESC(!(wrBytes < 0 || (UINT32)wrBytes >= len - used), "");
         used += (UINT32)wrBytes;
     };
     append(snprintf(pBuff, len, "pIov at %p: ", (const void *)pIov));

@@ -210,7 +210,7 @@ TEST_F(Hash, CreationChecks)
         {16, MOS_HASHING_METHOD__STRING, 3, false, "hashingMethodParm == 0"},
         {16, MOS_HASHING_METHOD__MODULO, 0, true, "pHashingFunc == \\(\\(void \\*\\)0\\)"},
         {16, MOS_HASHING_METHOD__USER_DEFINED, 0, false, "pHashingFunc != \\(\\(void \\*\\)0\\)"},
-        {16, MOS_HASHING_METHOD__INVALID, 0, false, "ALWAYS_ASSERT"},
+        {16, MOS_HASHING_METHOD__INVALID, 0, false, "unreachable"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.pRegex);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
 
 #include "mos/mos_rc.h"
 
@@ -45,16 +46,23 @@ TEST(MosRc, UnassignedAndOutOfRangeCodesAreUnknown)
     }
 }
 
-TEST(MosRc, EveryAssignedCodeHasAllThreeEntries)
+TEST(MosRc, EveryListedCodeHasItsNameADescriptionAndAType)
 {
-    int assigned = 0;
-    for (INT64 rc = 0; rc < MOS_RC__LAST; rc++) {
-        if (MOS_RC_NAMES_TABLE[rc] == nullptr)
-            continue;
-        assigned++;
-        EXPECT_NE(MOS_RC_DESC_TABLE[rc], nullptr) << rc;
-        EXPECT_NE(MOS_RC_TYPES_TABLE[rc], MOS_RC_TYPE__INVALID) << rc;
-        EXPECT_NE(MOS_RC_TYPES_TABLE[rc], MOS_RC_TYPE__CLIENT_HIDDEN) << rc;
+    struct Row {
+        INT64 value;
+        const char *pName;
+        const char *pDesc;
+    };
+    static constexpr Row kRows[] = {
+#define MOS_RC__TEST_ROW(name, value, type, desc) {value, #name, desc},
+        MOS_RC__LIST(MOS_RC__TEST_ROW)
+#undef MOS_RC__TEST_ROW
+    };
+    for (const Row &r : kRows) {
+        EXPECT_STREQ(MOS_RC__GET_STR(r.value), r.pName);
+        EXPECT_NE(r.pDesc, nullptr) << r.value;
+        EXPECT_NE(MOS_RC__GET_TYPE(r.value), MOS_RC_TYPE__INVALID) << r.value;
+        EXPECT_NE(MOS_RC__GET_TYPE(r.value), MOS_RC_TYPE__CLIENT_HIDDEN) << r.value;
     }
-    EXPECT_GT(assigned, 500);
+    EXPECT_GT(std::size(kRows), 500u);
 }

@@ -144,8 +144,7 @@ void mosAsyncIOFile_Release(MosAsyncIO_File *pFile)
 {
     if (mosAio_Atomic(pFile->refCount).fetch_sub(1) != 1)
         return;
-    if (!mosAio_Atomic(pFile->bClosing).load())
-        MOS_PANIC("pFile->bClosing", "the last reference of a file that is not closing went");
+    MOS_ASSERT_WITH_DESC(mosAio_Atomic(pFile->bClosing).load(), "the last reference of a file that is not closing went");
     mosAsyncIOFile_Close(pFile);
 }
 
@@ -165,8 +164,7 @@ Mos_RC mosAsyncIO_DoSubmit(MosAsyncIO *pAsyncIO, MosAsyncIO_Req *pReq)
 {
     MosAsyncIO_OS *pOs = &pAsyncIO->os;
     mosFastlockBase_Acquire(&pOs->lock);
-    if (pAsyncIO->inflights > pAsyncIO->maxInflights)
-        MOS_PANIC("pAsyncIO->inflights <= pAsyncIO->maxInflights", "");
+    MOS_ASSERT_WITH_DESC(pAsyncIO->inflights <= pAsyncIO->maxInflights, "");
     if (pOs->waiters.counter != 0 || pAsyncIO->inflights == pAsyncIO->maxInflights) {
         MOS_DIAG_COUNT(IO_THROTTLED_TO_WAITER_LIST);
         mosDList_InsertTail(&pOs->waiters, &pReq->callerCK.node);
@@ -188,11 +186,9 @@ Mos_RC mosAsyncIO_DoSubmit(MosAsyncIO *pAsyncIO, MosAsyncIO_Req *pReq)
     int ret = pOs->pBackend->pSubmit(pOs->pBackend->pArg, pOs->osPort, 1, &pIocb);
     if (ret == 1)
         return MOS_RC__PENDING;
-    if (ret == 0)
-        MOS_PANIC("ret < 0", "the kernel took none of one request and reported no error");
+    MOS_ASSERT_WITH_DESC(ret != 0, "the kernel took none of one request and reported no error");
     int lastError = -ret;
-    if (lastError != EAGAIN)
-        MOS_PANIC("lastError == 11", strerror(lastError));
+    MOS_ASSERT_WITH_DESC(lastError == EAGAIN, strerror(lastError));
 
     mosFastlockBase_Acquire(&pFile->os.lock);
     mosDList_Remove(&pFile->os.submitted, &pReq->callerCK.node);
@@ -234,10 +230,8 @@ void mosAsyncIO_Dispatch(MosAsyncIO *pAsyncIO, MosDList_Anchor *pList)
         int ret = pOs->pBackend->pSubmit(pOs->pBackend->pArg, pOs->osPort, (long)n, iocbs);
         if (ret == (int)n)
             continue;
-        if (ret == 0)
-            MOS_PANIC("ret != 0", "the kernel took none of a batch and reported no error");
-        if (ret < 0 && ret != -EAGAIN)
-            MOS_PANIC("ret == -11", strerror(-ret));
+        MOS_ASSERT_WITH_DESC(ret != 0, "the kernel took none of a batch and reported no error");
+        MOS_ASSERT_WITH_DESC(!(ret < 0 && ret != -EAGAIN), strerror(-ret));
 
         UINT32 taken = ret > 0 ? (UINT32)ret : 0;
         for (UINT32 i = taken; i < n; i++) {
@@ -286,8 +280,7 @@ void mosAsyncIO_Reaper(void *pArg)
         MosDList_Anchor dispatch;
         mosDList_InitAnchor(&dispatch);
         mosFastlockBase_Acquire(&pOs->lock);
-        if (pAsyncIO->inflights < reqCompleted)
-            MOS_PANIC("pAsyncIO->inflights >= reqCompleted", "");
+        MOS_ASSERT_WITH_DESC(pAsyncIO->inflights >= reqCompleted, "");
         pAsyncIO->inflights -= reqCompleted;
         reqCompleted = 0;
         while (promoted.counter != 0)
@@ -323,8 +316,7 @@ void mosAsyncIO_Reaper(void *pArg)
             MosAsyncIO_File *pFile = pReq->pFile;
             mosFastlockBase_Acquire(&pFile->os.lock);
             mosDList_Remove(&pFile->os.submitted, &pReq->callerCK.node);
-            if (pFile->inflights == 0)
-                MOS_PANIC("pFile->inflights > 0", "");
+            MOS_ASSERT_WITH_DESC(pFile->inflights != 0, "");
             if (pFile->os.waiters.counter != 0)
                 mosDList_InsertTail(&promoted, mosDList_RemoveHead(&pFile->os.waiters)); // keeps the slot
             else
@@ -409,8 +401,7 @@ void mosAsyncIOFile_Close(MosAsyncIO_File *pFile)
     mosDList_Remove(&pAsyncIO->files, &pFile->asyncIONode);
     mosFastlockBase_Release(&pAsyncIO->fileListLock);
     mosFastlockBase_Destroy(&pFile->timedIoLock);
-    if (mosAsyncIOFile_hasWaitersOrInflights(pFile))
-        MOS_PANIC("!mosAsyncIOFile_hasWaitersOrInflights(pFile)", "");
+    MOS_ASSERT_WITH_DESC(!mosAsyncIOFile_hasWaitersOrInflights(pFile), "");
     mosAsyncIOFile_DestroySubmitter(pFile);
     mosObjType_UnregObj(&mosAsyncIOLayer_Get()->fileType, &pFile->obj);
     mosIO_close(&pFile->fd);
@@ -773,8 +764,7 @@ void mosAsyncIOReq_Init(MosAsyncIO_Req *pReq, MosAsyncIO_File *pFile, MosAsyncOb
 {
     MOS_ASSERT(pReq != ((void *)0));
     MOS_ASSERT(pFile != ((void *)0));
-    if (mosAio_Atomic(pFile->bClosing).load())
-        MOS_PANIC("!pFile->bClosing", "a request for a file that is closing");
+    MOS_ASSERT_WITH_DESC(!mosAio_Atomic(pFile->bClosing).load(), "a request for a file that is closing");
     mosDList_InitNode(&pReq->callerCK.node);
     pReq->callerCK.pCK = pCK;
     if (bWrite)

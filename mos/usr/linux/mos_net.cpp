@@ -232,7 +232,7 @@ int mosNet_Epoll(OsNet_EpollFdArr *pSet, int maxEvents, int timeoutMillis)
             continue;
         }
         MOS_TRACE(MOS_COMP_NET, MOS_FREQ_LOW, "Epoll error %u", (unsigned)err);
-        MOS_PANIC("ALWAYS_ASSERT", "epoll_wait failed");
+        MOS_UNREACHABLE("epoll_wait failed");
     }
 }
 
@@ -295,7 +295,7 @@ void mosNet_IoEvtSend(MosNet_IoEvt *pEvt)
             MOS_TRACE(MOS_COMP_NET, MOS_FREQ_LOW, "eventFD send error %u", (unsigned)err);
             continue;
         }
-        MOS_PANIC("ALWAYS_ASSERT", "I/O event write failed");
+        MOS_UNREACHABLE("I/O event write failed");
     }
 }
 
@@ -313,6 +313,6 @@ void mosNet_IoEvtRecv(MosNet_IoEvt *pEvt)
             continue;
         if (err == EAGAIN)
             return;
-        MOS_PANIC("ALWAYS_ASSERT", "I/O event read failed");
+        MOS_UNREACHABLE("I/O event read failed");
     }
 }

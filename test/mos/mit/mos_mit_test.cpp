@@ -231,7 +231,7 @@ TEST(MitDeathTest, PushingPastTheStackPanics)
             mosMit_Init(storage.get(), &sched.sched, chainDtor, &c, 2);
             mosMit_StartNow(storage.get(), chainLevel_CK<0>);
         },
-        "pMit->stackIndex < pMit->stackSize");
+        "micro-task stack overflow");
 }
 
 namespace {

@@ -264,7 +264,7 @@ TEST(UmtRWLockArrDeathTest, RangePastTheEndPanics)
             mosUmtRWLockArr_Init(&arr, 4);
             umtTest_RunAsUmt([&] { mosUmtRWLockArr_AcquireWriteLock(&arr, 2, 3); }, MOS_UMT_SCHED__FOREIGN);
         },
-        "startLock \\+ numOfLocks <= pRWLockArr->size");
+        "numOfLocks <= pRWLockArr->size - startLock");
     MosUmt_RWLockArr arr;
     EXPECT_EQ(mosUmtRWLockArr_Init(&arr, 0), MOS_RC__INVALID_ARG);
 }

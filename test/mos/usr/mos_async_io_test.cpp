@@ -498,7 +498,7 @@ TEST_F(AsyncIOFake, RequestForAClosingFilePanics)
             MosAsyncIO_Req req;
             mosAsyncIOReq_Init(&req, pFile, recordCK, ioBuf_G, 0, 4096, FALSE);
         },
-        "!pFile->bClosing");
+        "a request for a file that is closing");
 }
 
 } // namespace
