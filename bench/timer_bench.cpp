@@ -14,6 +14,7 @@
 #include "mos/mos_obj.h"
 #include "mos/mos_osthrd.h"
 #include "mos/mos_ticks.h"
+#include "mos/mos_limiter.h"
 #include "mos/mos_timer.h"
 
 namespace {

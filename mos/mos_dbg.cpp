@@ -1,4 +1,4 @@
-#include "mos/mos_dbg.h"
+#include "mos/mos_dbg_intrn.h"
 
 #include <semaphore.h>
 #include <sys/prctl.h>

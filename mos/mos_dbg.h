@@ -41,24 +41,6 @@ struct MosDbg_InitParams {
     BOOL bPlannedCrashPanic;
 };
 
-struct MosDbgLayer {
-    UINT64 coreMinDiskSpaceBytes;
-    MosCyclicFile expFile;
-    char coreFileName[256];
-    UINT32 panicThrd; // kernel id of the first panicking thread
-    BOOL bInit;       // the exception file is open
-    BOOL bDump;
-    BOOL bBacktrace;
-    MosDbgCore_Type coreType;
-    BOOL bDumpTraces;
-    UINT32 milliToDumpTraces;
-    UINT32 panicNum;
-    UINT32 doubleExpWaitMillis;
-    BOOL bPlannedCrashPanic;
-};
-
-extern MosDbgLayer mosDbgLayer_G;
-
 // Planned crashes: exit status 254 and no back traces.
 [[noreturn]] void mosDbg_PlannedCrashModuleWithDesc(const char *desc);
 [[noreturn]] void mosDbg_CrashModule(const char *pFile, const char *pFunc, UINT32 counter, int lineNum);

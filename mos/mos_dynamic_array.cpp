@@ -1,4 +1,4 @@
-#include "mos/mos_dynamic_array.h"
+#include "mos/mos_dynamic_array_intrn.h"
 
 #include <cstdlib>
 #include <cstring>

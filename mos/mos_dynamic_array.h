@@ -41,12 +41,6 @@ struct MosDynamic_Array__Query {
 };
 static_assert(sizeof(MosDynamic_Array__Query) == 48);
 
-struct MosDynamicArrayLayer {
-    MosObj_Type objType;
-    BOOL bInit;
-};
-extern MosDynamicArrayLayer dynamicArrayLayer_G;
-
 Mos_RC mosDynamicArrayLayer_Init(void *pArg);
 void mosDynamicArrayLayer_Destroy(void);
 

@@ -74,12 +74,6 @@ struct MosDynamicMemPool_Query {
 };
 static_assert(sizeof(MosDynamicMemPool_Query) == 60);
 
-struct MosDynamicMemPoolLayer {
-    MosObj_Type objType;
-    BOOL bInit;
-};
-extern MosDynamicMemPoolLayer dynamicMemPoolLayer_G;
-
 Mos_RC mosDynamicMemPoolLayer_Init(void *pArg);
 void mosDynamicMemPoolLayer_Destroy(void);
 

@@ -1,4 +1,4 @@
-#include "mos/mos_mempool.h"
+#include "mos/mos_mempool_intrn.h"
 
 #include <cstdlib>
 #include <cstring>

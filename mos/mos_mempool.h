@@ -95,12 +95,6 @@ struct MosMemPool_Query {
 };
 static_assert(sizeof(MosMemPool_Query) == 56);
 
-struct MosMemPoolLayer {
-    MosObj_Type objType;
-    BOOL bInit;
-};
-extern MosMemPoolLayer memPoolLayer_G;
-
 Mos_RC mosMemPoolLayer_Init(void *pArg);
 void mosMemPoolLayer_Destroy(void);
 

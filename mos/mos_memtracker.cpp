@@ -1,4 +1,4 @@
-#include "mos/mos_memtracker.h"
+#include "mos/mos_memtracker_intrn.h"
 
 #include <cstring>
 

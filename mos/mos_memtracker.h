@@ -37,17 +37,6 @@ struct MosMemTrackLockedListAnchor : MosDList_Anchor {
     MosFastlock_Base lock;
 };
 
-struct MosMemoryTracker_Layer {
-    MosMemTrackLockedListAnchor mosMemTrackerAllocList;
-    MosObj_Type memoryTrackerObjType;
-    MosObj memoryTrackerObj;
-    UINT64 numAllocationsSucceeded;
-    UINT64 numAllocationsFreed;
-    UINT64 numAllocationsFailed;
-};
-
-extern MosMemoryTracker_Layer memoryTrackerLayer_G;
-
 struct MosMemoryTracker_Query {
     UINT64 numAllocatedMemoryBlocks;
     UINT64 totalAllocatedMemorySizeMB;

@@ -1,4 +1,4 @@
-#include "mos/mos_osc_cnt.h"
+#include "mos/mos_osc_cnt_intrn.h"
 
 #include <atomic>
 #include <cstring>

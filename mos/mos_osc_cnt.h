@@ -203,14 +203,6 @@ static_assert(offsetof(MosOscCntEntry, longWindow) == 188);
 
 typedef void (*MosOscCnt_FailureNotifyCK)(MosOscCnt_CounterType type, UINT32 weight);
 
-struct MosOscCntLayer {
-    BOOL bInitalized;
-    MosObj_Type ObjectTypesArray[MOS_OSC_CNT_TYPE__LAST]; // type 0 has none registered
-    MosOscCnt_FailureNotifyCK mosOscCntFailureNotifyCKs[MOS_OSC_CNT_TYPE__LAST];
-    MosFastlock_Base mosOscCntFastLock; // guards the callback slots
-};
-extern MosOscCntLayer oscCntLayer_G;
-
 // Per-address set: the counters of the addresses present (in address order) and the catch-all.
 struct MosNetOscCounters {
     MosOscCnt_CounterType type;

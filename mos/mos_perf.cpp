@@ -1,4 +1,4 @@
-#include "mos/mos_perf.h"
+#include "mos/mos_perf_intrn.h"
 
 #include <cstring>
 #include <x86intrin.h>

@@ -82,16 +82,6 @@ struct MosPerfLinear_Sample {
     UINT32 threadID;
 };
 
-struct MosPerf_Layer {
-    MosObj_Type objType;
-    MosFastlock_Base lock;
-    MosPerfStack defStack;
-    MosPerfLinear defLinear;
-    BOOL bDefStackInitialized;
-    BOOL bDefLinearInitialized;
-};
-extern MosPerf_Layer mosPerfLayer_G;
-
 struct MosPerfStage_Query {
     MosHistogram_Query histogram;
     MosStat_Query stat;

@@ -8,16 +8,17 @@
 typedef UINT64 MosTicks_Cnt;
 typedef MosTicks_Cnt (*PMosTicks_GetTicksFunc)(void);
 
-struct MosTicks_InitParams {
-    BOOL bUmtRealThreadTicks; // user-mode threads measure their run time in CPU time
-};
-
 struct MosTicks_Global {
     UINT64 mult;       // milliseconds per tick
     BOOL bMultShifted; // always FALSE on this platform
     PMosTicks_GetTicksFunc pGetTicksThreadFunc;
 };
+
 extern MosTicks_Global mosTicks_G;
+
+struct MosTicks_InitParams {
+    BOOL bUmtRealThreadTicks; // user-mode threads measure their run time in CPU time
+};
 
 Mos_RC mosTicks_Init(const MosTicks_InitParams *pArgs);
 void mosTicks_Destroy(void);

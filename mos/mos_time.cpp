@@ -1,4 +1,4 @@
-#include "mos/mos_time.h"
+#include "mos/mos_time_intrn.h"
 
 #include <cerrno>
 #include <ctime>

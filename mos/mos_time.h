@@ -18,10 +18,6 @@ static inline BOOL mosTime_IsRelative(MosTime t)
     return (t < MOS_TIME__RELATIVE_LIMIT && t > (0 - MOS_TIME__RELATIVE_LIMIT)) ? TRUE : FALSE;
 }
 
-extern MosTime startUpTime_G;
-extern MosTicks_Cnt startUpTick_G;
-extern timeval startUpTimeVal_G;
-
 MosTime mosTime_GetCurrentTime(void);
 MosTime mosTime_GetToday(void);
 void mosTime_InitSystemUpTimestamp(void);

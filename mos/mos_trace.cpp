@@ -1,4 +1,4 @@
-#include "mos/mos_trace.h"
+#include "mos/mos_trace_intrn.h"
 
 #include <strings.h>
 #include <unistd.h>

@@ -98,7 +98,6 @@ static_assert(MOS_COMP_LAST == 66 && MOS_COMP_SYNCER == 65, "component values tr
 extern volatile MosTraceFrequency g_componentFreqLevelsArr[MOS_COMP_LAST];
 // Printable component names in value order, "LAST" after them.
 extern const char *const ptraceComponentsName[MOS_COMP_LAST + 1];
-extern BOOL bTraceAllowModify_G;
 
 // The packed level map: 2 bits per component, 4 components per byte, room for 80 components.
 #define MOS_TRACE__COMPONENT_MAX_VALUE 80u

@@ -15,6 +15,7 @@
 #include "mos/mos_mempool.h"
 #include "mos/mos_rc.h"
 #include "mos/mos_ticks.h"
+#include "mos/mos_limiter.h"
 #include "mos/mos_timer.h"
 #include "mos/mos_types.h"
 

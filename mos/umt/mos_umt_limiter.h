@@ -2,6 +2,7 @@
 // the uthread sleeps, so its scheduler thread keeps running others meanwhile.
 #pragma once
 
+#include "mos/mos_limiter.h"
 #include "mos/mos_timer.h"
 #include "mos/umt/mos_umt_semaphore.h"
 

@@ -1,4 +1,4 @@
-#include "mos/usr/mos_async_io.h"
+#include "mos/usr/mos_async_io_intrn.h"
 
 #include <atomic>
 #include <cstring>

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "mos/mos_ticks.h"
+#include "mos/mos_limiter.h"
 #include "mos/mos_timer.h"
 #include "test/support/mos_container_support.h"
 #include "test/support/test_clock.h"

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "mos/mos_memtracker.h"
+#include "mos/mos_memtracker_intrn.h"
 #include "mos/mos_trace.h"
 #include "test/support/panic_expect.h"
 

@@ -8,6 +8,7 @@
 #include "mos/mos_diag_counters.h"
 #include "mos/mos_memtracker.h"
 #include "mos/mos_osc_cnt.h"
+#include "mos/mos_osc_cnt_intrn.h"
 #include "test/support/mos_container_support.h"
 #include "test/support/test_clock.h"
 

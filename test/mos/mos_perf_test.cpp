@@ -7,6 +7,7 @@
 #include <x86intrin.h>
 
 #include "mos/mos_perf.h"
+#include "mos/mos_perf_intrn.h"
 #include "test/support/mos_container_support.h"
 
 namespace {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "mos/mos_trace.h"
+#include "mos/mos_trace_intrn.h"
 #include "test/support/diag_support.h"
 #include "mos/mos_trace_layer.h"
 #include "test/support/panic_expect.h"

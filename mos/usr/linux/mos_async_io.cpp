@@ -9,7 +9,7 @@
 #include "mos/mos_assert.h"
 #include "mos/mos_diag_counters.h"
 #include "mos/mos_trace.h"
-#include "mos/usr/mos_async_io.h"
+#include "mos/usr/mos_async_io_intrn.h"
 #include "mos/mos_utils_mem.h"
 #include "mos/usr/linux/mos_condvar.h"
 

@@ -4,6 +4,7 @@
 
 #include "mos/mos_dynamic_mempool.h"
 #include "mos/mos_mempool.h"
+#include "mos/mos_limiter.h"
 #include "mos/mos_timer.h"
 #include "mos/umt/mos_umt.h"
 #include "mos/umt/mos_umt_dynamic_mempool.h"

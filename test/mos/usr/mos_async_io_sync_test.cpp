@@ -22,7 +22,7 @@
 #endif
 
 #include "mos/umt/mos_umt_sched_thrd.h"
-#include "mos/usr/mos_async_io.h"
+#include "mos/usr/mos_async_io_intrn.h"
 #include "test/support/fake_aio_backend.h"
 #include "test/support/scratch_dir.h"
 #include "test/support/umt_test_support.h"
