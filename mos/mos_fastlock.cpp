@@ -5,15 +5,12 @@
 
 #include "mos/mos_assert.h"
 
-// Owned by the uthreads (mos/umt); declared here so that locks do not depend on their headers.
-void mosUmt_RunPendingResumes(void);
-
 namespace {
 constexpr MosFastlock_InitParams kFastlockDefaults = {10, 10, 60000, FALSE};
 MosFastlock_InitParams fastlockParams_G = kFastlockDefaults;
 thread_local UINT32 tlsLockAcquires_G = 0;
 // Set when work waits for this OS thread to hold no fast lock (see mosFastlock_SetPendingWork).
-thread_local BOOL tlsPendingWork_G = FALSE;
+thread_local MosFastlock_PendingFunc tlsPendingWork_G = nullptr;
 // This OS thread's pthread_self(), kept at hand for the owner field of every acquisition.
 thread_local pthread_t tlsSelf_G = 0;
 
@@ -25,7 +22,7 @@ inline pthread_t mosFastlock_Self(void)
 }
 
 
-MOS_TLS_ACCESSOR(BOOL, mosFastlock_PendingWork, tlsPendingWork_G)
+MOS_TLS_ACCESSOR(MosFastlock_PendingFunc, mosFastlock_PendingWork, tlsPendingWork_G)
 
 inline const MosFastlock_Dispatch &mosFastlock_Row(const MosFastlock_Base *pLock)
 {
@@ -136,15 +133,16 @@ void mosFastlockBase_Release(MosFastlock_Base *pLock)
                                              : pthread_mutex_unlock(&pLock->lock.osLock.mutex);
         MOS_ASSERT(rc == 0);
     }
-    if (__builtin_expect(held == 1 && tlsPendingWork_G, 0)) {
-        tlsPendingWork_G = FALSE;
-        mosUmt_RunPendingResumes();
+    if (__builtin_expect(held == 1 && tlsPendingWork_G != nullptr, 0)) {
+        const MosFastlock_PendingFunc pRun = tlsPendingWork_G;
+        tlsPendingWork_G = nullptr;
+        pRun();
     }
 }
 
-void mosFastlock_SetPendingWork(void)
+void mosFastlock_SetPendingWork(MosFastlock_PendingFunc pRun)
 {
-    *mosFastlock_PendingWork() = TRUE;
+    *mosFastlock_PendingWork() = pRun;
 }
 
 void mosFastlockBase_Destroy(MosFastlock_Base *pLock)

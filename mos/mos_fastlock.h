@@ -29,10 +29,12 @@ void mosFastlockBase_Destroy(MosFastlock_Base *pLock);
 void mosFastlockBase_AcquireImplicit(MosFastlock_Base *pLock);
 void mosFastlockBase_ReleaseImplicit(MosFastlock_Base *pLock);
 UINT32 mosFastlock_NumAcquires(void);
-// Asks this OS thread to run the uthreads' pending resumptions (mosUmt_RunPendingResumes) as soon
-// as it releases its last fast lock: a uthread of the foreign scheduler runs nested on the thread
-// that resumes it, so it must not start while that thread still holds the lock it will want.
-void mosFastlock_SetPendingWork(void);
+// Asks this OS thread to call pRun as soon as it releases its last fast lock. The uthreads hand
+// their pending resumptions (mosUmt_RunPendingResumes) this way: a uthread of the foreign
+// scheduler runs nested on the thread that resumes it, so it must not start while that thread
+// still holds the lock it will want. One work function per thread: a later call replaces it.
+typedef void (*MosFastlock_PendingFunc)(void);
+void mosFastlock_SetPendingWork(MosFastlock_PendingFunc pRun);
 BOOL mosFastlockBase_IsLockedByCurrentThread(const MosFastlock_Base *pLock);
 
 #define MOS_FASTLOCK_CREATE(pLock, id) mosFastlockBase_Create((pLock), (id), __FILE__, __LINE__)

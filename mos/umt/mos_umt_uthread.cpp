@@ -448,7 +448,7 @@ void mosUmt_ResumeUThread(HMosUmt_UThread pUmt)
         // thread holds, and the uthread's first act is to take the lock it waited under, which
         // is likely one of them. Place it once this thread holds no fast lock.
         mosDList_InsertTail(mosUmt_GetPendingResumes(), &pUmt->node);
-        mosFastlock_SetPendingWork();
+        mosFastlock_SetPendingWork(mosUmt_RunPendingResumes);
         return;
     }
     mosUmt_Sched(pUmt);
