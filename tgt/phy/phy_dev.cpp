@@ -5,7 +5,7 @@
 
 #include "mos/mos_dbg.h"
 #include "mos/mos_trace.h"
-#include "mos/mos_utils.h"
+#include "mos/mos_utils_mem.h"
 #include "tgt/file/file.h"
 #include "tgt/phy/stmp.h"
 #include "tgt/tgt_conf.h"

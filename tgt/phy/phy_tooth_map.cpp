@@ -7,7 +7,9 @@
 
 #include "mos/mos_dbg.h"
 #include "mos/mos_trace.h"
-#include "mos/mos_utils.h"
+#include "mos/mos_utils_mem.h"
+#include "mos/mos_utils_text.h"
+#include "mos/mos_utils_file.h"
 #include "tgt/bm/bit_array.h"
 #include "tgt/file/file.h"
 #include "tgt/phy/stmp.h"

@@ -177,7 +177,7 @@ TEST(UmtInvariants, BrokenRulesPanic)
                      "mosFastlock_NumAcquires\\(\\) == 1");
     // Yielding with a fast lock held, also on a scheduler thread where the yield needs no lock of
     // its own.
-    EXPECT_UMT_PANIC(
+    EXPECT_PANIC(
         {
             MosUmt_SchedThrd sched;
             mosUmtSchedThrd_Create(&sched, "yield held", 1, 1, 8);

@@ -62,7 +62,7 @@ TEST_F(FineBits, PartOfARegionTakesAnObjectAndAWholeRegionFallsBack)
     EXPECT_EQ(fineDrl_FindNextSetBit(obj(7), 0, 256), 255u);
     EXPECT_TRUE(fineDrl_CheckFallBackSetBit(&f, 8));
     EXPECT_EQ(obj(9)->setBitsCounter, 2u);
-    EXPECT_UMT_PANIC(fineDrl_SetFallBackArrayBit(&f, 64), "bitNum >= pFDrl->numOfBitsInFallBack");
+    EXPECT_PANIC(fineDrl_SetFallBackArrayBit(&f, 64), "bitNum >= pFDrl->numOfBitsInFallBack");
 }
 
 TEST_F(FineBits, AnEmptyPoolFallsBackAndCountsTheFailure)
@@ -178,8 +178,8 @@ TEST_F(DirtyLog, Arithmetic)
     drl_CalcDataSize(kArea, 2048, &bits, &lbs);
     EXPECT_EQ(bits, 64u);
     EXPECT_EQ(lbs, 8u);
-    EXPECT_UMT_PANIC(drl_IsClean(d, kP - 1), "!\\(offsetInLbs < pDrl->protectedOffsetInLbs\\)");
-    EXPECT_UMT_PANIC(reset(d, kP, 1024), "!\\(sizeInLbs != normalGrn\\)");
+    EXPECT_PANIC(drl_IsClean(d, kP - 1), "!\\(offsetInLbs < pDrl->protectedOffsetInLbs\\)");
+    EXPECT_PANIC(reset(d, kP, 1024), "!\\(sizeInLbs != normalGrn\\)");
 }
 
 TEST_F(DirtyLog, NextDirtySearchesCoarseAndFine)

@@ -49,12 +49,12 @@ TEST_F(CombMap, ACombFoundAtReopenIsOnDeviceOnlyOnceThenInTheCombMap)
     EXPECT_FALSE(bOnDevOnly);
     EXPECT_FALSE(phyDevCombMap_IsCombInRebuild(&devMap, 0x8001, 5));
     EXPECT_EQ(phyMap_GetDevAddr(&map, &devMap, 0x9999, 5, &bOnDevOnly).devAddr, 0u) << "unknown comb";
-    EXPECT_UMT_PANIC(phyMap_AddComb(&map, nullptr, &nodes[2], 0x8001, 5, addr(1, 3)), "ContainsKey");
-    EXPECT_UMT_PANIC(phyMap_AddComb(&map, nullptr, &nodes[2], 0x8002, 5, PhyDevAddr{}), "devAddr");
+    EXPECT_PANIC(phyMap_AddComb(&map, nullptr, &nodes[2], 0x8001, 5, addr(1, 3)), "ContainsKey");
+    EXPECT_PANIC(phyMap_AddComb(&map, nullptr, &nodes[2], 0x8002, 5, PhyDevAddr{}), "devAddr");
     PhyDevAddr out;
     phyMap_RemComb(&map, 0x8001, &out);
     EXPECT_EQ(out.devAddr, addr(1, 2097152).devAddr);
-    EXPECT_UMT_PANIC(phyMap_RemComb(&map, 0x8001, &out), "pRec != nullptr");
+    EXPECT_PANIC(phyMap_RemComb(&map, 0x8001, &out), "pRec != nullptr");
 }
 
 TEST_F(CombMap, CombsNotReAddedAreHandedBackAndLeaveBothMaps)

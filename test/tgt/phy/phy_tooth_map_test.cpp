@@ -155,8 +155,8 @@ TEST_F(ToothMap, VersionsAreKeptInTimeThenVtoOrder)
     PhyToothList l;
     phyToothList_Init(&l);
     add(&l, 99, 3, 3);
-    EXPECT_UMT_PANIC(add(&l, 99, 3, 3), "vto.vtoId == curVto.vtoId|vtoId");
-    EXPECT_UMT_PANIC(add(&l, 99, 4, 0), "time == 0");
+    EXPECT_PANIC(add(&l, 99, 3, 3), "vto.vtoId == curVto.vtoId|vtoId");
+    EXPECT_PANIC(add(&l, 99, 4, 0), "time == 0");
     dropAll();
 }
 
