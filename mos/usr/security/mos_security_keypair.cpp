@@ -12,6 +12,8 @@
 #include "mos/usr/mos_net.h"
 #include "mos/usr/security/mos_security_cert.h"
 #include "mos/usr/security/mos_security_lib.h"
+#include "mos/mos_utils_text.h"
+#include "mos/mos_utils_file.h"
 
 const char *const mosSecurityCertFieldNames[MOS_SECURITY_CERT_FIELD__LAST] = {
     "GIVEN_NAME", "COMMON_NAME", "LOCALITY", "STATE", "COUNTRY", "ORG", "ORG_UNIT", "EMAIL_ADDRESS"};

@@ -16,6 +16,7 @@
 #include "test/support/keypair_support.h"
 #include "test/support/scratch_dir.h"
 #include "test/support/umt_test_support.h"
+#include "mos/mos_trace_layer.h"
 
 namespace {
 

@@ -19,6 +19,7 @@
 #include "test/support/scratch_dir.h"
 #include "test/support/tls_support.h"
 #include "test/support/umt_test_support.h"
+#include "mos/mos_trace_layer.h"
 
 namespace {
 
