@@ -27,6 +27,7 @@
 #pragma once
 
 #include "mos/mos_fastlock.h"
+#include "mos/mos_limiter.h"
 #include "mos/mos_timer.h"
 #include "mos/umt/mos_umt_semaphore.h"
 #include "mos/usr/mos_async_io.h"
