@@ -13,8 +13,6 @@ const UINT32 mosTimerQMillis_G[MOS_TIMER_QUEUE_ID__LAST] = {100, 500, 1000, 2000
 
 MosTimer mosTimer_G;
 
-namespace {
-
 // Registry names of the queues: the enumerator names.
 const char *const mosTimerQNames_G[MOS_TIMER_QUEUE_ID__LAST] = {
     "MOS_TIMER_QUEUE_ID__100MILLI", "MOS_TIMER_QUEUE_ID__500MILLI", "MOS_TIMER_QUEUE_ID__1SEC",
@@ -22,6 +20,8 @@ const char *const mosTimerQNames_G[MOS_TIMER_QUEUE_ID__LAST] = {
     "MOS_TIMER_QUEUE_ID__10SEC",    "MOS_TIMER_QUEUE_ID__15SEC",    "MOS_TIMER_QUEUE_ID__1MIN",
     "MOS_TIMER_QUEUE_ID__5MIN",
 };
+
+namespace {
 
 // Queue locks of polled queues carry this rank; queues with threads wait on their lock with a
 // condition variable and therefore always use an adaptive lock.

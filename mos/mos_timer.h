@@ -38,6 +38,8 @@ enum MosTimerQ_ID : UINT32 {
 
 // The fixed time-out of each queue in milliseconds.
 extern const UINT32 mosTimerQMillis_G[MOS_TIMER_QUEUE_ID__LAST];
+// The printable name of each queue.
+extern const char *const mosTimerQNames_G[MOS_TIMER_QUEUE_ID__LAST];
 
 enum MosTimerReq_State : UINT32 {
     MOS_TIMER_REQ_STATE__IDLE = 0x11223344,

@@ -22,3 +22,11 @@ NetPoll *net_GetPoll(Net *pNet);
 MosMit_Scheduler *net_GetWorkerMitSched(Net *pNet);
 // A unique message id: the previous value of the counter.
 UINT32 net_UniqId(Net *pNet);
+
+struct NetPathMgr;
+NetPathMgr *net_GetPathMgr(Net *pNet);
+// The generation of the socket-buffer sizes; a path applies them again when it changed.
+UINT8 net_GetConfGeneration(Net *pNet);
+// The listener is started and stopped through these (no-ops until a listener is built in).
+void net_StartListenerHook(Net *pNet);
+void net_StopListenerHook(Net *pNet);
