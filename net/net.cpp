@@ -1,5 +1,7 @@
 #include "net/net.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -84,6 +86,26 @@ NetPathMgr *net_GetPathMgr(Net *pNet)
     return &pNet->pathMgr;
 }
 
+NetConManger *net_GetConManager(Net *pNet)
+{
+    return &pNet->conManager;
+}
+
+NetListen *net_GetListen(Net *pNet)
+{
+    return &pNet->listen;
+}
+
+void net_PathCreated(Net *pNet)
+{
+    __atomic_add_fetch(&pNet->numPaths, 1, __ATOMIC_ACQ_REL);
+}
+
+void net_PathDestroyed(Net *pNet)
+{
+    __atomic_sub_fetch(&pNet->numPaths, 1, __ATOMIC_ACQ_REL);
+}
+
 UINT8 net_GetConfGeneration(Net *pNet)
 {
     return __atomic_load_n(&pNet->confGeneration, __ATOMIC_ACQUIRE);
@@ -130,7 +152,6 @@ const NetIdentifier *net_GetNetIdentifier(const Net *pNet)
 void net_Init(Net *pNet, MosUmt_Sched *pUmtSched, const NetCallback *pCallback, UINT32 numOfRecvGroup, ConId myConId,
               NetOwnerType ownerType, const NetConfParam *pConfParam)
 {
-    MOS_UNUSED(numOfRecvGroup);
     memset(static_cast<void *>(pNet), 0, sizeof(*pNet));
     MOS_FASTLOCK_CREATE(&pNet->netFastlock, NET__FASTLOCK_ID);
     if (pCallback != nullptr)
@@ -170,6 +191,8 @@ void net_Init(Net *pNet, MosUmt_Sched *pUmtSched, const NetCallback *pCallback, 
     pNet->confGeneration = 0;
     netPathMgr_Init(&pNet->pathMgr, pNet);
     netPoll_Init(&pNet->poll, pNet, &pNet->confParam);
+    netListen_Init(&pNet->listen, pNet);
+    netConManager_Init(&pNet->conManager, pNet, numOfRecvGroup);
     pNet->netMsgSchedType = net_GetMsgSchedMethod();
 }
 
@@ -191,17 +214,24 @@ void net_Start(Net *pNet, Port listenPort)
                       pNet->confParam.bImportantUmt, pNet);
     netPoll_Start(&pNet->poll, pNet->bHighPrioPollThrd);
     netPathMgr_Start(&pNet->pathMgr);
-    net_StartListenerHook(pNet);
+    if (listenPort != 0)
+        netListen_Start(&pNet->listen, listenPort);
     pNet->bStarted = TRUE;
 }
 
 void net_Destroy(Net *pNet)
 {
     if (pNet->bStarted) {
-        net_StopListenerHook(pNet);
+        netListen_Stop(&pNet->listen);
+        netListen_WaitStopped(&pNet->listen);
+        // Every path is dropped; the keep-alive task marks them at its next tick.
+        netPathMgr_Freeze(&pNet->pathMgr, TRUE, TRUE);
+        while (__atomic_load_n(&pNet->numPaths, __ATOMIC_ACQUIRE) != 0)
+            usleep(1000);
         netPathMgr_StopKa(&pNet->pathMgr);
         netWorkGroup_Destroy(&pNet->wrkGrp);
     }
+    netConManager_Destroy(&pNet->conManager);
     netPoll_Destroy(&pNet->poll);
     netPathMgr_Destroy(&pNet->pathMgr);
     mosMemPool_Destroy(&pNet->recvMsgPool);
@@ -219,9 +249,9 @@ void net_Destroy(Net *pNet)
 void net_Pause(Net *pNet, BOOL bPause, BOOL bWithLocks)
 {
     if (bPause)
-        net_StopListenerHook(pNet);
-    else
-        net_StartListenerHook(pNet);
+        netListen_Stop(&pNet->listen);
+    else if (pNet->listenPort != 0)
+        netListen_Start(&pNet->listen, pNet->listenPort);
     netPathMgr_Freeze(&pNet->pathMgr, bPause, bWithLocks);
     MOS_TRACE(MOS_COMP_NET, MOS_FREQ_LOW, "Net paused %u", (unsigned)bPause);
 }
@@ -399,4 +429,177 @@ BOOL net_IsPeerAllowed(Net *pNet, const NetAddress *pPeer)
     PackedNetAddress packed;
     netAddress_GetPacked(pPeer, &packed);
     return net_IsAddressInWhiteList(pNet, &packed);
+}
+
+void net_AddRecvGroup(Net *pNet, UINT32 conGrpId, void *pGroup, const NetRecvGroupOps *pOps)
+{
+    netConManager_AddRecvGroup(&pNet->conManager, pGroup, pOps, conGrpId);
+}
+
+NetMsgRcv *net_AllocMsgForRecv(Net *pNet)
+{
+    PVOID p = nullptr;
+    if (mosMemPool_AllocNoWait(&pNet->recvMsgPool, &p) != MOS_RC__SUCCESS) {
+        MOS_DIAG_COUNT(FAILED_TO_ALLOC_RCV_MSG);
+        return nullptr;
+    }
+    return static_cast<NetMsgRcv *>(p);
+}
+
+void net_FreeRecvMsg(Net *pNet, NetMsgRcv *pMsg)
+{
+    MOS_TRACE(MOS_COMP_NET, MOS_FREQ_HIGH, "Freeing message %p", (void *)pMsg);
+    netMsgRcv_Destroy(pMsg);
+    mosMemPool_Free(&pNet->recvMsgPool, pMsg);
+}
+
+namespace {
+// Runs f on the connection of hCon with a reference held; orElse when there is none.
+template <typename F, typename R> R net_WithCon(Net *pNet, HNetCon hCon, R orElse, F f)
+{
+    NetCon *pCon = netConManager_AcquireCon(&pNet->conManager, hCon);
+    if (pCon == nullptr)
+        return orElse;
+    R r = f(pCon);
+    netConManager_ReleaseCon(&pNet->conManager, pCon);
+    return r;
+}
+} // namespace
+
+HNetCon net_AllocClientConList(Net *pNet, ConId conId, NetOwnerType ownerType, const NetConCallback *pCB,
+                               const NetCon_RemoteHosts *pHosts)
+{
+    return netConManager_AllocClientCon(&pNet->conManager, conId, ownerType, pCB, pHosts);
+}
+
+HNetCon net_AssignPathWithServerCon(Net *pNet, ConId conId, NetOwnerType ownerType, NetPath *pPath)
+{
+    MOS_ASSERT(pNet->netCB.pNewConnectionFunc != nullptr);
+    NetConCallback *pConCB = nullptr;
+    BOOL bPrivileged = FALSE;
+    pNet->netCB.pNewConnectionFunc(pNet->netCB.pObjNet, conId, ownerType, &pConCB, &bPrivileged);
+    return netConManager_AssignPathWithServerCon(&pNet->conManager, conId, ownerType, pConCB, pPath, bPrivileged);
+}
+
+BOOL net_Connect(Net *pNet, HNetCon hCon, BOOL bSync)
+{
+    MOS_ASSERT(hCon != 0);
+    return net_WithCon(pNet, hCon, (BOOL)FALSE, [bSync](NetCon *pCon) { return netCon_Connect(pCon, bSync); });
+}
+
+void net_Disconnect(Net *pNet, HNetCon hCon)
+{
+    NetCon *pCon = netConManager_AcquireCon(&pNet->conManager, hCon);
+    if (pCon == nullptr) {
+        MOS_TRACE(MOS_COMP_NET, MOS_FREQ_LOW, "No connection hCon: %lx to disconnect", (unsigned long)hCon);
+        return;
+    }
+    netCon_Disconnect(pCon); // releases the reference taken here
+    // The caller's own reference, from the handle's allocation.
+    mosPMem_Deref(&pNet->conManager.conPMem, hCon);
+}
+
+Mos_RC net_ClientConModRemoteAddr(Net *pNet, HNetCon hCon, const NetCon_RemoteHosts *pHosts)
+{
+    return net_WithCon(pNet, hCon, MOS_RC__ERROR, [pHosts](NetCon *pCon) {
+        return netCon_ReconfigRemotes(pCon, pHosts) ? MOS_RC__SUCCESS : MOS_RC__ERROR;
+    });
+}
+
+Mos_RC net_UpdateNumOfSocketsPerIp(Net *pNet, HNetCon hCon, UINT32 numOfSocketPerIp)
+{
+    MOS_ASSERT(numOfSocketPerIp <= NET_CON__MAX_NUM_OF_SOCKETS_PER_IP);
+    return net_WithCon(pNet, hCon, MOS_RC__ERROR, [numOfSocketPerIp](NetCon *pCon) {
+        netCon_UpdateAllPortalsNumOfSocketsPerIp(pCon, numOfSocketPerIp);
+        return MOS_RC__SUCCESS;
+    });
+}
+
+BOOL net_GetConState(Net *pNet, HNetCon hCon, NetCon_GetConState *pState)
+{
+    return net_WithCon(pNet, hCon, (BOOL)FALSE, [pState](NetCon *pCon) {
+        netCon_GetConState(pCon, pState);
+        return (BOOL)TRUE;
+    });
+}
+
+BOOL net_IsConnected(Net *pNet, HNetCon hCon)
+{
+    return net_WithCon(pNet, hCon, (BOOL)FALSE, [](NetCon *pCon) { return netCon_IsConnected(pCon); });
+}
+
+BOOL net_IsFullyConnected(Net *pNet, HNetCon hCon)
+{
+    return net_WithCon(pNet, hCon, (BOOL)FALSE, [](NetCon *pCon) { return netCon_IsFullyConnected(pCon); });
+}
+
+BOOL net_IsFullyValidated(Net *pNet, HNetCon hCon, BOOL bSync)
+{
+    return net_WithCon(pNet, hCon, (BOOL)FALSE, [bSync](NetCon *pCon) { return netCon_IsFullyValidated(pCon, bSync); });
+}
+
+BOOL net_GetPeerVersion(Net *pNet, HNetCon hCon, BOOL bBlock, UINT32 timeoutMillis, UINT32 *pVersion)
+{
+    return net_WithCon(pNet, hCon, (BOOL)FALSE, [&](NetCon *pCon) {
+        return netCon_GetPeerVersion(pCon, bBlock, timeoutMillis, pVersion);
+    });
+}
+
+HNetCon net_GetCon(Net *pNet, ConId conId)
+{
+    return netConManager_GetCon(&pNet->conManager, conId);
+}
+
+ConId net_GetConID(Net *pNet, HNetCon hCon)
+{
+    MOS_ASSERT(hCon != 0);
+    return net_WithCon(pNet, hCon, (ConId)0, [](NetCon *pCon) { return pCon->conId; });
+}
+
+Mos_RC net_GetConOwnerType(Net *pNet, HNetCon hCon, NetOwnerType *pOwnerType)
+{
+    const Mos_RC rc = net_WithCon(pNet, hCon, MOS_RC__NOT_FOUND, [pOwnerType](NetCon *pCon) {
+        *pOwnerType = pCon->ownerType;
+        return MOS_RC__SUCCESS;
+    });
+    if (rc == MOS_RC__NOT_FOUND)
+        MOS_TRACE(MOS_COMP_NET, MOS_FREQ_LOW, "Requested owner type for an invalid hCon %lx with pNet %p",
+                  (unsigned long)hCon, (void *)pNet);
+    return rc;
+}
+
+void net_GetPeerAddr(Net *pNet, HNetCon hCon, NetAddress *pAddr)
+{
+    MOS_ASSERT(pAddr != nullptr);
+    netAddress_Init(pAddr);
+    net_WithCon(pNet, hCon, (BOOL)FALSE, [pAddr](NetCon *pCon) { return netCon_GetPeerAddr(pCon, pAddr); });
+}
+
+Mos_RC net_SetConPrivilegedSend(Net *pNet, HNetCon hCon, BOOL bValue)
+{
+    return net_WithCon(pNet, hCon, MOS_RC__INVALID, [bValue](NetCon *pCon) {
+        netCon_ModifyPrivilegedSend(pCon, bValue);
+        return MOS_RC__SUCCESS;
+    });
+}
+
+Mos_RC net_GetConPrivilegedSend(Net *pNet, HNetCon hCon, BOOL *pbValue)
+{
+    return net_WithCon(pNet, hCon, MOS_RC__INVALID, [pbValue](NetCon *pCon) {
+        *pbValue = pCon->bPrivilegedSend;
+        return MOS_RC__SUCCESS;
+    });
+}
+
+Mos_RC net_SetConIndependentId(Net *pNet, HNetCon hCon, UINT64 id)
+{
+    return net_WithCon(pNet, hCon, MOS_RC__INVALID, [id](NetCon *pCon) {
+        netCon_SetIndependentId(pCon, id);
+        return MOS_RC__SUCCESS;
+    });
+}
+
+Port net_GetListenPort(Net *pNet)
+{
+    return netListen_GetPort(&pNet->listen);
 }

@@ -21,13 +21,13 @@
 #include "mos/mos_timer.h"
 #include "mos/umt/mos_umt.h"
 #include "mos/umt/mos_umt_sched_thrd.h"
+#include "net/net_con.h"
 #include "net/net_conf.h"
+#include "net/net_listen.h"
 #include "net/net_path_mgr.h"
 #include "net/net_root.h"
 #include "net/net_socket_header.h"
 #include "net/net_work_group.h"
-
-typedef UINT64 ConId;
 
 #define NET__SOCKET_BUF_MIN_KB 64u
 #define NET__SOCKET_BUF_MAX_KB 131072u
@@ -36,7 +36,6 @@ typedef UINT64 ConId;
 #define NET__WHITELIST_BUCKETS 256u
 #define NET__SEPARATE_SCHED_MAX_THREADS 32u
 
-struct NetConCallback;
 typedef void (*net_NewConnection)(void *pObjNet, ConId conId, NetOwnerType ownerType, NetConCallback **ppConCB,
                                   BOOL *pbPrivilegedSend);
 typedef void (*net_OnFailedToAllocRcvBuffer)(void *pArg);
@@ -57,6 +56,8 @@ struct Net {
     NetWorkGroup wrkGrp;
     NetPoll poll;
     NetPathMgr pathMgr;
+    NetConManger conManager;
+    NetListen listen;
     NetConfParam confParam; // a private copy
     BOOL whitelistEnabled;
     MosHash whitelistHash; // packed peer addresses
@@ -76,6 +77,7 @@ struct Net {
     UINT8 confGeneration; // bumped whenever the socket-buffer sizes change
     MosUmt_SchedThrd *pSeparateSched; // the layer's own scheduler, with bUseSeparateSched
     BOOL bStarted;
+    UINT32 numPaths; // paths that exist (teardown waits for them)
 };
 
 void net_InitEmptyNetCallback(NetCallback *pCallback);
@@ -123,3 +125,37 @@ Mos_RC net_RmvAddressFromWhiteList(Net *pNet, const PackedNetAddress *pAddr);
 BOOL net_IsAddressInWhiteList(Net *pNet, const PackedNetAddress *pAddr);
 // Whether an accepted peer may stay: the whitelist is off, the peer is the local host, or listed.
 BOOL net_IsPeerAllowed(Net *pNet, const NetAddress *pPeer);
+
+// Receive groups: the consumer registers each group under its number with the operations the
+// paths need of it.
+void net_AddRecvGroup(Net *pNet, UINT32 conGrpId, void *pGroup, const NetRecvGroupOps *pOps);
+
+// Incoming-message descriptors.
+NetMsgRcv *net_AllocMsgForRecv(Net *pNet);
+void net_FreeRecvMsg(Net *pNet, NetMsgRcv *pMsg);
+
+// The connection facade: each call acquires the connection by its handle for its duration.
+HNetCon net_AllocClientConList(Net *pNet, ConId conId, NetOwnerType ownerType, const NetConCallback *pCB,
+                               const NetCon_RemoteHosts *pHosts);
+// Calls the new-connection hook (mandatory when the process accepts connections), then attaches
+// the path to a portal of the server connection with that id. 0 when refused.
+HNetCon net_AssignPathWithServerCon(Net *pNet, ConId conId, NetOwnerType ownerType, NetPath *pPath);
+BOOL net_Connect(Net *pNet, HNetCon hCon, BOOL bSync);
+void net_Disconnect(Net *pNet, HNetCon hCon);
+Mos_RC net_ClientConModRemoteAddr(Net *pNet, HNetCon hCon, const NetCon_RemoteHosts *pHosts);
+Mos_RC net_UpdateNumOfSocketsPerIp(Net *pNet, HNetCon hCon, UINT32 numOfSocketPerIp);
+BOOL net_GetConState(Net *pNet, HNetCon hCon, NetCon_GetConState *pState);
+BOOL net_IsConnected(Net *pNet, HNetCon hCon);
+BOOL net_IsFullyConnected(Net *pNet, HNetCon hCon);
+BOOL net_IsFullyValidated(Net *pNet, HNetCon hCon, BOOL bSync);
+BOOL net_GetPeerVersion(Net *pNet, HNetCon hCon, BOOL bBlock, UINT32 timeoutMillis, UINT32 *pVersion);
+HNetCon net_GetCon(Net *pNet, ConId conId);
+ConId net_GetConID(Net *pNet, HNetCon hCon);
+Mos_RC net_GetConOwnerType(Net *pNet, HNetCon hCon, NetOwnerType *pOwnerType);
+void net_GetPeerAddr(Net *pNet, HNetCon hCon, NetAddress *pAddr);
+Mos_RC net_SetConPrivilegedSend(Net *pNet, HNetCon hCon, BOOL bValue);
+Mos_RC net_GetConPrivilegedSend(Net *pNet, HNetCon hCon, BOOL *pbValue);
+Mos_RC net_SetConIndependentId(Net *pNet, HNetCon hCon, UINT64 id);
+// The port the listener listens on (the kernel's pick when started with 0 is not supported: a
+// started listener always has its configured port).
+Port net_GetListenPort(Net *pNet);

@@ -6,6 +6,9 @@
 #include "mos/mos_dbg.h"
 #include "mos/mos_trace.h"
 #include "mos/sdbg/sdbg_exports.h"
+#include "mos/mos_diag_counters.h"
+#include "mos/mos_timer.h"
+#include "net/net_path_intrn.h"
 #include "net/net_path_mgr_intrn.h"
 
 namespace {
@@ -13,12 +16,15 @@ enum : MosContentionId {
     NET_PATH_MGR__LOCK_ID = 310,
 };
 
-// A keep-alive unit: the task and its own (empty) payload list.
-struct NetPathMgr_KaUnit {
-    NetMit mit;
-    NetSmallIov iov;
-    MosDynamicMemPool_Buffer buf;
-};
+
+// The timer queue that wakes a buffer wait at the latest: the closest below the time left.
+MosTimerQ_ID netPathMgr_WaitQ(MosTicks_Cnt endTicks)
+{
+    const MosTicks_Cnt now = mosTicks_GetCurrentTick();
+    const UINT64 leftMs = mosTicks_IsFirstBigger(endTicks, now) ? mosTicks_TicksToMillis(endTicks - now) : 0;
+    const MosTimerQ_ID q = mosTimer_GetClosestQBelow((UINT32)MOS_MIN(leftMs, (UINT64)UINT32_MAX));
+    return q < MOS_TIMER_QUEUE_ID__LAST ? q : MOS_TIMER_QUEUE_ID__100MILLI;
+}
 
 UINT32 netPathMgr_MilliOrDefault(UINT64 configured, UINT32 defaultMilli)
 {
@@ -26,10 +32,6 @@ UINT32 netPathMgr_MilliOrDefault(UINT64 configured, UINT32 defaultMilli)
 }
 } // namespace
 
-UINT32 netPathMgr_KaUnitSize(void)
-{
-    return sizeof(NetPathMgr_KaUnit);
-}
 
 void netPathMgr_Init(NetPathMgr *pMgr, Net *pNet)
 {
@@ -39,7 +41,7 @@ void netPathMgr_Init(NetPathMgr *pMgr, Net *pNet)
     mosDList_InitAnchor(&pMgr->regPaths);
     mosMitCond_Init(&pMgr->waitForMem);
     mosMitCond_Init(&pMgr->unfreezeCond);
-    MOS_ASSERT_SUCCESS(mosDynamicMemPool_Create(&pMgr->kaMitPool, "KA-pool", sizeof(NetPathMgr_KaUnit),
+    MOS_ASSERT_SUCCESS(mosDynamicMemPool_Create(&pMgr->kaMitPool, "KA-pool", netPathMgr_KaUnitSize(),
                                                 NET_PATH_MGR__KA_MITS_NUM_PER_BLOCK,
                                                 NET_PATH_MGR__KA_MITS_NUM_BLOCKS, 1, 8));
     pMgr->pNullBuf = malloc(NET_PATH_MGR__NULL_BUF_SIZE);
@@ -149,22 +151,29 @@ BOOL netPathMgr_IsFrozen(NetPathMgr *pMgr)
     return pMgr->bFreeze;
 }
 
-// The task's area names its path; the manager is the path's net's.
+// The task's area names its path; the manager is the path's net's. A path that is dying does not
+// wait: it will not reconnect, and it must be able to end while the layer is frozen.
 Mos_RC netPathMgr_WaitIfFrozen_CK(MosMit *pMit, Mos_RC rc)
 {
     NetPathMgr *pMgr = netPathMgr_OfMit(pMit);
     MOS_MIT_BEGIN(pMit);
     mosFastlockBase_Acquire(&pMgr->lock);
-    while (pMgr->bFreeze) {
-        MOS_MIT_COND_WAIT(pMit, rc, &pMgr->unfreezeCond, &pMgr->lock, 0);
+    while (netPathMgr_OfMit(pMit)->bFreeze && !__atomic_load_n(&netMit_GetArea(pMit)->pPath->bDie, __ATOMIC_ACQUIRE)) {
+        MOS_MIT_COND_WAIT(pMit, rc, &netPathMgr_OfMit(pMit)->unfreezeCond, &netPathMgr_OfMit(pMit)->lock, 0);
         pMgr = netPathMgr_OfMit(pMit);
         // One waiter wakes per unfreeze; pass it on so that every frozen path goes on.
         if (!pMgr->bFreeze)
             mosMitCond_Signal(&pMgr->unfreezeCond, MOS_RC__SUCCESS);
     }
-    mosFastlockBase_Release(&pMgr->lock);
+    mosFastlockBase_Release(&netPathMgr_OfMit(pMit)->lock);
     MOS_MIT_RETURN(pMit, MOS_RC__SUCCESS);
     MOS_MIT_END(pMit);
+}
+
+void netPathMgr_WakeFrozen(NetPathMgr *pMgr)
+{
+    MosFastlockGuard guard(&pMgr->lock);
+    mosMitCond_Broadcast(&pMgr->unfreezeCond, MOS_RC__SUCCESS);
 }
 
 void netPathMgr_Unblock(NetPathMgr *pMgr)
@@ -205,4 +214,128 @@ void netPathMgr_Query(MosObj *pObj, const CHAR_A *pName, void *pData)
     pQuery->memWaiters = pMgr->waitForMem.waiters.counter;
     pQuery->kaMaxThreads = maxBlocks * NET_PATH_MGR__KA_MITS_NUM_PER_BLOCK;
     pQuery->kaThreadsNum = usage;
+}
+
+void netPathMgr_RegPath(NetPathMgr *pMgr, NetPath *pPath, BOOL bSendKaInstantly)
+{
+    NetPathMgr_Reg *pReg = &pPath->regMgr;
+    pReg->memPoolBuffer = nullptr;
+    pReg->bWaitForMem = FALSE;
+    pReg->bWantOut = FALSE;
+    pReg->bSendingKA = FALSE;
+    pReg->bBusy = FALSE;
+    pReg->allocRcvBufferEndTicks = 0;
+    memset(pPath->ka, 0, sizeof(pPath->ka));
+    netPath_IncreaseRefCount(pPath);
+    mosMitCond_Init(&pReg->cond);
+    MosFastlockGuard guard(&pMgr->lock);
+    if (mosDList_IsLinked(&pReg->node))
+        mosDList_PanicLinked();
+    mosDList_InsertTail(&pMgr->regPaths, &pReg->node);
+    if (bSendKaInstantly)
+        netPathMgr_PathNeedsKA(pMgr, pPath);
+}
+
+Mos_RC netPathMgr_UnRegPath_CK(MosMit *pMit, Mos_RC rc)
+{
+    NetPathMgr *pMgr = netPathMgr_OfMit(pMit);
+    NetPath *pPath = netMit_GetArea(pMit)->pPath;
+    MOS_MIT_BEGIN(pMit);
+    mosFastlockBase_Acquire(&pMgr->lock);
+    MOS_ASSERT(!pPath->regMgr.bWaitForMem);
+    pPath->regMgr.bWantOut = TRUE;
+    netPathMgr_AbortPathAllocUnlocked(pMgr, pPath);
+    pPath->regMgr.bWantOut = TRUE;
+    while (netMit_GetArea(pMit)->pPath->regMgr.bSendingKA || netMit_GetArea(pMit)->pPath->regMgr.bWaitForMem ||
+           netMit_GetArea(pMit)->pPath->regMgr.bBusy) {
+        MOS_MIT_AWAIT(pMit, rc, mosMitCond_WaitIntf(pMit, &netMit_GetArea(pMit)->pPath->regMgr.cond,
+                                                     &netPathMgr_OfMit(pMit)->lock, 0));
+    }
+    pMgr = netPathMgr_OfMit(pMit);
+    pPath = netMit_GetArea(pMit)->pPath;
+    MOS_ASSERT(mosDList_IsLinked(&pPath->regMgr.node));
+    mosDList_Remove(&pMgr->regPaths, &pPath->regMgr.node);
+    mosDList_InitNode(&pPath->regMgr.node);
+    mosFastlockBase_Release(&pMgr->lock);
+    netPath_DecreaseRefCount(pPath);
+    MOS_MIT_RETURN(pMit, MOS_RC__SUCCESS);
+    MOS_MIT_END(pMit);
+}
+
+void netPathMgr_AbortPathAllocUnlocked(NetPathMgr *pMgr, NetPath *pPath)
+{
+    pPath->regMgr.bWantOut = FALSE;
+    if (pPath->regMgr.bWaitForMem)
+        mosMitCond_SignalWaiter(&pMgr->waitForMem, netMit_GetMit(&pPath->rcvMit), MOS_RC__ABORTED);
+}
+
+void netPathMgr_ReleaseBufferForRecv(NetPath *pPath, UINT32 grpID, NetSmallIov *pIOV)
+{
+    NetCon *pCon = netPath_GetCon(pPath);
+    if (pCon != nullptr)
+        netCon_FreeBuffer(pCon, grpID, pIOV);
+}
+
+// Waits, bounded by allocRcvBufferWaitMillis, for the consumer's buffers of the frame in the
+// task's head. MOS_RC__ABORTED when none came or the path is leaving.
+Mos_RC netPathMgr_AllocBufferForRecv_CK(MosMit *pMit, Mos_RC rc)
+{
+    NetPath *pPath = netMit_GetArea(pMit)->pPath;
+    NetPathMgr *pMgr = netPathMgr_OfMit(pMit);
+    Socket_Header *pHead = &netMit_GetArea(pMit)->extHeader.header;
+    MOS_MIT_BEGIN(pMit);
+    MOS_ASSERT(!pPath->regMgr.bWaitForMem);
+    NET_IOV__RESET(&pPath->rcvIov);
+    if (pHead->dataLen == 0)
+        MOS_MIT_RETURN(pMit, MOS_RC__SUCCESS);
+    {
+        const UINT64 waitMs = net_GetConf(pPath->pNet)->allocRcvBufferWaitMillis;
+        MOS_ASSERT(waitMs != 0);
+        pPath->regMgr.allocRcvBufferEndTicks = mosTicks_GetCurrentTick() + mosTicks_MillisToTicks(waitMs);
+    }
+    for (;;) {
+        pPath = netMit_GetArea(pMit)->pPath;
+        pMgr = netPathMgr_OfMit(pMit);
+        pHead = &netMit_GetArea(pMit)->extHeader.header;
+        {
+            const UINT32 freeId = netPathMgr_GetFreeId(pMgr);
+            netCon_AllocBufferForRecv(netPath_GetCon(pPath), pHead->grpID, &pPath->rcvIov, pHead->dataLen,
+                                      pHead->context, (SocketHeaderType)SOCKET_HEADER__GET_HEADER_TYPE(pHead->prop),
+                                      netMit_GetArea(pMit)->extHeader.metaData);
+            if (!NET_IOV__IS_EMPTY(&pPath->rcvIov)) {
+                MOS_ASSERT(NET_IOV__GET_SIZE(&pPath->rcvIov) == pHead->dataLen);
+                MOS_MIT_RETURN(pMit, MOS_RC__SUCCESS);
+            }
+            netPath_CountDiag(pPath, MOS_DIAG_COUNTER__FAILED_TO_ALLOC_RCV_BUFFER);
+            if (pPath->pNet->netCB.pOnRcvBufferAllocFailureFunc != nullptr)
+                pPath->pNet->netCB.pOnRcvBufferAllocFailureFunc(pPath->pNet->netCB.pOnRcvBufferAllocFailureArg);
+            const MosTicks_Cnt now = mosTicks_GetCurrentTick();
+            if (!mosTicks_IsFirstBigger(pPath->regMgr.allocRcvBufferEndTicks, now))
+                MOS_MIT_RETURN(pMit, MOS_RC__ABORTED);
+            mosFastlockBase_Acquire(&pMgr->lock);
+            if (netPathMgr_GetFreeId(pMgr) != freeId) {
+                mosFastlockBase_Release(&pMgr->lock);
+                continue;
+            }
+            if (pPath->regMgr.bWantOut) {
+                mosFastlockBase_Release(&pMgr->lock);
+                MOS_MIT_RETURN(pMit, MOS_RC__ABORTED);
+            }
+            pPath->regMgr.bWaitForMem = TRUE;
+        }
+        MOS_MIT_AWAIT(pMit, rc,
+                      mosMitCond_WaitByQIntf(
+                          pMit, &netPathMgr_OfMit(pMit)->waitForMem, &netPathMgr_OfMit(pMit)->lock,
+                          netPathMgr_WaitQ(netMit_GetArea(pMit)->pPath->regMgr.allocRcvBufferEndTicks)));
+        pPath = netMit_GetArea(pMit)->pPath;
+        pMgr = netPathMgr_OfMit(pMit);
+        pPath->regMgr.bWaitForMem = FALSE;
+        if (pPath->regMgr.bWantOut || rc == MOS_RC__ABORTED) {
+            mosMitCond_Signal(&pPath->regMgr.cond, MOS_RC__SUCCESS);
+            mosFastlockBase_Release(&pMgr->lock);
+            MOS_MIT_RETURN(pMit, MOS_RC__ABORTED);
+        }
+        mosFastlockBase_Release(&pMgr->lock);
+    }
+    MOS_MIT_END(pMit);
 }

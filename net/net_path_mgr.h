@@ -70,6 +70,7 @@ struct NetPathMgr {
     UINT16 kaSndFreq;
     BOOL bFreeze;
     MosMitCond unfreezeCond;
+    UINT32 kaWalkCount; // paths seen in the current walk
     BOOL bKaStop;    // the keep-alive task ends at its next tick (process teardown only)
     BOOL bKaRunning; // the keep-alive task was started and has not ended
 };

@@ -27,6 +27,10 @@ struct NetPathMgr;
 NetPathMgr *net_GetPathMgr(Net *pNet);
 // The generation of the socket-buffer sizes; a path applies them again when it changed.
 UINT8 net_GetConfGeneration(Net *pNet);
-// The listener is started and stopped through these (no-ops until a listener is built in).
-void net_StartListenerHook(Net *pNet);
-void net_StopListenerHook(Net *pNet);
+struct NetConManger;
+struct NetListen;
+NetConManger *net_GetConManager(Net *pNet);
+NetListen *net_GetListen(Net *pNet);
+// Paths count themselves in and out, so that teardown can wait for the last.
+void net_PathCreated(Net *pNet);
+void net_PathDestroyed(Net *pNet);
