@@ -7,15 +7,7 @@
 #include "test/support/umt_test_support.h"
 
 namespace {
-class NetRuntimeEnv : public UmtRuntimeEnv {
-  public:
-    void SetUp() override
-    {
-        UmtRuntimeEnv::SetUp();
-        netEngineTest_PollDrivenTimers();
-    }
-};
-::testing::Environment *const env_G = ::testing::AddGlobalTestEnvironment(new NetRuntimeEnv);
+::testing::Environment *const env_G = ::testing::AddGlobalTestEnvironment(new NetTestRuntimeEnv);
 
 int toggles_G = 0;
 void CountToggle(void *pArg)

@@ -10,15 +10,7 @@
 #include "test/support/umt_test_support.h"
 
 namespace {
-class NetRuntimeEnv : public UmtRuntimeEnv {
-  public:
-    void SetUp() override
-    {
-        UmtRuntimeEnv::SetUp();
-        netEngineTest_PollDrivenTimers();
-    }
-};
-::testing::Environment *const env_G = ::testing::AddGlobalTestEnvironment(new NetRuntimeEnv);
+::testing::Environment *const env_G = ::testing::AddGlobalTestEnvironment(new NetTestRuntimeEnv);
 
 constexpr ConId kServerId = 0x5e1;
 constexpr ConId kClientId = 0xc11;

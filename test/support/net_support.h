@@ -6,8 +6,19 @@
 #include <memory>
 
 #include "net/net.h"
+#include "test/support/umt_test_support.h"
 #include "net/net_path.h"
 #include "test/support/net_engine_support.h"
+
+// The runtime with poll-driven timers, once per test program.
+class NetTestRuntimeEnv : public UmtRuntimeEnv {
+  public:
+    void SetUp() override
+    {
+        UmtRuntimeEnv::SetUp();
+        netEngineTest_PollDrivenTimers();
+    }
+};
 
 struct NetForTest {
     MosUmt_SchedThrd sched;
