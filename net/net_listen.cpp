@@ -58,7 +58,12 @@ Mos_RC netListen_Mit(MosMit *pMit, Mos_RC rc)
             }
             if (rc == MOS_RC__SUCCESS)
                 netListen_NewSocketAccepted(pRun->pNet, netMit_GetArea(pMit)->sockArea.acceptedSocket);
-            else
+            else if (rc == MOS_RC__ABORTED) {
+                // The listening socket itself failed: it will accept nothing more, so end the
+                // task instead of retrying it in a loop.
+                MOS_ERROR(MOS_COMP_NET, "Listening socket failed, no more connections are accepted");
+                goto stop;
+            } else
                 MOS_TRACE(MOS_COMP_NET, MOS_FREQ_LOW, "Error (%s) accepting", mosRc_GetStr(rc));
         }
         MOS_MIT_WAIT(pMit, rc, FALSE, netListen_Yield(pMit));

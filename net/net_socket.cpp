@@ -480,6 +480,13 @@ Mos_RC netSock_Accept_CK(MosMit *pMit, Mos_RC rc)
             }
         }
         mosFastlockBase_Acquire(&pRcv->lock);
+        // An error that came while this task was elsewhere (a yield between accepts) broadcast to
+        // nobody; its state is checked under the lock that its broadcast takes, so it is never
+        // missed and a stopped listener cannot wait for ever.
+        if (netSocket_State(pSock) != SOCKET_STATE__CONNECTED) {
+            mosFastlockBase_Release(&pRcv->lock);
+            MOS_MIT_RETURN(pMit, MOS_RC__ABORTED);
+        }
         if (netSocket_ReadyID(pRcv) == pSA->readySnapshot) {
             MOS_MIT_COND_WAIT(pMit, rc, &pRcv->cond, &pRcv->lock, 0);
             if (rc != MOS_RC__SUCCESS) {
