@@ -49,12 +49,13 @@ struct MitTestSched {
             t.join();
     }
     static MitTestSched *Of(MosMit *pMit) { return reinterpret_cast<MitTestSched *>(pMit->pSched); }
+    // The time-out thread resumes tasks too: once the task is queued a worker may finish it and
+    // the test destroy this scheduler, so the wake-up is given before the lock is let go, never
+    // on a condition variable that may be gone.
     void Push(MosMit *pMit, bool bFront)
     {
-        {
-            std::lock_guard<std::mutex> g(mu);
-            bFront ? q.push_front(pMit) : q.push_back(pMit);
-        }
+        std::lock_guard<std::mutex> g(mu);
+        bFront ? q.push_front(pMit) : q.push_back(pMit);
         cv.notify_one();
     }
     MosMit *Pop(bool bWait)
