@@ -5,6 +5,7 @@
 #include "tgt/file/file.h"
 #include "tgt/phy/stmp.h"
 #include "tgt/phy/zmp.h"
+#include "tgt/rcache/rcache_net_buf.h"
 
 namespace {
 TgtSdbg tgtSdbg_G;
@@ -17,6 +18,8 @@ void tgtSdbg_Register(void)
     memset(&tgtSdbg_G, 0, sizeof(tgtSdbg_G));
     mosObjType_RegObjType(&tgtSdbg_G.fileType, file_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__TGT_FILE,
                           sizeof(FileQuery));
+    mosObjType_RegObjType(&tgtSdbg_G.netBufType, rcacheNetBuf_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__TGT_NET_BUF,
+                          sizeof(RcacheNetBufQuery));
     mosObjType_RegObjType(&tgtSdbg_G.stmpType, stmp_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__TGT_STMP,
                           sizeof(StmpQuery));
     mosObjType_RegObjType(&tgtSdbg_G.zmpType, zmp_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__TGT_ZMP, sizeof(ZmpQuery));
@@ -30,5 +33,6 @@ void tgtSdbg_Unregister(void)
     pTgtSdbg_g = nullptr;
     mosObjType_UnregObjType(&tgtSdbg_G.zmpType);
     mosObjType_UnregObjType(&tgtSdbg_G.stmpType);
+    mosObjType_UnregObjType(&tgtSdbg_G.netBufType);
     mosObjType_UnregObjType(&tgtSdbg_G.fileType);
 }

@@ -8,6 +8,7 @@
 
 struct TgtSdbg {
     MosObj_Type fileType;   // device files
+    MosObj_Type netBufType; // data-path buffer pools
     MosObj_Type stmpType;   // temporary-buffer budget
     MosObj_Type zmpType;    // zero-buffer pools
 };
