@@ -29,6 +29,10 @@ constexpr TgtConfParam kConfDefaults = {
     .phyDevMinCapacityInLbs = 188743680,
     .phyDevMaxCapacityInGbs = 8704,
     .bPhyDevFixHeader = FALSE,
+    .netMaxRcvMsg = 10000,
+    .bRamcacheCoreDumpExclude = TRUE,
+    .bRamcacheLockInMem = FALSE,
+    .ramcacheHashSizeMultiply = 1,
 };
 constexpr TgtPerfParam kPerfDefaults = {.maxReqPerAsyncFile = 8, .numIoBuffs = 2};
 } // namespace

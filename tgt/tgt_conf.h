@@ -41,6 +41,10 @@ struct TgtConfParam {
     UINT64 phyDevMinCapacityInLbs;            // tgt_dev__min_capacity_in_lbs
     UINT64 phyDevMaxCapacityInGbs;            // tgt_dev__max_capacity_in_gbs
     BOOL bPhyDevFixHeader;                       // tgt_dev__fix_header
+    UINT64 netMaxRcvMsg;                   // tgt_net__max_rcv_msg
+    BOOL bRamcacheCoreDumpExclude;         // tgt_ramcache__core_dump_exclude
+    BOOL bRamcacheLockInMem;               // tgt_ramcache_lock_in_mem
+    UINT64 ramcacheHashSizeMultiply;       // rcache_hash_size_multiply
 };
 
 struct TgtPerfParam {
