@@ -4,7 +4,7 @@
 
 #include "mos/mos_dbg.h"
 #include "mos/mos_trace.h"
-#include "mos/mos_utils.h"
+#include "mos/mos_utils_mem.h"
 #include "tgt/tgt_conf.h"
 
 void rcacheDif_Init(CacheDif *pCacheDif)

@@ -5,7 +5,7 @@
 
 #include "mos/mos_dbg.h"
 #include "mos/mos_trace.h"
-#include "mos/mos_utils.h"
+#include "mos/mos_utils_mem.h"
 #include "mos/umt/mos_umt.h"
 #include "mos/umt/mos_umt_blocking.h"
 #include "tgt/rcache/rcache_bits.h"

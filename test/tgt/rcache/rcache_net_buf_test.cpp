@@ -11,6 +11,7 @@
 
 #include "mos/mos_trace.h"
 #include "mos/umt/mos_umt_sched_thrd.h"
+#include "test/support/panic_expect.h"
 #include "test/support/net_support.h"
 #include "test/support/tgt_test_support.h"
 #include "tgt/rcache/rcache_net_buf.h"
@@ -110,10 +111,10 @@ TEST_F(NetBuf, PairsHaveTheirSizesAndRequestsTakeTheSmallestPairThatHolds)
 TEST_F(NetBuf, SizesOutsideThePairsAreBrokenInvariants)
 {
     init();
-    EXPECT_UMT_PANIC(rcacheNetBuf_Allocate(&set, 0, FALSE, nullptr), "sizeInLbs == 0");
-    EXPECT_UMT_PANIC(rcacheNetBuf_Allocate(&set, 2049, FALSE, nullptr), "sizeInLbs > ");
+    EXPECT_PANIC(rcacheNetBuf_Allocate(&set, 0, FALSE, nullptr), "sizeInLbs == 0");
+    EXPECT_PANIC(rcacheNetBuf_Allocate(&set, 2049, FALSE, nullptr), "sizeInLbs > ");
     combSizeInLbs_g = 1024;
-    EXPECT_UMT_PANIC(rcacheNetBuf_Allocate(&set, 1025, FALSE, nullptr), "sizeInLbs > combSizeInLbs_g");
+    EXPECT_PANIC(rcacheNetBuf_Allocate(&set, 1025, FALSE, nullptr), "sizeInLbs > combSizeInLbs_g");
 }
 
 TEST_F(NetBuf, NameIsCutToNineteenCharacters)

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "mos/umt/mos_umt_sched_thrd.h"
+#include "test/support/panic_expect.h"
 #include "test/support/tgt_test_support.h"
 #include "tgt/rcache/rcache_bits.h"
 #include "tgt/rcache/rcache_dif.h"
@@ -197,7 +198,7 @@ TEST_F(UserData, BlockDemotionSkipsHeldBlocksAndTurnsReadersAway)
     rcacheUd_CompleteBufferUsage(&ud, held);
     rcacheUd_CompleteBufferUsage(&ud, held);
     rcacheUd_SelfTest(&ud, TGT_RCACHE_SELF_TEST_CMD__ALL_REF_COUNT_ZERO);
-    EXPECT_UMT_PANIC(rcacheUd_CompleteBufferUsage(&ud, held), "before & ~");
+    EXPECT_PANIC(rcacheUd_CompleteBufferUsage(&ud, held), "before & ~");
 }
 
 TEST_F(UserData, OnlyOneThreadDemotesTheOthersGiveUp)
@@ -210,7 +211,7 @@ TEST_F(UserData, OnlyOneThreadDemotesTheOthersGiveUp)
     EXPECT_EQ(ud.counters.skipCountCacheAllBusy, 0u);
     EXPECT_EQ(ud.demoteFlag, 1u);
     ud.demoteFlag = 0;
-    EXPECT_UMT_PANIC(rcacheUd_SelfTest(&ud, TGT_RCACHE_SELF_TEST_CMD__ALL_REF_COUNT_ZERO),
+    EXPECT_PANIC(rcacheUd_SelfTest(&ud, TGT_RCACHE_SELF_TEST_CMD__ALL_REF_COUNT_ZERO),
                      "!\\(pUd->pUdMd\\[i\\].inProgressRefCnt != 0\\)");
 }
 
@@ -234,7 +235,7 @@ TEST(CacheDifArea, AreaHasTwoBytesPerLbAndTheCoalescingPoolRefusesWhenEmpty)
     ASSERT_EQ(rcacheDif_ChangeSize(&dif, 262144), MOS_RC__SUCCESS);
     EXPECT_EQ(dif.sizeToAlloc, 512u * 1024u);
     EXPECT_EQ(rcacheDif_GetDifBufIndexPtr(&dif, 262143), reinterpret_cast<T10Dif *>(dif.pDifBuf + 2 * 262143));
-    EXPECT_UMT_PANIC(rcacheDif_GetDifBufIndexPtr(&dif, 262144), "index >= ");
+    EXPECT_PANIC(rcacheDif_GetDifBufIndexPtr(&dif, 262144), "index >= ");
     EXPECT_EQ(rcacheDif_ChangeSize(&dif, 100), MOS_RC__SUCCESS);
     EXPECT_EQ(dif.sizeToAlloc, 4096u) << "rounded up to a page";
 
