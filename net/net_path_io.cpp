@@ -19,12 +19,6 @@ UINT32 netPath_MaxDataLen(const NetPath *pPath)
     return (UINT32)MOS_MIN(net_GetConf(pPath->pNet)->maxDataLen, (UINT64)UINT32_MAX);
 }
 
-BOOL netPath_IsControlType(UINT32 type)
-{
-    return type == SOCKET_HEADER_TYPE__NEW_CON || type == SOCKET_HEADER_TYPE__KEEPALIVE ||
-           type == SOCKET_HEADER_TYPE__NEW_SSL_CON || type == SOCKET_HEADER_TYPE__RESPONSE;
-}
-
 Mos_RC netPath_Yield(MosMit *pMit)
 {
     mosMit_Resume(pMit, MOS_RC__SUCCESS);
@@ -191,7 +185,7 @@ Mos_RC netPath_RcvLoop_CK(MosMit *pMit, Mos_RC rc)
         }
         {
             const UINT32 type = SOCKET_HEADER__GET_HEADER_TYPE(pHead->prop);
-            if (netPath_IsControlType(type)) {
+            if (socketHeader_IsControlType(type)) {
                 pPath->dataToDrop = 0;
             } else {
                 MOS_ASSERT(pHead->dataLen >= pHead->dataLenInExt);
@@ -268,7 +262,7 @@ Mos_RC netPath_ReadAppData_CK(MosMit *pMit, Mos_RC rc)
     if (pArea->extHeader.header.dataLen == 0)
         MOS_MIT_RETURN(pMit, MOS_RC__SUCCESS);
     MOS_ASSERT(!NET_IOV__IS_EMPTY(&pPath->rcvIov));
-    MOS_ASSERT(!netPath_IsControlType(SOCKET_HEADER__GET_HEADER_TYPE(pArea->extHeader.header.prop)));
+    MOS_ASSERT(!socketHeader_IsControlType(SOCKET_HEADER__GET_HEADER_TYPE(pArea->extHeader.header.prop)));
     {
         const UINT32 inHead = socketHeader_ScatterInHeadData(&pArea->extHeader, &pPath->rcvIov);
         if (inHead == pArea->extHeader.header.dataLen)

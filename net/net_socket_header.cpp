@@ -6,13 +6,17 @@
 #include "common/net_msg_types.h"
 #include "mos/mos_trace.h"
 
-namespace {
 // Word 6 of these frames carries the sender's identity or nothing, never a payload length.
-BOOL socketHeader_IsControl(UINT32 prop)
+BOOL socketHeader_IsControlType(UINT32 type)
 {
-    const UINT32 type = SOCKET_HEADER__GET_HEADER_TYPE(prop);
     return type == SOCKET_HEADER_TYPE__NEW_CON || type == SOCKET_HEADER_TYPE__KEEPALIVE ||
            type == SOCKET_HEADER_TYPE__NEW_SSL_CON || type == SOCKET_HEADER_TYPE__RESPONSE;
+}
+
+namespace {
+BOOL socketHeader_IsControl(UINT32 prop)
+{
+    return socketHeader_IsControlType(SOCKET_HEADER__GET_HEADER_TYPE(prop));
 }
 } // namespace
 

@@ -190,6 +190,9 @@ SocketHeader_Placement socketHeader_Place(UINT32 total, UINT32 firstBufLen);
 // Bytes of the whole frame on the wire.
 UINT32 socketHeader_WireSize(UINT32 total, UINT32 firstBufLen);
 
+// NEW_CON, KEEPALIVE, NEW_SSL_CON and RESPONSE frames carry no payload length.
+BOOL socketHeader_IsControlType(UINT32 type);
+
 // The receiver's test of a head, in its fixed order; the first failing rule decides and traces
 // its warning. A data frame announcing more than maxDataLen payload bytes is invalid too.
 BOOL netPath_IsHeaderValid(const Socket_Header *pHeader, UINT32 maxDataLen);
