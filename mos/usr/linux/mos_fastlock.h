@@ -1,6 +1,7 @@
 // The two kinds of fast lock (adaptive mutex, spin lock) and their dispatch table.
 #pragma once
 
+#include <cstddef>
 #include <pthread.h>
 
 #include "mos/mos_contention.h"
@@ -50,6 +51,14 @@ void mosFastlockBase_SpinCreateDebug(MosFastlock_Base *pLock, MosContentionId cr
 // still releases and retakes it in the same protocol. glibc's owner field is cleared at every
 // release, as its own release does, and its user count is never raised, so its checks on lock,
 // condition relock and destroy hold. The error-checking kind goes through the library.
+// The word protocol above is glibc's own; a C library with another mutex layout must not build.
+#if !defined(__GLIBC__)
+#error "the fast lock takes glibc's mutex word directly"
+#endif
+static_assert(sizeof(decltype(pthread_mutex_t::__data.__lock)) == sizeof(int), "glibc mutex word is an int");
+static_assert(offsetof(pthread_mutex_t, __data.__lock) == 0, "glibc mutex word leads the mutex");
+static_assert(sizeof(decltype(pthread_mutex_t::__data.__owner)) == sizeof(int), "glibc owner field is an int");
+
 inline bool mosFastlockOs_IsPlainAdaptive(const MosFastlock_Base *pLock)
 {
     return !pLock->lock.bSpinLock && pLock->lock.osLock.mutex.__data.__kind == PTHREAD_MUTEX_ADAPTIVE_NP;
