@@ -73,11 +73,16 @@ Mos_RC phyDev_ValidateOffsets(const PhyDevOffsets *pOffsets)
         return refuseLayout("teethOffset", o.teethOffset);
     if (o.devSizeInLbs % TOOTH_SIZE_LB != 0 || o.devSizeInLbs < o.teethOffset + PHY_DEV__PAD_AT_THE_END)
         return refuseLayout("devSizeInLbs", o.devSizeInLbs);
-    if (o.numOfTeeth > (o.devSizeInLbs - o.teethOffset - PHY_DEV__PAD_AT_THE_END) >> 11)
+    if (o.numOfTeeth == 0 || o.numOfTeeth > (o.devSizeInLbs - o.teethOffset - PHY_DEV__PAD_AT_THE_END) >> 11)
         return refuseLayout("numOfTeeth", o.numOfTeeth);
     if (o.maxNumOfCombs < PHY_DEV__MIN_NUM_OF_COMBS || o.maxNumOfCombs > PHY_DEV__MAX_NUM_OF_COMBS)
         return refuseLayout("maxNumOfCombs", o.maxNumOfCombs);
     if (o.dirtyGranularity < PHY_DEV__DIRTY_GRANULARITY_IN_LBS)
+        return refuseLayout("dirtyGranularity", o.dirtyGranularity);
+    // Each dirty bitmap must fit its own area: a larger one would be read from and written over
+    // the rebuild bitmap or user data.
+    UINT64 bits = ceilDiv(o.numOfTeeth * TOOTH_SIZE_LB, o.dirtyGranularity);
+    if (ceilDiv(bits, PHY_DEV__BITS_IN_LB) > o.rebuildBmOffset - o.activeBmOffset)
         return refuseLayout("dirtyGranularity", o.dirtyGranularity);
     return MOS_RC__SUCCESS;
 }

@@ -185,6 +185,12 @@ TEST_F(Header, ForeignLayoutsAreRefused)
         {"too many combs", [](PhyDevOffsets &o) { o.maxNumOfCombs = 0x7E801; }},
         {"too few combs", [](PhyDevOffsets &o) { o.maxNumOfCombs = 10; }},
         {"fine granularity", [](PhyDevOffsets &o) { o.dirtyGranularity = 8; }},
+        {"no teeth", [](PhyDevOffsets &o) { o.numOfTeeth = 0; }},
+        {"logs smaller than their bitmaps",
+         [](PhyDevOffsets &o) {
+             o.rebuildBmOffset = o.activeBmOffset + 1;
+             o.freeSpaceOffset = o.activeBmOffset + 2;
+         }},
     };
     for (const Case &c : cases) {
         PhyDevOffsets o = offsets;
