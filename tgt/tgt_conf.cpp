@@ -33,6 +33,9 @@ constexpr TgtConfParam kConfDefaults = {
     .bRamcacheCoreDumpExclude = TRUE,
     .bRamcacheLockInMem = FALSE,
     .ramcacheHashSizeMultiply = 1,
+    .bVtreeCnt = FALSE,
+    .phyCombAllocationSize = 8,
+    .bPhyCombAllowFirstAccessFailure = FALSE,
 };
 constexpr TgtPerfParam kPerfDefaults = {.maxReqPerAsyncFile = 8, .numIoBuffs = 2};
 } // namespace

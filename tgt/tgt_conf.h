@@ -45,6 +45,9 @@ struct TgtConfParam {
     BOOL bRamcacheCoreDumpExclude;         // tgt_ramcache__core_dump_exclude
     BOOL bRamcacheLockInMem;               // tgt_ramcache_lock_in_mem
     UINT64 ramcacheHashSizeMultiply;       // rcache_hash_size_multiply
+    BOOL bVtreeCnt;                        // tgt_vtree_cnt__enabled
+    UINT64 phyCombAllocationSize;          // tgt_phy__comb_allocation_size
+    BOOL bPhyCombAllowFirstAccessFailure;  // tgt_phy_comb__allow_first_access_failure
 };
 
 struct TgtPerfParam {
