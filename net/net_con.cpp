@@ -33,6 +33,31 @@ void netCon_TakeRef(NetCon *pCon)
     MOS_ASSERT_SUCCESS(mosPMem_Ref(&netCon_Mgr(pCon)->conPMem, pCon->hCon, &p));
 }
 
+// Holds a connection's lock over a scope that may let go of references on the connection (a
+// dying path's, a removed portal's). They are counted in pendingDerefs under the lock, and the very
+// scope that let them go drops them once it has unlocked, touching nothing of the connection after:
+// the last of them frees it. A shared count drained by whichever scope came last would let one
+// scope drop another's references and free the connection while that other is still to unlock it.
+class NetConDerefGuard {
+  public:
+    explicit NetConDerefGuard(NetCon *pCon) : pCon_(pCon) { mosFastlockBase_Acquire(&pCon_->conFastlock); }
+    ~NetConDerefGuard()
+    {
+        const UINT32 n = pCon_->pendingDerefs;
+        pCon_->pendingDerefs = 0;
+        NetConManger *pMgr = netCon_Mgr(pCon_);
+        const HNetCon hCon = pCon_->hCon;
+        mosFastlockBase_Release(&pCon_->conFastlock);
+        for (UINT32 i = 0; i < n; i++)
+            mosPMem_Deref(&pMgr->conPMem, hCon);
+    }
+    NetConDerefGuard(const NetConDerefGuard &) = delete;
+    NetConDerefGuard &operator=(const NetConDerefGuard &) = delete;
+
+  private:
+    NetCon *pCon_;
+};
+
 template <typename F> void netCon_ForEachPath(NetCon *pCon, F f)
 {
     for (NetPortal *pPortal : pCon->pPortalsArr) {
@@ -285,7 +310,7 @@ Mos_RC netCon_ClientAddPortalList(NetCon *pCon, const NetCon_RemoteHosts *pHosts
             return rc;
         }
     }
-    MosFastlockGuard guard(&pCon->conFastlock);
+    NetConDerefGuard guard(pCon);
     for (UINT32 i = 0; i < pHosts->hostsCount; i++) {
         const Mos_RC rc = netCon_ClientAddPortalUnlocked(pCon, &addrs[i], pHosts->numOfSocketPerIp);
         if (rc != MOS_RC__SUCCESS) {
@@ -352,38 +377,14 @@ Mos_RC netCon_ClientRemovePortalLocked(NetCon *pCon, const NetAddress *pAddr)
 
 Mos_RC netCon_ClientRemovePortalByIdx(NetCon *pCon, UINT32 portalIdx)
 {
-    Mos_RC rc;
-    {
-        MosFastlockGuard guard(&pCon->conFastlock);
-        rc = netCon_ClientRemovePortalByIdxLocked(pCon, portalIdx);
-    }
-    netCon_ReleasePendingDerefs(pCon);
-    return rc;
+    NetConDerefGuard guard(pCon);
+    return netCon_ClientRemovePortalByIdxLocked(pCon, portalIdx);
 }
 
 Mos_RC netCon_ClientRemovePortal(NetCon *pCon, const NetAddress *pAddr)
 {
-    Mos_RC rc;
-    {
-        MosFastlockGuard guard(&pCon->conFastlock);
-        rc = netCon_ClientRemovePortalLocked(pCon, pAddr);
-    }
-    netCon_ReleasePendingDerefs(pCon);
-    return rc;
-}
-
-void netCon_ReleasePendingDerefs(NetCon *pCon)
-{
-    UINT32 n;
-    {
-        MosFastlockGuard guard(&pCon->conFastlock);
-        n = pCon->pendingDerefs;
-        pCon->pendingDerefs = 0;
-    }
-    NetConManger *pMgr = netCon_Mgr(pCon);
-    const HNetCon hCon = pCon->hCon;
-    for (UINT32 i = 0; i < n; i++)
-        mosPMem_Deref(&pMgr->conPMem, hCon);
+    NetConDerefGuard guard(pCon);
+    return netCon_ClientRemovePortalLocked(pCon, pAddr);
 }
 
 void netCon_Disconnect(NetCon *pCon)
@@ -392,7 +393,7 @@ void netCon_Disconnect(NetCon *pCon)
     BOOL bCancelled = FALSE;
     NetConChannelData chanData = {pCon->conId, 0, 0};
     {
-        MosFastlockGuard guard(&pCon->conFastlock);
+        NetConDerefGuard guard(pCon);
         switch (pCon->conState) {
         case CON_STATE__INIT:
             pCon->conState = CON_STATE__CANCELLED;
@@ -431,7 +432,6 @@ void netCon_Disconnect(NetCon *pCon)
         if (!bCancelled && netCon_GetNumPathsUnlocked(pCon) == 0 && netCon_NumPortals(pCon) == 0)
             pCon->conState = CON_STATE__DISCONNECTED;
     }
-    netCon_ReleasePendingDerefs(pCon);
     if (bCancelled)
         pCon->pConCB->pDisconFunc(pCon->pConCB->pObjCon, pCon->hCon, pCon->conId, pCon->ownerType, &chanData);
     NetConManger *pMgr = netCon_Mgr(pCon);
@@ -760,7 +760,7 @@ void netPortal_PathDied(NetPath *pPath)
     NetPortal *pPortal = pPath->pPortal;
     NetCon *pCon = pPortal->pCon;
     {
-        MosFastlockGuard guard(&pCon->conFastlock);
+        NetConDerefGuard guard(pCon);
         MOS_ASSERT(pPath->inflightSends == 0);
         NET_PATH_TRACE(pPath, MOS_FREQ_MED, "Dying");
         const UINT32 n = netPortal_NumPaths(pPortal);
@@ -781,7 +781,7 @@ void netPortal_PathDied(NetPath *pPath)
             pCon->pendingDerefs++; // the portal's reference
         }
     }
-    netCon_ReleasePendingDerefs(pCon);
+    // The connection may be gone from here on.
 }
 
 BOOL netCon_ReconfigRemotes(NetCon *pCon, const NetCon_RemoteHosts *pHosts)
@@ -804,7 +804,7 @@ BOOL netCon_ReconfigRemotes(NetCon *pCon, const NetCon_RemoteHosts *pHosts)
     }
     BOOL bOk = TRUE;
     {
-        MosFastlockGuard guard(&pCon->conFastlock);
+        NetConDerefGuard guard(pCon);
         if (pCon->conState == CON_STATE__DISCONNECTING || pCon->conState == CON_STATE__CANCELLED ||
             pCon->conType != CON_TYPE__CLIENT)
             return FALSE;
@@ -827,7 +827,6 @@ BOOL netCon_ReconfigRemotes(NetCon *pCon, const NetCon_RemoteHosts *pHosts)
             for (UINT32 i = 0; i < netCon_NumPortals(pCon); i++)
                 netPortal_ClientUpdatePathsLocked(pCon->pPortalsArr[i], TRUE);
     }
-    netCon_ReleasePendingDerefs(pCon);
     return bOk;
 }
 

@@ -147,7 +147,7 @@ struct NetCon {
     UINT8 connectedPaths;
     UINT64 independentNetId;
     MosHash_Record hashNode; // in the manager's id table
-    UINT32 pendingDerefs;    // connection references to drop once the lock is let go
+    UINT32 pendingDerefs;    // references let go under the lock, dropped by that same locked scope
 };
 
 // What a path needs of a receive group. pGroup is the group's own object.

@@ -16,7 +16,5 @@ HNetCon netCon_Init(NetCon *pCon, Net *pNet, ConId conId, NetOwnerType ownerType
 void netCon_Destroy(NetCon *pCon);
 Mos_RC netCon_ClientRemovePortalByIdxLocked(NetCon *pCon, UINT32 portalIdx);
 Mos_RC netCon_ClientRemovePortalLocked(NetCon *pCon, const NetAddress *pAddr);
-// Drops the connection references that were let go under the lock.
-void netCon_ReleasePendingDerefs(NetCon *pCon);
 // Removes the connection's id from the table when it is registered with this very handle.
 BOOL netConManager_DeleteCon(NetConManger *pMgr, NetCon *pCon);

@@ -184,10 +184,9 @@ TEST_F(NetPaths, AMalformedHeadClosesOnlyItsOwnPath)
     EXPECT_EQ(connected, 2u);
 }
 
-// Set aside: about one run in three a dying portal's release of pending connection references
-// unlocks the connection's fast lock from a thread that does not hold it (panic in
-// mosFastlockBase_Release under netCon_ReleasePendingDerefs); the race is still to be found.
-TEST_F(NetPaths, DISABLED_ARestartedPeersNewIdentityIsAdoptedAndTheOldOneRefused)
+// The client's two paths die at once on its disconnect: each dying path must drop only its own
+// references on the connection, or one frees it while the other is still to unlock it.
+TEST_F(NetPaths, ARestartedPeersNewIdentityIsAdoptedAndTheOldOneRefused)
 {
     ConnectClient(1, 2);
     ASSERT_TRUE(AllUp(2));
