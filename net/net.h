@@ -80,6 +80,11 @@ struct Net {
     UINT32 numPaths; // paths that exist (teardown waits for them)
 };
 
+// Once per process, before any Net exists: registers the layer's debug object types (a second
+// call stops the process). net_GlobalDestroy undoes it once every messaging object is gone.
+void net_GlobalInit(void);
+void net_GlobalDestroy(void);
+
 void net_InitEmptyNetCallback(NetCallback *pCallback);
 // pUmtSched null: the default scheduler (or the layer's own with bUseSeparateSched).
 void net_Init(Net *pNet, MosUmt_Sched *pUmtSched, const NetCallback *pCallback, UINT32 numOfRecvGroup, ConId myConId,

@@ -704,6 +704,45 @@ void netCon_SetIndependentId(NetCon *pCon, UINT64 id)
     NET_CON_TRACE(pCon, MOS_FREQ_LOW, "Successfully changed independent Net ID to %lu", (unsigned long)id);
 }
 
+void netCon_Query(MosObj *pObj, const CHAR_A *pName, void *pData)
+{
+    MOS_UNUSED(pName);
+    NetCon *pCon = MOS_CONTAINER_OF(pObj, NetCon, sdbgObj);
+    NetCon_Query *pQuery = static_cast<NetCon_Query *>(pData);
+    memset(pQuery, 0, sizeof(*pQuery));
+    MosFastlockGuard guard(&pCon->conFastlock);
+    pQuery->conId = pCon->conId;
+    pQuery->hCon = pCon->hCon;
+    pQuery->recvMsg = __atomic_load_n(&pCon->recvMsg, __ATOMIC_RELAXED);
+    pQuery->sendMsg = __atomic_load_n(&pCon->sendMsg, __ATOMIC_RELAXED);
+    pQuery->numOfQueuedMsgs = pCon->msgQueue.counter;
+    pQuery->numOfQueuedPrioritizedMsgs = pCon->prioritizedMsgQueue.counter;
+    pQuery->conType = pCon->conType;
+    pQuery->ownerType = pCon->ownerType;
+    pQuery->conState = pCon->conState;
+    pQuery->peerTimeStamp = pCon->peerId.timeStamp;
+    pQuery->peerMagicNumber = pCon->peerId.magicNumber;
+    pQuery->peerVersion = pCon->peerVersion;
+    pQuery->bPrivilegedSend = pCon->bPrivilegedSend;
+    pQuery->numOfPortals = netCon_NumPortals(pCon);
+    for (UINT32 i = 0; i < pQuery->numOfPortals; i++) {
+        const NetPortal *pPortal = pCon->pPortalsArr[i];
+        NetCon_QueryPortal *pOut = &pQuery->portals[i];
+        netAddress_ToStrCopyBuf(&pPortal->addr, pOut->addr, sizeof(pOut->addr), FALSE);
+        pOut->state = pPortal->state;
+        pOut->configuredNumOfPaths = pPortal->configuredNumOfPaths;
+        for (NetPath *pPath : pPortal->pPathsArr) {
+            if (pPath == nullptr)
+                break;
+            pOut->numOfPaths++;
+            if (__atomic_load_n(&pPath->bConnected, __ATOMIC_ACQUIRE))
+                pOut->numOfConnectedPaths++;
+            if (netPath_IsPeerIdValidated(pPath))
+                pOut->numOfValidatedPaths++;
+        }
+    }
+}
+
 BOOL netCon_IsGroupIdValid(NetCon *pCon, UINT32 grpId)
 {
     return netConManager_DoesRecvGroupIdExist(netCon_Mgr(pCon), grpId);

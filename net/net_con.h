@@ -23,6 +23,8 @@
 // to the upper layer are called with no lock held.
 #pragma once
 
+#include <cstddef>
+
 #include "mos/mit/mos_mit_cond.h"
 #include "mos/mos_diag_counters.h"
 #include "mos/mos_ds_hash.h"
@@ -198,6 +200,39 @@ struct NetCon_GetConState {
     NetCon_PortalState portals[NET_CON__MAX_NUM_OF_IP_PER_HOST];
 };
 
+// The debug query record of a connection (SDBG_EXPORTS_OBJ_TYPE__NET_CON): its identity and
+// state, its peer, its message counts and queues, and per portal its address and paths.
+struct NetCon_QueryPortal {
+    CHAR_A addr[64];
+    UINT32 state;
+    UINT8 configuredNumOfPaths;
+    UINT8 numOfPaths;
+    UINT8 numOfConnectedPaths;
+    UINT8 numOfValidatedPaths;
+};
+static_assert(sizeof(NetCon_QueryPortal) == 72);
+
+struct NetCon_Query {
+    UINT64 conId;
+    UINT64 hCon;
+    UINT64 recvMsg;
+    UINT64 sendMsg;
+    UINT32 numOfQueuedMsgs;
+    UINT32 numOfQueuedPrioritizedMsgs;
+    UINT32 conType;
+    UINT32 ownerType;
+    UINT32 conState;
+    UINT32 peerTimeStamp;
+    UINT32 peerMagicNumber;
+    UINT32 peerVersion;
+    UINT32 numOfPortals;
+    UINT32 bPrivilegedSend;
+    NetCon_QueryPortal portals[NET_CON__MAX_NUM_OF_IP_PER_HOST];
+};
+static_assert(sizeof(NetCon_Query) == 648);
+static_assert(offsetof(NetCon_Query, conState) == 48);
+static_assert(offsetof(NetCon_Query, portals) == 72);
+
 // The manager.
 void netConManager_Init(NetConManger *pMgr, Net *pNet, UINT32 numOfRecvGroup);
 // Releases the tables; every connection must be gone (tests and tools).
@@ -243,6 +278,8 @@ BOOL netCon_GetPeerAddr(NetCon *pCon, NetAddress *pAddr);
 void netCon_ReportOscEvent(NetOscType oscType, NetCon *pCon, const NetAddress *pAddr);
 void netCon_ModifyPrivilegedSend(NetCon *pCon, BOOL bValue);
 void netCon_SetIndependentId(NetCon *pCon, UINT64 id);
+// The debug registry's query of a connection: fills a NetCon_Query under the connection's lock.
+void netCon_Query(MosObj *pObj, const CHAR_A *pName, void *pData);
 HNetCon netCon_GetHCon(const NetCon *pCon);
 
 // What the paths call.

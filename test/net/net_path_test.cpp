@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "mos/mos_diag_counters.h"
+#include "mos/mos_obj.h"
+#include "mos/sdbg/sdbg_exports.h"
+#include "test/support/panic_expect.h"
 #include "test/peers/wire_peer.h"
 #include "test/support/net_support.h"
 #include "test/support/umt_test_support.h"
@@ -100,6 +103,32 @@ TEST_F(NetPaths, ThreePortalsOfTwoPathsComeUpValidateAndCarryNotifications)
     ASSERT_TRUE(net_GetConState(client_.net(), hClient_, &state));
     EXPECT_EQ(state.conState, CON_STATE__CONNECTED);
     EXPECT_EQ(state.hostsCount, 3u);
+
+    // The debug registry answers for the client connection: its portals, each with both paths up.
+    MosObj_Type *pConType = mosObjType_GetPtrByID(SDBG_EXPORTS_OBJ_TYPE__NET_CON);
+    ASSERT_NE(pConType, nullptr);
+    EXPECT_EQ(mosObjType_SizeAssociated(pConType), 648u);
+    NetCon_Query query{};
+    BOOL bFound = FALSE;
+    mosObjType_EnumStart(pConType);
+    for (MosObj *pObj; !bFound && (pObj = mosObjType_EnumGetNextObj(pConType)) != nullptr;) {
+        mosObj_Query(pObj, pConType, &query);
+        bFound = query.conType == CON_TYPE__CLIENT;
+    }
+    mosObjType_EnumStop(pConType);
+    ASSERT_TRUE(bFound);
+    EXPECT_EQ(query.conId, kServerId);
+    EXPECT_EQ(query.hCon, hClient_);
+    EXPECT_EQ(query.conState, CON_STATE__CONNECTED);
+    EXPECT_EQ(query.peerVersion, net_GetMyNumericVersion());
+    ASSERT_EQ(query.numOfPortals, 3u);
+    for (UINT32 i = 0; i < 3; i++) {
+        SCOPED_TRACE(i);
+        EXPECT_STREQ(query.portals[i].addr, state.portals[i].addr);
+        EXPECT_EQ(query.portals[i].numOfPaths, 2u);
+        EXPECT_EQ(query.portals[i].numOfConnectedPaths, 2u);
+        EXPECT_EQ(query.portals[i].numOfValidatedPaths, 2u);
+    }
 
     // A 30-byte notification travels in the head and lands scattered across a 7-byte first buffer
     // and the rest; a 5000-byte one is read after the head.
@@ -234,4 +263,9 @@ TEST_F(NetPaths, ANinthPortalIsRefused)
     EXPECT_EQ(portals, 8u);
     for (auto &peer : peers)
         peer.Close();
+}
+
+TEST(NetGlobal, ASecondRegistrationOfTheDebugTypesStopsTheProcess)
+{
+    EXPECT_PANIC(net_GlobalInit(), "netSdbg_bRegistered_G");
 }

@@ -10,13 +10,19 @@
 #include "net/net_path.h"
 #include "test/support/net_engine_support.h"
 
-// The runtime with poll-driven timers, once per test program.
+// The runtime with poll-driven timers and the messaging layer's debug types, once per test program.
 class NetTestRuntimeEnv : public UmtRuntimeEnv {
   public:
     void SetUp() override
     {
         UmtRuntimeEnv::SetUp();
         netEngineTest_PollDrivenTimers();
+        net_GlobalInit();
+    }
+    void TearDown() override
+    {
+        net_GlobalDestroy();
+        UmtRuntimeEnv::TearDown();
     }
 };
 
