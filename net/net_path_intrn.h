@@ -36,6 +36,14 @@ inline Socket_Header *netPath_HeadOfMit(MosMit *pMit)
 void netPath_CountDiag(NetPath *pPath, MosDiagCounterType counter);
 // The path's reading of its head: exactly 128 bytes into the task's head, then the validity check.
 Mos_RC netPath_ReadHead_CK(MosMit *pMit, Mos_RC rc);
+// The receive loop's reading of a valid head's payload, without the socket (the fuzz targets
+// drive these with untrusted bytes). The payload bytes that follow the head on the wire: none for a
+// control frame, else those the head did not carry.
+UINT32 netPath_PayloadAfterHead(const Socket_Header *pHead);
+// Places the bytes the head carried at the start of the consumer's buffers pRcv (which hold the
+// whole dataLen) and builds pRest (initialised, empty) over the part of pRcv still to be read from
+// the socket; returns that part's size.
+UINT32 netPath_PrepareRestOfPayload(const Socket_ExtendedHeader *pHead, NetSmallIov *pRcv, NetSmallIov *pRest);
 // KEEPALIVE check of a path, once per tick: whether a keep-alive is due, and the oscillation
 // event to report (NET_OSC_TYPE__NONE for none).
 BOOL netPath_IsKaNeeded(NetPath *pPath, NetOscType *pOscEventType);

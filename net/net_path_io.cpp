@@ -135,6 +135,23 @@ Mos_RC netPath_ResumeMsgAndPend(MosMit *pMsgMit)
 }
 } // namespace
 
+UINT32 netPath_PayloadAfterHead(const Socket_Header *pHead)
+{
+    if (socketHeader_IsControlType(SOCKET_HEADER__GET_HEADER_TYPE(pHead->prop)))
+        return 0;
+    MOS_ASSERT(pHead->dataLen >= pHead->dataLenInExt);
+    return pHead->dataLen - pHead->dataLenInExt;
+}
+
+UINT32 netPath_PrepareRestOfPayload(const Socket_ExtendedHeader *pHead, NetSmallIov *pRcv, NetSmallIov *pRest)
+{
+    const UINT32 inHead = socketHeader_ScatterInHeadData(pHead, pRcv);
+    const UINT32 rest = pHead->header.dataLen - inHead;
+    if (rest != 0)
+        netIov_PrepareNewIov(pRest, pRcv, inHead, rest);
+    return rest;
+}
+
 Mos_RC netPath_ReadHead_CK(MosMit *pMit, Mos_RC rc)
 {
     NetPath *pPath = netPath_OfMit(pMit);
@@ -185,12 +202,7 @@ Mos_RC netPath_RcvLoop_CK(MosMit *pMit, Mos_RC rc)
         }
         {
             const UINT32 type = SOCKET_HEADER__GET_HEADER_TYPE(pHead->prop);
-            if (socketHeader_IsControlType(type)) {
-                pPath->dataToDrop = 0;
-            } else {
-                MOS_ASSERT(pHead->dataLen >= pHead->dataLenInExt);
-                pPath->dataToDrop = pHead->dataLen - pHead->dataLenInExt;
-            }
+            pPath->dataToDrop = netPath_PayloadAfterHead(pHead);
             NET_PATH_TRACE(pPath, MOS_FREQ_HIGH, "received header type %x. Owner %d Length %d. Ext-length %d", type,
                            (int)SOCKET_HEADER__GET_OWNER_TYPE(pHead->prop), (int)pHead->dataLen,
                            (int)pHead->dataLenInExt);
@@ -263,13 +275,9 @@ Mos_RC netPath_ReadAppData_CK(MosMit *pMit, Mos_RC rc)
         MOS_MIT_RETURN(pMit, MOS_RC__SUCCESS);
     MOS_ASSERT(!NET_IOV__IS_EMPTY(&pPath->rcvIov));
     MOS_ASSERT(!socketHeader_IsControlType(SOCKET_HEADER__GET_HEADER_TYPE(pArea->extHeader.header.prop)));
-    {
-        const UINT32 inHead = socketHeader_ScatterInHeadData(&pArea->extHeader, &pPath->rcvIov);
-        if (inHead == pArea->extHeader.header.dataLen)
-            MOS_MIT_RETURN(pMit, MOS_RC__SUCCESS);
-        NET_IOV__RESET(&pPath->ctrlIov);
-        netIov_PrepareNewIov(&pPath->ctrlIov, &pPath->rcvIov, inHead, pArea->extHeader.header.dataLen - inHead);
-    }
+    NET_IOV__RESET(&pPath->ctrlIov);
+    if (netPath_PrepareRestOfPayload(&pArea->extHeader, &pPath->rcvIov, &pPath->ctrlIov) == 0)
+        MOS_MIT_RETURN(pMit, MOS_RC__SUCCESS);
     pArea->pIov = &pPath->ctrlIov;
     pArea->sockArea.pSock = &pPath->sock;
     MOS_MIT_CALL(pMit, rc, netSock_Recv_CK);

@@ -4,6 +4,7 @@ set -euo pipefail
 PACKAGES=(build-essential cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev libaio-dev
           libnuma-dev libssl-dev libsqlite3-dev sqlite3 openssl util-linux procps
           python3 # scripts/check_layering.py
+          clang libclang-rt-dev # the libFuzzer targets of test/fuzz (scripts/build.sh fuzz)
           # benchmark anchors only (bench/): switches beside fcontext, checksums beside ISA-L,
           # device transfers beside fio, the wire beside sockperf and iperf3
           libboost-context-dev libisal-dev fio sockperf iperf3)
