@@ -14,24 +14,30 @@
 namespace {
 NetSdbg netSdbg_G;
 BOOL netSdbg_bRegistered_G = FALSE;
+
+struct NetSdbg_TypeEntry {
+    MosObj_Type NetSdbg::*pType;
+    PMosObj_QueryFunc pQuery;
+    UINT32 typeID;
+    UINT32 querySize;
+};
+// Registered in this order, unregistered in the reverse one.
+const NetSdbg_TypeEntry netSdbg_Types_G[] = {
+    {&NetSdbg::pathType, netPath_Query, SDBG_EXPORTS_OBJ_TYPE__NET_PATH, sizeof(NetPath_Query)},
+    {&NetSdbg::pathMgrType, netPathMgr_Query, SDBG_EXPORTS_OBJ_TYPE__NET_PATH_MGR, sizeof(NetPathMgr_Query)},
+    {&NetSdbg::conType, netCon_Query, SDBG_EXPORTS_OBJ_TYPE__NET_CON, sizeof(NetCon_Query)},
+    {&NetSdbg::conMngType, netConManager_Query, SDBG_EXPORTS_OBJ_TYPE__NET_CON_MNG, sizeof(NetConManagerQuery)},
+    {&NetSdbg::workGrpType, netWorkGroup_Query, SDBG_EXPORTS_OBJ_TYPE__NET_WORK_GRP, sizeof(NetWorkGroupQuery)},
+    {&NetSdbg::pollType, netPoll_Query, SDBG_EXPORTS_OBJ_TYPE__NET_POLL, sizeof(NetPollQuery)},
+};
 } // namespace
 
 void netSdbg_Register(void)
 {
     MOS_ASSERT(!netSdbg_bRegistered_G);
     memset(static_cast<void *>(&netSdbg_G), 0, sizeof(netSdbg_G));
-    mosObjType_RegObjType(&netSdbg_G.pathType, netPath_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__NET_PATH,
-                          sizeof(NetPath_Query));
-    mosObjType_RegObjType(&netSdbg_G.pathMgrType, netPathMgr_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__NET_PATH_MGR,
-                          sizeof(NetPathMgr_Query));
-    mosObjType_RegObjType(&netSdbg_G.conType, netCon_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__NET_CON,
-                          sizeof(NetCon_Query));
-    mosObjType_RegObjType(&netSdbg_G.conMngType, netConManager_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__NET_CON_MNG,
-                          sizeof(NetConManagerQuery));
-    mosObjType_RegObjType(&netSdbg_G.workGrpType, netWorkGroup_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__NET_WORK_GRP,
-                          sizeof(NetWorkGroupQuery));
-    mosObjType_RegObjType(&netSdbg_G.pollType, netPoll_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__NET_POLL,
-                          sizeof(NetPollQuery));
+    for (const NetSdbg_TypeEntry &e : netSdbg_Types_G)
+        mosObjType_RegObjType(&(netSdbg_G.*e.pType), e.pQuery, nullptr, e.typeID, e.querySize);
     netSdbg_bRegistered_G = TRUE;
 }
 
@@ -40,12 +46,8 @@ void netSdbg_Unregister(void)
     if (!netSdbg_bRegistered_G)
         return;
     netSdbg_bRegistered_G = FALSE;
-    mosObjType_UnregObjType(&netSdbg_G.pollType);
-    mosObjType_UnregObjType(&netSdbg_G.workGrpType);
-    mosObjType_UnregObjType(&netSdbg_G.conMngType);
-    mosObjType_UnregObjType(&netSdbg_G.conType);
-    mosObjType_UnregObjType(&netSdbg_G.pathMgrType);
-    mosObjType_UnregObjType(&netSdbg_G.pathType);
+    for (size_t i = MOS_ARRAY_SIZE(netSdbg_Types_G); i-- > 0;)
+        mosObjType_UnregObjType(&(netSdbg_G.*netSdbg_Types_G[i].pType));
 }
 
 void net_GlobalInit(void)
