@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -205,6 +206,20 @@ void net_SetPollTimerQs(Net *pNet, MosTimerQ_ID startQ, MosTimerQ_ID endQ)
 {
     pNet->startQ = startQ;
     pNet->endQ = endQ;
+}
+
+Net *net_SingleCreate(const NetCallback *pCallback, MosUmt_Sched *pUmtSched, UINT32 maxNumReceiveGroups,
+                      ConId myConIdPrimary, NetOwnerType ownerType, const NetConfParam *pConfParam)
+{
+    Net *pNet = static_cast<Net *>(calloc(1, sizeof(Net)));
+    MOS_ASSERT(pNet != nullptr);
+    net_Init(pNet, pUmtSched, pCallback, maxNumReceiveGroups, myConIdPrimary, ownerType, pConfParam);
+    return pNet;
+}
+
+void net_SingleStart(Net *pNet, Port listenPort)
+{
+    net_Start(pNet, listenPort);
 }
 
 void net_Start(Net *pNet, Port listenPort)
@@ -472,6 +487,20 @@ HNetCon net_AllocClientConList(Net *pNet, ConId conId, NetOwnerType ownerType, c
     return netConManager_AllocClientCon(&pNet->conManager, conId, ownerType, pCB, pHosts);
 }
 
+HNetCon net_AllocClientConIntr(Net *pNet, ConId conId, UINT32 conIdType, NetOwnerType ownerType,
+                               const NetConCallback *pCB, const CHAR_A *pHostName, Port port)
+{
+    MOS_UNUSED(conIdType);
+    NetCon_RemoteHosts hosts;
+    memset(&hosts, 0, sizeof(hosts));
+    hosts.numOfSocketPerIp = 1;
+    hosts.hostsCount = 1;
+    hosts.port = port;
+    hosts.maxNumHosts = NET_CON__MAX_NUM_OF_IP_PER_HOST;
+    snprintf(hosts.hosts[0], sizeof(hosts.hosts[0]), "%s", pHostName);
+    return net_AllocClientConList(pNet, conId, ownerType, pCB, &hosts);
+}
+
 HNetCon net_AssignPathWithServerCon(Net *pNet, ConId conId, NetOwnerType ownerType, NetPath *pPath)
 {
     MOS_ASSERT(pNet->netCB.pNewConnectionFunc != nullptr);
@@ -513,6 +542,12 @@ Mos_RC net_UpdateNumOfSocketsPerIp(Net *pNet, HNetCon hCon, UINT32 numOfSocketPe
         netCon_UpdateAllPortalsNumOfSocketsPerIp(pCon, numOfSocketPerIp);
         return MOS_RC__SUCCESS;
     });
+}
+
+BOOL net_GetConInfo(Net *pNet, HNetCon hCon, NetCon_GetConState *pState)
+{
+    MOS_ASSERT(hCon != 0);
+    return net_GetConState(pNet, hCon, pState);
 }
 
 BOOL net_GetConState(Net *pNet, HNetCon hCon, NetCon_GetConState *pState)

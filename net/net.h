@@ -92,6 +92,11 @@ void net_Init(Net *pNet, MosUmt_Sched *pUmtSched, const NetCallback *pCallback, 
 void net_SetPollThrdPrioHigh(Net *pNet);
 void net_SetPollTimerQs(Net *pNet, MosTimerQ_ID startQ, MosTimerQ_ID endQ);
 void net_Start(Net *pNet, Port listenPort);
+// For programs with one messaging root of their own: a zeroed Net from the heap, initialised, and
+// its start (released with net_Destroy and free).
+Net *net_SingleCreate(const NetCallback *pCallback, MosUmt_Sched *pUmtSched, UINT32 maxNumReceiveGroups,
+                      ConId myConIdPrimary, NetOwnerType ownerType, const NetConfParam *pConfParam);
+void net_SingleStart(Net *pNet, Port listenPort);
 // Stops everything net_Start started and releases what net_Init made (tests and tools; the
 // storage server never destroys its net). No connection may be left.
 void net_Destroy(Net *pNet);
@@ -142,6 +147,10 @@ void net_FreeRecvMsg(Net *pNet, NetMsgRcv *pMsg);
 // The connection facade: each call acquires the connection by its handle for its duration.
 HNetCon net_AllocClientConList(Net *pNet, ConId conId, NetOwnerType ownerType, const NetConCallback *pCB,
                                const NetCon_RemoteHosts *pHosts);
+// One host (its name cut at 63 characters), one path to each of its addresses. The connection is
+// keyed by conId alone, whatever conIdType says.
+HNetCon net_AllocClientConIntr(Net *pNet, ConId conId, UINT32 conIdType, NetOwnerType ownerType,
+                               const NetConCallback *pCB, const CHAR_A *pHostName, Port port);
 // Calls the new-connection hook (mandatory when the process accepts connections), then attaches
 // the path to a portal of the server connection with that id. 0 when refused.
 HNetCon net_AssignPathWithServerCon(Net *pNet, ConId conId, NetOwnerType ownerType, NetPath *pPath);
@@ -150,6 +159,8 @@ void net_Disconnect(Net *pNet, HNetCon hCon);
 Mos_RC net_ClientConModRemoteAddr(Net *pNet, HNetCon hCon, const NetCon_RemoteHosts *pHosts);
 Mos_RC net_UpdateNumOfSocketsPerIp(Net *pNet, HNetCon hCon, UINT32 numOfSocketPerIp);
 BOOL net_GetConState(Net *pNet, HNetCon hCon, NetCon_GetConState *pState);
+// The same; a zero handle is a panic.
+BOOL net_GetConInfo(Net *pNet, HNetCon hCon, NetCon_GetConState *pState);
 BOOL net_IsConnected(Net *pNet, HNetCon hCon);
 BOOL net_IsFullyConnected(Net *pNet, HNetCon hCon);
 BOOL net_IsFullyValidated(Net *pNet, HNetCon hCon, BOOL bSync);

@@ -143,10 +143,7 @@ void netCon_PortalDiedLocked(NetPortal *pPortal)
         mosUmtEvent_Set(&pCon->waitForConnect);
     }
     const UINT32 n = netCon_NumPortals(pCon);
-    UINT32 idx = 0;
-    while (idx < n && pCon->pPortalsArr[idx] != pPortal)
-        idx++;
-    MOS_ASSERT(idx < n);
+    const UINT32 idx = netCon_GetPortalIndex(pCon, pPortal);
     pCon->pPortalsArr[idx] = pCon->pPortalsArr[n - 1];
     pCon->pPortalsArr[n - 1] = nullptr;
     pPortal->state = CON_STATE__DISCONNECTED;
@@ -268,6 +265,34 @@ void netCon_Destroy(NetCon *pCon)
     mosMitCond_Destroy(&pCon->privilegedCond);
     mosFastlockBase_Destroy(&pCon->conFastlock);
     free(pCon);
+}
+
+UINT32 netCon_GetPortalIndex(const NetCon *pCon, const NetPortal *pPortal)
+{
+    UINT32 idx = 0;
+    while (idx < NET_CON__MAX_NUM_OF_IP_PER_HOST && pCon->pPortalsArr[idx] != nullptr &&
+           pCon->pPortalsArr[idx] != pPortal)
+        idx++;
+    MOS_ASSERT_WITH_DESC(idx < NET_CON__MAX_NUM_OF_IP_PER_HOST && pCon->pPortalsArr[idx] == pPortal,
+                         "portal not in its connection");
+    return idx;
+}
+
+UINT32 netPortal_GetPathIndex(const NetPortal *pPortal, const NetPath *pPath)
+{
+    UINT32 idx = 0;
+    while (idx < NET_CON__MAX_NUM_OF_SOCKETS_PER_IP && pPortal->pPathsArr[idx] != nullptr &&
+           pPortal->pPathsArr[idx] != pPath)
+        idx++;
+    MOS_ASSERT_WITH_DESC(idx < NET_CON__MAX_NUM_OF_SOCKETS_PER_IP && pPortal->pPathsArr[idx] == pPath,
+                         "path not in its portal");
+    return idx;
+}
+
+void netCon_SetType(NetCon *pCon, ConType conType)
+{
+    MosFastlockGuard guard(&pCon->conFastlock);
+    pCon->conType = conType;
 }
 
 HNetCon netCon_GetHCon(const NetCon *pCon)
@@ -803,10 +828,7 @@ void netPortal_PathDied(NetPath *pPath)
         MOS_ASSERT(pPath->inflightSends == 0);
         NET_PATH_TRACE(pPath, MOS_FREQ_MED, "Dying");
         const UINT32 n = netPortal_NumPaths(pPortal);
-        UINT32 idx = 0;
-        while (idx < n && pPortal->pPathsArr[idx] != pPath)
-            idx++;
-        MOS_ASSERT(idx < n);
+        const UINT32 idx = netPortal_GetPathIndex(pPortal, pPath);
         NET_CON_TRACE(pCon, MOS_FREQ_MED, "removing entry %u and placing %u instead", idx, n - 1);
         pPortal->pPathsArr[idx] = pPortal->pPathsArr[n - 1];
         pPortal->pPathsArr[n - 1] = nullptr;

@@ -281,6 +281,11 @@ void netCon_SetIndependentId(NetCon *pCon, UINT64 id);
 // The debug registry's query of a connection: fills a NetCon_Query under the connection's lock.
 void netCon_Query(MosObj *pObj, const CHAR_A *pName, void *pData);
 HNetCon netCon_GetHCon(const NetCon *pCon);
+// A portal's place in its connection, a path's in its portal (lock held); one that is not there
+// is a broken invariant.
+UINT32 netCon_GetPortalIndex(const NetCon *pCon, const NetPortal *pPortal);
+UINT32 netPortal_GetPathIndex(const NetPortal *pPortal, const NetPath *pPath);
+void netCon_SetType(NetCon *pCon, ConType conType);
 
 // What the paths call.
 BOOL netCon_IsGroupIdValid(NetCon *pCon, UINT32 grpId);

@@ -135,3 +135,9 @@ Port netListen_GetPort(NetListen *pListen)
         return ntohs(reinterpret_cast<const struct sockaddr_in6 *>(&ss)->sin6_port);
     return ntohs(reinterpret_cast<const struct sockaddr_in *>(&ss)->sin_port);
 }
+
+void netListen_PathWithNoOwnerDied(NetPath *pPath)
+{
+    NET_PATH_TRACE(pPath, MOS_FREQ_MED, "Owner-less path died");
+    netPath_Destroy(&pPath);
+}

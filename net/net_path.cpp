@@ -252,8 +252,7 @@ void netPath_DecreaseRefCount(NetPath *pPath)
         netPortal_PathDied(pPath);
         return;
     }
-    NET_PATH_TRACE(pPath, MOS_FREQ_MED, "Owner-less path died");
-    netPath_Destroy(&pPath);
+    netListen_PathWithNoOwnerDied(pPath);
 }
 
 void netPath_DecreaseRefCountMitDtor(MosMit *pMit)

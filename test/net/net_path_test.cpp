@@ -159,6 +159,40 @@ TEST_F(NetPaths, ThreePortalsOfTwoPathsComeUpValidateAndCarryNotifications)
     EXPECT_EQ(server_.group.payloads[1], big);
 }
 
+TEST_F(NetPaths, ASingleRootReachesOneHostOverOnePath)
+{
+    netTestUpper_Init(&client_.upper);
+    NetCallback cb = netTestUpper_NetCallback(&client_.upper);
+    NetConfParam conf;
+    netConfParam_SetDefaults(&conf);
+    conf.bPollTimers = !mosTimer_G.bThrdsUsed;
+    MosUmt_SchedThrd sched;
+    MOS_ASSERT_SUCCESS(mosUmtSchedThrd_Create(&sched, "single root", 2, 2, 0));
+    Net *pNet = net_SingleCreate(&cb, &sched.base, 28, kClientId, NET_OWNER_TYPE__TGT, &conf);
+    net_SetPollTimerQs(pNet, MOS_TIMER_QUEUE_ID__100MILLI, MOS_TIMER_QUEUE_ID__5MIN);
+    net_SingleStart(pNet, 0);
+
+    const HNetCon hCon = net_AllocClientConIntr(pNet, kServerId, 0, NET_OWNER_TYPE__TGT, &client_.upper.conCB,
+                                                "127.0.0.1", port_);
+    ASSERT_NE(hCon, 0u);
+    ASSERT_TRUE(net_Connect(pNet, hCon, FALSE));
+    EXPECT_TRUE(umtTest_WaitFor([&] {
+        UINT32 paths, connected, validated;
+        netTest_CountPaths(pNet, hCon, &paths, &connected, &validated);
+        return paths == 1 && validated == 1;
+    }));
+    NetCon_GetConState info;
+    ASSERT_TRUE(net_GetConInfo(pNet, hCon, &info));
+    EXPECT_EQ(info.hostsCount, 1u);
+    EXPECT_TRUE(info.portals[0].bConnected);
+    EXPECT_FALSE(net_GetConInfo(pNet, hCon + 1, &info)); // an unknown handle
+
+    net_Disconnect(pNet, hCon);
+    net_Destroy(pNet);
+    free(pNet);
+    mosUmtSchedThrd_Destroy(&sched);
+}
+
 TEST_F(NetPaths, ACutPathReconnects)
 {
     ConnectClient(1, 2);
