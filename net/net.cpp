@@ -482,13 +482,14 @@ template <typename F, typename R> R net_WithCon(Net *pNet, HNetCon hCon, R orEls
 } // namespace
 
 HNetCon net_AllocClientConList(Net *pNet, ConId conId, NetOwnerType ownerType, const NetConCallback *pCB,
-                               const NetCon_RemoteHosts *pHosts)
+                               const NetCon_RemoteHosts *pHosts, const NetSecConParams *pSecParams)
 {
-    return netConManager_AllocClientCon(&pNet->conManager, conId, ownerType, pCB, pHosts);
+    return netConManager_AllocClientCon(&pNet->conManager, conId, ownerType, pCB, pHosts, pSecParams);
 }
 
 HNetCon net_AllocClientConIntr(Net *pNet, ConId conId, UINT32 conIdType, NetOwnerType ownerType,
-                               const NetConCallback *pCB, const CHAR_A *pHostName, Port port)
+                               const NetConCallback *pCB, const CHAR_A *pHostName, Port port,
+                               const NetSecConParams *pSecParams)
 {
     MOS_UNUSED(conIdType);
     NetCon_RemoteHosts hosts;
@@ -498,7 +499,7 @@ HNetCon net_AllocClientConIntr(Net *pNet, ConId conId, UINT32 conIdType, NetOwne
     hosts.port = port;
     hosts.maxNumHosts = NET_CON__MAX_NUM_OF_IP_PER_HOST;
     snprintf(hosts.hosts[0], sizeof(hosts.hosts[0]), "%s", pHostName);
-    return net_AllocClientConList(pNet, conId, ownerType, pCB, &hosts);
+    return net_AllocClientConList(pNet, conId, ownerType, pCB, &hosts, pSecParams);
 }
 
 HNetCon net_AssignPathWithServerCon(Net *pNet, ConId conId, NetOwnerType ownerType, NetPath *pPath)

@@ -145,12 +145,14 @@ NetMsgRcv *net_AllocMsgForRecv(Net *pNet);
 void net_FreeRecvMsg(Net *pNet, NetMsgRcv *pMsg);
 
 // The connection facade: each call acquires the connection by its handle for its duration.
+// pSecParams null: the connection's paths stay in the clear.
 HNetCon net_AllocClientConList(Net *pNet, ConId conId, NetOwnerType ownerType, const NetConCallback *pCB,
-                               const NetCon_RemoteHosts *pHosts);
+                               const NetCon_RemoteHosts *pHosts, const NetSecConParams *pSecParams = nullptr);
 // One host (its name cut at 63 characters), one path to each of its addresses. The connection is
 // keyed by conId alone, whatever conIdType says.
 HNetCon net_AllocClientConIntr(Net *pNet, ConId conId, UINT32 conIdType, NetOwnerType ownerType,
-                               const NetConCallback *pCB, const CHAR_A *pHostName, Port port);
+                               const NetConCallback *pCB, const CHAR_A *pHostName, Port port,
+                               const NetSecConParams *pSecParams = nullptr);
 // Calls the new-connection hook (mandatory when the process accepts connections), then attaches
 // the path to a portal of the server connection with that id. 0 when refused.
 HNetCon net_AssignPathWithServerCon(Net *pNet, ConId conId, NetOwnerType ownerType, NetPath *pPath);

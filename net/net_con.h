@@ -34,6 +34,7 @@
 #include "mos/umt/mos_umt_event.h"
 #include "net/net_msg.h"
 #include "net/net_socket_header.h"
+#include "net/security/net_sec_conf.h"
 
 struct Net;
 struct NetPath;
@@ -150,6 +151,7 @@ struct NetCon {
     UINT64 independentNetId;
     MosHash_Record hashNode; // in the manager's id table
     UINT32 pendingDerefs;    // references let go under the lock, dropped by that same locked scope
+    NetSecConParams securityParams; // a client's paths upgrade by them; guarded by conFastlock
 };
 
 // What a path needs of a receive group. pGroup is the group's own object.
@@ -240,8 +242,10 @@ void netConManager_Destroy(NetConManger *pMgr);
 NetCon *netConManager_AcquireCon(NetConManger *pMgr, HNetCon hCon);
 void netConManager_ReleaseCon(NetConManger *pMgr, NetCon *pCon);
 HNetCon netConManager_GetCon(NetConManger *pMgr, ConId conId);
+// pSecParams null: the connection's paths stay in the clear.
 HNetCon netConManager_AllocClientCon(NetConManger *pMgr, ConId conId, NetOwnerType ownerType,
-                                     const NetConCallback *pCB, const NetCon_RemoteHosts *pHosts);
+                                     const NetConCallback *pCB, const NetCon_RemoteHosts *pHosts,
+                                     const NetSecConParams *pSecParams = nullptr);
 HNetCon netConManager_AssignPathWithServerCon(NetConManger *pMgr, ConId conId, NetOwnerType ownerType,
                                               const NetConCallback *pCB, NetPath *pPath, BOOL bPrivilegedSend);
 void netConManager_InvalidateCon(NetConManger *pMgr, NetCon *pCon);

@@ -124,7 +124,8 @@ HNetCon netConManager_GetCon(NetConManger *pMgr, ConId conId)
 }
 
 HNetCon netConManager_AllocClientCon(NetConManger *pMgr, ConId conId, NetOwnerType ownerType,
-                                     const NetConCallback *pCB, const NetCon_RemoteHosts *pHosts)
+                                     const NetConCallback *pCB, const NetCon_RemoteHosts *pHosts,
+                                     const NetSecConParams *pSecParams)
 {
     MosFastlockGuard guard(&pMgr->conMngFastlock);
     if (netConMgr_Lookup(pMgr, conId) != 0) {
@@ -136,6 +137,10 @@ HNetCon netConManager_AllocClientCon(NetConManger *pMgr, ConId conId, NetOwnerTy
     NetCon *pCon = netConMgr_NewCon(pMgr, conId, ownerType, pCB, CON_STATE__INIT, CON_TYPE__CLIENT);
     if (pCon == nullptr)
         return 0;
+    if (pSecParams != nullptr)
+        pCon->securityParams = *pSecParams;
+    else
+        netSecConf_ResetConParams(&pCon->securityParams);
     const Mos_RC rc = netCon_ClientAddPortalList(pCon, pHosts);
     if (rc != MOS_RC__SUCCESS) {
         MOS_ERROR(MOS_COMP_NET, " :: %s %s con %p conId(%lx) hCon %lx ownerType %s Failed to create a portal list of %u hosts",

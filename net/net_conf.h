@@ -5,6 +5,7 @@
 
 #include "mos/mos_timer.h"
 #include "mos/mos_types.h"
+#include "net/security/net_sec_conf.h"
 
 #define NET_POLL__DEF_TIMEOUT 250u
 #define NET_POLL__NO_CPU 4294967295ull
@@ -42,6 +43,8 @@ struct NetConfParam {
     // Largest payload a frame may announce; a longer one is refused before anything is sized
     // from it.
     UINT64 maxDataLen;
+    // Whether paths are upgraded to TLS, per side (all zero: everything in the clear).
+    NetSecConf securityParams;
 };
 
 // The defaults of every field, as the storage server's keys and performance parameters have them.

@@ -10,6 +10,7 @@
 #include "mos/usr/mos_net.h"
 #include "net/net_path_intrn.h"
 #include "net/net_path_mgr_intrn.h"
+#include "net/security/net_sec.h"
 
 namespace {
 enum : MosContentionId {
@@ -335,6 +336,16 @@ Mos_RC netPath_Connect_CK(MosMit *pMit, Mos_RC rc)
         NET_PATH_TRACE(pPath, MOS_FREQ_MED, "connect failure (%s)", mosRc_GetStr(rc));
         MOS_MIT_RETURN(pMit, rc);
     }
+    // The upgrade comes before the path joins keep-alive, whose frames would otherwise cut into
+    // the handshake.
+    MOS_MIT_CALL(pMit, rc, netSec_Connect_CK);
+    pPath = netPath_OfMit(pMit);
+    if (rc != MOS_RC__SUCCESS) {
+        NET_PATH_TRACE(pPath, MOS_FREQ_MED, "secure connect failure (%s)", mosRc_GetStr(rc));
+        pPath->lastConnectRc = rc;
+        MOS_MIT_CALL(pMit, rc, netPath_Disconnect_CK);
+        MOS_MIT_RETURN(pMit, netPath_OfMit(pMit)->lastConnectRc);
+    }
     NET_PATH_TRACE(pPath, MOS_FREQ_MED, "connected successfully");
     netPathMgr_RegPath(netPath_Mgr(pPath), pPath, FALSE);
     {
@@ -362,6 +373,7 @@ Mos_RC netPath_Disconnect_CK(MosMit *pMit, Mos_RC rc)
 {
     MOS_MIT_BEGIN(pMit);
     netMit_GetArea(pMit)->sockArea.pSock = &netPath_OfMit(pMit)->sock;
+    MOS_MIT_CALL(pMit, rc, netSec_Disconnect_CK);
     MOS_MIT_CALL(pMit, rc, netSock_Disconnect_CK);
     MOS_MIT_RETURN(pMit, rc);
     MOS_MIT_END(pMit);
@@ -467,8 +479,15 @@ Mos_RC netPath_StartAsServer_CK(MosMit *pMit, Mos_RC rc)
         NET_PATH_TRACE(pPath, MOS_FREQ_LOW, "Failed to receive");
         goto end;
     }
-    // A plain path: the first frame must be NEW_CON (a secured path would be upgraded here and
-    // its NEW_CON read inside the session, through the same head check).
+    // The first head decides: a plain NEW_CON is accepted or refused by the security policy, a
+    // NEW_SSL_CON upgrades the path and leaves here the NEW_CON read inside the session.
+    MOS_MIT_CALL(pMit, rc, netSec_Accept_CK);
+    pPath = netPath_OfMit(pMit);
+    pArea = netMit_GetArea(pMit);
+    if (rc != MOS_RC__SUCCESS) {
+        NET_PATH_TRACE(pPath, MOS_FREQ_LOW, "Connection refused or not secured (%s)", mosRc_GetStr(rc));
+        goto end;
+    }
     if (SOCKET_HEADER__GET_HEADER_TYPE(pArea->extHeader.header.prop) != SOCKET_HEADER_TYPE__NEW_CON) {
         NET_PATH_ERROR(pPath, "Socket received a non connect request type %d",
                        (int)SOCKET_HEADER__GET_HEADER_TYPE(pArea->extHeader.header.prop));

@@ -64,6 +64,7 @@ void netPath_FillRpcData(NetPath *pPath, const Socket_Header *pHead, NetRpcData 
     netIov_Copy(&pData->iov, &pPath->rcvIov);
     pData->recvChanNum = pHead->chanNum;
     pData->bOriginatedInLocalHost = netAddress_IsLocalHost(netPath_GetPeerAddr(pPath));
+    pData->recvSecMode = pPath->sock.secSocket.secMode;
     NetCon *pCon = netPath_GetCon(pPath);
     pData->senderVersion = pCon != nullptr ? netCon_GetPeerVersionNoWait(pCon) : NET_PATH__UNKNOWN_VERSION;
 }
@@ -395,7 +396,8 @@ Mos_RC netPath_Send_CK(MosMit *pMit, Mos_RC rc)
     NetPath *pPath = netPath_OfMit(pMit);
     Net_MitArea *pArea = netMit_GetArea(pMit);
     MOS_MIT_BEGIN(pMit);
-    NET_IOV__RESET(&pPath->ctrlIov);
+    // The frame goes out on a list of its own: the path's control list belongs to its receive
+    // loop, which may be reading a head into it right now.
     {
         NetPath_Wire *pWire = new NetPath_Wire;
         NET_IOV__INIT(&pWire->wire);

@@ -248,6 +248,7 @@ void netSocket_Create(NetSocket *pSock, Net *pNet, const NetAddress *pAddr, NetS
     mosDList_InitAnchor(&pSock->os.sendList.mitList);
     mosMitCond_Init(&pSock->os.sendList.stopCond);
     pSock->os.quickAck = (UINT32)net_GetConf(pNet)->quickAck;
+    netSec_InitSocket(&pSock->secSocket);
 }
 
 void netSocket_PrepSock(NetSocket *pSock, NetSocketType sockType)
@@ -334,6 +335,7 @@ void netSocket_Destroy(NetSocket *pSock)
         mosStat_Destroy(&pSock->dirStat[d].totalBytes);
     }
     mosMitCond_Destroy(&pSock->os.sendList.stopCond);
+    netSec_DestroySocket(&pSock->secSocket);
 }
 
 BOOL netSocket_ModifyAddr(NetSocket *pSock, const NetAddress *pAddr)

@@ -28,6 +28,7 @@
 #include "mos/mos_net_address.h"
 #include "mos/mos_stat.h"
 #include "net/net_socket_area.h"
+#include "net/security/net_sec_socket.h"
 
 struct Net;
 
@@ -60,12 +61,6 @@ struct NetSocket_Direction {
     volatile UINT64 readyID;
 };
 
-struct NetSocketMitList {
-    MosMit_Anchor mitList; // waiting senders, oldest first
-    MosMitCond stopCond;   // signalled when the list is emptied because the socket went down
-    MosMit *pCurrMit;      // the owner
-};
-
 struct NetSocket_DirectionStat {
     MosStat totalBytes;
     UINT32 numCalls;
@@ -78,14 +73,6 @@ struct NetSocket_OS {
     NetSocket_Direction directions[NET_SOCKET_DIRECTION_VAL__LAST];
     NetSocketMitList sendList;
     UINT32 quickAck;
-};
-
-// The secure-transport side of a socket. While a session is attached, the task operations send
-// and receive through these steps, which use the raw operations underneath.
-struct NetSecSocket {
-    void *pSession;
-    MosMit_CK pSecureSendCK;
-    MosMit_CK pSecureRecvCK;
 };
 
 struct NetSocket {

@@ -2,6 +2,7 @@
 // current transfer has come.
 #pragma once
 
+#include "mos/mit/mos_mit_cond.h"
 #include "mos/mos_types.h"
 #include "mos/usr/linux/mos_net.h"
 
@@ -16,4 +17,13 @@ struct NetSocket_MitArea {
     UINT32 partialRecvOffset; // where a partial receive ended
     UINT64 readySnapshot;     // the direction's readyID before the last call
     UINT32 callsSinceYield;
+};
+
+// Exclusive use of a socket's send direction, one task at a time: the raw send list, and above
+// it the secure send list that keeps a whole TLS message (its encryption and its ciphertext) in
+// one piece.
+struct NetSocketMitList {
+    MosMit_Anchor mitList; // waiting senders, oldest first
+    MosMitCond stopCond;   // signalled when the list is emptied because the socket went down
+    MosMit *pCurrMit;      // the owner
 };
