@@ -239,16 +239,12 @@ Mos_RC netSec_SslConnect_CK(MosMit *pMit, Mos_RC rc)
     netSec_ResetSocket(&pSock->secSocket);
     socketHeader_FillNewSslCon(&pArea->extHeader);
     MOS_MIT_CALL(pMit, rc, netPath_SendMsg_CK);
-    pArea = netMit_GetArea(pMit);
-    pSock = pArea->sockArea.pSock;
     if (rc != MOS_RC__SUCCESS) {
         MOS_ERROR(MOS_COMP_NET, "Failed to send SSL connect message on socket %d (%s)", pSock->socket,
                   mosRc_GetStr(rc));
         MOS_MIT_RETURN(pMit, MOS_RC__ERROR);
     }
     MOS_MIT_CALL(pMit, rc, netPath_ReadHead_CK);
-    pArea = netMit_GetArea(pMit);
-    pSock = pArea->sockArea.pSock;
     if (rc != MOS_RC__SUCCESS) {
         MOS_ERROR(MOS_COMP_NET, "Failed to receive response message on socket %d (%s)", pSock->socket,
                   mosRc_GetStr(rc));
@@ -275,7 +271,6 @@ Mos_RC netSec_SslConnect_CK(MosMit *pMit, Mos_RC rc)
         netSec_Attach(pSock, pHandle);
     }
     MOS_MIT_CALL(pMit, rc, netSec_SslHandshake_CK);
-    pSock = netSec_SockOf(pMit);
     if (rc != MOS_RC__SUCCESS) {
         if (rc != MOS_RC__NOT_CONN)
             MOS_TRACE(MOS_COMP_NET, MOS_FREQ_MED, "SSL connect failed on socket %d (%s)", pSock->socket,
@@ -360,8 +355,6 @@ Mos_RC netSec_SslAccept_CK(MosMit *pMit, Mos_RC rc)
     MOS_TRACE(MOS_COMP_NET, MOS_FREQ_HIGH, "SSL accept started on socket %d", pSock->socket);
     netSec_FillResponse(pMit, MOS_RC__SUCCESS);
     MOS_MIT_CALL(pMit, rc, netPath_SendMsg_CK);
-    pArea = netMit_GetArea(pMit);
-    pSock = pArea->sockArea.pSock;
     if (rc != MOS_RC__SUCCESS) {
         MOS_ERROR(MOS_COMP_NET, "Failed to send response");
         MOS_MIT_RETURN(pMit, MOS_RC__ERROR);
@@ -377,7 +370,6 @@ Mos_RC netSec_SslAccept_CK(MosMit *pMit, Mos_RC rc)
         netSec_Attach(pSock, pHandle);
     }
     MOS_MIT_CALL(pMit, rc, netSec_SslHandshake_CK);
-    pSock = netSec_SockOf(pMit);
     if (rc != MOS_RC__SUCCESS) {
         if (rc != MOS_RC__NOT_CONN)
             MOS_TRACE(MOS_COMP_NET, MOS_FREQ_MED, "SSL accept failed on socket %d (%s)", pSock->socket,
@@ -386,7 +378,6 @@ Mos_RC netSec_SslAccept_CK(MosMit *pMit, Mos_RC rc)
     }
     // The client's NEW_CON, through the session and through the same head check as any head.
     MOS_MIT_CALL(pMit, rc, netPath_ReadHead_CK);
-    pSock = netSec_SockOf(pMit);
     if (rc != MOS_RC__SUCCESS) {
         MOS_ERROR(MOS_COMP_NET, "Failed to receive connect message on socket %d (%s)", pSock->socket,
                   mosRc_GetStr(rc));
@@ -420,7 +411,6 @@ Mos_RC netSec_SslHandshake_CK(MosMit *pMit, Mos_RC rc)
         }
         if ((pPart->hsWants & kWantsWrite) != 0) {
             MOS_MIT_CALL(pMit, rc, netSec_SslSend_CK);
-            pPart = netSec_PartOf(pMit);
             if (rc != MOS_RC__SUCCESS) {
                 MOS_TRACE(MOS_COMP_NET, MOS_FREQ_HIGH, "SSL send failed (%s)", mosRc_GetStr(rc));
                 MOS_MIT_RETURN(pMit, rc);
@@ -428,7 +418,6 @@ Mos_RC netSec_SslHandshake_CK(MosMit *pMit, Mos_RC rc)
         }
         if ((pPart->hsWants & kWantsRead) != 0) {
             MOS_MIT_CALL(pMit, rc, netSec_SslRecv_CK);
-            pPart = netSec_PartOf(pMit);
             if (rc != MOS_RC__SUCCESS) {
                 MOS_TRACE(MOS_COMP_NET, MOS_FREQ_HIGH, "SSL read failed (%s)", mosRc_GetStr(rc));
                 MOS_MIT_RETURN(pMit, rc);
@@ -465,9 +454,6 @@ Mos_RC netSec_SslSend_CK(MosMit *pMit, Mos_RC rc)
                   (void *)pHandle);
     }
     MOS_MIT_CALL(pMit, rc, netSock_SendRaw_CK);
-    pArea = netMit_GetArea(pMit);
-    pSock = pArea->sockArea.pSock;
-    pPart = &pSock->secSocket;
     netSec_RemTempBufFromIov(pPart, pArea->pIov, &pArea->sockArea);
     if (rc == MOS_RC__SUCCESS) {
         MosFastlockGuard guard(&pPart->engineLock);
@@ -491,9 +477,6 @@ Mos_RC netSec_SslRecv_CK(MosMit *pMit, Mos_RC rc)
     netIov_AddBuffer(pArea->pIov, pPart->pRawReadBuf, NET_SEC__RAW_READ_BUF_SIZE, NET_IOV_BUF_TYPE__USER_FIRST);
     pArea->sockArea.bPartialRecv = TRUE;
     MOS_MIT_CALL(pMit, rc, netSock_RecvRaw_CK);
-    pArea = netMit_GetArea(pMit);
-    pSock = pArea->sockArea.pSock;
-    pPart = &pSock->secSocket;
     netSec_RemTempBufFromIov(pPart, pArea->pIov, &pArea->sockArea);
     pArea->sockArea.bPartialRecv = FALSE;
     if (rc != MOS_RC__SUCCESS) {
@@ -548,9 +531,6 @@ Mos_RC netSec_Send_CK(MosMit *pMit, Mos_RC rc)
         mosFastlockBase_Release(&pPart->secSendListLock);
         MOS_TRACE(MOS_COMP_NET, MOS_FREQ_HIGH, "Mit %p acquired on socket %u.", (void *)pMit, (unsigned)pSock->socket);
     }
-    pArea = netMit_GetArea(pMit);
-    pSock = pArea->sockArea.pSock;
-    pPart = &pSock->secSocket;
     {
         Mos_RC prepRc;
         {
@@ -568,8 +548,6 @@ Mos_RC netSec_Send_CK(MosMit *pMit, Mos_RC rc)
         }
     }
     MOS_MIT_CALL(pMit, rc, netSec_SslSend_CK);
-    pSock = netSec_SockOf(pMit);
-    pPart = &pSock->secSocket;
     rc = netSocket_ReleaseExclusiveMit(pMit, pSock, &pPart->secSendList, &pPart->secSendListLock, rc);
     if (rc != MOS_RC__SUCCESS) {
         MOS_TRACE(MOS_COMP_NET, MOS_FREQ_MED, "Could not send SSL data on socket %d (%s)", pSock->socket,
@@ -631,10 +609,7 @@ Mos_RC netSec_Recv_CK(MosMit *pMit, Mos_RC rc)
                 continue;
         }
         MOS_MIT_CALL(pMit, rc, netSec_SslRecv_CK);
-        pArea = netMit_GetArea(pMit);
-        pSock = pArea->sockArea.pSock;
-        pPart = &pSock->secSocket;
-        if (rc != MOS_RC__SUCCESS) {
+                    if (rc != MOS_RC__SUCCESS) {
             MOS_TRACE(MOS_COMP_NET, MOS_FREQ_HIGH, "Could not receive SSL data on socket %d (%s)", pSock->socket,
                       mosRc_GetStr(rc));
             pArea->sockArea.offsetInReq = 0;
@@ -662,7 +637,6 @@ Mos_RC netSec_Disconnect_CK(MosMit *pMit, Mos_RC rc)
         MOS_MIT_COND_WAIT(pMit, rc, &netSec_PartOf(pMit)->secSendList.stopCond,
                           &netSec_PartOf(pMit)->secSendListLock, 0);
     }
-    pPart = netSec_PartOf(pMit);
     if (pPart->secSendList.pCurrMit != nullptr || !MOS_DLIST__IS_EMPTY(&pPart->secSendList.mitList))
         MOS_PANIC("secSendList is empty and without owner", "");
     mosFastlockBase_Release(&pPart->secSendListLock);

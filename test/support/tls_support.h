@@ -77,6 +77,23 @@ inline bool makeTlsCerts(const std::string &dir, TlsCerts *pCerts)
     return ok;
 }
 
+// A TLS 1.2 context's settings for slot ctx: the key pair (with its password, "" for none) and
+// the authorities it trusts.
+inline MosSslConf sslConf(UINT64 ctx, const std::string &keyPair, const std::string &password,
+                          const std::string &trust)
+{
+    MosSslConf conf{};
+    conf.bEnable = TRUE;
+    conf.contextId = ctx;
+    conf.certVerifyDepth = 4;
+    snprintf(conf.keyPairFile, sizeof(conf.keyPairFile), "%s", keyPair.c_str());
+    snprintf(conf.password, sizeof(conf.password), "%s", password.c_str());
+    snprintf(conf.trustedCertFile, sizeof(conf.trustedCertFile), "%s", trust.c_str());
+    snprintf(conf.sslMethodStr, sizeof(conf.sslMethodStr), "TLSv1.2");
+    snprintf(conf.sslCipherList, sizeof(conf.sslCipherList), "ECDH+AESGCM:ECDH+AES256:ECDH+AES128:!aNULL:!eNULL");
+    return conf;
+}
+
 // Moves the ciphertext waiting in from's write buffer into to's read buffer. False on a failure.
 inline bool moveCiphertext(MosSslSocketHandle *pFrom, MosSslSocketHandle *pTo, bool *pMoved = nullptr)
 {

@@ -28,21 +28,6 @@ constexpr MosSslContextIdType kServerCtx = MOS_SSL_CONTEXT_ID__DEFAULT;
 constexpr MosSslContextIdType kClientCtx = MOS_SSL_CONTEXT_ID__CUSTOM_1;
 constexpr MosSslContextIdType kDistrustCtx = MOS_SSL_CONTEXT_ID__CUSTOM_2; // trusts another authority
 
-MosSslConf sslConf(MosSslContextIdType ctx, const std::string &keyPair, const std::string &password,
-                   const std::string &trust)
-{
-    MosSslConf conf{};
-    conf.bEnable = TRUE;
-    conf.contextId = ctx;
-    conf.certVerifyDepth = 4;
-    snprintf(conf.keyPairFile, sizeof(conf.keyPairFile), "%s", keyPair.c_str());
-    snprintf(conf.password, sizeof(conf.password), "%s", password.c_str());
-    snprintf(conf.trustedCertFile, sizeof(conf.trustedCertFile), "%s", trust.c_str());
-    snprintf(conf.sslMethodStr, sizeof(conf.sslMethodStr), "TLSv1.2");
-    snprintf(conf.sslCipherList, sizeof(conf.sslCipherList), "ECDH+AESGCM:ECDH+AES256:ECDH+AES128:!aNULL:!eNULL");
-    return conf;
-}
-
 NetSecConParams secParams(NetSecModeType mode, NetSecServerPolicy policy, MosSslContextIdType ctx,
                           MosSecurityCertOpaque *pOpq = nullptr)
 {
@@ -319,11 +304,11 @@ class NetSecPaths : public ::testing::Test {
         ASSERT_TRUE(tlstest::makeTlsCerts(dir_->path(), &certs_));
         MosSecurityConf conf{};
         conf.bEnable = TRUE;
-        conf.sslConf = sslConf(kServerCtx, certs_.serverKeyPair, tlstest::kServerPassword, certs_.caFile);
+        conf.sslConf = tlstest::sslConf(kServerCtx, certs_.serverKeyPair, tlstest::kServerPassword, certs_.caFile);
         ASSERT_EQ(mosSecurity_Init(&conf), MOS_RC__SUCCESS);
-        MosSslConf client = sslConf(kClientCtx, certs_.clientKeyPair, "", certs_.caFile);
+        MosSslConf client = tlstest::sslConf(kClientCtx, certs_.clientKeyPair, "", certs_.caFile);
         ASSERT_EQ(mosSsl_UpdateConf(&client), MOS_RC__SUCCESS);
-        MosSslConf distrust = sslConf(kDistrustCtx, certs_.clientKeyPair, "", dir_->file("rogueca.pem"));
+        MosSslConf distrust = tlstest::sslConf(kDistrustCtx, certs_.clientKeyPair, "", dir_->file("rogueca.pem"));
         ASSERT_EQ(mosSsl_UpdateConf(&distrust), MOS_RC__SUCCESS);
     }
     static void TearDownTestSuite()
