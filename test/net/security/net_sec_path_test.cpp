@@ -535,3 +535,34 @@ TEST_F(NetSecPaths, AServerWhoseCertificateTheClientDoesNotTrustIsRefused)
     EXPECT_FALSE(net_IsConnected(client_.net(), hClient_));
     EXPECT_EQ(net_GetCon(server_.net(), kClientId), 0u);
 }
+
+TEST_F(NetSecPaths, NewParametersReconnectEveryPathUnderThem)
+{
+    StartServer(NET_SEC_MODE__SECURE_SSL, NET_SEC_SERVER_POLICY__ALLOW_UNSECURE);
+    NetSecConParams plain;
+    netSecConf_ResetConParams(&plain);
+    ConnectClient(plain);
+    ASSERT_TRUE(AllUp(2));
+    auto allInMode = [&](NetSecModeType mode) {
+        return umtTest_WaitFor([&] {
+            if (!AllUp(2))
+                return false;
+            for (UINT32 i = 0; i < 2; i++) {
+                NetPath *pPath = PathOf(client_.net(), hClient_, i);
+                if (pPath == nullptr || !netPath_IsConnected(pPath) || pPath->sock.secSocket.secMode != mode)
+                    return false;
+            }
+            return true;
+        });
+    };
+    EXPECT_TRUE(allInMode(NET_SEC_MODE__UNSECURE));
+    const NetSecConParams tls = secParams(NET_SEC_MODE__SECURE_SSL, NET_SEC_SERVER_POLICY__SOCKET, kClientCtx, opq_);
+    ASSERT_EQ(net_UpdateConSecParams(client_.net(), hClient_, &tls), MOS_RC__SUCCESS);
+    EXPECT_TRUE(allInMode(NET_SEC_MODE__SECURE_SSL));
+    // And back: a socket that carried a session reconnects in the clear.
+    ASSERT_EQ(net_UpdateConSecParams(client_.net(), hClient_, nullptr), MOS_RC__SUCCESS);
+    EXPECT_TRUE(allInMode(NET_SEC_MODE__UNSECURE));
+
+    EXPECT_EQ(net_UpdateConSecParams(server_.net(), net_GetCon(server_.net(), kClientId), &tls), MOS_RC__ILLEGAL);
+    EXPECT_EQ(net_UpdateConSecParams(client_.net(), 0, &tls), MOS_RC__ERROR);
+}
