@@ -36,6 +36,9 @@ constexpr TgtConfParam kConfDefaults = {
     .bVtreeCnt = FALSE,
     .phyCombAllocationSize = 8,
     .bPhyCombAllowFirstAccessFailure = FALSE,
+    .rcacheHostMemoryThresholdKb = 33554432,
+    .rcacheAllowedHighMemoryPct = 75,
+    .rcacheAllowedLowMemoryPct = 50,
 };
 constexpr TgtPerfParam kPerfDefaults = {.maxReqPerAsyncFile = 8, .numIoBuffs = 2};
 } // namespace

@@ -48,6 +48,9 @@ struct TgtConfParam {
     BOOL bVtreeCnt;                        // tgt_vtree_cnt__enabled
     UINT64 phyCombAllocationSize;          // tgt_phy__comb_allocation_size
     BOOL bPhyCombAllowFirstAccessFailure;  // tgt_phy_comb__allow_first_access_failure
+    UINT64 rcacheHostMemoryThresholdKb;    // rcache_host_memory_threshold
+    UINT64 rcacheAllowedHighMemoryPct;     // rcache_allowed_high_memory_percentage
+    UINT64 rcacheAllowedLowMemoryPct;      // rcache_allowed_low_memory_percentage
 };
 
 struct TgtPerfParam {

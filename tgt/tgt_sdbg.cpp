@@ -5,6 +5,7 @@
 #include "tgt/file/file.h"
 #include "tgt/phy/stmp.h"
 #include "tgt/phy/zmp.h"
+#include "tgt/rcache/rcache.h"
 #include "tgt/rcache/rcache_net_buf.h"
 
 namespace {
@@ -23,6 +24,8 @@ void tgtSdbg_Register(void)
     mosObjType_RegObjType(&tgtSdbg_G.stmpType, stmp_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__TGT_STMP,
                           sizeof(StmpQuery));
     mosObjType_RegObjType(&tgtSdbg_G.zmpType, zmp_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__TGT_ZMP, sizeof(ZmpQuery));
+    mosObjType_RegObjType(&tgtSdbg_G.rcacheType, rcache_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__TGT_RCACHE,
+                          sizeof(RcacheQuery));
     pTgtSdbg_g = &tgtSdbg_G;
 }
 
@@ -31,6 +34,7 @@ void tgtSdbg_Unregister(void)
     if (pTgtSdbg_g == nullptr)
         return;
     pTgtSdbg_g = nullptr;
+    mosObjType_UnregObjType(&tgtSdbg_G.rcacheType);
     mosObjType_UnregObjType(&tgtSdbg_G.zmpType);
     mosObjType_UnregObjType(&tgtSdbg_G.stmpType);
     mosObjType_UnregObjType(&tgtSdbg_G.netBufType);

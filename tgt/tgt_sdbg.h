@@ -11,6 +11,7 @@ struct TgtSdbg {
     MosObj_Type netBufType; // data-path buffer pools
     MosObj_Type stmpType;   // temporary-buffer budget
     MosObj_Type zmpType;    // zero-buffer pools
+    MosObj_Type rcacheType; // the RAM read cache
 };
 
 // Null until tgtSdbg_Register has registered every type.

@@ -8,6 +8,7 @@
 #include "mos/mos_diag_counters.h"
 #include "mos/mos_trace.h"
 #include "mos/umt/mos_umt.h"
+#include "tgt/rcache/rcache_md_intrn.h"
 #include "tgt/rcache/rcache_ud_intrn.h"
 #include "tgt/tgt_conf.h"
 #include "tgt/tgt_contention.h"
@@ -529,14 +530,9 @@ void freeHash(Rcache_MdDS *pMd)
 
 Mos_RC createHash(Rcache_MdDS *pMd, UINT64 sizeInLb)
 {
-    UINT64 n = (sizeInLb >> RCACHE__MD_DEVICE_BLOCK_SHIFT) * tgtInitParam_G.ramcacheHashSizeMultiply;
+    const UINT64 n = rcacheMd_NumOfHashEntries(sizeInLb);
     if (n == 0)
         return MOS_RC__SUCCESS;
-    if (n > RCACHE__MD_MAX_HASH_ENTRIES) {
-        MOS_TRACE(MOS_COMP_TGT_RCACHE, MOS_FREQ_LOW, "Hash of %lu buckets held to %u", (unsigned long)n,
-                  RCACHE__MD_MAX_HASH_ENTRIES);
-        n = RCACHE__MD_MAX_HASH_ENTRIES;
-    }
     pMd->hashPtr = calloc(1, n * sizeof(Rcache_MdhashEntry) + 64);
     if (pMd->hashPtr == nullptr)
         return MOS_RC__NO_RESOURCES;
@@ -553,6 +549,18 @@ void udDemoteMany(Rcache_MdDS *pMd)
         rcacheMd_DemoteMany(pMd);
 }
 } // namespace
+
+UINT32 rcacheMd_NumOfHashEntries(UINT64 sizeInLb)
+{
+    const UINT64 blocks = sizeInLb >> RCACHE__MD_DEVICE_BLOCK_SHIFT;
+    const UINT64 mult = tgtInitParam_G.ramcacheHashSizeMultiply == 0 ? 1 : tgtInitParam_G.ramcacheHashSizeMultiply;
+    if (blocks > RCACHE__MD_MAX_HASH_ENTRIES / mult) {
+        MOS_TRACE(MOS_COMP_TGT_RCACHE, MOS_FREQ_LOW, "Hash of %lu x %lu buckets held to %u", (unsigned long)blocks,
+                  (unsigned long)mult, RCACHE__MD_MAX_HASH_ENTRIES);
+        return RCACHE__MD_MAX_HASH_ENTRIES;
+    }
+    return (UINT32)(blocks * mult);
+}
 
 void rcacheMd_Init(Rcache_MdDS *pMd)
 {
