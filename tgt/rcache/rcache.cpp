@@ -80,6 +80,19 @@ void checkDelayedActionsLocked(Cache *pCache)
         startChangeSizeLocked(pCache);
 }
 
+// Counts an operation in when the cache is usable; otherwise traces why "<what> failed".
+bool enterOperation(Cache *pCache, const CHAR_A *pWhat)
+{
+    MosFastlockGuard guard(&pCache->fastlock);
+    if (!rcache_IsUsable(pCache)) {
+        MOS_NOISE(MOS_COMP_TGT_RCACHE, "%s failed: cache %p is %s", pWhat, (void *)pCache,
+                  rcache_UnusableReason(pCache));
+        return false;
+    }
+    pCache->inProgCount++;
+    return true;
+}
+
 void leaveOperation(Cache *pCache)
 {
     MosFastlockGuard guard(&pCache->fastlock);
@@ -93,8 +106,11 @@ void resizeNowOrLaterLocked(Cache *pCache, const CHAR_A *pWhat)
 {
     if (pCache->inProgCount != 0 || rcache_IsBeingModified(pCache)) {
         pCache->delayedActionFlags |= RCACHE__DELAYED_ACTION__CHANGE_SIZE;
-        MOS_TRACE(MOS_COMP_TGT_RCACHE, MOS_FREQ_LOW, "Cache %p will be %s. (prog count %d)", (void *)pCache, pWhat,
-                  (int)pCache->inProgCount);
+        if (strcmp(pWhat, "allocated") == 0)
+            MOS_TRACE(MOS_COMP_TGT_RCACHE, MOS_FREQ_LOW, "Cache %p will be allocated. (prog count %d)", (void *)pCache,
+                      (int)pCache->inProgCount);
+        else
+            MOS_TRACE(MOS_COMP_TGT_RCACHE, MOS_FREQ_LOW, "Cache %p will be %s.", (void *)pCache, pWhat);
         return;
     }
     startChangeSizeLocked(pCache);
@@ -527,15 +543,8 @@ BOOL rcache_IsCacheSkip(Cache *pCache, UINT32 sizeInLbs, UINT64 offsetInLbs, UIN
 void *rcache_AllocBuffer(Cache *pCache, UINT32 sizeInLb, T10Dif **ppDifBuf)
 {
     checkIo(pCache, 0, sizeInLb);
-    {
-        MosFastlockGuard guard(&pCache->fastlock);
-        if (!rcache_IsUsable(pCache)) {
-            MOS_NOISE(MOS_COMP_TGT_RCACHE, "Alloc Buffer failed: cache %p is %s", (void *)pCache,
-                      rcache_UnusableReason(pCache));
-            return nullptr;
-        }
-        pCache->inProgCount++;
-    }
+    if (!enterOperation(pCache, "Alloc Buffer"))
+        return nullptr;
     void *pBuffer = rcacheMd_AllocBuffer(&pCache->md, sizeInLb);
     if (pBuffer == nullptr) {
         leaveOperation(pCache);
@@ -582,15 +591,8 @@ Mos_RC rcache_RetrieveData(Cache *pCache, UINT64 devId, UINT16 devGenNum, UINT64
         MOS_NOISE(MOS_COMP_TGT_RCACHE, "Retrieve data failed: device %lx doesn't use cache", (unsigned long)devId);
         return MOS_RC__TGT_DEVICE_NOT_FOUND;
     }
-    {
-        MosFastlockGuard guard(&pCache->fastlock);
-        if (!rcache_IsUsable(pCache)) {
-            MOS_NOISE(MOS_COMP_TGT_RCACHE, "Retrieve data failed: cache %p is %s", (void *)pCache,
-                      rcache_UnusableReason(pCache));
-            return MOS_RC__NOT_READY;
-        }
-        pCache->inProgCount++;
-    }
+    if (!enterOperation(pCache, "Retrieve data"))
+        return MOS_RC__NOT_READY;
     const Mos_RC rc = rcacheMd_RetrieveData(&pCache->md, devId, devGenNum, lba, sizeInLb, obfuscationKey, pIov,
                                             pIovDif, rdIoFlags, pbIsCoalesced);
     if (rc != MOS_RC__SUCCESS)
@@ -612,15 +614,8 @@ Mos_RC rcache_Invalidate(Cache *pCache, UINT64 devId, UINT16 devGenNum, UINT64 l
     MOS_ASSERT(pCache != nullptr);
     if (!rcache_IsDeviceCached(pCache, devId))
         return MOS_RC__TGT_DEVICE_NOT_FOUND;
-    {
-        MosFastlockGuard guard(&pCache->fastlock);
-        if (!rcache_IsUsable(pCache)) {
-            MOS_NOISE(MOS_COMP_TGT_RCACHE, "Invalidate failed: cache %p is %s", (void *)pCache,
-                      rcache_UnusableReason(pCache));
-            return MOS_RC__NOT_READY;
-        }
-        pCache->inProgCount++;
-    }
+    if (!enterOperation(pCache, "Invalidate"))
+        return MOS_RC__NOT_READY;
     forEachPageWidenedPiece(lba, sizeInLb, [&](UINT64 at, UINT32 size) {
         rcacheMd_Invalidate(&pCache->md, devId, devGenNum, at, size);
     });

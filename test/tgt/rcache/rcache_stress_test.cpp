@@ -72,22 +72,16 @@ struct Stress {
             ADD_FAILURE() << what << ": device " << d.index << " LB " << lba << " is not write " << d.seq[lba];
     }
 
-    void lockRegions(StandInDevice &d, UINT64 start, UINT64 end, bool bWrite)
+    // The per-256-LB locks of [start, end), taken in ascending order.
+    void regions(StandInDevice &d, UINT64 start, UINT64 end, bool bWrite, bool bTake)
     {
         const UINT32 first = (UINT32)(start >> kRegionShift), num = (UINT32)(((end - 1) >> kRegionShift) - first + 1);
-        if (bWrite)
-            mosUmtRWLockArr_AcquireWriteLock(&d.regions, first, num);
-        else
-            mosUmtRWLockArr_AcquireReadLock(&d.regions, first, num);
+        auto *op = bTake ? (bWrite ? mosUmtRWLockArr_AcquireWriteLock : mosUmtRWLockArr_AcquireReadLock)
+                         : (bWrite ? mosUmtRWLockArr_ReleaseWriteLock : mosUmtRWLockArr_ReleaseReadLock);
+        op(&d.regions, first, num);
     }
-    void unlockRegions(StandInDevice &d, UINT64 start, UINT64 end, bool bWrite)
-    {
-        const UINT32 first = (UINT32)(start >> kRegionShift), num = (UINT32)(((end - 1) >> kRegionShift) - first + 1);
-        if (bWrite)
-            mosUmtRWLockArr_ReleaseWriteLock(&d.regions, first, num);
-        else
-            mosUmtRWLockArr_ReleaseReadLock(&d.regions, first, num);
-    }
+    void lockRegions(StandInDevice &d, UINT64 start, UINT64 end, bool bWrite) { regions(d, start, end, bWrite, true); }
+    void unlockRegions(StandInDevice &d, UINT64 start, UINT64 end, bool bWrite) { regions(d, start, end, bWrite, false); }
 
     void releaseIov(StandInDevice &d, UINT16 gen, UINT64 start, UINT32 size, void *p)
     {
