@@ -1,4 +1,5 @@
 #include "net/net.h"
+#include "net/net_rpc.h"
 
 #include <unistd.h>
 
@@ -194,6 +195,7 @@ void net_Init(Net *pNet, MosUmt_Sched *pUmtSched, const NetCallback *pCallback, 
     netPoll_Init(&pNet->poll, pNet, &pNet->confParam);
     netListen_Init(&pNet->listen, pNet);
     netConManager_Init(&pNet->conManager, pNet, numOfRecvGroup);
+    netConManager_SetRecvRpcRespCK(&pNet->conManager, netRpc_OnRpcResp);
     pNet->netMsgSchedType = net_GetMsgSchedMethod();
 }
 

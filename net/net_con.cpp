@@ -246,6 +246,8 @@ HNetCon netCon_Init(NetCon *pCon, Net *pNet, ConId conId, NetOwnerType ownerType
     MOS_ASSERT(pCon->pConCB->pObjCon != nullptr);
     mosDList_InitAnchor(&pCon->msgQueue);
     mosDList_InitAnchor(&pCon->prioritizedMsgQueue);
+    pCon->pChan = netChannelManager_AddOrGet(&net_GetConManager(pNet)->channelMngr, conId, pCon->hCon,
+                                             conType == CON_TYPE__CLIENT);
     return pCon->hCon;
 }
 
@@ -257,6 +259,8 @@ void netCon_Destroy(NetCon *pCon)
     if (mosObj_IsRegistered(&pCon->sdbgObj))
         mosObjType_UnregObj(mosObjType_GetPtrByID(SDBG_EXPORTS_OBJ_TYPE__NET_CON), &pCon->sdbgObj);
     netConManager_DeleteCon(net_GetConManager(pCon->pNet), pCon);
+    if (pCon->pChan != nullptr)
+        netChannel_DecRef(pCon->pChan, &net_GetConManager(pCon->pNet)->channelMngr);
     mosUmtEvent_Destroy(&pCon->waitForConnect);
     mosUmtCond_Destroy(&pCon->peerVersionCond);
     mosUmtCond_Destroy(&pCon->peerIdCond);
@@ -551,10 +555,18 @@ void netCon_UpdateConState(NetCon *pCon, BOOL bDueToSuccess)
         if (pCon->conState != old)
             mosUmtEvent_Set(&pCon->waitForConnect);
     }
-    if (due == DUE_CON)
+    if (due == DUE_CON) {
+        // The consumer may hand back the numbers it saved; a server side applies them at once.
         pCon->pConCB->pConFunc(pCon->pConCB->pObjCon, pCon->hCon, pCon->conId, pCon->ownerType, &chanData);
-    else if (due == DUE_DISCON)
+        if (pCon->pChan != nullptr)
+            netChannel_UpdateChanNums(pCon->pChan, &chanData, pCon->conType == CON_TYPE__CLIENT);
+    } else if (due == DUE_DISCON) {
+        if (pCon->pChan != nullptr) {
+            chanData.sendChannelNum = netChannel_GetSendNum(pCon->pChan);
+            chanData.recvChannelNum = netChannel_GetRecvNum(pCon->pChan);
+        }
         pCon->pConCB->pDisconFunc(pCon->pConCB->pObjCon, pCon->hCon, pCon->conId, pCon->ownerType, &chanData);
+    }
 }
 
 BOOL netCon_SetOrMatchPeerId(NetCon *pCon, const NetIdentifier *pId, NetPath *pPath)

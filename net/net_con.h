@@ -32,6 +32,7 @@
 #include "mos/mos_protected_mem.h"
 #include "mos/umt/mos_umt_cond.h"
 #include "mos/umt/mos_umt_event.h"
+#include "net/net_channel.h"
 #include "net/net_msg.h"
 #include "net/net_socket_header.h"
 #include "net/security/net_sec_conf.h"
@@ -75,17 +76,14 @@ enum NetOscType : UINT32 {
     NET_OSC_TYPE__IO_ERROR = 2,
     NET_OSC_TYPE__RCV_KA_DISCONNECT = 3,
     NET_OSC_TYPE__SND_KA_DISCONNECT = 4,
+    NET_OSC_TYPE__RPC_LINGERED_1SEC = 5,
+    NET_OSC_TYPE__RPC_LINGERED_3SEC = 6,
 };
 
 const char *netCon_StateStr(UINT32 state);
 const char *netCon_TypeStr(UINT32 type);
 const char *NET_OWNER_TYPE__GET_STR(UINT32 ownerType);
 
-struct NetConChannelData {
-    ConId conId;
-    UINT32 sendNum;
-    UINT32 recvNum;
-};
 
 typedef void (*NetCon_ConnEvt)(void *pObj, HNetCon hCon, ConId conId, NetOwnerType ownerType,
                                NetConChannelData *pChanData);
@@ -183,6 +181,7 @@ struct NetConManger {
     MosFastlock_Base conMngFastlock;
     MosHash conHash;
     MosHash pendingRequestHash;
+    NetChannelManger channelMngr;
     NetConManagerQuery dbgQuery;
     MosObj sdbgObj;
     NetRecvGroupSlot *pRecvGroupArr;

@@ -58,6 +58,7 @@ void netConManager_Init(NetConManger *pMgr, Net *pNet, UINT32 numOfRecvGroup)
     MOS_ASSERT(mosHash_CreateNamedHash(&pMgr->pendingRequestHash, NET_CON_MNGR__HASH_BUCKETS,
                                        MOS_HASHING_METHOD__MODULO, 0, nullptr, nullptr, "net_rpc_hash",
                                        NET_CON_MNGR__RPC_HASH_ID));
+    netChannelManager_Init(&pMgr->channelMngr);
     MOS_ASSERT_SUCCESS(mosPMemFactory_Create(&pMgr->conPMem, netConMgr_ConMemFreeDone, NET_CON_MNGR__MAX_NUM_OF_CON));
     pMgr->numOfRecvGroup = numOfRecvGroup;
     pMgr->pRecvGroupArr = static_cast<NetRecvGroupSlot *>(calloc(MOS_MAX(numOfRecvGroup, 1u), sizeof(NetRecvGroupSlot)));
@@ -91,6 +92,7 @@ void netConManager_Destroy(NetConManger *pMgr)
     mosPMemFactory_Destroy(&pMgr->conPMem);
     mosHash_Delete(&pMgr->conHash);
     mosHash_Delete(&pMgr->pendingRequestHash);
+    netChannelManager_Destroy(&pMgr->channelMngr);
     free(pMgr->pRecvGroupArr);
     mosFastlockBase_Destroy(&pMgr->conMngFastlock);
 }

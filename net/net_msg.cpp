@@ -48,7 +48,7 @@ void netRpcMsg_InitSendParts(NetRpcMsg *pMsg)
     pMsg->pPerfRound = nullptr;
     pMsg->startTime = 0;
     mosTimerReq_Init(&pMsg->timerReq, netRpc_TimerExpired);
-    mosDList_InitNode(&pMsg->msgHashNode);
+    memset(static_cast<void *>(&pMsg->msgHashNode), 0, sizeof(pMsg->msgHashNode));
 }
 } // namespace
 
@@ -105,7 +105,7 @@ void netMsgSndAsync_Reuse(NetRpcMsg *pMsg)
     netMsgSnd_Reuse(&pMsg->msgSnd, net_UniqId(pMsg->msgSnd.pNet));
     mosTimerReq_Destroy(&pMsg->timerReq);
     mosTimerReq_Init(&pMsg->timerReq, netRpc_TimerExpired);
-    mosDList_InitNode(&pMsg->msgHashNode);
+    memset(static_cast<void *>(&pMsg->msgHashNode), 0, sizeof(pMsg->msgHashNode));
     pMsg->pWaitForMsg = nullptr;
 }
 
@@ -196,39 +196,6 @@ UINT64 netMsgSndSync_GetCount(const NetRpcMsg *pMsg)
 {
     const UINT64 now = netMsg_NowMicros();
     return now > pMsg->startTime ? now - pMsg->startTime : 0;
-}
-
-void netRpc_TimerExpired(MosAsyncObj *pObj, INT32 rc)
-{
-    MOS_UNUSED(rc);
-    NetRpcMsg *pMsg = MOS_CONTAINER_OF(pObj, NetRpcMsg, timerReq.asyncObj);
-    NetMsgSnd *pSnd = &pMsg->msgSnd;
-    MOS_DIAG_COUNT(RPC_TIMED_OUT);
-    mosFastlockBase_Acquire(&pSnd->lock);
-    MOS_ASSERT(pSnd->msgType == NET_MSG_TYPE__SNDRCV);
-    if ((pSnd->flags & NET_MSG_SND_FLAGS__SEND_DONE) == 0) {
-        // The send task completes it when it ends.
-        MOS_TRACE(MOS_COMP_NET, MOS_FREQ_MED, "Timer expired before send (msgId %u)", pSnd->msgId);
-        if (pSnd->bMsgAborted == TRUE)
-            MOS_PANIC("!(netMsg_IsAborted(&pMsg->msgSnd) == ((BOOL)1))", "");
-        pSnd->flags |= NET_MSG_SND_FLAGS__TIMER_EXP_BEFORE_SEND;
-        pSnd->bMsgAborted = TRUE;
-        mosFastlockBase_Release(&pSnd->lock);
-        return;
-    }
-    if ((pSnd->flags & NET_MSG_SND_FLAGS__RSP_ARRIVED) != 0 || pSnd->netRc != MOS_RC__ILLEGAL) {
-        pSnd->flags |= NET_MSG_SND_FLAGS__TIMER_EXP_AFTER_SEND_NOT_FOUND;
-        mosFastlockBase_Release(&pSnd->lock);
-        MOS_TRACE(MOS_COMP_NET_RPC, MOS_FREQ_MED, "Timer expired (msgId %u) %p", pSnd->msgId, (void *)pMsg);
-        return;
-    }
-    pSnd->flags |= NET_MSG_SND_FLAGS__TIMER_EXP_AFTER_SEND | NET_MSG_SND_FLAGS__ABNORMAL;
-    pSnd->bMsgAborted = TRUE;
-    pSnd->netRc = MOS_RC__TIMEOUT;
-    mosFastlockBase_Release(&pSnd->lock);
-    MOS_TRACE(MOS_COMP_NET_RPC, MOS_FREQ_MED, "Timer expired (msgId %u) %p", pSnd->msgId, (void *)pMsg);
-    if (pSnd->bSync && pMsg->pWaitForMsg != nullptr)
-        netMsgSndSync_Release(pMsg);
 }
 
 void netMsgRcv_Init(NetMsgRcv *pRcv, const NetRpcData *pRequest, NetMsgType msgType, UINT32 msgId, UINT64 hCon,

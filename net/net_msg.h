@@ -15,6 +15,7 @@
 
 #include "mos/env/mos_net_iov.h"
 #include "mos/mos_dlist.h"
+#include "mos/mos_ds_hash.h"
 #include "mos/mos_fastlock.h"
 #include "mos/mos_ticks.h"
 #include "mos/mos_timer.h"
@@ -90,7 +91,7 @@ struct NetMsgSnd {
 struct NetRpcMsg {
     NetMsgSnd msgSnd;
     MosTimer_Req timerReq; // the request's time-out
-    MosDList_Node msgHashNode;
+    MosHash_Record msgHashNode; // in the pending-request table
     MosUmt_Sem *pWaitForMsg; // a synchronous sender's semaphore
     void *pPerfRound;
     MosTicks_Cnt startTime; // in microseconds of the monotonic clock
@@ -146,7 +147,7 @@ void netMsgSndSync_Release(NetRpcMsg *pMsg);
 void netMsgSndSync_StartCount(NetRpcMsg *pMsg);
 UINT64 netMsgSndSync_GetCount(const NetRpcMsg *pMsg);
 
-// The request's time-out (timer thread or poll thread).
+// The request's time-out (timer thread or poll thread); see net_rpc.h.
 void netRpc_TimerExpired(MosAsyncObj *pObj, INT32 rc);
 
 void netMsgRcv_Init(NetMsgRcv *pRcv, const NetRpcData *pRequest, NetMsgType msgType, UINT32 msgId, UINT64 hCon,

@@ -70,6 +70,7 @@ static_assert(sizeof(NetWorkGroupQuery) == 36);
 enum NetMsgSchedType : UINT32 {
     NET_MSG_SCHED_METHOD__LINEAR_SEARCH = 0,
     NET_MSG_SCHED_METHOD__SOCKET_RACE = 1,
+    NET_MSG_SCHED_METHOD__LAST = 2,
 };
 
 // Panics when active is 0 or above maximum. Workers run on pNet's worker scheduler (the

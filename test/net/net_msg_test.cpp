@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "net/net_msg.h"
+#include "net/net_rpc.h"
 #include "test/support/net_engine_support.h"
 #include "test/support/umt_test_support.h"
 
@@ -81,13 +82,17 @@ TEST_F(NetMsgTest, ReuseKeepsTheRequestAndResponsesTakeTheRequestId)
     netMsgSndAsync_Destroy(&msg);
 }
 
-// A synchronous sender whose request is never answered is woken by the time-out with TIMEOUT.
+// A synchronous sender whose pending request is never answered is woken by the time-out with
+// TIMEOUT.
 TEST_F(NetMsgTest, TimerExpiryCompletesASentSynchronousRequest)
 {
     NetRpcMsg msg;
+    ASSERT_TRUE(mosHash_CreateNamedHash(&net_.conManager.pendingRequestHash, 16, MOS_HASHING_METHOD__MODULO, 0,
+                                        nullptr, nullptr, "test_rpc_hash", 1));
     umtTest_RunAsUmt([&] {
         MosUmt_Sem sem;
         netMsgSndAsync_Init(&msg, &net_, NET_MSG_TYPE__SNDRCV, TRUE, &sem);
+        netConManager_AddMsgToHash(&net_.conManager, &msg);
         msg.msgSnd.flags |= NET_MSG_SND_FLAGS__SEND_DONE;
         netMsgSndSync_StartCount(&msg);
         ASSERT_EQ(mosTimerReq_Add(&msg.timerReq, 100), MOS_RC__PENDING);
@@ -98,4 +103,6 @@ TEST_F(NetMsgTest, TimerExpiryCompletesASentSynchronousRequest)
         EXPECT_GE(netMsgSndSync_GetCount(&msg), 50000u);
         netMsgSndAsync_Destroy(&msg);
     });
+    EXPECT_EQ(mosHash_GetRecNum(&net_.conManager.pendingRequestHash), 0u);
+    mosHash_Delete(&net_.conManager.pendingRequestHash);
 }

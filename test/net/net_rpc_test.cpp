@@ -1,0 +1,258 @@
+// Requests, responses, notifications and receive groups between two messaging roots over
+// loopback: echo requests arrive byte-exact over 4 paths, time-outs end a request and return a
+// late response's buffers, a killed path lets every sender return, a request to a peer that never
+// connects ends by its time-out, a channel that moved on answers BUSY, and a group's workers
+// follow its target.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "net/net_channel.h"
+#include "net/net_con_send.h"
+#include "test/support/net_rpc_support.h"
+#include "test/support/net_support.h"
+#include "test/support/umt_test_support.h"
+
+namespace {
+::testing::Environment *const env_G = ::testing::AddGlobalTestEnvironment(new NetTestRuntimeEnv);
+
+constexpr ConId kServerId = 0x5e2;
+constexpr ConId kClientId = 0xc12;
+constexpr UINT32 kGrp = NET__RECV_GROUP__DEF;
+
+struct Side {
+    NetTestUpper upper;
+    NetRpcTestConsumer consumer;
+    std::unique_ptr<NetForTest> p;
+    Net *net() { return &p->net; }
+
+    void Start(ConId myId, Port listenPort)
+    {
+        netTestUpper_Init(&upper);
+        NetCallback cb = netTestUpper_NetCallback(&upper);
+        p = netTest_Create(nullptr, &cb, myId, NET_OWNER_TYPE__TGT);
+        netRpcTest_AddGroup(&consumer, net(), kGrp, 4);
+        net_Start(net(), listenPort);
+    }
+    void Stop()
+    {
+        if (!p)
+            return;
+        // The group's workers live on the test's scheduler: they end after the net, before it.
+        net_Destroy(net());
+        net_FreeRecvGroup(net(), consumer.pGroup);
+        mosUmtSchedThrd_Destroy(&p->sched);
+        p.reset();
+    }
+};
+
+class NetRpc : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        port_ = netEngineTest_FreePort();
+        server_.Start(kServerId, port_);
+    }
+    void TearDown() override
+    {
+        if (hClient_ != 0)
+            net_Disconnect(client_.net(), hClient_);
+        client_.Stop();
+        server_.Stop();
+    }
+
+    void ConnectClient(UINT32 portals, UINT32 paths)
+    {
+        client_.Start(kClientId, 0);
+        NetCon_RemoteHosts hosts = netTest_LoopbackHosts(portals, port_, paths);
+        hClient_ = net_AllocClientConList(client_.net(), kServerId, NET_OWNER_TYPE__TGT, &client_.upper.conCB, &hosts);
+        ASSERT_NE(hClient_, 0u);
+        ASSERT_TRUE(net_Connect(client_.net(), hClient_, FALSE));
+        ASSERT_TRUE(umtTest_WaitFor([&] {
+            UINT32 all, connected, validated;
+            netTest_CountPaths(client_.net(), hClient_, &all, &connected, &validated);
+            UINT32 sAll, sConnected, sValidated;
+            netTest_CountPaths(server_.net(), ServerCon(), &sAll, &sConnected, &sValidated);
+            return connected == portals * paths && sConnected == portals * paths;
+        }));
+    }
+    HNetCon ServerCon() { return net_GetCon(server_.net(), kClientId); }
+    NetChannel *ChannelOf(Net *pNet, HNetCon hCon)
+    {
+        NetCon *pCon = netConManager_AcquireCon(&pNet->conManager, hCon);
+        NetChannel *pChan = pCon != nullptr ? pCon->pChan : nullptr;
+        if (pCon != nullptr)
+            netConManager_ReleaseCon(&pNet->conManager, pCon);
+        return pChan;
+    }
+
+    // Payload i of a burst: sizes around the in-head limit and past a page, bytes from i.
+    static std::vector<UINT8> Payload(UINT32 i)
+    {
+        static const UINT32 sizes[] = {0, 1, 99, 100, 101, 4096, 9000};
+        std::vector<UINT8> v(sizes[i % 7]);
+        for (size_t k = 0; k < v.size(); k++)
+            v[k] = (UINT8)(i * 31 + k * 7);
+        return v;
+    }
+
+    Port port_ = 0;
+    Side server_;
+    Side client_;
+    HNetCon hClient_ = 0;
+};
+} // namespace
+
+TEST_F(NetRpc, TenThousandEchoRequestsOverFourPathsArriveByteExact)
+{
+    ConnectClient(2, 2);
+    constexpr UINT32 kSenders = 4, kPerSender = 2500;
+    std::atomic<UINT32> bad{0};
+    std::vector<std::thread> threads;
+    for (UINT32 s = 0; s < kSenders; s++) {
+        threads.emplace_back([&, s] {
+            umtTest_RunAsUmt([&] {
+                for (UINT32 i = 0; i < kPerSender; i++) {
+                    const std::vector<UINT8> payload = Payload(s * kPerSender + i);
+                    std::vector<UINT8> echoed;
+                    Context ctx = 0;
+                    const Mos_RC rc = netRpcTest_Call(&client_.consumer, hClient_, kGrp, payload, &echoed, &ctx);
+                    if (rc != MOS_RC__SUCCESS || ctx != MOS_RC__SUCCESS || echoed != payload)
+                        bad++;
+                }
+            });
+        });
+    }
+    for (auto &t : threads)
+        t.join();
+    EXPECT_EQ(bad.load(), 0u);
+    EXPECT_EQ(server_.consumer.requests.load(), (int)(kSenders * kPerSender));
+    EXPECT_TRUE(umtTest_WaitFor([&] {
+        return server_.consumer.buffersGiven == server_.consumer.buffersReturned &&
+               client_.consumer.buffersGiven == client_.consumer.buffersReturned;
+    }));
+    EXPECT_EQ(client_.net()->conManager.dbgQuery.numOfReq, 0u);
+}
+
+// The response comes after the time-out: the requester keeps TIMEOUT, and the late response
+// finds nothing pending, so its buffers go back to the group that gave them.
+TEST_F(NetRpc, TimedOutRequestEndsWithTimeoutAndItsLateResponseBuffersAreReturned)
+{
+    ConnectClient(1, 1);
+    server_.consumer.bHoldRequests = true;
+    umtTest_RunAsUmt([&] {
+        Context ctx = 0;
+        EXPECT_EQ(netRpcTest_Call(&client_.consumer, hClient_, kGrp, Payload(5), nullptr, &ctx,
+                                  MOS_TIMER_QUEUE_ID__500MILLI),
+                  MOS_RC__TIMEOUT);
+        EXPECT_EQ(ctx, (Context)MOS_RC__TIMEOUT);
+    });
+    ASSERT_EQ(server_.consumer.held.size(), 1u);
+    umtTest_RunAsUmt([&] { netRpcTest_Answer(&server_.consumer, server_.consumer.held[0]); });
+    EXPECT_TRUE(umtTest_WaitFor([&] {
+        return client_.consumer.buffersGiven > 0 && client_.consumer.buffersGiven == client_.consumer.buffersReturned;
+    }));
+    EXPECT_EQ(client_.net()->conManager.dbgQuery.numOfReq, 0u);
+}
+
+// A request to a peer that never comes up ends when its time-out runs out or the connect fails
+// (never by the 1-minute guard), and one on a connection that was never connected fails at once.
+TEST_F(NetRpc, RequestToAPeerThatNeverConnectsEndsByItsTimeout)
+{
+    client_.Start(kClientId, 0);
+    NetCon_RemoteHosts hosts = netTest_LoopbackHosts(1, netEngineTest_FreePort(), 1);
+    const HNetCon hNever = net_AllocClientConList(client_.net(), 0x777, NET_OWNER_TYPE__TGT, &client_.upper.conCB, &hosts);
+    hosts.port = netEngineTest_FreePort();
+    const HNetCon hIdle = net_AllocClientConList(client_.net(), 0x778, NET_OWNER_TYPE__TGT, &client_.upper.conCB, &hosts);
+    ASSERT_TRUE(net_Connect(client_.net(), hNever, FALSE));
+    struct Case {
+        HNetCon hCon;
+        Mos_RC expected[2];
+    } cases[] = {{hNever, {MOS_RC__TIMEOUT, MOS_RC__NOT_CONN}}, {hIdle, {MOS_RC__NOT_CONN, MOS_RC__NOT_CONN}}};
+    for (const Case &c : cases) {
+        umtTest_RunAsUmt([&] {
+            const Mos_RC rc = netRpcTest_Call(&client_.consumer, c.hCon, kGrp, Payload(3), nullptr, nullptr,
+                                              MOS_TIMER_QUEUE_ID__500MILLI);
+            EXPECT_TRUE(rc == c.expected[0] || rc == c.expected[1]) << mosRc_GetStr(rc);
+        });
+    }
+    EXPECT_EQ(client_.net()->conManager.dbgQuery.numOfReq, 0u);
+    net_Disconnect(client_.net(), hNever);
+    net_Disconnect(client_.net(), hIdle);
+}
+
+TEST_F(NetRpc, KillingAPathMidBurstLetsEverySenderReturn)
+{
+    ConnectClient(2, 2);
+    constexpr UINT32 kSenders = 8, kPerSender = 300;
+    std::atomic<UINT32> returned{0}, unexpected{0};
+    std::vector<std::thread> threads;
+    for (UINT32 s = 0; s < kSenders; s++) {
+        threads.emplace_back([&, s] {
+            umtTest_RunAsUmt([&] {
+                for (UINT32 i = 0; i < kPerSender; i++) {
+                    const Mos_RC rc = netRpcTest_Call(&client_.consumer, hClient_, kGrp, Payload(s + i), nullptr,
+                                                      nullptr, MOS_TIMER_QUEUE_ID__2SEC);
+                    if (rc != MOS_RC__SUCCESS && rc != MOS_RC__NOT_CONN && rc != MOS_RC__TIMEOUT)
+                        unexpected++;
+                    returned++;
+                }
+            });
+        });
+    }
+    ASSERT_TRUE(umtTest_WaitFor([&] { return returned.load() > 200; }));
+    {
+        NetCon *pCon = netConManager_AcquireCon(&client_.net()->conManager, hClient_);
+        ASSERT_NE(pCon, nullptr);
+        netPath_MarkAsError(pCon->pPortalsArr[0]->pPathsArr[0]);
+        netConManager_ReleaseCon(&client_.net()->conManager, pCon);
+    }
+    for (auto &t : threads)
+        t.join();
+    EXPECT_EQ(returned.load(), kSenders * kPerSender);
+    EXPECT_EQ(unexpected.load(), 0u);
+    EXPECT_EQ(client_.net()->conManager.dbgQuery.numOfReq, 0u);
+}
+
+// The server's channel has moved on to receive number 10: a request stamped 5 is answered BUSY
+// without reaching the consumer, a notification stamped 5 is dropped with its buffers, and a
+// request stamped 10 goes through.
+TEST_F(NetRpc, OldChannelNumberIsRefusedWithBusy)
+{
+    ConnectClient(1, 1);
+    NetChannel *pServerChan = ChannelOf(server_.net(), ServerCon());
+    NetChannel *pClientChan = ChannelOf(client_.net(), hClient_);
+    ASSERT_NE(pServerChan, nullptr);
+    ASSERT_NE(pClientChan, nullptr);
+    umtTest_RunAsUmt([&] { EXPECT_TRUE(netChannel_ChangeChanNum(pServerChan, 10, FALSE)); });
+    netChannel_UpdateSendId(pClientChan, 5);
+    const UINT32 rejectedBefore = mosDiagCounters_Get(MOS_DIAG_COUNTER__NET_CHAN_REJECTED_MSG);
+    umtTest_RunAsUmt([&] {
+        Context ctx = 0;
+        EXPECT_EQ(netRpcTest_Call(&client_.consumer, hClient_, kGrp, Payload(4), nullptr, &ctx), MOS_RC__SUCCESS);
+        EXPECT_EQ(ctx, (Context)MOS_RC__BUSY);
+        NetRpcMsg notif;
+        NetRpcData *pData = netMsgSndAsync_Init(&notif, client_.net(), NET_MSG_TYPE__NOTIFICATION, TRUE, nullptr);
+        pData->grpId = kGrp;
+        std::vector<UINT8> bytes = Payload(5);
+        netIov_AddBuffer(&pData->iov, bytes.data(), (UINT32)bytes.size(), NET_IOV_BUF_TYPE__USER_FIRST);
+        EXPECT_EQ(netRpc_SendNotification(client_.net(), hClient_, &notif, TRUE), MOS_RC__SUCCESS);
+        netMsgSndAsync_Destroy(&notif);
+    });
+    EXPECT_EQ(server_.consumer.requests.load(), 0);
+    EXPECT_TRUE(umtTest_WaitFor([&] {
+        return mosDiagCounters_Get(MOS_DIAG_COUNTER__NET_CHAN_REJECTED_MSG) == rejectedBefore + 2 &&
+               server_.consumer.buffersGiven == server_.consumer.buffersReturned;
+    }));
+    EXPECT_EQ(server_.consumer.notifs.load(), 0);
+    netChannel_UpdateSendId(pClientChan, 10);
+    umtTest_RunAsUmt([&] {
+        Context ctx = 0;
+        std::vector<UINT8> echoed;
+        EXPECT_EQ(netRpcTest_Call(&client_.consumer, hClient_, kGrp, Payload(4), &echoed, &ctx), MOS_RC__SUCCESS);
+        EXPECT_EQ(ctx, (Context)MOS_RC__SUCCESS);
+        EXPECT_EQ(echoed, Payload(4));
+    });
+    EXPECT_EQ(server_.consumer.requests.load(), 1);
+}
+
