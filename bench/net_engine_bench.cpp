@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench/bench_harness.h"
+#include "bench/bench_process.h"
 #include "mos/mos_load.h"
 #include "mos/umt/mos_umt.h"
 #include "test/support/net_engine_support.h"
@@ -203,70 +204,20 @@ double EngineStreamGbps(Net *pNet, NetSocketPair *pPair, UINT32 frameLen, double
     return best;
 }
 
-// Runs a command and returns its standard output.
-std::string Capture(const std::string &cmd)
-{
-    std::string out;
-    FILE *p = popen(cmd.c_str(), "r");
-    if (p == nullptr)
-        return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), p)) > 0)
-        out.append(buf, n);
-    pclose(p);
-    return out;
-}
-
-// Starts a server program in the background; returns its process id.
-pid_t Spawn(const std::vector<std::string> &args)
-{
-    pid_t pid = fork();
-    if (pid == 0) {
-        FILE *null = freopen("/dev/null", "w", stdout);
-        MOS_UNUSED(null);
-        std::vector<char *> argv;
-        for (const auto &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    return pid;
-}
-
-void Stop(pid_t pid)
-{
-    if (pid <= 0)
-        return;
-    kill(pid, SIGTERM);
-    int status;
-    waitpid(pid, &status, 0);
-}
-
-// sockperf's average latency is half a round trip; -1 when it cannot be measured.
+// sockperf's round trip with 128-byte messages; -1 when it cannot be measured.
 double SockperfRoundTripMicros(int seconds)
 {
-    const Port port = netEngineTest_FreePort();
-    pid_t server = Spawn({"sockperf", "server", "--tcp", "-i", "127.0.0.1", "-p", std::to_string(port)});
-    const std::string out = Capture("sockperf ping-pong --tcp -i 127.0.0.1 -p " + std::to_string(port) +
-                                    " -m 128 -t " + std::to_string(seconds) + " 2>&1");
-    Stop(server);
-    const size_t at = out.find("avg-latency=");
-    if (at == std::string::npos)
-        return -1;
-    return 2 * atof(out.c_str() + at + strlen("avg-latency="));
+    return bench::sockperfRoundTripMicros(netEngineTest_FreePort(), 128, seconds);
 }
 
 // iperf3's received gigabits per second with one stream and the given write size.
 double Iperf3Gbps(const char *length, int seconds)
 {
     const Port port = netEngineTest_FreePort();
-    pid_t server = Spawn({"iperf3", "-s", "-1", "-B", "127.0.0.1", "-p", std::to_string(port)});
-    const std::string out = Capture("iperf3 -c 127.0.0.1 -p " + std::to_string(port) + " -P 1 -l " + length +
+    pid_t server = bench::spawn({"iperf3", "-s", "-1", "-B", "127.0.0.1", "-p", std::to_string(port)});
+    const std::string out = bench::capture("iperf3 -c 127.0.0.1 -p " + std::to_string(port) + " -P 1 -l " + length +
                                     " -t " + std::to_string(seconds) + " -f g 2>&1");
-    Stop(server);
+    bench::stop(server);
     // The receiver's summary line: "... <rate> Gbits/sec ... receiver".
     const size_t recv = out.rfind("receiver");
     if (recv == std::string::npos)
@@ -276,16 +227,6 @@ double Iperf3Gbps(const char *length, int seconds)
         return -1;
     size_t begin = out.rfind(' ', unit - 2);
     return atof(out.c_str() + begin + 1);
-}
-
-void PrintRatio(const char *what, double mine, double anchor, const char *unit, const char *better)
-{
-    if (anchor <= 0) {
-        printf("%-26s engine %8.2f %-7s anchor unavailable\n", what, mine, unit);
-        return;
-    }
-    printf("%-26s engine %8.2f %-7s anchor %8.2f %-7s engine/anchor %.2f (%s is better)\n", what, mine, unit, anchor,
-           unit, mine / anchor, better);
 }
 
 } // namespace
@@ -326,9 +267,9 @@ int main(int argc, char **argv)
     const double iperf1m = anchors ? Iperf3Gbps("1M", anchorSeconds) : -1;
 
     printf("Messaging engine over loopback (best of 3 runs; anchors measured in this run)\n");
-    PrintRatio("64-byte frame round trip", rtt, sockperfRtt, "us", "lower");
-    PrintRatio("4 KB frames one way", gbps4k, iperf4k, "Gbit/s", "higher");
-    PrintRatio("1 MB frames one way", gbps1m, iperf1m, "Gbit/s", "higher");
+    bench::printRatio("engine", "64-byte frame round trip", rtt, sockperfRtt, "us", "lower");
+    bench::printRatio("engine", "4 KB frames one way", gbps4k, iperf4k, "Gbit/s", "higher");
+    bench::printRatio("engine", "1 MB frames one way", gbps1m, iperf1m, "Gbit/s", "higher");
     mosUmtMgr_Destroy();
     mos_Destroy();
     return 0;

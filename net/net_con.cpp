@@ -241,6 +241,8 @@ HNetCon netCon_Init(NetCon *pCon, Net *pNet, ConId conId, NetOwnerType ownerType
     if (pType != nullptr)
         mosObjType_RegObj(pType, &pCon->sdbgObj, "net con");
     mosUmtEvent_Init(&pCon->waitForConnect, FALSE);
+    mosBWC_Create(&pCon->sendSizeBwc, MOS_BWC__WIN_SIZE_GLOBAL);
+    mosBWC_Create(&pCon->sendLatencyBwc, MOS_BWC__WIN_SIZE_GLOBAL);
     MOS_ASSERT(pCon->pConCB->pConFunc != nullptr);
     MOS_ASSERT(pCon->pConCB->pDisconFunc != nullptr);
     MOS_ASSERT(pCon->pConCB->pObjCon != nullptr);
@@ -262,6 +264,8 @@ void netCon_Destroy(NetCon *pCon)
     if (pCon->pChan != nullptr)
         netChannel_DecRef(pCon->pChan, &net_GetConManager(pCon->pNet)->channelMngr);
     mosUmtEvent_Destroy(&pCon->waitForConnect);
+    mosBWC_Destroy(&pCon->sendSizeBwc);
+    mosBWC_Destroy(&pCon->sendLatencyBwc);
     mosUmtCond_Destroy(&pCon->peerVersionCond);
     mosUmtCond_Destroy(&pCon->peerIdCond);
     mosMitCond_Destroy(&pCon->conMsgWaiters);
@@ -718,6 +722,13 @@ BOOL netCon_GetPeerAddr(NetCon *pCon, NetAddress *pAddr)
         }
     });
     return bFound;
+}
+
+void netCon_GetBwc(NetCon *pCon, MosBWC_QueryWindow *pSize, MosBWC_QueryWindow *pLatency)
+{
+    MosFastlockGuard guard(&pCon->conFastlock);
+    mosBWC_GetLastWindow(&pCon->sendSizeBwc, pSize);
+    mosBWC_GetLastWindow(&pCon->sendLatencyBwc, pLatency);
 }
 
 void netCon_ReportOscEvent(NetOscType oscType, NetCon *pCon, const NetAddress *pAddr)

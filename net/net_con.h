@@ -26,6 +26,7 @@
 #include <cstddef>
 
 #include "mos/mit/mos_mit_cond.h"
+#include "mos/mos_bwc.h"
 #include "mos/mos_diag_counters.h"
 #include "mos/mos_ds_hash.h"
 #include "mos/mos_net_address.h"
@@ -124,6 +125,8 @@ struct NetCon {
     ConType conType;
     NetOwnerType ownerType;
     MosUmt_Event waitForConnect;
+    MosBWC_Counter sendSizeBwc;    // request sizes in 512-byte units (under conFastlock)
+    MosBWC_Counter sendLatencyBwc; // RPC latencies in microseconds (under conFastlock)
     const NetConCallback *pConCB;
     NetConCallback conCB; // the copy pConCB points at
     NetPortal *pPortalsArr[NET_CON__MAX_NUM_OF_IP_PER_HOST];
@@ -278,6 +281,8 @@ UINT32 netCon_GetNumConnectedPathsUnlocked(NetCon *pCon);
 UINT32 netCon_GetNumValidatedPahtsUnlocked(NetCon *pCon);
 void netCon_GetConState(NetCon *pCon, NetCon_GetConState *pOut);
 BOOL netCon_GetPeerAddr(NetCon *pCon, NetAddress *pAddr);
+// The last complete windows of the request-size and latency counters.
+void netCon_GetBwc(NetCon *pCon, MosBWC_QueryWindow *pSize, MosBWC_QueryWindow *pLatency);
 void netCon_ReportOscEvent(NetOscType oscType, NetCon *pCon, const NetAddress *pAddr);
 void netCon_ModifyPrivilegedSend(NetCon *pCon, BOOL bValue);
 void netCon_SetIndependentId(NetCon *pCon, UINT64 id);

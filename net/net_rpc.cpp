@@ -420,6 +420,12 @@ void netRpc_OnRpcResp(Net *pNet, NetCon *pCon, UINT32 msgId, NetRpcData *pData, 
     netRpc_CountReq(pMgr, -1);
     NetMsgSnd *pSnd = &pMsg->msgSnd;
     const UINT64 latency = netMsgSndSync_GetCount(pMsg);
+    const UINT32 reqBytes = NET_IOV__GET_SIZE(&pSnd->rpcReq.iov);
+    if (reqBytes >= NET_RPC__LATENCY_MIN_BYTES) {
+        MosFastlockGuard guard(&pCon->conFastlock);
+        mosBWC_EventOccurrence(&pCon->sendLatencyBwc, (UINT32)MOS_MIN(latency, (UINT64)UINT32_MAX), 1);
+        mosBWC_EventOccurrence(&pCon->sendSizeBwc, reqBytes / NET_RPC__LATENCY_MIN_BYTES, 1);
+    }
     if (latency > NET_RPC__LINGER_1SEC_MICROS && pCon->ownerType != NET_OWNER_TYPE__YARRIN) {
         mosDiagCounters_CountExt(MOS_DIAG_COUNTER__RPC_LINGERED_1SEC, pCon->conId);
         netCon_ReportOscEvent(NET_OSC_TYPE__RPC_LINGERED_1SEC, pCon, pPeer);

@@ -41,30 +41,8 @@ struct Side {
     }
 };
 
-class NetPaths : public ::testing::Test {
+class NetPaths : public NetTwoSidesTest<Side, kServerId, kClientId> {
   protected:
-    void SetUp() override
-    {
-        port_ = netEngineTest_FreePort();
-        server_.Start(kServerId, port_);
-    }
-    void TearDown() override
-    {
-        if (hClient_ != 0)
-            net_Disconnect(client_.net(), hClient_);
-        client_.Stop();
-        server_.Stop();
-    }
-
-    void ConnectClient(UINT32 portals = 3, UINT32 paths = 2)
-    {
-        client_.Start(kClientId, 0);
-        NetCon_RemoteHosts hosts = netTest_LoopbackHosts(portals, port_, paths);
-        hClient_ = net_AllocClientConList(client_.net(), kServerId, NET_OWNER_TYPE__TGT, &client_.upper.conCB, &hosts);
-        ASSERT_NE(hClient_, 0u);
-        ASSERT_TRUE(net_Connect(client_.net(), hClient_, FALSE));
-    }
-
     // All n paths of both sides connected and validated.
     bool AllUp(UINT32 n)
     {
@@ -77,13 +55,6 @@ class NetPaths : public ::testing::Test {
             return connected == n && validated == n;
         });
     }
-
-    HNetCon ServerCon() { return net_GetCon(server_.net(), kClientId); }
-
-    Port port_ = 0;
-    Side server_;
-    Side client_;
-    HNetCon hClient_ = 0;
 };
 } // namespace
 

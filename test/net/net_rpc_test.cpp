@@ -46,28 +46,12 @@ struct Side {
     }
 };
 
-class NetRpc : public ::testing::Test {
+class NetRpc : public NetTwoSidesTest<Side, kServerId, kClientId> {
   protected:
-    void SetUp() override
+    // The client connected with all its paths up on both sides.
+    void ConnectClientUp(UINT32 portals, UINT32 paths)
     {
-        port_ = netEngineTest_FreePort();
-        server_.Start(kServerId, port_);
-    }
-    void TearDown() override
-    {
-        if (hClient_ != 0)
-            net_Disconnect(client_.net(), hClient_);
-        client_.Stop();
-        server_.Stop();
-    }
-
-    void ConnectClient(UINT32 portals, UINT32 paths)
-    {
-        client_.Start(kClientId, 0);
-        NetCon_RemoteHosts hosts = netTest_LoopbackHosts(portals, port_, paths);
-        hClient_ = net_AllocClientConList(client_.net(), kServerId, NET_OWNER_TYPE__TGT, &client_.upper.conCB, &hosts);
-        ASSERT_NE(hClient_, 0u);
-        ASSERT_TRUE(net_Connect(client_.net(), hClient_, FALSE));
+        ConnectClient(portals, paths);
         ASSERT_TRUE(umtTest_WaitFor([&] {
             UINT32 all, connected, validated;
             netTest_CountPaths(client_.net(), hClient_, &all, &connected, &validated);
@@ -76,7 +60,6 @@ class NetRpc : public ::testing::Test {
             return connected == portals * paths && sConnected == portals * paths;
         }));
     }
-    HNetCon ServerCon() { return net_GetCon(server_.net(), kClientId); }
     NetChannel *ChannelOf(Net *pNet, HNetCon hCon)
     {
         NetCon *pCon = netConManager_AcquireCon(&pNet->conManager, hCon);
@@ -95,17 +78,12 @@ class NetRpc : public ::testing::Test {
             v[k] = (UINT8)(i * 31 + k * 7);
         return v;
     }
-
-    Port port_ = 0;
-    Side server_;
-    Side client_;
-    HNetCon hClient_ = 0;
 };
 } // namespace
 
 TEST_F(NetRpc, TenThousandEchoRequestsOverFourPathsArriveByteExact)
 {
-    ConnectClient(2, 2);
+    ConnectClientUp(2, 2);
     constexpr UINT32 kSenders = 4, kPerSender = 2500;
     std::atomic<UINT32> bad{0};
     std::vector<std::thread> threads;
@@ -138,7 +116,7 @@ TEST_F(NetRpc, TenThousandEchoRequestsOverFourPathsArriveByteExact)
 // finds nothing pending, so its buffers go back to the group that gave them.
 TEST_F(NetRpc, TimedOutRequestEndsWithTimeoutAndItsLateResponseBuffersAreReturned)
 {
-    ConnectClient(1, 1);
+    ConnectClientUp(1, 1);
     server_.consumer.bHoldRequests = true;
     umtTest_RunAsUmt([&] {
         Context ctx = 0;
@@ -183,7 +161,7 @@ TEST_F(NetRpc, RequestToAPeerThatNeverConnectsEndsByItsTimeout)
 
 TEST_F(NetRpc, KillingAPathMidBurstLetsEverySenderReturn)
 {
-    ConnectClient(2, 2);
+    ConnectClientUp(2, 2);
     constexpr UINT32 kSenders = 8, kPerSender = 300;
     std::atomic<UINT32> returned{0}, unexpected{0};
     std::vector<std::thread> threads;
@@ -219,7 +197,7 @@ TEST_F(NetRpc, KillingAPathMidBurstLetsEverySenderReturn)
 // request stamped 10 goes through.
 TEST_F(NetRpc, OldChannelNumberIsRefusedWithBusy)
 {
-    ConnectClient(1, 1);
+    ConnectClientUp(1, 1);
     NetChannel *pServerChan = ChannelOf(server_.net(), ServerCon());
     NetChannel *pClientChan = ChannelOf(client_.net(), hClient_);
     ASSERT_NE(pServerChan, nullptr);

@@ -197,3 +197,38 @@ inline void netTest_CountPaths(Net *pNet, HNetCon hCon, UINT32 *pPaths, UINT32 *
     mosFastlockBase_Release(&pCon->conFastlock);
     netConManager_ReleaseCon(&pNet->conManager, pCon);
 }
+
+// Two messaging roots over loopback: a server listening on a free port from SetUp, and a client
+// whose connection to it ConnectClient makes. Side is the test's own: Start(ConId, Port), Stop(),
+// net() and an upper layer `upper`.
+template <typename Side, ConId kServerId, ConId kClientId> class NetTwoSidesTest : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        port_ = netEngineTest_FreePort();
+        server_.Start(kServerId, port_);
+    }
+    void TearDown() override
+    {
+        if (hClient_ != 0)
+            net_Disconnect(client_.net(), hClient_);
+        client_.Stop();
+        server_.Stop();
+    }
+
+    void ConnectClient(UINT32 portals = 3, UINT32 paths = 2)
+    {
+        client_.Start(kClientId, 0);
+        NetCon_RemoteHosts hosts = netTest_LoopbackHosts(portals, port_, paths);
+        hClient_ = net_AllocClientConList(client_.net(), kServerId, NET_OWNER_TYPE__TGT, &client_.upper.conCB, &hosts);
+        ASSERT_NE(hClient_, 0u);
+        ASSERT_TRUE(net_Connect(client_.net(), hClient_, FALSE));
+    }
+
+    HNetCon ServerCon() { return net_GetCon(server_.net(), kClientId); }
+
+    Port port_ = 0;
+    Side server_;
+    Side client_;
+    HNetCon hClient_ = 0;
+};
