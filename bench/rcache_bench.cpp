@@ -94,7 +94,7 @@ int main()
     mosUmtMgr_Init(nullptr);
     tgtSdbg_Register();
     tgtConf_SetDefaults();
-    tgtInitParam_G.netMaxRcvMsg = 1000;
+    tgtInitParam_G.netParam.maxRcvMsg = 1000;
     MosUmt_SchedThrd sched;
     if (mosUmtSchedThrd_Create(&sched, "rcache bench", 2, 2, 4) != MOS_RC__SUCCESS)
         return 1;

@@ -340,8 +340,8 @@ constexpr const char *kUsage = "Usage:\nconf_file\nThe name of the configuration
                                "path.\n\nlog_dir\nThe directory to which log information is written.\n\nversion\n"
                                "Output the module version and exits the process.\n\nhelp\nPrint this help message";
 
-// Returns the configuration file's name (or null); "help" and "version" end the process with
-// status 0, an option that the parser refuses ends it with status 1.
+} // namespace
+
 const char *mosLoad_ParseCommandLine(int argc, char **argv)
 {
     enum { OPT_CONF_FILE = 1, OPT_LOG_DIR, OPT_HELP, OPT_VERSION };
@@ -393,6 +393,7 @@ const char *mosLoad_ParseCommandLine(int argc, char **argv)
     return pConfFile;
 }
 
+namespace {
 // History 0 is accepted by the keys, but a file of no generations could keep nothing of what is
 // written to it: the value is refused and the default kept, as for any other refused value.
 UINT32 mosLoad_History(const char *pKeyName, UINT64 configured)

@@ -79,6 +79,11 @@ constexpr UINT32 MOS_LOAD__DIR_PATH_LEN = 256;
 Mos_RC mosLoad_Load(int argc, char **argv, MosConfEntry **ppEntries, UINT32 *pVectorLengths, UINT32 entriesVector,
                     UINT32 module, UINT16 portForSdbg);
 
+// Returns the configuration file's name (or null); "help" and "version" end the process with
+// status 0, an option that the parser refuses ends it with status 1. For programs that must check
+// a key of the file before mosLoad_Load (which parses the command line again).
+const char *mosLoad_ParseCommandLine(int argc, char **argv);
+
 // Loads the runtime's layers; pParams may be null (every layer takes its own defaults), as tools do.
 // MOS_RC__ALREADY_EXISTS while the runtime is loaded.
 Mos_RC mos_Init(Mos_InitParam *pParams);

@@ -7,6 +7,7 @@
 #include "tgt/phy/zmp.h"
 #include "tgt/rcache/rcache.h"
 #include "tgt/rcache/rcache_net_buf.h"
+#include "tgt/tgt_conf.h"
 
 namespace {
 TgtSdbg tgtSdbg_G;
@@ -26,6 +27,8 @@ void tgtSdbg_Register(void)
     mosObjType_RegObjType(&tgtSdbg_G.zmpType, zmp_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__TGT_ZMP, sizeof(ZmpQuery));
     mosObjType_RegObjType(&tgtSdbg_G.rcacheType, rcache_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__TGT_RCACHE,
                           sizeof(RcacheQuery));
+    mosObjType_RegObjType(&tgtSdbg_G.perfParamsType, perf_params_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__TGT_PERF_PARAMS,
+                          sizeof(PerfParamsQuery));
     pTgtSdbg_g = &tgtSdbg_G;
 }
 
@@ -34,6 +37,7 @@ void tgtSdbg_Unregister(void)
     if (pTgtSdbg_g == nullptr)
         return;
     pTgtSdbg_g = nullptr;
+    mosObjType_UnregObjType(&tgtSdbg_G.perfParamsType);
     mosObjType_UnregObjType(&tgtSdbg_G.rcacheType);
     mosObjType_UnregObjType(&tgtSdbg_G.zmpType);
     mosObjType_UnregObjType(&tgtSdbg_G.stmpType);

@@ -12,6 +12,7 @@ struct TgtSdbg {
     MosObj_Type stmpType;   // temporary-buffer budget
     MosObj_Type zmpType;    // zero-buffer pools
     MosObj_Type rcacheType; // the RAM read cache
+    MosObj_Type perfParamsType; // performance parameters
 };
 
 // Null until tgtSdbg_Register has registered every type.

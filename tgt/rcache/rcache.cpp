@@ -30,9 +30,9 @@ const CHAR_A *rcache_MemAllocStateName(UINT32 state)
 
 RcacheAllowance rcache_AllowedSizeInLb(UINT64 nodeTotalRamKb)
 {
-    const UINT64 pct = nodeTotalRamKb < tgtInitParam_G.rcacheHostMemoryThresholdKb
-                           ? tgtInitParam_G.rcacheAllowedLowMemoryPct
-                           : tgtInitParam_G.rcacheAllowedHighMemoryPct;
+    const UINT64 pct = nodeTotalRamKb < tgtInitParam_G.ramcacheHostMemoryThershold
+                           ? tgtInitParam_G.ramcacheAllowedLowMemoryPercentage
+                           : tgtInitParam_G.ramcacheAllowedHighMemoryPercentage;
     // KB x percentage / 50 is that percentage of the RAM in LB (2 LB per KB). The product stays
     // within 64 bits for any RAM below 2^57 KB.
     return RcacheAllowance{nodeTotalRamKb * pct / 50, (UINT32)pct};

@@ -11,7 +11,7 @@ void rcacheDif_Init(CacheDif *pCacheDif)
 {
     memset(pCacheDif, 0, sizeof(*pCacheDif));
     mosMemPool_CreateEx(&pCacheDif->t10DifHitCoaleceBufferPool, "RCache T10DIF Hit Coalesce Buffers", nullptr, nullptr,
-                        RCACHE_DIF__T10DIF_COALESCE_BUF_SIZE_IN_BYTES, (UINT32)tgtInitParam_G.netMaxRcvMsg, 0, FALSE,
+                        RCACHE_DIF__T10DIF_COALESCE_BUF_SIZE_IN_BYTES, (UINT32)tgtInitParam_G.netParam.maxRcvMsg, 0, FALSE,
                         MOS_TIMER__FREE_HANDLER_LIST);
 }
 

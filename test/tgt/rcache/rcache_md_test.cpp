@@ -19,7 +19,7 @@ class Metadata : public ::testing::Test {
     void SetUp() override
     {
         tgtConf_SetDefaults();
-        tgtInitParam_G.netMaxRcvMsg = 1000;
+        tgtInitParam_G.netParam.maxRcvMsg = 1000;
         ASSERT_EQ(mosUmtSchedThrd_Create(&sched, "md", 1, 1, 4), MOS_RC__SUCCESS);
         rcacheMd_Init(&md);
         resize(262144); // 128 MB: 1024 buckets

@@ -240,7 +240,7 @@ struct Stress {
 TEST(CacheStress, ReadsAlwaysSeeTheLastAcknowledgedWrite)
 {
     tgtConf_SetDefaults();
-    tgtInitParam_G.netMaxRcvMsg = 1000;
+    tgtInitParam_G.netParam.maxRcvMsg = 1000;
     Stress *s = new Stress();
     ASSERT_EQ(mosUmtSchedThrd_Create(&s->sched, "rcache_stress", 4, 4, 4), MOS_RC__SUCCESS);
     mosUmtMgr_SetDefaults(&s->sched.base, nullptr);

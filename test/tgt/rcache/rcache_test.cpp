@@ -67,7 +67,7 @@ class CacheTop : public ::testing::Test {
     void SetUp() override
     {
         tgtConf_SetDefaults();
-        tgtInitParam_G.netMaxRcvMsg = 1000;
+        tgtInitParam_G.netParam.maxRcvMsg = 1000;
         ASSERT_EQ(mosUmtSchedThrd_Create(&sched, "rcache", 4, 4, 4), MOS_RC__SUCCESS);
         mosUmtMgr_SetDefaults(&sched.base, nullptr); // the cache's jobs run here
         rcache_Init(&cache, nullptr);
@@ -178,7 +178,7 @@ TEST(CacheSizing, AllowanceIsAShareOfNodeRamByTheThreshold)
         {16 * gb, 8 * gb, 75, 24 * gb},        // a lower threshold puts 16 GB among the large nodes
     };
     for (const Case &c : cases) {
-        tgtInitParam_G.rcacheHostMemoryThresholdKb = c.thresholdKb;
+        tgtInitParam_G.ramcacheHostMemoryThershold = c.thresholdKb;
         const RcacheAllowance a = rcache_AllowedSizeInLb(c.ramKb);
         EXPECT_EQ(a.percentage, c.wantPct) << c.ramKb;
         EXPECT_EQ(a.allowedInLb, c.wantLb) << c.ramKb;

@@ -229,7 +229,7 @@ TEST_F(UserData, PurgeFreesEveryPageAndMakesOldPointersStale)
 TEST(CacheDifArea, AreaHasTwoBytesPerLbAndTheCoalescingPoolRefusesWhenEmpty)
 {
     tgtConf_SetDefaults();
-    tgtInitParam_G.netMaxRcvMsg = 1000;
+    tgtInitParam_G.netParam.maxRcvMsg = 1000;
     CacheDif dif;
     rcacheDif_Init(&dif);
     ASSERT_EQ(rcacheDif_ChangeSize(&dif, 262144), MOS_RC__SUCCESS);

@@ -1,0 +1,229 @@
+// The pellar program as its operator meets it: started in a directory of its own beside a 2 GB
+// sparse file, on a port of its own, it listens; SIGTERM ends it promptly after its shutdown
+// sequence; a second SIGTERM changes nothing; a port it must not use is refused at load.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "test/support/child_process.h"
+#include "test/support/scratch_dir.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string pellarPath()
+{
+    const char *pDir = getenv("PELLAR_BUILD_DIR");
+    return std::string(pDir != nullptr ? pDir : ".") + "/pellar";
+}
+
+int freePort()
+{
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr *>(&a), sizeof(a));
+    socklen_t len = sizeof(a);
+    getsockname(s, reinterpret_cast<sockaddr *>(&a), &len);
+    close(s);
+    return ntohs(a.sin_port);
+}
+
+bool canConnect(int port)
+{
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons((uint16_t)port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = connect(s, reinterpret_cast<sockaddr *>(&a), sizeof(a)) == 0;
+    close(s);
+    return ok;
+}
+
+std::string readFile(const std::string &path)
+{
+    std::ifstream f(path);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+// One pellar process in its own directory.
+class PellarProcess {
+  public:
+    PellarProcess(const ScratchDir &dir, const std::string &confText) : dir_(dir)
+    {
+        std::filesystem::create_directories(dir_.file("log"));
+        std::ofstream(dir_.file("pellar.conf")) << confText;
+        pid_ = fork();
+        if (pid_ == 0) {
+            if (chdir(dir_.path().c_str()) != 0)
+                _exit(126);
+            int out = open("out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(out, STDOUT_FILENO);
+            dup2(out, STDERR_FILENO);
+            std::string conf = dir_.file("pellar.conf"), log = dir_.file("log");
+            execl(pellarPath().c_str(), "pellar", "--conf_file", conf.c_str(), "--log_dir", log.c_str(), nullptr);
+            _exit(127);
+        }
+    }
+    ~PellarProcess()
+    {
+        if (pid_ > 0 && !ended_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    bool waitListening(int port)
+    {
+        auto deadline = Clock::now() + std::chrono::seconds(60);
+        while (Clock::now() < deadline) {
+            if (exited(std::chrono::milliseconds(0)))
+                return false;
+            if (canConnect(port))
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+    // Whether the process ended within the limit (its status is kept).
+    bool exited(std::chrono::milliseconds limit)
+    {
+        if (ended_)
+            return true;
+        auto deadline = Clock::now() + limit;
+        do {
+            if (waitpid(pid_, &status_, WNOHANG) == pid_) {
+                ended_ = true;
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        } while (Clock::now() < deadline);
+        return false;
+    }
+    void signal(int sig) { kill(pid_, sig); }
+    int status() const { return status_; }
+    std::string traces() const
+    {
+        std::string all;
+        for (const char *name : {"trc.1", "trc.0"})
+            all += readFile(dir_.file(std::string("log/") + name));
+        return all;
+    }
+    std::string exceptions() const { return readFile(dir_.file("log/exp.0")); }
+    std::string output() const { return readFile(dir_.file("out.txt")); }
+
+  private:
+    const ScratchDir &dir_;
+    pid_t pid_ = -1;
+    int status_ = 0;
+    bool ended_ = false;
+};
+
+size_t countOf(const std::string &text, const std::string &what)
+{
+    size_t n = 0;
+    for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1))
+        n++;
+    return n;
+}
+
+class PellarProgram : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(std::filesystem::exists(pellarPath())) << pellarPath();
+        // The device file an operator would later name to the server: 2 GB, sparse.
+        int fd = open(dir_.file("pellar-device-2g.img").c_str(), O_CREAT | O_WRONLY, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, 2ll << 30), 0);
+        close(fd);
+        port_ = freePort();
+    }
+    std::string conf(const std::string &extra = "") const
+    {
+        return "tgt_port " + std::to_string(port_) + "\nsdbg_port 0\n" + extra;
+    }
+    // The shutdown sequence's lines, in order, then the termination line.
+    void expectCleanStop(const PellarProcess &p) const
+    {
+        const std::string t = p.traces();
+        size_t stop = t.find("tgt_serviceStop() was called");
+        size_t drl = t.find("Update the DRL mode");
+        size_t wd = t.find("Abort all WD");
+        ASSERT_NE(stop, std::string::npos) << t;
+        ASSERT_NE(drl, std::string::npos) << t;
+        ASSERT_NE(wd, std::string::npos) << t;
+        EXPECT_LT(stop, drl);
+        EXPECT_LT(drl, wd);
+        EXPECT_EQ(countOf(t, "Update the DRL mode"), 1u);
+        EXPECT_EQ(countOf(p.exceptions(), "Termination due to signal 15."), 1u) << p.exceptions();
+        EXPECT_EQ(p.exceptions().find("ASSERT"), std::string::npos) << p.exceptions();
+    }
+    ScratchDir dir_;
+    int port_ = 0;
+};
+
+TEST_F(PellarProgram, ListensAndEndsPromptlyOnSigterm)
+{
+    PellarProcess p(dir_, conf());
+    ASSERT_TRUE(p.waitListening(port_)) << p.output();
+    auto start = Clock::now();
+    p.signal(SIGTERM);
+    ASSERT_TRUE(p.exited(std::chrono::seconds(30)));
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
+    expectCleanStop(p);
+    EXPECT_FALSE(canConnect(port_));
+}
+
+TEST_F(PellarProgram, ASecondSigtermIsHarmless)
+{
+    PellarProcess p(dir_, conf());
+    ASSERT_TRUE(p.waitListening(port_)) << p.output();
+    p.signal(SIGTERM);
+    p.signal(SIGTERM);
+    ASSERT_TRUE(p.exited(std::chrono::seconds(30)));
+    expectCleanStop(p);
+    EXPECT_TRUE(WIFEXITED(p.status())) << "ended by a signal instead of its own stop";
+}
+
+TEST_F(PellarProgram, CpuMasksTheMachineCannotHonourGiveOneLineAndStartUpGoesOn)
+{
+    PellarProcess p(dir_, conf("tgt_umt_cpu_mask1 9223372036854775808\n"));
+    ASSERT_TRUE(p.waitListening(port_)) << p.output();
+    p.signal(SIGTERM);
+    ASSERT_TRUE(p.exited(std::chrono::seconds(30)));
+    EXPECT_EQ(countOf(p.traces(), "Failed to bind to CPU masks: 0,8000000000000000."), 1u) << p.traces();
+    expectCleanStop(p);
+}
+
+TEST_F(PellarProgram, APortItMustNotListenOnIsRefusedAtLoad)
+{
+    for (const char *pPort : {"6611", "80", "70000"}) {
+        SCOPED_TRACE(pPort);
+        ScratchDir dir;
+        std::ofstream(dir.file("pellar.conf")) << "tgt_port " << pPort << "\n";
+        ChildResult r = runProgram(pellarPath(), {"--conf_file", dir.file("pellar.conf")}, nullptr, 60);
+        EXPECT_EQ(shellStatus(r), 1) << r.out;
+        EXPECT_NE(r.out.find("tgt_port"), std::string::npos) << r.out;
+    }
+}
+
+} // namespace

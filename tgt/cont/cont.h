@@ -1,0 +1,133 @@
+// The root controller object: one per process (cont_g), owning by value every layer and manager
+// of the storage server that is part of it, built in one fixed order by cont_Init on the main
+// uthread before the network listens, and never torn down while the process runs (stopping only
+// pauses the network and stops the watchdogs).
+//
+// Lower layers reach the objects of other layers through the accessors here: registered objects
+// through the registry by id (a counted acquire, released after use), members by a plain pointer
+// (members never move). rwLock is the Ostrel's command lock; fastLock guards only the
+// copy-receive blocking flag.
+#pragma once
+
+#include "mos/mos_blocking.h"
+#include "mos/mos_cpu.h"
+#include "mos/mos_dynamic_mempool.h"
+#include "mos/mos_mempool.h"
+#include "mos/mos_osc_cnt.h"
+#include "mos/mos_ticks.h"
+#include "mos/umt/mos_umt_rwlock.h"
+#include "mos/umt/mos_umt_semaphore.h"
+#include "net/net.h"
+#include "tgt/cont/cont_obj.h"
+#include "tgt/phy/tgt_dump.h"
+#include "tgt/phy/zmp.h"
+#include "tgt/rcache/rcache.h"
+#include "tgt/rcache/rcache_net_buf.h"
+
+// Receive groups 0-27 exist on the server's connections.
+#define CONT_NET__NUM_OF_RECV_GROUPS 28u
+// One copy (resync) buffer: 1 MiB of data and its 4 KiB of T10-DIF guards.
+#define CONT__COPY_UNIT_SIZE 1052672u
+#define CONT__IO_CTX_SIZE 72u
+#define CONT__ZMP_BUFFER_SIZE_IN_LBS 2056u
+#define CONT__STAGE_BUILT 100u
+#define CONT__VMWARE_VENDOR "VMwareVMware"
+
+// The Ostrel link's state that start-up needs: the own id (0 until the first add-manager
+// command) and the start-up progress.
+struct ContOstrel {
+    UINT64 tgtId;
+    UINT32 stage; // 1 after the link, one more per later step of cont_Init, 100 when built
+};
+
+// The network glue: the messaging layer's root object.
+struct ContNet {
+    Net net;
+};
+
+// A change of the parameters of one oscillation counter (types 30-34).
+struct ContOscCntUpdateParams {
+    MosOscCnt_CounterType type;
+    BOOL bReset; // reset the counter instead of setting windows
+    MosOscCnt_WindowParams windowParams[MOS_OSC_CNT__NUM_WINDOWS];
+};
+
+struct Cont {
+    MosFastlock_Base fastLock; // guards bCopyRcvAllocFailed
+    MosUmt_RWLock rwLock;      // the command lock
+    ContObj objs;
+    ContOstrel ostrel;
+    ContNet net;
+    HNetCon hOstrelCon; // 0 until the first add-manager command
+    DumpMgr dumpMgr;
+    RcacheNetBuf cachePri;
+    RcacheNetBuf cacheSec;
+    Cache readCache;
+    MosDynamicMemPool copySndBufferPool;
+    MosDynamicMemPool copyRcvBufferPool;
+    MosMemPool ioCtxPool;
+    Zmp zmpPri;
+    Zmp zmpSec;
+    void *pAddCombTest;
+    MosBlocking *pBlockingRcacheAlloc;
+    BOOL bReconfigDoneReceived;
+    BOOL bReconfigInProgress;
+    BOOL bRecvAddOstrel;
+    BOOL bRecvReconStartAtleastOnce;
+    UINT16 ostrelTgtConnectionGenNum;
+    UINT32 runId;
+    BOOL bCopyRcvAllocFailed;
+    BOOL bIsVmware;
+    UINT32 cacheSizeLimitInMb;
+    MosUmt_Sem handleUpdatePerfParamsRequestSem;
+    MosOscCnt_CounterParams perTypeOscCntParams[MOS_OSC_CNT_TYPE__LAST];
+    MosOscCnt_Counter memFailOscCnt;
+    MosOscCnt_Counter sockFailOscCnt;
+    MosOscCnt_Counter longOpOscCnt;
+    MosOscCnt_Counter rcvBufferAllocFailureOscCnt;
+    MosOscCnt_Counter netPauseToggleOscCnt;
+    UINT8 *zeroedBuffer;
+    UINT8 *zeroedT10DifBuff;
+    BOOL bWasShutdownCalled;
+    MosTicks_Cnt umtSchedLastNotStuckTicks;
+};
+
+extern Cont cont_g;
+
+// Builds everything in the fixed order; a failed step stops the process. bInitNet: also the
+// network (listening on port); the server passes the configured port, 0 and TRUE, TRUE.
+void cont_Init(Cont *pCont, UINT16 port, UINT64 myConId, BOOL bInitRecvGrps, BOOL bInitNet);
+
+// TRUE while the user-mode scheduler is stuck; stops the process once it has been stuck longer
+// than tgt_sched_thread_stuck_allowed_milli (0: never).
+BOOL cont_IsSchedThredStuck(Cont *pCont);
+
+// The cache size limit in MiB from the node's RAM in KiB: the low percentage below the
+// threshold, the high one from it on.
+UINT32 cont_CalcCacheSizeLimitInMb(UINT64 totalRamKb, UINT64 thresholdKb, UINT64 lowPercent, UINT64 highPercent);
+// Whether the processor reports a hypervisor whose vendor is VMware.
+BOOL cont_IsVmwareGuest(const MosCpu_X86CpuInfo *pCpu);
+
+// Oscillation counters of types 30-34; any other type is an internal error.
+MosOscCnt_Counter *cont_GetMosOscCntArr(Cont *pCont, MosOscCnt_CounterType type);
+void cont_UpdateOscCounter(Cont *pCont, const ContOscCntUpdateParams *pParams);
+// Copies the counters (in type order 30-34) that changed within timeDelta; returns how many.
+UINT32 cont_GatherOscCounters(Cont *pCont, MosOscCnt_QueryCounter *pArray, UINT32 maxCounters, UINT64 timeDelta);
+
+void cont_GetZeroedBuffers(Cont *pCont, UINT8 **ppDataBuf, UINT8 **ppDifBuf);
+
+// Plain accessors: members, no locking.
+RcacheNetBuf *cont_GetCachePrimary(Cont *pCont);
+RcacheNetBuf *cont_GetCacheSecondary(Cont *pCont);
+Cache *cont_GetCache(Cont *pCont);
+MosDynamicMemPool *cont_GetCopySndPool(Cont *pCont);
+MosDynamicMemPool *cont_GetCopyRcvPool(Cont *pCont);
+BOOL cont_GetReconfigInProgress(Cont *pCont);
+Net *cont_GetNetObj(Cont *pCont);
+DumpMgr *cont_GetDumpMgr(Cont *pCont);
+HNetCon cont_GetOstrelCon(Cont *pCont);
+void cont_UpdateOstrelCon(Cont *pCont, HNetCon hCon);
+Zmp *cont_getZmp(Cont *pCont, BOOL bPrimary);
+UINT64 cont_GetTgtId(Cont *pCont);
+UINT32 cont_GetRunId(Cont *pCont);
+MosBlocking *cont_GetRcacheBlockingThread(Cont *pCont);
