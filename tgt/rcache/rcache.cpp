@@ -64,20 +64,20 @@ void setMemAllocStateLocked(Cache *pCache, TgtCacheMemAllocationState state)
     oweReportLocked(pCache);
 }
 
-void startChangeSizeLocked(Cache *pCache);
-void startPurgeLocked(Cache *pCache);
+void rcache_ChangeSizeIntrn(Cache *pCache);
+void rcache_PurgeIntrn(Cache *pCache);
 
 // Under fastlock, after every decrement of inProgCount and at the end of every job. A job that is
 // pending or running ends by calling this again, so nothing starts while one is: a second job
 // started behind a pending one would act on flags the first one has already consumed.
-void checkDelayedActionsLocked(Cache *pCache)
+void rcache_CheckDelayedActions(Cache *pCache)
 {
     if (pCache->inProgCount != 0 || pCache->asyncCount != 0 || pCache->delayedActionFlags == 0)
         return;
     if (pCache->delayedActionFlags & RCACHE__DELAYED_ACTION__PURGE)
-        startPurgeLocked(pCache);
+        rcache_PurgeIntrn(pCache);
     if (pCache->delayedActionFlags & RCACHE__DELAYED_ACTION__CHANGE_SIZE)
-        startChangeSizeLocked(pCache);
+        rcache_ChangeSizeIntrn(pCache);
 }
 
 // Counts an operation in when the cache is usable; otherwise traces why "<what> failed".
@@ -98,7 +98,7 @@ void leaveOperation(Cache *pCache)
     MosFastlockGuard guard(&pCache->fastlock);
     Exp(pCache->inProgCount == 0);
     pCache->inProgCount--;
-    checkDelayedActionsLocked(pCache);
+    rcache_CheckDelayedActions(pCache);
 }
 
 // Under fastlock: allocate (or free, with FREE flagged) now, or when the last operation leaves.
@@ -113,7 +113,7 @@ void resizeNowOrLaterLocked(Cache *pCache, const CHAR_A *pWhat)
             MOS_TRACE(MOS_COMP_TGT_RCACHE, MOS_FREQ_LOW, "Cache %p will be %s.", (void *)pCache, pWhat);
         return;
     }
-    startChangeSizeLocked(pCache);
+    rcache_ChangeSizeIntrn(pCache);
 }
 
 void finishChangeSizeLocked(Cache *pCache, TgtCacheMemAllocationState before, UINT64 target, Mos_RC rc)
@@ -155,7 +155,7 @@ void rcache_ChangeSizeAsync(void *pArg)
         if (!pCache->bCreated) {
             pCache->asyncCount--;
             MOS_TRACE(MOS_COMP_TGT_RCACHE, MOS_FREQ_LOW, "Cache %p is already freed.", (void *)pCache);
-            checkDelayedActionsLocked(pCache);
+            rcache_CheckDelayedActions(pCache);
             mosFastlockBase_Release(&pCache->fastlock);
             mosUmtRWLock_ReleaseWriteLock(&pCache->rwLock);
             return;
@@ -167,7 +167,7 @@ void rcache_ChangeSizeAsync(void *pArg)
     mosFastlockBase_Acquire(&pCache->fastlock);
     finishChangeSizeLocked(pCache, before, target, rc);
     pCache->asyncCount--;
-    checkDelayedActionsLocked(pCache);
+    rcache_CheckDelayedActions(pCache);
     mosFastlockBase_Release(&pCache->fastlock);
     mosUmtRWLock_ReleaseWriteLock(&pCache->rwLock);
     rcache_UpdateOstrelOnCacheState(pCache);
@@ -185,7 +185,7 @@ void rcache_PurgeAsync(void *pArg)
         pCache->delayedActionFlags &= (UINT8)~RCACHE__DELAYED_ACTION__PURGE;
         pCache->asyncCount--;
         MOS_TRACE(MOS_COMP_TGT_RCACHE, MOS_FREQ_LOW, "Cache %p was purged.", (void *)pCache);
-        checkDelayedActionsLocked(pCache);
+        rcache_CheckDelayedActions(pCache);
     }
     mosUmtRWLock_ReleaseWriteLock(&pCache->rwLock);
 }
@@ -197,14 +197,14 @@ void startJobLocked(Cache *pCache, MosUmt_StartFunc pFunc, MosUmtClassId classId
     MOS_ASSERT_WITH_DESC(h != nullptr, "cache job thread");
 }
 
-// rcache_ChangeSizeIntrn
-void startChangeSizeLocked(Cache *pCache)
+// Under fastlock: the change-size job is counted and started.
+void rcache_ChangeSizeIntrn(Cache *pCache)
 {
     startJobLocked(pCache, rcache_ChangeSizeAsync, pCache->hooks.changeSizeClass);
 }
 
-// rcache_PurgeIntrn
-void startPurgeLocked(Cache *pCache) { startJobLocked(pCache, rcache_PurgeAsync, pCache->hooks.purgeClass); }
+// Under fastlock: the purge job is counted and started.
+void rcache_PurgeIntrn(Cache *pCache) { startJobLocked(pCache, rcache_PurgeAsync, pCache->hooks.purgeClass); }
 
 void rcache_UpdateOstrelOnCacheStateAsync(void *pArg)
 {
@@ -330,7 +330,7 @@ void rcache_RemoveDevice(Cache *pCache, UINT64 devId)
         return;
     }
     pCache->delayedActionFlags = RCACHE__DELAYED_ACTION__FREE;
-    startChangeSizeLocked(pCache);
+    rcache_ChangeSizeIntrn(pCache);
 }
 
 BOOL rcache_IsDeviceCached(Cache *pCache, UINT64 devId)
@@ -388,7 +388,7 @@ Mos_RC rcache_ChangeSize(Cache *pCache, UINT64 sizeInLb)
             MOS_TRACE(MOS_COMP_TGT_RCACHE, MOS_FREQ_LOW, "Cache %p will change size to %lu. (prog count %d)",
                       (void *)pCache, (unsigned long)sizeInLb, (int)pCache->inProgCount);
         } else {
-            startChangeSizeLocked(pCache);
+            rcache_ChangeSizeIntrn(pCache);
         }
     } else {
         MOS_TRACE(MOS_COMP_TGT_RCACHE, MOS_FREQ_LOW,
@@ -465,7 +465,7 @@ Mos_RC rcache_Purge(Cache *pCache)
         MOS_TRACE(MOS_COMP_TGT_RCACHE, MOS_FREQ_LOW, "Cache %p will be purged.", (void *)pCache);
         return MOS_RC__SUCCESS;
     }
-    startPurgeLocked(pCache);
+    rcache_PurgeIntrn(pCache);
     return MOS_RC__SUCCESS;
 }
 
@@ -504,7 +504,7 @@ void rcache_ReconfDone(Cache *pCache)
                   (void *)pCache, (unsigned long)pCache->reqSizeInLb, (int)pCache->inProgCount);
         return;
     }
-    startChangeSizeLocked(pCache);
+    rcache_ChangeSizeIntrn(pCache);
 }
 
 // ---------------------------------------------------------------------------------------------
