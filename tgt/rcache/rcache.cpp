@@ -67,6 +67,9 @@ void setMemAllocStateLocked(Cache *pCache, TgtCacheMemAllocationState state)
 void rcache_ChangeSizeIntrn(Cache *pCache);
 void rcache_PurgeIntrn(Cache *pCache);
 
+// The last touch of the cache by a job thread: rcache_Destroy waits for it.
+void jobThreadDone(Cache *pCache) { std::atomic_ref<UINT32>(pCache->liveJobThreads).fetch_sub(1); }
+
 // Under fastlock, after every decrement of inProgCount and at the end of every job. A job that is
 // pending or running ends by calling this again, so nothing starts while one is: a second job
 // started behind a pending one would act on flags the first one has already consumed.
@@ -158,6 +161,7 @@ void rcache_ChangeSizeAsync(void *pArg)
             rcache_CheckDelayedActions(pCache);
             mosFastlockBase_Release(&pCache->fastlock);
             mosUmtRWLock_ReleaseWriteLock(&pCache->rwLock);
+            jobThreadDone(pCache);
             return;
         }
         target = 0;
@@ -171,6 +175,7 @@ void rcache_ChangeSizeAsync(void *pArg)
     mosFastlockBase_Release(&pCache->fastlock);
     mosUmtRWLock_ReleaseWriteLock(&pCache->rwLock);
     rcache_UpdateOstrelOnCacheState(pCache);
+    jobThreadDone(pCache);
 }
 
 void rcache_PurgeAsync(void *pArg)
@@ -188,14 +193,17 @@ void rcache_PurgeAsync(void *pArg)
         rcache_CheckDelayedActions(pCache);
     }
     mosUmtRWLock_ReleaseWriteLock(&pCache->rwLock);
+    jobThreadDone(pCache);
 }
 
 void startJobLocked(Cache *pCache, MosUmt_StartFunc pFunc, MosUmtClassId classId)
 {
     pCache->asyncCount++;
+    std::atomic_ref<UINT32>(pCache->liveJobThreads).fetch_add(1);
     HMosUmt_UThread h = mosUmt_CreateUThreadEx(pFunc, pCache, nullptr, nullptr, FALSE, classId);
     MOS_ASSERT_WITH_DESC(h != nullptr, "cache job thread");
 }
+
 
 // Under fastlock: the change-size job is counted and started.
 void rcache_ChangeSizeIntrn(Cache *pCache)
@@ -218,7 +226,8 @@ void waitForJobs(Cache *pCache)
     for (;;) {
         {
             MosFastlockGuard guard(&pCache->fastlock);
-            if (pCache->asyncCount == 0 && std::atomic_ref<UINT32>(pCache->updateOstrelCount).load() == 0)
+            if (pCache->asyncCount == 0 && std::atomic_ref<UINT32>(pCache->updateOstrelCount).load() == 0 &&
+                std::atomic_ref<UINT32>(pCache->liveJobThreads).load() == 0)
                 return;
         }
         if (mosUmt_GetUThreadHdlNoAssert() != nullptr)

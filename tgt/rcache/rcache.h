@@ -172,6 +172,7 @@ struct Cache {
     UINT64 ostrelNotifCounter;
     MosUmt_RWLock ostrelNotifLock;
     Rcache_ContHooks hooks;
+    UINT32 liveJobThreads; // atomic: job threads not yet returned (they may still touch the cache)
 };
 
 // Life and devices.
