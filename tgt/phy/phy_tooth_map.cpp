@@ -442,6 +442,17 @@ PhyToothIndex phyToothMap_PopToothFoundOnDev(PhyToothMap *pMap, CombTId *pCombTI
     return t;
 }
 
+PhyToothIndex phyToothMap_PopFirstTooth(PhyToothMap *pMap, PhyToothList *pList, CombTId *pCombTId)
+{
+    MosFastlockGuard g(&pMap->mapFastlock);
+    PhyToothIndex t = pList->first;
+    if (t == kInvalid)
+        return kInvalid;
+    unlink(pMap, pList, t);
+    *pCombTId = pMap->pCombTidArray[t].combTId;
+    return t;
+}
+
 void phyToothMap_FreeTooth(PhyToothMap *pMap, CombTId combTId, PhyToothList *pToothList, PhyToothIndex toothIndex,
                            BOOL bValidate, BOOL bPartOfCombTooth, BOOL *out_isLastTooth)
 {

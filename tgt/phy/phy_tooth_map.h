@@ -102,6 +102,9 @@ PhyToothIndex phyToothMap_AllocToothAndUpdate(PhyToothMap *pMap, CombId combId, 
 void phyToothMap_AllocToothSpecific(PhyToothMap *pMap, CombId combId, PhyToothList *pToothList,
                                     PhyToothIndex toothIndex, BOOL bThin, BOOL *out_pbIsNewTooth);
 PhyToothIndex phyToothMap_PopToothFoundOnDev(PhyToothMap *pMap, CombTId *pCombTId);
+// Under the lock: removes the first tooth of pList (which counts in no usage counter, such as the
+// teeth found on the device for one comb) and returns it with its combTId; invalid when empty.
+PhyToothIndex phyToothMap_PopFirstTooth(PhyToothMap *pMap, PhyToothList *pList, CombTId *pCombTId);
 // pToothList null: a tooth that never entered a list. The tooth is handed out again only after
 // a harden has written the free.
 void phyToothMap_FreeTooth(PhyToothMap *pMap, CombTId combTId, PhyToothList *pToothList, PhyToothIndex toothIndex,

@@ -1,0 +1,254 @@
+// A comb on a formatted device for tests of comb teeth and tooth I/O: a sparse device file, the
+// device brought up on it, a controller played by the test (heads and volume trees found by id
+// through the hooks the comb layer calls), and helpers that write and read a node's data the way
+// the mirroring layer does (lookup, copy of the source tooth, record the new version).
+#pragma once
+
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "test/support/tgt_dev_fixture.h"
+#include "tgt/phy/phy_comb.h"
+
+// The controller's registry of heads and trees, as far as the comb layer reaches it.
+class FakeCombCont {
+  public:
+    std::map<HeadId, Head *> heads;
+    std::map<VTreeId, Vtree *> trees;
+    std::set<VTreeId> needDelete;
+    int refs = 0;
+
+    FakeCombCont()
+    {
+        pCur_ = this;
+        head_SetContHooks(&kHooks);
+    }
+    ~FakeCombCont()
+    {
+        head_SetContHooks(nullptr);
+        pCur_ = nullptr;
+    }
+    Cont *cont() { return reinterpret_cast<Cont *>(this); }
+
+  private:
+    static inline FakeCombCont *pCur_ = nullptr;
+    static inline const HeadContHooks kHooks = {
+        [](Cont *, VTreeId id) -> Vtree * {
+            auto it = pCur_->trees.find(id);
+            if (it == pCur_->trees.end())
+                return nullptr;
+            pCur_->refs++;
+            return it->second;
+        },
+        [](Cont *, Vtree *) { pCur_->refs--; },
+        [](Cont *, HeadId id) -> Head * {
+            auto it = pCur_->heads.find(id);
+            if (it == pCur_->heads.end())
+                return nullptr;
+            pCur_->refs++;
+            return it->second;
+        },
+        [](Cont *, Head *) { pCur_->refs--; },
+        [](Vtree *p) -> BOOL { return pCur_->needDelete.count(p->vtreeId) ? TRUE : FALSE; },
+    };
+};
+
+struct VtreeNodeSpec {
+    VtoId vtoId;
+    VtoTime time;
+    SnapDelState state = SNAP_DEL_STATE__NORMAL;
+    VtoId parent = 0;
+};
+
+class CombFixture {
+  public:
+    static constexpr HeadId kHead = 3;
+    static constexpr CombId kComb = combId_Make(kHead, 0, 0);
+
+    // A device of devGb gigabytes (teeth from 1 GB on).
+    void up(UINT32 devGb = 2)
+    {
+        tgtConf_SetDefaults();
+        tgtInitParam_G.phyDevMinCapacityInLbs = 4194304 - 4096;
+        devLbs = (UINT64)devGb * GB_IN_LBS;
+        dev.open("dev", devLbs * 512 + 1000 * 512);
+        ASSERT_EQ(initDev(TRUE), MOS_RC__SUCCESS);
+        vtreeMap_Init(&map);
+        VTreeId none[HEAD__USAGE_MAP_SLOTS] = {};
+        head_Init(&head, cont.cont(), none);
+        cont.heads[kHead] = &head;
+        newComb(&comb, FALSE);
+    }
+    void down()
+    {
+        if (!bUp)
+            return;
+        dev.run([&] {
+            for (PhyComb *p : combs) {
+                phyComb_RemoveAllTeeth(p, FALSE);
+                phyComb_Destroy(p);
+            }
+        });
+        combs.clear();
+        for (auto &t : ownTrees)
+            vtree_Destroy(t.get());
+        ownTrees.clear();
+        cont.trees.clear();
+        head_Destroy(&head);
+        vtreeMap_Destroy(&map);
+        dev.run([&] { phyDev_Destroy(&pd); });
+        bUp = false;
+        dev.close();
+    }
+    ~CombFixture() { down(); }
+
+    Mos_RC initDev(BOOL bNew)
+    {
+        Mos_RC rc = MOS_RC__ERROR;
+        dev.run([&] {
+            rc = phyDev_Init(&pd, cont.cont(), &dev.file, devLbs + 1000, 2048, 0x7007, 0xC0B0 + devLbs, FALSE, bNew,
+                             &throttling, FALSE, FALSE, FALSE, nullptr, nullptr, &progress, FALSE, 0, 0);
+        });
+        bUp = rc == MOS_RC__SUCCESS;
+        if (bUp)
+            pd.toothMap.snapReservedTeeth = pd.numOfTeeth;
+        return rc;
+    }
+    void newComb(PhyComb *p, BOOL bThin, CombId id = kComb)
+    {
+        phyComb_Init(p, bThin);
+        phyComb_Attach(p, id, &pd, PhyDevAddr{.devAddr = 1});
+        combs.push_back(p);
+    }
+    // Frees the comb's teeth and forgets it (the device keeps what the map says).
+    void dropComb(PhyComb *p)
+    {
+        dev.run([&] {
+            phyComb_RemoveAllTeeth(p, TRUE);
+            phyComb_Destroy(p);
+        });
+        combs.erase(std::find(combs.begin(), combs.end(), p));
+    }
+
+    Vtree *addTree(VTreeId id, BOOL bThin, std::vector<VtreeNodeSpec> nodes, VtoTime time = 1)
+    {
+        ownTrees.push_back(std::make_unique<Vtree>());
+        Vtree *t = ownTrees.back().get();
+        vtree_Init(t, id, &map, 0, time, bThin, TRUE);
+        updateTree(t, nodes);
+        cont.trees[id] = t;
+        return t;
+    }
+    void updateTree(Vtree *t, std::vector<VtreeNodeSpec> nodes)
+    {
+        std::vector<OstrelTgtReq_VtreeNode> recs;
+        for (auto &n : nodes)
+            recs.push_back({t->vtreeId, 1, n.parent, n.vtoId, n.time, (UINT32)n.state});
+        BOOL b;
+        ASSERT_EQ(vtree_Update(t, (UINT32)recs.size(), recs.data(), TRUE, TRUE, &b), MOS_RC__SUCCESS);
+    }
+    // Blocks [first, last] of the head belong to tree id.
+    void own(UINT32 firstBlock, UINT32 lastBlock, VTreeId id)
+    {
+        for (UINT32 b = firstBlock; b <= lastBlock; b++)
+            head.usageMap[b] = id;
+    }
+
+    // Writes n LB of `fill` at LB offset off of the comb for node vtoId of tree t, copying a
+    // shared version to a new tooth first. The result of the last step.
+    Mos_RC write(PhyComb *pComb, Vtree *t, VtoId vtoId, UINT32 off, UINT32 n, UINT8 fill, BOOL *pbCow = nullptr)
+    {
+        Mos_RC rc = MOS_RC__ERROR;
+        dev.run([&] {
+            PhyCombTooth nt{};
+            BOOL bIgn = FALSE;
+            PhyToothIndex tooth = phyComb_GetToothIndexWithVtree(pComb, t, vtoId, off, TRUE, TRUE, t->time, &nt, &bIgn);
+            UINT32 inTooth = off % TOOTH_SIZE_LB;
+            if (pbCow != nullptr)
+                *pbCow = nt.dstToothIndex != PHY_TOOTH_INDEX__INVALID;
+            if (tooth == PHY_TOOTH_INDEX__INVALID) {
+                rc = MOS_RC__IO_FAULT_NO_SPACE;
+                return;
+            }
+            if (nt.dstToothIndex == PHY_TOOTH_INDEX__INVALID) {
+                Buf b(n, fill);
+                rc = phyComb_WriteTooth(pComb, b.p, nullptr, tooth, inTooth, n, WrIoFlags{.flags = 0}, 0, off, 0,
+                                        nullptr);
+                return;
+            }
+            Buf whole(TOOTH_SIZE_LB, 0);
+            if (nt.srcToothIndex != PHY_TOOTH_INDEX__INVALID) {
+                rc = phyComb_ReadTooth(pComb, whole.p, nullptr, nt.srcToothIndex, 0, TOOTH_SIZE_LB, 0,
+                                       RdIoFlags{.flags = 0}, off - inTooth);
+                if (rc != MOS_RC__SUCCESS)
+                    return;
+            }
+            memset(whole.p + (size_t)inTooth * 512, fill, (size_t)n * 512);
+            rc = phyComb_WriteTooth(pComb, whole.p, nullptr, nt.dstToothIndex, 0, TOOTH_SIZE_LB,
+                                    WrIoFlags{.flags = 0}, 0, off - inTooth, 0, nullptr);
+            if (rc == MOS_RC__SUCCESS)
+                rc = phyComb_UpdateTooth(pComb, t, off, nt.vtoId, nt.time, nt.dstToothIndex, TRUE, t->bThin, FALSE,
+                                         FALSE);
+            if (rc != MOS_RC__SUCCESS)
+                phyComb_RollbackAllocTooth(pComb, off, nt.dstToothIndex);
+        });
+        return rc;
+    }
+    // The first byte of each LB of [off, off + n) as node vtoId sees it (0 where nothing was written).
+    std::vector<UINT8> read(PhyComb *pComb, Vtree *t, VtoId vtoId, UINT32 off, UINT32 n)
+    {
+        std::vector<UINT8> out(n, 0xEE);
+        dev.run([&] {
+            PhyToothIndex tooth =
+                phyComb_GetToothIndexWithVtree(pComb, t, vtoId, off, FALSE, FALSE, 0, nullptr, nullptr);
+            if (tooth == PHY_TOOTH_INDEX__INVALID) {
+                std::fill(out.begin(), out.end(), 0);
+                return;
+            }
+            Buf b(n, 0xEE);
+            if (phyComb_ReadTooth(pComb, b.p, nullptr, tooth, off % TOOTH_SIZE_LB, n, 0, RdIoFlags{.flags = 0}, off) !=
+                MOS_RC__SUCCESS)
+                return;
+            for (UINT32 i = 0; i < n; i++)
+                out[i] = b.p[(size_t)i * 512];
+        });
+        return out;
+    }
+    // (vtoId, time) of the versions of a position, oldest first.
+    std::vector<std::pair<VtoId, VtoTime>> versions(PhyComb *pComb, UINT32 toothInComb)
+    {
+        VtoOnDev v[PHY_COMB__MAX_VERSIONS];
+        UINT32 n = phyComb_ReadToothList(pComb, toothInComb * TOOTH_SIZE_LB, v, PHY_COMB__MAX_VERSIONS);
+        std::vector<std::pair<VtoId, VtoTime>> out;
+        for (UINT32 i = 0; i < n; i++)
+            out.emplace_back(v[i].vtoId, v[i].time);
+        return out;
+    }
+    UINT64 usedTeeth() { return pd.toothMap.currBaseTeeth + pd.toothMap.currSnapTeeth; }
+
+    struct Buf {
+        Buf(UINT32 lbs, UINT8 fill)
+        {
+            p = static_cast<UINT8 *>(aligned_alloc(4096, (size_t)lbs * 512));
+            memset(p, fill, (size_t)lbs * 512);
+        }
+        ~Buf() { free(p); }
+        UINT8 *p;
+    };
+
+    TgtDevFixture dev;
+    PhyDev pd{};
+    PhyAddDevProgress progress{};
+    PhyDevThrottlingInfo throttling{};
+    UINT64 devLbs = 0;
+    FakeCombCont cont;
+    VtreeMap map{};
+    Head head{};
+    PhyComb comb{};
+    std::vector<PhyComb *> combs;
+    std::vector<std::unique_ptr<Vtree>> ownTrees;
+    bool bUp = false;
+};
