@@ -93,6 +93,7 @@ class CombFixture {
             }
         });
         combs.clear();
+        ownCombs.clear();
         for (auto &t : ownTrees)
             vtree_Destroy(t.get());
         ownTrees.clear();
@@ -122,6 +123,41 @@ class CombFixture {
         phyComb_Init(p, bThin);
         phyComb_Attach(p, id, &pd, PhyDevAddr{.devAddr = 1});
         combs.push_back(p);
+    }
+    // The process ends without freeing anything and the device is opened again: the comb is
+    // rebuilt from the teeth the tooth map names, and the trees' usage from them.
+    void reopen()
+    {
+        for (Vtree *t : treesOf())
+            t->vtreeUsageMB = t->baseVolUsageMB = 0;
+        phyComb_Destroy(&comb);
+        combs.erase(std::find(combs.begin(), combs.end(), &comb));
+        pd.toothMap.currBaseTeeth = pd.toothMap.currSnapTeeth = pd.toothMap.currThinBaseTeeth = 0;
+        dev.run([&] { phyDev_Destroy(&pd); });
+        ASSERT_EQ(initDev(FALSE), MOS_RC__SUCCESS);
+        newComb(&comb, FALSE);
+        PhyToothList found;
+        phyToothList_Init(&found);
+        dev.run([&] {
+            CombTId ctid;
+            for (PhyToothIndex x; (x = phyToothMap_PopToothFoundOnDev(&pd.toothMap, &ctid)) != PHY_TOOTH_INDEX__INVALID;)
+                phyToothMap_AppendTooth(&pd.toothMap, &found, x);
+            phyComb_ReattachTeeth(&comb, &found, FALSE);
+        });
+    }
+    std::vector<Vtree *> treesOf()
+    {
+        std::vector<Vtree *> out;
+        for (auto &t : ownTrees)
+            out.push_back(t.get());
+        return out;
+    }
+    // Another comb on the device, kept until down().
+    PhyComb *addComb(CombId id, BOOL bThin = FALSE)
+    {
+        ownCombs.push_back(std::make_unique<PhyComb>());
+        newComb(ownCombs.back().get(), bThin, id);
+        return ownCombs.back().get();
     }
     // Frees the comb's teeth and forgets it (the device keeps what the map says).
     void dropComb(PhyComb *p)
@@ -232,7 +268,8 @@ class CombFixture {
     struct Buf {
         Buf(UINT32 lbs, UINT8 fill)
         {
-            p = static_cast<UINT8 *>(aligned_alloc(4096, (size_t)lbs * 512));
+            size_t bytes = ((size_t)lbs * 512 + 4095) / 4096 * 4096;
+            p = static_cast<UINT8 *>(aligned_alloc(4096, bytes));
             memset(p, fill, (size_t)lbs * 512);
         }
         ~Buf() { free(p); }
@@ -249,6 +286,7 @@ class CombFixture {
     Head head{};
     PhyComb comb{};
     std::vector<PhyComb *> combs;
+    std::vector<std::unique_ptr<PhyComb>> ownCombs;
     std::vector<std::unique_ptr<Vtree>> ownTrees;
     bool bUp = false;
 };

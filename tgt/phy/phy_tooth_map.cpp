@@ -453,6 +453,13 @@ PhyToothIndex phyToothMap_PopFirstTooth(PhyToothMap *pMap, PhyToothList *pList, 
     return t;
 }
 
+void phyToothMap_AppendTooth(PhyToothMap *pMap, PhyToothList *pList, PhyToothIndex toothIndex)
+{
+    Exp(toothIndex >= pMap->maxNumOfTeeth);
+    MosFastlockGuard g(&pMap->mapFastlock);
+    pushBack(pMap, pList, toothIndex);
+}
+
 void phyToothMap_FreeTooth(PhyToothMap *pMap, CombTId combTId, PhyToothList *pToothList, PhyToothIndex toothIndex,
                            BOOL bValidate, BOOL bPartOfCombTooth, BOOL *out_isLastTooth)
 {

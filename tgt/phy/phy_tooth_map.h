@@ -105,6 +105,9 @@ PhyToothIndex phyToothMap_PopToothFoundOnDev(PhyToothMap *pMap, CombTId *pCombTI
 // Under the lock: removes the first tooth of pList (which counts in no usage counter, such as the
 // teeth found on the device for one comb) and returns it with its combTId; invalid when empty.
 PhyToothIndex phyToothMap_PopFirstTooth(PhyToothMap *pMap, PhyToothList *pList, CombTId *pCombTId);
+// Under the lock: puts a tooth that is on no list at the tail of pList, whatever its label (the
+// teeth found on the device for one comb, in tooth-map order).
+void phyToothMap_AppendTooth(PhyToothMap *pMap, PhyToothList *pList, PhyToothIndex toothIndex);
 // pToothList null: a tooth that never entered a list. The tooth is handed out again only after
 // a harden has written the free.
 void phyToothMap_FreeTooth(PhyToothMap *pMap, CombTId combTId, PhyToothList *pToothList, PhyToothIndex toothIndex,

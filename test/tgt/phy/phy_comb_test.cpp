@@ -293,25 +293,8 @@ TEST_F(PhyCombTest, ReopenReattachesTeethToTheirPositionsAndTrees)
     ASSERT_EQ(write(&comb, gone, 40, 16 * 2048, 8, 0x44), MOS_RC__SUCCESS);
     // The process goes away without freeing anything: usage is rebuilt from the map.
     dev.run([&] { phyDev_HardenToothArr(&pd, 0); });
-    for (Vtree *x : {t, t2, gone})
-        x->vtreeUsageMB = x->baseVolUsageMB = 0;
     cont.trees.erase(0x53);
-    phyComb_Destroy(&comb);
-    combs.clear();
-    pd.toothMap.currBaseTeeth = pd.toothMap.currSnapTeeth = pd.toothMap.currThinBaseTeeth = 0;
-    dev.run([&] { phyDev_Destroy(&pd); });
-    ASSERT_EQ(initDev(FALSE), MOS_RC__SUCCESS);
-    newComb(&comb, FALSE);
-    PhyToothList found;
-    phyToothList_Init(&found);
-    dev.run([&] {
-        CombTId ctid;
-        for (PhyToothIndex x; (x = phyToothMap_PopToothFoundOnDev(&pd.toothMap, &ctid)) != kNone;)
-            phyToothMap_AllocToothSpecific(&pd.toothMap, combTId_GetCombId(ctid), &found, x, FALSE, nullptr);
-        // The found list counted as a comb list above; it is the comb's to count.
-        pd.toothMap.currBaseTeeth = pd.toothMap.currSnapTeeth = pd.toothMap.currThinBaseTeeth = 0;
-        phyComb_ReattachTeeth(&comb, &found, FALSE);
-    });
+    reopen();
     EXPECT_EQ(versions(&comb, 0), (Versions{{V, 3}, {S, 3}})) << "S does not see V's version of its own time";
     EXPECT_EQ(read(&comb, t, V, 0, 1), std::vector<UINT8>{0x41});
     EXPECT_EQ(read(&comb, t, S, 8, 1), std::vector<UINT8>{0x42});
