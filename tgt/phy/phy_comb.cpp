@@ -48,6 +48,14 @@ struct WalkOut {
 VtreeNode *walkVersions(PhyComb *pComb, Vtree *pVtree, VtoId vtoId, UINT32 toothInComb, PhyToothList *pList,
                         WalkOut *pOut)
 {
+    // The chain is read in one pass under the tooth map's lock; it changes only under the comb's
+    // own serialisation, which the caller holds.
+    PhyToothIndex teeth[PHY_COMB__MAX_VERSIONS];
+    VtoOnDev labels[PHY_COMB__MAX_VERSIONS];
+    UINT32 numVersions =
+        phyToothMap_ReadChain(&pComb->pDev->toothMap, pList, teeth, labels, PHY_COMB__MAX_VERSIONS);
+    if (numVersions > PHY_COMB__MAX_VERSIONS)
+        walkInvariant(pComb, pVtree, toothInComb, "!(count >= PHY_COMB__MAX_VERSIONS)");
     // Every node's scratch pointer is stale from an earlier walk until its node step; clear all,
     // so that a version whose owner comes later in time never meets a stale pointer.
     for (VtreeNode *n = vtree_FirstNode(pVtree); n != nullptr; n = vtree_NextNode(n))
@@ -55,13 +63,12 @@ VtreeNode *walkVersions(PhyComb *pComb, Vtree *pVtree, VtoId vtoId, UINT32 tooth
     VtreeNode *pFirst = vtree_FirstNode(pVtree);
     VtreeNode *pNode = pFirst;
     VtreeNode *pAsked = nullptr;
-    PhyToothIndex t = pList->first;
+    VtoId ownerId = 0; // the last owner looked up: versions of one node often follow each other
+    VtreeNode *pOwner = nullptr;
     VtoTime lastTime = 0;
-    while (pNode != nullptr || t != kInvalid) {
-        VtoOnDev v{};
-        if (t != kInvalid)
-            v = phyCombIntrn_Label(pComb, t);
-        if (t == kInvalid || (pNode != nullptr && pNode->time <= v.time)) {
+    UINT32 i = 0;
+    while (pNode != nullptr || i < numVersions) {
+        if (i == numVersions || (pNode != nullptr && pNode->time <= labels[i].time)) {
             if (pNode->vtoId == vtoId)
                 pAsked = pNode;
             VtreeNode *pParent = pNode->parentId == 0 ? nullptr : vtree_GetTreeNode(pVtree, pNode->parentId);
@@ -71,15 +78,17 @@ VtreeNode *walkVersions(PhyComb *pComb, Vtree *pVtree, VtoId vtoId, UINT32 tooth
             pNode = vtree_NextNode(pNode);
             continue;
         }
-        if (pOut->count >= PHY_COMB__MAX_VERSIONS)
-            walkInvariant(pComb, pVtree, toothInComb, "!(count >= PHY_COMB__MAX_VERSIONS)");
+        const VtoOnDev v = labels[i];
         if (v.time < lastTime)
             walkInvariant(pComb, pVtree, toothInComb, "!(devVto.time < lastTime)");
         lastTime = v.time;
-        VtreeNode *pOwner = v.vtoId == VTREE__BASE_VTO_ID ? pFirst : vtree_GetTreeNode(pVtree, v.vtoId);
+        if (i == 0 || v.vtoId != ownerId) {
+            ownerId = v.vtoId;
+            pOwner = v.vtoId == VTREE__BASE_VTO_ID ? pFirst : vtree_GetTreeNode(pVtree, v.vtoId);
+        }
         BOOL bNormal = pOwner != nullptr && pOwner->nodeState == SNAP_DEL_STATE__NORMAL;
         VtreeWriteBuildData *e = &pOut->work[pOut->count++];
-        *e = VtreeWriteBuildData{v, t, bNormal ? 1u : 0u};
+        *e = VtreeWriteBuildData{v, teeth[i], bNormal ? 1u : 0u};
         if (bNormal && pOwner->build.pWriteData != nullptr) {
             if (pOwner->build.pWriteData->usedCounter == 0)
                 walkInvariant(pComb, pVtree, toothInComb, "!(pWriteData->usedCounter == 0)");
@@ -87,7 +96,7 @@ VtreeNode *walkVersions(PhyComb *pComb, Vtree *pVtree, VtoId vtoId, UINT32 tooth
         }
         if (pOwner != nullptr)
             pOwner->build.pWriteData = e;
-        t = phyCombIntrn_Next(pComb, t);
+        i++;
     }
     if (pAsked == nullptr && vtoId != VTREE__BASE_VTO_ID)
         walkInvariant(pComb, pVtree, toothInComb, "!(pAsked == NULL && vtoId != 1)");
@@ -102,6 +111,7 @@ VtreeNode *walkVersions(PhyComb *pComb, Vtree *pVtree, VtoId vtoId, UINT32 tooth
 void collectVersions(PhyComb *pComb, Vtree *pVtree, UINT32 toothInComb, PhyToothList *pList, WalkOut *pOut,
                      const VtreeWriteBuildData *pReturned, VtoTime cleanStartTime, BOOL *pBDelIgnored)
 {
+    UINT32 iters = ~0u; // read once, when a version could go
     for (UINT32 i = 0; i < pOut->count; i++) {
         VtreeWriteBuildData &e = pOut->work[i];
         if (e.usedCounter != 0) {
@@ -119,7 +129,9 @@ void collectVersions(PhyComb *pComb, Vtree *pVtree, UINT32 toothInComb, PhyTooth
             *pBDelIgnored = TRUE;
             continue;
         }
-        if (phyCombIntrn_ActiveIter(pComb, pList) != 0) {
+        if (iters == ~0u)
+            iters = phyCombIntrn_ActiveIter(pComb, pList);
+        if (iters != 0) {
             MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_MED,
                       "skipping tooth clean due to active iterators - comb %lx,tooth in comb %u, tooth number %u",
                       (unsigned long)pComb->combId, toothInComb, e.toothIndex);

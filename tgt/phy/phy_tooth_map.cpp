@@ -453,6 +453,20 @@ PhyToothIndex phyToothMap_PopFirstTooth(PhyToothMap *pMap, PhyToothList *pList, 
     return t;
 }
 
+UINT32 phyToothMap_ReadChain(PhyToothMap *pMap, const PhyToothList *pList, PhyToothIndex *pTeeth, VtoOnDev *pLabels,
+                             UINT32 max)
+{
+    MosFastlockGuard g(&pMap->mapFastlock);
+    UINT32 n = 0;
+    for (PhyToothIndex t = pList->first; t != kInvalid; t = pMap->pTeethArray[t].next, n++) {
+        if (n >= max)
+            continue;
+        pTeeth[n] = t;
+        pLabels[n] = pMap->pCombTidArray[t].devVto;
+    }
+    return n;
+}
+
 void phyToothMap_AppendTooth(PhyToothMap *pMap, PhyToothList *pList, PhyToothIndex toothIndex)
 {
     Exp(toothIndex >= pMap->maxNumOfTeeth);

@@ -105,6 +105,10 @@ PhyToothIndex phyToothMap_PopToothFoundOnDev(PhyToothMap *pMap, CombTId *pCombTI
 // Under the lock: removes the first tooth of pList (which counts in no usage counter, such as the
 // teeth found on the device for one comb) and returns it with its combTId; invalid when empty.
 PhyToothIndex phyToothMap_PopFirstTooth(PhyToothMap *pMap, PhyToothList *pList, CombTId *pCombTId);
+// Under the lock, one pass: the teeth and labels of pList from its first member, at most max of
+// them; returns how many members the list has.
+UINT32 phyToothMap_ReadChain(PhyToothMap *pMap, const PhyToothList *pList, PhyToothIndex *pTeeth, VtoOnDev *pLabels,
+                             UINT32 max);
 // Under the lock: puts a tooth that is on no list at the tail of pList, whatever its label (the
 // teeth found on the device for one comb, in tooth-map order).
 void phyToothMap_AppendTooth(PhyToothMap *pMap, PhyToothList *pList, PhyToothIndex toothIndex);
