@@ -438,8 +438,10 @@ Mos_RC netSec_SslSend_CK(MosMit *pMit, Mos_RC rc)
         const UINT8 *pData = nullptr;
         UINT32 size = 0;
         {
+            // The buffer is taken from the session, so that what the receive loop makes the
+            // session write meanwhile cannot move the bytes on their way out.
             MosFastlockGuard guard(&pPart->engineLock);
-            rc = mosSsl_WriteGetData(pHandle, &pData, &size);
+            rc = mosSsl_WriteTake(pHandle, &pPart->pSendBio, &pData, &size);
         }
         if (rc == MOS_RC__NO_MORE_ELEMENTS)
             MOS_MIT_RETURN(pMit, MOS_RC__SUCCESS);
@@ -455,11 +457,13 @@ Mos_RC netSec_SslSend_CK(MosMit *pMit, Mos_RC rc)
     }
     MOS_MIT_CALL(pMit, rc, netSock_SendRaw_CK);
     netSec_RemTempBufFromIov(pPart, pArea->pIov, &pArea->sockArea);
-    if (rc == MOS_RC__SUCCESS) {
+    {
         MosFastlockGuard guard(&pPart->engineLock);
-        mosSsl_WriteDone(netSec_SocketGetSslHandle(pPart));
-        MOS_MIT_RETURN(pMit, MOS_RC__SUCCESS);
+        mosSsl_WriteRelease(netSec_SocketGetSslHandle(pPart), pPart->pSendBio);
+        pPart->pSendBio = nullptr;
     }
+    if (rc == MOS_RC__SUCCESS)
+        MOS_MIT_RETURN(pMit, MOS_RC__SUCCESS);
     MOS_TRACE(MOS_COMP_NET, MOS_FREQ_MED, "Could not send on socket %d (handle %p) (%s)", pSock->socket,
               (void *)netSec_SocketGetSslHandle(pPart), mosRc_GetStr(rc));
     MOS_MIT_RETURN(pMit, netSec_IoRc(rc));

@@ -34,8 +34,11 @@ void netSec_DestroySocket(NetSecSocket *pSock)
 {
     if (pSock->pRawReadBuf == nullptr)
         return;
-    if (pSock->secMode == NET_SEC_MODE__SECURE_SSL)
+    if (pSock->secMode == NET_SEC_MODE__SECURE_SSL) {
+        mosSsl_WriteRelease(pSock->protoData.sslSock.pSslSocketHandle, pSock->pSendBio);
+        pSock->pSendBio = nullptr;
         mosSsl_DestroySocketHandle(pSock->protoData.sslSock.pSslSocketHandle);
+    }
     else if (pSock->secMode != NET_SEC_MODE__UNSECURE)
         MOS_TRACE(MOS_COMP_NET, MOS_FREQ_LOW, "WARNING: Invalid socket security mode (%d)", (int)pSock->secMode);
     pSock->protoData.sslSock.pSslSocketHandle = nullptr;

@@ -9,7 +9,8 @@
 // Concurrency: the path's receive loop is the only reader, secure senders take the secure send
 // list one at a time, and engineLock keeps the two from driving the TLS engine at the same time
 // (a session is not safe for concurrent calls); it is held only around engine calls, never across
-// I/O or a wait. secSendListLock guards the list.
+// I/O or a wait. Ciphertext on its way out is in a buffer taken from the session, so whatever a
+// read makes the session write meanwhile goes elsewhere. secSendListLock guards the list.
 #pragma once
 
 #include "mos/mit/mos_mit_core.h"
@@ -38,6 +39,7 @@ struct NetSecSocket {
     UINT32 iovOffset[2]; // per direction (send 0, receive 1)
     MosFastlock_Base engineLock;
     UINT32 hsWants; // what the handshake asked for last: read 0x1, write 0x2
+    BIO *pSendBio;  // the ciphertext buffer being sent, taken from the session (mosSsl_WriteTake)
     // The steps a task's send and receive run while a session is attached (null in the clear).
     MosMit_CK pSecureSendCK;
     MosMit_CK pSecureRecvCK;

@@ -105,6 +105,7 @@
     X(BIO_new)                                                                                         \
     X(BIO_s_mem)                                                                                       \
     X(BIO_free)                                                                                        \
+    X(BIO_up_ref)                                                                                      \
     X(BIO_gets)                                                                                        \
     X(BIO_new_file)                                                                                    \
     X(BIO_new_mem_buf)                                                                                 \

@@ -416,6 +416,8 @@ void mosSsl_DestroySocketHandle(MosSslSocketHandle *pHandle)
         return;
     mosSsl_FreeContextRef(pHandle->contextId);
     SSL_free_p(pHandle->pSsl); // frees both buffers
+    if (pHandle->pSpareWriteBio != nullptr)
+        BIO_free_p(pHandle->pSpareWriteBio);
     free(pHandle);
 }
 
@@ -596,6 +598,39 @@ Mos_RC mosSsl_WriteGetData(MosSslSocketHandle *pHandle, const UINT8 **ppData, UI
 void mosSsl_WriteDone(MosSslSocketHandle *pHandle)
 {
     BIO_ctrl_p(pHandle->pWriteBio, BIO_CTRL_RESET, 0, nullptr);
+}
+
+Mos_RC mosSsl_WriteTake(MosSslSocketHandle *pHandle, BIO **ppBio, const UINT8 **ppData, UINT32 *pDataSize)
+{
+    const Mos_RC rc = mosSsl_WriteGetData(pHandle, ppData, pDataSize);
+    if (rc != MOS_RC__SUCCESS)
+        return rc;
+    BIO *pFresh = pHandle->pSpareWriteBio != nullptr ? pHandle->pSpareWriteBio : mosSecurity_AllocMemBio();
+    if (pFresh == nullptr) {
+        MOS_ERROR(MOS_COMP_MOS, "Failed to allocate write BIO");
+        return MOS_RC__NO_MEMORY;
+    }
+    pHandle->pSpareWriteBio = nullptr;
+    BIO *pTaken = pHandle->pWriteBio;
+    // The session lets go of its reference on the old buffer when it takes the new one; the
+    // caller's reference keeps it.
+    BIO_up_ref_p(pTaken);
+    SSL_set_bio_p(pHandle->pSsl, pHandle->pReadBio, pFresh);
+    pHandle->pWriteBio = pFresh;
+    *ppBio = pTaken;
+    return MOS_RC__SUCCESS;
+}
+
+void mosSsl_WriteRelease(MosSslSocketHandle *pHandle, BIO *pBio)
+{
+    if (pBio == nullptr)
+        return;
+    if (pHandle->pSpareWriteBio == nullptr) {
+        BIO_ctrl_p(pBio, BIO_CTRL_RESET, 0, nullptr);
+        pHandle->pSpareWriteBio = pBio;
+        return;
+    }
+    BIO_free_p(pBio);
 }
 
 Mos_RC mosSsl_Disconnect(MosSslSocketHandle *pHandle)

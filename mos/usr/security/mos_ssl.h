@@ -64,6 +64,7 @@ struct MosSslSocketHandle {
     BIO *pReadBio;   // ciphertext from the network, written by mosSsl_ReadPrepare
     BIO *pWriteBio;  // ciphertext for the network, read through mosSsl_WriteGetData
     BOOL bVerifyPeer; // the peer must present a certificate that verifies
+    BIO *pSpareWriteBio; // an empty write buffer kept for the next mosSsl_WriteTake
 };
 
 // Contexts. Init and Fini are called by the security layer.
@@ -96,6 +97,14 @@ Mos_RC mosSsl_WritePrepare(MosSslSocketHandle *pHandle, const void *buf, UINT32 
 Mos_RC mosSsl_WriteGetData(MosSslSocketHandle *pHandle, const UINT8 **ppData, UINT32 *pDataSize);
 // Empties the write buffer once all of it was sent.
 void mosSsl_WriteDone(MosSslSocketHandle *pHandle);
+// For a caller that sends while other calls may go on with the session (a read can make it write:
+// an alert, an answer to a renegotiation request): hands over the write buffer itself, with the
+// ciphertext waiting in it, and gives the session an empty one, so that nothing the session
+// writes meanwhile can move or change the bytes being sent. MOS_RC__NO_MORE_ELEMENTS when no
+// ciphertext waits, MOS_RC__NO_MEMORY when no buffer can be made. The caller sends *ppData and
+// gives the buffer back with mosSsl_WriteRelease.
+Mos_RC mosSsl_WriteTake(MosSslSocketHandle *pHandle, BIO **ppBio, const UINT8 **ppData, UINT32 *pDataSize);
+void mosSsl_WriteRelease(MosSslSocketHandle *pHandle, BIO *pBio);
 // Marks the session disconnected; no closing alert is produced.
 Mos_RC mosSsl_Disconnect(MosSslSocketHandle *pHandle);
 // Fills the query from the peer's certificate. MOS_RC__NOT_FOUND for a null handle or a peer

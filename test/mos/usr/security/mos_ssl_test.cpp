@@ -278,6 +278,41 @@ TEST_F(TlsSessions, ReadingAnEmptyBufferIsPendingNotClosed)
     EXPECT_EQ(mosSsl_Read(server2, buf, sizeof(buf), &got), MOS_RC__NOT_CONN);
 }
 
+// A sender that took the write buffer keeps its bytes while the session writes on (into a fresh
+// buffer): a large write that would have to grow a shared buffer leaves them where they are.
+TEST_F(TlsSessions, ATakenWriteBufferIsNotMovedByLaterWrites)
+{
+    MosSslSocketHandle *server = session(kServerCtx, TRUE);
+    MosSslSocketHandle *client = session(kClientCtx, FALSE);
+    ASSERT_EQ(tlstest::handshakePair(client, server), MOS_RC__SUCCESS);
+    BIO *pBio = nullptr;
+    const UINT8 *pData = nullptr;
+    UINT32 size = 0;
+    EXPECT_EQ(mosSsl_WriteTake(client, &pBio, &pData, &size), MOS_RC__NO_MORE_ELEMENTS);
+
+    const std::string first = "first message", second(200000, 'x');
+    UINT32 taken = 0;
+    ASSERT_EQ(mosSsl_WritePrepare(client, first.data(), (UINT32)first.size(), &taken), MOS_RC__SUCCESS);
+    ASSERT_EQ(mosSsl_WriteTake(client, &pBio, &pData, &size), MOS_RC__SUCCESS);
+    const std::vector<UINT8> snapshot(pData, pData + size);
+    ASSERT_EQ(mosSsl_WritePrepare(client, second.data(), (UINT32)second.size(), &taken), MOS_RC__SUCCESS);
+    ASSERT_EQ(std::vector<UINT8>(pData, pData + size), snapshot);
+
+    // The taken bytes, then what was written after them, make the stream in order.
+    ASSERT_EQ(mosSsl_ReadPrepare(server, pData, size), MOS_RC__SUCCESS);
+    mosSsl_WriteRelease(client, pBio);
+    EXPECT_NE(client->pSpareWriteBio, nullptr); // kept for the next take
+    ASSERT_TRUE(tlstest::moveCiphertext(client, server));
+    std::string got(first.size() + second.size(), '\0');
+    size_t have = 0;
+    while (have < got.size()) {
+        UINT32 n = 0;
+        ASSERT_EQ(mosSsl_Read(server, &got[have], (UINT32)(got.size() - have), &n), MOS_RC__SUCCESS) << have;
+        have += n;
+    }
+    EXPECT_TRUE(got == first + second);
+}
+
 // A server whose certificate the client cannot trust: refused during the handshake, and the
 // client's opaque holds the server's certificate and the reason.
 TEST_F(TlsSessions, UntrustedServerIsRefusedWithTheReason)
