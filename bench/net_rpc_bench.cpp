@@ -4,7 +4,9 @@
 //     response is in), with 1 and with 4 paths, beside `sockperf ping-pong` with 4 KB messages;
 //   - pipelined throughput of 4 KB echo requests: many requesters with a request each in flight,
 //     with 1 and with 4 paths (no outside program does the same; the round trip's anchor rate,
-//     one message each way per round trip, is printed for scale).
+//     one message each way per round trip, is printed for scale);
+//   - the synchronous round trip over one path upgraded to TLS 1.2 (AES-GCM), beside the plain path
+//     of the same run and beside sockperf.
 // Usage: net_rpc_bench [--seconds N] [--no-anchors]
 #include <atomic>
 #include <cstdio>
@@ -15,8 +17,11 @@
 #include "bench/bench_harness.h"
 #include "bench/bench_process.h"
 #include "mos/mos_load.h"
+#include "mos/usr/security/mos_security.h"
+#include "net/security/net_sec.h"
 #include "test/support/net_engine_support.h"
 #include "test/support/net_rpc_support.h"
+#include "test/support/tls_support.h"
 
 namespace {
 
@@ -40,7 +45,34 @@ void Bench_NewConnection(void *pObjNet, ConId, NetOwnerType, NetConCallback **pp
     *ppConCB = &static_cast<Side *>(pObjNet)->conCB;
 }
 
-void Side_Start(Side *pSide, ConId myId, Port port)
+// TLS for the round trip's secure row: the server's context in slot 0, the client's in slot 1, from
+// a test authority made in a temporary directory. False when security cannot be set up.
+bool Tls_Start(void)
+{
+    char dir[] = "/tmp/pellar-rpc-bench-XXXXXX";
+    tlstest::TlsCerts certs;
+    if (mkdtemp(dir) == nullptr || !tlstest::makeTlsCerts(dir, &certs))
+        return false;
+    MosSecurityConf conf{};
+    conf.bEnable = TRUE;
+    conf.sslConf = tlstest::sslConf(MOS_SSL_CONTEXT_ID__DEFAULT, certs.serverKeyPair, tlstest::kServerPassword, certs.caFile);
+    MosSslConf client = tlstest::sslConf(MOS_SSL_CONTEXT_ID__CUSTOM_1, certs.clientKeyPair, "", certs.caFile);
+    const bool ok = mosSecurity_Init(&conf) == MOS_RC__SUCCESS && mosSsl_UpdateConf(&client) == MOS_RC__SUCCESS;
+    const int rmRc = system((std::string("rm -rf ") + dir).c_str());
+    MOS_UNUSED(rmRc);
+    return ok;
+}
+
+NetSecConParams Tls_Params(MosSslContextIdType ctx)
+{
+    NetSecConParams params;
+    netSecConf_ResetConParams(&params);
+    params.secMode = NET_SEC_MODE__SECURE_SSL;
+    params.protoParams.ssl.sslContextId = ctx;
+    return params;
+}
+
+void Side_Start(Side *pSide, ConId myId, Port port, bool bTls = false)
 {
     pSide->conCB.pConFunc = Bench_OnCon;
     pSide->conCB.pDisconFunc = Bench_OnCon;
@@ -52,6 +84,8 @@ void Side_Start(Side *pSide, ConId myId, Port port)
     NetConfParam conf;
     netConfParam_SetDefaults(&conf);
     conf.bPollTimers = TRUE;
+    if (bTls)
+        conf.securityParams.serverParams = Tls_Params(MOS_SSL_CONTEXT_ID__DEFAULT);
     MOS_ASSERT_SUCCESS(mosUmtSchedThrd_Create(&pSide->sched, "rpc bench workers", 2, 2, 0));
     net_Init(&pSide->net, &pSide->sched.base, &cb, 28, myId, NET_OWNER_TYPE__TGT, &conf);
     net_SetPollTimerQs(&pSide->net, MOS_TIMER_QUEUE_ID__100MILLI, MOS_TIMER_QUEUE_ID__5MIN);
@@ -96,12 +130,13 @@ struct Figures {
     double pipelinedPerSec = 0;
 };
 
-Figures Measure(UINT32 paths, double seconds)
+// bTls: the paths are upgraded to TLS, and only the round trip is timed.
+Figures Measure(UINT32 paths, double seconds, bool bTls = false)
 {
     auto server = std::make_unique<Side>();
     auto client = std::make_unique<Side>();
     const Port port = netEngineTest_FreePort();
-    Side_Start(server.get(), kServerId, port);
+    Side_Start(server.get(), kServerId, port, bTls);
     Side_Start(client.get(), kClientId, 0);
     NetCon_RemoteHosts hosts{};
     hosts.numOfSocketPerIp = paths;
@@ -109,7 +144,9 @@ Figures Measure(UINT32 paths, double seconds)
     hosts.port = port;
     hosts.maxNumHosts = NET_CON__MAX_NUM_OF_IP_PER_HOST;
     snprintf(hosts.hosts[0], sizeof(hosts.hosts[0]), "127.0.0.1");
-    const HNetCon hCon = net_AllocClientConList(&client->net, kServerId, NET_OWNER_TYPE__TGT, &client->conCB, &hosts);
+    const NetSecConParams secParams = bTls ? Tls_Params(MOS_SSL_CONTEXT_ID__CUSTOM_1) : NetSecConParams{};
+    const HNetCon hCon =
+        net_AllocClientConList(&client->net, kServerId, NET_OWNER_TYPE__TGT, &client->conCB, &hosts, &secParams);
     MOS_ASSERT(hCon != 0);
     net_Connect(&client->net, hCon, FALSE);
     while (!net_IsFullyConnected(&client->net, hCon))
@@ -125,14 +162,16 @@ Figures Measure(UINT32 paths, double seconds)
                           });
                       }) /
                       1000.0;
-    const UINT64 perSender = (UINT64)(seconds * 40000) / kPipelineSenders;
-    const double secs = bench::bestSeconds(3, [&] {
-        RunUmts(kPipelineSenders, [&](UINT32) {
-            for (UINT64 i = 0; i < perSender; i++)
-                netRpcTest_Call(&client->consumer, hCon, kGrp, payload, nullptr, nullptr);
+    if (!bTls) {
+        const UINT64 perSender = (UINT64)(seconds * 40000) / kPipelineSenders;
+        const double secs = bench::bestSeconds(3, [&] {
+            RunUmts(kPipelineSenders, [&](UINT32) {
+                for (UINT64 i = 0; i < perSender; i++)
+                    netRpcTest_Call(&client->consumer, hCon, kGrp, payload, nullptr, nullptr);
+            });
         });
-    });
-    f.pipelinedPerSec = (double)(perSender * kPipelineSenders) / secs;
+        f.pipelinedPerSec = (double)(perSender * kPipelineSenders) / secs;
+    }
     net_Disconnect(&client->net, hCon);
     Side_Stop(client.get());
     Side_Stop(server.get());
@@ -158,6 +197,8 @@ int main(int argc, char **argv)
 
     const Figures one = Measure(1, seconds);
     const Figures four = Measure(4, seconds);
+    const bool bTls = Tls_Start();
+    const Figures tls = bTls ? Measure(1, seconds, true) : Figures{};
     const double sockperfRtt =
         anchors ? bench::sockperfRoundTripMicros(netEngineTest_FreePort(), kPayload, (int)std::max(1.0, seconds)) : -1;
     const double sockperfRate = sockperfRtt > 0 ? 1e6 / sockperfRtt : -1;
@@ -167,6 +208,13 @@ int main(int argc, char **argv)
     bench::printRatio("rpc", "sync round trip, 4 paths", four.syncRttMicros, sockperfRtt, "us", "lower");
     bench::printRatio("rpc", "pipelined, 1 path", one.pipelinedPerSec, sockperfRate, "RPC/s", "higher");
     bench::printRatio("rpc", "pipelined, 4 paths", four.pipelinedPerSec, sockperfRate, "RPC/s", "higher");
+    if (bTls) {
+        bench::printRatio("rpc", "sync round trip, 1 TLS path", tls.syncRttMicros, sockperfRtt, "us", "lower");
+        bench::printRatio("rpc", "TLS path beside the plain one", tls.syncRttMicros, one.syncRttMicros, "us", "lower");
+        mosSecurityLayer_Destroy();
+    } else {
+        printf("sync round trip, 1 TLS path: security could not be set up\n");
+    }
     mosUmtMgr_Destroy();
     mos_Destroy();
     return 0;

@@ -14,6 +14,7 @@
 #include "mos/usr/security/mos_security.h"
 #include "net/security/net_sec.h"
 #include "test/peers/wire_peer.h"
+#include "test/support/net_rpc_support.h"
 #include "test/support/net_support.h"
 #include "test/support/scratch_dir.h"
 #include "test/support/tls_support.h"
@@ -69,6 +70,35 @@ struct Side {
     {
         std::lock_guard<std::mutex> lock(group.mu);
         return group.payloads.size();
+    }
+};
+
+// A side whose default group answers requests by echoing them.
+struct RpcSide {
+    NetTestUpper upper;
+    NetRpcTestConsumer consumer;
+    std::unique_ptr<NetForTest> p;
+    Net *net() { return &p->net; }
+
+    void Start(ConId myId, Port listenPort, const NetSecConParams &server)
+    {
+        netTestUpper_Init(&upper);
+        NetCallback cb = netTestUpper_NetCallback(&upper);
+        NetConfParam conf;
+        netConfParam_SetDefaults(&conf);
+        conf.securityParams.serverParams = server;
+        p = netTest_Create(&conf, &cb, myId, NET_OWNER_TYPE__TGT);
+        netRpcTest_AddGroup(&consumer, net(), NET__RECV_GROUP__DEF, 4);
+        net_Start(net(), listenPort);
+    }
+    void Stop()
+    {
+        if (!p)
+            return;
+        net_Destroy(net());
+        net_FreeRecvGroup(net(), consumer.pGroup);
+        mosUmtSchedThrd_Destroy(&p->sched);
+        p.reset();
     }
 };
 
@@ -565,4 +595,57 @@ TEST_F(NetSecPaths, NewParametersReconnectEveryPathUnderThem)
 
     EXPECT_EQ(net_UpdateConSecParams(server_.net(), net_GetCon(server_.net(), kClientId), &tls), MOS_RC__ILLEGAL);
     EXPECT_EQ(net_UpdateConSecParams(client_.net(), 0, &tls), MOS_RC__ERROR);
+}
+
+TEST_F(NetSecPaths, EchoRequestsOverUpgradedPathsComeBackByteExactBothWays)
+{
+    const Port port = netEngineTest_FreePort();
+    RpcSide server, client;
+    server.Start(kServerId, port, secParams(NET_SEC_MODE__SECURE_SSL, NET_SEC_SERVER_POLICY__SOCKET, kServerCtx));
+    client.Start(kClientId, 0, secParams(NET_SEC_MODE__UNSECURE, NET_SEC_SERVER_POLICY__SOCKET, kServerCtx));
+    NetCon_RemoteHosts hosts = netTest_LoopbackHosts(1, port, 2);
+    const NetSecConParams tls = secParams(NET_SEC_MODE__SECURE_SSL, NET_SEC_SERVER_POLICY__SOCKET, kClientCtx, opq_);
+    const HNetCon hClient =
+        net_AllocClientConList(client.net(), kServerId, NET_OWNER_TYPE__TGT, &client.upper.conCB, &hosts, &tls);
+    ASSERT_NE(hClient, 0u);
+    ASSERT_TRUE(net_Connect(client.net(), hClient, FALSE));
+    ASSERT_TRUE(umtTest_WaitFor([&] {
+        UINT32 paths, connected, validated;
+        netTest_CountPaths(client.net(), hClient, &paths, &connected, &validated);
+        UINT32 sPaths, sConnected, sValidated;
+        netTest_CountPaths(server.net(), net_GetCon(server.net(), kClientId), &sPaths, &sConnected, &sValidated);
+        return validated == 2 && sValidated == 2;
+    }));
+    EXPECT_EQ(PathOf(client.net(), hClient, 0)->sock.secSocket.secMode, NET_SEC_MODE__SECURE_SSL);
+
+    // Sizes around the in-head limit, past a TLS record and past the 4 KB read buffer; requests
+    // from several uthreads at once on each side.
+    static const UINT32 sizes[] = {0, 1, 100, 101, 4096, 16385, 70000};
+    std::atomic<UINT32> bad{0}, done{0};
+    auto burst = [&](RpcSide *pFrom, HNetCon hCon, UINT32 seed) {
+        std::vector<std::thread> threads;
+        for (UINT32 t = 0; t < 3; t++)
+            threads.emplace_back([&, t] {
+                umtTest_RunAsUmt([&] {
+                    for (UINT32 i = 0; i < 40; i++) {
+                        const std::vector<UINT8> payload = pattern(sizes[i % 7], (UINT8)(seed + t * 40 + i));
+                        std::vector<UINT8> echoed;
+                        if (netRpcTest_Call(&pFrom->consumer, hCon, NET__RECV_GROUP__DEF, payload, &echoed,
+                                            nullptr) != MOS_RC__SUCCESS ||
+                            echoed != payload)
+                            bad++;
+                        done++;
+                    }
+                });
+            });
+        for (auto &th : threads)
+            th.join();
+    };
+    burst(&client, hClient, 1);
+    burst(&server, net_GetCon(server.net(), kClientId), 2);
+    EXPECT_EQ(done.load(), 240u);
+    EXPECT_EQ(bad.load(), 0u);
+    net_Disconnect(client.net(), hClient);
+    client.Stop();
+    server.Stop();
 }
