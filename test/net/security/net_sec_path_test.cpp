@@ -41,6 +41,17 @@ NetSecConParams secParams(NetSecModeType mode, NetSecServerPolicy policy, MosSsl
     return p;
 }
 
+// A root object whose server side runs by the given parameters, its upper layer initialised.
+std::unique_ptr<NetForTest> createNet(NetTestUpper *pUpper, ConId myId, const NetSecConParams &server)
+{
+    netTestUpper_Init(pUpper);
+    NetCallback cb = netTestUpper_NetCallback(pUpper);
+    NetConfParam conf;
+    netConfParam_SetDefaults(&conf);
+    conf.securityParams.serverParams = server;
+    return netTest_Create(&conf, &cb, myId, NET_OWNER_TYPE__TGT);
+}
+
 // One side: a root object with its security configuration, its upper layer and its default
 // receive group.
 struct Side {
@@ -51,12 +62,7 @@ struct Side {
 
     void Start(ConId myId, Port listenPort, const NetSecConParams &server)
     {
-        netTestUpper_Init(&upper);
-        NetCallback cb = netTestUpper_NetCallback(&upper);
-        NetConfParam conf;
-        netConfParam_SetDefaults(&conf);
-        conf.securityParams.serverParams = server;
-        p = netTest_Create(&conf, &cb, myId, NET_OWNER_TYPE__TGT);
+        p = createNet(&upper, myId, server);
         group.pNet = net();
         net_AddRecvGroup(net(), NET__RECV_GROUP__DEF, &group, netTestGroup_Ops());
         net_Start(net(), listenPort);
@@ -82,12 +88,7 @@ struct RpcSide {
 
     void Start(ConId myId, Port listenPort, const NetSecConParams &server)
     {
-        netTestUpper_Init(&upper);
-        NetCallback cb = netTestUpper_NetCallback(&upper);
-        NetConfParam conf;
-        netConfParam_SetDefaults(&conf);
-        conf.securityParams.serverParams = server;
-        p = netTest_Create(&conf, &cb, myId, NET_OWNER_TYPE__TGT);
+        p = createNet(&upper, myId, server);
         netRpcTest_AddGroup(&consumer, net(), NET__RECV_GROUP__DEF, 4);
         net_Start(net(), listenPort);
     }
