@@ -105,11 +105,19 @@ VtreeNode *walkVersions(PhyComb *pComb, Vtree *pVtree, VtoId vtoId, UINT32 tooth
     return pAsked;
 }
 
-// Frees the versions that no NORMAL node sees, except the one the lookup is about to return (a
+// Teeth of versions the walk found unneeded, freed once the tree's lock is let go: freeing a tooth
+// also drops it from the RAM read cache, which is no work for under a fast lock.
+struct Garbage {
+    PhyToothIndex teeth[PHY_COMB__MAX_VERSIONS];
+    UINT32 count = 0;
+};
+
+// Picks the versions that no NORMAL node sees, except the one the lookup is about to return (a
 // CANDIDATE or deleted node's own version may be seen by no NORMAL node, yet it is read or
 // written right after this). The caller holds the tree's lock.
-void collectVersions(PhyComb *pComb, Vtree *pVtree, UINT32 toothInComb, PhyToothList *pList, WalkOut *pOut,
-                     const VtreeWriteBuildData *pReturned, VtoTime cleanStartTime, BOOL *pBDelIgnored)
+void collectVersions(PhyComb *pComb, UINT32 toothInComb, PhyToothList *pList, WalkOut *pOut,
+                     const VtreeWriteBuildData *pReturned, VtoTime cleanStartTime, BOOL *pBDelIgnored,
+                     Garbage *pGarbage)
 {
     UINT32 iters = ~0u; // read once, when a version could go
     for (UINT32 i = 0; i < pOut->count; i++) {
@@ -146,13 +154,24 @@ void collectVersions(PhyComb *pComb, Vtree *pVtree, UINT32 toothInComb, PhyTooth
             *pBDelIgnored = TRUE;
             continue;
         }
-        BOOL bLast = FALSE;
-        phyDev_FreeTooth(pComb->pDev, phyCombIntrn_CombTId(pComb, toothInComb), pList, e.toothIndex, TRUE, &bLast);
-        phyCombIntrn_SubTreeUsage(pVtree, 1, bLast ? 1 : 0, TRUE);
-        phyCombIntrn_SubCombUsage(pComb, 1, bLast ? 1 : 0);
-        MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_MED, "free tooth - comb %lx,tooth in comb %u, tooth number %u vtreeUsageMB %u",
-                  (unsigned long)pComb->combId, toothInComb, e.toothIndex, pVtree->vtreeUsageMB);
+        pGarbage->teeth[pGarbage->count++] = e.toothIndex;
     }
+}
+
+// The caller holds no lock; the chain is still protected by the caller's serialisation.
+void freeGarbage(PhyComb *pComb, Vtree *pVtree, UINT32 toothInComb, const Garbage &g)
+{
+    if (g.count == 0)
+        return;
+    PhyToothList *pList = phyCombIntrn_List(pComb, toothInComb);
+    BOOL bLast = FALSE;
+    for (UINT32 i = 0; i < g.count; i++)
+        phyDev_FreeTooth(pComb->pDev, phyCombIntrn_CombTId(pComb, toothInComb), pList, g.teeth[i], TRUE, &bLast);
+    phyCombIntrn_SubTreeUsage(pVtree, g.count, bLast ? 1 : 0, FALSE);
+    phyCombIntrn_SubCombUsage(pComb, g.count, bLast ? 1 : 0);
+    for (UINT32 i = 0; i < g.count; i++)
+        MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_MED, "free tooth - comb %lx,tooth in comb %u, tooth number %u vtreeUsageMB %u",
+                  (unsigned long)pComb->combId, toothInComb, g.teeth[i], pVtree->vtreeUsageMB);
 }
 
 // ---- iteration ----
@@ -563,17 +582,14 @@ PhyToothIndex phyComb_AllocToothWithTime(PhyComb *pComb, Vtree *pVtree, UINT32 o
     return t;
 }
 
-PhyToothIndex phyComb_GetToothIndexWithVtree(PhyComb *pComb, Vtree *pVtree, VtoId vtoId, UINT32 offsetInComb,
-                                             BOOL bWrite, BOOL bAllowAllocate, VtoTime cleanStartTime,
-                                             PhyCombTooth *pNewTooth, BOOL *pBDelIgnored)
+namespace {
+// The lookup under the tree's lock; the versions to free go to *pGarbage.
+PhyToothIndex lookupLocked(PhyComb *pComb, Vtree *pVtree, VtoId vtoId, UINT32 offsetInComb, BOOL bWrite,
+                           BOOL bAllowAllocate, VtoTime cleanStartTime, PhyCombTooth *pNewTooth, BOOL *pBDelIgnored,
+                           Garbage *pGarbage)
 {
     UINT32 toothInComb = toothOf(offsetInComb);
-    if (pNewTooth != nullptr) {
-        pNewTooth->srcToothIndex = kInvalid;
-        pNewTooth->dstToothIndex = kInvalid;
-    }
     BOOL bDelIgnored = FALSE;
-    MosFastlockGuard g(&pVtree->fastLock);
     PhyToothList *pList = phyCombIntrn_List(pComb, toothInComb);
     const VtreeWriteBuildData *pSeen = nullptr;
     WalkOut out;
@@ -585,7 +601,7 @@ PhyToothIndex phyComb_GetToothIndexWithVtree(PhyComb *pComb, Vtree *pVtree, VtoI
     } else {
         VtreeNode *pNode = walkVersions(pComb, pVtree, vtoId, toothInComb, pList, &out);
         pSeen = pNode == nullptr ? nullptr : pNode->build.pWriteData;
-        collectVersions(pComb, pVtree, toothInComb, pList, &out, pSeen, cleanStartTime, &bDelIgnored);
+        collectVersions(pComb, toothInComb, pList, &out, pSeen, cleanStartTime, &bDelIgnored, pGarbage);
     }
     if (pBDelIgnored != nullptr)
         *pBDelIgnored = bDelIgnored;
@@ -613,6 +629,24 @@ PhyToothIndex phyComb_GetToothIndexWithVtree(PhyComb *pComb, Vtree *pVtree, VtoI
         MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_LOW, "allocate new tooth comb %lx, tooth in comb %d, vtoId %d, tooth index %d",
                   (unsigned long)pComb->combId, (int)toothInComb, (int)vtoId, (int)pNewTooth->dstToothIndex);
     return pNewTooth->dstToothIndex;
+}
+} // namespace
+
+PhyToothIndex phyComb_GetToothIndexWithVtree(PhyComb *pComb, Vtree *pVtree, VtoId vtoId, UINT32 offsetInComb,
+                                             BOOL bWrite, BOOL bAllowAllocate, VtoTime cleanStartTime,
+                                             PhyCombTooth *pNewTooth, BOOL *pBDelIgnored)
+{
+    if (pNewTooth != nullptr) {
+        pNewTooth->srcToothIndex = kInvalid;
+        pNewTooth->dstToothIndex = kInvalid;
+    }
+    Garbage garbage;
+    vtree_Lock(pVtree);
+    PhyToothIndex t = lookupLocked(pComb, pVtree, vtoId, offsetInComb, bWrite, bAllowAllocate, cleanStartTime,
+                                   pNewTooth, pBDelIgnored, &garbage);
+    vtree_Unlock(pVtree);
+    freeGarbage(pComb, pVtree, toothOf(offsetInComb), garbage);
+    return t;
 }
 
 PhyToothIndex phyComb_GetToothIndex(PhyComb *pComb, VtoId vtoId, VtoTime time, UINT32 offsetInComb)
