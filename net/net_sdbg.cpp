@@ -9,6 +9,7 @@
 #include "net/net_con.h"
 #include "net/net_path.h"
 #include "net/net_path_mgr.h"
+#include "net/net_rcv_group.h"
 #include "net/net_work_group.h"
 
 namespace {
@@ -27,6 +28,7 @@ const NetSdbg_TypeEntry netSdbg_Types_G[] = {
     {&NetSdbg::pathMgrType, netPathMgr_Query, SDBG_EXPORTS_OBJ_TYPE__NET_PATH_MGR, sizeof(NetPathMgr_Query)},
     {&NetSdbg::conType, netCon_Query, SDBG_EXPORTS_OBJ_TYPE__NET_CON, sizeof(NetCon_Query)},
     {&NetSdbg::conMngType, netConManager_Query, SDBG_EXPORTS_OBJ_TYPE__NET_CON_MNG, sizeof(NetConManagerQuery)},
+    {&NetSdbg::recvGrpType, netRecvGroup_Query, SDBG_EXPORTS_OBJ_TYPE__NET_RECV_GRP, sizeof(NetRecvGroupQuery)},
     {&NetSdbg::workGrpType, netWorkGroup_Query, SDBG_EXPORTS_OBJ_TYPE__NET_WORK_GRP, sizeof(NetWorkGroupQuery)},
     {&NetSdbg::pollType, netPoll_Query, SDBG_EXPORTS_OBJ_TYPE__NET_POLL, sizeof(NetPollQuery)},
 };

@@ -1,7 +1,7 @@
 // The messaging layer's debug object types. They are registered once per process, before any
-// messaging object exists, so that every path, connection, manager, work group and poll loop can
-// be read by the debug object server for its whole life; an object built before them is simply
-// not registered. A second registration is a broken start-up sequence and stops the process.
+// messaging object exists, so that every path, connection, manager, receive group, work group and
+// poll loop can be read by the debug object server for its whole life; an object built before
+// them is simply not registered. A second registration is a broken start-up sequence and stops the process.
 #pragma once
 
 #include "mos/mos_obj.h"
@@ -11,6 +11,7 @@ struct NetSdbg {
     MosObj_Type pathMgrType;
     MosObj_Type conType;
     MosObj_Type conMngType;
+    MosObj_Type recvGrpType;
     MosObj_Type workGrpType;
     MosObj_Type pollType;
 };
