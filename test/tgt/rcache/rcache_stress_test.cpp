@@ -32,6 +32,7 @@ constexpr UINT32 kRegionShift = 8;
 constexpr UINT32 kWorkers = 16;
 constexpr auto kRunFor = std::chrono::seconds(10);
 constexpr auto kPurgeEvery = std::chrono::milliseconds(2500);
+constexpr auto kBumpEvery = std::chrono::milliseconds(700);
 constexpr UINT32 kPrefillReads = 80; // 16 x 80 x 128 KB = 160 MB, more than the cache
 
 struct StandInDevice {
@@ -194,6 +195,7 @@ struct Stress {
         auto now = std::chrono::steady_clock::now();
         const auto deadline = now + kRunFor;
         auto nextPurge = now + kPurgeEvery;
+        auto nextBump = now + kBumpEvery;
         // Together the workers first read more than the cache holds, so demotion runs under
         // concurrent traffic however slowly the run goes.
         for (UINT32 i = 0; i < kPrefillReads; i++) {
@@ -225,11 +227,13 @@ struct Stress {
             else
                 invalidate(d, lba, size);
             mosUmtRWLock_ReleaseReadLock(&genLock);
-            if (kind == 999 && rng() % 200 == 0) {
+            // The second moves a device's generation now and then: its entries must go unseen.
+            if (n == 1 && now >= nextBump) {
                 mosUmtRWLock_AcquireWriteLock(&genLock);
                 d.gen++;
                 bumps++;
                 mosUmtRWLock_ReleaseWriteLock(&genLock);
+                nextBump = now + kBumpEvery;
             }
             mosUmt_YieldIfShould();
         }
@@ -246,7 +250,9 @@ TEST(CacheStress, ReadsAlwaysSeeTheLastAcknowledgedWrite)
     mosUmtMgr_SetDefaults(&s->sched.base, nullptr);
     rcache_Init(&s->cache, nullptr);
     mosUmtRWLock_Init(&s->genLock);
-    const UINT64 ids[2] = {0x0000123400000001ull, 0x0000123500000002ull};
+    // The two ids differ only in bits 16-31: the same high half and the same device index, so
+    // their ranges share buckets and only the whole identity tells their entries apart.
+    const UINT64 ids[2] = {0x0000123400000001ull, 0x0000123400070001ull};
     for (UINT32 i = 0; i < 2; i++) {
         s->devs[i].id = ids[i];
         s->devs[i].index = i;
@@ -288,6 +294,7 @@ TEST(CacheStress, ReadsAlwaysSeeTheLastAcknowledgedWrite)
            (unsigned long)s->invalidates, (unsigned long)s->bumps, (unsigned long)s->purges, q.entryEvictionCount,
            q.mdEntryEvictionCount, q.bigBlockEvictionCount, q.skipCountCacheAllBusy);
     EXPECT_GT(s->hits.load(), 0u);
+    EXPECT_GT(s->bumps.load(), 0u);
     EXPECT_GT(q.entryEvictionCount + q.bigBlockEvictionCount, 0u) << "the small cache should have demoted";
     EXPECT_EQ(q.inProgressCountInKb, 0u);
     rcache_SelfTest(&s->cache, TGT_RCACHE_SELF_TEST_CMD__ALL_REF_COUNT_ZERO);
