@@ -57,6 +57,7 @@ TEST_F(PhyCombIoTest, AnOperationNeverCrossesATooth)
 TEST_F(PhyCombIoTest, TheFirstIoHardensTheCombArrayOnceAndAFailedHardenReadsNothing)
 {
     Vtree *t = tree();
+    // Each version recorded here leaves a change of the tooth map that only a harden writes.
     PhyToothIndex x = version(&comb, t, 5, 1, 0);
     Buf b(8, 0x7E);
     comb.combChangeNumber = 3;
@@ -66,10 +67,11 @@ TEST_F(PhyCombIoTest, TheFirstIoHardensTheCombArrayOnceAndAFailedHardenReadsNoth
                   MOS_RC__SUCCESS);
     });
     EXPECT_EQ(comb.combChangeNumber, 0u);
-    EXPECT_GE(dev.writes() - before, 2u) << "the data and the comb array";
+    EXPECT_GE(dev.writes() - before, 2u) << "the data and the comb's metadata";
     before = dev.writes();
     dev.run([&] { phyComb_ReadTooth(&comb, b.p, nullptr, x, 0, 8, 0, RdIoFlags{.flags = 0}, 0); });
     EXPECT_EQ(dev.writes(), before) << "hardened once";
+    version(&comb, t, 5, 1, 1);
     comb.combChangeNumber = 4;
     dev.failWrites(true);
     size_t reads = dev.fake.taken().size();
