@@ -305,10 +305,10 @@ TEST(IohMsgDrl, FineAndOldFormsConvertBothWays)
     EXPECT_EQ(back->numOfBits, 3u);
     EXPECT_EQ(back->readCombDrlDataSize, 45u);
     for (UINT32 i = 0; i < 3; i++) {
-        EXPECT_EQ(back->drlBuf[i].data.toothInComb, 100 + i);
-        EXPECT_EQ(back->drlBuf[i].data.devVto.vtoId, 10 + i);
-        EXPECT_EQ(back->drlBuf[i].bIsAllSet, 0);
-        EXPECT_EQ(back->drlBuf[i].FineDrlArray[5], 0);
+        EXPECT_EQ((UINT32)back->drlBuf[i].data.toothInComb, 100 + i);
+        EXPECT_EQ((UINT32)back->drlBuf[i].data.devVto.vtoId, 10 + i);
+        EXPECT_EQ((int)back->drlBuf[i].bIsAllSet, 0);
+        EXPECT_EQ((int)back->drlBuf[i].FineDrlArray[5], 0);
     }
 
     // The overflow marker travels alone, in both directions.
@@ -317,7 +317,7 @@ TEST(IohMsgDrl, FineAndOldFormsConvertBothWays)
     EXPECT_EQ(old->readCombDrlDataSize, 12u);
     EXPECT_EQ(ioh_ConvertOldDrlToFine(old.get(), 8, back.get()), MOS_RC__SUCCESS);
     EXPECT_EQ(back->numOfBits, 0xFFFFFFFFu);
-    EXPECT_EQ(back->drlBuf[0].data.toothInComb, 0u);
+    EXPECT_EQ((UINT32)back->drlBuf[0].data.toothInComb, 0u);
 
     // A received old list shorter than its count, or with the wrong entry size, is refused whole.
     old->numOfBits = 3;
