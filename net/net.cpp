@@ -561,6 +561,14 @@ BOOL net_GetConState(Net *pNet, HNetCon hCon, NetCon_GetConState *pState)
     });
 }
 
+Mos_RC net_GetConBwc(Net *pNet, HNetCon hCon, NetConBwc *pOut)
+{
+    return net_WithCon(pNet, hCon, MOS_RC__ERROR, [pOut](NetCon *pCon) {
+        netCon_GetBwc(pCon, pOut);
+        return MOS_RC__SUCCESS;
+    });
+}
+
 BOOL net_IsConnected(Net *pNet, HNetCon hCon)
 {
     return net_WithCon(pNet, hCon, (BOOL)FALSE, [](NetCon *pCon) { return netCon_IsConnected(pCon); });

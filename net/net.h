@@ -163,6 +163,8 @@ Mos_RC net_UpdateNumOfSocketsPerIp(Net *pNet, HNetCon hCon, UINT32 numOfSocketPe
 BOOL net_GetConState(Net *pNet, HNetCon hCon, NetCon_GetConState *pState);
 // The same; a zero handle is a panic.
 BOOL net_GetConInfo(Net *pNet, HNetCon hCon, NetCon_GetConState *pState);
+// MOS_RC__ERROR when hCon names no connection.
+Mos_RC net_GetConBwc(Net *pNet, HNetCon hCon, NetConBwc *pOut);
 BOOL net_IsConnected(Net *pNet, HNetCon hCon);
 BOOL net_IsFullyConnected(Net *pNet, HNetCon hCon);
 BOOL net_IsFullyValidated(Net *pNet, HNetCon hCon, BOOL bSync);

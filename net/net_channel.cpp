@@ -71,11 +71,8 @@ void netChannelManager_Init(NetChannelManger *pMgr)
 {
     memset(static_cast<void *>(pMgr), 0, sizeof(*pMgr));
     MOS_FASTLOCK_CREATE(&pMgr->fastLock, NET_CHANNEL_MNGR__LOCK_ID);
-    if (!mosHash_CreateNamedHash(&pMgr->channelHash, NET_CHANNEL__HASH_BUCKETS, MOS_HASHING_METHOD__MODULO, 0,
-                                 nullptr, nullptr, "net_channel_hash", NET_CHANNEL_MNGR__HASH_ID))
-        MOS_PANIC("mosHash_CreateNamedHash(&pMgr->channelHash, 1024, MOS_HASHING_METHOD__MODULO, 0, ((void *)0), "
-                  "((void *)0), \"net_channel_hash\")",
-                  "");
+    MOS_ASSERT(mosHash_CreateNamedHash(&pMgr->channelHash, NET_CHANNEL__HASH_BUCKETS, MOS_HASHING_METHOD__MODULO, 0,
+                                       nullptr, nullptr, "net_channel_hash", NET_CHANNEL_MNGR__HASH_ID));
     netMsgRcv_SetChannelOps(&netChannelRcvOps_G);
 }
 
@@ -129,8 +126,7 @@ BOOL netChannelManager_GetUnlocked(NetChannelManger *pMgr, ObjectId objId, NetCh
     PVOID pData = nullptr;
     if (mosHash_GetRecordByKey2(&pMgr->channelHash, objId, 0, &pData) == nullptr)
         return FALSE;
-    if (pData == nullptr)
-        MOS_PANIC("pChannel != ((void *)0)", "a channel record without a channel");
+    MOS_ASSERT_WITH_DESC(pData != nullptr, "a channel record without a channel");
     *ppChan = static_cast<NetChannel *>(pData);
     return TRUE;
 }
@@ -150,8 +146,7 @@ void netChannelManager_UpdateSendId(NetChannelManger *pMgr, NetConChannelData *p
 void netChannel_UpdateCon(NetChannel *pChannel, HNetCon hCon, BOOL bIsClientCon)
 {
     MosFastlockGuard guard(&pChannel->chanFastLock);
-    if (pChannel->hCon == hCon)
-        MOS_PANIC("!(pChannel->hCon == hCon)", "");
+    MOS_ASSERT(pChannel->hCon != hCon);
     pChannel->hCon = hCon;
     if (bIsClientCon) {
         pChannel->sendCurrChanNum = 0;

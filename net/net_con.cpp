@@ -126,7 +126,7 @@ NetPortal *netCon_BuildPortal(NetCon *pCon, UINT32 slot, const NetAddress *pAddr
 
 // Removes a portal without paths from its slot (lock held); the array stays dense. Its
 // connection reference is returned to the caller to release outside the lock.
-void netCon_PortalDiedLocked(NetPortal *pPortal)
+void netCon_PortalDied(NetPortal *pPortal)
 {
     NetCon *pCon = pPortal->pCon;
     NET_CON_TRACE(pCon, MOS_FREQ_MED, "Dying");
@@ -152,7 +152,7 @@ void netCon_PortalDiedLocked(NetPortal *pPortal)
 }
 
 // Makes a portal's paths what its state and configured count ask for (lock held).
-void netPortal_ClientUpdatePathsLocked(NetPortal *pPortal, BOOL bSetAsConnected)
+void netPortal_ClientUpdatePaths(NetPortal *pPortal, BOOL bSetAsConnected)
 {
     NetCon *pCon = pPortal->pCon;
     if (bSetAsConnected && pPortal->state == CON_STATE__INIT) {
@@ -368,7 +368,7 @@ BOOL netCon_Connect(NetCon *pCon, BOOL bSync)
         pCon->conState = CON_STATE__CONNECTING;
         mosUmtEvent_Reset(&pCon->waitForConnect);
         for (UINT32 i = 0; i < netCon_NumPortals(pCon); i++)
-            netPortal_ClientUpdatePathsLocked(pCon->pPortalsArr[i], TRUE);
+            netPortal_ClientUpdatePaths(pCon->pPortalsArr[i], TRUE);
     }
     if (!bSync)
         return TRUE;
@@ -395,7 +395,7 @@ Mos_RC netCon_ClientRemovePortalByIdxLocked(NetCon *pCon, UINT32 portalIdx)
         return MOS_RC__SUCCESS;
     }
     MOS_ASSERT(netPortal_NumPaths(pPortal) == 0);
-    netCon_PortalDiedLocked(pPortal);
+    netCon_PortalDied(pPortal);
     pCon->pendingDerefs++;
     return MOS_RC__SUCCESS;
 }
@@ -724,11 +724,11 @@ BOOL netCon_GetPeerAddr(NetCon *pCon, NetAddress *pAddr)
     return bFound;
 }
 
-void netCon_GetBwc(NetCon *pCon, MosBWC_QueryWindow *pSize, MosBWC_QueryWindow *pLatency)
+void netCon_GetBwc(NetCon *pCon, NetConBwc *pOut)
 {
     MosFastlockGuard guard(&pCon->conFastlock);
-    mosBWC_GetLastWindow(&pCon->sendSizeBwc, pSize);
-    mosBWC_GetLastWindow(&pCon->sendLatencyBwc, pLatency);
+    mosBWC_GetLastWindow(&pCon->sendSizeBwc, &pOut->sendSize);
+    mosBWC_GetLastWindow(&pCon->sendLatencyBwc, &pOut->sendLatency);
 }
 
 void netCon_ReportOscEvent(NetOscType oscType, NetCon *pCon, const NetAddress *pAddr)
@@ -796,12 +796,13 @@ BOOL netCon_IsGroupIdValid(NetCon *pCon, UINT32 grpId)
     return netConManager_DoesRecvGroupIdExist(netCon_Mgr(pCon), grpId);
 }
 
-void netCon_AllocBufferForRecv(NetCon *pCon, UINT32 grpId, NetSmallIov *pIov, UINT32 len, Context context,
-                               SocketHeaderType type, const UINT8 *pExtHeader)
+void netConManager_AllocBufferForRecv(NetConManger *pConMng, UINT32 conGrpId, NetSmallIov *pIov, UINT32 len,
+                                      Context context, SocketHeaderType type, const UINT8 *pExtHeader)
 {
-    NetRecvGroupSlot *pSlot = &netCon_Mgr(pCon)->pRecvGroupArr[grpId];
+    MOS_ASSERT(conGrpId < pConMng->numOfRecvGroup);
+    NetRecvGroupSlot *pSlot = &pConMng->pRecvGroupArr[conGrpId];
     MOS_ASSERT(pSlot->pOps != nullptr);
-    pSlot->pOps->pAllocBufferCK(pSlot->pGroup, grpId, pIov, len, context, type, pExtHeader);
+    pSlot->pOps->pAllocBufferCK(pSlot->pGroup, conGrpId, pIov, len, context, type, pExtHeader);
 }
 
 void netCon_FreeBuffer(NetCon *pCon, UINT32 grpId, NetSmallIov *pIov)
@@ -861,7 +862,7 @@ void netPortal_PathDied(NetPath *pPath)
         if (netPortal_NumPaths(pPortal) == 0 &&
             (pCon->conType == CON_TYPE__SERVER || pPortal->state == CON_STATE__DISCONNECTING)) {
             pPortal->state = CON_STATE__DISCONNECTED;
-            netCon_PortalDiedLocked(pPortal);
+            netCon_PortalDied(pPortal);
             pCon->pendingDerefs++; // the portal's reference
         }
     }
@@ -909,7 +910,7 @@ BOOL netCon_ReconfigRemotes(NetCon *pCon, const NetCon_RemoteHosts *pHosts)
         }
         if (bOk && pCon->conState != CON_STATE__INIT)
             for (UINT32 i = 0; i < netCon_NumPortals(pCon); i++)
-                netPortal_ClientUpdatePathsLocked(pCon->pPortalsArr[i], TRUE);
+                netPortal_ClientUpdatePaths(pCon->pPortalsArr[i], TRUE);
     }
     return bOk;
 }
@@ -923,7 +924,7 @@ BOOL netCon_UpdateAllPortalsNumOfSocketsPerIp(NetCon *pCon, UINT32 n)
         return FALSE;
     for (UINT32 i = 0; i < netCon_NumPortals(pCon); i++) {
         pCon->pPortalsArr[i]->configuredNumOfPaths = (UINT8)n;
-        netPortal_ClientUpdatePathsLocked(pCon->pPortalsArr[i], FALSE);
+        netPortal_ClientUpdatePaths(pCon->pPortalsArr[i], FALSE);
     }
     return TRUE;
 }

@@ -204,6 +204,13 @@ struct NetCon_GetConState {
     NetCon_PortalState portals[NET_CON__MAX_NUM_OF_IP_PER_HOST];
 };
 
+// The last complete windows of a connection's request sizes (512-byte units) and RPC latencies
+// (microseconds).
+struct NetConBwc {
+    MosBWC_QueryWindow sendSize;
+    MosBWC_QueryWindow sendLatency;
+};
+
 // The debug query record of a connection (SDBG_EXPORTS_OBJ_TYPE__NET_CON): its identity and
 // state, its peer, its message counts and queues, and per portal its address and paths.
 struct NetCon_QueryPortal {
@@ -282,7 +289,7 @@ UINT32 netCon_GetNumValidatedPahtsUnlocked(NetCon *pCon);
 void netCon_GetConState(NetCon *pCon, NetCon_GetConState *pOut);
 BOOL netCon_GetPeerAddr(NetCon *pCon, NetAddress *pAddr);
 // The last complete windows of the request-size and latency counters.
-void netCon_GetBwc(NetCon *pCon, MosBWC_QueryWindow *pSize, MosBWC_QueryWindow *pLatency);
+void netCon_GetBwc(NetCon *pCon, NetConBwc *pOut);
 void netCon_ReportOscEvent(NetOscType oscType, NetCon *pCon, const NetAddress *pAddr);
 void netCon_ModifyPrivilegedSend(NetCon *pCon, BOOL bValue);
 void netCon_SetIndependentId(NetCon *pCon, UINT64 id);
@@ -297,8 +304,9 @@ void netCon_SetType(NetCon *pCon, ConType conType);
 
 // What the paths call.
 BOOL netCon_IsGroupIdValid(NetCon *pCon, UINT32 grpId);
-void netCon_AllocBufferForRecv(NetCon *pCon, UINT32 grpId, NetSmallIov *pIov, UINT32 len, Context context,
-                               SocketHeaderType type, const UINT8 *pExtHeader);
+// Buffers for an incoming payload from the group registered under conGrpId (which must exist).
+void netConManager_AllocBufferForRecv(NetConManger *pConMng, UINT32 conGrpId, NetSmallIov *pIov, UINT32 len,
+                                      Context context, SocketHeaderType type, const UINT8 *pExtHeader);
 void netCon_FreeBuffer(NetCon *pCon, UINT32 grpId, NetSmallIov *pIov);
 void netCon_RecvMsg(NetCon *pCon, UINT32 grpId, NetMsgRcv *pMsg);
 // FALSE when nobody handles responses (the frame's buffers stay with the caller).

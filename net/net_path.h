@@ -85,6 +85,8 @@ struct NetPath_Query {
     UINT32 remoteVersion;
     UINT32 ownerType;
 };
+static_assert(sizeof(NetPath_Query) == 232);
+static_assert(offsetof(NetPath_Query, bConnected) == 200);
 
 void netPath_Init(NetPath *pPath, Net *pNet);
 void netPath_InitClient(NetPath *pPath, Net *pNet);

@@ -299,9 +299,10 @@ Mos_RC netPathMgr_AllocBufferForRecv_CK(MosMit *pMit, Mos_RC rc)
         pHead = &netMit_GetArea(pMit)->extHeader.header;
         {
             const UINT32 freeId = netPathMgr_GetFreeId(pMgr);
-            netCon_AllocBufferForRecv(netPath_GetCon(pPath), pHead->grpID, &pPath->rcvIov, pHead->dataLen,
-                                      pHead->context, (SocketHeaderType)SOCKET_HEADER__GET_HEADER_TYPE(pHead->prop),
-                                      netMit_GetArea(pMit)->extHeader.metaData);
+            netConManager_AllocBufferForRecv(net_GetConManager(pPath->pNet), pHead->grpID, &pPath->rcvIov,
+                                             pHead->dataLen, pHead->context,
+                                             (SocketHeaderType)SOCKET_HEADER__GET_HEADER_TYPE(pHead->prop),
+                                             netMit_GetArea(pMit)->extHeader.metaData);
             if (!NET_IOV__IS_EMPTY(&pPath->rcvIov)) {
                 MOS_ASSERT(NET_IOV__GET_SIZE(&pPath->rcvIov) == pHead->dataLen);
                 MOS_MIT_RETURN(pMit, MOS_RC__SUCCESS);

@@ -35,12 +35,11 @@ void netRecvGroup_SlotRecv(void *pGroup, NetMsgRcv *pMsg)
 }
 const NetRecvGroupOps netRecvGroupSlotOps_G = {netRecvGroup_SlotAlloc, netRecvGroup_SlotFree, netRecvGroup_SlotRecv};
 
-void netRecvGroup_Enqueue(NetRecvGroup *pGroup, NetMsgNode *pNode, UINT32 msgCode, const char *pLinkedExpr)
+void netRecvGroup_Enqueue(NetRecvGroup *pGroup, NetMsgNode *pNode, UINT32 msgCode)
 {
     MosFastlockGuard guard(&pGroup->recvFastlock);
     pNode->msgCode = msgCode;
-    if (mosDList_IsLinked(&pNode->msgListNode))
-        MOS_PANIC(pLinkedExpr, "");
+    MOS_ASSERT_WITH_DESC(!mosDList_IsLinked(&pNode->msgListNode), "a message queued twice");
     mosDList_InsertTail(&pGroup->recvMsgList, &pNode->msgListNode);
     pGroup->dbgQuery.numOfReqPending++;
     mosUmtCond_Signal(&pGroup->waiterCond);
@@ -108,7 +107,7 @@ void netRecvGroup_HandleRecv(NetRecvGroup *pGroup, NetMsgRcv *pRcv)
         return;
     }
     default:
-        MOS_PANIC("!(1)", "a received message of an unknown type");
+        MOS_UNREACHABLE("a received message of an unknown type");
     }
 }
 
@@ -125,7 +124,7 @@ void netRecvGroup_HandleOwn(NetRecvGroup *pGroup, NetRpcMsg *pMsg, UINT32 msgCod
         pCB->pSendAsyncDoneFunc(pCB->pObjCont, pMsg);
         return;
     default:
-        MOS_PANIC("!(1)", "a returning message of an unknown type");
+        MOS_UNREACHABLE("a returning message of an unknown type");
     }
 }
 
@@ -149,10 +148,8 @@ UINT32 netRecvGroup_WaitForWork(NetRecvGroup *pGroup)
             mosUmtCond_Wait(&pGroup->waiterCond, &pGroup->recvFastlock);
         }
         pNode = pGroup->recvMsgList.pFirst;
-        if (pNode == nullptr)
-            MOS_PANIC("pMsg != ((void *)0)", "");
-        if (pGroup->recvMsgList.counter > 1 && pNode->pNext == MOS_DLIST__LAST_NODE)
-            MOS_PANIC("(pMsg)->pNext != ((PVOID) -1)", "");
+        MOS_ASSERT(pNode != nullptr);
+        Exp(pGroup->recvMsgList.counter > 1 && pNode->pNext == MOS_DLIST__LAST_NODE);
         mosDList_Remove(&pGroup->recvMsgList, pNode);
         pGroup->dbgQuery.numOfReqPending--;
         pGroup->dbgQuery.numOfReqInProgress++;
@@ -210,20 +207,14 @@ void netRecvGroup_Init(NetRecvGroup *pGroup, const NetRecvGrpCallback *pCB, Net 
     MOS_FASTLOCK_CREATE(&pGroup->recvFastlock, NET_RECV_GROUP__LOCK_ID);
     pGroup->recvCB = *pCB;
     pGroup->pNet = pNet;
-    if (pGroup->recvCB.pAllocBufferFunc == nullptr)
-        MOS_PANIC("!(pRcvGrp->recvCB.pAllocBufferFunc == ((void *)0))", "");
-    if (pGroup->recvCB.pFreeBufferFunc == nullptr)
-        MOS_PANIC("!(pRcvGrp->recvCB.pFreeBufferFunc == ((void *)0))", "");
-    if (pGroup->recvCB.pRecvNotifFunc == nullptr)
-        MOS_PANIC("!(pRcvGrp->recvCB.pRecvNotifFunc == ((void *)0))", "");
-    if (pGroup->recvCB.pRecvRequestFunc == nullptr)
-        MOS_PANIC("!(pRcvGrp->recvCB.pRecvRequestFunc == ((void *)0))", "");
-    if (pGroup->recvCB.pRecvRpcResponseFunc == nullptr)
-        MOS_PANIC("!(pRcvGrp->recvCB.pRecvRpcResponseFunc == ((void *)0))", "");
-    if (pGroup->recvCB.pSendAsyncDoneFunc == nullptr)
-        MOS_PANIC("!(pRcvGrp->recvCB.pSendAsyncDoneFunc == ((void *)0))", "");
-    if (pGroup->recvCB.pObjCont == nullptr)
-        MOS_PANIC("!(pRcvGrp->recvCB.pObjCont == ((void *)0))", "");
+    // In slot order; only the read test may be missing.
+    Exp(pGroup->recvCB.pAllocBufferFunc == nullptr);
+    Exp(pGroup->recvCB.pFreeBufferFunc == nullptr);
+    Exp(pGroup->recvCB.pRecvNotifFunc == nullptr);
+    Exp(pGroup->recvCB.pRecvRequestFunc == nullptr);
+    Exp(pGroup->recvCB.pRecvRpcResponseFunc == nullptr);
+    Exp(pGroup->recvCB.pSendAsyncDoneFunc == nullptr);
+    Exp(pGroup->recvCB.pObjCont == nullptr);
     pGroup->classId = classId;
     mosDList_InitAnchor(&pGroup->recvMsgList);
     MosObj_Type *pType = mosObjType_GetPtrByID(SDBG_EXPORTS_OBJ_TYPE__NET_RECV_GRP);
@@ -279,12 +270,8 @@ void netRecvGroup_SetNumOfWorkers(NetRecvGroup *pGroup, UINT32 numOfThreads)
     if (pSched == nullptr)
         pSched = mosUmt_GetDefaultScheduler();
     for (UINT32 i = 0; i < toCreate; i++) {
-        HMosUmt_UThread h = mosUmt_CreateUThreadEx(netRecvGroup_WaitForWorkLoop, pGroup, pSched,
-                                                   mosUmt_GetDefaultAllocator(), FALSE, pGroup->classId);
-        if (h == nullptr)
-            MOS_PANIC("mosUmt_CreateUThreadEx(netRecvGroup_WaitForWorkLoop, pGroup, pSched, pAllocator, FALSE, "
-                      "pGroup->classId) != ((void *)0)",
-                      "");
+        MOS_ASSERT(mosUmt_CreateUThreadEx(netRecvGroup_WaitForWorkLoop, pGroup, pSched, mosUmt_GetDefaultAllocator(),
+                                          FALSE, pGroup->classId) != nullptr);
     }
 }
 
@@ -305,8 +292,7 @@ Mos_RC netRecvGroup_WaitForAllUmtRemoval(NetRecvGroup *pGroup, UINT32 timeOutMil
     MosFastlockGuard guard(&pGroup->recvFastlock);
     if (pGroup->numOfThreadsToRemove != 0)
         rc = mosUmtCond_TimedWait(&pGroup->condVar, &pGroup->recvFastlock, timeOutMilli);
-    if (rc == MOS_RC__SUCCESS && pGroup->numOfThreadsToRemove != 0)
-        MOS_PANIC("!(((rc) == MOS_RC__SUCCESS) && netRecvGroup_IsRemoveInProgress(pGroup))", "");
+    Exp(rc == MOS_RC__SUCCESS && pGroup->numOfThreadsToRemove != 0);
     return rc;
 }
 
@@ -323,22 +309,18 @@ void netRecvGroup_FreeBuffer(NetRecvGroup *pGroup, UINT32 conGrpId, NetSmallIov 
 
 void netRecvGroup_RecvMsg(NetRecvGroup *pGroup, NetMsgRcv *pMsg)
 {
-    netRecvGroup_Enqueue(pGroup, &pMsg->rcvMsgNode, NET_MSG_NODE_CODE__RECV,
-                         "(&pNetMsg->rcvMsgNode.msgListNode)->pNext == ((void *)0)");
+    netRecvGroup_Enqueue(pGroup, &pMsg->rcvMsgNode, NET_MSG_NODE_CODE__RECV);
 }
 
 void netRecvGroup_RecvAsyncRes(NetRecvGroup *pGroup, NetRpcMsg *pMsg)
 {
-    netRecvGroup_Enqueue(pGroup, &pMsg->msgSnd.sndMsgNode, NET_MSG_NODE_CODE__SEND,
-                         "(&pNetMsg->msgSnd.sndMsgNode.msgListNode)->pNext == ((void *)0)");
+    netRecvGroup_Enqueue(pGroup, &pMsg->msgSnd.sndMsgNode, NET_MSG_NODE_CODE__SEND);
 }
 
 void netRecvGroup_SendAsyncDone(NetRecvGroup *pGroup, NetRpcMsg *pMsg)
 {
-    if (pMsg->msgSnd.msgType == NET_MSG_TYPE__SNDRCV)
-        MOS_PANIC("!(pMsg->msgSnd.msgType == NET_MSG_TYPE__SNDRCV)", "requests complete through their response");
-    netRecvGroup_Enqueue(pGroup, &pMsg->msgSnd.sndMsgNode, NET_MSG_NODE_CODE__SEND | NET_MSG_NODE_CODE__SND_DONE,
-                         "(&pNetMsg->msgSnd.sndMsgNode.msgListNode)->pNext == ((void *)0)");
+    MOS_ASSERT_WITH_DESC(pMsg->msgSnd.msgType != NET_MSG_TYPE__SNDRCV, "requests complete through their response");
+    netRecvGroup_Enqueue(pGroup, &pMsg->msgSnd.sndMsgNode, NET_MSG_NODE_CODE__SEND | NET_MSG_NODE_CODE__SND_DONE);
 }
 
 NetMsgRcv *netRecvGroup_GetRcvMsg(NetRpcData *pRequest)
@@ -377,25 +359,25 @@ void netRecvGroup_Query(MosObj *pObj, const CHAR_A *pName, void *pData)
 
 void netRecvGroup_DummyAllocBufferCB(void *, UINT32, NetSmallIov *, UINT32, Context, SocketHeaderType, const UINT8 *)
 {
-    MOS_PANIC("0", "a receive group got a payload it has no buffers for");
+    MOS_UNREACHABLE("a receive group got a payload it has no buffers for");
 }
 void netRecvGroup_DummyFreeBufferCB(void *, UINT32, NetSmallIov *)
 {
-    MOS_PANIC("0", "a receive group was asked to free buffers it never gives");
+    MOS_UNREACHABLE("a receive group was asked to free buffers it never gives");
 }
 Mos_RC netRecvGroup_DummyRecvNotifCB(void *, NetRpcData *)
 {
-    MOS_PANIC("0", "a receive group got a notification it must never receive");
+    MOS_UNREACHABLE("a receive group got a notification it must never receive");
 }
 void netRecvGroup_DummyRecvRequestCB(HNetCon, void *, NetRpcData *)
 {
-    MOS_PANIC("0", "a receive group got a request it must never receive");
+    MOS_UNREACHABLE("a receive group got a request it must never receive");
 }
 void netRecvGroup_DummyRecvRpcResponseCB(void *, NetRpcMsg *)
 {
-    MOS_PANIC("0", "a receive group got an asynchronous response it must never receive");
+    MOS_UNREACHABLE("a receive group got an asynchronous response it must never receive");
 }
 void netRecvGroup_DummySendAsyncDoneCB(void *, NetRpcMsg *)
 {
-    MOS_PANIC("0", "a receive group got an asynchronous send completion it must never receive");
+    MOS_UNREACHABLE("a receive group got an asynchronous send completion it must never receive");
 }

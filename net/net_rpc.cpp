@@ -113,14 +113,13 @@ void netMsgSndSync_GuardExpired(MosAsyncObj *pObj, INT32 rc)
     NetMsgSndSync_Guard *pGuard = MOS_CONTAINER_OF(pObj, NetMsgSndSync_Guard, timerReq.asyncObj);
     pGuard->bFired = TRUE;
     MOS_TRACE(MOS_COMP_NET, MOS_FREQ_LOW, "Message send timed out. Message ID is %d", (int)pGuard->pMsg->msgSnd.msgId);
-    if (net_GetConf(pGuard->pMsg->msgSnd.pNet)->bCrashOnSendTimeout)
-        MOS_PANIC("Message send timed out. Crashing.", "");
+    MOS_ASSERT_WITH_DESC(!net_GetConf(pGuard->pMsg->msgSnd.pNet)->bCrashOnSendTimeout,
+                         "Message send timed out. Crashing.");
 }
 
 BOOL netRpc_SendInternal(Net *pNet, HNetCon hCon, NetRpcMsg *pMsg, BOOL bBlock, BOOL bHead, BOOL bPrivilegedSend)
 {
-    if (pMsg->msgSnd.bSync == FALSE && bBlock == TRUE)
-        MOS_PANIC("!(pMsg->msgSnd.bSync == ((BOOL)0) && bBlock == ((BOOL)1))", "");
+    Exp(pMsg->msgSnd.bSync == FALSE && bBlock == TRUE);
     if (!pMsg->msgSnd.bSync || !bBlock)
         return netCon_SendMsg(pNet, hCon, pMsg, bHead, bPrivilegedSend);
     MosUmt_Sem sem;
@@ -218,25 +217,17 @@ Mos_RC netRPC_SendPrivilegedRequestWithTO(Net *pNet, HNetCon hCon, NetRpcMsg *pM
 
 Mos_RC netRpc_SendNotification(Net *pNet, HNetCon hCon, NetRpcMsg *pMsg, BOOL bBlock)
 {
-    if (pMsg->msgSnd.msgType != NET_MSG_TYPE__NOTIFICATION && pMsg->msgSnd.msgType != NET_MSG_TYPE__SNDRCV_CB)
-        MOS_PANIC("!(pMsg->msgSnd.msgType != NET_MSG_TYPE__NOTIFICATION && pMsg->msgSnd.msgType != "
-                  "NET_MSG_TYPE__SNDRCV_CB)",
-                  "");
+    Exp(pMsg->msgSnd.msgType != NET_MSG_TYPE__NOTIFICATION && pMsg->msgSnd.msgType != NET_MSG_TYPE__SNDRCV_CB);
     return netRpc_SendOneWay(pNet, hCon, pMsg, bBlock, FALSE);
 }
 
 Mos_RC netRpc_SendResponse(Net *pNet, HNetCon hCon, NetRpcMsg *pMsg, BOOL bBlock)
 {
-    if (pMsg->msgSnd.rpcReq.context == MOS_RC__ILLEGAL)
-        MOS_PANIC("!(pMsg->msgSnd.rpcReq.context == MOS_RC__ILLEGAL)", "");
-    if (pMsg->msgSnd.msgType != NET_MSG_TYPE__NOTIFICATION && pMsg->msgSnd.msgType != NET_MSG_TYPE__SNDRCV_CB)
-        MOS_PANIC("!(pMsg->msgSnd.msgType != NET_MSG_TYPE__NOTIFICATION && pMsg->msgSnd.msgType != "
-                  "NET_MSG_TYPE__SNDRCV_CB)",
-                  "");
+    Exp(pMsg->msgSnd.rpcReq.context == MOS_RC__ILLEGAL);
+    Exp(pMsg->msgSnd.msgType != NET_MSG_TYPE__NOTIFICATION && pMsg->msgSnd.msgType != NET_MSG_TYPE__SNDRCV_CB);
     {
         MosFastlockGuard guard(&pMsg->msgSnd.lock);
-        if ((pMsg->msgSnd.flags & NET_MSG_SND_FLAGS__SEND_RSP_STARTED) != 0)
-            MOS_PANIC("!(netMsg_IsSendRespStarted (&pMsg->msgSnd))", "");
+        Exp((pMsg->msgSnd.flags & NET_MSG_SND_FLAGS__SEND_RSP_STARTED) != 0);
         pMsg->msgSnd.flags |= NET_MSG_SND_FLAGS__SEND_RSP_STARTED;
     }
     return netRpc_SendOneWay(pNet, hCon, pMsg, bBlock, TRUE);
@@ -253,8 +244,7 @@ Mos_RC netRpc_WaitForResponse(Net *pNet, NetRpcMsg *pMsg)
 BOOL netRpc_GetPeerAddr(Net *pNet, NetRpcData *pRequest, NetAddress *pAddr)
 {
     NetMsgRcv *pRcv = netRecvGroup_GetRcvMsg(pRequest);
-    if (pRcv->msgType != NET_MSG_TYPE__SNDRCV)
-        MOS_PANIC("!(pRcvMsg->msgType != NET_MSG_TYPE__SNDRCV)", "");
+    Exp(pRcv->msgType != NET_MSG_TYPE__SNDRCV);
     NetCon *pCon = netConManager_AcquireCon(net_GetConManager(pNet), pRcv->hCon);
     if (pCon == nullptr)
         return FALSE;
@@ -270,10 +260,8 @@ void netRpc_UpdateSendId(HNetCon hCon, NetRpcMsg *pMsg, NetConChannelData *pChan
 
 void netMsgSndSync_Wait(NetRpcMsg *pMsg)
 {
-    if (pMsg->pWaitForMsg == nullptr)
-        MOS_PANIC("!(pMsg->pWaitForMsg == ((void *)0))", "");
-    if (!pMsg->msgSnd.bSync)
-        MOS_PANIC("!(pMsg->msgSnd.bSync == ((BOOL)0))", "a message waited on is not synchronous");
+    Exp(pMsg->pWaitForMsg == nullptr);
+    MOS_ASSERT_WITH_DESC(pMsg->msgSnd.bSync, "a message waited on is not synchronous");
     const UINT32 msgId = pMsg->msgSnd.msgId;
     NetMsgSndSync_Guard guard;
     guard.pMsg = pMsg;
@@ -309,8 +297,8 @@ NetRpcMsg *netRpc_AbortTimer(NetRpcMsg *pMsg, BOOL bLocked)
     while (rc == MOS_RC__BUSY && bLocked &&
            (__atomic_load_n(&pSnd->flags, __ATOMIC_ACQUIRE) & NET_MSG_SND_FLAGS__TIMER_FIRED) == 0) {
         mosDiagCounters_CountExt(MOS_DIAG_COUNTER__FAILED_TO_ABORT_TIMER, pSnd->msgId);
-        if (++loopCount > NET_RPC__ABORT_TIMER_MAX_YIELDS)
-            MOS_PANIC("!(loopCount > 1000)", "");
+        loopCount++;
+        Exp(loopCount > NET_RPC__ABORT_TIMER_MAX_YIELDS);
         mosFastlockBase_Release(&pSnd->lock);
         mosUmt_Yield();
         mosFastlockBase_Acquire(&pSnd->lock);
@@ -328,8 +316,7 @@ void netRpc_TimerExpired(MosAsyncObj *pObj, INT32 rc)
     MOS_ASSERT(pSnd->msgType == NET_MSG_TYPE__SNDRCV);
     if ((pSnd->flags & NET_MSG_SND_FLAGS__SEND_DONE) == 0) {
         MOS_TRACE(MOS_COMP_NET, MOS_FREQ_MED, "Timer expired before send (msgId %u)", pSnd->msgId);
-        if (pSnd->bMsgAborted == TRUE)
-            MOS_PANIC("!(netMsg_IsAborted(&pMsg->msgSnd) == ((BOOL)1))", "");
+        Exp(pSnd->bMsgAborted == TRUE);
         pSnd->flags |= NET_MSG_SND_FLAGS__TIMER_EXP_BEFORE_SEND;
         __atomic_store_n(&pSnd->bMsgAborted, TRUE, __ATOMIC_RELEASE);
         // The send task holds its connection until its completion takes this lock: the

@@ -109,7 +109,11 @@ struct NetSocketQuery {
     UINT32 remoteTimeStamp; // filled by the path
     UINT32 remoteMagicNumber;
     UINT32 remoteVersion;
+    // The debug server's readers take a 200-byte socket record; the rest is zero.
+    UINT8 reserved[96];
 };
+static_assert(sizeof(NetSocketQuery) == 200);
+static_assert(offsetof(NetSocketQuery, reserved) == 104);
 
 // Life and configuration.
 void netSocket_Create(NetSocket *pSock, Net *pNet, const NetAddress *pAddr, NetSocketRole role);

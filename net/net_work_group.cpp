@@ -71,8 +71,7 @@ UINT32 netWorkThread_Index(const NetWorkThread *pWorker)
 void netWorkGroup_SchedRemote(NetWorkGroup *pGroup, MosMit *pMit, NetWorkThread *pWorker)
 {
     for (;;) {
-        if (pWorker == nullptr)
-            MOS_PANIC("pChosenWorker != ((void *)0)", "no worker to run a task");
+        MOS_ASSERT_WITH_DESC(pWorker != nullptr, "no worker to run a task");
         mosFastlockBase_Acquire(&pWorker->lock);
         if (!pWorker->bDie)
             break;
@@ -94,8 +93,7 @@ void netWorkGroup_SchedRemote(NetWorkGroup *pGroup, MosMit *pMit, NetWorkThread 
 void netWorkGroup_OperationDone(NetWorkGroup *pGroup)
 {
     MosFastlockGuard guard(&pGroup->lock);
-    if (pGroup->ongoingOperations == 0)
-        MOS_PANIC("0 != pWorker->pWrkGrp->ongoingOperations", "");
+    MOS_ASSERT(pGroup->ongoingOperations != 0);
     pGroup->ongoingOperations--;
 }
 
@@ -153,8 +151,7 @@ void netWorkThread_Worker(void *pArg)
         mosFastlockBase_Acquire(&pWorker->lock);
         if (!MOS_DLIST__IS_EMPTY(&pWorker->remoteWaiters))
             continue;
-        if (!MOS_DLIST__IS_EMPTY(&pWorker->localWaiters))
-            MOS_PANIC("(((&pWorker->localWaiters)->counter) == 0)", "");
+        MOS_ASSERT(MOS_DLIST__IS_EMPTY(&pWorker->localWaiters));
         if (pWorker->bDie)
             break;
         mosUmtCond_Wait(&pWorker->cond, &pWorker->lock);
@@ -183,8 +180,8 @@ void netWorkThread_Init(NetWorkGroup *pGroup, NetWorkThread *pWorker, BOOL bStar
     mosDList_InitAnchor(&pWorker->remoteWaiters);
     mosDList_InitAnchor(&pWorker->localWaiters);
     pWorker->pWrkGrp = pGroup;
-    if (bStart && !netWorkThread_Start(pWorker))
-        MOS_PANIC("hUmt != ((void *)0)", "failed to create a net worker");
+    if (bStart)
+        MOS_ASSERT_WITH_DESC(netWorkThread_Start(pWorker), "failed to create a net worker");
 }
 
 void netWorkGroup_Init(NetWorkGroup *pGroup, UINT32 maxNumOfThreads, UINT32 numOfActiveThreads, BOOL bImportantUmt,
@@ -198,8 +195,7 @@ void netWorkGroup_Init(NetWorkGroup *pGroup, UINT32 maxNumOfThreads, UINT32 numO
     MOS_FASTLOCK_CREATE(&pGroup->lock, NET_WORK_GROUP__LOCK_ID);
     pGroup->sched.pSchedCK = netWorkGroup_SchedMit;
     pGroup->sched.pSchedNextCK = netWorkGroup_SchedMitNow;
-    if (!(numOfActiveThreads != 0 && numOfActiveThreads <= maxNumOfThreads))
-        MOS_PANIC("numOfActiveThreads != 0 && numOfActiveThreads <= maxNumOfThreads", "");
+    MOS_ASSERT(numOfActiveThreads != 0 && numOfActiveThreads <= maxNumOfThreads);
     pGroup->pWorkThreadArr = static_cast<NetWorkThread *>(
         mos_MemCalloc((size_t)maxNumOfThreads * sizeof(NetWorkThread), (size_t)maxNumOfThreads * sizeof(NetWorkThread), __func__, FALSE));
     MOS_ASSERT(pGroup->pWorkThreadArr != nullptr);
@@ -208,8 +204,7 @@ void netWorkGroup_Init(NetWorkGroup *pGroup, UINT32 maxNumOfThreads, UINT32 numO
     for (UINT32 i = 0; i < maxNumOfThreads; i++)
         netWorkThread_Init(pGroup, &pGroup->pWorkThreadArr[i], FALSE);
     for (UINT32 i = 0; i < numOfActiveThreads; i++)
-        if (!netWorkThread_Start(&pGroup->pWorkThreadArr[i]))
-            MOS_PANIC("hUmt != ((void *)0)", "failed to create a net worker");
+        MOS_ASSERT_WITH_DESC(netWorkThread_Start(&pGroup->pWorkThreadArr[i]), "failed to create a net worker");
     MosObj_Type *pType = mosObjType_GetPtrByID(SDBG_EXPORTS_OBJ_TYPE__NET_WORK_GRP);
     if (pType != nullptr)
         mosObjType_RegObj(pType, &pGroup->sdbgObj, "net work group");
@@ -271,8 +266,7 @@ void netWorkGroup_SchedMitNow(MosMit *pMit)
     NetWorkThread *pMine = nullptr;
     NetWorkThread *pChosen = netWorkGroup_Choose(pGroup, &pMine);
     if (pMine != nullptr) {
-        if (pMine->pPriorityWaiter != nullptr)
-            MOS_PANIC("pCurWorker->pPriorityWaiter == ((void *)0)", "");
+        MOS_ASSERT(pMine->pPriorityWaiter == nullptr);
         pMine->pPriorityWaiter = pMit;
         MOS_TRACE(MOS_COMP_NET, MOS_FREQ_HIGH,
                   "Priority scheduling thread %p index %d.Local Mits %d. Remote Mits %d. Mit %p (start ck %p)",
@@ -355,8 +349,7 @@ BOOL netWorkThread_IsDying(NetWorkThread *pWorker)
 
 void netWorkThread_NotifyShouldDie(NetWorkThread *pWorker)
 {
-    if (netWorkThread_IsDying(pWorker))
-        MOS_PANIC("! netWorkThread_IsDying(pWorker)", "");
+    MOS_ASSERT(!netWorkThread_IsDying(pWorker));
     mosFastlockBase_Acquire(&pWorker->lock);
     __atomic_store_n(&pWorker->bDie, TRUE, __ATOMIC_RELEASE);
     mosUmtCond_Signal(&pWorker->cond);
