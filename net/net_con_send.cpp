@@ -11,8 +11,11 @@
 #include "net/net_rpc.h"
 
 namespace {
-// The per-send bit of the task area beside the sender's privileged bit.
+// The per-send bits of the task area beside the sender's privileged bit: a retry is due; the
+// path's send loop was taken straight from its wait on senderCond (not lent from its loop body),
+// so it can be given back to that wait instead of being resumed.
 constexpr UINT8 NET_MIT_FLAGS__RETRY = 0x2u;
+constexpr UINT8 NET_MIT_FLAGS__LOOP_TAKEN = 0x4u;
 constexpr UINT32 NET_CON__MAX_SEND_ATTEMPTS = 3u;
 
 NetRpcMsg *netCon_MsgOfMit(MosMit *pMit)
@@ -71,34 +74,71 @@ Mos_RC netCon_QueueAndUnlock(NetCon *pCon, NetRpcMsg *pMsg)
     return MOS_RC__PENDING;
 }
 
-// Step 8 of a send: the path goes back to its loop, or on to the next queued message.
+BOOL netCon_IsPathServing(const NetPath *pPath)
+{
+    return pPath->bSndMitActive && __atomic_load_n(&pPath->bConnected, __ATOMIC_ACQUIRE);
+}
+
+// With nothing queued, the send loop that a signal of senderCond would wake would fetch this very
+// message and lend it its path: do that here, on the sender's own thread, and save the two hops
+// to a worker and back. Connection locked; FALSE (nothing done) when no loop waits or the first
+// waiting one no longer serves.
+BOOL netCon_TakeWaitingPath(NetCon *pCon, Net_MitArea *pArea)
+{
+    if (!MOS_DLIST__IS_EMPTY(&pCon->prioritizedMsgQueue) || !MOS_DLIST__IS_EMPTY(&pCon->msgQueue))
+        return FALSE;
+    MosMit *pLoop = mosMitCond_NextMitToWake(&pCon->senderCond);
+    if (pLoop == nullptr)
+        return FALSE;
+    NetPath *pPath = netMit_GetArea(pLoop)->pPath;
+    if (!netCon_IsPathServing(pPath) || !mosMitCond_TakeWaiter(&pCon->senderCond, pLoop))
+        return FALSE;
+    pArea->pPath = pPath;
+    pArea->mitFlags |= NET_MIT_FLAGS__LOOP_TAKEN;
+    netPath_IncreaseRefCount(pPath);
+    return TRUE;
+}
+
+// Step 8 of a send: the path goes back to its loop, or on to the next queued message (which
+// inherits how the loop was lent). A loop taken from its wait that has nothing more to do waits
+// again without running at all.
 void netCon_ReleasePath(NetRpcMsg *pMsg, NetCon *pCon)
 {
     Net_MitArea *pArea = &pMsg->msgSnd.mit.area;
     NetPath *pPath = pArea->pPath;
+    const UINT8 loopTaken = pArea->mitFlags & NET_MIT_FLAGS__LOOP_TAKEN;
     pArea->pPath = nullptr;
+    pArea->mitFlags &= (UINT8)~NET_MIT_FLAGS__LOOP_TAKEN;
     __atomic_sub_fetch(&pPath->inflightSends, 1, __ATOMIC_ACQ_REL);
     Net *pNet = pMsg->msgSnd.pNet;
     if (pNet->netMsgSchedType == NET_MSG_SCHED_METHOD__SOCKET_RACE) {
         NetMsgSnd *pNext = nullptr;
-        if (pPath->prioSenderCount >= net_GetConf(pNet)->maxPrioritySends) {
-            mosDiagCounters_Count(MOS_DIAG_COUNTER__PRIO_SND_LIMIT_REACHED);
-        } else {
+        BOOL bLoopWaitsAgain = FALSE;
+        {
             MosFastlockGuard guard(&pCon->conFastlock);
-            if (pPath->bSndMitActive && __atomic_load_n(&pPath->bConnected, __ATOMIC_ACQUIRE))
+            if (pPath->prioSenderCount >= net_GetConf(pNet)->maxPrioritySends)
+                mosDiagCounters_Count(MOS_DIAG_COUNTER__PRIO_SND_LIMIT_REACHED);
+            else if (netCon_IsPathServing(pPath))
                 pNext = netCon_FetchMsg(pCon);
             if (pNext != nullptr) {
                 pNext->mit.area.pPath = pPath;
+                pNext->mit.area.mitFlags |= loopTaken;
                 netPath_IncreaseRefCount(pPath);
                 pPath->prioSenderCount++;
+            } else {
+                pPath->prioSenderCount = 0;
+                // With the queues empty a loop that still serves goes back to its wait; one that
+                // stops serving must run to see it.
+                if (loopTaken && netCon_IsPathServing(pPath)) {
+                    mosMitCond_PutBackWaiter(&pCon->senderCond, netMit_GetMit(&pPath->sndMit));
+                    bLoopWaitsAgain = TRUE;
+                }
             }
         }
-        if (pNext != nullptr) {
+        if (pNext != nullptr)
             mosMit_Resume(netMit_GetMit(&pNext->mit), MOS_RC__SUCCESS);
-        } else {
-            pPath->prioSenderCount = 0;
+        else if (!bLoopWaitsAgain)
             mosMit_Resume(netMit_GetMit(&pPath->sndMit), MOS_RC__NOTHING_TO_DO);
-        }
     }
     netPath_DecreaseRefCount(pPath);
 }
@@ -249,6 +289,8 @@ Mos_RC netCon_ChooseSendPathAndUnlock_CK(MosMit *pMit, Mos_RC rc)
                   "pCon->pNet->netMsgSchedType < NET_MSG_SCHED_METHOD__LAST");
     if (pCon->pNet->netMsgSchedType == NET_MSG_SCHED_METHOD__LINEAR_SEARCH) {
         pArea->pPath = netCon_LinearChoosePath(pCon);
+        mosFastlockBase_Release(&pCon->conFastlock);
+    } else if (netCon_TakeWaitingPath(pCon, pArea)) {
         mosFastlockBase_Release(&pCon->conFastlock);
     } else {
         MOS_MIT_WAIT(pMit, rc, FALSE, netCon_QueueAndUnlock(netCon_OfMsg(netCon_MsgOfMit(pMit)), netCon_MsgOfMit(pMit)));

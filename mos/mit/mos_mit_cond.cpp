@@ -107,6 +107,22 @@ Mos_RC mosMitCond_SignalWaiter(MosMitCond *pCond, MosMit *pMit, Mos_RC wakeStat)
     return MOS_RC__SUCCESS;
 }
 
+BOOL mosMitCond_TakeWaiter(MosMitCond *pCond, MosMit *pMit)
+{
+    if (!mosDList_IsLinked(&pMit->node) || pMit->scratch.cond.pCond != pCond || !mosMitCond_ClaimWaiter(pMit))
+        return FALSE;
+    mosDList_Remove(&pCond->waiters, &pMit->node);
+    return TRUE;
+}
+
+void mosMitCond_PutBackWaiter(MosMitCond *pCond, MosMit *pMit)
+{
+    MOS_ASSERT(pMit->scratch.cond.pCond == pCond && pMit->state == MOS_MIT_STATE__SUSPENDED);
+    MOS_ASSERT(!mosDList_IsLinked(&pMit->node));
+    pMit->scratch.cond.timerQ = MOS_TIMER_QUEUE_ID__LAST;
+    mosDList_InsertTail(&pCond->waiters, &pMit->node);
+}
+
 MosMit *mosMitCond_NextMitToWake(MosMitCond *pCond)
 {
     MosDList_Node *pNode = mosDList_First(&pCond->waiters);

@@ -26,6 +26,14 @@ UINT32 mosMitCond_Broadcast(MosMitCond *pCond, Mos_RC wakeStat);
 Mos_RC mosMitCond_SignalWaiter(MosMitCond *pCond, MosMit *pMit, Mos_RC wakeStat);
 UINT32 mosMitCond_SignalIntrn(MosMitCond *pCond, Mos_RC wakeStat, UINT32 maxWakers);
 MosMit *mosMitCond_NextMitToWake(MosMitCond *pCond);
+// With the condition's lock held: takes a waiter out as a signal would, but leaves it suspended in
+// its wait step. The taker either resumes it later (with the lock free; it continues under the
+// lock like any signalled waiter) or gives it back with mosMitCond_PutBackWaiter. FALSE when it
+// is not waiting here or its time-out is already firing.
+BOOL mosMitCond_TakeWaiter(MosMitCond *pCond, MosMit *pMit);
+// With the condition's lock held: a waiter taken with mosMitCond_TakeWaiter waits again, at the
+// end of the line and without a time-out, as though it had never been taken.
+void mosMitCond_PutBackWaiter(MosMitCond *pCond, MosMit *pMit);
 void mosMitCond_Timeout(MosAsyncObj *pObj, INT32 rc);
 
 #define MOS_MIT_COND_WAIT(pMit, rc, pCond, pLock, milliToWait)                                     \

@@ -302,6 +302,38 @@ TEST(MitCond, NoTimeoutWaitsWithoutTimerAndATimedWaitUsesTheClosestQueue)
     EXPECT_EQ(plain.dtors + timed.dtors, 2);
 }
 
+// A taken waiter is off the condition (signals pass it by) yet still suspended in its wait: put
+// back, the next signal wakes it; resumed by its taker, it goes on under the lock like a
+// signalled one. A timed waiter loses its time-out when taken.
+TEST(MitCond, ATakenWaiterIsPutBackOrResumedByItsTaker)
+{
+    MitTestSched sched(0);
+    LockedCond lc;
+    Waiter plain, timed;
+    startWaiter(&plain, &sched, &lc, 0);
+    startWaiter(&timed, &sched, &lc, 100);
+    {
+        MosFastlockGuard g(&lc.lock);
+        EXPECT_TRUE(mosMitCond_TakeWaiter(&lc.cond, plain.mit()));
+        EXPECT_FALSE(mosMitCond_TakeWaiter(&lc.cond, plain.mit()));
+        EXPECT_EQ(plain.mit()->state, MOS_MIT_STATE__SUSPENDED);
+        EXPECT_TRUE(mosMitCond_TakeWaiter(&lc.cond, timed.mit()));
+        EXPECT_EQ(timed.mit()->state, MOS_MIT_STATE__SUSPENDED);
+        EXPECT_EQ(mosMitCond_Signal(&lc.cond, MOS_RC__CLOSED), MOS_RC__NOT_FOUND);
+        mosMitCond_PutBackWaiter(&lc.cond, plain.mit());
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(400)); // past the taken time-out
+    EXPECT_EQ(sched.RunPending(), 0);
+    mosMit_Resume(timed.mit(), MOS_RC__NOTHING_TO_DO);
+    EXPECT_EQ(lc.Broadcast(MOS_RC__CLOSED), 1u);
+    sched.RunPending();
+    EXPECT_EQ(plain.wake, MOS_RC__CLOSED);
+    EXPECT_EQ(timed.wake, MOS_RC__NOTHING_TO_DO);
+    EXPECT_TRUE(plain.bLockHeld && timed.bLockHeld);
+    EXPECT_EQ(plain.resumes + timed.resumes, 2);
+    EXPECT_EQ(plain.dtors + timed.dtors, 2);
+}
+
 TEST(MitCond, UnsignalledWaitTimesOutHoldingTheLock)
 {
     MitTestSched sched(1);
