@@ -5,6 +5,12 @@
 // follow its target.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <thread>
 
 #include "net/net_channel.h"
@@ -134,29 +140,50 @@ TEST_F(NetRpc, TimedOutRequestEndsWithTimeoutAndItsLateResponseBuffersAreReturne
 }
 
 // A request to a peer that never comes up ends when its time-out runs out or the connect fails
-// (never by the 1-minute guard), and one on a connection that was never connected fails at once.
+// (never by the 1-minute guard): a port nobody listens on, a listener that takes the TCP
+// connection but never answers its NEW_CON (the request waits for the connect until its timer
+// takes it out), and a connection that was never asked to connect.
 TEST_F(NetRpc, RequestToAPeerThatNeverConnectsEndsByItsTimeout)
 {
     client_.Start(kClientId, 0);
     NetCon_RemoteHosts hosts = netTest_LoopbackHosts(1, netEngineTest_FreePort(), 1);
     const HNetCon hNever = net_AllocClientConList(client_.net(), 0x777, NET_OWNER_TYPE__TGT, &client_.upper.conCB, &hosts);
+    const int mute = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(mute, 0);
+    struct sockaddr_in sa {};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t saLen = sizeof(sa);
+    ASSERT_EQ(bind(mute, reinterpret_cast<sockaddr *>(&sa), sizeof(sa)), 0);
+    ASSERT_EQ(listen(mute, 8), 0);
+    ASSERT_EQ(getsockname(mute, reinterpret_cast<sockaddr *>(&sa), &saLen), 0);
+    hosts.port = ntohs(sa.sin_port);
+    const HNetCon hMute = net_AllocClientConList(client_.net(), 0x779, NET_OWNER_TYPE__TGT, &client_.upper.conCB, &hosts);
     hosts.port = netEngineTest_FreePort();
     const HNetCon hIdle = net_AllocClientConList(client_.net(), 0x778, NET_OWNER_TYPE__TGT, &client_.upper.conCB, &hosts);
     ASSERT_TRUE(net_Connect(client_.net(), hNever, FALSE));
+    ASSERT_TRUE(net_Connect(client_.net(), hMute, FALSE));
     struct Case {
         HNetCon hCon;
         Mos_RC expected[2];
-    } cases[] = {{hNever, {MOS_RC__TIMEOUT, MOS_RC__NOT_CONN}}, {hIdle, {MOS_RC__NOT_CONN, MOS_RC__NOT_CONN}}};
+    } cases[] = {{hNever, {MOS_RC__TIMEOUT, MOS_RC__NOT_CONN}},
+                 {hMute, {MOS_RC__TIMEOUT, MOS_RC__NOT_CONN}},
+                 {hIdle, {MOS_RC__NOT_CONN, MOS_RC__NOT_CONN}}};
     for (const Case &c : cases) {
+        const auto start = std::chrono::steady_clock::now();
         umtTest_RunAsUmt([&] {
             const Mos_RC rc = netRpcTest_Call(&client_.consumer, c.hCon, kGrp, Payload(3), nullptr, nullptr,
                                               MOS_TIMER_QUEUE_ID__500MILLI);
             EXPECT_TRUE(rc == c.expected[0] || rc == c.expected[1]) << mosRc_GetStr(rc);
         });
+        // Far below the guard's minute, far above the half-second queue on a slow machine.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
     }
     EXPECT_EQ(client_.net()->conManager.dbgQuery.numOfReq, 0u);
     net_Disconnect(client_.net(), hNever);
+    net_Disconnect(client_.net(), hMute);
     net_Disconnect(client_.net(), hIdle);
+    close(mute);
 }
 
 TEST_F(NetRpc, KillingAPathMidBurstLetsEverySenderReturn)
