@@ -31,17 +31,16 @@ void netChannel_RcvUnref(NetChannel *pChannel)
 }
 const NetMsgRcv_ChannelOps netChannelRcvOps_G = {netChannel_RcvRef, netChannel_RcvUnref, netChannel_GetSyncNum};
 
-NetChannel *netChannel_New(NetChannelManger *pMgr, ObjectId objId, HNetCon hCon)
+// Both numbers, the sync number and the count start at 0.
+void netChannel_Init(NetChannel *pChannel, NetChannelManger *pMgr, ObjectId objId, HNetCon hCon)
 {
-    NetChannel *pChannel = static_cast<NetChannel *>(calloc(1, sizeof(NetChannel)));
-    MOS_ASSERT(pChannel != nullptr);
+    memset(static_cast<void *>(pChannel), 0, sizeof(*pChannel));
     MOS_FASTLOCK_CREATE(&pChannel->chanFastLock, NET_CHANNEL__LOCK_ID);
     mosUmtRWLock_Init(&pChannel->chanRwLock);
     mosUmtRWLock_Init(&pChannel->changeChanRwLock);
     pChannel->hCon = hCon;
     pChannel->chanId = objId;
     pChannel->pMgr = pMgr;
-    return pChannel;
 }
 
 void netChannel_Free(NetChannel *pChannel)
@@ -101,7 +100,9 @@ NetChannel *netChannelManager_AddOrGet(NetChannelManger *pMgr, ObjectId objId, H
     if (netChannelManager_GetUnlocked(pMgr, objId, &pChannel)) {
         netChannel_UpdateCon(pChannel, hCon, bIsClientCon);
     } else {
-        pChannel = netChannel_New(pMgr, objId, hCon);
+        pChannel = static_cast<NetChannel *>(malloc(sizeof(NetChannel)));
+        MOS_ASSERT(pChannel != nullptr);
+        netChannel_Init(pChannel, pMgr, objId, hCon);
         mosHash_Add(&pMgr->channelHash, &pChannel->hashRecord, objId, (UINT64)(uintptr_t)pChannel);
     }
     netChannel_IncRef(pChannel);

@@ -35,6 +35,7 @@ struct NetConChannelData {
     UINT32 sendChannelNum;
     UINT32 recvChannelNum;
 };
+typedef NetConChannelData *PNetConChannelData;
 
 struct NetChannel {
     MosHash_Record hashRecord;

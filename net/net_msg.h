@@ -106,6 +106,9 @@ struct NetRpcMsg {
     };
 };
 
+typedef NetRpcData *PNetRpcData;
+typedef NetRpcMsg *PNetRpcMsg;
+
 struct NetMsgRcv {
     NetMsgNode rcvMsgNode;
     NetMsgType msgType;

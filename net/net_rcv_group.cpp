@@ -35,6 +35,16 @@ void netRecvGroup_SlotRecv(void *pGroup, NetMsgRcv *pMsg)
 }
 const NetRecvGroupOps netRecvGroupSlotOps_G = {netRecvGroup_SlotAlloc, netRecvGroup_SlotFree, netRecvGroup_SlotRecv};
 
+// The receive group registered under a number through net_AllocRecvGroup, or null (error line).
+NetRecvGroup *netRecvGroup_OfNumber(NetConManger *pConMng, UINT32 conGrpId, const NetRpcMsg *pMsg)
+{
+    if (conGrpId < pConMng->numOfRecvGroup && pConMng->pRecvGroupArr[conGrpId].pOps == &netRecvGroupSlotOps_G)
+        return static_cast<NetRecvGroup *>(pConMng->pRecvGroupArr[conGrpId].pGroup);
+    MOS_ERROR(MOS_COMP_NET_RPC, "No receive group %u for asynchronous message %p (msgId %u)", conGrpId,
+              (const void *)pMsg, pMsg->msgSnd.msgId);
+    return nullptr;
+}
+
 void netRecvGroup_Enqueue(NetRecvGroup *pGroup, NetMsgNode *pNode, UINT32 msgCode)
 {
     MosFastlockGuard guard(&pGroup->recvFastlock);
@@ -183,22 +193,25 @@ NetRecvGroup *net_AllocRecvGroup(Net *pNet, UINT32 conGrpId, const NetRecvGrpCal
     return pGroup;
 }
 
-void netRecvGroup_FreeByNumber(Net *pNet, UINT32 conGrpId, NetSmallIov *pIov)
+void netConManager_FreeBuffer(NetConManger *pConMng, UINT32 conGrpId, NetSmallIov *pIov)
 {
-    NetConManger *pMgr = net_GetConManager(pNet);
-    if (conGrpId >= pMgr->numOfRecvGroup || pMgr->pRecvGroupArr[conGrpId].pOps == nullptr) {
+    if (conGrpId >= pConMng->numOfRecvGroup || pConMng->pRecvGroupArr[conGrpId].pOps == nullptr) {
         MOS_ERROR(MOS_COMP_NET, "No receive group %u to return %u buffers to", conGrpId, pIov->numOfUsedBuffers);
         return;
     }
-    pMgr->pRecvGroupArr[conGrpId].pOps->pFreeBufferCK(pMgr->pRecvGroupArr[conGrpId].pGroup, conGrpId, pIov);
+    pConMng->pRecvGroupArr[conGrpId].pOps->pFreeBufferCK(pConMng->pRecvGroupArr[conGrpId].pGroup, conGrpId, pIov);
 }
 
-NetRecvGroup *netRecvGroup_OfNumber(Net *pNet, UINT32 conGrpId)
+void netConManager_RecvAsyncRes(NetConManger *pConMng, UINT32 conGrpId, NetRpcMsg *pMsg)
 {
-    NetConManger *pMgr = net_GetConManager(pNet);
-    if (conGrpId >= pMgr->numOfRecvGroup || pMgr->pRecvGroupArr[conGrpId].pOps != &netRecvGroupSlotOps_G)
-        return nullptr;
-    return static_cast<NetRecvGroup *>(pMgr->pRecvGroupArr[conGrpId].pGroup);
+    if (NetRecvGroup *pGroup = netRecvGroup_OfNumber(pConMng, conGrpId, pMsg))
+        netRecvGroup_RecvAsyncRes(pGroup, pMsg);
+}
+
+void netConManager_SendAsyncDone(NetConManger *pConMng, UINT32 conGrpId, NetRpcMsg *pMsg)
+{
+    if (NetRecvGroup *pGroup = netRecvGroup_OfNumber(pConMng, conGrpId, pMsg))
+        netRecvGroup_SendAsyncDone(pGroup, pMsg);
 }
 
 void netRecvGroup_Init(NetRecvGroup *pGroup, const NetRecvGrpCallback *pCB, Net *pNet, MosUmtClassId classId)
@@ -344,7 +357,7 @@ Mos_RC netRecvGroup_SendResponse(Net *pNet, NetRpcMsg *pResponse, NetRpcData *pR
     const HNetCon hCon = pRcv->hCon;
     pResponse->msgSnd.rpcReq.grpId = pRequest->grpId;
     if (!NET_IOV__IS_EMPTY(&pRequest->iov))
-        netRecvGroup_FreeByNumber(pNet, pRequest->grpId, &pRequest->iov);
+        netConManager_FreeBuffer(net_GetConManager(pNet), pRequest->grpId, &pRequest->iov);
     net_FreeRecvMsg(pNet, pRcv);
     return netRpc_SendResponse(pNet, hCon, pResponse, bBlock);
 }

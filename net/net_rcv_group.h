@@ -99,10 +99,13 @@ void netRecvGroup_FreeBuffer(NetRecvGroup *pGroup, UINT32 conGrpId, NetSmallIov 
 void netRecvGroup_RecvMsg(NetRecvGroup *pGroup, NetMsgRcv *pMsg);
 void netRecvGroup_RecvAsyncRes(NetRecvGroup *pGroup, NetRpcMsg *pMsg);
 void netRecvGroup_SendAsyncDone(NetRecvGroup *pGroup, NetRpcMsg *pMsg);
-// The group registered under a number through net_AllocRecvGroup, or null.
-NetRecvGroup *netRecvGroup_OfNumber(Net *pNet, UINT32 conGrpId);
-// Returns buffers through the free operation of whatever is registered under conGrpId.
-void netRecvGroup_FreeByNumber(Net *pNet, UINT32 conGrpId, NetSmallIov *pIov);
+// The connection manager's forwarding by group number. Buffers go back through the free
+// operation of whatever is registered under the number (an error line when nothing is); a
+// sender's own message is handed back to the receive group of that number (an error line, and
+// nothing else, when it names none).
+void netConManager_FreeBuffer(NetConManger *pConMng, UINT32 conGrpId, NetSmallIov *pIov);
+void netConManager_RecvAsyncRes(NetConManger *pConMng, UINT32 conGrpId, NetRpcMsg *pMsg);
+void netConManager_SendAsyncDone(NetConManger *pConMng, UINT32 conGrpId, NetRpcMsg *pMsg);
 
 // Called by the consumer. The response's data record comes back to be filled: its context word
 // (the return code, by the product's convention) and its payload.

@@ -59,16 +59,10 @@ void netRpc_Deliver(NetRpcMsg *pMsg, const NetRpc_Delivery &d)
     }
     if (!d.bQueueAsyncRes && !d.bQueueSendDone)
         return;
-    NetRecvGroup *pGroup = netRecvGroup_OfNumber(pMsg->msgSnd.pNet, d.grpId);
-    if (pGroup == nullptr) {
-        MOS_ERROR(MOS_COMP_NET_RPC, "No receive group %u for asynchronous message %p (msgId %u)", d.grpId,
-                  (void *)pMsg, pMsg->msgSnd.msgId);
-        return;
-    }
     if (d.bQueueAsyncRes)
-        netRecvGroup_RecvAsyncRes(pGroup, pMsg);
+        netConManager_RecvAsyncRes(netRpc_Mgr(pMsg), d.grpId, pMsg);
     else
-        netRecvGroup_SendAsyncDone(pGroup, pMsg);
+        netConManager_SendAsyncDone(netRpc_Mgr(pMsg), d.grpId, pMsg);
 }
 
 // Ends a request abnormally (message lock held; released here).
@@ -101,13 +95,58 @@ void netRpc_TimerExpiredSent(NetRpcMsg *pMsg, NetRpc_Delivery *pD)
     MOS_TRACE(MOS_COMP_NET_RPC, MOS_FREQ_MED, "Timer expired (msgId %u) %p", msgId, (void *)pMsg);
 }
 
+// The timer rule (message lock held; released here): a request still on its way is only marked,
+// and taken out of whatever its send task waits in, so that the task ends it now; a sent one is
+// completed if it is still pending.
+void netRpc_TimerExpiredInternal(NetRpcMsg *pMsg, NetRpc_Delivery *pD)
+{
+    NetMsgSnd *pSnd = &pMsg->msgSnd;
+    MOS_ASSERT(pSnd->msgType == NET_MSG_TYPE__SNDRCV);
+    if ((pSnd->flags & NET_MSG_SND_FLAGS__SEND_DONE) != 0) {
+        netRpc_TimerExpiredSent(pMsg, pD);
+        return;
+    }
+    MOS_TRACE(MOS_COMP_NET, MOS_FREQ_MED, "Timer expired before send (msgId %u)", pSnd->msgId);
+    Exp(pSnd->bMsgAborted == TRUE);
+    pSnd->flags |= NET_MSG_SND_FLAGS__TIMER_EXP_BEFORE_SEND;
+    __atomic_store_n(&pSnd->bMsgAborted, TRUE, __ATOMIC_RELEASE);
+    // The send task holds its connection until its completion takes this lock: the connection
+    // is alive here.
+    NetCon *pCon = static_cast<NetCon *>(__atomic_load_n(&pSnd->pOldConPtr, __ATOMIC_ACQUIRE));
+    if (pCon != nullptr)
+        netCon_AbortWaitingSend(pCon, pMsg);
+    mosFastlockBase_Release(&pSnd->lock);
+}
+
+// The send task of a request whose timer fired before it was sent has ended: the timer rule now
+// finds it sent (message lock held; released here).
+void netRpc_SendDoneAfterTimeout(NetRpcMsg *pMsg, NetRpc_Delivery *pD)
+{
+    MOS_TRACE(MOS_COMP_NET_RPC, MOS_FREQ_MED, "Send done after timeout");
+    netRpc_TimerExpiredInternal(pMsg, pD);
+}
+
+// A request whose send failed ends with the error unless its timer got there first (message
+// lock held; released here).
+void netRpc_SendDoneWithError(NetRpcMsg *pMsg, Mos_RC sendRc, NetRpc_Delivery *pD)
+{
+    NetMsgSnd_SetRc(&pMsg->msgSnd, sendRc);
+    if (netRpc_AbortTimer(pMsg, TRUE) != nullptr) {
+        MOS_TRACE(MOS_COMP_NET_RPC, MOS_FREQ_MED, "Send done with error, timer not expired yet");
+        netCon_MsgEndedAbnoramly(pMsg, pD);
+        return;
+    }
+    mosFastlockBase_Release(&pMsg->msgSnd.lock);
+    MOS_TRACE(MOS_COMP_NET_RPC, MOS_FREQ_MED, "Send done with error, timer expired");
+}
+
 struct NetMsgSndSync_Guard {
     MosTimer_Req timerReq;
     NetRpcMsg *pMsg;
     std::atomic<BOOL> bFired{FALSE};
 };
 
-void netMsgSndSync_GuardExpired(MosAsyncObj *pObj, INT32 rc)
+void netMsgSndSync_GuardExpired_CK(MosAsyncObj *pObj, INT32 rc)
 {
     MOS_UNUSED(rc);
     NetMsgSndSync_Guard *pGuard = MOS_CONTAINER_OF(pObj, NetMsgSndSync_Guard, timerReq.asyncObj);
@@ -265,7 +304,7 @@ void netMsgSndSync_Wait(NetRpcMsg *pMsg)
     const UINT32 msgId = pMsg->msgSnd.msgId;
     NetMsgSndSync_Guard guard;
     guard.pMsg = pMsg;
-    mosTimerReq_Init(&guard.timerReq, netMsgSndSync_GuardExpired);
+    mosTimerReq_Init(&guard.timerReq, netMsgSndSync_GuardExpired_CK);
     mosTimerReq_AddByQ(&guard.timerReq, NET_MSG_SND_SYNC_GUARD_QUEUE_ID);
     mosUmtSem_DecTimed(pMsg->pWaitForMsg, 1, 0);
     mosTimerReq_Abort(&guard.timerReq);
@@ -310,25 +349,10 @@ void netRpc_TimerExpired(MosAsyncObj *pObj, INT32 rc)
 {
     MOS_UNUSED(rc);
     NetRpcMsg *pMsg = MOS_CONTAINER_OF(pObj, NetRpcMsg, timerReq.asyncObj);
-    NetMsgSnd *pSnd = &pMsg->msgSnd;
     mosDiagCounters_Count(MOS_DIAG_COUNTER__RPC_TIMED_OUT);
-    mosFastlockBase_Acquire(&pSnd->lock);
-    MOS_ASSERT(pSnd->msgType == NET_MSG_TYPE__SNDRCV);
-    if ((pSnd->flags & NET_MSG_SND_FLAGS__SEND_DONE) == 0) {
-        MOS_TRACE(MOS_COMP_NET, MOS_FREQ_MED, "Timer expired before send (msgId %u)", pSnd->msgId);
-        Exp(pSnd->bMsgAborted == TRUE);
-        pSnd->flags |= NET_MSG_SND_FLAGS__TIMER_EXP_BEFORE_SEND;
-        __atomic_store_n(&pSnd->bMsgAborted, TRUE, __ATOMIC_RELEASE);
-        // The send task holds its connection until its completion takes this lock: the
-        // connection is alive here. Whatever the task waits in, it ends now.
-        NetCon *pCon = static_cast<NetCon *>(__atomic_load_n(&pSnd->pOldConPtr, __ATOMIC_ACQUIRE));
-        if (pCon != nullptr)
-            netCon_AbortWaitingSend(pCon, pMsg);
-        mosFastlockBase_Release(&pSnd->lock);
-        return;
-    }
+    mosFastlockBase_Acquire(&pMsg->msgSnd.lock);
     NetRpc_Delivery d;
-    netRpc_TimerExpiredSent(pMsg, &d);
+    netRpc_TimerExpiredInternal(pMsg, &d);
     netRpc_Deliver(pMsg, d);
 }
 
@@ -342,21 +366,12 @@ void netCon_SendDone(NetRpcMsg *pMsg, Mos_RC sendRc)
         mosFastlockBase_Acquire(&pSnd->lock);
         pSnd->flags |= NET_MSG_SND_FLAGS__SEND_DONE;
         const BOOL bRspBefore = (pSnd->flags & NET_MSG_SND_FLAGS__RSP_ARRIVED) != 0;
-        if (pSnd->bMsgAborted) {
-            MOS_TRACE(MOS_COMP_NET_RPC, MOS_FREQ_MED, "Send done after timeout");
-            netRpc_TimerExpiredSent(pMsg, &d);
-        } else if (bRspBefore || sendRc == MOS_RC__SUCCESS) {
+        if (pSnd->bMsgAborted)
+            netRpc_SendDoneAfterTimeout(pMsg, &d);
+        else if (bRspBefore || sendRc == MOS_RC__SUCCESS)
             mosFastlockBase_Release(&pSnd->lock);
-        } else {
-            NetMsgSnd_SetRc(pSnd, sendRc);
-            if (netRpc_AbortTimer(pMsg, TRUE) != nullptr) {
-                MOS_TRACE(MOS_COMP_NET_RPC, MOS_FREQ_MED, "Send done with error, timer not expired yet");
-                netCon_MsgEndedAbnoramly(pMsg, &d);
-            } else {
-                mosFastlockBase_Release(&pSnd->lock);
-                MOS_TRACE(MOS_COMP_NET_RPC, MOS_FREQ_MED, "Send done with error, timer expired");
-            }
-        }
+        else
+            netRpc_SendDoneWithError(pMsg, sendRc, &d);
         if (pSnd->bSync) {
             d.semRaises++;
         } else if (bRspBefore) {
@@ -400,7 +415,7 @@ void netRpc_OnRpcResp(Net *pNet, NetCon *pCon, UINT32 msgId, NetRpcData *pData, 
         MOS_TRACE(MOS_COMP_NET_RPC, MOS_FREQ_MED, "No pending request for response msgId %u from %s", msgId,
                   pPeer != nullptr ? netAddress_ToStr(pPeer) : "?");
         if (!NET_IOV__IS_EMPTY(&pData->iov))
-            netRecvGroup_FreeByNumber(pNet, pData->grpId, &pData->iov);
+            netConManager_FreeBuffer(pMgr, pData->grpId, &pData->iov);
         netIov_Destroy(&pData->iov);
         return;
     }
