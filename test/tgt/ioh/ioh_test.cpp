@@ -1,0 +1,390 @@
+// The I/O handler on a real comb: the order of its checks, malformed network input, quiesce
+// generations, statistics, and client I/O against a model of what each node must read.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+
+#include "test/tgt/ioh/ioh_fixture.h"
+
+namespace {
+::testing::Environment *const env_G = ::testing::AddGlobalTestEnvironment(new TgtRuntimeEnv);
+
+constexpr VTreeId kTree = 0x51;
+constexpr VtoId kVolVto = 10;
+constexpr UINT64 kVol = 100;
+
+class IohTest : public ::testing::Test, public IohFixture {
+  protected:
+    void SetUp() override
+    {
+        upIoh();
+        tree = addTree(kTree, TRUE, {{kVolVto, 1}}, 1);
+        own(0, 1023, kTree);
+        vols[kVol] = IohFakeVol{tree, kVolVto, 0};
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(volRefs, 0);
+        EXPECT_EQ(combRefs, 0);
+        downIoh();
+    }
+    Vtree *tree = nullptr;
+};
+
+// Each check of a client write comes before every later one: with failures planted from check i
+// on, the answer is check i's.
+TEST_F(IohTest, ChecksOfAClientWriteRunInTheirOrder)
+{
+    struct Check {
+        const char *name;
+        std::function<void(TgtReq_IoWrite &, Req *)> plant;
+        Mos_RC want;
+    };
+    std::vector<Check> checks = {
+        {"range", [](TgtReq_IoWrite &w, Req *) { w.offsetInComb = 0xFFFFF800u; }, MOS_RC__INVALID},
+        {"comb", [&](TgtReq_IoWrite &, Req *) { bCombHere = false; }, MOS_RC__IO_FAULT_NO_COMB},
+        {"quiesce", [&](TgtReq_IoWrite &, Req *) { ioh_UpdateQuiesce(&ioh, 1, TRUE); }, MOS_RC__IO_FAULT_IS_QUIESCED},
+        {"volume", [](TgtReq_IoWrite &w, Req *) { w.volId = 999; }, MOS_RC__IO_FAULT_NO_VOL},
+        {"first access", [&](TgtReq_IoWrite &, Req *) { bFirstAccessOk = false; }, MOS_RC__IO_HARD_ERROR},
+        {"primary", [&](TgtReq_IoWrite &, Req *) { state.priRc = MOS_RC__IO_FAULT_NOT_PRI; }, MOS_RC__IO_FAULT_NOT_PRI},
+        {"validation", [&](TgtReq_IoWrite &, Req *) { vols[kVol].validateRc = MOS_RC__IO_FAULT_WRONG_VOL_GEN; },
+         MOS_RC__IO_FAULT_WRONG_VOL_GEN},
+        {"dif agreement", [](TgtReq_IoWrite &w, Req *) { w.flags = 0; }, MOS_RC__DIF_ATTACH_MISSING},
+        {"ostrel link", [&](TgtReq_IoWrite &, Req *) { bOstrelBlocked = true; }, MOS_RC__IO_FAULT_BLOCKED},
+        {"guards", [](TgtReq_IoWrite &, Req *r) { reinterpret_cast<T10Dif *>(r->data(2))[0].guard ^= 0x55; },
+         MOS_RC__LOGICAL_BLOCK_CHECK_GUARD_FAILED},
+    };
+    for (size_t first = checks.size(); first-- > 0;) {
+        SCOPED_TRACE(checks[first].name);
+        bCombHere = bFirstAccessOk = true;
+        bOstrelBlocked = false;
+        state.priRc = MOS_RC__SUCCESS;
+        vols[kVol].validateRc = MOS_RC__SUCCESS;
+        ioh_UpdateQuiesce(&ioh, 1, FALSE);
+        TgtReq_IoWrite w = writeRec(kVol, 2048 * 3 + 8, 8, TGT_IO_WR__T10DIF_ATTACHED);
+        auto r = makeReq(TGT_MSG_TYPE__IO_WRITE_PRI, w, {4096, 16});
+        memset(r->data(1), 0x3C, 4096);
+        mosT10Dif_GenT10DIF(r->data(1), reinterpret_cast<T10Dif *>(r->data(2)), 0, 0, 0, 8);
+        for (size_t i = first; i < checks.size(); i++)
+            checks[i].plant(w, r.get());
+        memcpy(r->rec.data(), &w, sizeof(w));
+        UINT64 teethBefore = usedTeeth();
+        EXPECT_EQ(serve(&r->req), checks[first].want);
+        EXPECT_EQ(usedTeeth(), teethBefore) << "a failed write leaves no tooth behind";
+    }
+    bCombHere = bFirstAccessOk = true;
+    bOstrelBlocked = false;
+    state.priRc = MOS_RC__SUCCESS;
+    vols[kVol].validateRc = MOS_RC__SUCCESS;
+    ioh_UpdateQuiesce(&ioh, 1, FALSE);
+    auto plain = makeReq(TGT_MSG_TYPE__IO_WRITE_PRI, writeRec(kVol, 2048 * 3 + 8, 8), {4096, 16});
+    EXPECT_EQ(serve(&plain->req), MOS_RC__DIF_ATTACH_MISSING) << "no guards, none promised";
+    peerVer = 0x1270000;
+    plain = makeReq(TGT_MSG_TYPE__IO_WRITE_PRI, writeRec(kVol, 2048 * 3 + 8, 8), {4096, 16});
+    EXPECT_EQ(serve(&plain->req), MOS_RC__SUCCESS) << "an old Quillet writes without guards";
+}
+
+// Malformed input from the network is answered, never a stop of the process.
+TEST_F(IohTest, MalformedRequestsAreRefused)
+{
+    auto read = [&](UINT32 off, UINT32 size) {
+        auto r = makeReq(TGT_MSG_TYPE__IO_READ_PRI, readRec(kVol, off, size), {});
+        return serve(&r->req);
+    };
+    EXPECT_EQ(read(0xFFFFF800u, 2048), MOS_RC__INVALID);
+    EXPECT_EQ(read(1, 0xFFFFFFFFu), MOS_RC__INVALID);
+    EXPECT_EQ(read(2040, 16), MOS_RC__INVALID) << "crosses a tooth";
+    EXPECT_EQ(read(combSizeInLbs_g - 8, 8), MOS_RC__IO_ZERO_BUF) << "the comb's last 4 KB";
+
+    TgtReq_Trim trim{};
+    trim.combId = kIohComb;
+    trim.volId = kVol;
+    for (UINT32 off : {8u, combSizeInLbs_g, 0xFFFFF800u}) {
+        trim.offsetInComb = off;
+        auto r = makeReq(TGT_MSG_TYPE__TRIM_PRI, trim, {});
+        EXPECT_EQ(serve(&r->req), MOS_RC__INVALID) << off;
+    }
+
+    state.bSecondary = TRUE;
+    struct SecCase {
+        UINT32 type, copyReason, time;
+        Mos_RC want;
+    };
+    for (const SecCase &c : {SecCase{2105, 0, 1, MOS_RC__INVALID}, SecCase{2105, 8, 1, MOS_RC__INVALID},
+                             SecCase{2105, 2, 0, MOS_RC__INVALID}, SecCase{2104, 0, 0, MOS_RC__INVALID},
+                             SecCase{2108, 0, 0, MOS_RC__INVALID}, SecCase{2104, 3, 1, MOS_RC__INVALID},
+                             SecCase{2105, 2, 1, MOS_RC__SUCCESS}}) {
+        SCOPED_TRACE(testing::Message() << c.type << " reason " << c.copyReason << " time " << c.time);
+        TgtReq_IoWriteSec ws{};
+        ws.combId = kIohComb;
+        ws.offsetInComb = 4096;
+        ws.sizeInLbs = 8;
+        ws.copyReason = c.copyReason;
+        ws.devVto = {kVolVto, c.time};
+        auto r = makeReq(c.type, ws, {4096, 16});
+        IohResp res{};
+        EXPECT_EQ(serve(&r->req, &res), c.want);
+        if (c.want == MOS_RC__SUCCESS) {
+            EXPECT_EQ(res.numOfRspBufs, 1u) << "a copy write answers with its limits";
+            EXPECT_EQ(res.rspBufs[0].len, sizeof(TgtRes_WriteSecCopy));
+        }
+    }
+
+    TgtReq_GetNextTooth nt{};
+    nt.combId = kIohComb;
+    nt.toothInComb = 8192;
+    auto rn = makeReq(TGT_MSG_TYPE__GET_NEXT_TOOTH, nt, {});
+    EXPECT_EQ(serve(&rn->req), MOS_RC__INVALID);
+
+    TgtReq_CleanToothList cl{};
+    cl.combId = kIohComb;
+    cl.numOfTeeth = 33;
+    auto rc = makeReq(TGT_MSG_TYPE__CLEAN_REMOTE_TOOTH_LIST, cl, {});
+    EXPECT_EQ(serve(&rc->req), MOS_RC__INVALID);
+    cl.numOfTeeth = 0;
+    cl.offsetInComb = 7;
+    rc = makeReq(TGT_MSG_TYPE__CLEAN_REMOTE_TOOTH_LIST, cl, {});
+    EXPECT_EQ(serve(&rc->req), MOS_RC__INVALID) << "not tooth-aligned";
+
+    TgtReq_ReadCombDrl dq{};
+    dq.combId = kIohComb;
+    dq.bAllTeeth = 1;
+    auto rd = makeReq(TGT_MSG_TYPE__READ_COMB_FINE_DRL, dq, {});
+    EXPECT_EQ(serve(&rd->req), MOS_RC__IO_HARD_ERROR);
+
+    // Wrong buffer lengths and unknown types.
+    auto bad = makeReq(TGT_MSG_TYPE__IO_WRITE_PRI, writeRec(kVol, 0, 8), {4096, 14});
+    EXPECT_EQ(serve(&bad->req), MOS_RC__INVALID);
+    auto cmd = makeReq(2020, readRec(kVol, 0, 8), {});
+    IohResp res{};
+    EXPECT_EQ(serve(&cmd->req, &res), MOS_RC__UNKNOWN_MSG);
+    EXPECT_EQ(res.numOfRspBufs, 0u);
+}
+
+TEST_F(IohTest, PeerServicesAnswerWithTheirRecords)
+{
+    state.bSecondary = TRUE;
+    ASSERT_EQ(clientWrite(kVol, 2048 * 2, 8, 7), MOS_RC__SUCCESS);
+    TgtReq_GetToothList gq{};
+    gq.combId = kIohComb;
+    gq.offsetInComb = 2048 * 2;
+    auto r = makeReq(TGT_MSG_TYPE__READ_TOOTH_LIST, gq, {});
+    IohResp res{};
+    ASSERT_EQ(serve(&r->req, &res), MOS_RC__SUCCESS);
+    ASSERT_EQ(res.numOfRspBufs, 1u);
+    EXPECT_EQ(res.rspBufs[0].len, 300u);
+    EXPECT_EQ(res.rspToothList.numOfTeeth, 1u);
+
+    TgtReq_ReadCombDrl dq{};
+    dq.combId = kIohComb;
+    for (UINT32 type : {TGT_MSG_TYPE__READ_COMB_FINE_DRL, TGT_MSG_TYPE__READ_COMB_BM}) {
+        auto rd = makeReq(type, dq, {});
+        IohResp dres{};
+        ASSERT_EQ(serve(&rd->req, &dres), MOS_RC__SUCCESS);
+        EXPECT_EQ(dres.rspBufs[0].len, type == TGT_MSG_TYPE__READ_COMB_BM ? 8u + 12 : 8u + 45);
+    }
+    state.bSecondary = FALSE;
+    auto rd = makeReq(TGT_MSG_TYPE__READ_COMB_FINE_DRL, dq, {});
+    EXPECT_EQ(serve(&rd->req), MOS_RC__IO_HARD_ERROR);
+    EXPECT_EQ(serve(&r->req), MOS_RC__IO_FAULT_NOT_SEC);
+}
+
+TEST_F(IohTest, QuiesceGenerationsCompareAcrossTheWrap)
+{
+    EXPECT_EQ(ioh_StartQuiesce(&ioh, 0), MOS_RC__WRONG_QUIESCE_GEN) << "current generation, not quiesced";
+    EXPECT_EQ(ioh_StartQuiesce(&ioh, 1), MOS_RC__SUCCESS);
+    EXPECT_EQ(ioh_StartQuiesce(&ioh, 1), MOS_RC__SUCCESS) << "again, already quiesced";
+    EXPECT_EQ(clientWrite(kVol, 0, 8, 1), MOS_RC__IO_FAULT_IS_QUIESCED);
+    EXPECT_EQ(ioh_StopQuiesce(&ioh, 0), MOS_RC__WRONG_QUIESCE_GEN);
+    EXPECT_TRUE(ioh_IsQuiesced(&ioh));
+    EXPECT_EQ(ioh_StopQuiesce(&ioh, 1), MOS_RC__SUCCESS);
+    EXPECT_FALSE(ioh_IsQuiesced(&ioh));
+    ioh_UpdateQuiesce(&ioh, 0xFFFFFFFFu, FALSE);
+    EXPECT_EQ(ioh_StartQuiesce(&ioh, 0xFFFFFFFEu), MOS_RC__WRONG_QUIESCE_GEN) << "older";
+    EXPECT_EQ(ioh_StartQuiesce(&ioh, 1), MOS_RC__SUCCESS) << "1 after 0xFFFFFFFF is newer";
+    EXPECT_EQ(ioh_GetQuiesceGenNum(&ioh), 1u);
+}
+
+TEST_F(IohTest, FlushTrackerAndStatistics)
+{
+    ioh_UpdateFlushInfoStartFlush(&ioh);
+    ioh_UpdateFlushInfoEndFlush(&ioh);
+    EXPECT_TRUE(ioh_QueryIsQuietAndFlushed(&ioh));
+    ioh_UpdateFlushInfoStartQuery(&ioh);
+    ioh_UpdateFlushInfoStartFlush(&ioh);
+    ioh_UpdateFlushInfoEndFlush(&ioh);
+    EXPECT_FALSE(ioh_QueryIsQuietAndFlushed(&ioh)) << "an I/O in flight";
+    ioh_UpdateFlushInfoEndQuery(&ioh);
+    EXPECT_TRUE(ioh_QueryIsQuietAndFlushed(&ioh)) << "a flush that started after the I/O covers it";
+    ioh_UpdateFlushInfoStartFlush(&ioh);
+    ioh_UpdateFlushInfoStartQuery(&ioh);
+    ioh_UpdateFlushInfoEndQuery(&ioh);
+    ioh_UpdateFlushInfoEndFlush(&ioh);
+    EXPECT_FALSE(ioh_QueryIsQuietAndFlushed(&ioh)) << "an I/O ran since the flush started";
+    ioh_UpdateFlushInfoStartFlush(&ioh);
+    ioh_UpdateFlushInfoEndFlush(&ioh);
+    EXPECT_TRUE(ioh_QueryIsQuietAndFlushed(&ioh));
+
+    for (auto [lat, bucket] : std::vector<std::pair<UINT64, UINT32>>{
+             {1, 0}, {127, 0}, {128, 1}, {255, 1}, {256, 2}, {131071, 10}, {131072, 11}, {1ull << 40, 11}})
+        EXPECT_EQ(ioh_LatBucket(lat), bucket) << lat;
+    memset(&ioh.query, 0, sizeof(ioh.query));
+    ioh_UpdateStats(&ioh, 1, TGT_MSG_TYPE__IO_WRITE_PRI, TRUE, TRUE, 0);
+    EXPECT_EQ(ioh.query.smallIosCount, 1u);
+    EXPECT_EQ(ioh.query.totalInLbs, 1u);
+    EXPECT_EQ(ioh.query.writeCountPri, 0u);
+    ioh_UpdateStats(&ioh, 8, TGT_MSG_TYPE__IO_WRITE_PRI, TRUE, TRUE, 0);
+    ioh_UpdateStats(&ioh, 2048, TGT_MSG_TYPE__IO_READ_SEC, FALSE, FALSE, 0);
+    ioh_UpdateStats(&ioh, 8, TGT_MSG_TYPE__IO_WRITE_PRI, TRUE, TRUE, 500);
+    EXPECT_EQ(ioh.query.ioCount[0], 1u);
+    EXPECT_EQ(ioh.query.ioCount[8], 1u);
+    EXPECT_EQ(ioh.query.writeCountPri, 1u);
+    EXPECT_EQ(ioh.query.readCountSec, 1u);
+    EXPECT_EQ(ioh.query.ioLatWrite[2], 1u);
+}
+
+// A 4 KB write to a missing tooth writes the whole new tooth with zeros around its data; a 1 MB
+// one writes without padding.
+TEST_F(IohTest, WritesToAMissingToothPadWithZeros)
+{
+    ASSERT_EQ(clientWrite(kVol, 2048 * 4 + 16, 8, 0xAB), MOS_RC__SUCCESS);
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].offsetInComb, 2048u * 4);
+    EXPECT_EQ(writes[0].sizeInLbs, 2048u);
+    EXPECT_TRUE(writes[0].wrIoFlags.bZeroPad);
+    EXPECT_TRUE(writes[0].wrIoFlags.bNewTooth);
+    auto got = clientRead(kVol, 2048 * 4, 2048);
+    for (UINT32 i = 0; i < 2048; i++)
+        ASSERT_EQ(got[i], i >= 16 && i < 24 ? 0xAB : 0) << i;
+    ASSERT_EQ(clientWrite(kVol, 2048 * 5, 2048, 0xCD), MOS_RC__SUCCESS);
+    EXPECT_FALSE(writes[1].wrIoFlags.bZeroPad);
+    EXPECT_TRUE(writes[1].wrIoFlags.bNewTooth);
+    // In place now: just the range.
+    ASSERT_EQ(clientWrite(kVol, 2048 * 4 + 16, 8, 0xAC), MOS_RC__SUCCESS);
+    EXPECT_EQ(writes[2].sizeInLbs, 8u);
+    EXPECT_FALSE(writes[2].wrIoFlags.bNewTooth);
+}
+
+// A compare-and-write whose compare half differs writes nothing and keeps no tooth; one that
+// matches writes its second half.
+TEST_F(IohTest, CompareAndWrite)
+{
+    peerVer = 0x1270000; // no guards
+    auto caw = [&](UINT32 off, UINT8 cmp, UINT8 data) {
+        auto r = makeReq(TGT_MSG_TYPE__IO_WRITE_TEST_A_SET, writeRec(kVol, off, 8), {8192, 32, 4096, 16});
+        memset(r->data(1), cmp, 4096);
+        memset(r->data(1) + 4096, data, 4096);
+        return serve(&r->req);
+    };
+    UINT64 teeth = usedTeeth();
+    for (int i = 0; i < 5; i++)
+        EXPECT_EQ(caw(2048 * 6, 0x11, 0x22), MOS_RC__IO_FAULT_TEST_FAILED);
+    EXPECT_EQ(usedTeeth(), teeth) << "no tooth leaks from failed comparisons";
+    EXPECT_TRUE(writes.empty());
+    EXPECT_EQ(caw(2048 * 6, 0, 0x22), MOS_RC__SUCCESS) << "a missing tooth compares as zeros";
+    EXPECT_EQ(clientRead(kVol, 2048 * 6, 8), std::vector<UINT8>(8, 0x22));
+    EXPECT_EQ(caw(2048 * 6, 0x21, 0x33), MOS_RC__IO_FAULT_TEST_FAILED);
+    EXPECT_EQ(clientRead(kVol, 2048 * 6, 8), std::vector<UINT8>(8, 0x22));
+    EXPECT_EQ(caw(2048 * 6, 0x22, 0x33), MOS_RC__SUCCESS);
+    EXPECT_EQ(clientRead(kVol, 2048 * 6, 8), std::vector<UINT8>(8, 0x33));
+}
+
+// Obfuscated data reads back as written; a guard failure on the way out answers 20 and the
+// server goes on.
+TEST_F(IohTest, ObfuscationAndReadGuardFailure)
+{
+    vols[kVol].key = 0x5A5AA5A5DEADBEEFull;
+    state.bT10DifInMemOnly = TRUE;
+    auto r = makeReq(TGT_MSG_TYPE__IO_WRITE_PRI, writeRec(kVol, 64, 8, TGT_IO_WR__T10DIF_ATTACHED), {4096, 16});
+    memset(r->data(1), 0x42, 4096);
+    mosT10Dif_GenT10DIF(r->data(1), reinterpret_cast<T10Dif *>(r->data(2)), 0, 0, 0, 8);
+    ASSERT_EQ(serve(&r->req), MOS_RC__SUCCESS);
+    EXPECT_EQ(clientRead(kVol, 64, 8), std::vector<UINT8>(8, 0x42));
+    bCorruptReadGuards = true;
+    Mos_RC rc;
+    clientRead(kVol, 64, 8, &rc);
+    EXPECT_EQ(rc, MOS_RC__IO_HARD_ERROR);
+    bCorruptReadGuards = false;
+    EXPECT_EQ(clientRead(kVol, 64, 8), std::vector<UINT8>(8, 0x42));
+}
+
+// Random client I/O on a volume, then with two snapshots, on the device file; every read equals
+// the model of what the node must see.
+TEST_F(IohTest, ClientIoAgainstAModel)
+{
+    peerVer = 0x1270000;
+    constexpr UINT32 kTeeth = 4, kSlots = kTeeth * 256; // 8-LB slots
+    std::map<VtoId, std::vector<UINT8>> model{{kVolVto, std::vector<UINT8>(kSlots, 0)}};
+    std::map<VtoId, UINT64> volOf{{kVolVto, kVol}};
+    std::mt19937 rng(7);
+    UINT8 fill = 1;
+    auto check = [&](const char *when) {
+        for (auto &[vto, img] : model)
+            for (int k = 0; k < 8; k++) {
+                UINT32 slot = rng() % kSlots, n = 1 + rng() % std::min<UINT32>(8, 256 - slot % 256);
+                auto got = clientRead(volOf[vto], slot * 8, n * 8);
+                for (UINT32 j = 0; j < n; j++)
+                    ASSERT_EQ(got[j * 8], img[slot + j]) << when << " node " << vto << " slot " << slot + j;
+            }
+    };
+    for (int phase = 0; phase < 2; phase++) {
+        for (int step = 0; step < 120; step++) {
+            UINT32 op = rng() % 10;
+            UINT32 slot = rng() % kSlots, n = 1 + rng() % std::min<UINT32>(16, 256 - slot % 256);
+            auto &img = model[kVolVto];
+            if (op < 5) {
+                ASSERT_EQ(clientWrite(kVol, slot * 8, n * 8, fill), MOS_RC__SUCCESS);
+                std::fill(img.begin() + slot, img.begin() + slot + n, fill);
+            } else if (op == 5) {
+                auto r = makeReq(TGT_MSG_TYPE__IO_WRITE_PRI_ZERO, writeRec(kVol, slot * 8, n * 8), {n * 4096, n * 16});
+                memset(r->data(1), 0x77, (size_t)n * 4096);
+                ASSERT_EQ(serve(&r->req), MOS_RC__SUCCESS);
+                std::fill(img.begin() + slot, img.begin() + slot + n, 0);
+            } else if (op == 6) {
+                auto r = makeReq(TGT_MSG_TYPE__IO_WRITE_TEST_A_SET, writeRec(kVol, slot * 8, 8), {8192, 32, 4096, 16});
+                bool bMatch = rng() % 2;
+                UINT8 cmp = bMatch ? img[slot] : (UINT8)(img[slot] + 1);
+                memset(r->data(1), cmp, 4096);
+                memset(r->data(1) + 4096, fill, 4096);
+                ASSERT_EQ(serve(&r->req), bMatch ? MOS_RC__SUCCESS : MOS_RC__IO_FAULT_TEST_FAILED);
+                if (bMatch)
+                    img[slot] = fill;
+            } else if (op == 7) {
+                TgtReq_Trim t{};
+                t.combId = kIohComb;
+                t.volId = kVol;
+                t.offsetInComb = (slot / 256) * 2048;
+                auto r = makeReq(TGT_MSG_TYPE__TRIM_PRI, t, {});
+                Mos_RC rc = serve(&r->req);
+                if (phase == 0) {
+                    ASSERT_EQ(rc, MOS_RC__SUCCESS);
+                    std::fill(img.begin() + (slot / 256) * 256, img.begin() + (slot / 256) * 256 + 256, 0);
+                } else {
+                    ASSERT_EQ(rc, MOS_RC__IO_FAULT_VOL_HAS_SNAPSHOTS);
+                }
+            } else {
+                check("step");
+            }
+            fill = fill == 255 ? 1 : fill + 1;
+        }
+        check("phase end");
+        if (phase == 0) {
+            for (VtoId snap : {20u, 21u}) {
+                VtoTime time = tree->time + 1;
+                updateTree(tree, {{snap, time, SNAP_DEL_STATE__NORMAL, kVolVto}});
+                model[snap] = model[kVolVto];
+                vols[snap + 1000] = IohFakeVol{tree, snap, 0};
+                volOf[snap] = snap + 1000;
+                for (int w = 0; w < 20; w++) {
+                    UINT32 slot = rng() % kSlots;
+                    ASSERT_EQ(clientWrite(kVol, slot * 8, 8, fill), MOS_RC__SUCCESS);
+                    model[kVolVto][slot] = fill;
+                    fill = fill == 255 ? 1 : fill + 1;
+                }
+                check("snapshot");
+            }
+        }
+    }
+}
+} // namespace
