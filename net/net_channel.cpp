@@ -127,8 +127,9 @@ BOOL netChannelManager_GetUnlocked(NetChannelManger *pMgr, ObjectId objId, NetCh
     PVOID pData = nullptr;
     if (mosHash_GetRecordByKey2(&pMgr->channelHash, objId, 0, &pData) == nullptr)
         return FALSE;
-    MOS_ASSERT_WITH_DESC(pData != nullptr, "a channel record without a channel");
-    *ppChan = static_cast<NetChannel *>(pData);
+    PVOID pChannel = pData;
+    MOS_ASSERT_WITH_DESC(pChannel != ((void *)0), "a channel record without a channel");
+    *ppChan = static_cast<NetChannel *>(pChannel);
     return TRUE;
 }
 
@@ -147,7 +148,7 @@ void netChannelManager_UpdateSendId(NetChannelManger *pMgr, NetConChannelData *p
 void netChannel_UpdateCon(NetChannel *pChannel, HNetCon hCon, BOOL bIsClientCon)
 {
     MosFastlockGuard guard(&pChannel->chanFastLock);
-    MOS_ASSERT(pChannel->hCon != hCon);
+    Exp(pChannel->hCon == hCon);
     pChannel->hCon = hCon;
     if (bIsClientCon) {
         pChannel->sendCurrChanNum = 0;

@@ -66,7 +66,7 @@ void netCon_SendMitDtor(MosMit *pMit)
 Mos_RC netCon_QueueAndUnlock(NetCon *pCon, NetRpcMsg *pMsg)
 {
     MosDList_Node *pNode = &pMsg->msgSnd.sndMsgNode.msgListNode;
-    MOS_ASSERT(!mosDList_IsLinked(pNode));
+    MOS_ASSERT((&pMsg->msgSnd.sndMsgNode.msgListNode)->pNext == ((void *)0));
     mosDList_InsertTail(netMit_GetImportance(&pMsg->msgSnd.mit) ? &pCon->prioritizedMsgQueue : &pCon->msgQueue,
                         pNode);
     mosMitCond_Signal(&pCon->senderCond, MOS_RC__SUCCESS);

@@ -45,11 +45,11 @@ NetRecvGroup *netRecvGroup_OfNumber(NetConManger *pConMng, UINT32 conGrpId, cons
     return nullptr;
 }
 
+// The caller has checked that the node is not queued already.
 void netRecvGroup_Enqueue(NetRecvGroup *pGroup, NetMsgNode *pNode, UINT32 msgCode)
 {
     MosFastlockGuard guard(&pGroup->recvFastlock);
     pNode->msgCode = msgCode;
-    MOS_ASSERT_WITH_DESC(!mosDList_IsLinked(&pNode->msgListNode), "a message queued twice");
     mosDList_InsertTail(&pGroup->recvMsgList, &pNode->msgListNode);
     pGroup->dbgQuery.numOfReqPending++;
     mosUmtCond_Signal(&pGroup->waiterCond);
@@ -117,7 +117,7 @@ void netRecvGroup_HandleRecv(NetRecvGroup *pGroup, NetMsgRcv *pRcv)
         return;
     }
     default:
-        MOS_UNREACHABLE("a received message of an unknown type");
+        MOS_ASSERT_WITH_DESC(!(1), "a received message of an unknown type");
     }
 }
 
@@ -134,7 +134,7 @@ void netRecvGroup_HandleOwn(NetRecvGroup *pGroup, NetRpcMsg *pMsg, UINT32 msgCod
         pCB->pSendAsyncDoneFunc(pCB->pObjCont, pMsg);
         return;
     default:
-        MOS_UNREACHABLE("a returning message of an unknown type");
+        MOS_ASSERT_WITH_DESC(!(1), "a returning message of an unknown type");
     }
 }
 
@@ -157,9 +157,11 @@ UINT32 netRecvGroup_WaitForWork(NetRecvGroup *pGroup)
                 break;
             mosUmtCond_Wait(&pGroup->waiterCond, &pGroup->recvFastlock);
         }
-        pNode = pGroup->recvMsgList.pFirst;
-        MOS_ASSERT(pNode != nullptr);
-        Exp(pGroup->recvMsgList.counter > 1 && pNode->pNext == MOS_DLIST__LAST_NODE);
+        MosDList_Node *pMsg = pGroup->recvMsgList.pFirst;
+        MOS_ASSERT(pMsg != ((void *)0));
+        if (pGroup->recvMsgList.counter > 1)
+            MOS_ASSERT((pMsg)->pNext != ((PVOID) -1));
+        pNode = pMsg;
         mosDList_Remove(&pGroup->recvMsgList, pNode);
         pGroup->dbgQuery.numOfReqPending--;
         pGroup->dbgQuery.numOfReqInProgress++;
@@ -221,13 +223,14 @@ void netRecvGroup_Init(NetRecvGroup *pGroup, const NetRecvGrpCallback *pCB, Net 
     pGroup->recvCB = *pCB;
     pGroup->pNet = pNet;
     // In slot order; only the read test may be missing.
-    Exp(pGroup->recvCB.pAllocBufferFunc == nullptr);
-    Exp(pGroup->recvCB.pFreeBufferFunc == nullptr);
-    Exp(pGroup->recvCB.pRecvNotifFunc == nullptr);
-    Exp(pGroup->recvCB.pRecvRequestFunc == nullptr);
-    Exp(pGroup->recvCB.pRecvRpcResponseFunc == nullptr);
-    Exp(pGroup->recvCB.pSendAsyncDoneFunc == nullptr);
-    Exp(pGroup->recvCB.pObjCont == nullptr);
+    const NetRecvGroup *pRcvGrp = pGroup;
+    Exp(pRcvGrp->recvCB.pAllocBufferFunc == ((void *)0));
+    Exp(pRcvGrp->recvCB.pFreeBufferFunc == ((void *)0));
+    Exp(pRcvGrp->recvCB.pRecvNotifFunc == ((void *)0));
+    Exp(pRcvGrp->recvCB.pRecvRequestFunc == ((void *)0));
+    Exp(pRcvGrp->recvCB.pRecvRpcResponseFunc == ((void *)0));
+    Exp(pRcvGrp->recvCB.pSendAsyncDoneFunc == ((void *)0));
+    Exp(pRcvGrp->recvCB.pObjCont == ((void *)0));
     pGroup->classId = classId;
     mosDList_InitAnchor(&pGroup->recvMsgList);
     MosObj_Type *pType = mosObjType_GetPtrByID(SDBG_EXPORTS_OBJ_TYPE__NET_RECV_GRP);
@@ -305,7 +308,7 @@ Mos_RC netRecvGroup_WaitForAllUmtRemoval(NetRecvGroup *pGroup, UINT32 timeOutMil
     MosFastlockGuard guard(&pGroup->recvFastlock);
     if (pGroup->numOfThreadsToRemove != 0)
         rc = mosUmtCond_TimedWait(&pGroup->condVar, &pGroup->recvFastlock, timeOutMilli);
-    Exp(rc == MOS_RC__SUCCESS && pGroup->numOfThreadsToRemove != 0);
+    Exp(((rc) == MOS_RC__SUCCESS) && netRecvGroup_IsRemoveInProgress(pGroup));
     return rc;
 }
 
@@ -320,19 +323,23 @@ void netRecvGroup_FreeBuffer(NetRecvGroup *pGroup, UINT32 conGrpId, NetSmallIov 
     pGroup->recvCB.pFreeBufferFunc(pGroup->recvCB.pObjCont, conGrpId, pIov);
 }
 
-void netRecvGroup_RecvMsg(NetRecvGroup *pGroup, NetMsgRcv *pMsg)
+void netRecvGroup_RecvMsg(NetRecvGroup *pGroup, NetMsgRcv *pNetMsg)
 {
-    netRecvGroup_Enqueue(pGroup, &pMsg->rcvMsgNode, NET_MSG_NODE_CODE__RECV);
+    MOS_ASSERT((&pNetMsg->rcvMsgNode.msgListNode)->pNext == ((void *)0));
+    netRecvGroup_Enqueue(pGroup, &pNetMsg->rcvMsgNode, NET_MSG_NODE_CODE__RECV);
 }
 
-void netRecvGroup_RecvAsyncRes(NetRecvGroup *pGroup, NetRpcMsg *pMsg)
+void netRecvGroup_RecvAsyncRes(NetRecvGroup *pGroup, NetRpcMsg *pNetMsg)
 {
-    netRecvGroup_Enqueue(pGroup, &pMsg->msgSnd.sndMsgNode, NET_MSG_NODE_CODE__SEND);
+    MOS_ASSERT((&pNetMsg->msgSnd.sndMsgNode.msgListNode)->pNext == ((void *)0));
+    netRecvGroup_Enqueue(pGroup, &pNetMsg->msgSnd.sndMsgNode, NET_MSG_NODE_CODE__SEND);
 }
 
 void netRecvGroup_SendAsyncDone(NetRecvGroup *pGroup, NetRpcMsg *pMsg)
 {
     MOS_ASSERT_WITH_DESC(pMsg->msgSnd.msgType != NET_MSG_TYPE__SNDRCV, "requests complete through their response");
+    NetRpcMsg *pNetMsg = pMsg;
+    MOS_ASSERT((&pNetMsg->msgSnd.sndMsgNode.msgListNode)->pNext == ((void *)0));
     netRecvGroup_Enqueue(pGroup, &pMsg->msgSnd.sndMsgNode, NET_MSG_NODE_CODE__SEND | NET_MSG_NODE_CODE__SND_DONE);
 }
 
@@ -372,25 +379,25 @@ void netRecvGroup_Query(MosObj *pObj, const CHAR_A *pName, void *pData)
 
 void netRecvGroup_DummyAllocBufferCB(void *, UINT32, NetSmallIov *, UINT32, Context, SocketHeaderType, const UINT8 *)
 {
-    MOS_UNREACHABLE("a receive group got a payload it has no buffers for");
+    MOS_ASSERT_WITH_DESC(0, "a receive group got a payload it has no buffers for");
 }
 void netRecvGroup_DummyFreeBufferCB(void *, UINT32, NetSmallIov *)
 {
-    MOS_UNREACHABLE("a receive group was asked to free buffers it never gives");
+    MOS_ASSERT_WITH_DESC(0, "a receive group was asked to free buffers it never gives");
 }
 Mos_RC netRecvGroup_DummyRecvNotifCB(void *, NetRpcData *)
 {
-    MOS_UNREACHABLE("a receive group got a notification it must never receive");
+    MOS_ASSERT_WITH_DESC(0, "a receive group got a notification it must never receive");
 }
 void netRecvGroup_DummyRecvRequestCB(HNetCon, void *, NetRpcData *)
 {
-    MOS_UNREACHABLE("a receive group got a request it must never receive");
+    MOS_ASSERT_WITH_DESC(0, "a receive group got a request it must never receive");
 }
 void netRecvGroup_DummyRecvRpcResponseCB(void *, NetRpcMsg *)
 {
-    MOS_UNREACHABLE("a receive group got an asynchronous response it must never receive");
+    MOS_ASSERT_WITH_DESC(0, "a receive group got an asynchronous response it must never receive");
 }
 void netRecvGroup_DummySendAsyncDoneCB(void *, NetRpcMsg *)
 {
-    MOS_UNREACHABLE("a receive group got an asynchronous send completion it must never receive");
+    MOS_ASSERT_WITH_DESC(0, "a receive group got an asynchronous send completion it must never receive");
 }

@@ -13,6 +13,16 @@
 #include "net/net_rcv_group.h"
 
 namespace {
+BOOL netMsg_IsSendRespStarted(const NetMsgSnd *pSnd)
+{
+    return (pSnd->flags & NET_MSG_SND_FLAGS__SEND_RSP_STARTED) != 0;
+}
+
+BOOL netMsg_IsAborted(const NetMsgSnd *pSnd)
+{
+    return pSnd->bMsgAborted;
+}
+
 constexpr UINT32 NET_MSG_SND_FLAGS__TIMER_FIRED =
     NET_MSG_SND_FLAGS__TIMER_EXP_BEFORE_SEND | NET_MSG_SND_FLAGS__TIMER_EXP_AFTER_SEND |
     NET_MSG_SND_FLAGS__TIMER_EXP_AFTER_SEND_NOT_FOUND;
@@ -107,7 +117,7 @@ void netRpc_TimerExpiredInternal(NetRpcMsg *pMsg, NetRpc_Delivery *pD)
         return;
     }
     MOS_TRACE(MOS_COMP_NET, MOS_FREQ_MED, "Timer expired before send (msgId %u)", pSnd->msgId);
-    Exp(pSnd->bMsgAborted == TRUE);
+    Exp(netMsg_IsAborted(&pMsg->msgSnd) == ((BOOL)1));
     pSnd->flags |= NET_MSG_SND_FLAGS__TIMER_EXP_BEFORE_SEND;
     __atomic_store_n(&pSnd->bMsgAborted, TRUE, __ATOMIC_RELEASE);
     // The send task holds its connection until its completion takes this lock: the connection
@@ -158,7 +168,7 @@ void netMsgSndSync_GuardExpired_CK(MosAsyncObj *pObj, INT32 rc)
 
 BOOL netRpc_SendInternal(Net *pNet, HNetCon hCon, NetRpcMsg *pMsg, BOOL bBlock, BOOL bHead, BOOL bPrivilegedSend)
 {
-    Exp(pMsg->msgSnd.bSync == FALSE && bBlock == TRUE);
+    Exp(pMsg->msgSnd.bSync == ((BOOL)0) && bBlock == ((BOOL)1));
     if (!pMsg->msgSnd.bSync || !bBlock)
         return netCon_SendMsg(pNet, hCon, pMsg, bHead, bPrivilegedSend);
     MosUmt_Sem sem;
@@ -266,7 +276,7 @@ Mos_RC netRpc_SendResponse(Net *pNet, HNetCon hCon, NetRpcMsg *pMsg, BOOL bBlock
     Exp(pMsg->msgSnd.msgType != NET_MSG_TYPE__NOTIFICATION && pMsg->msgSnd.msgType != NET_MSG_TYPE__SNDRCV_CB);
     {
         MosFastlockGuard guard(&pMsg->msgSnd.lock);
-        Exp((pMsg->msgSnd.flags & NET_MSG_SND_FLAGS__SEND_RSP_STARTED) != 0);
+        Exp(netMsg_IsSendRespStarted (&pMsg->msgSnd));
         pMsg->msgSnd.flags |= NET_MSG_SND_FLAGS__SEND_RSP_STARTED;
     }
     return netRpc_SendOneWay(pNet, hCon, pMsg, bBlock, TRUE);
@@ -282,9 +292,9 @@ Mos_RC netRpc_WaitForResponse(Net *pNet, NetRpcMsg *pMsg)
 
 BOOL netRpc_GetPeerAddr(Net *pNet, NetRpcData *pRequest, NetAddress *pAddr)
 {
-    NetMsgRcv *pRcv = netRecvGroup_GetRcvMsg(pRequest);
-    Exp(pRcv->msgType != NET_MSG_TYPE__SNDRCV);
-    NetCon *pCon = netConManager_AcquireCon(net_GetConManager(pNet), pRcv->hCon);
+    NetMsgRcv *pRcvMsg = netRecvGroup_GetRcvMsg(pRequest);
+    Exp(pRcvMsg->msgType != NET_MSG_TYPE__SNDRCV);
+    NetCon *pCon = netConManager_AcquireCon(net_GetConManager(pNet), pRcvMsg->hCon);
     if (pCon == nullptr)
         return FALSE;
     const BOOL b = netCon_GetPeerAddr(pCon, pAddr);
@@ -299,7 +309,7 @@ void netRpc_UpdateSendId(HNetCon hCon, NetRpcMsg *pMsg, NetConChannelData *pChan
 
 void netMsgSndSync_Wait(NetRpcMsg *pMsg)
 {
-    Exp(pMsg->pWaitForMsg == nullptr);
+    Exp(pMsg->pWaitForMsg == ((void *)0));
     MOS_ASSERT_WITH_DESC(pMsg->msgSnd.bSync, "a message waited on is not synchronous");
     const UINT32 msgId = pMsg->msgSnd.msgId;
     NetMsgSndSync_Guard guard;
@@ -337,7 +347,7 @@ NetRpcMsg *netRpc_AbortTimer(NetRpcMsg *pMsg, BOOL bLocked)
            (__atomic_load_n(&pSnd->flags, __ATOMIC_ACQUIRE) & NET_MSG_SND_FLAGS__TIMER_FIRED) == 0) {
         mosDiagCounters_CountExt(MOS_DIAG_COUNTER__FAILED_TO_ABORT_TIMER, pSnd->msgId);
         loopCount++;
-        Exp(loopCount > NET_RPC__ABORT_TIMER_MAX_YIELDS);
+        Exp(loopCount > 1000);
         mosFastlockBase_Release(&pSnd->lock);
         mosUmt_Yield();
         mosFastlockBase_Acquire(&pSnd->lock);

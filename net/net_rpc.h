@@ -35,7 +35,6 @@ struct Net;
 #define NET_RPC__LATENCY_MIN_BYTES 512u
 #define NET_RPC__LINGER_1SEC_MICROS 1000000ull
 #define NET_RPC__LINGER_3SEC_MICROS 3000000ull
-#define NET_RPC__ABORT_TIMER_MAX_YIELDS 1000u
 
 Mos_RC netRpc_SendRequest(Net *pNet, HNetCon hCon, NetRpcMsg *pMsg, BOOL bBlock);
 Mos_RC netRpc_SendRequestWithTO(Net *pNet, HNetCon hCon, NetRpcMsg *pMsg, BOOL bBlock, MosTimerQ_ID sendTimeout);

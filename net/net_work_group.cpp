@@ -68,15 +68,17 @@ UINT32 netWorkThread_Index(const NetWorkThread *pWorker)
 }
 
 // Queues on another worker: under its lock, never on a dying one.
-void netWorkGroup_SchedRemote(NetWorkGroup *pGroup, MosMit *pMit, NetWorkThread *pWorker)
+void netWorkGroup_SchedRemote(NetWorkGroup *pGroup, MosMit *pMit, NetWorkThread *pChosenWorker)
 {
+    NetWorkThread *pWorker = nullptr;
     for (;;) {
-        MOS_ASSERT_WITH_DESC(pWorker != nullptr, "no worker to run a task");
+        MOS_ASSERT_WITH_DESC(pChosenWorker != ((void *)0), "no worker to run a task");
+        pWorker = pChosenWorker;
         mosFastlockBase_Acquire(&pWorker->lock);
         if (!pWorker->bDie)
             break;
         mosFastlockBase_Release(&pWorker->lock);
-        pWorker = netWorkGroup_Choose(pGroup, nullptr);
+        pChosenWorker = netWorkGroup_Choose(pGroup, nullptr);
     }
     const BOOL bWasEmpty = MOS_DLIST__IS_EMPTY(&pWorker->remoteWaiters);
     mosDList_InsertTail(&pWorker->remoteWaiters, &pMit->node);
@@ -90,10 +92,11 @@ void netWorkGroup_SchedRemote(NetWorkGroup *pGroup, MosMit *pMit, NetWorkThread 
     mosFastlockBase_Release(&pWorker->lock);
 }
 
-void netWorkGroup_OperationDone(NetWorkGroup *pGroup)
+void netWorkThread_OperationDone(NetWorkThread *pWorker)
 {
+    NetWorkGroup *pGroup = pWorker->pWrkGrp;
     MosFastlockGuard guard(&pGroup->lock);
-    MOS_ASSERT(pGroup->ongoingOperations != 0);
+    MOS_ASSERT(0 != pWorker->pWrkGrp->ongoingOperations);
     pGroup->ongoingOperations--;
 }
 
@@ -140,7 +143,7 @@ void netWorkThread_Worker(void *pArg)
 {
     NetWorkThread *pWorker = static_cast<NetWorkThread *>(pArg);
     NetWorkGroup *pGroup = pWorker->pWrkGrp;
-    netWorkGroup_OperationDone(pGroup);
+    netWorkThread_OperationDone(pWorker);
     if (pGroup->bImportantUmt)
         mosUmt_SetImportant(TRUE);
     mosFastlockBase_Acquire(&pWorker->lock);
@@ -151,7 +154,7 @@ void netWorkThread_Worker(void *pArg)
         mosFastlockBase_Acquire(&pWorker->lock);
         if (!MOS_DLIST__IS_EMPTY(&pWorker->remoteWaiters))
             continue;
-        MOS_ASSERT(MOS_DLIST__IS_EMPTY(&pWorker->localWaiters));
+        MOS_ASSERT((((&pWorker->localWaiters)->counter) == 0));
         if (pWorker->bDie)
             break;
         mosUmtCond_Wait(&pWorker->cond, &pWorker->lock);
@@ -159,7 +162,7 @@ void netWorkThread_Worker(void *pArg)
     MOS_TRACE(MOS_COMP_NET, MOS_FREQ_MED, "Net worker %p is going to die", (void *)pWorker);
     mosFastlockBase_Release(&pWorker->lock);
     // The last touch of the group: a destroy waits for this count before it frees anything.
-    netWorkGroup_OperationDone(pGroup);
+    netWorkThread_OperationDone(pWorker);
 }
 
 BOOL netWorkThread_Start(NetWorkThread *pWorker)
@@ -169,6 +172,14 @@ BOOL netWorkThread_Start(NetWorkThread *pWorker)
     pWorker->hUmt = mosUmt_CreateUThreadEx(netWorkThread_Worker, pWorker, pSched, nullptr, FALSE,
                                            common_GetUmtClassId(MOS_UMT_CLASS_TYPE__NET_COMMON_EPOLL_WORK_GROUP));
     return pWorker->hUmt != nullptr;
+}
+
+// Workers the group cannot run without.
+void netWorkThread_StartOrPanic(NetWorkThread *pWorker)
+{
+    netWorkThread_Start(pWorker);
+    HMosUmt_UThread hUmt = pWorker->hUmt;
+    MOS_ASSERT_WITH_DESC(hUmt != ((void *)0), "failed to create a net worker");
 }
 } // namespace
 
@@ -181,7 +192,7 @@ void netWorkThread_Init(NetWorkGroup *pGroup, NetWorkThread *pWorker, BOOL bStar
     mosDList_InitAnchor(&pWorker->localWaiters);
     pWorker->pWrkGrp = pGroup;
     if (bStart)
-        MOS_ASSERT_WITH_DESC(netWorkThread_Start(pWorker), "failed to create a net worker");
+        netWorkThread_StartOrPanic(pWorker);
 }
 
 void netWorkGroup_Init(NetWorkGroup *pGroup, UINT32 maxNumOfThreads, UINT32 numOfActiveThreads, BOOL bImportantUmt,
@@ -204,7 +215,7 @@ void netWorkGroup_Init(NetWorkGroup *pGroup, UINT32 maxNumOfThreads, UINT32 numO
     for (UINT32 i = 0; i < maxNumOfThreads; i++)
         netWorkThread_Init(pGroup, &pGroup->pWorkThreadArr[i], FALSE);
     for (UINT32 i = 0; i < numOfActiveThreads; i++)
-        MOS_ASSERT_WITH_DESC(netWorkThread_Start(&pGroup->pWorkThreadArr[i]), "failed to create a net worker");
+        netWorkThread_StartOrPanic(&pGroup->pWorkThreadArr[i]);
     MosObj_Type *pType = mosObjType_GetPtrByID(SDBG_EXPORTS_OBJ_TYPE__NET_WORK_GRP);
     if (pType != nullptr)
         mosObjType_RegObj(pType, &pGroup->sdbgObj, "net work group");
@@ -263,15 +274,16 @@ void netWorkGroup_SchedMit(MosMit *pMit)
 void netWorkGroup_SchedMitNow(MosMit *pMit)
 {
     NetWorkGroup *pGroup = netWorkGroup_OfMit(pMit);
-    NetWorkThread *pMine = nullptr;
-    NetWorkThread *pChosen = netWorkGroup_Choose(pGroup, &pMine);
-    if (pMine != nullptr) {
-        MOS_ASSERT(pMine->pPriorityWaiter == nullptr);
-        pMine->pPriorityWaiter = pMit;
+    NetWorkThread *pCurWorker = nullptr;
+    NetWorkThread *pChosen = netWorkGroup_Choose(pGroup, &pCurWorker);
+    if (pCurWorker != nullptr) {
+        MOS_ASSERT(pCurWorker->pPriorityWaiter == ((void *)0));
+        pCurWorker->pPriorityWaiter = pMit;
         MOS_TRACE(MOS_COMP_NET, MOS_FREQ_HIGH,
                   "Priority scheduling thread %p index %d.Local Mits %d. Remote Mits %d. Mit %p (start ck %p)",
-                  (void *)pMine->hUmt, (int)netWorkThread_Index(pMine), (int)pMine->localWaiters.counter,
-                  (int)pMine->remoteWaiters.counter, (void *)pMit, (void *)pMit->stack[1].ck);
+                  (void *)pCurWorker->hUmt, (int)netWorkThread_Index(pCurWorker),
+                  (int)pCurWorker->localWaiters.counter, (int)pCurWorker->remoteWaiters.counter, (void *)pMit,
+                  (void *)pMit->stack[1].ck);
         return;
     }
     netWorkGroup_SchedRemote(pGroup, pMit, pChosen);
@@ -349,7 +361,7 @@ BOOL netWorkThread_IsDying(NetWorkThread *pWorker)
 
 void netWorkThread_NotifyShouldDie(NetWorkThread *pWorker)
 {
-    MOS_ASSERT(!netWorkThread_IsDying(pWorker));
+    MOS_ASSERT(! netWorkThread_IsDying(pWorker));
     mosFastlockBase_Acquire(&pWorker->lock);
     __atomic_store_n(&pWorker->bDie, TRUE, __ATOMIC_RELEASE);
     mosUmtCond_Signal(&pWorker->cond);
