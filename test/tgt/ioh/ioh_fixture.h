@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "test/support/tgt_comb_fixture.h"
+#include "test/support/ioh_rig.h"
 #include "tgt/ioh/ioh.h"
 
 struct IohFakeVol {
@@ -188,24 +189,13 @@ class IohFixture : public CombFixture {
         [](RaidComb *) -> BOOL { return pCur_->bFirstAccessOk; },
         [](RaidComb *, const IohCombWrite *w) -> Mos_RC {
             pCur_->writes.push_back(*w);
-            UINT32 inTooth = w->offsetInComb % 2048;
-            Mos_RC rc = phyComb_WriteTooth(w->pPhyComb, w->pData, w->pDif, w->tooth.dstToothIndex, inTooth,
-                                           w->sizeInLbs, w->wrIoFlags, w->copyReason, w->offsetInComb,
-                                           w->obfuscationKey, nullptr);
-            if (rc == MOS_RC__SUCCESS && w->wrIoFlags.bNewTooth)
-                rc = phyComb_UpdateTooth(w->pPhyComb, w->pVtree, w->offsetInComb, w->tooth.vtoId, w->tooth.time,
-                                         w->tooth.dstToothIndex, TRUE, w->pVtree->bThin, FALSE, FALSE);
-            return rc;
+            return iohRig_LocalWrite(w);
         },
         [](RaidComb *, PhyToothIndex t, UINT32 off, UINT32 n, void *pData, T10Dif *pDif, RdIoFlags rd,
            UINT32 reason) -> Mos_RC {
-            rd.bT10Dif = FALSE;
-            Mos_RC rc = phyComb_ReadTooth(pPhy_, pData, nullptr, t, off % 2048, n, reason, rd, off);
-            if (rc == MOS_RC__SUCCESS && pDif != nullptr) {
-                mosT10Dif_GenT10DIF(pData, pDif, 0, 0, 0, n);
-                if (pCur_->bCorruptReadGuards)
-                    pDif[0].guard ^= 1;
-            }
+            Mos_RC rc = iohRig_LocalRead(pPhy_, t, off, n, pData, pDif, rd, reason);
+            if (rc == MOS_RC__SUCCESS && pDif != nullptr && pCur_->bCorruptReadGuards)
+                pDif[0].guard ^= 1;
             return rc;
         },
         [](RaidComb *, Vtree *pVtree, UINT32 off, PhyToothIndex, BOOL) -> Mos_RC {
