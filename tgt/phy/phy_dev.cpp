@@ -84,41 +84,6 @@ Mos_RC checkSize(UINT64 sizeInLbs, UINT64 *pSize)
     return MOS_RC__SUCCESS;
 }
 
-Mos_RC combArrInit(PhyDev *pDev, const PhyDevOffsets &o, BOOL bNew)
-{
-    PhyDevComb &c = pDev->devComb;
-    c.numOfSlots = (UINT32)o.maxNumOfCombs;
-    c.sizeInLbs = (UINT32)(((UINT64)c.numOfSlots * sizeof(PhyDevCombArrNode) + LB_SIZE_IN_BYTES - 1) / LB_SIZE_IN_BYTES);
-    Exp(c.sizeInLbs > PHY_DEV__COMBS_MAP_SIZE);
-    c.pCombArr = static_cast<PhyDevCombArrNode *>(mos_AllocPageAlignedOrPanic((size_t)c.sizeInLbs * LB_SIZE_IN_BYTES));
-    memset(c.pCombArr, 0, (size_t)c.sizeInLbs * LB_SIZE_IN_BYTES);
-    phyDevCombMap_Init(&c.devCombMap);
-    if (bNew)
-        return MOS_RC__SUCCESS;
-    Mos_RC rc = file_Read(pDev->pFile, c.pCombArr, nullptr, o.combsMapOffset, c.sizeInLbs, FILE_IO_TYPE__COMB_MAP, TRUE,
-                          COMB_ID_INVALID, 0, kNoRdFlags);
-    if (rc != MOS_RC__SUCCESS)
-        return MOS_RC__ERROR;
-    for (UINT32 i = 0; i < c.numOfSlots; i++) {
-        CombId id = phyDevCombArr_SlotOnReopen(&c.pCombArr[i]);
-        if (id != PHY_DEV_COMB_ARR__FREE && (id >> COMBID_OFFSET_IN_COMB) != 0) {
-            MOS_ERROR(MOS_COMP_TGT_PHY, "Bad comb array slot %u: comb id %lx", i, (unsigned long)id);
-            return MOS_RC__TGT_ADD_DEVICE_VALIDATION_FAILED;
-        }
-    }
-    return MOS_RC__SUCCESS;
-}
-
-void combArrDestroy(PhyDev *pDev)
-{
-    PhyDevComb &c = pDev->devComb;
-    if (c.pCombArr == nullptr)
-        return;
-    phyDevCombMap_Destroy(&c.devCombMap);
-    mos_FreePageAligned(c.pCombArr);
-    c = PhyDevComb{};
-}
-
 Mos_RC initDrls(PhyDev *pDev, PhyAddDevProgress *pProgress, const PhyDevOffsets &o, TgtDevId devId, BOOL bMemDrl,
                 BOOL bNew)
 {
@@ -218,7 +183,7 @@ Mos_RC initInternal(PhyDev *pDev, PhyAddDevProgress *pProgress, const PhyDevOffs
     pDev->numOfTeeth = o.numOfTeeth;
     initThrottling(pDev, scanBWLimitKb);
     Exp(o.combsMapOffset + PHY_DEV__COMBS_MAP_SIZE > o.teethMapOffset);
-    Mos_RC rc = combArrInit(pDev, o, bNew);
+    Mos_RC rc = phyDevComb_Init(&pDev->devComb, pDev->pFile, o, bNew, pDev->pmDevFastlock, pProgress);
     if (rc != MOS_RC__SUCCESS)
         return rc;
     Exp(o.teethMapOffset + phyToothMap_CalcSizeInLbs((UINT32)o.numOfTeeth) > o.activeBmOffset);
@@ -383,7 +348,7 @@ void destroyParts(PhyDev *pDev)
         pDev->toothMap.currBaseTeeth = pDev->toothMap.currSnapTeeth = pDev->toothMap.currThinBaseTeeth = 0;
         phyToothMap_Destroy(&pDev->toothMap);
     }
-    combArrDestroy(pDev);
+    phyDevComb_DestroyArr(&pDev->devComb);
     destroyThrottling(pDev);
 }
 } // namespace
@@ -616,16 +581,11 @@ BOOL phyDev_HardenToothArr(PhyDev *pDev, UINT32 mapUpdate) { return phyToothMap_
 
 BOOL phyDev_HardenCombArr(PhyDev *pDev, BOOL bForce, UINT32 mapUpdate)
 {
-    (void)bForce;
+    // The tooth map first: a comb slot on the device never names teeth the map does not hold.
     if (!phyToothMap_HardenAll(&pDev->toothMap, mapUpdate))
         return FALSE;
     PhyDevComb &c = pDev->devComb;
-    if (file_Write(pDev->pFile, c.pCombArr, pDev->header.devOffsets.combsMapOffset, c.sizeInLbs,
-                   FILE_IO_TYPE__COMB_MAP, COMB_ID_INVALID, 0) != MOS_RC__SUCCESS)
-        return FALSE;
-    __atomic_add_fetch(&c.combArrayHardens, 1, __ATOMIC_RELAXED);
-    __atomic_add_fetch(&c.combArrayHardenInLbs, (UINT64)c.sizeInLbs, __ATOMIC_RELAXED);
-    return TRUE;
+    return phyDevComb_Harden(&c, bForce, __atomic_load_n(&c.devChangeNumber, __ATOMIC_ACQUIRE));
 }
 
 void phyDev_HardenAllCombArr_Async(void *pArg)
@@ -744,9 +704,7 @@ void phyDev_Query(PhyDev *pDev, PhyDevQuery *pQuery)
     const PhyDevComb &c = pDev->devComb;
     q.teethOffsetInLbs = pDev->teethOffsetInLbs;
     q.maxNumOfCombs = pDev->maxNumOfCombs;
-    for (UINT32 i = 0; c.pCombArr != nullptr && i < c.numOfSlots; i++)
-        if (c.pCombArr[i].combId != PHY_DEV_COMB_ARR__FREE)
-            q.curNumOfCombs++;
+    q.curNumOfCombs = c.curNumOfCombs;
     q.numOfCombsAddedFromRestart = c.numOfCombsAddedFromRestart;
     q.totalSizeInLbs = pDev->totalSizeInLbs;
     q.zeroCount = pDev->zeroCount;

@@ -29,6 +29,7 @@
 #include "mos/mos_fastlock.h"
 #include "mos/mos_limiter.h"
 #include "mos/mos_timer.h"
+#include "mos/umt/mos_umt_rwlock.h"
 #include "mos/umt/mos_umt_semaphore.h"
 #include "mos/usr/mos_async_io.h"
 #include "tgt/bm/drl.h"
@@ -37,6 +38,7 @@
 #include "tgt/phy/phy_progress.h"
 #include "tgt/phy/phy_tooth_map.h"
 
+struct Cache;
 struct Cont;
 struct File;
 
@@ -107,14 +109,32 @@ struct PhyDevBm {
     BOOL bEnabled;
 };
 
+// The comb array: one 8-byte slot per comb index of the device saying which comb owns it (0 free,
+// all ones reserved by an allocation not yet complete), the in-memory node of each index, and the
+// combs found at reopen that the management side has not named again (devCombMap). Slots change
+// under the device set's fast lock (pFastlock); every allocation, completion and free raises
+// devChangeNumber, and a harden writes the whole image and records the change number it copied,
+// so a caller hardens only up to the change it made.
 struct PhyDevComb {
+    PhyDevCombNode *pCombNodeArr;
+    MosUmt_RWLock diskRwLock; // serialises writes of the image
     PhyDevCombArrNode *pCombArr; // page-aligned image of the comb array
-    UINT32 numOfSlots;
-    UINT32 sizeInLbs;
+    File *pFile;
     PhyDevCombMap devCombMap;
-    UINT32 numOfCombsAddedFromRestart; // kept by comb allocation above this layer
+    UINT64 mapOffsetInLbs;
+    UINT32 mapSizeInLbs;
+    UINT64 devChangeNumber;
+    UINT64 devHardenChangeNumber; // the change number last written
+    UINT32 curNumOfCombs;
+    UINT32 maxNumOfCombs;
+    UINT32 numOfCombsAddedFromRestart;
+    UINT32 nextCombToStartScan;
+    UINT32 rebuildScanIndex; // the reopen scan's position
     UINT32 combArrayHardens;
     UINT64 combArrayHardenInLbs;
+    MosFastlock_Base *pFastlock; // the device set's, or ownFastlock for a device on its own
+    MosFastlock_Base ownFastlock;
+    BOOL bInit;
 };
 
 struct PhyDev {
@@ -154,6 +174,7 @@ struct PhyDev {
     BOOL bUseCache;
     UINT32 ramcacheWriteMode;
     UINT16 ramcacheGenNum; // raised each time the device leaves the RAM read cache
+    Cache *pRcache;        // the RAM read cache of cached reads (null: none)
     MosLimiter scanLimiter;
     UINT32 scanCompareErrorsCounter;
     UINT32 MBsScannedCounter;
@@ -216,6 +237,29 @@ struct PhyDevHardenJob {
 void phyDev_HardenAllCombArr_Async(void *pJob);
 UINT64 phyDev_GetCombNode(PhyDev *pDev, PhyDevAddr devAddr, UINT64 *pOffsetInComb);
 UINT32 phyDev_GetMaxNumOfCombs(PhyDev *pDev);
+
+// Comb-array slots (phy_dev_comb.cpp), all under the comb array's fast lock.
+// FALSE when every slot is used; else the first free slot from nextCombToStartScan on, reserved.
+BOOL phyDevComb_Alloc(PhyDevComb *pDevComb, UINT32 *pCombIndex);
+// The reserved slot takes the comb id; returns the change number to harden up to.
+UINT64 phyDevComb_AllocDone(PhyDevComb *pDevComb, UINT32 combIndex, CombId combId);
+UINT64 phyDevComb_PartialAllocDone(PhyDevComb *pDevComb);
+// Clears the slot (it must hold combId or be reserved) and frees the teeth still on its node.
+void phyDevComb_Free(PhyDev *pDev, UINT32 combIndex, CombId combId);
+// The reopen scan over an array with no comb counted: each slot holding a comb counts it.
+void phyDevComb_RebuildStart(PhyDevComb *pDevComb);
+BOOL phyDevComb_RebuildGetNext(PhyDevComb *pDevComb, UINT32 *pCombIndex, CombId *pCombId);
+// Writes the image unless (not forced) changeNumber is already on the device; TRUE on success.
+BOOL phyDevComb_Harden(PhyDevComb *pDevComb, BOOL bForce, UINT64 changeNumber);
+// FALSE (nothing done) while combs are counted.
+BOOL phyDevComb_Destroy(PhyDevComb *pDevComb);
+// Builds the array of a device being added: a new device writes the zero image, an existing one
+// reads it (reserved slots become free; a slot naming no comb refuses the device). The I/O's
+// code, or MOS_RC__TGT_ADD_DEVICE_VALIDATION_FAILED.
+Mos_RC phyDevComb_Init(PhyDevComb *pDevComb, File *pFile, const PhyDevOffsets &o, BOOL bNew,
+                       MosFastlock_Base *pFastlock, PhyAddDevProgress *pProgress);
+// Frees the array whatever it holds (the device goes).
+void phyDevComb_DestroyArr(PhyDevComb *pDevComb);
 
 // The log of drlType; each is skipped with a true result when the log is not enabled.
 BOOL phyDev_IsClean(PhyDev *pDev, UINT32 drlType, UINT64 offsetInLbs);

@@ -324,12 +324,13 @@ TEST_F(PhyDevTest, AsyncHardenRaisesTheActionSemaphoreAndQueryCountsIt)
     EXPECT_EQ(mosUmtSem_GetCount(&actionSem), 1u);
     phyDev_Query(&pd, &q);
     EXPECT_EQ(q.combArrayHardens, 1u);
-    EXPECT_EQ(q.combArrayHardenInLbs, (UINT64)pd.devComb.sizeInLbs);
+    EXPECT_EQ(q.combArrayHardenInLbs, (UINT64)pd.devComb.mapSizeInLbs);
     EXPECT_GT(q.toothArrayHardens, hardensBefore);
     EXPECT_EQ(q.currBaseTeeth, 1u);
 
     // A device error is reported and still wakes the device set.
     dev.failWrites(true);
+    phyDevComb_PartialAllocDone(&pd.devComb); // a change to write
     job.bOk = TRUE;
     dev.run([&] { phyDev_HardenAllCombArr_Async(&job); });
     dev.failWrites(false);
