@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "mos/mos_dbg.h"
 #include "mos/mos_trace.h"
@@ -335,6 +336,23 @@ Mos_RC initWithBuf(PhyDev *pDev, HeaderBuf &buf, UINT64 sizeInLbs, UINT32 dirtyG
     return MOS_RC__SUCCESS;
 }
 
+// A zeroed device without a temporary of its size on the (small) user-mode thread stack.
+void resetDev(PhyDev *pDev)
+{
+    static const PhyDev kZero{};
+    *pDev = kZero;
+}
+
+Mos_RC readHeader(File *pFile, PhyDevHeader *pHeader)
+{
+    HeaderBuf buf;
+    Mos_RC rc = file_Read(pFile, buf.p, nullptr, PHY_DEV__HEADER_OFFSET, PHY_DEV__HEADER_SIZE, FILE_IO_TYPE__GENERAL,
+                          TRUE, COMB_ID_INVALID, 0, kNoRdFlags);
+    if (rc != MOS_RC__SUCCESS)
+        return rc;
+    return phyDevHeader_Decode(buf.span(), pHeader);
+}
+
 void destroyParts(PhyDev *pDev)
 {
     for (auto &b : pDev->drls) {
@@ -359,7 +377,7 @@ Mos_RC phyDev_Init(PhyDev *pDev, Cont *pCont, File *pFile, UINT64 sizeInLbs, UIN
                    TgtBwc *pDevBwc, PhyAddDevProgress *pProgress, BOOL bUseCache, UINT32 ramcacheWriteMode,
                    UINT32 scanBWLimitKb)
 {
-    *pDev = PhyDev{};
+    resetDev(pDev);
     pDev->pFile = pFile;
     pDev->pCont = pCont;
     pDev->pDevBwc = pDevBwc;
@@ -377,7 +395,7 @@ Mos_RC phyDev_Init(PhyDev *pDev, Cont *pCont, File *pFile, UINT64 sizeInLbs, UIN
         initWithBuf(pDev, buf, sizeInLbs, dirtyGranularity, tgtId, devId, bMemDrl, bNew, pProgress, scanBWLimitKb);
     if (rc != MOS_RC__SUCCESS) {
         destroyParts(pDev);
-        *pDev = PhyDev{};
+        resetDev(pDev);
     }
     return rc;
 }
@@ -385,7 +403,7 @@ Mos_RC phyDev_Init(PhyDev *pDev, Cont *pCont, File *pFile, UINT64 sizeInLbs, UIN
 BOOL phyDev_Destroy(PhyDev *pDev)
 {
     destroyParts(pDev);
-    *pDev = PhyDev{};
+    resetDev(pDev);
     return TRUE;
 }
 
@@ -399,15 +417,7 @@ Mos_RC phyDev_WriteHeader(PhyDev *pDev, const PhyDevHeader *pHeader)
                       COMB_ID_INVALID, 0);
 }
 
-Mos_RC phyDev_ReadHeader(PhyDev *pDev, PhyDevHeader *pHeader)
-{
-    HeaderBuf buf;
-    Mos_RC rc = file_Read(pDev->pFile, buf.p, nullptr, PHY_DEV__HEADER_OFFSET, PHY_DEV__HEADER_SIZE,
-                          FILE_IO_TYPE__GENERAL, TRUE, COMB_ID_INVALID, 0, kNoRdFlags);
-    if (rc != MOS_RC__SUCCESS)
-        return rc;
-    return phyDevHeader_Decode(buf.span(), pHeader);
-}
+Mos_RC phyDev_ReadHeader(PhyDev *pDev, PhyDevHeader *pHeader) { return readHeader(pDev->pFile, pHeader); }
 
 Mos_RC phyDev_WriteZeroHeaderAndCounters(PhyDev *pDev)
 {
@@ -585,7 +595,10 @@ BOOL phyDev_HardenCombArr(PhyDev *pDev, BOOL bForce, UINT32 mapUpdate)
     if (!phyToothMap_HardenAll(&pDev->toothMap, mapUpdate))
         return FALSE;
     PhyDevComb &c = pDev->devComb;
-    return phyDevComb_Harden(&c, bForce, __atomic_load_n(&c.devChangeNumber, __ATOMIC_ACQUIRE));
+    // Callers that keep their own record of changes (the comb layer) force the write: the image
+    // is written even when the array's change number has not moved.
+    UINT64 changeNumber = bForce ? phyDevComb_PartialAllocDone(&c) : __atomic_load_n(&c.devChangeNumber, __ATOMIC_ACQUIRE);
+    return phyDevComb_Harden(&c, bForce, changeNumber);
 }
 
 void phyDev_HardenAllCombArr_Async(void *pArg)
@@ -671,7 +684,9 @@ BOOL phyDev_CopyBits(PhyDev *pDev, UINT32 srcType, UINT32 destType, UINT32 key, 
 
 Mos_RC phyDev_ReadDevId(const char *pPath, MosAsyncIO *pAio, TgtDevId *pDevId, TgtId *pTgtId)
 {
-    File file;
+    // Off the user-mode thread's small stack.
+    auto pFile = std::make_unique<File>();
+    File &file = *pFile;
     file_Init(&file, nullptr, nullptr);
     Mos_RC rc = file_Open(&file, pPath, pAio);
     if (rc != MOS_RC__SUCCESS) {
@@ -679,10 +694,8 @@ Mos_RC phyDev_ReadDevId(const char *pPath, MosAsyncIO *pAio, TgtDevId *pDevId, T
         file_Destroy(&file);
         return rc;
     }
-    PhyDev tmp{};
-    tmp.pFile = &file;
     PhyDevHeader h{};
-    rc = phyDev_ReadHeader(&tmp, &h);
+    rc = readHeader(&file, &h);
     file_Close(&file);
     file_Destroy(&file);
     if (rc != MOS_RC__SUCCESS)

@@ -279,7 +279,7 @@ TEST_F(PhyDevSetTest, ReopenGivesCombsTheirTeethAndFreesTeethOfUnknownCombs)
     phy_AllocCombDone(&phy, kKnown, addr, &change);
     EXPECT_GT(change, pDev->devComb.devHardenChangeNumber);
     run([&] { phy_HardenAllCombArr(&phy); });
-    EXPECT_EQ(pDev->devComb.devHardenChangeNumber, change);
+    EXPECT_GE(pDev->devComb.devHardenChangeNumber, change);
 
     // The reconfiguration ended without naming the stale comb: it goes with its teeth.
     run([&] { phy_ReconfigureStageDone(&phy); });
