@@ -14,6 +14,7 @@
 #include "mos/usr/security/mos_security.h"
 #include "net/net.h"
 #include "tgt/cont/cont.h"
+#include "tgt/elock/elock.h"
 #include "tgt/phy/tgt_t10dif.h"
 #include "tgt/tgt_conf.h"
 #include "tgt/tgt_contention.h"
@@ -80,6 +81,13 @@ int tgt_Main(int argc, char **argv)
     Mos_RC rc = mosLoad_Load(argc, argv, ppEntries, lengths, kNumConfTables, TGT_SERVICE__LOAD_MODULE,
                              TGT_SERVICE__SDBG_PORT);
     MOS_ASSERT(rc == MOS_RC__SUCCESS);
+    // The key's range admits counts that do not divide a tooth into equal locks.
+    if (!elock_IsValidLocksInTooth(tgtInitParam_G.elockNumberOfLocksInTooth)) {
+        printf("tgt_elock__lock_in_tooth %lu is not a power of two from 1 to 256\n",
+               (unsigned long)tgtInitParam_G.elockNumberOfLocksInTooth);
+        fflush(stdout);
+        exit(1);
+    }
 
     tgtConf_InitPerfParams();
     tgtT10Dif_Init();

@@ -212,4 +212,7 @@ inline const IohHooks IohRig::kHooks = {
         r->toothInComb = q->toothInComb;
         return MOS_RC__SUCCESS;
     },
+    [](Cont *, UINT32, UINT32, BOOL) -> BOOL { return TRUE; },
+    [](IohVol *) -> BOOL { return FALSE; },
+    [](RaidComb *, BOOL) -> BOOL { return FALSE; },
 };

@@ -226,4 +226,13 @@ TEST_F(PellarProgram, APortItMustNotListenOnIsRefusedAtLoad)
     }
 }
 
+TEST_F(PellarProgram, ALockCountPerToothThatIsNotAPowerOfTwoIsRefusedAtLoad)
+{
+    ScratchDir dir;
+    std::ofstream(dir.file("pellar.conf")) << "tgt_elock__lock_in_tooth 6\n";
+    ChildResult r = runProgram(pellarPath(), {"--conf_file", dir.file("pellar.conf")}, nullptr, 60);
+    EXPECT_EQ(shellStatus(r), 1) << r.out;
+    EXPECT_NE(r.out.find("tgt_elock__lock_in_tooth 6"), std::string::npos) << r.out;
+}
+
 } // namespace

@@ -235,6 +235,32 @@ void ioh_NewRequest(Ioh *pIoh, const IohReq *pReq, IohResp *pIoRes)
     mosTimerReq_Destroy(&timer.timerReq);
 }
 
+BOOL ioh_IsCacheSkip(Ioh *pIoh, UINT64 volId, CombId combId, UINT32 sizeInLbs, UINT32 offsetInComb, BOOL bWrite)
+{
+    const IohHooks *h = pIoh->pHooks;
+    if (h->cacheSkipRule(pIoh->pCont, sizeInLbs, offsetInComb, bWrite))
+        return TRUE;
+    IohVol *pVol = h->acquireVol(pIoh->pCont, volId);
+    if (pVol == nullptr) {
+        if (tgtInitParam_G.bDit)
+            MOS_TRACE(MOS_COMP_TGT_IOH, MOS_FREQ_LOW, "%lx - No vol (dit)", (unsigned long)volId);
+        return TRUE;
+    }
+    BOOL bVolCached = h->isVolCached(pVol);
+    h->releaseVol(pIoh->pCont, pVol);
+    if (!bVolCached)
+        return TRUE;
+    IohComb *pIohComb = h->acquireIohComb(pIoh->pCont, combId);
+    if (pIohComb == nullptr) {
+        if (tgtInitParam_G.bDit)
+            MOS_TRACE(MOS_COMP_TGT_IOH, MOS_FREQ_LOW, "No combId %lx (dit)", (unsigned long)combId);
+        return TRUE;
+    }
+    BOOL bCached = h->isCombCached(pIohComb->pRaid, bWrite);
+    h->releaseIohComb(pIoh->pCont, combId);
+    return !bCached;
+}
+
 // ---- quiesce ----
 
 Mos_RC ioh_StartQuiesce(Ioh *pIoh, UINT32 gen)

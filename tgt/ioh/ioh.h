@@ -151,6 +151,11 @@ struct IohHooks {
     BOOL (*resetCombDrl)(RaidComb *pRaid);
     // Reverse rebuild's next tooth.
     Mos_RC (*getCombNextTooth)(RaidComb *pRaid, const TgtReq_GetNextTooth *pReq, TgtRsp_GetNextTooth *pRsp);
+    // The read cache's own rule: TRUE when an I/O of this size, offset and direction bypasses it.
+    BOOL (*cacheSkipRule)(Cont *pCont, UINT32 sizeInLbs, UINT32 offsetInComb, BOOL bWrite);
+    BOOL (*isVolCached)(IohVol *pVol);
+    // The comb's device is cached (and, for a write, the comb's writes are).
+    BOOL (*isCombCached)(RaidComb *pRaid, BOOL bWrite);
 };
 
 struct Ioh {
@@ -198,6 +203,9 @@ void ioh_Destroy(Ioh *pIoh);
 // Serves one request on the calling user-mode thread; the outcome is in pIoRes.
 void ioh_NewRequest(Ioh *pIoh, const IohReq *pReq, IohResp *pIoRes);
 BOOL ioh_NewRequestIsRead(Ioh *pIoh, const IohReq *pReq);
+// TRUE when the I/O bypasses the RAM read cache: the cache's rule says so, or the volume or comb is
+// unknown or not cached (a write also when the comb's writes are not).
+BOOL ioh_IsCacheSkip(Ioh *pIoh, UINT64 volId, CombId combId, UINT32 sizeInLbs, UINT32 offsetInComb, BOOL bWrite);
 
 Mos_RC ioh_StartQuiesce(Ioh *pIoh, UINT32 gen);
 Mos_RC ioh_StopQuiesce(Ioh *pIoh, UINT32 gen);

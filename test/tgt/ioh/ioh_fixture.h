@@ -139,6 +139,8 @@ class IohFixture : public CombFixture {
     bool bFirstAccessOk = true;
     bool bOstrelBlocked = false;
     bool bCorruptReadGuards = false;
+    UINT32 cacheMaxLbs = 256;
+    bool bVolCached = true, bDevCached = true, bCombWritesCached = true;
     UINT32 peerVer = TGT_PEER_VER__FIRST_WITH_DIF;
     int volRefs = 0, combRefs = 0;
     std::vector<IohCombWrite> writes; // what reached the comb
@@ -215,5 +217,8 @@ class IohFixture : public CombFixture {
             r->toothInComb = q->toothInComb + 1;
             return MOS_RC__SUCCESS;
         },
+        [](Cont *, UINT32 n, UINT32, BOOL) -> BOOL { return n > pCur_->cacheMaxLbs; },
+        [](IohVol *) -> BOOL { return pCur_->bVolCached; },
+        [](RaidComb *, BOOL bWrite) -> BOOL { return pCur_->bDevCached && (!bWrite || pCur_->bCombWritesCached); },
     };
 };

@@ -244,6 +244,38 @@ TEST_F(IohTest, FlushTrackerAndStatistics)
     EXPECT_EQ(ioh.query.ioLatWrite[2], 1u);
 }
 
+TEST_F(IohTest, CacheBypassDecision)
+{
+    struct Case {
+        const char *name;
+        UINT64 vol;
+        UINT32 size;
+        BOOL bWrite;
+        bool volCached, devCached, combWritesCached, combHere;
+        BOOL want;
+    };
+    const Case cases[] = {
+        {"cached read", kVol, 8, FALSE, true, true, true, true, FALSE},
+        {"cached write", kVol, 8, TRUE, true, true, true, true, FALSE},
+        {"cache's own rule", kVol, 512, FALSE, true, true, true, true, TRUE},
+        {"no volume", 999, 8, FALSE, true, true, true, true, TRUE},
+        {"volume not cached", kVol, 8, FALSE, false, true, true, true, TRUE},
+        {"no comb", kVol, 8, FALSE, true, true, true, false, TRUE},
+        {"device not cached", kVol, 8, FALSE, true, false, true, true, TRUE},
+        {"writes not cached: read", kVol, 8, FALSE, true, true, false, true, FALSE},
+        {"writes not cached: write", kVol, 8, TRUE, true, true, false, true, TRUE},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        bVolCached = c.volCached;
+        bDevCached = c.devCached;
+        bCombWritesCached = c.combWritesCached;
+        bCombHere = c.combHere;
+        EXPECT_EQ(ioh_IsCacheSkip(&ioh, c.vol, kIohComb, c.size, 0, c.bWrite), c.want);
+    }
+    bCombHere = true;
+}
+
 // A 4 KB write to a missing tooth writes the whole new tooth with zeros around its data; a 1 MB
 // one writes without padding.
 TEST_F(IohTest, WritesToAMissingToothPadWithZeros)
