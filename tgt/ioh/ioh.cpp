@@ -66,6 +66,18 @@ void ioh_AddPayload(IohResp *pIoRes, void *p, UINT32 len)
     pIoRes->rspBufs[pIoRes->numOfRspBufs++] = IohBuf{p, len};
 }
 
+// Read data whose guards do not verify is not sent: the reader gets a hard error and repairs from
+// the partner; the server keeps running.
+Mos_RC ioh_VerifyReadGuards(IohResp *pIoRes, CombId combId, UINT32 offsetInComb, UINT32 sizeInLbs)
+{
+    Mos_RC rc = mosT10Dif_VerifyT10DIFBuffer(pIoRes->pReadData, pIoRes->pReadDif, 0, 0, 0, sizeInLbs);
+    if (rc == MOS_RC__SUCCESS)
+        return rc;
+    MOS_ERROR(MOS_COMP_TGT_IOH, "(T10DIF) T10 DIF verification failure of read data. comb %lx offset %u size %u",
+              (unsigned long)combId, offsetInComb, sizeInLbs);
+    return MOS_RC__IO_HARD_ERROR;
+}
+
 // Runs the operation of a request whose shape was accepted; attaches the payload of its type.
 Mos_RC ioh_Dispatch(Ioh *pIoh, const IohMsgCtx *pCtx, const IohReqView *pView, IohResp *pIoRes)
 {
@@ -74,6 +86,10 @@ Mos_RC ioh_Dispatch(Ioh *pIoh, const IohMsgCtx *pCtx, const IohReqView *pView, I
         TgtReq_IoRead rec = iohReqView_Record<TgtReq_IoRead>(pView);
         BOOL bT10Dif = FALSE;
         Mos_RC rc = iohComb_ReadPrimary(pIoh, pCtx, &rec, pIoRes, &bT10Dif);
+        // Guards that are not handed on, or that the Quillet asked to have checked, are checked here.
+        if (rc == MOS_RC__SUCCESS && bT10Dif &&
+            (!ioh_PeerHasDif(pCtx->peerVer) || (rec.flags & TGT_IO_RD__T10DIF_STRICT_VERIFY) != 0))
+            rc = ioh_VerifyReadGuards(pIoRes, rec.combId, rec.offsetInComb, rec.sizeInLbs);
         if (rc == MOS_RC__SUCCESS) {
             ioh_AddPayload(pIoRes, pIoRes->pReadData, rec.sizeInLbs * 512);
             if (bT10Dif && ioh_PeerHasDif(pCtx->peerVer))
@@ -86,6 +102,8 @@ Mos_RC ioh_Dispatch(Ioh *pIoh, const IohMsgCtx *pCtx, const IohReqView *pView, I
         BOOL bT10Dif = FALSE;
         Mos_RC rc = iohComb_ReadSecondary(pIoh, pCtx, rec.combId, rec.offsetInComb, rec.sizeInLbs, rec.combGenNum,
                                           rec.devVto, rec.copyReason, pIoRes->pReadData, pIoRes->pReadDif, &bT10Dif);
+        if (rc == MOS_RC__SUCCESS && bT10Dif)
+            rc = ioh_VerifyReadGuards(pIoRes, rec.combId, rec.offsetInComb, rec.sizeInLbs);
         if (rc == MOS_RC__SUCCESS) {
             ioh_AddPayload(pIoRes, pIoRes->pReadData, rec.sizeInLbs * 512);
             if (bT10Dif)
@@ -406,7 +424,8 @@ void iohStats_Start(Ioh *pIoh, UINT32 sizeInLbs, UINT32 msgType, BOOL bWrite, BO
 
 void iohStats_End(Ioh *pIoh, const IohMsgCtx *pCtx, UINT32 sizeInLbs, UINT32 msgType, BOOL bWrite, BOOL bPrimary)
 {
-    UINT64 micros = mosTicks_TicksToMillis(mosTicks_GetCurrentTick() - pCtx->startTick) * 1000;
+    UINT64 ticks = mosTicks_GetCurrentTick() - pCtx->startTick;
+    UINT64 micros = (UINT64)((unsigned __int128)ticks * 1000000u / mosTicks_GetFreq());
     ioh_UpdateStats(pIoh, sizeInLbs, msgType, bWrite, bPrimary, micros == 0 ? 1 : micros);
 }
 

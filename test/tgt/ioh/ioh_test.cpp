@@ -339,6 +339,23 @@ TEST_F(IohTest, ObfuscationAndReadGuardFailure)
     EXPECT_EQ(rc, MOS_RC__IO_HARD_ERROR);
     bCorruptReadGuards = false;
     EXPECT_EQ(clientRead(kVol, 64, 8), std::vector<UINT8>(8, 0x42));
+
+    // Without a key the guards pass through: checked when the Quillet asks, or cannot take them.
+    vols[kVol].key = 0;
+    ASSERT_EQ(clientWrite(kVol, 128, 8, 0x43), MOS_RC__SUCCESS);
+    bCorruptReadGuards = true;
+    auto strict = readRec(kVol, 128, 8);
+    strict.flags = TGT_IO_RD__T10DIF_STRICT_VERIFY;
+    auto r1 = makeReq(TGT_MSG_TYPE__IO_READ_PRI, strict, {});
+    IohResp res{};
+    EXPECT_EQ(serve(&r1->req, &res), MOS_RC__IO_HARD_ERROR);
+    EXPECT_EQ(res.numOfRspBufs, 0u);
+    peerVer = 0x1270000;
+    clientRead(kVol, 128, 8, &rc);
+    EXPECT_EQ(rc, MOS_RC__IO_HARD_ERROR);
+    peerVer = TGT_PEER_VER__FIRST_WITH_DIF;
+    clientRead(kVol, 128, 8, &rc);
+    EXPECT_EQ(rc, MOS_RC__SUCCESS) << "handed on with the guards: the Quillet checks them";
 }
 
 // Random client I/O on a volume, then with two snapshots, on the device file; every read equals
