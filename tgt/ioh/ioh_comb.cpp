@@ -226,7 +226,10 @@ Mos_RC iohComb_TakeElocks(Ioh *pIoh, IohCombRef *pComb, Vtree *pVtree, UINT32 of
         pChoice->toothIndex =
             phyComb_GetToothIndexWithVtree(pPhy, pVtree, vtoId, offsetInComb, FALSE, FALSE, 0, nullptr, nullptr);
     if (pChoice->toothIndex == kNoTooth) {
-        if (st.bRebuildDerived) {
+        // A write finds no tooth to write in place also when its version is shared with a
+        // snapshot; only a tooth that is really missing is cleaned from the partner's list.
+        if (st.bRebuildDerived && (!bWrite || phyComb_GetToothIndexWithVtree(pPhy, pVtree, vtoId, offsetInComb, FALSE,
+                                                                             FALSE, 0, nullptr, nullptr) == kNoTooth)) {
             Mos_RC rc = h->cleanRemoteTooth(pComb->pRaid, offsetInComb);
             if (rc == MOS_RC__SUCCESS)
                 MOS_TRACE(MOS_COMP_TGT_IOH, MOS_FREQ_LOW,

@@ -142,7 +142,7 @@ class IohFixture : public CombFixture {
     UINT32 cacheMaxLbs = 256;
     bool bVolCached = true, bDevCached = true, bCombWritesCached = true;
     UINT32 peerVer = TGT_PEER_VER__FIRST_WITH_DIF;
-    int volRefs = 0, combRefs = 0;
+    int volRefs = 0, combRefs = 0, cleanRemoteCalls = 0;
     std::vector<IohCombWrite> writes; // what reached the comb
     CombFixture::Buf readBuf{2048, 0};
     CombFixture::Buf readDif{8, 0};
@@ -205,7 +205,10 @@ class IohFixture : public CombFixture {
                                                                                    : MOS_RC__IO_HARD_ERROR;
         },
         [](RaidComb *, UINT32) -> Mos_RC { return MOS_RC__SUCCESS; },
-        [](RaidComb *, UINT32) -> Mos_RC { return MOS_RC__SUCCESS; },
+        [](RaidComb *, UINT32) -> Mos_RC {
+            pCur_->cleanRemoteCalls++;
+            return MOS_RC__SUCCESS;
+        },
         [](RaidComb *, TgtRsp_ReadCombFineDrl *p) -> BOOL {
             p->numOfBits = 1;
             p->readCombDrlDataSize = 45;

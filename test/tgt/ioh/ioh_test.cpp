@@ -358,6 +358,21 @@ TEST_F(IohTest, ObfuscationAndReadGuardFailure)
     EXPECT_EQ(rc, MOS_RC__SUCCESS) << "handed on with the guards: the Quillet checks them";
 }
 
+// While the comb rebuilds, a write of a missing tooth has the partner drop it from its list first;
+// a write that splits a tooth shared with a snapshot does not.
+TEST_F(IohTest, RebuildCleansOnlyTeethThatAreMissing)
+{
+    ASSERT_EQ(clientWrite(kVol, 2048 * 9, 8, 1), MOS_RC__SUCCESS);
+    updateTree(tree, {{20, tree->time + 1, SNAP_DEL_STATE__NORMAL, kVolVto}});
+    vols[1020] = IohFakeVol{tree, 20, 0};
+    state.bRebuildDerived = TRUE;
+    ASSERT_EQ(clientWrite(kVol, 2048 * 9 + 8, 8, 2), MOS_RC__SUCCESS);
+    EXPECT_EQ(cleanRemoteCalls, 0);
+    EXPECT_EQ(clientRead(1020, 2048 * 9, 16), std::vector<UINT8>({1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0}));
+    ASSERT_EQ(clientWrite(kVol, 2048 * 10, 8, 3), MOS_RC__SUCCESS);
+    EXPECT_EQ(cleanRemoteCalls, 1);
+}
+
 // Random client I/O on a volume, then with two snapshots, on the device file; every read equals
 // the model of what the node must see.
 TEST_F(IohTest, ClientIoAgainstAModel)
