@@ -261,3 +261,63 @@ TEST_F(NetRpc, OldChannelNumberIsRefusedWithBusy)
     EXPECT_EQ(server_.consumer.requests.load(), 1);
 }
 
+// While the client's connection is in privileged mode a privileged request goes at once, stamped
+// with channel number 0; an ordinary one waits until the mode ends, and fails with NOT_CONN when
+// it is still on after the 2-second wait.
+TEST_F(NetRpc, PrivilegedModeHoldsOrdinaryRequestsAndLetsPrivilegedOnesThroughOnChannelZero)
+{
+    ConnectClientUp(1, 1);
+    NetCon *pCon = netConManager_AcquireCon(&client_.net()->conManager, hClient_);
+    ASSERT_NE(pCon, nullptr);
+    netChannel_UpdateSendId(pCon->pChan, 7);
+    auto waitingForPrivilege = [&] {
+        MosFastlockGuard g(&pCon->conFastlock);
+        return pCon->privilegedCond.waiters.counter == 1;
+    };
+    auto call = [&](bool bPrivileged) {
+        Mos_RC rc = MOS_RC__ILLEGAL;
+        umtTest_RunAsUmt([&] {
+            rc = netRpcTest_Call(&client_.consumer, hClient_, kGrp, Payload(6), nullptr, nullptr,
+                                 MOS_TIMER_QUEUE_ID__10SEC, bPrivileged);
+        });
+        return rc;
+    };
+    netCon_ModifyPrivilegedSend(pCon, TRUE);
+    EXPECT_EQ(call(true), MOS_RC__SUCCESS);
+    EXPECT_EQ(server_.consumer.lastRecvChanNum.load(), 0u);
+
+    Mos_RC held = MOS_RC__ILLEGAL;
+    std::thread ordinary([&] { held = call(false); });
+    EXPECT_TRUE(umtTest_WaitFor(waitingForPrivilege));
+    EXPECT_EQ(server_.consumer.requests.load(), 1);
+    netCon_ModifyPrivilegedSend(pCon, FALSE);
+    ordinary.join();
+    EXPECT_EQ(held, MOS_RC__SUCCESS);
+    EXPECT_EQ(server_.consumer.lastRecvChanNum.load(), 7u);
+
+    netCon_ModifyPrivilegedSend(pCon, TRUE);
+    EXPECT_EQ(call(false), MOS_RC__NOT_CONN);
+    EXPECT_EQ(server_.consumer.requests.load(), 2);
+    netCon_ModifyPrivilegedSend(pCon, FALSE);
+    netConManager_ReleaseCon(&client_.net()->conManager, pCon);
+    EXPECT_EQ(client_.net()->conManager.dbgQuery.numOfReq, 0u);
+}
+
+// A connection that lost its only path is DISCONNECTED: a request on it fails at once, well
+// inside its own time-out, and counts the peer as unreachable.
+TEST_F(NetRpc, RequestOnADisconnectedConnectionFailsAtOnceAndCountsTheUnreachablePeer)
+{
+    ConnectClientUp(1, 1);
+    server_.Stop();
+    ASSERT_TRUE(umtTest_WaitFor([&] { return !net_IsConnected(client_.net(), hClient_); }));
+    const UINT32 before = mosDiagCounters_Get(MOS_DIAG_COUNTER__REMOTE_IS_UNREACHABLE);
+    const auto start = std::chrono::steady_clock::now();
+    umtTest_RunAsUmt([&] {
+        EXPECT_EQ(netRpcTest_Call(&client_.consumer, hClient_, kGrp, Payload(2), nullptr, nullptr,
+                                  MOS_TIMER_QUEUE_ID__1MIN),
+                  MOS_RC__NOT_CONN);
+    });
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    EXPECT_GT(mosDiagCounters_Get(MOS_DIAG_COUNTER__REMOTE_IS_UNREACHABLE), before);
+    EXPECT_EQ(client_.net()->conManager.dbgQuery.numOfReq, 0u);
+}

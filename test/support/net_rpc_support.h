@@ -24,6 +24,7 @@ struct NetRpcTestConsumer {
     std::atomic<int> rpcResponses{0};
     std::atomic<int> sendDones{0};
     std::atomic<bool> bHoldRequests{false};
+    std::atomic<UINT32> lastRecvChanNum{~0u}; // the channel number the last request carried
     std::mutex mu;
     std::vector<NetRpcData *> held;
     std::vector<NetRpcMsg *> completions;
@@ -96,6 +97,7 @@ inline void netRpcTest_Answer(NetRpcTestConsumer *c, NetRpcData *pReq, Mos_RC rc
 inline void netRpcTest_Request(HNetCon, void *pObj, NetRpcData *pReq)
 {
     auto *c = static_cast<NetRpcTestConsumer *>(pObj);
+    c->lastRecvChanNum = netRecvGroup_GetRcvMsg(pReq)->recvChanNum;
     c->requests++;
     if (c->bHoldRequests) {
         std::lock_guard<std::mutex> lock(c->mu);
@@ -137,7 +139,7 @@ inline void netRpcTest_AddGroup(NetRpcTestConsumer *c, Net *pNet, UINT32 grpId, 
 // context word in *pCtx. The response's buffers go back to the consumer that gave them.
 inline Mos_RC netRpcTest_Call(NetRpcTestConsumer *c, HNetCon hCon, UINT32 grpId, const std::vector<UINT8> &payload,
                               std::vector<UINT8> *pOut, Context *pCtx,
-                              MosTimerQ_ID q = MOS_TIMER_QUEUE_ID__LAST)
+                              MosTimerQ_ID q = MOS_TIMER_QUEUE_ID__LAST, bool bPrivileged = false)
 {
     NetRpcMsg msg;
     NetRpcData *pReq = netMsgSndAsync_Init(&msg, c->pNet, NET_MSG_TYPE__SNDRCV, TRUE, nullptr);
@@ -146,8 +148,13 @@ inline Mos_RC netRpcTest_Call(NetRpcTestConsumer *c, HNetCon hCon, UINT32 grpId,
     if (!payload.empty())
         netIov_AddBuffer(&pReq->iov, const_cast<UINT8 *>(payload.data()), (UINT32)payload.size(),
                          NET_IOV_BUF_TYPE__USER_FIRST);
-    const Mos_RC rc = q == MOS_TIMER_QUEUE_ID__LAST ? netRpc_SendRequest(c->pNet, hCon, &msg, TRUE)
-                                                    : netRpc_SendRequestWithTO(c->pNet, hCon, &msg, TRUE, q);
+    Mos_RC rc;
+    if (bPrivileged)
+        rc = netRPC_SendPrivilegedRequestWithTO(c->pNet, hCon, &msg, TRUE,
+                                                q == MOS_TIMER_QUEUE_ID__LAST ? MOS_TIMER_QUEUE_ID__5SEC : q);
+    else
+        rc = q == MOS_TIMER_QUEUE_ID__LAST ? netRpc_SendRequest(c->pNet, hCon, &msg, TRUE)
+                                           : netRpc_SendRequestWithTO(c->pNet, hCon, &msg, TRUE, q);
     if (pOut != nullptr)
         *pOut = netRpcTest_Bytes(&msg.msgSnd.rpcRes.iov);
     if (pCtx != nullptr)
