@@ -102,6 +102,17 @@ struct PhyDevQuery {
     UINT32 fineDrlCurrentTeethAllocsRebuild;
 };
 
+// The result of one disk test, kept in one of two history slots.
+struct PhyDevTestHistory {
+    TgtDevId devId;
+    UINT32 testNum;
+    UINT32 pattern;
+    UINT64 durationMs; // + 1
+    UINT64 numOfIos;
+    UINT64 totalLbs;
+    Mos_RC rc;
+};
+
 struct PhyDevBm {
     Drl drl;
     UINT64 dirtyOffset;
@@ -175,6 +186,8 @@ struct PhyDev {
     UINT32 ramcacheWriteMode;
     UINT16 ramcacheGenNum; // raised each time the device leaves the RAM read cache
     Cache *pRcache;        // the RAM read cache of cached reads (null: none)
+    PhyDevTestHistory testHistory[2];
+    UINT32 testHistoryIndex;
     MosLimiter scanLimiter;
     UINT32 scanCompareErrorsCounter;
     UINT32 MBsScannedCounter;
