@@ -205,6 +205,7 @@ inline const IohHooks IohRig::kHooks = {
                                                                                          : MOS_RC__IO_HARD_ERROR;
     },
     [](RaidComb *, UINT32) -> Mos_RC { return MOS_RC__SUCCESS; },
+    [](RaidComb *, UINT32) -> BOOL { return FALSE; },
     [](RaidComb *, UINT32) -> Mos_RC { return MOS_RC__SUCCESS; },
     [](RaidComb *, TgtRsp_ReadCombFineDrl *p) -> BOOL { return phyComb_ReadBits(&pRig_->comb, 0, p, TRUE); },
     [](RaidComb *) -> BOOL { return phyComb_ResetEntireBits(&pRig_->comb, 0, TRUE); },

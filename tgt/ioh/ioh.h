@@ -144,6 +144,8 @@ struct IohHooks {
     Mos_RC (*trim)(RaidComb *pRaid, Vtree *pVtree, UINT32 offsetInComb, PhyToothIndex toothIndex, BOOL bPrimary);
     // Reverse rebuild: the partner's tooth list of this tooth is read first.
     Mos_RC (*readRemoteToothList)(RaidComb *pRaid, UINT32 offsetInComb);
+    // The comb's copy of this tooth is stale (it needs rebuild).
+    BOOL (*toothNeedsRebuild)(RaidComb *pRaid, UINT32 offsetInComb);
     // Rebuild: the partner drops a tooth this copy does not have.
     Mos_RC (*cleanRemoteTooth)(RaidComb *pRaid, UINT32 offsetInComb);
     // Dirty-region log for the partner (fine form); reset of the log.

@@ -185,6 +185,7 @@ struct IohToothChoice {
     PhyToothIndex toothIndex = kNoTooth; // the tooth to read, or to write in place
     PhyCombTooth newTooth{kNoTooth, kNoTooth, 0, 0};
     BOOL bNewTooth = FALSE;
+    BOOL bRewriteTooth = FALSE; // the tooth needs rebuild: the write rewrites it whole, in place
 };
 
 Mos_RC iohComb_TakeElocks(Ioh *pIoh, IohCombRef *pComb, Vtree *pVtree, UINT32 offsetInComb, UINT32 sizeInLbs,
@@ -269,6 +270,26 @@ Mos_RC iohComb_TakeElocks(Ioh *pIoh, IohCombRef *pComb, Vtree *pVtree, UINT32 of
             pLocked->narrow(offsetInComb, sizeInLbs);
         }
     }
+    // A part of a tooth that needs rebuild cannot be written alone: the whole tooth goes, to a new
+    // tooth when the lookup now chooses one, else rewritten in place.
+    if (bWrite && !pChoice->bNewTooth && pChoice->toothIndex != kNoTooth && sizeInLbs < kToothLbs &&
+        h->toothNeedsRebuild(pComb->pRaid, offsetInComb)) {
+        if (!bSkipElock && !(pLocked->wholeTooth() && pLocked->bWrite()))
+            pLocked->widen(TRUE);
+        pChoice->toothIndex = phyComb_GetToothIndexWithVtree(pPhy, pVtree, vtoId, offsetInComb, TRUE, TRUE,
+                                                             pVtree->time, &pChoice->newTooth, nullptr);
+        if (pChoice->toothIndex == kNoTooth)
+            return MOS_RC__IO_FAULT_NO_SPACE;
+        if (pChoice->newTooth.dstToothIndex != kNoTooth) {
+            pChoice->bNewTooth = TRUE;
+        } else if (h->toothNeedsRebuild(pComb->pRaid, offsetInComb)) {
+            pChoice->bRewriteTooth = TRUE;
+            MOS_TRACE(MOS_COMP_TGT_IOH, MOS_FREQ_MED, "Switch to entire tooth. Comb %lx, offset %u, size %u, tooth index %u",
+                      (unsigned long)pPhy->combId, offsetInComb, sizeInLbs, pChoice->toothIndex);
+        } else if (!bSkipElock) {
+            pLocked->narrow(offsetInComb, sizeInLbs);
+        }
+    }
     // The role may have changed while the lock was awaited.
     st = pComb->state();
     return st.priRc;
@@ -291,7 +312,8 @@ Mos_RC iohComb_WriteTooth(Ioh *pIoh, IohCombRef *pComb, Vtree *pVtree, const Ioh
     w.pLbsPerRebuildJobLimit = pRebuildLimit;
     w.pLbsPerRebalanceJobLimit = pRebalanceLimit;
     wrIoFlags.bNewTooth = pChoice->bNewTooth;
-    if (!pChoice->bNewTooth || sizeInLbs == kToothLbs) {
+    BOOL bWhole = (pChoice->bNewTooth || pChoice->bRewriteTooth) && sizeInLbs < kToothLbs;
+    if (!bWhole) {
         wrIoFlags.bZeroPad = FALSE;
         w.offsetInComb = offsetInComb;
         w.sizeInLbs = sizeInLbs;
@@ -305,7 +327,7 @@ Mos_RC iohComb_WriteTooth(Ioh *pIoh, IohCombRef *pComb, Vtree *pVtree, const Ioh
     }
     IohToothBuf whole;
     UINT32 toothOffset = toothOffsetOf(offsetInComb), inTooth = offsetInComb - toothOffset;
-    PhyToothIndex src = pChoice->newTooth.srcToothIndex;
+    PhyToothIndex src = pChoice->bRewriteTooth ? pChoice->toothIndex : pChoice->newTooth.srcToothIndex;
     if (src != kNoTooth) {
         RdIoFlags rd{};
         rd.bLocalOnly = TRUE;
@@ -327,7 +349,7 @@ Mos_RC iohComb_WriteTooth(Ioh *pIoh, IohCombRef *pComb, Vtree *pVtree, const Ioh
     memcpy(whole.pData + (size_t)inTooth * 512, pData, (size_t)sizeInLbs * 512);
     if (pDif != nullptr)
         memcpy(whole.pDif + inTooth, pDif, (size_t)sizeInLbs * sizeof(T10Dif));
-    wrIoFlags.bZeroPad = TRUE;
+    wrIoFlags.bZeroPad = pChoice->bNewTooth;
     w.offsetInComb = toothOffset;
     w.sizeInLbs = kToothLbs;
     w.pData = whole.pData;

@@ -143,6 +143,7 @@ class IohFixture : public CombFixture {
     bool bVolCached = true, bDevCached = true, bCombWritesCached = true;
     UINT32 peerVer = TGT_PEER_VER__FIRST_WITH_DIF;
     int volRefs = 0, combRefs = 0, cleanRemoteCalls = 0;
+    std::set<UINT32> rebuildTeeth; // teeth in comb whose copy needs rebuild
     std::vector<IohCombWrite> writes; // what reached the comb
     CombFixture::Buf readBuf{2048, 0};
     CombFixture::Buf readDif{8, 0};
@@ -205,6 +206,7 @@ class IohFixture : public CombFixture {
                                                                                    : MOS_RC__IO_HARD_ERROR;
         },
         [](RaidComb *, UINT32) -> Mos_RC { return MOS_RC__SUCCESS; },
+        [](RaidComb *, UINT32 off) -> BOOL { return pCur_->rebuildTeeth.count(off / 2048) ? TRUE : FALSE; },
         [](RaidComb *, UINT32) -> Mos_RC {
             pCur_->cleanRemoteCalls++;
             return MOS_RC__SUCCESS;

@@ -373,6 +373,26 @@ TEST_F(IohTest, RebuildCleansOnlyTeethThatAreMissing)
     EXPECT_EQ(cleanRemoteCalls, 1);
 }
 
+// A 4 KB write into a tooth that needs rebuild rewrites the whole tooth in place, keeping the rest
+// of its content.
+TEST_F(IohTest, AWriteIntoAToothThatNeedsRebuildRewritesItWhole)
+{
+    ASSERT_EQ(clientWrite(kVol, 2048 * 11, 2048, 4), MOS_RC__SUCCESS);
+    rebuildTeeth.insert(11);
+    writes.clear();
+    UINT64 teeth = usedTeeth();
+    ASSERT_EQ(clientWrite(kVol, 2048 * 11 + 64, 8, 5), MOS_RC__SUCCESS);
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].offsetInComb, 2048u * 11);
+    EXPECT_EQ(writes[0].sizeInLbs, 2048u);
+    EXPECT_FALSE(writes[0].wrIoFlags.bNewTooth);
+    EXPECT_FALSE(writes[0].wrIoFlags.bZeroPad);
+    EXPECT_EQ(usedTeeth(), teeth);
+    auto got = clientRead(kVol, 2048 * 11, 2048);
+    for (UINT32 i = 0; i < 2048; i++)
+        ASSERT_EQ(got[i], i >= 64 && i < 72 ? 5 : 4) << i;
+}
+
 // Random client I/O on a volume, then with two snapshots, on the device file; every read equals
 // the model of what the node must see.
 TEST_F(IohTest, ClientIoAgainstAModel)
