@@ -188,6 +188,7 @@ inline const IohHooks IohRig::kHooks = {
         return MOS_RC__SUCCESS;
     },
     [](IohVol *) -> BOOL { return FALSE; },
+    [](Cont *, UINT64, IohResp *) -> BOOL { return FALSE; },
     [](Cont *) -> BOOL { return FALSE; },
     [](Cont *, CombId, UINT32, BOOL *pbDel) -> Vtree * {
         *pbDel = FALSE;

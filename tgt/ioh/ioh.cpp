@@ -249,6 +249,13 @@ void ioh_NewRequest(Ioh *pIoh, const IohReq *pReq, IohResp *pIoRes)
         if (counter != MOS_DIAG_COUNTER__LAST)
             mosDiagCounters_Count(counter);
     }
+    if (pIoRes->bDelayResp) {
+        // Only client reads and writes delay; all of their records keep volId at byte 24.
+        UINT64 volId;
+        memcpy(&volId, static_cast<const UINT8 *>(pReq->bufs[0].p) + offsetof(TgtReq_IoWrite, volId), sizeof(volId));
+        if (!pIoh->pHooks->hangDelayResponse(pIoh->pCont, volId, pIoRes))
+            pIoRes->bDelayResp = FALSE;
+    }
     mosTimerReq_Abort(&timer.timerReq);
     mosTimerReq_Destroy(&timer.timerReq);
 }

@@ -36,6 +36,7 @@
 struct Cont;
 struct RaidComb; // the comb's mirroring object
 struct IohVol;   // the controller's volume
+struct IohResp;
 
 #define IOH__MAX_IO_SIZE_IN_LBS 2048u
 #define IOH__POWER_OF_MIN_IO_SIZE_IN_LBS 3u
@@ -127,6 +128,8 @@ struct IohHooks {
     // Volume generation, SCSI generation and registration: 65, 17, 51 (with *pCurScsiGenNum), 52, 53.
     Mos_RC (*validateVol)(IohVol *pVol, UINT64 volGenNum, UINT64 scsiGenNum, UINT64 regKey, UINT64 *pCurScsiGenNum);
     BOOL (*isVolQuiesced)(IohVol *pVol);
+    // Hands the answer to the volume to be sent when its quiesce ends; FALSE when the volume is gone.
+    BOOL (*hangDelayResponse)(Cont *pCont, UINT64 volId, IohResp *pIoRes);
     BOOL (*isOstrelBlocked)(Cont *pCont);
     // The volume tree owning the comb's head at this offset (null: none); *pbDeleting when it is
     // being deleted. Released with releaseVtree.

@@ -143,6 +143,8 @@ class IohFixture : public CombFixture {
     bool bVolCached = true, bDevCached = true, bCombWritesCached = true;
     UINT32 peerVer = TGT_PEER_VER__FIRST_WITH_DIF;
     int volRefs = 0, combRefs = 0, cleanRemoteCalls = 0;
+    bool bVolQuiesced = false;
+    std::vector<UINT64> hungVols; // answers handed to a quiesced volume
     std::set<UINT32> rebuildTeeth; // teeth in comb whose copy needs rebuild
     std::vector<IohCombWrite> writes; // what reached the comb
     CombFixture::Buf readBuf{2048, 0};
@@ -180,7 +182,11 @@ class IohFixture : public CombFixture {
             *pCur = v->curScsiGen;
             return v->validateRc;
         },
-        [](IohVol *) -> BOOL { return FALSE; },
+        [](IohVol *) -> BOOL { return pCur_->bVolQuiesced; },
+        [](Cont *, UINT64 volId, IohResp *) -> BOOL {
+            pCur_->hungVols.push_back(volId);
+            return pCur_->vols.count(volId) ? TRUE : FALSE;
+        },
         [](Cont *) -> BOOL { return pCur_->bOstrelBlocked; },
         [](Cont *, CombId, UINT32, BOOL *pbDel) -> Vtree * {
             *pbDel = FALSE;

@@ -373,6 +373,24 @@ TEST_F(IohTest, RebuildCleansOnlyTeethThatAreMissing)
     EXPECT_EQ(cleanRemoteCalls, 1);
 }
 
+// An I/O of a volume quiesced from its start to its end is answered when the quiesce ends.
+TEST_F(IohTest, AnswersOfAQuiescedVolumeWait)
+{
+    bVolQuiesced = true;
+    IohResp res{};
+    auto r = makeReq(TGT_MSG_TYPE__IO_READ_PRI, readRec(kVol, 0, 8), {});
+    EXPECT_EQ(serve(&r->req, &res), MOS_RC__IO_ZERO_BUF);
+    EXPECT_TRUE(res.bDelayResp);
+    EXPECT_EQ(hungVols, std::vector<UINT64>{kVol});
+    EXPECT_EQ(clientWrite(kVol, 0, 8, 1), MOS_RC__SUCCESS);
+    EXPECT_EQ(hungVols.size(), 2u);
+    bVolQuiesced = false;
+    IohResp res2{};
+    EXPECT_EQ(serve(&r->req, &res2), MOS_RC__SUCCESS);
+    EXPECT_FALSE(res2.bDelayResp);
+    EXPECT_EQ(hungVols.size(), 2u);
+}
+
 // A 4 KB write into a tooth that needs rebuild rewrites the whole tooth in place, keeping the rest
 // of its content.
 TEST_F(IohTest, AWriteIntoAToothThatNeedsRebuildRewritesItWhole)
