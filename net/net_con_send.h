@@ -8,7 +8,9 @@
 // another path when one fails. Which path sends is decided by the paths themselves
 // (NET_MSG_SCHED_METHOD__SOCKET_RACE): every connected path's send loop races for the next queued
 // message, and a path that finishes a send takes the next one itself, up to maxPrioritySends in a
-// row. Responses overtake everything through their own queue.
+// row. Responses overtake everything through their own queue. When both queues are empty a sender
+// does what the first waiting loop would do on its signal: it takes that loop out of its wait and
+// writes on its path from its own thread, and gives the loop back to its wait afterwards.
 //
 // The task's end runs netCon_SendDone with the send's result; the connection reference taken at
 // hand-over is released there.
