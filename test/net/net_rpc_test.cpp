@@ -1,8 +1,8 @@
 // Requests, responses, notifications and receive groups between two messaging roots over
 // loopback: echo requests arrive byte-exact over 4 paths, time-outs end a request and return a
 // late response's buffers, killed paths let every sender return, a request to a peer that never
-// connects ends by its time-out, a channel that moved on answers BUSY, and a group's workers
-// follow its target.
+// connects ends by its time-out, a channel that moved on answers BUSY, privileged mode holds
+// ordinary requests back, and a response overtakes the messages queued before it.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -330,4 +330,62 @@ TEST_F(NetRpc, RequestOnADisconnectedConnectionFailsAtOnceAndCountsTheUnreachabl
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
     EXPECT_GT(mosDiagCounters_Get(MOS_DIAG_COUNTER__REMOTE_IS_UNREACHABLE), before);
     EXPECT_EQ(client_.net()->conManager.dbgQuery.numOfReq, 0u);
+}
+
+// The server's only path is busy (its send loop taken from its wait, as a sender on an idle
+// connection takes it) while 100 notifications and then a response queue up: when the path is
+// free again the response goes out first, the notifications after it in their order.
+TEST_F(NetRpc, AResponseQueuedBehindAHundredNotificationsIsSentFirst)
+{
+    ConnectClientUp(1, 1);
+    server_.consumer.bHoldRequests = true;
+    Mos_RC requestRc = MOS_RC__ILLEGAL;
+    std::thread requester([&] {
+        umtTest_RunAsUmt([&] {
+            requestRc = netRpcTest_Call(&client_.consumer, hClient_, kGrp, Payload(6), nullptr, nullptr,
+                                        MOS_TIMER_QUEUE_ID__15SEC);
+        });
+    });
+    ASSERT_TRUE(umtTest_WaitFor([&] { return server_.consumer.requests.load() == 1; }));
+    NetCon *pCon = netConManager_AcquireCon(&server_.net()->conManager, ServerCon());
+    ASSERT_NE(pCon, nullptr);
+    MosMit *pLoop = nullptr;
+    {
+        MosFastlockGuard g(&pCon->conFastlock);
+        pLoop = mosMitCond_NextMitToWake(&pCon->senderCond);
+        ASSERT_NE(pLoop, nullptr);
+        ASSERT_TRUE(mosMitCond_TakeWaiter(&pCon->senderCond, pLoop));
+    }
+    constexpr int kNotifs = 100;
+    std::vector<NetRpcMsg> notifs(kNotifs);
+    UINT8 bytes[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    for (NetRpcMsg &m : notifs) {
+        NetRpcData *pData = netMsgSndAsync_Init(&m, server_.net(), NET_MSG_TYPE__NOTIFICATION, FALSE, nullptr);
+        pData->grpId = kGrp;
+        netIov_AddBuffer(&pData->iov, bytes, sizeof(bytes), NET_IOV_BUF_TYPE__USER_FIRST);
+        EXPECT_EQ(netRpc_SendNotification(server_.net(), ServerCon(), &m, FALSE), MOS_RC__SUCCESS);
+    }
+    std::thread responder([&] { umtTest_RunAsUmt([&] { netRpcTest_Answer(&server_.consumer, server_.consumer.held[0]); }); });
+    EXPECT_TRUE(umtTest_WaitFor([&] {
+        MosFastlockGuard g(&pCon->conFastlock);
+        return pCon->prioritizedMsgQueue.counter == 1 && pCon->msgQueue.counter == (UINT32)kNotifs;
+    }));
+    client_.consumer.bRecordTypes = true;
+    mosMit_Resume(pLoop, MOS_RC__NOTHING_TO_DO);
+    responder.join();
+    requester.join();
+    EXPECT_EQ(requestRc, MOS_RC__SUCCESS);
+    EXPECT_TRUE(umtTest_WaitFor([&] {
+        return client_.consumer.notifs.load() == kNotifs && server_.consumer.sendDones.load() == kNotifs;
+    }));
+    {
+        std::lock_guard<std::mutex> lock(client_.consumer.mu);
+        ASSERT_EQ(client_.consumer.types.size(), (size_t)kNotifs + 1);
+        EXPECT_EQ(client_.consumer.types[0], SOCKET_HEADER_TYPE__SND_RCV_CB);
+        for (size_t i = 1; i < client_.consumer.types.size(); i++)
+            EXPECT_EQ(client_.consumer.types[i], SOCKET_HEADER_TYPE__NOTIF) << i;
+    }
+    for (NetRpcMsg &m : notifs)
+        netMsgSndAsync_Destroy(&m);
+    netConManager_ReleaseCon(&server_.net()->conManager, pCon);
 }

@@ -25,15 +25,21 @@ struct NetRpcTestConsumer {
     std::atomic<int> sendDones{0};
     std::atomic<bool> bHoldRequests{false};
     std::atomic<UINT32> lastRecvChanNum{~0u}; // the channel number the last request carried
+    std::atomic<bool> bRecordTypes{false};     // keep the head type of every payload given buffers
+    std::vector<SocketHeaderType> types;
     std::mutex mu;
     std::vector<NetRpcData *> held;
     std::vector<NetRpcMsg *> completions;
 };
 
-inline void netRpcTest_Alloc(void *pObj, UINT32, NetSmallIov *pIov, UINT32 len, Context, SocketHeaderType,
+inline void netRpcTest_Alloc(void *pObj, UINT32, NetSmallIov *pIov, UINT32 len, Context, SocketHeaderType type,
                              const UINT8 *)
 {
     auto *c = static_cast<NetRpcTestConsumer *>(pObj);
+    if (c->bRecordTypes) {
+        std::lock_guard<std::mutex> lock(c->mu);
+        c->types.push_back(type);
+    }
     // A short first buffer, so that bytes that came inside the head are scattered.
     const UINT32 first = MOS_MIN(len, 13u);
     netIov_AddBuffer(pIov, malloc(first), first, NET_IOV_BUF_TYPE__USER_FIRST);
