@@ -2,7 +2,9 @@
 
 #include <cstring>
 
+#include "tgt/cmonitor/cmonitor.h"
 #include "tgt/file/file.h"
+#include "tgt/kalive/kalive.h"
 #include "tgt/phy/stmp.h"
 #include "tgt/phy/zmp.h"
 #include "tgt/rcache/rcache.h"
@@ -29,6 +31,10 @@ void tgtSdbg_Register(void)
                           sizeof(RcacheQuery));
     mosObjType_RegObjType(&tgtSdbg_G.perfParamsType, perf_params_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__TGT_PERF_PARAMS,
                           sizeof(PerfParamsQuery));
+    mosObjType_RegObjType(&tgtSdbg_G.kaliveType, kalive_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__TGT_KALIVE,
+                          sizeof(KaliveQuery));
+    mosObjType_RegObjType(&tgtSdbg_G.conMonitorType, cmonitor_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__TGT_CON_MONITOR,
+                          sizeof(ConMonitorQuery));
     pTgtSdbg_g = &tgtSdbg_G;
 }
 
@@ -37,6 +43,8 @@ void tgtSdbg_Unregister(void)
     if (pTgtSdbg_g == nullptr)
         return;
     pTgtSdbg_g = nullptr;
+    mosObjType_UnregObjType(&tgtSdbg_G.conMonitorType);
+    mosObjType_UnregObjType(&tgtSdbg_G.kaliveType);
     mosObjType_UnregObjType(&tgtSdbg_G.perfParamsType);
     mosObjType_UnregObjType(&tgtSdbg_G.rcacheType);
     mosObjType_UnregObjType(&tgtSdbg_G.zmpType);

@@ -13,6 +13,8 @@ struct TgtSdbg {
     MosObj_Type zmpType;    // zero-buffer pools
     MosObj_Type rcacheType; // the RAM read cache
     MosObj_Type perfParamsType; // performance parameters
+    MosObj_Type kaliveType;     // keep-alive with the Ostrel
+    MosObj_Type conMonitorType; // connectivity monitor
 };
 
 // Null until tgtSdbg_Register has registered every type.

@@ -1,5 +1,8 @@
 #include "tgt/cont/cont.h"
 
+#include <sys/random.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -28,18 +31,6 @@ constexpr MosOscCnt_CounterType kOscTypes[] = {
 void cont_NextStage(Cont *pCont)
 {
     pCont->ostrel.stage++;
-}
-
-// Until a consumer of the server's connections is part of it, a peer's new connection is
-// refused (the path is closed) rather than accepted with nobody to answer it.
-void cont_NewConnection(void *pObjNet, ConId conId, NetOwnerType ownerType, NetConCallback **ppConCB,
-                        BOOL *pbPrivilegedSend)
-{
-    (void)pObjNet;
-    *ppConCB = nullptr;
-    *pbPrivilegedSend = FALSE;
-    MOS_TRACE(MOS_COMP_TGT_NET, MOS_FREQ_LOW, "Connection %lx of owner type %#x refused: no consumer yet",
-              (unsigned long)conId, (unsigned)ownerType);
 }
 
 void cont_InitOscCounters(Cont *pCont)
@@ -73,15 +64,10 @@ void cont_InitZeroBuffer(Cont *pCont)
     pCont->zeroedT10DifBuff = pCont->zeroedBuffer + 1024 * 1024;
 }
 
-void cont_InitNet(Cont *pCont, UINT16 port, UINT64 myConId)
+void cont_InitNet(Cont *pCont, UINT16 port, UINT64 myConId, BOOL bInitRecvGrps)
 {
-    NetCallback cb;
-    net_InitEmptyNetCallback(&cb);
-    cb.pNewConnectionFunc = cont_NewConnection;
-    cb.pObjNet = pCont;
-    net_Init(&pCont->net.net, nullptr, &cb, CONT_NET__NUM_OF_RECV_GROUPS, myConId, NET_OWNER_TYPE__TGT,
-             &tgtInitParam_G.netParam);
-    net_Start(&pCont->net.net, port);
+    contNet_Init(pCont, &pCont->net, myConId, bInitRecvGrps);
+    contNet_Start(&pCont->net, port);
     MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Listening on port %u", (unsigned)port);
 }
 
@@ -125,17 +111,16 @@ void cont_InitCacheLimit(Cont *pCont)
 
 void cont_Init(Cont *pCont, UINT16 port, UINT64 myConId, BOOL bInitRecvGrps, BOOL bInitNet)
 {
-    (void)bInitRecvGrps; // receive groups join the network glue when their consumers exist
     memset(static_cast<void *>(pCont), 0, sizeof(*pCont));
     pCont->hOstrelCon = 0;
-    pCont->runId = (UINT32)lrand48();
+    pCont->runId = cont_DrawRunId();
     pCont->umtSchedLastNotStuckTicks = mosTicks_GetCurrentTick();
     pCont->pAddCombTest = nullptr;
 
     mosUmtRWLock_Init(&pCont->rwLock);
     MOS_FASTLOCK_CREATE(&pCont->fastLock, TGT_CONTENTION__CONT);
 
-    pCont->ostrel.tgtId = 0;
+    contOstrel_Init(&pCont->ostrel, pCont);
     pCont->ostrel.stage = 1;
 
     stmp_Init(&stmp_g, (UINT32)tgtInitParam_G.stmpMemorySizeInLbs);
@@ -147,6 +132,8 @@ void cont_Init(Cont *pCont, UINT16 port, UINT64 myConId, BOOL bInitRecvGrps, BOO
     cont_InitOscCounters(pCont);
     cont_NextStage(pCont);
     contObj_Init(&pCont->objs, CONT_OBJ_TYPE__OSTREL, CONT_OBJ_TYPE__EXAMPLE);
+    cont_NextStage(pCont);
+    contTgtMngr_Init(&pCont->tgtMngr, pCont);
     cont_NextStage(pCont);
 
     rcacheNetBuf_Init(&pCont->cachePri, pCont, &pCont->net.net, TRUE, "Primary");
@@ -165,7 +152,7 @@ void cont_Init(Cont *pCont, UINT16 port, UINT64 myConId, BOOL bInitRecvGrps, BOO
     cont_NextStage(pCont);
 
     if (bInitNet) {
-        cont_InitNet(pCont, port, myConId);
+        cont_InitNet(pCont, port, myConId, bInitRecvGrps);
         cont_NextStage(pCont);
     }
 
@@ -323,6 +310,31 @@ UINT64 cont_GetTgtId(Cont *pCont)
 UINT32 cont_GetRunId(Cont *pCont)
 {
     return pCont->runId;
+}
+
+BOOL cont_IsOstrelBlocked(Cont *pCont)
+{
+    return contOstrel_IsBlocked(&pCont->ostrel);
+}
+
+Mos_RC cont_CheckDegradePermit(Cont *pCont, UINT64 peerTgtId)
+{
+    ContTgt *pTgt = static_cast<ContTgt *>(contObj_Acquire(&pCont->objs, peerTgtId, CONT_OBJ_TYPE__TGT));
+    if (pTgt == nullptr)
+        return MOS_RC__RETRY;
+    const Mos_RC rc = contTgt_CheckDegradePermit(pTgt);
+    contObj_Release(&pCont->objs, peerTgtId, CONT_OBJ_TYPE__TGT);
+    return rc;
+}
+
+UINT32 cont_DrawRunId(void)
+{
+    UINT32 id = 0;
+    while (id == 0) {
+        if (getrandom(&id, sizeof(id), 0) != (ssize_t)sizeof(id))
+            id = (UINT32)mosTicks_GetCurrentTick() ^ (UINT32)getpid() ^ (UINT32)lrand48();
+    }
+    return id;
 }
 MosBlocking *cont_GetRcacheBlockingThread(Cont *pCont)
 {

@@ -18,32 +18,21 @@
 #include "mos/umt/mos_umt_rwlock.h"
 #include "mos/umt/mos_umt_semaphore.h"
 #include "net/net.h"
+#include "tgt/cont/cont_net.h"
 #include "tgt/cont/cont_obj.h"
+#include "tgt/cont/cont_ostrel.h"
+#include "tgt/cont/cont_tgt.h"
 #include "tgt/phy/tgt_dump.h"
 #include "tgt/phy/zmp.h"
 #include "tgt/rcache/rcache.h"
 #include "tgt/rcache/rcache_net_buf.h"
 
-// Receive groups 0-27 exist on the server's connections.
-#define CONT_NET__NUM_OF_RECV_GROUPS 28u
 // One copy (resync) buffer: 1 MiB of data and its 4 KiB of T10-DIF guards.
 #define CONT__COPY_UNIT_SIZE 1052672u
 #define CONT__IO_CTX_SIZE 72u
 #define CONT__ZMP_BUFFER_SIZE_IN_LBS 2056u
 #define CONT__STAGE_BUILT 100u
 #define CONT__VMWARE_VENDOR "VMwareVMware"
-
-// The Ostrel link's state that start-up needs: the own id (0 until the first add-manager
-// command) and the start-up progress.
-struct ContOstrel {
-    UINT64 tgtId;
-    UINT32 stage; // 1 after the link, one more per later step of cont_Init, 100 when built
-};
-
-// The network glue: the messaging layer's root object.
-struct ContNet {
-    Net net;
-};
 
 // A change of the parameters of one oscillation counter (types 30-34).
 struct ContOscCntUpdateParams {
@@ -58,6 +47,7 @@ struct Cont {
     ContObj objs;
     ContOstrel ostrel;
     ContNet net;
+    ContTgtMngr tgtMngr;
     HNetCon hOstrelCon; // 0 until the first add-manager command
     DumpMgr dumpMgr;
     RcacheNetBuf cachePri;
@@ -130,4 +120,13 @@ void cont_UpdateOstrelCon(Cont *pCont, HNetCon hCon);
 Zmp *cont_getZmp(Cont *pCont, BOOL bPrimary);
 UINT64 cont_GetTgtId(Cont *pCont);
 UINT32 cont_GetRunId(Cont *pCont);
+// Whether the Ostrel's link is blocked (keep-alive unanswered for its time-out, or paused): the
+// data path refuses to work while it is.
+BOOL cont_IsOstrelBlocked(Cont *pCont);
+// The Ostrel's leave to degrade combs shared with the peer: 65 granted, MOS_RC__ABORTED refused,
+// MOS_RC__RETRY no answer yet or the peer not known.
+Mos_RC cont_CheckDegradePermit(Cont *pCont, UINT64 peerTgtId);
+// A run id that differs from every earlier run's with overwhelming likelihood (a real random
+// source, never 0).
+UINT32 cont_DrawRunId(void);
 MosBlocking *cont_GetRcacheBlockingThread(Cont *pCont);

@@ -1,0 +1,60 @@
+// The link to the Ostrel: which Ostrel this server belongs to and which id it was given, kept in
+// the repository file so that a restarted server recognises its Ostrel; whether an add-manager
+// command may be accepted; the start of keep-alive and the connectivity monitor at the first
+// attach; and the road of every request and notification the server sends to its Ostrel.
+//
+// Repository file: one 512-byte block beginning "ostrelId=%lx,tgtId=%lx" and a zero byte, in the
+// working directory under tgt_rep__name ("rep_tgt.txt" when empty). An attach that cannot write it
+// in 10 tries is refused (MOS_RC__ERROR): an attach that a restart would forget is not an attach.
+//
+// Concurrency: validation, attach and detach run in command threads under the controller's
+// command lock; the senders read hOstrelCon without a lock (only the add-manager command sets it).
+#pragma once
+
+#include "net/net_msg.h"
+#include "tgt/cmonitor/cmonitor.h"
+#include "tgt/kalive/kalive.h"
+
+struct Cont;
+
+#define CONT_OSTREL__REP_BLOCK_SIZE 512u
+#define CONT_OSTREL__REP_DEFAULT_NAME "rep_tgt.txt"
+#define CONT_OSTREL__REP_WRITE_TRIES 10u
+#define CONT_OSTREL__REP_REMOVE_TRIES 5u
+#define CONT_OSTREL__RECV_GROUP 13u // the Ostrel's control group for the server's requests
+
+struct ContOstrel {
+    UINT64 tgtId;   // own id, 0 until attached
+    UINT64 ostrelId; // 0 until attached
+    Kalive kalive;
+    ConMonitor conMonitor;
+    BOOL bFirstConfig;
+    UINT32 stage; // 1 after the link, one more per later step of cont_Init, 100 when built
+    BOOL bSecurityEnabled;
+};
+
+void contOstrel_Init(ContOstrel *pOstrel, Cont *pCont);
+// Classifies an add-manager's pair: 65 new or restart attach, 7 repeated, 74/75 same Ostrel with
+// another id (keep-alive alive / blocked), 76/77 another Ostrel (alive / blocked). The known pair
+// (memory, else the repository file, else zeros) is returned through both outputs.
+Mos_RC contOstrel_ValidateOstrel(Cont *pCont, ContOstrel *pOstrel, UINT64 tgtId, UINT64 ostrelId,
+                                 UINT64 *pKnownTgtId, UINT64 *pKnownOstrelId);
+// 65, MOS_RC__NOT_FOUND (an Ostrel that believes in an attach this server has no record of) or
+// MOS_RC__ERROR (the repository file could not be written).
+Mos_RC contOstrel_AddOstrel(ContOstrel *pOstrel, Cont *pCont, UINT64 tgtId, UINT64 ostrelId,
+                            UINT32 keepaliveTimeoutMs, BOOL bNew, UINT64 knownTgtId, UINT64 knownOstrelId);
+Mos_RC contOstrel_RemOstrel(ContOstrel *pOstrel);
+Mos_RC contOstrel_ReadValuesFromRepository(Cont *pCont, UINT64 *pTgtId, UINT64 *pOstrelId);
+// The repository file's name as configured.
+const CHAR_A *contOstrel_RepositoryName(void);
+
+// A blocking request on the Ostrel's connection with the 1-second queue: the Ostrel's code, or
+// MOS_RC__TIMEOUT when it could not be completed. The caller builds and destroys pMsg.
+Mos_RC contOstrel_SendRequest(Cont *pCont, NetRpcMsg *pMsg);
+Mos_RC contOstrel_SendNotif(Cont *pCont, NetRpcMsg *pMsg);
+// A notification of one record (copied by the send) to the Ostrel's group grpId.
+Mos_RC contOstrel_SendNotifRecord(Cont *pCont, UINT32 msgType, UINT32 grpId, const void *pRec, UINT32 len);
+// A request of one record to the Ostrel's control group: the Ostrel's code or MOS_RC__TIMEOUT.
+Mos_RC contOstrel_SendRequestRecord(Cont *pCont, UINT32 msgType, const void *pRec, UINT32 len);
+void contOstrel_RecvKeepAliveNotif(ContOstrel *pOstrel, NetRpcData *pReq);
+BOOL contOstrel_IsBlocked(ContOstrel *pOstrel);

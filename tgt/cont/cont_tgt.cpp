@@ -1,0 +1,401 @@
+#include "tgt/cont/cont_tgt.h"
+
+#include <arpa/inet.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "mos/mos_assert.h"
+#include "mos/mos_trace.h"
+#include "mos/umt/mos_umt.h"
+#include "net/net.h"
+#include "net/net_rpc.h"
+#include "tgt/cont/cont.h"
+#include "tgt/tgt_contention.h"
+#include "tgt/tgt_umt_class.h"
+
+namespace {
+ContTgt *contTgt_OfNode(MosDList_Node *pNode)
+{
+    return MOS_CONTAINER_OF(pNode, ContTgt, listNode);
+}
+
+void contTgt_AddrText(const NetAddress *pAddr, CHAR_A (&text)[NET_ADDRESS_STRING_LEN])
+{
+    if (netAddress_GetType(pAddr) == NET_ADDRESS_TYPE__IPV4) {
+        const IPV4 ip = netAddress_GetIpv4(pAddr);
+        inet_ntop(AF_INET, &ip, text, sizeof(text));
+    } else {
+        snprintf(text, sizeof(text), "%s", "IPv6 address");
+    }
+}
+
+Mos_RC contTgt_SendPermitOverLink(Cont *pCont, const OstrelTgtReq_DegradeCombPermit *pReq)
+{
+    return contOstrel_SendRequestRecord(pCont, CONT_TGT__MSG_TYPE__DEGRADE_PERMIT, pReq, sizeof(*pReq));
+}
+
+// The dummy write that synchronises the channel, sent privileged on the peer's group 23.
+Mos_RC contTgt_SendChannelSync(ContTgt *pTgt, HNetCon hCon)
+{
+    static const UINT8 kByte = 0;
+    Net *pNet = cont_GetNetObj(pTgt->pCont);
+    NetRpcMsg msg;
+    NetRpcData *pData = netMsgSndAsync_Init(&msg, pNet, NET_MSG_TYPE__SNDRCV, TRUE, nullptr);
+    pData->context = TGT_MSG_TYPE__IO_WRITE_DUMMY;
+    pData->grpId = CONT_NET__RECV_GROUP__TGT_IO_MAIN;
+    netIov_AddBuffer(&pData->iov, const_cast<UINT8 *>(&kByte), 1, CONT_NET_BUF_TYPE__STATIC);
+    Mos_RC rc = netRpc_SendPrivilegedRequest(pNet, hCon, &msg, TRUE);
+    if (rc == MOS_RC__SUCCESS)
+        rc = (Mos_RC)msg.msgSnd.rpcRes.context;
+    contNet_DestroyMsg(pTgt->pCont, &msg);
+    return rc;
+}
+
+// Ends a sync under syncChannelFastLock (held).
+void contTgt_EndSyncLocked(ContTgt *pTgt)
+{
+    pTgt->bChannelSyncInProg = FALSE;
+    mosUmtSem_IncInter(&pTgt->waitForSyncChannelToEndSem, 1, TRUE);
+}
+
+void contTgt_SyncChannel(void *pArg)
+{
+    ContTgt *pTgt = static_cast<ContTgt *>(pArg);
+    for (;;) {
+        HNetCon hCon;
+        {
+            MosFastlockGuard guard(&pTgt->syncChannelFastLock);
+            if (pTgt->bAbortChannelSync) {
+                MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Abort channel sync %lx tgt ID %lx (dit)",
+                          (unsigned long)cont_GetTgtId(pTgt->pCont), (unsigned long)pTgt->tgtId);
+                contTgt_EndSyncLocked(pTgt);
+                return;
+            }
+            if (pTgt->numOfChannelSyncs > 0 &&
+                mosUmtCond_TimedWait(&pTgt->syncChannelCond, &pTgt->syncChannelFastLock, CONT_TGT__SYNC_RETRY_MILLIS) ==
+                    MOS_RC__SUCCESS) {
+                MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Timer aborted!! %lx tgt ID %lx",
+                          (unsigned long)cont_GetTgtId(pTgt->pCont), (unsigned long)pTgt->tgtId);
+                contTgt_EndSyncLocked(pTgt);
+                return;
+            }
+            pTgt->numOfChannelSyncs++;
+            hCon = pTgt->hTgtNetCon;
+        }
+        Mos_RC rc = MOS_RC__ERROR;
+        if (hCon != NET_CON__INVALID_HCON) {
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_MED,
+                      "Connection handle is valid, sending dummy write for syncing the channel%lx tgt ID %lx (dit)",
+                      (unsigned long)cont_GetTgtId(pTgt->pCont), (unsigned long)pTgt->tgtId);
+            rc = contTgt_SendChannelSync(pTgt, hCon);
+        }
+        if (rc == MOS_RC__SUCCESS) {
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Success!! %lx tgt ID %lx",
+                      (unsigned long)cont_GetTgtId(pTgt->pCont), (unsigned long)pTgt->tgtId);
+            (void)net_SetConPrivilegedSend(cont_GetNetObj(pTgt->pCont), hCon, FALSE);
+            MosFastlockGuard guard(&pTgt->syncChannelFastLock);
+            contTgt_EndSyncLocked(pTgt);
+            return;
+        }
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Failure!! %lx tgt ID %lxrc=%s",
+                  (unsigned long)cont_GetTgtId(pTgt->pCont), (unsigned long)pTgt->tgtId, mosRc_GetStr(rc));
+    }
+}
+
+// Starts a sync thread; syncChannelFastLock held, no sync running.
+void contTgt_StartSyncLocked(ContTgt *pTgt)
+{
+    pTgt->bChannelSyncInProg = TRUE;
+    pTgt->numOfChannelSyncs = 0;
+    (void)mosUmtSem_TryDec(&pTgt->waitForSyncChannelToEndSem, 1);
+    HMosUmt_UThread h = mosUmt_CreateUThreadEx(contTgt_SyncChannel, pTgt, nullptr, nullptr, FALSE,
+                                               tgt_GetUmtClassId(MOS_UMT_CLASS_TYPE__TGT_SYNC_CHANNEL));
+    MOS_ASSERT(h != nullptr);
+}
+
+void contTgt_UpdateVersionFromCon(ContTgt *pTgt, HNetCon hCon)
+{
+    UINT32 version = CONT_TGT__UNKNOWN_VERSION;
+    if (hCon != NET_CON__INVALID_HCON && net_GetPeerVersion(cont_GetNetObj(pTgt->pCont), hCon, FALSE, 0, &version))
+        contTgt_SetPeerVersion(pTgt, version);
+}
+} // namespace
+
+void contTgtMngr_Init(ContTgtMngr *pTgtMngr, Cont *pCont)
+{
+    memset(static_cast<void *>(pTgtMngr), 0, sizeof(*pTgtMngr));
+    MOS_FASTLOCK_CREATE(&pTgtMngr->fastlock, TGT_CONTENTION__TGT_MNGR);
+    mosDList_InitAnchor(&pTgtMngr->tgtAnchor);
+    pTgtMngr->pCont = pCont;
+    pTgtMngr->pSendPermitCK = contTgt_SendPermitOverLink;
+}
+
+void contTgtMngr_Lock(ContTgtMngr *pTgtMngr)
+{
+    mosFastlockBase_Acquire(&pTgtMngr->fastlock);
+}
+
+void contTgtMngr_Unlock(ContTgtMngr *pTgtMngr)
+{
+    mosFastlockBase_Release(&pTgtMngr->fastlock);
+}
+
+UINT32 contTgtMngr_GetNumOfTgts(ContTgtMngr *pTgtMngr)
+{
+    return pTgtMngr->tgtAnchor.counter;
+}
+
+void contTgtMngr_TgtInit(ContTgtMngr *pTgtMngr, ContTgt *pTgt, UINT64 tgtId, UINT16 hostGenNum,
+                         const NetCon_RemoteHosts *pHosts)
+{
+    memset(static_cast<void *>(pTgt), 0, sizeof(*pTgt));
+    MOS_FASTLOCK_CREATE(&pTgt->fastlock, TGT_CONTENTION__TGT);
+    MOS_FASTLOCK_CREATE(&pTgt->syncChannelFastLock, TGT_CONTENTION__TGT);
+    MOS_FASTLOCK_CREATE(&pTgt->degradePermit.fastlock, TGT_CONTENTION__TGT);
+    mosUmtCond_Init(&pTgt->syncChannelCond);
+    mosUmtCond_Init(&pTgt->degradePermit.cond);
+    mosUmtSem_Init(&pTgt->waitForSyncChannelToEndSem);
+    mosDList_InitNode(&pTgt->listNode);
+    for (UINT32 i = 0; pHosts != nullptr && i < pHosts->hostsCount && i < NET_CON__MAX_NUM_OF_IP_PER_HOST; i++) {
+        if (pHosts->hosts[i][0] != '\0') {
+            snprintf(pTgt->remoteHost, sizeof(pTgt->remoteHost), "%.*s", (int)NET_CON__MAX_HOST_NAME - 1,
+                     pHosts->hosts[i]);
+            break;
+        }
+    }
+    const MosTicks_Cnt now = mosTicks_GetCurrentTick();
+    pTgt->isConnectedMon = {TRUE, now};
+    pTgt->isFullyConnectedMon = {TRUE, now};
+    pTgt->tgtId = tgtId;
+    pTgt->hostGenNum = hostGenNum;
+    pTgt->lastKnownVersion = CONT_TGT__UNKNOWN_VERSION;
+    pTgt->dbgState = CONT_TGT_CON_STATE__DISCONNECTED;
+    pTgt->pCont = pTgtMngr->pCont;
+    pTgt->pTgtMngr = pTgtMngr;
+    MosFastlockGuard guard(&pTgtMngr->fastlock);
+    mosDList_InsertTail(&pTgtMngr->tgtAnchor, &pTgt->listNode);
+}
+
+void contTgtMngr_TgtDestroy(ContTgtMngr *pTgtMngr, ContTgt *pTgt)
+{
+    MosFastlockGuard guard(&pTgtMngr->fastlock);
+    if (mosDList_IsLinked(&pTgt->listNode))
+        mosDList_Remove(&pTgtMngr->tgtAnchor, &pTgt->listNode);
+}
+
+ContTgt *contTgtMngr_FindLocked(ContTgtMngr *pTgtMngr, UINT64 tgtId)
+{
+    for (MosDList_Node *p = mosDList_First(&pTgtMngr->tgtAnchor); p != MOS_DLIST__LAST_NODE; p = mosDList_Next(p))
+        if (contTgt_OfNode(p)->tgtId == tgtId)
+            return contTgt_OfNode(p);
+    return nullptr;
+}
+
+Mos_RC contTgt_Add(Cont *pCont, ContTgt *pTgt, const NetCon_RemoteHosts *pHosts)
+{
+    Net *pNet = cont_GetNetObj(pCont);
+    const UINT64 myId = cont_GetTgtId(pCont);
+    if (pTgt->tgtId < myId) {
+        const HNetCon hCon = contNet_AllocCon(&pCont->net, pTgt->tgtId, pHosts);
+        if (hCon == NET_CON__INVALID_HCON) {
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Alloc client con failed, tgt %lx", (unsigned long)pTgt->tgtId);
+            return MOS_RC__NOT_READY;
+        }
+        if (net_SetConPrivilegedSend(pNet, hCon, TRUE) != MOS_RC__SUCCESS) {
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Set privilege failed, tgt %lx", (unsigned long)pTgt->tgtId);
+            return MOS_RC__NOT_READY;
+        }
+        {
+            MosFastlockGuard guard(&pTgt->syncChannelFastLock);
+            pTgt->hTgtNetCon = hCon;
+            pTgt->bClient = TRUE;
+        }
+        if (!net_Connect(pNet, hCon, FALSE)) {
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Connect async failed, tgt %lx", (unsigned long)pTgt->tgtId);
+            return MOS_RC__COMMUNICATION_ERROR;
+        }
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Client %lx tgt ID %lx", (unsigned long)myId,
+                  (unsigned long)pTgt->tgtId);
+    } else {
+        const HNetCon hCon = net_GetCon(pNet, pTgt->tgtId);
+        {
+            MosFastlockGuard guard(&pTgt->syncChannelFastLock);
+            pTgt->hTgtNetCon = hCon;
+            pTgt->bClient = FALSE;
+        }
+        contTgt_UpdateVersionFromCon(pTgt, hCon);
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Server %lx tgt ID %lx", (unsigned long)myId,
+                  (unsigned long)pTgt->tgtId);
+    }
+    MosFastlockGuard guard(&pTgt->syncChannelFastLock);
+    if (!pTgt->bChannelSyncInProg)
+        contTgt_StartSyncLocked(pTgt);
+    return MOS_RC__SUCCESS;
+}
+
+void contTgt_Rem(ContTgt *pTgt)
+{
+    HNetCon hCon = NET_CON__INVALID_HCON;
+    BOOL bWait = FALSE;
+    {
+        MosFastlockGuard guard(&pTgt->syncChannelFastLock);
+        if (pTgt->bClient)
+            hCon = pTgt->hTgtNetCon;
+        pTgt->hTgtNetCon = NET_CON__INVALID_HCON;
+        if (pTgt->bChannelSyncInProg) {
+            pTgt->bAbortChannelSync = TRUE;
+            (void)mosUmtSem_TryDec(&pTgt->waitForSyncChannelToEndSem, 1);
+            mosUmtCond_Signal(&pTgt->syncChannelCond);
+            bWait = TRUE;
+        }
+    }
+    if (hCon != NET_CON__INVALID_HCON)
+        net_Disconnect(cont_GetNetObj(pTgt->pCont), hCon);
+    if (bWait)
+        (void)mosUmtSem_DecTimed(&pTgt->waitForSyncChannelToEndSem, 1, 0);
+}
+
+void contTgt_Validate(ContTgt *pTgt, UINT16 hostGenNum, const NetCon_RemoteHosts *pHosts)
+{
+    if (hostGenNum == pTgt->hostGenNum)
+        return;
+    for (UINT32 i = 0; i < pHosts->hostsCount && i < NET_CON__MAX_NUM_OF_IP_PER_HOST; i++) {
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Peer %lx host %u: %.*s", (unsigned long)pTgt->tgtId, i,
+                  (int)NET_CON__MAX_HOST_NAME, pHosts->hosts[i]);
+        if (pTgt->remoteHost[0] == '\0' || i == 0)
+            snprintf(pTgt->remoteHost, sizeof(pTgt->remoteHost), "%.*s", (int)NET_CON__MAX_HOST_NAME - 1,
+                     pHosts->hosts[i]);
+    }
+    if (pTgt->bClient && pTgt->hTgtNetCon != NET_CON__INVALID_HCON)
+        (void)net_ClientConModRemoteAddr(cont_GetNetObj(pTgt->pCont), pTgt->hTgtNetCon, pHosts);
+    pTgt->hostGenNum = hostGenNum;
+}
+
+void contTgt_ConnectedNotif(ContTgt *pTgt, HNetCon hCon, NetConChannelData *pChannelData)
+{
+    {
+        MosFastlockGuard guard(&pTgt->syncChannelFastLock);
+        pTgt->hTgtNetCon = hCon;
+        pTgt->isConnectedMon = {TRUE, mosTicks_GetCurrentTick()};
+        pTgt->isFullyConnectedMon = {TRUE, mosTicks_GetCurrentTick()};
+        pTgt->dbgState = CONT_TGT_CON_STATE__CONNECTED;
+        if (pChannelData != nullptr)
+            *pChannelData = pTgt->channelData;
+        pTgt->bAbortChannelSync = FALSE;
+        if (!pTgt->bClient && !pTgt->bChannelSyncInProg)
+            contTgt_StartSyncLocked(pTgt);
+    }
+    contTgt_UpdateVersionFromCon(pTgt, hCon);
+}
+
+void contTgt_DisconnectedNotif(ContTgt *pTgt, HNetCon hCon, NetConChannelData *pChannelData)
+{
+    MosFastlockGuard guard(&pTgt->syncChannelFastLock);
+    pTgt->isConnectedMon.bConnected = FALSE;
+    pTgt->isFullyConnectedMon.bConnected = FALSE;
+    pTgt->bNetHiccups = TRUE;
+    pTgt->dbgState = CONT_TGT_CON_STATE__DISCONNECTED;
+    if (pChannelData != nullptr)
+        pTgt->channelData = *pChannelData;
+    if (!pTgt->bClient && pTgt->bChannelSyncInProg) {
+        pTgt->bAbortChannelSync = TRUE;
+        mosUmtCond_Signal(&pTgt->syncChannelCond);
+    }
+    if (hCon != pTgt->hTgtNetCon)
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Peer %lx: disconnection of another connection",
+                  (unsigned long)pTgt->tgtId);
+    if (!pTgt->bClient)
+        pTgt->hTgtNetCon = NET_CON__INVALID_HCON;
+}
+
+void contTgt_SetPeerVersion(ContTgt *pTgt, UINT32 version)
+{
+    if (version == CONT_TGT__UNKNOWN_VERSION || version == pTgt->lastKnownVersion)
+        return;
+    pTgt->lastKnownVersion = version;
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Peer %lx speaks version %x", (unsigned long)pTgt->tgtId, version);
+}
+
+void contTgt_OscillationNotif(ContTgt *pTgt, HNetCon hCon, NetOscType counterType, const NetAddress *pAddr)
+{
+    (void)hCon;
+    if (counterType < NET_OSC_TYPE__SOCKET_DOWN || counterType > NET_OSC_TYPE__RPC_LINGERED_3SEC) {
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Unsupported counter type %u", (unsigned)counterType);
+        return;
+    }
+    CHAR_A text[NET_ADDRESS_STRING_LEN];
+    contTgt_AddrText(pAddr, text);
+    MosFastlockGuard guard(&pTgt->fastlock);
+    UINT32 idx = 0;
+    while (idx < pTgt->numKnownAddrs && !netAddress_IsSimilar(&pTgt->knownAddrs[idx], pAddr))
+        idx++;
+    if (idx == pTgt->numKnownAddrs) {
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Unknown address %s. Trying to add.", text);
+        if (idx == CONT_TGT__MAX_KNOWN_ADDRS) {
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "New address %s was not added. Notification dismissed", text);
+            return;
+        }
+        pTgt->knownAddrs[idx] = *pAddr;
+        pTgt->numKnownAddrs++;
+    }
+    pTgt->oscCount[idx][counterType]++;
+    pTgt->bNetHiccups = TRUE;
+}
+
+Mos_RC contTgt_CheckDegradePermit(ContTgt *pPeerTgt)
+{
+    ContTgtDegradePermit *pPermit = &pPeerTgt->degradePermit;
+    auto isFresh = [pPermit]() {
+        return pPermit->bValid && mosTicks_TicksToMillis(mosTicks_DiffInTicks(mosTicks_GetCurrentTick(),
+                                                                              pPermit->lastTicks)) <
+                                      CONT_TGT__PERMIT_VALID_MILLIS;
+    };
+    MosFastlockGuard guard(&pPermit->fastlock);
+    if (isFresh())
+        return pPermit->lastResponse;
+    if (pPermit->bInProgress) {
+        (void)mosUmtCond_TimedWait(&pPermit->cond, &pPermit->fastlock, CONT_TGT__PERMIT_VALID_MILLIS);
+        return isFresh() ? pPermit->lastResponse : MOS_RC__RETRY;
+    }
+    pPermit->bInProgress = TRUE;
+    mosFastlockBase_Release(&pPermit->fastlock);
+    OstrelTgtReq_DegradeCombPermit req{cont_GetTgtId(pPeerTgt->pCont), pPeerTgt->tgtId};
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW,
+              "[DEGRADE permit request] - sending degrade permit request (priTgtId=%016lx, secTgtId=%016lx)",
+              (unsigned long)req.priTgtId, (unsigned long)req.secTgtId);
+    Mos_RC rc = pPeerTgt->pTgtMngr->pSendPermitCK(pPeerTgt->pCont, &req);
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW,
+              "[DEGRADE permit request] - responseRC= %s (priTgtId=%016lx, secTgtId=%016lx)", mosRc_GetStr(rc),
+              (unsigned long)req.priTgtId, (unsigned long)req.secTgtId);
+    if (rc != MOS_RC__SUCCESS && rc != MOS_RC__ABORTED)
+        rc = MOS_RC__RETRY;
+    mosFastlockBase_Acquire(&pPermit->fastlock);
+    pPermit->lastResponse = rc;
+    pPermit->lastTicks = mosTicks_GetCurrentTick();
+    pPermit->bValid = TRUE;
+    pPermit->bInProgress = FALSE;
+    mosUmtCond_Broadcast(&pPermit->cond);
+    return rc;
+}
+
+NetConChannelData contTgt_GetChannelData(ContTgt *pTgt)
+{
+    MosFastlockGuard guard(&pTgt->syncChannelFastLock);
+    return pTgt->channelData;
+}
+
+void cont_GetAllPeersConState(Cont *pCont, OstrelTgtNot_PeerConState *pStateArr, UINT32 nPeerTgts)
+{
+    ContTgtMngr *pMngr = &pCont->tgtMngr;
+    MosDList_Node *p = mosDList_First(&pMngr->tgtAnchor);
+    for (UINT32 i = 0; i < nPeerTgts; i++, p = mosDList_Next(p)) {
+        MOS_ASSERT(p != MOS_DLIST__LAST_NODE);
+        ContTgt *pTgt = contTgt_OfNode(p);
+        pStateArr[i].tgtId = pTgt->tgtId;
+        pStateArr[i].bConnected = net_IsConnected(cont_GetNetObj(pCont), net_GetCon(cont_GetNetObj(pCont), pTgt->tgtId));
+        MosFastlockGuard guard(&pTgt->syncChannelFastLock);
+        pStateArr[i].bHiccups = pTgt->bNetHiccups;
+        pTgt->bNetHiccups = FALSE;
+    }
+}
