@@ -127,6 +127,46 @@ class WirePeer {
         return got == 128;
     }
 
+    // Reads one whole frame: its 128-byte head and, for a data frame (notification, request,
+    // response), its payload, the part carried in the head first (false on close or time-out).
+    bool RecvFrame(std::vector<uint8_t> &head, std::vector<uint8_t> &body, int ms)
+    {
+        if (!RecvHead(head, ms))
+            return false;
+        auto word = [&head](size_t i) {
+            uint32_t v;
+            memcpy(&v, head.data() + 4 * i, 4);
+            return v;
+        };
+        body.clear();
+        const uint32_t type = word(0) & 0xF00u;
+        if (type != 0x100u && type != 0x200u && type != 0x300u)
+            return true;
+        const uint32_t len = word(1), inHead = word(6);
+        if (inHead > len || inHead > 100)
+            return false;
+        body.assign(head.begin() + 28, head.begin() + 28 + inHead);
+        return RecvBytes(body, len - inHead, ms);
+    }
+
+    // Appends n bytes read from the socket to out (false on close or time-out).
+    bool RecvBytes(std::vector<uint8_t> &out, size_t n, int ms)
+    {
+        const size_t start = out.size();
+        out.resize(start + n);
+        size_t got = 0;
+        for (int waited = 0; got < n && waited < ms; waited += 10) {
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, 10) <= 0)
+                continue;
+            const ssize_t r = recv(fd_, out.data() + start + got, n - got, 0);
+            if (r <= 0)
+                return false;
+            got += (size_t)r;
+        }
+        return got == n;
+    }
+
     void Close()
     {
         if (fd_ >= 0)

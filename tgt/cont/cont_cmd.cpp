@@ -22,7 +22,7 @@ BOOL contCmd_IsGenStale(UINT16 serverGen, UINT16 recordGen)
     return serverGen != 0 && (INT16)(UINT16)(serverGen - recordGen) > 0;
 }
 
-Mos_RC contCmd_AddOstrelIntrn(Cont *pCont, const OstrelTgtReq_AddOstrel &rec)
+Mos_RC contCmd_AddOstrelIntrn(Cont *pCont, const OstrelTgtReq_AddOstrel &rec, HNetCon hCon)
 {
     UINT64 knownTgtId = 0, knownOstrelId = 0;
     Mos_RC rc = contOstrel_ValidateOstrel(pCont, &pCont->ostrel, rec.tgtId, rec.ostrelId, &knownTgtId, &knownOstrelId);
@@ -41,6 +41,9 @@ Mos_RC contCmd_AddOstrelIntrn(Cont *pCont, const OstrelTgtReq_AddOstrel &rec)
         (void)contOstrel_RemOstrel(&pCont->ostrel);
         [[fallthrough]];
     case MOS_RC__SUCCESS:
+        // The link's first keep-alive and vector go out as the adoption starts them: they must
+        // find the adopting Ostrel's connection already in place.
+        cont_UpdateOstrelCon(pCont, hCon);
         return contOstrel_AddOstrel(&pCont->ostrel, pCont, rec.tgtId, rec.ostrelId, rec.keepaliveTimeoutMs,
                                     rec.bNew, knownTgtId, knownOstrelId);
     default:
@@ -110,7 +113,7 @@ Mos_RC contCmd_AddOstrelCmd(Cont *pCont, NetRpcData *pReq, const UINT8 *pRec, UI
                   (unsigned)rec.ostrelTgtConnectionGenNum, (unsigned)pCont->ostrelTgtConnectionGenNum,
                   rec.combSizeInLbs);
         pCont->bRecvAddOstrel = TRUE;
-        rc = contCmd_AddOstrelIntrn(pCont, rec);
+        rc = contCmd_AddOstrelIntrn(pCont, rec, hCon);
         if (rc == MOS_RC__SUCCESS || rc == MOS_RC__ALREADY_EXISTS)
             pCont->ostrelTgtConnectionGenNum = rec.ostrelTgtConnectionGenNum;
         auto *pAns = static_cast<OstrelTgtRsp_AddOstrel *>(

@@ -1,0 +1,246 @@
+// The pellar on the network, met by the test peers: a test Ostrel attaches it (the repository
+// file records the pair), it keeps alive every second and reports its connectivity, a restarted
+// pellar re-attaches with a new run id, a foreign Ostrel is refused while the old one is heard
+// and told the server is blocked once it is not, commands are admitted only after the attach and
+// only for this server, and malformed input is refused without stopping the process.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "test/peers/sim_peer.h"
+#include "test/peers/wire_peer.h"
+#include "test/support/net_support.h"
+#include "test/support/pellar_process.h"
+
+namespace {
+::testing::Environment *const env_G = ::testing::AddGlobalTestEnvironment(new NetTestRuntimeEnv);
+
+using namespace std::chrono_literals;
+constexpr uint32_t kKeepAlive = 1001, kConVector = 1007;
+
+template <typename T> T at(const std::vector<uint8_t> &b, size_t off)
+{
+    T v{};
+    memcpy(&v, b.data() + off, sizeof(v));
+    return v;
+}
+
+class PellarNet : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(std::filesystem::exists(pellarPath())) << pellarPath();
+        port_ = freePort();
+    }
+    std::unique_ptr<PellarProcess> Start(const ScratchDir &dir, int port)
+    {
+        auto p = std::make_unique<PellarProcess>(dir, "tgt_port " + std::to_string(port) + "\nsdbg_port 0\n");
+        EXPECT_TRUE(p->waitListening(port)) << p->output();
+        return p;
+    }
+    std::string Repository(const ScratchDir &dir) const { return readFile(dir.file("rep_tgt.txt")); }
+    ScratchDir dir_;
+    int port_ = 0;
+};
+
+TEST_F(PellarNet, AttachRecordsThePairKeepsAliveEverySecondAndReportsConnectivity)
+{
+    auto p = Start(dir_, port_);
+    OstrelSim ostrel;
+    ASSERT_TRUE(ostrel.Connect((uint16_t)port_, 0x1));
+    std::vector<uint8_t> answer;
+    ASSERT_EQ(ostrel.Attach({}, &answer), MOS_RC__SUCCESS) << p->traces();
+    ASSERT_EQ(answer.size(), 16u);
+    EXPECT_EQ(at<uint32_t>(answer, 12), 1u); // after a restart: no reconfiguration seen yet
+
+    const std::string rep = Repository(dir_);
+    ASSERT_EQ(rep.size(), 512u);
+    EXPECT_STREQ(rep.c_str(), "ostrelId=a,tgtId=11");
+
+    ASSERT_TRUE(ostrel.WaitReports(kKeepAlive, 4, 30s)) << p->traces();
+    const std::vector<SimReport> kas = ostrel.Reports(kKeepAlive);
+    for (size_t i = 0; i < kas.size(); i++) {
+        ASSERT_EQ(kas[i].payload.size(), 20u);
+        EXPECT_EQ(kas[i].grp, 14u);
+        EXPECT_EQ(at<uint64_t>(kas[i].payload, 8), 0x11u);
+        EXPECT_EQ(at<uint32_t>(kas[i].payload, 16), at<uint32_t>(kas[0].payload, 16));
+        EXPECT_NE(at<uint32_t>(kas[i].payload, 16), 0u);
+        if (i > 0) { // one a second: never two in one burst, never seconds apart
+            EXPECT_GT(kas[i].at - kas[i - 1].at, 400ms);
+            EXPECT_GT(at<uint64_t>(kas[i].payload, 0), at<uint64_t>(kas[i - 1].payload, 0));
+        }
+    }
+    EXPECT_LT(kas.back().at - kas.front().at, 15s);
+
+    ASSERT_TRUE(ostrel.WaitReports(kConVector, 2, 30s));
+    const std::vector<SimReport> vecs = ostrel.Reports(kConVector);
+    for (size_t i = 0; i < vecs.size(); i++) {
+        ASSERT_EQ(vecs[i].payload.size(), 24u); // no peers
+        EXPECT_EQ(vecs[i].grp, 13u);
+        EXPECT_EQ(at<uint32_t>(vecs[i].payload, 0), 16u);
+        EXPECT_EQ(at<uint64_t>(vecs[i].payload, 4), 0x11u);
+        EXPECT_EQ(at<uint32_t>(vecs[i].payload, 12), (uint32_t)(i + 1));
+        EXPECT_EQ(at<uint32_t>(vecs[i].payload, 16), 0u);
+        EXPECT_EQ(at<uint32_t>(vecs[i].payload, 20), 0u);
+    }
+
+    EXPECT_EQ(ostrel.Attach({}), MOS_RC__ALREADY_EXISTS); // the same pair again
+    EXPECT_EQ(Repository(dir_).substr(0, 20), std::string("ostrelId=a,tgtId=11\0", 20));
+}
+
+TEST_F(PellarNet, ARestartedPellarReattachesWithANewRunIdWithoutRewritingItsFile)
+{
+    uint32_t firstRunId = 0;
+    {
+        auto p = Start(dir_, port_);
+        OstrelSim ostrel;
+        ASSERT_TRUE(ostrel.Connect((uint16_t)port_, 0x1));
+        ASSERT_EQ(ostrel.Attach({}), MOS_RC__SUCCESS);
+        ASSERT_TRUE(ostrel.WaitReports(kKeepAlive, 1, 30s));
+        firstRunId = at<uint32_t>(ostrel.Reports(kKeepAlive)[0].payload, 16);
+        p->signal(SIGKILL);
+        ASSERT_TRUE(p->exited(30s));
+    }
+    struct stat before {};
+    ASSERT_EQ(stat(dir_.file("rep_tgt.txt").c_str(), &before), 0);
+    const int port2 = freePort();
+    auto p = Start(dir_, port2);
+    OstrelSim ostrel;
+    ASSERT_TRUE(ostrel.Connect((uint16_t)port2, 0x1));
+    ASSERT_EQ(ostrel.Attach({.bNew = 0}), MOS_RC__SUCCESS) << p->traces();
+    ASSERT_TRUE(ostrel.WaitReports(kKeepAlive, 1, 30s));
+    EXPECT_NE(at<uint32_t>(ostrel.Reports(kKeepAlive)[0].payload, 16), firstRunId);
+    struct stat after {};
+    ASSERT_EQ(stat(dir_.file("rep_tgt.txt").c_str(), &after), 0);
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+}
+
+TEST_F(PellarNet, AForeignOstrelIsRefusedWhileTheOldOneIsHeardAndToldOnceItIsBlocked)
+{
+    auto p = Start(dir_, port_);
+    OstrelSim owner(0x0A01), foreign(0x0B01);
+    ASSERT_TRUE(owner.Connect((uint16_t)port_, 0x1));
+    ASSERT_TRUE(foreign.Connect((uint16_t)port_, 0x1));
+    ASSERT_EQ(owner.Attach({.keepaliveTimeoutMs = 2000}), MOS_RC__SUCCESS);
+    ASSERT_TRUE(owner.WaitReports(kKeepAlive, 2, 30s));
+    const OstrelSim::AddManager other{.ostrelId = 0x0B, .tgtId = 0x22};
+    EXPECT_EQ(foreign.Attach(other), MOS_RC__TGT_ACTIVE_ATTACH_TO_OTHER_OSTREL);
+
+    // The owner falls silent; echoes that name another server or come from another run count
+    // for nothing.
+    owner.SetKeepAliveEcho(false);
+    const SimReport last = owner.Reports(kKeepAlive).back();
+    std::vector<uint8_t> wrongTgt = last.payload, wrongRun = last.payload;
+    wrongTgt[8] ^= 0xff;
+    wrongRun[16] ^= 0xff;
+    bool blocked = false;
+    for (int i = 0; i < 60 && !blocked; i++) {
+        EXPECT_EQ(owner.Notify(2013, 25, wrongTgt), MOS_RC__SUCCESS);
+        EXPECT_EQ(owner.Notify(2013, 25, wrongRun), MOS_RC__SUCCESS);
+        std::this_thread::sleep_for(500ms);
+        blocked = foreign.Attach(other) == MOS_RC__TGT_ALREADY_ATTACH_TO_OTHER_OSTREL;
+    }
+    EXPECT_TRUE(blocked) << p->traces();
+
+    owner.SetKeepAliveEcho(true); // heard again: active once more
+    bool active = false;
+    for (int i = 0; i < 60 && !active; i++) {
+        std::this_thread::sleep_for(500ms);
+        active = foreign.Attach(other) == MOS_RC__TGT_ACTIVE_ATTACH_TO_OTHER_OSTREL;
+    }
+    EXPECT_TRUE(active);
+    EXPECT_FALSE(p->exited(0ms));
+    EXPECT_NE(p->traces().find("Old keep-alive msg"), std::string::npos);
+}
+
+TEST_F(PellarNet, CommandsAreAdmittedOnlyAfterTheAttachAndOnlyForThisServer)
+{
+    auto p = Start(dir_, port_);
+    OstrelSim ostrel;
+    ASSERT_TRUE(ostrel.Connect((uint16_t)port_, 0x1));
+    EXPECT_EQ(ostrel.Command(2004, 0, std::vector<uint8_t>(10)), MOS_RC__WRONG_RECONF_MODE);
+    EXPECT_EQ(ostrel.Attach({.tgtId = 0}), MOS_RC__INVALID);          // no id to take
+    EXPECT_EQ(ostrel.Attach({.generation = 0}), MOS_RC__INVALID);     // no generation
+    EXPECT_EQ(ostrel.Request(2001, 20, {std::vector<uint8_t>(4)}), MOS_RC__INTERFACE_ERROR); // no TgtId
+    ASSERT_EQ(ostrel.Attach({}), MOS_RC__SUCCESS);
+    EXPECT_EQ(ostrel.Command(2004, 0x99, std::vector<uint8_t>(10)), MOS_RC__WRONG_TGT_ID);
+    EXPECT_EQ(ostrel.Command(2100, 0, {}), MOS_RC__UNKNOWN_MSG);
+    EXPECT_EQ(ostrel.Command(2100, 0x11, {}), MOS_RC__UNKNOWN_MSG);
+    EXPECT_EQ(ostrel.Attach({.generation = 0xFFFF}), MOS_RC__ERROR) // older by serial order
+        << "a stale generation from the same Ostrel for this server";
+    EXPECT_FALSE(p->exited(0ms));
+}
+
+TEST_F(PellarNet, MalformedWritesAreRefusedAndTheConnectionGoesOn)
+{
+    auto p = Start(dir_, port_);
+    QuilletSim quillet;
+    ASSERT_TRUE(quillet.Connect((uint16_t)port_, 0x1));
+    EXPECT_EQ(quillet.Write(0x8000, 0, 8, 8 * 512 - 1), MOS_RC__INVALID); // a byte short
+    EXPECT_EQ(quillet.Write(0x8000, 0, 8, 7 * 512), MOS_RC__INVALID);     // disagrees with the record
+    EXPECT_EQ(quillet.Write(0x8000, 0, 8, 8 * 512, 0x4), MOS_RC__INVALID); // guards announced, none sent
+    EXPECT_EQ(quillet.Write(0x8000, 0, 4096, 4096 * 512), MOS_RC__INVALID); // beyond one tooth
+    // The dummy write is answered on the same connection: nothing was lost on the way.
+    EXPECT_EQ(quillet.Request(2106, 23, {std::vector<uint8_t>(1)}), MOS_RC__SUCCESS);
+    EXPECT_FALSE(p->exited(0ms));
+}
+
+// The frames a pellar sends, byte by byte, through an encoder of the test's own.
+TEST_F(PellarNet, WireFramesOfTheAnswerAndTheKeepAlives)
+{
+    auto p = Start(dir_, port_);
+    WirePeer wire;
+    ASSERT_TRUE(wire.Connect((uint16_t)port_));
+    ASSERT_TRUE(wire.Send(WirePeer::NewCon(0x0A77, 0x3000, net_GetMyNumericVersion(), 0x1234, 0x5678)));
+    std::vector<uint8_t> payload(8 + 70, 0);
+    payload[8] = 0x0A;              // ostrelId
+    payload[16] = 0x33;             // tgtId
+    payload[28] = 1;                // bNew
+    payload[8 + 36] = 1;            // generation
+    const uint32_t timeout = 5000;  // keep-alive time-out
+    memcpy(payload.data() + 8 + 66, &timeout, 4);
+    std::vector<uint8_t> req = WirePeer::Notif(20, 2001, payload);
+    WirePeer::Put32(req, 0, 0x42890241u); // a request
+    WirePeer::Put32(req, 4, 77);          // its message id
+    ASSERT_TRUE(wire.Send(req));
+
+    bool answered = false;
+    std::vector<std::chrono::steady_clock::time_point> kas;
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (kas.size() < 3 && std::chrono::steady_clock::now() < deadline) {
+        std::vector<uint8_t> head, body;
+        ASSERT_TRUE(wire.RecvFrame(head, body, 5000)) << p->traces();
+        const uint32_t prop = at<uint32_t>(head, 0);
+        EXPECT_EQ(prop & 0xFFFF00FFu, 0x42890041u); // prefix and version on every frame
+        const uint32_t type = prop & 0xF00u;
+        if (type == 0x600) { // the layer's own keep-alive: answer in kind
+            ASSERT_TRUE(wire.Send(WirePeer::KeepAlive(net_GetMyNumericVersion(), 0x1234, 0x5678)));
+        } else if (type == 0x300) {
+            EXPECT_EQ(at<uint32_t>(head, 16), 77u); // the request's message id
+            EXPECT_EQ(at<uint32_t>(head, 8), (uint32_t)MOS_RC__SUCCESS);
+            EXPECT_EQ(body.size(), 16u);
+            answered = true;
+        } else if (type == 0x100) {
+            const uint32_t context = at<uint32_t>(head, 8);
+            if (context == kKeepAlive) {
+                EXPECT_EQ(at<uint32_t>(head, 4), 20u);  // dataLen
+                EXPECT_EQ(at<uint32_t>(head, 12), 14u); // the Ostrel's keep-alive group
+                EXPECT_EQ(at<uint32_t>(head, 24), 20u); // carried in the head
+                ASSERT_EQ(body.size(), 20u);
+                EXPECT_EQ(at<uint64_t>(body, 8), 0x33u);
+                kas.push_back(std::chrono::steady_clock::now());
+            } else {
+                EXPECT_EQ(context, kConVector);
+                EXPECT_EQ(at<uint32_t>(head, 12), 13u);
+            }
+        }
+    }
+    EXPECT_TRUE(answered);
+    ASSERT_EQ(kas.size(), 3u);
+    EXPECT_GT(kas[2] - kas[0], 1200ms); // a schedule of about one a second
+}
+
+} // namespace
