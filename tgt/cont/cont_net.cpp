@@ -18,9 +18,10 @@
 namespace {
 constexpr size_t kMaxHeapBuffer = 16u * 1024u * 1024u + 4096u;
 // Offsets of the two write records' fields that size a write's buffers.
-constexpr UINT32 kRecSizeInLbsOff = 8;
-constexpr UINT32 kIoWriteFlagsOff = 56;
-constexpr UINT32 kIoWriteSecFlagsOff = 36;
+constexpr UINT32 kRecSizeInLbsOff = offsetof(TgtReq_IoWrite, sizeInLbs);
+constexpr UINT32 kIoWriteFlagsOff = offsetof(TgtReq_IoWrite, flags);
+constexpr UINT32 kIoWriteSecFlagsOff = offsetof(TgtReq_IoWriteSec, flags);
+static_assert(offsetof(TgtReq_IoWriteSec, sizeInLbs) == kRecSizeInLbsOff);
 
 struct GroupRow {
     UINT32 id;

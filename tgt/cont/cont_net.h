@@ -19,6 +19,8 @@
 
 #include "net/net.h"
 #include "net/net_rcv_group.h"
+#include "tgt/ioh/ioh_msg.h"
+#include "tgt/phy/phy_io_flags.h"
 
 struct Cont;
 
@@ -36,18 +38,8 @@ struct Cont;
 // The connection id that makes a messaging root an OSTREL_S rather than a server.
 #define CONT_NET__OSTREL_S_CON_ID 0x304050607080ull
 
-// Data-path message types whose buffers this glue sizes.
-#define TGT_MSG_TYPE__IO_READ_PRI 2101u
-#define TGT_MSG_TYPE__IO_WRITE_PRI 2103u
-#define TGT_MSG_TYPE__IO_WRITE_SEC 2104u
-#define TGT_MSG_TYPE__IO_WRITE_DUMMY 2106u
-#define TGT_MSG_TYPE__IO_WRITE_PRI_ZERO 2107u
-#define TGT_MSG_TYPE__IO_WRITE_SEC_ZERO 2108u
-#define TGT_MSG_TYPE__IO_WRITE_TEST_A_SET 2109u
-// The write flag that says guards travel with the data.
-#define TGT_IO_WR__T10DIF_ATTACHED 0x4u
 // Every data-path request record is 100 bytes and travels in the frame head.
-#define CONT_NET__IO_REQ_RECORD_SIZE 100u
+#define CONT_NET__IO_REQ_RECORD_SIZE TGT_MSG__RECORD_SIZE
 #define CONT_NET__LB 512u
 #define CONT_NET__DIF_PER_LB 2u
 #define CONT_NET__MAX_IO_LBS 2048u // an I/O never crosses a tooth
