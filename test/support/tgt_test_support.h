@@ -14,6 +14,8 @@
 
 class TgtRuntimeEnv : public UmtRuntimeEnv {
   public:
+    // classInit: the server's thread classes, for layers that start user-mode threads by class.
+    explicit TgtRuntimeEnv(void (*classInit)(void) = nullptr) : UmtRuntimeEnv(classInit) {}
     void SetUp() override
     {
         UmtRuntimeEnv::SetUp();

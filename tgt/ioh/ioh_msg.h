@@ -70,18 +70,6 @@ enum TgtReq_IoWriteFlags : UINT32 {
     TGT_IO_WR__T10DIF_STRICT_VERIFY = 0x10,
 };
 
-enum CombCopyReason : UINT32 {
-    COPY_TYPE__NONE = 0,
-    COPY_TYPE__MIGRATION = 1,
-    COPY_TYPE__FWD_REBUILD = 2,
-    COPY_TYPE__DEGRADED_BACK_REBUILD = 3,
-    COPY_TYPE__SCAN = 4,
-    COPY_TYPE__REVERSE_REBUILD = 5,
-    COPY_TYPE__NORM_BACK_REBUILD = 6,
-    COPY_TYPE__MAINT_REBUILD = 7,
-    COPY_TYPE__COUNT = 8,
-};
-
 #pragma pack(push, 1)
 struct TgtReq_IoRead {
     UINT64 combId;

@@ -13,14 +13,6 @@
 namespace {
 constexpr RdIoFlags kNoRdFlags{.flags = 0};
 
-struct SlotGuard {
-    explicit SlotGuard(PhyDevComb *p) : pLock(p->pFastlock) { mosFastlockBase_Acquire(pLock); }
-    ~SlotGuard() { mosFastlockBase_Release(pLock); }
-    SlotGuard(const SlotGuard &) = delete;
-    SlotGuard &operator=(const SlotGuard &) = delete;
-    MosFastlock_Base *pLock;
-};
-
 UINT64 raiseChangeNumber(PhyDevComb *c) { return __atomic_add_fetch(&c->devChangeNumber, 1, __ATOMIC_ACQ_REL); }
 } // namespace
 
@@ -96,7 +88,7 @@ BOOL phyDevComb_Destroy(PhyDevComb *pDevComb)
 BOOL phyDevComb_Alloc(PhyDevComb *pDevComb, UINT32 *pCombIndex)
 {
     PhyDevComb &c = *pDevComb;
-    SlotGuard g(pDevComb);
+    MosFastlockGuard g(pDevComb->pFastlock);
     if (c.curNumOfCombs >= c.maxNumOfCombs)
         return FALSE;
     for (UINT32 n = 0, i = c.nextCombToStartScan % c.maxNumOfCombs; n < c.maxNumOfCombs;
@@ -114,7 +106,7 @@ BOOL phyDevComb_Alloc(PhyDevComb *pDevComb, UINT32 *pCombIndex)
 
 UINT64 phyDevComb_AllocDone(PhyDevComb *pDevComb, UINT32 combIndex, CombId combId)
 {
-    SlotGuard g(pDevComb);
+    MosFastlockGuard g(pDevComb->pFastlock);
     Exp(combIndex >= pDevComb->maxNumOfCombs);
     MOS_ASSERT(pDevComb->pCombArr[combIndex].combId == PHY_DEV_COMB_ARR__RESERVED);
     pDevComb->pCombArr[combIndex].combId = combId;
@@ -128,7 +120,7 @@ void phyDevComb_Free(PhyDev *pDev, UINT32 combIndex, CombId combId)
     PhyDevComb &c = pDev->devComb;
     Exp(combIndex >= c.maxNumOfCombs);
     {
-        SlotGuard g(&c);
+        MosFastlockGuard g(c.pFastlock);
         CombId held = c.pCombArr[combIndex].combId;
         MOS_ASSERT_WITH_DESC(held == combId || held == PHY_DEV_COMB_ARR__RESERVED, "the slot holds another comb");
         c.pCombArr[combIndex].combId = PHY_DEV_COMB_ARR__FREE;
@@ -151,7 +143,7 @@ void phyDevComb_RebuildStart(PhyDevComb *pDevComb)
 BOOL phyDevComb_RebuildGetNext(PhyDevComb *pDevComb, UINT32 *pCombIndex, CombId *pCombId)
 {
     PhyDevComb &c = *pDevComb;
-    SlotGuard g(pDevComb);
+    MosFastlockGuard g(pDevComb->pFastlock);
     for (; c.rebuildScanIndex < c.maxNumOfCombs; c.rebuildScanIndex++) {
         CombId id = phyDevCombArr_SlotOnReopen(&c.pCombArr[c.rebuildScanIndex]);
         if (id == PHY_DEV_COMB_ARR__FREE)
@@ -176,7 +168,7 @@ BOOL phyDevComb_Harden(PhyDevComb *pDevComb, BOOL bForce, UINT64 changeNumber)
         MOS_ASSERT(pBuf != nullptr);
         UINT64 copied;
         {
-            SlotGuard g(pDevComb);
+            MosFastlockGuard g(pDevComb->pFastlock);
             memcpy(pBuf, c.pCombArr, (size_t)c.mapSizeInLbs * LB_SIZE_IN_BYTES);
             copied = c.devChangeNumber;
         }

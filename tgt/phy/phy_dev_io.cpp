@@ -24,14 +24,6 @@ static_assert(PHY_DEV__TEST_HISTORY == sizeof(PhyDev::testHistory) / sizeof(PhyD
 namespace {
 void (*readCacheStatsHook_G)(UINT64 latencyMicro) = nullptr;
 
-struct FastGuard {
-    explicit FastGuard(MosFastlock_Base *p) : pLock(p) { mosFastlockBase_Acquire(pLock); }
-    ~FastGuard() { mosFastlockBase_Release(pLock); }
-    FastGuard(const FastGuard &) = delete;
-    FastGuard &operator=(const FastGuard &) = delete;
-    MosFastlock_Base *pLock;
-};
-
 T10Dif *guardsOf(void *pZeroPadBuf)
 {
     return reinterpret_cast<T10Dif *>(static_cast<UINT8 *>(pZeroPadBuf) + (size_t)PHY_DEV__MAX_IO_LBS * LB_SIZE_IN_BYTES);
@@ -39,14 +31,14 @@ T10Dif *guardsOf(void *pZeroPadBuf)
 
 void highPrioStart(PhyDev *pDev)
 {
-    FastGuard g(&pDev->limiterFastLock);
+    MosFastlockGuard g(&pDev->limiterFastLock);
     pDev->curHighPrioOps++;
     pDev->lastHighPrioTimeStamp = phyAddDevProgress_NowUsec();
 }
 
 void highPrioEnd(PhyDev *pDev, UINT32 sizeInLbs)
 {
-    FastGuard g(&pDev->limiterFastLock);
+    MosFastlockGuard g(&pDev->limiterFastLock);
     MOS_ASSERT(pDev->curHighPrioOps > 0);
     pDev->curHighPrioOps--;
     phyDev_UpdateLimiterIODone(&pDev->rebuildLimiter, sizeInLbs, TRUE);
@@ -436,7 +428,7 @@ void phyDev_EndThrottling(PhyDev *pDev, UINT32 sizeInLbs, UINT32 copyReason)
     limiterOf(pDev, copyReason, &pSem);
     mosUmtSem_IncInter(pSem, 1, TRUE);
     mosUmtSem_IncInter(&pDev->parallelLowPrioOperationsToDev, 1, TRUE);
-    FastGuard g(&pDev->limiterFastLock);
+    MosFastlockGuard g(&pDev->limiterFastLock);
     phyDev_UpdateLimiterIODone(&pDev->rebuildLimiter, 0, FALSE);
     phyDev_UpdateLimiterIODone(&pDev->rebalanceLimiter, 0, FALSE);
     if (tgtInitParam_G.bScehme3ThrottlingDebug)
@@ -452,7 +444,7 @@ void phyDev_UpdateDevThrottlingConf(PhyDev *pDev, PhyDevThrottlingInfo *pInfo)
         t.rebalanceConcurrentIOLimit = PHY_DEV__DEFAULT_PARALLEL_LIMIT;
     UINT32 oldRebuild, oldRebalance;
     {
-        FastGuard g(&pDev->limiterFastLock);
+        MosFastlockGuard g(&pDev->limiterFastLock);
         pDev->rebuildLimiter.maxLbsDuringHighPrio = t.rebuildBWLimitKB * 2;
         pDev->rebalanceLimiter.maxLbsDuringHighPrio = t.rebalanceBWLimitKB * 2;
         setWindow(&pDev->rebuildLimiter, t.rebuildQuietPeriodMs, t.rebuildAppIopsPerDeviceThreshold,

@@ -35,17 +35,6 @@ struct Cache;
 struct RcacheNetBuf;
 struct Zmp;
 
-enum CombCopyReason : UINT32 {
-    COPY_TYPE__NONE = 0, // client I/O, high priority
-    COPY_TYPE__MIGRATION = 1,
-    COPY_TYPE__FWD_REBUILD = 2,
-    COPY_TYPE__DEGRADED_BACK_REBUILD = 3,
-    COPY_TYPE__SCAN = 4,
-    COPY_TYPE__REVERSE_REBUILD = 5,
-    COPY_TYPE__NORM_BACK_REBUILD = 6,
-    COPY_TYPE__MAINT_REBUILD = 7,
-};
-
 #define PHY_DEV__MAX_IO_LBS 2048u
 #define PHY_DEV__ZERO_PAD_BUF_LBS 2056u // 2048 LB of data, then 2 bytes of guard per LB
 #define RCACHE__PAGE_LBS 8u

@@ -11,14 +11,6 @@
 #include "tgt/tgt_umt_class.h"
 
 namespace {
-struct FastGuard {
-    explicit FastGuard(MosFastlock_Base *p) : pLock(p) { mosFastlockBase_Acquire(pLock); }
-    ~FastGuard() { mosFastlockBase_Release(pLock); }
-    FastGuard(const FastGuard &) = delete;
-    FastGuard &operator=(const FastGuard &) = delete;
-    MosFastlock_Base *pLock;
-};
-
 // The read side for a change of the device list: a pass over all devices that holds the write
 // side is asked to stop so that the change need not wait for all of it.
 struct ListReadGuard {
@@ -54,7 +46,7 @@ void bindReapers(MosAsyncIO *pAio)
 // Slot changes, under mDevFastlock.
 void releaseSlot(PhyMultiDev *pMDev, UINT32 index, BOOL bWasUsed)
 {
-    FastGuard g(&pMDev->mDevFastlock);
+    MosFastlockGuard g(&pMDev->mDevFastlock);
     pMDev->pSlotState[index] = PHY_MULTI_DEV_SLOT__FREE;
     if (bWasUsed)
         pMDev->devAllocAnchor.count--;
@@ -212,7 +204,7 @@ Mos_RC phyMultiDev_AddDev(PhyMultiDev *pMDev, Cont *pCont, File *pFile, UINT64 s
 {
     UINT32 index = pMDev->maxNumOfDevs;
     {
-        FastGuard g(&pMDev->mDevFastlock);
+        MosFastlockGuard g(&pMDev->mDevFastlock);
         for (UINT32 i = 0; i < pMDev->maxNumOfDevs; i++) {
             if (pMDev->pSlotState[i] == PHY_MULTI_DEV_SLOT__FREE) {
                 index = i;
@@ -237,7 +229,7 @@ Mos_RC phyMultiDev_AddDev(PhyMultiDev *pMDev, Cont *pCont, File *pFile, UINT64 s
     if (rc == MOS_RC__SUCCESS)
         pDev->pRcache = pMDev->pCache;
     ListReadGuard lg(pMDev);
-    FastGuard g(&pMDev->mDevFastlock);
+    MosFastlockGuard g(&pMDev->mDevFastlock);
     if (rc == MOS_RC__SUCCESS) {
         pMDev->pSlotState[index] = PHY_MULTI_DEV_SLOT__USED;
         pMDev->devAllocAnchor.count++;

@@ -1,8 +1,21 @@
-// Flag sets of device reads and writes, and the request flag that tells whether a client write
-// brought guards of its own.
+// Why a device I/O is done (client I/O or a kind of copy), the flag sets of device reads and
+// writes, and the request flag that tells whether a client write brought guards of its own.
 #pragma once
 
 #include "mos/mos_types.h"
+
+// Client I/O is high priority; every other reason is a copy.
+enum CombCopyReason : UINT32 {
+    COPY_TYPE__NONE = 0,
+    COPY_TYPE__MIGRATION = 1,
+    COPY_TYPE__FWD_REBUILD = 2,
+    COPY_TYPE__DEGRADED_BACK_REBUILD = 3,
+    COPY_TYPE__SCAN = 4,
+    COPY_TYPE__REVERSE_REBUILD = 5,
+    COPY_TYPE__NORM_BACK_REBUILD = 6,
+    COPY_TYPE__MAINT_REBUILD = 7,
+    COPY_TYPE__COUNT = 8,
+};
 
 union RdIoFlags {
     UINT32 flags;

@@ -20,21 +20,7 @@
 #include "tgt/tgt_umt_class.h"
 
 namespace {
-class DevSetEnv : public UmtRuntimeEnv {
-  public:
-    DevSetEnv() : UmtRuntimeEnv(tgt_UmtClassInit) {}
-    void SetUp() override
-    {
-        UmtRuntimeEnv::SetUp();
-        tgtSdbg_Register();
-    }
-    void TearDown() override
-    {
-        tgtSdbg_Unregister();
-        UmtRuntimeEnv::TearDown();
-    }
-};
-::testing::Environment *const env_G = ::testing::AddGlobalTestEnvironment(new DevSetEnv);
+::testing::Environment *const env_G = ::testing::AddGlobalTestEnvironment(new TgtRuntimeEnv(tgt_UmtClassInit));
 
 constexpr UINT64 kDevLbs = 4194304; // 2 GB
 constexpr TgtId kTgt = 0x7007;
@@ -396,5 +382,19 @@ TEST_F(PhyDevSetTest, AHeaderReadThatOutlastsTheThresholdLeavesItsDeviceOut)
     ASSERT_EQ(reload(), MOS_RC__SUCCESS);
     EXPECT_EQ(pathOf(0x61), slow.path) << "the path takes requests again once its read ended";
     EXPECT_EQ(pathOf(0x62), fast.path);
+}
+TEST_F(PhyDevSetTest, DiscoveryFindsALoopDeviceUnderDev)
+{
+    upPhy();
+    Dev &backing = newDev("backing");
+    stampHeader(backing.path, 0x71, true);
+    auto loop = LoopDevice::attach(backing.path, false);
+    if (loop == nullptr)
+        GTEST_SKIP() << "loop devices cannot be set up here";
+    phyDevMap_SetDevDir(nullptr);
+    const std::string name = loop->path().substr(strlen(PHY_DEV_MAP__DEV_DIR));
+    writePartitions({name});
+    ASSERT_EQ(reload(), MOS_RC__SUCCESS);
+    EXPECT_EQ(pathOf(0x71), loop->path());
 }
 } // namespace
