@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "test/support/tgt_dev_fixture.h"
@@ -204,6 +205,9 @@ TEST_F(PhyDevTest, MemoryLogBitsOutliveTheProcess)
     EXPECT_EXIT(
         {
             setDirty(PHY_DEV_DRL_TYPE__ACTIVE, tooth(77));
+            // The child formatted a device of its own; _exit runs no destructor to remove it.
+            std::error_code ec;
+            std::filesystem::remove_all(dev.dir.path(), ec);
             _exit(0);
         },
         ::testing::ExitedWithCode(0), "");
