@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "mos/mos_utils_scramble.h"
@@ -219,6 +222,65 @@ TEST_F(PhyDevIoTest, ConcurrencyLimitsOfCopiesFollowTheManagementSide)
     EXPECT_EQ(rebuildWaiting + rebalanceWaiting, 0u);
     EXPECT_EQ(mosUmtSem_GetCount(&pd.parallelRebalanceToDev), 5u);
     EXPECT_EQ(mosUmtSem_GetCount(&pd.parallelLowPrioOperationsToDev), 1000u);
+}
+
+TEST_F(PhyDevIoTest, ARebuildCopyWaitsWhileClientIoKeepsTheWindowBusy)
+{
+    PhyDevThrottlingInfo t{};
+    t.rebuildBWLimitKB = 1; // 2 LB a second: a copy of a tooth overdraws it at once
+    t.rebuildQuietPeriodMs = 100;
+    dev.run([&] { phyDev_UpdateDevThrottlingConf(&pd, &t); });
+    struct Copy {
+        PhyDev *pDev;
+        std::atomic<bool> bAdmitted{false};
+    } copies[2];
+    std::vector<HMosUmt_UThread> handles;
+    for (Copy &c : copies) {
+        c.pDev = &pd;
+        handles.push_back(mosUmt_CreateUThreadEx(
+            [](void *p) {
+                auto *pc = static_cast<Copy *>(p);
+                phyDev_StartThrottling(pc->pDev, 2048, COPY_TYPE__FWD_REBUILD, TRUE);
+                pc->bAdmitted = true;
+            },
+            &c, &dev.sched.base, nullptr, TRUE, MosUmtClassId{0, 0}));
+    }
+    auto waiting = [&] {
+        UINT32 rebuild = 0, rebalance = 0;
+        phyDev_GetDevThrottlingInfo(&pd, &rebuild, &rebalance);
+        return rebuild;
+    };
+    auto admitted = [&] { return (UINT32)copies[0].bAdmitted + (UINT32)copies[1].bAdmitted; };
+    ASSERT_TRUE(umtTest_WaitFor([&] { return waiting() >= 1 && waiting() + admitted() == 2; }))
+        << "the budget is overdrawn: copies wait";
+    const UINT32 stuck = waiting();
+
+    // Client I/O fills the window: nothing is let through.
+    std::vector<UINT8> buf(8 * 512);
+    void *pAligned = std::aligned_alloc(4096, buf.size());
+    dev.run([&] {
+        for (int i = 0; i < 4; i++)
+            phyDev_Read(&pd, pAligned, nullptr, tooth(0), 8, COPY_TYPE__NONE, 0, 0, RdIoFlags{.flags = 0});
+    });
+    std::free(pAligned);
+    EXPECT_EQ(waiting(), stuck);
+
+    // Once the window has been quiet for its period, the next release lets the copy through.
+    EXPECT_TRUE(umtTest_WaitFor([&] {
+        dev.run([&] {
+            MosFastlockGuard g(&pd.limiterFastLock);
+            phyDev_UpdateLimiterIODone(&pd.rebuildLimiter, 0, FALSE);
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return waiting() == 0 && admitted() == 2;
+    }));
+    for (HMosUmt_UThread h : handles)
+        mosUmt_JoinSync(h);
+    dev.run([&] {
+        phyDev_EndThrottling(&pd, 2048, COPY_TYPE__FWD_REBUILD);
+        phyDev_EndThrottling(&pd, 2048, COPY_TYPE__FWD_REBUILD);
+    });
+    EXPECT_EQ(mosUmtSem_GetCount(&pd.parallelRebuildToDev), 1000u);
 }
 
 TEST_F(PhyDevIoTest, TheDiskTestRecordsItsRunsInTwoSlots)
