@@ -8,6 +8,7 @@
 #include "mos/umt/mos_umt.h"
 #include "tgt/file/file.h"
 #include "tgt/phy/phy_comb_intrn.h"
+#include "tgt/phy/phy_devset.h"
 #include "tgt/tgt_conf.h"
 #include "tgt/tgt_contention.h"
 
@@ -25,9 +26,9 @@ UINT32 toothOf(UINT32 offsetInComb)
 
 UINT32 allocationSize() { return (UINT32)MOS_MAX(1ull, MOS_MIN(tgtInitParam_G.phyCombAllocationSize, (UINT64)TEETH_IN_COMB)); }
 
-// Stands in for the device's comb-array change count until the device set tracks one: any
-// nonzero value makes the next tooth I/O harden the comb array and tooth map.
-void partialAllocDone(PhyComb *pComb) { pComb->combChangeNumber++; }
+// The teeth first access took are recorded in the tooth map only: the next tooth I/O hardens
+// the map and the comb array up to this change.
+void partialAllocDone(PhyComb *pComb) { pComb->combChangeNumber = phyDevComb_PartialAllocDone(&pComb->pDev->devComb); }
 
 // ---- the version walk ----
 
@@ -384,6 +385,33 @@ void phyComb_Destroy(PhyComb *pComb)
     mosDynamicArray_Destroy(&pComb->toothIndexArr);
     mosFastlockBase_Destroy(&pComb->combUsageFastlock);
     *pComb = PhyComb{};
+}
+
+Mos_RC phyComb_AllocComb(PhyComb *pComb, CombId combId, TgtDevId devId, Phy *pPhy, PhyDev *pDev,
+                         BOOL bRemoveAllTeeth, BOOL *pBOnDevice)
+{
+    *pBOnDevice = FALSE;
+    PhyDevAddr devAddr{};
+    Mos_RC rc = phy_AllocComb(pPhy, combId, devId, pDev, pBOnDevice, &devAddr);
+    if (rc != MOS_RC__SUCCESS)
+        return rc;
+    phyComb_Attach(pComb, combId, pDev, devAddr);
+    if (*pBOnDevice)
+        phyComb_ReattachTeeth(pComb, &phyMultiDev_GetCombNode(&pPhy->mDev, devAddr)->toothList, bRemoveAllTeeth);
+    return MOS_RC__SUCCESS;
+}
+
+void phyComb_AllocCombDone(PhyComb *pComb, Phy *pPhy)
+{
+    UINT64 changeNumber = 0;
+    phy_AllocCombDone(pPhy, pComb->combId, pComb->devAddrForMap, &changeNumber);
+    pComb->combChangeNumber = changeNumber;
+}
+
+void phyComb_FreeComb(PhyComb *pComb, Phy *pPhy)
+{
+    phyComb_RemoveAllTeeth(pComb, FALSE);
+    phy_FreeComb(pPhy, pComb->combId);
 }
 
 void phyComb_Attach(PhyComb *pComb, CombId combId, PhyDev *pDev, PhyDevAddr devAddr)

@@ -40,6 +40,7 @@
 #include "tgt/vtree/vtree.h"
 
 typedef UINT64 GenNum;
+struct Phy;
 
 #define PHY_COMB__MAX_VERSIONS 128u
 // The partner's tooth list of one position never holds more than this.
@@ -120,7 +121,18 @@ static_assert(offsetof(TgtRsp_ReadCombFineDrl, drlBuf) == 8);
 // Comb life.
 void phyComb_Init(PhyComb *pComb, BOOL bThinAllocation);
 void phyComb_Destroy(PhyComb *pComb);
-// Binds the comb to its slot on the device (the device set's part is done by the caller).
+// Takes the comb's slot on pDev through the device set: MOS_RC__SUCCESS, or the device set's
+// refusal (MOS_RC__NOT_FOUND: the comb lives on another device; MOS_RC__NO_RESOURCES: every slot
+// of the device is used), nothing taken. When the comb was found on the device at reopen
+// (*pBOnDevice) its teeth are re-attached to their positions and trees, or all freed with
+// bRemoveAllTeeth.
+Mos_RC phyComb_AllocComb(PhyComb *pComb, CombId combId, TgtDevId devId, Phy *pPhy, PhyDev *pDev,
+                         BOOL bRemoveAllTeeth, BOOL *pBOnDevice);
+// The slot's allocation is complete; the first tooth I/O hardens the comb array up to it.
+void phyComb_AllocCombDone(PhyComb *pComb, Phy *pPhy);
+// Frees every tooth (not hardened) and the comb's slot.
+void phyComb_FreeComb(PhyComb *pComb, Phy *pPhy);
+// Binds the comb to a slot the caller already holds (a device on its own, as in tests).
 void phyComb_Attach(PhyComb *pComb, CombId combId, PhyDev *pDev, PhyDevAddr devAddr);
 // Links the teeth that the device found for this comb at reopen (pFoundTeeth, in tooth-map order;
 // emptied) into their positions, or frees them all with bRemoveAllTeeth.

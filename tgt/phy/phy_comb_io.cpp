@@ -187,7 +187,7 @@ Mos_RC phyComb_WriteTooth(PhyComb *pComb, const void *pData, T10Dif *pDifBuf, Ph
     if (rc != MOS_RC__SUCCESS || pComb->combChangeNumber == 0)
         return rc;
     // The comb's slot and first teeth must be on the device before this write is acknowledged.
-    if (!phyDev_HardenCombArr(pComb->pDev, TRUE, 0))
+    if (!phyDev_HardenCombArr(pComb->pDev, FALSE, 0))
         return MOS_RC__ERROR;
     pComb->combChangeNumber = 0;
     return MOS_RC__SUCCESS;
@@ -200,7 +200,7 @@ Mos_RC phyComb_ReadTooth(PhyComb *pComb, void *pData, T10Dif *pDifBuf, PhyToothI
     (void)copyReason;
     UINT64 lb = phyComb_ToothLb(pComb, toothIndex, offsetInTooth, sizeInLbs);
     if (pComb->combChangeNumber != 0) {
-        if (!phyDev_HardenCombArr(pComb->pDev, TRUE, 0))
+        if (!phyDev_HardenCombArr(pComb->pDev, FALSE, 0))
             return MOS_RC__IO_HARD_ERROR;
         pComb->combChangeNumber = 0;
     }
