@@ -9,6 +9,7 @@
 #include "tgt/file/file.h"
 #include "tgt/phy/phy_comb_intrn.h"
 #include "tgt/phy/phy_devset.h"
+#include "tgt/rcache/rcache.h"
 #include "tgt/tgt_conf.h"
 #include "tgt/tgt_contention.h"
 
@@ -236,9 +237,12 @@ BOOL fillBlock(PhyComb *pComb, Vtree *pVtree, UINT32 block)
             Exp(toothIndex == (((UINT32)0x7FFFFFFF) >> 2));
         }
         UINT64 lb = pDev->teethOffsetInLbs + (UINT64)t * TOOTH_SIZE_LB;
-        // The tooth may still hold a previous owner's data: it reads as zeros before it is ours.
-        if (file_WriteZero(pDev->pFile, lb, TOOTH_SIZE_LB, FILE_IO_TYPE__IO, WrZeIoFlags{.flags = 0}) !=
-            MOS_RC__SUCCESS) {
+        // The tooth may still hold a previous owner's data, on the device and in the RAM read
+        // cache: it reads as zeros before it is ours.
+        Mos_RC rc = file_WriteZero(pDev->pFile, lb, TOOTH_SIZE_LB, FILE_IO_TYPE__IO, WrZeIoFlags{.flags = 0});
+        if (pDev->pRcache != nullptr)
+            rcache_Invalidate(pDev->pRcache, pDev->header.devId, pDev->ramcacheGenNum, lb, TOOTH_SIZE_LB);
+        if (rc != MOS_RC__SUCCESS) {
             MOS_ERROR(MOS_COMP_TGT_PHY, "comb %lx: failed to zero new tooth %u for position %u",
                       (unsigned long)pComb->combId, t, p);
             phyDev_FreeTooth(pDev, 0, nullptr, t, FALSE, nullptr);

@@ -41,6 +41,7 @@
 
 typedef UINT64 GenNum;
 struct Phy;
+struct RCacheIoBuf;
 
 #define PHY_COMB__MAX_VERSIONS 128u
 // The partner's tooth list of one position never holds more than this.
@@ -165,13 +166,23 @@ BOOL phyComb_FindNextLb(PhyComb *pComb, PhyCombItr *pCombItr);
 void phyComb_LockCombUsage(PhyComb *pComb);
 void phyComb_UnlockCombUsage(PhyComb *pComb);
 
-// Tooth I/O.
+// Tooth I/O, through the device's reads and writes (phy_dev_io.h): the first I/O of a comb whose
+// slot or first-access teeth are not yet known to be on the device hardens them first; a read
+// then answers MOS_RC__IO_HARD_ERROR without reading when that fails, a write that reached the
+// device MOS_RC__ERROR (the change stays for the next I/O). Writes pad new teeth and invalidate
+// the RAM read cache as the device does.
 Mos_RC phyComb_WriteTooth(PhyComb *pComb, const void *pData, T10Dif *pDifBuf, PhyToothIndex toothIndex,
                           UINT32 offsetInTooth, UINT32 sizeInLbs, WrIoFlags wrIoFlags, UINT32 copyReason,
                           UINT32 offsetInComb, UINT64 obfuscationKey, Zmp *pZmp);
+// A read through the RAM read cache: the pages end up in *pCacheIob (phyDev_ReleaseCacheIoBuf).
+Mos_RC phyComb_ReadTooth(PhyComb *pComb, RCacheIoBuf *pCacheIob, PhyToothIndex toothIndex, UINT32 offsetInTooth,
+                         UINT32 sizeInLbs, UINT32 copyReason, RdIoFlags rdIoFlags, UINT32 offsetInComb);
+// A read into the caller's buffer, past the cache (copies of a source tooth, resync).
 Mos_RC phyComb_ReadTooth(PhyComb *pComb, void *pData, T10Dif *pDifBuf, PhyToothIndex toothIndex,
                          UINT32 offsetInTooth, UINT32 sizeInLbs, UINT32 copyReason, RdIoFlags rdIoFlags,
                          UINT32 offsetInComb);
+void phyComb_UpdateCacheAfterWrite(PhyComb *pComb, RCacheIoBuf *pCacheIob, PhyToothIndex toothIndex,
+                                   UINT32 offsetInTooth, UINT32 sizeInLbs, void *pData, WrIoFlags wrIoFlags);
 UINT64 phyComb_ToothLb(PhyComb *pComb, PhyToothIndex toothIndex, UINT32 offsetInTooth, UINT32 sizeInLbs);
 
 // Dirty marks of one tooth range.

@@ -4,9 +4,9 @@
 
 #include "mos/mos_assert.h"
 #include "mos/mos_trace.h"
-#include "tgt/file/file.h"
 #include "tgt/phy/phy_comb.h"
 #include "tgt/phy/phy_comb_intrn.h"
+#include "tgt/phy/phy_dev_io.h"
 #include "tgt/tgt_conf.h"
 
 namespace {
@@ -171,45 +171,63 @@ UINT64 phyComb_ToothLb(PhyComb *pComb, PhyToothIndex toothIndex, UINT32 offsetIn
 
 // ---- tooth I/O ----
 
+namespace {
+// The comb's slot and the teeth its allocation or first access took reach the device before its
+// first tooth I/O: a read of a comb the device does not yet name would be a read of nothing.
+BOOL hardenBeforeFirstIo(PhyComb *pComb)
+{
+    if (pComb->combChangeNumber == 0)
+        return TRUE;
+    if (!phyDev_HardenCombArr(pComb->pDev, FALSE, 0))
+        return FALSE;
+    pComb->combChangeNumber = 0;
+    return TRUE;
+}
+} // namespace
+
 Mos_RC phyComb_WriteTooth(PhyComb *pComb, const void *pData, T10Dif *pDifBuf, PhyToothIndex toothIndex,
                           UINT32 offsetInTooth, UINT32 sizeInLbs, WrIoFlags wrIoFlags, UINT32 copyReason,
                           UINT32 offsetInComb, UINT64 obfuscationKey, Zmp *pZmp)
 {
-    (void)pDifBuf;
-    (void)wrIoFlags;
-    (void)copyReason;
-    (void)obfuscationKey;
-    (void)pZmp;
     MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_HIGH, "Write tooth: ToothIndex=%u, combId=%lx, offsetInComb=%u, offsetInTooth=%u",
               toothIndex, (unsigned long)pComb->combId, offsetInComb, offsetInTooth);
     UINT64 lb = phyComb_ToothLb(pComb, toothIndex, offsetInTooth, sizeInLbs);
-    Mos_RC rc = file_Write(pComb->pDev->pFile, pData, lb, sizeInLbs, FILE_IO_TYPE__IO, pComb->combId, offsetInComb);
-    if (rc != MOS_RC__SUCCESS || pComb->combChangeNumber == 0)
+    Mos_RC rc = phyDev_WriteWithZeroPad(pComb->pDev, pData, pDifBuf, lb, sizeInLbs, wrIoFlags, copyReason,
+                                        pComb->combId, offsetInComb, obfuscationKey, pZmp);
+    if (rc != MOS_RC__SUCCESS)
         return rc;
-    // The comb's slot and first teeth must be on the device before this write is acknowledged.
-    if (!phyDev_HardenCombArr(pComb->pDev, FALSE, 0))
-        return MOS_RC__ERROR;
-    pComb->combChangeNumber = 0;
-    return MOS_RC__SUCCESS;
+    // A write that reached the device keeps the change number when the harden fails, so the next
+    // I/O tries again.
+    return hardenBeforeFirstIo(pComb) ? MOS_RC__SUCCESS : MOS_RC__ERROR;
+}
+
+Mos_RC phyComb_ReadTooth(PhyComb *pComb, RCacheIoBuf *pCacheIob, PhyToothIndex toothIndex, UINT32 offsetInTooth,
+                         UINT32 sizeInLbs, UINT32 copyReason, RdIoFlags rdIoFlags, UINT32 offsetInComb)
+{
+    UINT64 lb = phyComb_ToothLb(pComb, toothIndex, offsetInTooth, sizeInLbs);
+    if (!hardenBeforeFirstIo(pComb))
+        return MOS_RC__IO_HARD_ERROR;
+    MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_HIGH, "Read tooth %u comb %lx", toothIndex, (unsigned long)pComb->combId);
+    return phyDev_ReadWithCache(pComb->pDev, pCacheIob, lb, sizeInLbs, copyReason, rdIoFlags, pComb->combId,
+                                offsetInComb);
 }
 
 Mos_RC phyComb_ReadTooth(PhyComb *pComb, void *pData, T10Dif *pDifBuf, PhyToothIndex toothIndex,
                          UINT32 offsetInTooth, UINT32 sizeInLbs, UINT32 copyReason, RdIoFlags rdIoFlags,
                          UINT32 offsetInComb)
 {
-    (void)copyReason;
     UINT64 lb = phyComb_ToothLb(pComb, toothIndex, offsetInTooth, sizeInLbs);
-    if (pComb->combChangeNumber != 0) {
-        if (!phyDev_HardenCombArr(pComb->pDev, FALSE, 0))
-            return MOS_RC__IO_HARD_ERROR;
-        pComb->combChangeNumber = 0;
-    }
+    if (!hardenBeforeFirstIo(pComb))
+        return MOS_RC__IO_HARD_ERROR;
     MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_HIGH, "Read tooth %u comb %lx", toothIndex, (unsigned long)pComb->combId);
-    Mos_RC rc = file_Read(pComb->pDev->pFile, pData, pDifBuf, lb, sizeInLbs, FILE_IO_TYPE__IO, FALSE, pComb->combId,
-                          offsetInComb, rdIoFlags);
-    if (rc == MOS_RC__SUCCESS || rc == MOS_RC__LOGICAL_BLOCK_CHECK_GUARD_FAILED)
-        return rc;
-    return MOS_RC__IO_HARD_ERROR;
+    return phyDev_Read(pComb->pDev, pData, pDifBuf, lb, sizeInLbs, copyReason, pComb->combId, offsetInComb, rdIoFlags);
+}
+
+void phyComb_UpdateCacheAfterWrite(PhyComb *pComb, RCacheIoBuf *pCacheIob, PhyToothIndex toothIndex,
+                                   UINT32 offsetInTooth, UINT32 sizeInLbs, void *pData, WrIoFlags wrIoFlags)
+{
+    phyDev_UpdateCacheAfterWrite(pComb->pDev, pCacheIob, phyComb_ToothLb(pComb, toothIndex, offsetInTooth, sizeInLbs),
+                                 sizeInLbs, pData, wrIoFlags);
 }
 
 // ---- dirty marks of one range ----

@@ -4,7 +4,9 @@
 
 #include "test/support/panic_expect.h"
 #include "tgt/file/file.h"
+#include "tgt/phy/phy_dev_io.h"
 #include "tgt/phy/phy_devset.h"
+#include "tgt/rcache/rcache.h"
 #include "test/support/tgt_comb_fixture.h"
 
 namespace {
@@ -400,5 +402,94 @@ TEST_F(PhyCombTest, CombLifeThroughTheDeviceSet)
         EXPECT_EQ(t->vtreeUsageMB, 0u);
     }
     EXPECT_EQ(cont.refs, 0);
+}
+
+// Reads through the RAM read cache see every tooth write, and a tooth that first access takes
+// again after it was freed reads as zeros, not as the pages the cache kept of its earlier life.
+TEST_F(PhyCombTest, CachedReadsFollowWritesAndNeverServeAFreedToothsPages)
+{
+    tgtInitParam_G.netParam.maxRcvMsg = 1000;
+    mosUmtMgr_SetDefaults(&dev.sched.base, nullptr); // the cache's jobs run here
+    struct CacheOn {
+        explicit CacheOn(PhyDev *p) : pDev(p)
+        {
+            rcache_Init(&cache, nullptr);
+            EXPECT_EQ(rcache_ChangeSize(&cache, RCACHE__MIN_CACHE_SIZE_IN_LB), MOS_RC__SUCCESS);
+            rcache_AddDevice(&cache, pDev->header.devId, FALSE);
+            EXPECT_TRUE(umtTest_WaitFor([&] {
+                MosFastlockGuard guard(&cache.fastlock);
+                return cache.asyncCount == 0 && cache.bCreated;
+            }));
+            pDev->pRcache = &cache;
+            pDev->bUseCache = TRUE;
+        }
+        ~CacheOn()
+        {
+            pDev->pRcache = nullptr;
+            rcache_RemoveDevice(&cache, pDev->header.devId);
+            rcache_Destroy(&cache);
+            mosUmtMgr_SetDefaults(mosUmtMgr_GetForeignSched(), nullptr);
+        }
+        PhyDev *pDev;
+        Cache cache{};
+    } on(&pd);
+    Vtree *t = addTree(kTree, FALSE, {{V, 1}});
+    own(0, 0, kTree);
+    PhyCombHead hs{};
+    auto access = [&](UINT8 usage) {
+        hs.capChangeGen++;
+        hs.usageBM[0] = usage;
+        dev.run([&] { phyComb_FirstAccess(&comb, cont.cont(), &hs); });
+    };
+    auto toothOfV = [&](UINT32 p) {
+        PhyToothIndex x = kNone;
+        dev.run([&] { x = phyComb_GetToothIndexWithVtree(&comb, t, V, p * 2048, FALSE, FALSE, 0, nullptr, nullptr); });
+        return x;
+    };
+    auto deviceReads = [&] {
+        size_t n = 0;
+        for (auto &s : dev.fake.taken())
+            n += !s.bWrite;
+        return n;
+    };
+    // The first byte of LB 0..7 of a tooth, read through the cache.
+    auto cachedRead = [&](PhyToothIndex x) {
+        RCacheIoBuf iob;
+        rcacheIoBuf_Init(&iob, 0, nullptr);
+        std::vector<UINT8> out;
+        dev.run([&] {
+            ASSERT_EQ(phyComb_ReadTooth(&comb, &iob, x, 0, 8, 0, RdIoFlags{.flags = 0}, 0), MOS_RC__SUCCESS);
+            UINT32 len = 0;
+            auto *p = static_cast<UINT8 *>(NET_IOV__GET(&iob.dataIov, 0, &len));
+            for (UINT32 i = 0; i < 8; i++)
+                out.push_back(p[(size_t)(iob.offsetInCacheBuffers + i) * 512]);
+            phyDev_ReleaseCacheIoBuf(&pd, &iob);
+        });
+        return out;
+    };
+
+    access(0x80);
+    const PhyToothIndex x = toothOfV(0);
+    ASSERT_NE(x, kNone);
+    ASSERT_EQ(write(&comb, t, V, 0, 8, 0x51), MOS_RC__SUCCESS);
+    EXPECT_EQ(cachedRead(x), std::vector<UINT8>(8, 0x51));
+    size_t reads = deviceReads();
+    EXPECT_EQ(cachedRead(x), std::vector<UINT8>(8, 0x51));
+    EXPECT_EQ(deviceReads(), reads) << "a hit";
+    ASSERT_EQ(write(&comb, t, V, 0, 8, 0x52), MOS_RC__SUCCESS);
+    EXPECT_EQ(cachedRead(x), std::vector<UINT8>(8, 0x52)) << "the write dropped the cached pages";
+    EXPECT_EQ(cachedRead(x), std::vector<UINT8>(8, 0x52));
+
+    access(0x00); // the block is no longer used: its chain goes, the cache keeps its pages
+    EXPECT_TRUE(versions(&comb, 0).empty());
+    dev.run([&] { ASSERT_TRUE(phyDev_HardenToothArr(&pd, 0)); }); // frees are taken again once on disk
+    access(0x80);
+    bool bTakenAgain = false;
+    for (UINT32 p = 0; p < 8; p++) {
+        const PhyToothIndex y = toothOfV(p);
+        bTakenAgain |= y == x;
+        EXPECT_EQ(cachedRead(y), std::vector<UINT8>(8, 0)) << "position " << p << " tooth " << y;
+    }
+    EXPECT_TRUE(bTakenAgain) << "the freed tooth went to one of the block's positions";
 }
 } // namespace
