@@ -12,6 +12,7 @@
 
 #include "test/support/tgt_dev_fixture.h"
 #include "tgt/phy/phy_comb.h"
+#include "tgt/phy/phy_devset.h"
 
 // The controller's registry of heads and trees, as far as the comb layer reaches it.
 class FakeCombCont {
@@ -61,6 +62,15 @@ struct VtreeNodeSpec {
     VtoTime time;
     SnapDelState state = SNAP_DEL_STATE__NORMAL;
     VtoId parent = 0;
+};
+
+// A device in a device set of its own, where combs are placed the way the controller places them.
+struct PlacedDevice {
+    static constexpr TgtDevId kDevId = 0xD7;
+    Phy phy{};
+    File file{};
+    PhyDev *pDev = nullptr;
+    std::string path;
 };
 
 class CombFixture {
@@ -145,6 +155,51 @@ class CombFixture {
             phyComb_ReattachTeeth(&comb, &found, FALSE);
         });
     }
+    // Brings the file at path up as the only device of u's device set (bNew: formatted).
+    void upPlaced(PlacedDevice &u, const std::string &path, BOOL bNew)
+    {
+        u.path = path;
+        phy_InitEx(&u.phy, cont.cont(), nullptr, FALSE);
+        file_Init(&u.file, nullptr, nullptr);
+        dev.run([&] {
+            ASSERT_EQ(file_Open(&u.file, path.c_str(), phyMultiDev_GetAsyncIO(&u.phy.mDev)), MOS_RC__SUCCESS);
+            ASSERT_EQ(phy_AddDev(&u.phy, cont.cont(), &u.file, devLbs + 1000, 2048, 0x7007, PlacedDevice::kDevId,
+                                 FALSE, 1u << 20, bNew, nullptr, &u.pDev, nullptr),
+                      MOS_RC__SUCCESS);
+        });
+    }
+    // Places pComb (initialised here) on u's device; *pbOnDevice: it was found there.
+    void placeComb(PlacedDevice &u, PhyComb *pComb, BOOL bRemoveAllTeeth, BOOL *pbOnDevice)
+    {
+        phyComb_Init(pComb, FALSE);
+        dev.run([&] {
+            ASSERT_EQ(phyComb_AllocComb(pComb, kComb, PlacedDevice::kDevId, &u.phy, u.pDev, bRemoveAllTeeth,
+                                        pbOnDevice),
+                      MOS_RC__SUCCESS);
+            phyComb_AllocCombDone(pComb, &u.phy);
+        });
+    }
+    // Frees the comb (its teeth and slot) and takes the device and its set down.
+    void downPlaced(PlacedDevice &u, PhyComb *pComb)
+    {
+        dev.run([&] {
+            phyComb_FreeComb(pComb, &u.phy);
+            phyComb_Destroy(pComb);
+            EXPECT_EQ(phy_RemDev(&u.phy, u.pDev), MOS_RC__SUCCESS);
+            file_Close(&u.file);
+        });
+        file_Destroy(&u.file);
+        phy_Destroy(&u.phy);
+        u.pDev = nullptr;
+    }
+    // A copy of the device file as it is now, as a crash would leave it.
+    std::string crashCopy(const std::string &from, const std::string &name)
+    {
+        std::string to = dev.dir.file(name);
+        EXPECT_EQ(system(("cp --sparse=always " + from + " " + to).c_str()), 0);
+        return to;
+    }
+
     std::vector<Vtree *> treesOf()
     {
         std::vector<Vtree *> out;

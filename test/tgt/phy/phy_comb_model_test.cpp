@@ -1,6 +1,8 @@
 // Random writes to a volume and up to two snapshots at a time (snapshots created, written and
 // deleted, the device reopened in between), every read checked against a model of what each node
-// must see; at the end the tree's, the comb's and the tooth map's counters agree.
+// must see; at the end the tree's, the comb's and the tooth map's counters agree. The comb lives
+// in a device set: a reopen brings up a copy of the device as the process left it, and the comb
+// named again re-attaches the teeth the reopen scan found for it.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -24,12 +26,13 @@ class PhyCombModelTest : public ::testing::Test, public CombFixture {
     void SetUp() override { up(); }
     void TearDown() override { down(); }
 
-    void checkAll(const char *pAfter, Vtree *t, const std::map<VtoId, Image> &model, std::mt19937 &rng)
+    void checkAll(const char *pAfter, PhyComb *pComb, Vtree *t, const std::map<VtoId, Image> &model,
+                  std::mt19937 &rng)
     {
         for (auto &[id, img] : model)
             for (int k = 0; k < 6; k++) {
                 UINT32 slot = rng() % kSlots;
-                auto got = read(&comb, t, id, slot * 8, 8);
+                auto got = read(pComb, t, id, slot * 8, 8);
                 ASSERT_EQ(got, std::vector<UINT8>(8, img[slot]))
                     << pAfter << ": node " << id << " slot " << slot;
             }
@@ -45,10 +48,16 @@ TEST_F(PhyCombModelTest, VolumeAndSnapshotsAgainstAModel)
         std::mt19937 rng(seed);
         Vtree *t = addTree(kTree, TRUE, {{kVol, 1}}, 1);
         own(0, 1023, kTree);
+        PlacedDevice placed;
+        upPlaced(placed, tgtTest_MakeSparseFile(dev.dir, "placed0", (devLbs + 1000) * 512), TRUE);
+        PhyComb pc;
+        BOOL bOnDevice = FALSE;
+        placeComb(placed, &pc, FALSE, &bOnDevice);
         std::map<VtoId, Image> model{{kVol, Image(kSlots, 0)}};
         std::map<VtoId, VtoTime> snaps; // live snapshots and their creation times
         VtoId nextSnap = 20;
         UINT8 nextFill = 1;
+        UINT32 reopens = 0;
         for (int step = 0; step < 160; step++) {
             unsigned op = rng() % 20;
             if (op == 0 && snaps.size() < 2) {
@@ -57,46 +66,53 @@ TEST_F(PhyCombModelTest, VolumeAndSnapshotsAgainstAModel)
                 snaps[nextSnap] = time;
                 model[nextSnap] = model[kVol];
                 nextSnap++;
-                checkAll("create", t, model, rng);
+                checkAll("create", &pc, t, model, rng);
             } else if (op == 1 && !snaps.empty()) {
                 auto it = std::next(snaps.begin(), (long)(rng() % snaps.size()));
                 updateTree(t, {{it->first, it->second, SNAP_DEL_STATE__DELETED}});
                 model.erase(it->first);
                 snaps.erase(it);
-                checkAll("delete", t, model, rng);
+                checkAll("delete", &pc, t, model, rng);
             } else if (op == 2) {
-                reopen();
-                checkAll("reopen", t, model, rng);
+                const std::string copy = crashCopy(placed.path, "placed" + std::to_string(++reopens % 2));
+                downPlaced(placed, &pc);
+                ASSERT_EQ(t->vtreeUsageMB, 0u) << "freeing the comb gave back all it held";
+                upPlaced(placed, copy, FALSE);
+                placeComb(placed, &pc, FALSE, &bOnDevice);
+                ASSERT_TRUE(bOnDevice);
+                checkAll("reopen", &pc, t, model, rng);
             } else {
                 auto it = std::next(model.begin(), (long)(rng() % model.size()));
                 UINT32 slot = rng() % kSlots;
                 UINT8 fill = nextFill++;
                 if (nextFill == 0)
                     nextFill = 1;
-                ASSERT_EQ(write(&comb, t, it->first, slot * 8, 8, fill), MOS_RC__SUCCESS);
+                ASSERT_EQ(write(&pc, t, it->first, slot * 8, 8, fill), MOS_RC__SUCCESS);
                 it->second[slot] = fill;
-                ASSERT_EQ(read(&comb, t, it->first, slot * 8, 8), std::vector<UINT8>(8, fill));
+                ASSERT_EQ(read(&pc, t, it->first, slot * 8, 8), std::vector<UINT8>(8, fill));
             }
         }
-        checkAll("end", t, model, rng);
+        EXPECT_GT(reopens, 0u);
+        checkAll("end", &pc, t, model, rng);
         // Everything a deleted snapshot alone held goes with a clean.
         cont.needDelete.insert(kTree);
         BOOL bClean = FALSE;
-        dev.run([&] { bClean = phyComb_CleanComb(&comb, &map, TRUE); });
+        dev.run([&] { bClean = phyComb_CleanComb(&pc, &map, TRUE); });
         EXPECT_TRUE(bClean);
-        checkAll("clean", t, model, rng);
-        UINT32 positions = 0;
-        for (UINT32 p = 0; p < kPositions; p++)
-            positions += versions(&comb, p).empty() ? 0 : 1;
-        EXPECT_EQ(t->vtreeUsageMB, comb.combUsageMB);
-        EXPECT_EQ(t->baseVolUsageMB, comb.combBaseUsageMB);
-        EXPECT_EQ(comb.combBaseUsageMB, positions);
-        EXPECT_EQ(comb.combUsageMB, usedTeeth());
-        EXPECT_EQ(pd.toothMap.currBaseTeeth, positions);
-        UINT32 maxVersions = 0;
-        for (UINT32 p = 0; p < kPositions; p++)
-            maxVersions = std::max(maxVersions, (UINT32)versions(&comb, p).size());
+        checkAll("clean", &pc, t, model, rng);
+        UINT32 positions = 0, maxVersions = 0;
+        for (UINT32 p = 0; p < kPositions; p++) {
+            positions += versions(&pc, p).empty() ? 0 : 1;
+            maxVersions = std::max(maxVersions, (UINT32)versions(&pc, p).size());
+        }
+        const PhyToothMap &tm = placed.pDev->toothMap;
+        EXPECT_EQ(t->vtreeUsageMB, pc.combUsageMB);
+        EXPECT_EQ(t->baseVolUsageMB, pc.combBaseUsageMB);
+        EXPECT_EQ(pc.combBaseUsageMB, positions);
+        EXPECT_EQ(pc.combUsageMB, tm.currBaseTeeth + tm.currSnapTeeth);
+        EXPECT_EQ(tm.currBaseTeeth, positions);
         EXPECT_LE(maxVersions, 1 + (UINT32)snaps.size()) << "no version outlives every node that saw it";
+        downPlaced(placed, &pc);
         EXPECT_EQ(cont.refs, 0);
     }
 }

@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "test/support/panic_expect.h"
-#include "tgt/file/file.h"
 #include "tgt/phy/phy_dev_io.h"
-#include "tgt/phy/phy_devset.h"
 #include "tgt/rcache/rcache.h"
 #include "test/support/tgt_comb_fixture.h"
 
@@ -317,47 +315,13 @@ TEST_F(PhyCombTest, ReopenReattachesTeethToTheirPositionsAndTrees)
 // its slot and re-attaches its teeth, or with bRemoveAllTeeth frees them all.
 TEST_F(PhyCombTest, CombLifeThroughTheDeviceSet)
 {
-    constexpr TgtDevId kDevId = 0xD7;
     Vtree *t = snapTree();
     own(0, 1023, kTree);
-    const UINT64 lbs = devLbs + 1000;
-    const std::string path = tgtTest_MakeSparseFile(dev.dir, "placed", lbs * 512);
-    struct Up {
-        Phy phy{};
-        File file{};
-        PhyDev *pDev = nullptr;
-    };
-    auto up = [&](Up &u, const std::string &p, BOOL bNew) {
-        phy_InitEx(&u.phy, cont.cont(), nullptr, FALSE);
-        file_Init(&u.file, nullptr, nullptr);
-        dev.run([&] {
-            ASSERT_EQ(file_Open(&u.file, p.c_str(), phyMultiDev_GetAsyncIO(&u.phy.mDev)), MOS_RC__SUCCESS);
-            ASSERT_EQ(phy_AddDev(&u.phy, cont.cont(), &u.file, lbs, 2048, 0x7007, kDevId, FALSE, 1u << 20, bNew,
-                                 nullptr, &u.pDev, nullptr),
-                      MOS_RC__SUCCESS);
-        });
-    };
-    auto down = [&](Up &u, PhyComb *pComb) {
-        dev.run([&] {
-            phyComb_FreeComb(pComb, &u.phy);
-            phyComb_Destroy(pComb);
-            EXPECT_EQ(phy_RemDev(&u.phy, u.pDev), MOS_RC__SUCCESS);
-            file_Close(&u.file);
-        });
-        file_Destroy(&u.file);
-        phy_Destroy(&u.phy);
-    };
-
-    Up first;
-    up(first, path, TRUE);
+    PlacedDevice first;
+    upPlaced(first, tgtTest_MakeSparseFile(dev.dir, "placed", (devLbs + 1000) * 512), TRUE);
     PhyComb placed;
-    phyComb_Init(&placed, FALSE);
     BOOL bOnDevice = TRUE;
-    dev.run([&] {
-        ASSERT_EQ(phyComb_AllocComb(&placed, kComb, kDevId, &first.phy, first.pDev, FALSE, &bOnDevice),
-                  MOS_RC__SUCCESS);
-        phyComb_AllocCombDone(&placed, &first.phy);
-    });
+    placeComb(first, &placed, FALSE, &bOnDevice);
     EXPECT_FALSE(bOnDevice);
     EXPECT_NE(placed.combChangeNumber, 0u);
     EXPECT_GT(placed.combChangeNumber, first.pDev->devComb.devHardenChangeNumber);
@@ -365,25 +329,16 @@ TEST_F(PhyCombTest, CombLifeThroughTheDeviceSet)
     ASSERT_EQ(write(&placed, t, S, 2048 + 8, 8, 0x62), MOS_RC__SUCCESS);
     EXPECT_EQ(placed.combChangeNumber, 0u);
     EXPECT_GE(first.pDev->devComb.devHardenChangeNumber, 1u) << "the first I/O wrote the comb's slot";
-    std::vector<std::string> copies;
-    for (int i = 0; i < 2; i++) {
-        copies.push_back(dev.dir.file("crashed" + std::to_string(i)));
-        ASSERT_EQ(system(("cp --sparse=always " + path + " " + copies.back()).c_str()), 0);
-    }
-    down(first, &placed);
+    const std::string copies[2] = {crashCopy(first.path, "crashed0"), crashCopy(first.path, "crashed1")};
+    downPlaced(first, &placed);
     EXPECT_EQ(t->vtreeUsageMB, 0u);
 
     for (BOOL bRemoveAll : {FALSE, TRUE}) {
         SCOPED_TRACE(bRemoveAll);
-        Up again;
-        up(again, copies[bRemoveAll ? 1 : 0], FALSE);
+        PlacedDevice again;
+        upPlaced(again, copies[bRemoveAll ? 1 : 0], FALSE);
         PhyComb back;
-        phyComb_Init(&back, FALSE);
-        dev.run([&] {
-            ASSERT_EQ(phyComb_AllocComb(&back, kComb, kDevId, &again.phy, again.pDev, bRemoveAll, &bOnDevice),
-                      MOS_RC__SUCCESS);
-            phyComb_AllocCombDone(&back, &again.phy);
-        });
+        placeComb(again, &back, bRemoveAll, &bOnDevice);
         EXPECT_TRUE(bOnDevice);
         if (bRemoveAll) {
             EXPECT_TRUE(versions(&back, 0).empty());
@@ -398,7 +353,7 @@ TEST_F(PhyCombTest, CombLifeThroughTheDeviceSet)
             EXPECT_EQ(back.combUsageMB, 2u);
             EXPECT_EQ(t->vtreeUsageMB, 2u);
         }
-        down(again, &back);
+        downPlaced(again, &back);
         EXPECT_EQ(t->vtreeUsageMB, 0u);
     }
     EXPECT_EQ(cont.refs, 0);
