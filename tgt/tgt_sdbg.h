@@ -15,6 +15,7 @@ struct TgtSdbg {
     MosObj_Type perfParamsType; // performance parameters
     MosObj_Type kaliveType;     // keep-alive with the Ostrel
     MosObj_Type conMonitorType; // connectivity monitor
+    MosObj_Type iohType;        // the I/O handler
 };
 
 // Null until tgtSdbg_Register has registered every type.

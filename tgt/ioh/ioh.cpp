@@ -11,6 +11,7 @@
 #include "tgt/ioh/ioh_intrn.h"
 #include "tgt/tgt_conf.h"
 #include "tgt/tgt_contention.h"
+#include "tgt/tgt_sdbg.h"
 
 namespace {
 
@@ -196,10 +197,13 @@ void ioh_Init(Ioh *pIoh, Cont *pCont, const IohHooks *pHooks, Elock *pElock)
     pIoh->pElock = pElock;
     MOS_FASTLOCK_CREATE(&pIoh->fastLock, TGT_CONTENTION__IOH);
     MOS_FASTLOCK_CREATE(&pIoh->flushInfo.fastLock, TGT_CONTENTION__IOH_FLUSH);
+    MOS_ASSERT(pTgtSdbg_g != nullptr);
+    mosObjType_RegObj(&pTgtSdbg_g->iohType, &pIoh->sdbgObj, "ioh");
 }
 
 void ioh_Destroy(Ioh *pIoh)
 {
+    mosObjType_UnregObj(&pTgtSdbg_g->iohType, &pIoh->sdbgObj);
     mosFastlockBase_Destroy(&pIoh->flushInfo.fastLock);
     mosFastlockBase_Destroy(&pIoh->fastLock);
 }

@@ -242,6 +242,10 @@ TEST_F(IohTest, FlushTrackerAndStatistics)
     EXPECT_EQ(ioh.query.writeCountPri, 1u);
     EXPECT_EQ(ioh.query.readCountSec, 1u);
     EXPECT_EQ(ioh.query.ioLatWrite[2], 1u);
+    // The debug query answers the whole record.
+    IohQuery q{};
+    mosObj_Query(&ioh.sdbgObj, &pTgtSdbg_g->iohType, &q);
+    EXPECT_EQ(memcmp(&q, &ioh.query, sizeof(q)), 0);
 }
 
 TEST_F(IohTest, CacheBypassDecision)
