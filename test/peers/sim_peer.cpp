@@ -249,6 +249,36 @@ Mos_RC OstrelSim::Attach(const AddManager &args, std::vector<uint8_t> *pAnswer)
     return Command(2001, 0, rec, pAnswer);
 }
 
+Mos_RC OstrelSim::Reconf(bool bStart, uint16_t generation)
+{
+    std::vector<uint8_t> rec(2);
+    memcpy(rec.data(), &generation, 2);
+    return Command(bStart ? 2015 : 2016, 0, rec);
+}
+
+Mos_RC OstrelSim::AddPeers(const std::vector<Peer> &peers, bool bReconfigInProgress, uint16_t generation,
+                           int64_t countOverride)
+{
+    constexpr size_t kHead = 14, kElem = 538;
+    std::vector<uint8_t> rec(kHead + peers.size() * kElem, 0);
+    const uint32_t count = countOverride >= 0 ? (uint32_t)countOverride : (uint32_t)peers.size();
+    const uint32_t elemSize = kElem, bReconf = bReconfigInProgress ? 1 : 0;
+    memcpy(rec.data(), &count, 4);
+    memcpy(rec.data() + 4, &elemSize, 4);
+    memcpy(rec.data() + 8, &bReconf, 4);
+    memcpy(rec.data() + 12, &generation, 2);
+    for (size_t i = 0; i < peers.size(); i++) {
+        uint8_t *pElem = rec.data() + kHead + i * kElem;
+        const uint16_t hostGen = 1;
+        const uint32_t hosts[4] = {1, 1, peers[i].port, 8}; // sockets per address, hosts, port, room
+        memcpy(pElem, &peers[i].tgtId, 8);
+        memcpy(pElem + 8, &hostGen, 2);
+        memcpy(pElem + 10, hosts, sizeof(hosts));
+        strcpy(reinterpret_cast<char *>(pElem + 10 + sizeof(hosts)), "127.0.0.1");
+    }
+    return Command(2005, 0, rec);
+}
+
 void OstrelSim::ScriptPermits(const std::vector<Permit> &script)
 {
     std::lock_guard<std::mutex> lock(scriptMu_);

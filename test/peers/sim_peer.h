@@ -100,6 +100,16 @@ class OstrelSim : public SimPeer {
     // A command of the Ostrel's protocol: the addressed id, then the record.
     Mos_RC Command(uint32_t type, uint64_t addressedTgtId, const std::vector<uint8_t> &record,
                    std::vector<uint8_t> *pAnswer = nullptr);
+    // A reconfiguration cycle's start (2015) or end (2016) under the generation.
+    Mos_RC Reconf(bool bStart, uint16_t generation = 1);
+    // The peer group command (2005): each peer by id and port on 127.0.0.1; numOfTgts as given
+    // unless countOverride says otherwise.
+    struct Peer {
+        uint64_t tgtId;
+        uint16_t port;
+    };
+    Mos_RC AddPeers(const std::vector<Peer> &peers, bool bReconfigInProgress, uint16_t generation = 1,
+                    int64_t countOverride = -1);
     void SetKeepAliveEcho(bool bEcho) { bEcho_ = bEcho; }
     // Answers of the next permit requests, in order; Grant once the script is used up.
     void ScriptPermits(const std::vector<Permit> &script);

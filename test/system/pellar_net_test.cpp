@@ -244,3 +244,70 @@ TEST_F(PellarNet, WireFramesOfTheAnswerAndTheKeepAlives)
 }
 
 } // namespace
+
+namespace {
+
+// The last connectivity vector's state of one peer: -1 when the vector does not list it.
+int peerConnected(const OstrelSim &ostrel, uint64_t peerId)
+{
+    const std::vector<SimReport> vecs = ostrel.Reports(kConVector);
+    if (vecs.empty())
+        return -1;
+    const std::vector<uint8_t> &v = vecs.back().payload;
+    const uint32_t n = at<uint32_t>(v, 16);
+    if (v.size() != 24 + 16 * (size_t)n)
+        return -2;
+    for (uint32_t i = 0; i < n; i++)
+        if (at<uint64_t>(v, 24 + 16 * i) == peerId)
+            return at<uint32_t>(v, 24 + 16 * i + 8) != 0 && at<uint32_t>(v, 24 + 16 * i + 12) == 0 ? 1 : 0;
+    return -1;
+}
+
+bool waitPeerState(const OstrelSim &ostrel, uint64_t peerId, int state)
+{
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (peerConnected(ostrel, peerId) == state)
+            return true;
+        std::this_thread::sleep_for(200ms);
+    }
+    return false;
+}
+
+// Two pellars made peers by their Ostrels: the larger id connects, the channel is synchronised,
+// both report the other connected, and a killed peer shows as disconnected.
+TEST_F(PellarNet, TwoPellarsConnectAsPeersAndAKilledPeerShowsInTheVector)
+{
+    ScratchDir dirB;
+    const int portB = freePort();
+    auto a = Start(dir_, port_);
+    auto b = Start(dirB, portB);
+    OstrelSim oa(0x0A01), ob(0x0B01);
+    ASSERT_TRUE(oa.Connect((uint16_t)port_, 0x1));
+    ASSERT_TRUE(ob.Connect((uint16_t)portB, 0x2));
+    ASSERT_EQ(oa.Attach({.tgtId = 0x21}), MOS_RC__SUCCESS);
+    ASSERT_EQ(ob.Attach({.tgtId = 0x12}), MOS_RC__SUCCESS);
+    // Before any reconfiguration cycle, outside one: refused.
+    EXPECT_EQ(oa.AddPeers({{0x12, (uint16_t)portB}}, false), MOS_RC__WRONG_RECONF_MODE);
+    for (auto [pOstrel, peer] : {std::pair{&oa, OstrelSim::Peer{0x12, (uint16_t)portB}},
+                                 std::pair{&ob, OstrelSim::Peer{0x21, (uint16_t)port_}}}) {
+        ASSERT_EQ(pOstrel->Reconf(true), MOS_RC__SUCCESS);
+        EXPECT_EQ(pOstrel->AddPeers({peer}, true, 1, 5), MOS_RC__INTERFACE_ERROR); // a count beyond the payload
+        EXPECT_EQ(pOstrel->AddPeers({peer}, true, 2), MOS_RC__TGT_WRONG_GEN_NUM);
+        ASSERT_EQ(pOstrel->AddPeers({peer}, true), MOS_RC__SUCCESS);
+        ASSERT_EQ(pOstrel->Reconf(false), MOS_RC__SUCCESS);
+    }
+    EXPECT_TRUE(waitPeerState(oa, 0x12, 1)) << a->traces();
+    EXPECT_TRUE(waitPeerState(ob, 0x21, 1)) << b->traces();
+    EXPECT_NE(a->traces().find("Client 21 tgt ID 12"), std::string::npos);
+    EXPECT_NE(b->traces().find("Server 12 tgt ID 21"), std::string::npos);
+    EXPECT_TRUE(umtTest_WaitFor([&] { return b->traces().find("Success!! 12 tgt ID 21") != std::string::npos; }))
+        << b->traces();
+
+    b->signal(SIGKILL);
+    ASSERT_TRUE(b->exited(30s));
+    EXPECT_TRUE(waitPeerState(oa, 0x12, 0)) << a->traces();
+    EXPECT_FALSE(a->exited(0ms));
+}
+
+} // namespace

@@ -1,6 +1,7 @@
 #include "tgt/cont/cont_cmd.h"
 
 #include <cstring>
+#include <vector>
 
 #include "mos/mos_trace.h"
 #include "mos/mos_utils_mem.h"
@@ -130,7 +131,168 @@ Mos_RC contCmd_AddOstrelCmd(Cont *pCont, NetRpcData *pReq, const UINT8 *pRec, UI
     mosUmtRWLock_ReleaseWriteLock(&pCont->rwLock);
     return rc;
 }
+// The generation test, before and again under the lock taken here: 65 with the lock held, 31 (the
+// lock held when it was taken) or 70 for a reconfiguration state that does not match.
+Mos_RC contCmd_LockChecked(Cont *pCont, UINT16 gen, BOOL bCheckReconfig, BOOL bReconfigFlag, BOOL bWrite,
+                           BOOL *pbLocked)
+{
+    *pbLocked = FALSE;
+    auto reconfigOk = [&] {
+        return !bCheckReconfig || (bReconfigFlag == pCont->bReconfigInProgress && pCont->bRecvReconStartAtleastOnce);
+    };
+    if (!reconfigOk())
+        return MOS_RC__WRONG_RECONF_MODE;
+    if (gen != pCont->ostrelTgtConnectionGenNum)
+        return MOS_RC__TGT_WRONG_GEN_NUM;
+    if (bWrite)
+        mosUmtRWLock_AcquireWriteLock(&pCont->rwLock);
+    else
+        mosUmtRWLock_AcquireReadLock(&pCont->rwLock);
+    *pbLocked = TRUE;
+    if (gen != pCont->ostrelTgtConnectionGenNum)
+        return MOS_RC__TGT_WRONG_GEN_NUM;
+    return reconfigOk() ? MOS_RC__SUCCESS : MOS_RC__WRONG_RECONF_MODE;
+}
+
+void contCmd_Unlock(Cont *pCont, BOOL bLocked, BOOL bWrite)
+{
+    if (!bLocked)
+        return;
+    if (bWrite)
+        mosUmtRWLock_ReleaseWriteLock(&pCont->rwLock);
+    else
+        mosUmtRWLock_ReleaseReadLock(&pCont->rwLock);
+}
+
+Mos_RC contCmd_Reconf(Cont *pCont, Context type, const UINT8 *pRec, UINT32 recLen)
+{
+    if (recLen < sizeof(UINT16) || (!tgtInitParam_G.bAllowDifferentRequestLen && recLen != sizeof(UINT16)))
+        return MOS_RC__INTERFACE_ERROR;
+    UINT16 gen;
+    memcpy(&gen, pRec, sizeof(gen));
+    const BOOL bStart = type == TGT_MSG_TYPE__RECONF_START;
+    BOOL bLocked = FALSE;
+    Mos_RC rc = MOS_RC__SUCCESS;
+    if (!bStart && !pCont->bReconfigInProgress)
+        rc = MOS_RC__WRONG_RECONF_MODE;
+    else
+        rc = contCmd_LockChecked(pCont, gen, !bStart, TRUE, TRUE, &bLocked);
+    if (rc == MOS_RC__SUCCESS) {
+        pCont->bReconfigInProgress = bStart;
+        pCont->bReconfigDoneReceived = !bStart;
+        if (bStart)
+            pCont->bRecvReconStartAtleastOnce = TRUE;
+    }
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "%s %lx - %s rc = %s", bStart ? "Reconf start" : "Reconf done",
+              (unsigned long)cont_GetTgtId(pCont), "Done", mosRc_GetStr(rc));
+    contCmd_Unlock(pCont, bLocked, TRUE);
+    return rc;
+}
+
+ContTgt *contCmd_TgtOfNode(MosDList_Node *pNode)
+{
+    return MOS_CONTAINER_OF(pNode, ContTgt, listNode);
+}
+
+// The ids of the listed peers (bMarkedOnly: those still marked); bMarkAll marks every one first.
+std::vector<UINT64> contCmd_PeerIds(Cont *pCont, BOOL bMarkAll, BOOL bMarkedOnly)
+{
+    std::vector<UINT64> ids;
+    ContTgtMngr *pMngr = &pCont->tgtMngr;
+    contTgtMngr_Lock(pMngr);
+    for (MosDList_Node *p = mosDList_First(&pMngr->tgtAnchor); p != nullptr; p = mosDList_Next(p)) {
+        ContTgt *pTgt = contCmd_TgtOfNode(p);
+        if (bMarkAll)
+            pTgt->bMark = TRUE;
+        if (!bMarkedOnly || pTgt->bMark)
+            ids.push_back(pTgt->tgtId);
+    }
+    contTgtMngr_Unlock(pMngr);
+    return ids;
+}
+
+Mos_RC contCmd_AddTgtGroup(Cont *pCont, const UINT8 *pRec, UINT32 recLen)
+{
+    OstrelTgtReq_AddTgtArr head;
+    if (recLen < sizeof(head))
+        return MOS_RC__INTERFACE_ERROR;
+    memcpy(&head, pRec, sizeof(head));
+    // The count comes from the network: the elements must be in the payload, whatever the length
+    // test says.
+    const UINT64 need = sizeof(head) + (UINT64)head.numOfTgts * sizeof(OstrelTgtReq_AddTgt);
+    if (head.tgtStructSize != sizeof(OstrelTgtReq_AddTgt) || need > recLen ||
+        (!tgtInitParam_G.bAllowDifferentRequestLen && (need != recLen || head.numOfTgts == 0)))
+        return MOS_RC__INTERFACE_ERROR;
+    const BOOL bWrite = head.bReconfigInProgress != 0;
+    BOOL bLocked = FALSE;
+    Mos_RC rc = contCmd_LockChecked(pCont, head.ostrelTgtConnectionGenNum, TRUE, bWrite, bWrite, &bLocked);
+    if (rc == MOS_RC__SUCCESS) {
+        if (bWrite)
+            (void)contCmd_PeerIds(pCont, TRUE, FALSE);
+        for (UINT32 i = 0; i < head.numOfTgts; i++) {
+            OstrelTgtReq_AddTgt elem;
+            memcpy(&elem, pRec + sizeof(head) + (size_t)i * sizeof(elem), sizeof(elem));
+            const Mos_RC one = elem.tgtId != 0 ? contCmd_AddTgt(pCont, &elem) : MOS_RC__ERROR;
+            if (one != MOS_RC__SUCCESS && one != MOS_RC__ALREADY_EXISTS)
+                rc = MOS_RC__ERROR;
+        }
+        if (bWrite)
+            for (UINT64 id : contCmd_PeerIds(pCont, FALSE, TRUE))
+                MOS_ASSERT(contCmd_RemTgtIntern(pCont, id, FALSE) == MOS_RC__SUCCESS);
+    }
+    contCmd_Unlock(pCont, bLocked, bWrite);
+    return rc;
+}
 } // namespace
+
+Mos_RC contCmd_AddTgt(Cont *pCont, const OstrelTgtReq_AddTgt *pElem)
+{
+    NetCon_RemoteHosts hosts = pElem->hosts;
+    hosts.hostsCount = MOS_MIN(hosts.hostsCount, NET_CON__MAX_NUM_OF_IP_PER_HOST);
+    hosts.maxNumHosts = NET_CON__MAX_NUM_OF_IP_PER_HOST;
+    for (auto &host : hosts.hosts)
+        host[NET_CON__MAX_HOST_NAME - 1] = '\0';
+    const UINT64 id = pElem->tgtId;
+    auto known = [&](ContTgt *pTgt) {
+        pTgt->bMark = FALSE;
+        contTgt_Validate(pTgt, pElem->hostGenNum, &hosts);
+        contObj_ReleaseWriteLock(&pCont->objs, id, CONT_OBJ_TYPE__TGT);
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_MED, "%s %lx - %s rc = %s", "TgtId", (unsigned long)id, "Done",
+                  mosRc_GetStr(MOS_RC__ALREADY_EXISTS));
+        return MOS_RC__ALREADY_EXISTS;
+    };
+    if (ContTgt *pTgt = static_cast<ContTgt *>(contObj_AcquireWriteLock(&pCont->objs, id, CONT_OBJ_TYPE__TGT)))
+        return known(pTgt);
+    Mos_RC rc = MOS_RC__SUCCESS;
+    if (ContTgt *pTgt = static_cast<ContTgt *>(contObj_AddStart(&pCont->objs, id, CONT_OBJ_TYPE__TGT, &rc)))
+        return known(pTgt);
+    if (rc != MOS_RC__SUCCESS)
+        return rc;
+    auto *pTgt = static_cast<ContTgt *>(mos_MemCalloc(sizeof(ContTgt), sizeof(ContTgt), __func__, FALSE));
+    contTgtMngr_TgtInit(&pCont->tgtMngr, pTgt, id, pElem->hostGenNum, &hosts);
+    contObj_AddSyncDone(&pCont->objs, &pTgt->accessLock, id, CONT_OBJ_TYPE__TGT, pTgt, &pTgt->hashRecord);
+    rc = contTgt_Add(pCont, pTgt, &hosts);
+    contObj_AddDone(&pCont->objs, &pTgt->accessLock, id, CONT_OBJ_TYPE__TGT);
+    if (rc != MOS_RC__SUCCESS)
+        MOS_ASSERT(contCmd_RemTgtIntern(pCont, id, TRUE) == MOS_RC__SUCCESS);
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_MED, "%s %lx - %s rc = %s", "TgtId", (unsigned long)id, "Done",
+              mosRc_GetStr(rc));
+    return rc;
+}
+
+Mos_RC contCmd_RemTgtIntern(Cont *pCont, UINT64 tgtId, BOOL bRollback)
+{
+    ContTgt *pTgt = static_cast<ContTgt *>(contObj_Rem(&pCont->objs, tgtId, CONT_OBJ_TYPE__TGT));
+    if (pTgt == nullptr) {
+        MOS_ASSERT(!bRollback);
+        return MOS_RC__NOT_FOUND;
+    }
+    if (!bRollback)
+        contTgt_Rem(pTgt);
+    contTgtMngr_TgtDestroy(&pCont->tgtMngr, pTgt);
+    mos_MemFree(pTgt);
+    return MOS_RC__SUCCESS;
+}
 
 BOOL contCmd_IsVersionAccepted(UINT32 senderVersion, UINT32 ownVersion)
 {
@@ -163,6 +325,10 @@ void contCmd_NewRequest(Cont *pCont, NetRpcData *pReq, NetRpcData *pRes, HNetCon
             rc = MOS_RC__WRONG_TGT_ID;
         } else if (type == TGT_MSG_TYPE__ADD_OSTREL) {
             rc = contCmd_AddOstrelCmd(pCont, pReq, pPayload + kTgtIdSize, len - kTgtIdSize, pRes, hCon);
+        } else if (type == TGT_MSG_TYPE__RECONF_START || type == TGT_MSG_TYPE__RECONF_DONE) {
+            rc = contCmd_Reconf(pCont, type, pPayload + kTgtIdSize, len - kTgtIdSize);
+        } else if (type == TGT_MSG_TYPE__ADD_TGT) {
+            rc = contCmd_AddTgtGroup(pCont, pPayload + kTgtIdSize, len - kTgtIdSize);
         } else {
             rc = MOS_RC__UNKNOWN_MSG;
         }

@@ -17,6 +17,9 @@ struct Cont;
 
 #define TGT_MSG_TYPE__GET_VER 2000u
 #define TGT_MSG_TYPE__ADD_OSTREL 2001u
+#define TGT_MSG_TYPE__ADD_TGT 2005u
+#define TGT_MSG_TYPE__RECONF_START 2015u
+#define TGT_MSG_TYPE__RECONF_DONE 2016u
 #define TGT_MSG_TYPE__GET_TGT_PROP 2043u
 
 // The add-manager record (after the payload's 8-byte TgtId).
@@ -50,6 +53,27 @@ struct __attribute__((packed)) OstrelTgtRsp_AddOstrel {
     UINT32 bTgtAfterRestart;
 };
 static_assert(sizeof(OstrelTgtRsp_AddOstrel) == 16);
+
+// The peer group command: a head, then numOfTgts elements of tgtStructSize (538) bytes each.
+struct __attribute__((packed)) OstrelTgtReq_AddTgtArr {
+    UINT32 numOfTgts;
+    UINT32 tgtStructSize;
+    UINT32 bReconfigInProgress;
+    UINT16 ostrelTgtConnectionGenNum;
+};
+static_assert(sizeof(OstrelTgtReq_AddTgtArr) == 14);
+struct __attribute__((packed)) OstrelTgtReq_AddTgt {
+    UINT64 tgtId;
+    UINT16 hostGenNum;
+    NetCon_RemoteHosts hosts;
+};
+static_assert(sizeof(OstrelTgtReq_AddTgt) == 538);
+static_assert(offsetof(OstrelTgtReq_AddTgt, hosts) == 10);
+
+// Adds (or updates and unmarks) one peer: 65 added, 7 known, or the peer's add failure.
+Mos_RC contCmd_AddTgt(Cont *pCont, const OstrelTgtReq_AddTgt *pElem);
+// Removes one peer (bRollback: an add that failed, whose connection work never started).
+Mos_RC contCmd_RemTgtIntern(Cont *pCont, UINT64 tgtId, BOOL bRollback);
 
 // Runs one command; the outcome is pRes->context, and any answer record is in pRes's list (heap
 // buffers of type CONT_NET_BUF_TYPE__NET_ALLOC). hCon is the request's connection.

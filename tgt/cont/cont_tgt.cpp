@@ -186,7 +186,7 @@ void contTgtMngr_TgtDestroy(ContTgtMngr *pTgtMngr, ContTgt *pTgt)
 
 ContTgt *contTgtMngr_FindLocked(ContTgtMngr *pTgtMngr, UINT64 tgtId)
 {
-    for (MosDList_Node *p = mosDList_First(&pTgtMngr->tgtAnchor); p != MOS_DLIST__LAST_NODE; p = mosDList_Next(p))
+    for (MosDList_Node *p = mosDList_First(&pTgtMngr->tgtAnchor); p != nullptr; p = mosDList_Next(p))
         if (contTgt_OfNode(p)->tgtId == tgtId)
             return contTgt_OfNode(p);
     return nullptr;
@@ -390,7 +390,7 @@ void cont_GetAllPeersConState(Cont *pCont, OstrelTgtNot_PeerConState *pStateArr,
     ContTgtMngr *pMngr = &pCont->tgtMngr;
     MosDList_Node *p = mosDList_First(&pMngr->tgtAnchor);
     for (UINT32 i = 0; i < nPeerTgts; i++, p = mosDList_Next(p)) {
-        MOS_ASSERT(p != MOS_DLIST__LAST_NODE);
+        MOS_ASSERT(p != nullptr);
         ContTgt *pTgt = contTgt_OfNode(p);
         pStateArr[i].tgtId = pTgt->tgtId;
         pStateArr[i].bConnected = net_IsConnected(cont_GetNetObj(pCont), net_GetCon(cont_GetNetObj(pCont), pTgt->tgtId));
