@@ -4,6 +4,7 @@
 
 #include "tgt/cmonitor/cmonitor.h"
 #include "tgt/file/file.h"
+#include "tgt/flcache/flcache.h"
 #include "tgt/ioh/ioh.h"
 #include "tgt/kalive/kalive.h"
 #include "tgt/phy/stmp.h"
@@ -37,6 +38,8 @@ void tgtSdbg_Register(void)
     mosObjType_RegObjType(&tgtSdbg_G.conMonitorType, cmonitor_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__TGT_CON_MONITOR,
                           sizeof(ConMonitorQuery));
     mosObjType_RegObjType(&tgtSdbg_G.iohType, ioh_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__TGT_IOH, sizeof(IohQuery));
+    mosObjType_RegObjType(&tgtSdbg_G.flcacheType, flcache_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__TGT_FLCACHE,
+                          sizeof(FlcacheQuery));
     pTgtSdbg_g = &tgtSdbg_G;
 }
 
@@ -45,6 +48,7 @@ void tgtSdbg_Unregister(void)
     if (pTgtSdbg_g == nullptr)
         return;
     pTgtSdbg_g = nullptr;
+    mosObjType_UnregObjType(&tgtSdbg_G.flcacheType);
     mosObjType_UnregObjType(&tgtSdbg_G.iohType);
     mosObjType_UnregObjType(&tgtSdbg_G.conMonitorType);
     mosObjType_UnregObjType(&tgtSdbg_G.kaliveType);

@@ -16,6 +16,7 @@ struct TgtSdbg {
     MosObj_Type kaliveType;     // keep-alive with the Ostrel
     MosObj_Type conMonitorType; // connectivity monitor
     MosObj_Type iohType;        // the I/O handler
+    MosObj_Type flcacheType;    // the flash read-cache driver control
 };
 
 // Null until tgtSdbg_Register has registered every type.
