@@ -390,7 +390,9 @@ void phy_AllocCombDone(Phy *pPhy, CombId combId, PhyDevAddr devAddr, UINT64 *pCh
     UINT32 index = combIndexOf(pMDev, devAddr);
     Exp(index >= pDevComb->maxNumOfCombs);
     // A comb found on the device already owns its slot; only a new one completes a reservation.
-    if (__atomic_load_n(&pDevComb->pCombArr[index].combId, __ATOMIC_ACQUIRE) == combId)
+    // The array is page-aligned, so each packed entry is naturally aligned and can be loaded whole.
+    const CombId *pHeld = reinterpret_cast<const CombId *>(&pDevComb->pCombArr[index]);
+    if (__atomic_load_n(pHeld, __ATOMIC_ACQUIRE) == combId)
         *pChangeNumber = phyDevComb_PartialAllocDone(pDevComb);
     else
         *pChangeNumber = phyDevComb_AllocDone(pDevComb, index, combId);
