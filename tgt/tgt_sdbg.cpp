@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "tgt/cmonitor/cmonitor.h"
+#include "tgt/cont/cont_flcache_dev.h"
 #include "tgt/file/file.h"
 #include "tgt/flcache/flcache.h"
 #include "tgt/ioh/ioh.h"
@@ -40,6 +41,8 @@ void tgtSdbg_Register(void)
     mosObjType_RegObjType(&tgtSdbg_G.iohType, ioh_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__TGT_IOH, sizeof(IohQuery));
     mosObjType_RegObjType(&tgtSdbg_G.flcacheType, flcache_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__TGT_FLCACHE,
                           sizeof(FlcacheQuery));
+    mosObjType_RegObjType(&tgtSdbg_G.flcacheDevType, contFlcacheDev_Query, nullptr,
+                          SDBG_EXPORTS_OBJ_TYPE__TGT_FLCACHE_DEV, sizeof(ContFlcacheDevQuery));
     pTgtSdbg_g = &tgtSdbg_G;
 }
 
@@ -48,6 +51,7 @@ void tgtSdbg_Unregister(void)
     if (pTgtSdbg_g == nullptr)
         return;
     pTgtSdbg_g = nullptr;
+    mosObjType_UnregObjType(&tgtSdbg_G.flcacheDevType);
     mosObjType_UnregObjType(&tgtSdbg_G.flcacheType);
     mosObjType_UnregObjType(&tgtSdbg_G.iohType);
     mosObjType_UnregObjType(&tgtSdbg_G.conMonitorType);

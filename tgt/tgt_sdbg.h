@@ -17,6 +17,7 @@ struct TgtSdbg {
     MosObj_Type conMonitorType; // connectivity monitor
     MosObj_Type iohType;        // the I/O handler
     MosObj_Type flcacheType;    // the flash read-cache driver control
+    MosObj_Type flcacheDevType; // flash-cache devices
 };
 
 // Null until tgtSdbg_Register has registered every type.

@@ -93,6 +93,16 @@ void cont_SetRcacheHooks(Cont *pCont)
     rcache_SetContHooks(&pCont->readCache, &hooks);
 }
 
+// Driver control starts with the Ostrel's first flash-cache command; until the device map and its
+// I/O context are members here, cache-device headers cannot be written and such a command fails.
+void cont_SetFlcacheHooks(Cont *pCont)
+{
+    Flcache_ContHooks hooks{};
+    contFlcacheDevMngr_FillFlcacheHooks(pCont, &hooks);
+    hooks.monitorClass = tgt_GetUmtClassId(MOS_UMT_CLASS_TYPE__TGT_FLCACHE);
+    flcache_SetContHooks(&pCont->flcache, &hooks);
+}
+
 void cont_InitCacheLimit(Cont *pCont)
 {
     UINT64 totalRamKb = 0;
@@ -139,6 +149,8 @@ void cont_Init(Cont *pCont, UINT16 port, UINT64 myConId, BOOL bInitRecvGrps, BOO
     rcacheNetBuf_Init(&pCont->cachePri, pCont, &pCont->net.net, TRUE, "Primary");
     rcacheNetBuf_Init(&pCont->cacheSec, pCont, &pCont->net.net, FALSE, "Secondary");
     rcache_Init(&pCont->readCache, pCont);
+    contFlcacheDevMngr_Init(&pCont->flcacheDevMngr);
+    flcache_Init(&pCont->flcache, pCont);
     cont_NextStage(pCont);
     cont_InitCopyPools(pCont);
     cont_NextStage(pCont);
@@ -168,6 +180,7 @@ void cont_Init(Cont *pCont, UINT16 port, UINT64 myConId, BOOL bInitRecvGrps, BOO
     rc = mosBlocking_Create(pCont->pBlockingRcacheAlloc, "Blocking for rcache allocation and init", 1);
     Exp(rc != MOS_RC__SUCCESS);
     cont_SetRcacheHooks(pCont);
+    cont_SetFlcacheHooks(pCont);
 
     mosUmtSem_Init(&pCont->handleUpdatePerfParamsRequestSem);
     mosUmtSem_IncInter(&pCont->handleUpdatePerfParamsRequestSem, 1, TRUE);

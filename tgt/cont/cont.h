@@ -18,6 +18,7 @@
 #include "mos/umt/mos_umt_rwlock.h"
 #include "mos/umt/mos_umt_semaphore.h"
 #include "net/net.h"
+#include "tgt/cont/cont_flcache_dev.h"
 #include "tgt/cont/cont_net.h"
 #include "tgt/cont/cont_obj.h"
 #include "tgt/cont/cont_ostrel.h"
@@ -53,6 +54,8 @@ struct Cont {
     RcacheNetBuf cachePri;
     RcacheNetBuf cacheSec;
     Cache readCache;
+    ContFlcacheDevMngr flcacheDevMngr;
+    Flcache flcache;
     MosDynamicMemPool copySndBufferPool;
     MosDynamicMemPool copyRcvBufferPool;
     MosMemPool ioCtxPool;
