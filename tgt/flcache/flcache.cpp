@@ -478,6 +478,25 @@ void readHandleFile(Flcache *pFlcache, const CHAR_A *pPath)
     pFlcache->driverCacheHandle = v;
 }
 
+// Gives back the records of devices in no target list: each trades places with the last record
+// and is zeroed, and the one moved into its place is looked at next. With bKeepKnown a record of a
+// source the driver still runs stays too. Caller holds sourceDevArrfFastlock.
+void dropUnusedRecordsLocked(Flcache *pFlcache, BOOL bKeepKnown)
+{
+    const Flcache_sourceConf &known = pFlcache->lastKnownConf.sourceConf;
+    for (UINT32 i = 0; i < pFlcache->sourceDevArrLen;) {
+        FlcacheSourceDev *p = pFlcache->pSourceDevList[i];
+        if (p->bUseFlcache || (bKeepKnown && idInList(known.sourceDevList, known.sourceDevListSize, p->tgtDevId))) {
+            i++;
+            continue;
+        }
+        const UINT32 last = --pFlcache->sourceDevArrLen;
+        pFlcache->pSourceDevList[i] = pFlcache->pSourceDevList[last];
+        pFlcache->pSourceDevList[last] = p;
+        memset(p, 0, sizeof(*p));
+    }
+}
+
 // Finds or (bCreate) creates the source record of devId. Caller holds sourceDevArrfFastlock.
 // A full array first gives back records that left every list; null when it is still full.
 FlcacheSourceDev *getSourceRecordLocked(Flcache *pFlcache, UINT64 devId, BOOL bCreate)
@@ -486,19 +505,7 @@ FlcacheSourceDev *getSourceRecordLocked(Flcache *pFlcache, UINT64 devId, BOOL bC
     if (pRec != nullptr || !bCreate)
         return pRec;
     if (pFlcache->sourceDevArrLen == FLCACHE__MAX_SOURCE_RECORDS) {
-        for (UINT32 i = 0; i < pFlcache->sourceDevArrLen;) {
-            FlcacheSourceDev *p = pFlcache->pSourceDevList[i];
-            if (p->bUseFlcache ||
-                idInList(pFlcache->lastKnownConf.sourceConf.sourceDevList,
-                         pFlcache->lastKnownConf.sourceConf.sourceDevListSize, p->tgtDevId)) {
-                i++;
-                continue;
-            }
-            const UINT32 last = --pFlcache->sourceDevArrLen;
-            pFlcache->pSourceDevList[i] = pFlcache->pSourceDevList[last];
-            pFlcache->pSourceDevList[last] = p;
-            memset(p, 0, sizeof(*p));
-        }
+        dropUnusedRecordsLocked(pFlcache, TRUE);
         if (pFlcache->sourceDevArrLen == FLCACHE__MAX_SOURCE_RECORDS)
             return nullptr;
     }
@@ -1080,17 +1087,7 @@ void flcache_RemoveAllTargetConfSourceDevice(Flcache *pFlcache)
 void flcache_RemUnusedSourceDev(Flcache *pFlcache)
 {
     MosFastlockGuard guard(&pFlcache->sourceDevArrfFastlock);
-    for (UINT32 i = 0; i < pFlcache->sourceDevArrLen;) {
-        FlcacheSourceDev *p = pFlcache->pSourceDevList[i];
-        if (p->bUseFlcache) {
-            i++;
-            continue;
-        }
-        const UINT32 last = --pFlcache->sourceDevArrLen;
-        pFlcache->pSourceDevList[i] = pFlcache->pSourceDevList[last];
-        pFlcache->pSourceDevList[last] = p;
-        memset(p, 0, sizeof(*p));
-    }
+    dropUnusedRecordsLocked(pFlcache, FALSE);
 }
 
 void flcache_PrintAllSourceDev(Flcache *pFlcache, const CHAR_A *descriptionStr)
@@ -1146,8 +1143,11 @@ void flcache_GetCacheCounters(Flcache *pFlcache, OstrelTgtRsp_FlcacheDevCounters
         return;
     const Flcache_cacheConf &cc = pFlcache->conf.cacheConf;
     for (UINT32 i = 0; i < cc.cacheObjDevListSize; i++) {
+        // A device object removed under the applied configuration answers zero counters.
         FlcacheFlashDev *pDev = acquireCacheDev(pFlcache, cc.cacheObjDevList[i]);
-        MOS_ASSERT(pDev != nullptr);
+        memset(&flcacheDevCounters[i], 0, sizeof(flcacheDevCounters[i]));
+        if (pDev == nullptr)
+            continue;
         flcacheDevCounters[i] = pDev->flcacheCacheDevCounters;
         releaseCacheDev(pFlcache, cc.cacheObjDevList[i]);
     }

@@ -317,6 +317,18 @@ TEST_F(FlcacheTest, AppliedTargetIsReadBackAsLastKnown)
     EXPECT_EQ(res.numSourceDevs, 3u);
     EXPECT_EQ(std::string(res.cacheDevs[0].path), cacheDevPaths_[101]);
 
+    // Counters of the applied devices; one whose object is gone reads zero.
+    OstrelTgtRsp_FlcacheDevCounters devs[MAX_NUM_FLCACHE_DEV_PER_TGT];
+    UINT32 n = 0;
+    drv_.cacheDevs[1].counters.readsReceived = 5;
+    ASSERT_EQ(round(), MOS_RC__SUCCESS);
+    cont_.cacheDevs.erase(101);
+    flcache_GetCacheCounters(&fl_, devs, &n);
+    ASSERT_EQ(n, 2u);
+    EXPECT_EQ((UINT64)devs[0].tgtCacheDevId, 0u);
+    EXPECT_EQ((UINT64)devs[1].tgtCacheDevId, 102u);
+    EXPECT_EQ((UINT64)devs[1].readsReceived, 5u);
+
     // A source that leaves is stopped alone; the pool stays.
     const size_t before = drv_.cmds.size();
     ASSERT_EQ(reconfigSources({1, 3}), MOS_RC__SUCCESS);
