@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "test/fakes/fake_flcache_driver.h"
 #include "test/support/tgt_test_support.h"
 #include "tgt/cont/cont.h"
 #include "tgt/cont/cont_flcache_dev.h"
@@ -162,6 +163,61 @@ TEST_F(ContFlcacheDevTest, FirstMarkedNodeRotatesAtMostOneRound)
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(p->cacheDevData.tgtCacheDevId, 31u);
     EXPECT_EQ(first()->cacheDevData.tgtCacheDevId, 32u); // 31 went to the end
+}
+
+} // namespace
+
+namespace {
+
+// The flash cache over these objects and a user-space driver: a cache configuration registers its
+// devices with their headers, and a later one that leaves a device out sweeps it, header and all.
+TEST_F(ContFlcacheDevTest, FlashCacheConfigurationsAddAndSweepTheirDevices)
+{
+    FakeFlcacheDriver drv;
+    const FlcacheDrvPort port = drv.port();
+    const std::string handleFile = dir_.file("rfchdl");
+    Flcache *pFl = &cont_->flcache;
+    run([&] { flcache_InitEx(pFl, cont_.get(), &port, "/dev/halvrn-test", handleFile.c_str()); });
+    Flcache_ContHooks hooks{};
+    contFlcacheDevMngr_FillFlcacheHooks(cont_.get(), &hooks);
+    hooks.bNoMonitorThread = TRUE;
+    flcache_SetContHooks(pFl, &hooks);
+
+    const std::string a = device("flashA"), b = device("flashB");
+    auto reconfig = [&](UINT64 id, const std::string &path) {
+        Flcache_ostrelCacheConf c{};
+        c.pageSize = 4;
+        c.maxIoSize = 64;
+        c.opmode = FLCACHE_OPERATIONAL_MODE__PASS_THROUGH_READ;
+        c.cacheObjDevListSize = 1;
+        c.cacheObjDevList[0] = id;
+        snprintf(c.cacheDevPath[0], sizeof(c.cacheDevPath[0]), "%s", path.c_str());
+        Mos_RC rc = MOS_RC__ERROR;
+        run([&] { rc = flcache_CacheReconfig(pFl, &c); });
+        return rc;
+    };
+    auto round = [&] {
+        Mos_RC rc = MOS_RC__ERROR;
+        run([&] { rc = flcache_MonitorRound(pFl); });
+        return rc;
+    };
+
+    ASSERT_EQ(reconfig(41, a), MOS_RC__SUCCESS);
+    EXPECT_EQ(header(a).devId, 41u);
+    ASSERT_EQ(round(), MOS_RC__SUCCESS);
+    ASSERT_EQ(drv.cacheDevs.size(), 1u);
+    EXPECT_EQ(drv.cacheDevs[0].path, a);
+    EXPECT_EQ(drv.cacheDevs[0].tgtCacheDevId, 41u);
+
+    ASSERT_EQ(reconfig(42, b), MOS_RC__SUCCESS);
+    ASSERT_EQ(round(), MOS_RC__SUCCESS);
+    EXPECT_FALSE(registered(41));
+    EXPECT_EQ(header(a).sigStart, 0u);
+    EXPECT_EQ(header(b).devId, 42u);
+    ASSERT_EQ(drv.cacheDevs.size(), 1u);
+    EXPECT_EQ(drv.cacheDevs[0].path, b);
+    EXPECT_EQ(drv.badRequests, 0u);
+    run([&] { flcache_Destroy(pFl); });
 }
 
 } // namespace
