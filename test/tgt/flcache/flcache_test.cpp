@@ -352,6 +352,18 @@ TEST_F(FlcacheTest, AnOrderOnlyDifferenceSendsNothing)
     EXPECT_EQ(tail, std::vector<UINT32>{1104});
 }
 
+TEST_F(FlcacheTest, ABusyDriverIsAskedAgainUntilItAnswers)
+{
+    init();
+    applyBaseline();
+    const size_t queries = drv_.count(FLCACHE_DRV_CMD__QUERY);
+    drv_.busyQueries = 1;
+    ASSERT_EQ(round(), MOS_RC__SUCCESS);
+    EXPECT_EQ(drv_.count(FLCACHE_DRV_CMD__QUERY), queries + 2);
+    EXPECT_TRUE(fl_.bEnable);
+    EXPECT_TRUE(cont_.reports.empty());
+}
+
 TEST_F(FlcacheTest, DriverRefusalKeepsConfAndReportsOnce)
 {
     init();
