@@ -7,6 +7,7 @@
 
 #include "mos/mos_assert.h"
 #include "mos/mos_trace.h"
+#include "mos/mos_utils_mem.h"
 #include "mos/umt/mos_umt.h"
 #include "net/net.h"
 #include "net/net_rpc.h"
@@ -120,7 +121,133 @@ void contTgt_UpdateVersionFromCon(ContTgt *pTgt, HNetCon hCon)
     if (hCon != NET_CON__INVALID_HCON && net_GetPeerVersion(cont_GetNetObj(pTgt->pCont), hCon, FALSE, 0, &version))
         contTgt_SetPeerVersion(pTgt, version);
 }
+// One peer's part of the network test: dummy writes of up to 512 blocks each, up to parallelIOs
+// in flight, always waiting for the oldest; the first failure ends the peer's part, and so does
+// its time limit (maxLenInMsForEachTgt, 0: none).
+void contTgt_NetTestOne(ContTgtMngr *pMngr, OstrelTgtRsp_NetTest *pRes)
+{
+    Cont *pCont = pMngr->pCont;
+    Net *pNet = cont_GetNetObj(pCont);
+    UINT8 *pZero = nullptr, *pZeroDif = nullptr;
+    cont_GetZeroedBuffers(pCont, &pZero, &pZeroDif);
+    ContTgt *pTgt = static_cast<ContTgt *>(contObj_Acquire(&pCont->objs, pRes->tgtId, CONT_OBJ_TYPE__TGT));
+    HNetCon hCon = NET_CON__INVALID_HCON;
+    if (pTgt != nullptr) {
+        MosFastlockGuard guard(&pTgt->syncChannelFastLock);
+        hCon = pTgt->hTgtNetCon;
+    }
+    const UINT32 parallel = MOS_MAX(1u, MOS_MIN(pMngr->parallelIOs, CONT_TGT__NET_TEST_MAX_PARALLEL));
+    NetRpcMsg msgs[CONT_TGT__NET_TEST_MAX_PARALLEL];
+    UINT32 msgLbs[CONT_TGT__NET_TEST_MAX_PARALLEL] = {};
+    const MosTicks_Cnt start = mosTicks_GetCurrentTick();
+    auto elapsedMs = [start] { return mosTicks_TicksToMillis(mosTicks_DiffInTicks(mosTicks_GetCurrentTick(), start)); };
+    UINT64 toSend = pMngr->lbsForEachTgt;
+    UINT32 sndIndex = 0, rcvIndex = 0;
+    Mos_RC rc = hCon != NET_CON__INVALID_HCON ? MOS_RC__SUCCESS : MOS_RC__NOT_CONN;
+    while (rc == MOS_RC__SUCCESS && (toSend > 0 || rcvIndex < sndIndex)) {
+        const BOOL bTimeUp = pMngr->maxLenInMsForEachTgt != 0 && elapsedMs() >= pMngr->maxLenInMsForEachTgt;
+        if (toSend > 0 && !bTimeUp && sndIndex - rcvIndex < parallel) {
+            NetRpcMsg *pMsg = &msgs[sndIndex % parallel];
+            const UINT32 lbs = (UINT32)MOS_MIN(toSend, (UINT64)CONT_TGT__NET_TEST_LBS_PER_MSG);
+            NetRpcData *pData = netMsgSndAsync_Init(pMsg, pNet, NET_MSG_TYPE__SNDRCV, TRUE, nullptr);
+            pData->context = TGT_MSG_TYPE__IO_WRITE_DUMMY;
+            pData->grpId = CONT_NET__RECV_GROUP__TGT_IO_MAIN;
+            netIov_AddBuffer(&pData->iov, pZero, lbs * CONT_NET__LB, CONT_NET_BUF_TYPE__STATIC);
+            rc = netRpc_SendRequest(pNet, hCon, pMsg, FALSE);
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_HIGH, "Sent msg: sndMsgIndex=%u, msgArrayIndex=%u, rc=%u", sndIndex,
+                      sndIndex % parallel, (unsigned)rc);
+            msgLbs[sndIndex % parallel] = lbs;
+            toSend -= lbs;
+            sndIndex++;
+            continue;
+        }
+        if (bTimeUp)
+            toSend = 0;
+        if (rcvIndex == sndIndex)
+            break;
+        NetRpcMsg *pMsg = &msgs[rcvIndex % parallel];
+        Mos_RC one = netRpc_WaitForResponse(pNet, pMsg);
+        if (one == MOS_RC__SUCCESS)
+            one = (Mos_RC)pMsg->msgSnd.rpcRes.context;
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_HIGH, "Waiting for responses: recvMsgIndex=%u, msgArrayIndex=%u, rc=%u",
+                  rcvIndex, rcvIndex % parallel, (unsigned)one);
+        if (one == MOS_RC__SUCCESS)
+            pRes->lbs += msgLbs[rcvIndex % parallel];
+        else
+            rc = one;
+        contNet_DestroyMsg(pCont, pMsg);
+        rcvIndex++;
+    }
+    // Whatever is still in flight after a failure is waited for before its record goes.
+    for (; rcvIndex < sndIndex; rcvIndex++) {
+        NetRpcMsg *pMsg = &msgs[rcvIndex % parallel];
+        (void)netRpc_WaitForResponse(pNet, pMsg);
+        contNet_DestroyMsg(pCont, pMsg);
+    }
+    if (pTgt != nullptr)
+        contObj_Release(&pCont->objs, pRes->tgtId, CONT_OBJ_TYPE__TGT);
+    pRes->rc = rc;
+    pRes->millis = (UINT32)elapsedMs();
+}
+
+void contTgtMngr_NetTestThread(void *pArg)
+{
+    ContTgtMngr *pMngr = static_cast<ContTgtMngr *>(pArg);
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Generating msgs: numOfTgts=%u, parallelIOs=%u", pMngr->numOfTests,
+              pMngr->parallelIOs);
+    for (UINT32 i = 0; i < pMngr->numOfTests; i++)
+        contTgt_NetTestOne(pMngr, &pMngr->pTestRes[i]);
+    MosFastlockGuard guard(&pMngr->fastlock);
+    pMngr->bTestInProg = FALSE;
+}
 } // namespace
+
+Mos_RC contTgtMngr_NetTest(ContTgtMngr *pTgtMngr, UINT64 lbsForEachTgt, UINT32 parallelIOs,
+                           UINT32 maxLenInMsForEachTgt)
+{
+    MosFastlockGuard guard(&pTgtMngr->fastlock);
+    const UINT32 n = pTgtMngr->tgtAnchor.counter;
+    if (n == 0)
+        return MOS_RC__NOT_FOUND;
+    if (pTgtMngr->bTestInProg)
+        return MOS_RC__ALREADY_EXISTS;
+    auto *pRes = static_cast<OstrelTgtRsp_NetTest *>(
+        mos_MemCalloc((size_t)n * sizeof(OstrelTgtRsp_NetTest), 4096 * sizeof(OstrelTgtRsp_NetTest), __func__, TRUE));
+    if (pRes == nullptr)
+        return MOS_RC__NO_RESOURCES;
+    UINT32 i = 0;
+    for (MosDList_Node *p = mosDList_First(&pTgtMngr->tgtAnchor); p != nullptr; p = mosDList_Next(p))
+        pRes[i++].tgtId = contTgt_OfNode(p)->tgtId;
+    mos_MemFree(pTgtMngr->pTestRes);
+    pTgtMngr->pTestRes = pRes;
+    pTgtMngr->numOfTests = n;
+    pTgtMngr->lbsForEachTgt = lbsForEachTgt;
+    pTgtMngr->parallelIOs = parallelIOs;
+    pTgtMngr->maxLenInMsForEachTgt = maxLenInMsForEachTgt;
+    pTgtMngr->bTestInProg = TRUE;
+    HMosUmt_UThread h = mosUmt_CreateUThreadEx(contTgtMngr_NetTestThread, pTgtMngr, nullptr, nullptr, FALSE,
+                                               tgt_GetUmtClassId(MOS_UMT_CLASS_TYPE__TGT_NET_TEST));
+    MOS_ASSERT(h != nullptr);
+    return MOS_RC__SUCCESS;
+}
+
+Mos_RC contTgtMngr_GetNetTest(ContTgtMngr *pTgtMngr, OstrelTgtRsp_NetTest **ppRes, UINT32 *pCount)
+{
+    MosFastlockGuard guard(&pTgtMngr->fastlock);
+    if (pTgtMngr->bTestInProg)
+        return MOS_RC__RETRY;
+    if (pTgtMngr->pTestRes == nullptr)
+        return MOS_RC__NO_TEST;
+    const size_t bytes = (size_t)pTgtMngr->numOfTests * sizeof(OstrelTgtRsp_NetTest);
+    auto *pCopy = static_cast<OstrelTgtRsp_NetTest *>(
+        mos_MemMalloc(bytes, 4096 * sizeof(OstrelTgtRsp_NetTest), __func__, TRUE));
+    if (pCopy == nullptr)
+        return MOS_RC__NO_RESOURCES;
+    memcpy(pCopy, pTgtMngr->pTestRes, bytes);
+    *ppRes = pCopy;
+    *pCount = pTgtMngr->numOfTests;
+    return MOS_RC__SUCCESS;
+}
 
 void contTgtMngr_Init(ContTgtMngr *pTgtMngr, Cont *pCont)
 {

@@ -93,11 +93,30 @@ struct ContTgt {
     NetConChannelData channelData;
 };
 
+// One peer's result of the network test.
+struct __attribute__((packed)) OstrelTgtRsp_NetTest {
+    Mos_RC rc;
+    UINT64 lbs; // blocks sent
+    UINT64 tgtId;
+    UINT32 millis;
+};
+static_assert(sizeof(OstrelTgtRsp_NetTest) == 24);
+
+#define CONT_TGT__NET_TEST_LBS_PER_MSG 512u
+#define CONT_TGT__NET_TEST_MAX_PARALLEL 64u
+
 struct ContTgtMngr {
     MosFastlock_Base fastlock;
     MosDList_Anchor tgtAnchor;
     Cont *pCont;
     ContTgt_SendPermitCK pSendPermitCK;
+    // The network test: its parameters, one result per peer listed when it started.
+    OstrelTgtRsp_NetTest *pTestRes;
+    UINT32 numOfTests;
+    UINT64 lbsForEachTgt;
+    UINT32 parallelIOs;
+    UINT32 maxLenInMsForEachTgt;
+    BOOL bTestInProg;
 };
 
 void contTgtMngr_Init(ContTgtMngr *pTgtMngr, Cont *pCont);
@@ -110,6 +129,14 @@ void contTgtMngr_TgtInit(ContTgtMngr *pTgtMngr, ContTgt *pTgt, UINT64 tgtId, UIN
 void contTgtMngr_TgtDestroy(ContTgtMngr *pTgtMngr, ContTgt *pTgt);
 // The peer of that id in the list, or null (list lock held by the caller).
 ContTgt *contTgtMngr_FindLocked(ContTgtMngr *pTgtMngr, UINT64 tgtId);
+
+// The network test: dummy writes to every peer in turn. MOS_RC__NOT_FOUND without peers,
+// MOS_RC__ALREADY_EXISTS while one runs, else 65 (the test runs on a thread of its own).
+Mos_RC contTgtMngr_NetTest(ContTgtMngr *pTgtMngr, UINT64 lbsForEachTgt, UINT32 parallelIOs,
+                           UINT32 maxLenInMsForEachTgt);
+// MOS_RC__RETRY while the test runs, MOS_RC__NO_TEST before any, else 65 with a heap copy of the
+// results (*ppRes, *pCount; freed with mos_MemFree).
+Mos_RC contTgtMngr_GetNetTest(ContTgtMngr *pTgtMngr, OstrelTgtRsp_NetTest **ppRes, UINT32 *pCount);
 
 // 65, MOS_RC__NOT_READY or MOS_RC__COMMUNICATION_ERROR.
 Mos_RC contTgt_Add(Cont *pCont, ContTgt *pTgt, const NetCon_RemoteHosts *pHosts);

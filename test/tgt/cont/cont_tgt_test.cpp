@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "test/support/umt_test_support.h"
+#include "mos/mos_utils_mem.h"
 #include "tgt/cont/cont.h"
 
 namespace {
@@ -104,6 +105,18 @@ TEST_F(ContTgtPermit, OtherAnswersAndSilenceMeanRetry)
     EXPECT_EQ(grants, 1);   // the asker whose request it was
     EXPECT_EQ(retries, 2);  // the waiters gave up after a second
     EXPECT_EQ(script_G.requests, 4);
+}
+
+// The network test's rules: no results before a first run, nothing to test without peers.
+TEST_F(ContTgtPermit, NetworkTestNeedsPeersAndAFirstRun)
+{
+    OstrelTgtRsp_NetTest *pRes = nullptr;
+    UINT32 count = 0;
+    contTgtMngr_TgtDestroy(&pCont_->tgtMngr, &peer_);
+    umtTest_RunAsUmt([&] {
+        EXPECT_EQ(contTgtMngr_GetNetTest(&pCont_->tgtMngr, &pRes, &count), MOS_RC__NO_TEST);
+        EXPECT_EQ(contTgtMngr_NetTest(&pCont_->tgtMngr, 4096, 4, 0), MOS_RC__NOT_FOUND);
+    });
 }
 
 } // namespace
