@@ -311,6 +311,20 @@ UINT32 contFlcacheDevMngr_GetPaths(ContFlcacheDevMngr *pMngr, UINT64 *devIds, CH
     return n;
 }
 
+void contFlcacheDevMngr_GetMetadata(ContFlcacheDevMngr *pFlcacheDevMngr, MosMedia_Metadata *pMetadata,
+                                    UINT32 *pNumFlcacheDevs)
+{
+    MosFastlockGuard guard(&pFlcacheDevMngr->fastlock);
+    UINT32 n = 0;
+    for (MosDList_Node *p = mosDList_First(&pFlcacheDevMngr->objAnchor); p != nullptr && n < MAX_NUM_FLCACHE_DEV_PER_TGT;
+         p = mosDList_Next(p), n++) {
+        ContFlcacheDev *pDev = devOf(p);
+        MosFastlockGuard devGuard(&pDev->fastLock);
+        pMetadata[n] = pDev->cacheDevMetadata;
+    }
+    *pNumFlcacheDevs = n;
+}
+
 ContFlcacheDev *cont_AcquireFlcacheCacheDev(Cont *pCont, UINT64 objId)
 {
     return static_cast<ContFlcacheDev *>(contObj_Acquire(&pCont->objs, objId, CONT_OBJ_TYPE__FLCACHE));

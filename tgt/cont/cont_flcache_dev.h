@@ -92,6 +92,11 @@ void contFlcacheDevMngr_CleanDeviceHeader(Cont *pCont, const CHAR_A *pDeviceName
 // Ids and 64-byte paths of every device (arrays of MAX_NUM_FLCACHE_DEV_PER_TGT); returns the count.
 UINT32 contFlcacheDevMngr_GetPaths(ContFlcacheDevMngr *pMngr, UINT64 *devIds, CHAR_A (*devPaths)[FLCACHE__DEV_PATH_LEN]);
 
+// One metadata record per device, in list order, into pMetadata (MAX_NUM_FLCACHE_DEV_PER_TGT
+// records); *pNumFlcacheDevs gets the count.
+void contFlcacheDevMngr_GetMetadata(ContFlcacheDevMngr *pFlcacheDevMngr, MosMedia_Metadata *pMetadata,
+                                    UINT32 *pNumFlcacheDevs);
+
 // Held objects (counted in the registry).
 ContFlcacheDev *cont_AcquireFlcacheCacheDev(Cont *pCont, UINT64 objId);
 void cont_ReleaseFlcacheCacheDev(Cont *pCont, UINT64 objId);

@@ -147,6 +147,10 @@ TEST_F(ContFlcacheDevTest, UnusedDevicesGoAndADeviceInUseKeepsItsHeader)
     ASSERT_EQ(contFlcacheDevMngr_GetPaths(&cont_->flcacheDevMngr, ids, paths), 1u);
     EXPECT_EQ(ids[0], 22u);
     EXPECT_EQ(std::string(paths[0]), b);
+    std::vector<MosMedia_Metadata> md(MAX_NUM_FLCACHE_DEV_PER_TGT);
+    UINT32 numMd = 0;
+    contFlcacheDevMngr_GetMetadata(&cont_->flcacheDevMngr, md.data(), &numMd);
+    EXPECT_EQ(numMd, 1u);
 }
 
 TEST_F(ContFlcacheDevTest, FirstMarkedNodeRotatesAtMostOneRound)
