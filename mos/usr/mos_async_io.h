@@ -42,6 +42,33 @@ typedef void *(*MosAsyncIO_MemAllocFunc)(void *pMemPool, UINT32 sizeInLb);
 typedef void (*MosAsyncIO_MemFreeFunc)(void *pMemPool, void *pMem, UINT32 sizeInLb);
 
 struct MosAsyncIO_File;
+struct MosAsyncIO_Req;
+struct MosAsyncIO_Submitter;
+
+// The context's admission state.
+struct MosAsyncIO_OS {
+    MosFastlock_Base lock;
+    MosAsyncObj_Anchor waiters; // requests waiting for a context slot, FIFO
+    MosAsyncIO_OsPort osPort;
+    BOOL bNativeAsync;
+    const MosAsyncIO_Backend *pBackend;
+};
+
+// The file's admission state.
+struct MosAsyncIO_FileOS {
+    MosFastlock_Base lock;
+    MosAsyncObj_Anchor waiters;  // requests waiting for a file slot, FIFO
+    MosDList_Anchor submitted;   // requests handed to the kernel, oldest first
+    MosAsyncIO_Submitter *pSubmitter;
+    // Transfers whose waiter gave up on them (time budget spent) and whose completion has not
+    // come yet. The writes among them fence their byte ranges: a request that overlaps one of
+    // them, or a request already held back, waits in `fenced` until the late write has landed,
+    // so that a retry can never be overtaken by the stale write it replaces.
+    MosDList_Anchor lateWrites;
+    MosAsyncObj_Anchor fenced;
+    UINT32 lateIos;      // given-up transfers still in flight
+    UINT64 lateIosTotal; // given-up transfers since the open
+};
 
 // The context; owned by its creator.
 struct MosAsyncIO {

@@ -1,19 +1,18 @@
 // Linux half of asynchronous I/O: the kernel's asynchronous I/O interface (libaio) behind a
 // table of four calls, so that tests can put a backend of their own in its place (one that
-// refuses, delays or fails requests).
+// refuses, delays or fails requests), and the few words that read and fill the kernel's
+// control blocks and completion events. The engine above knows nothing else of the kernel.
 #pragma once
 
 #include <libaio.h>
 #include <time.h>
 
-#include "mos/mos_dlist.h"
-#include "mos/mos_fastlock.h"
-#include "mos/mos_osthrd.h"
 #include "mos/mos_types.h"
-#include "mos/usr/linux/mos_condvar.h"
 
-// The kernel control block of one transfer.
+// The kernel control block of one transfer, the kernel's context, and one completion.
 typedef struct iocb MosAsyncIO_OsReq;
+typedef io_context_t MosAsyncIO_OsPort;
+typedef struct io_event MosAsyncIO_OsEvent;
 
 // The kernel's asynchronous I/O calls, with libaio's conventions: a negative result is the
 // negated error number. Submit returns how many of the blocks were taken, in order.
@@ -31,45 +30,36 @@ struct MosAsyncIO_Backend {
 // The kernel's own interface.
 const MosAsyncIO_Backend *mosAsyncIO_GetKernelBackend(void);
 
-struct MosAsyncIO_OS {
-    MosFastlock_Base lock;
-    MosAsyncObj_Anchor waiters; // requests waiting for a context slot, FIFO
-    io_context_t osPort;
-    BOOL bNativeAsync;
-    const MosAsyncIO_Backend *pBackend;
-};
+// A control block for one transfer; pOwner comes back with its completion.
+inline void mosAsyncIOOs_PrepReq(MosAsyncIO_OsReq *pReq, int fd, void *pBuf, UINT32 size, UINT64 offset, BOOL bWrite,
+                                 void *pOwner)
+{
+    if (bWrite)
+        io_prep_pwrite(pReq, fd, pBuf, size, (long long)offset);
+    else
+        io_prep_pread(pReq, fd, pBuf, size, (long long)offset);
+    pReq->data = pOwner;
+    pReq->aio_reqprio = 0;
+}
 
-struct MosAsyncIO_File;
-struct MosAsyncIO_Req;
+inline UINT64 mosAsyncIOOs_ReqOffset(const MosAsyncIO_OsReq *pReq)
+{
+    return (UINT64)pReq->u.c.offset;
+}
 
-// The file's own submitter thread (without native mode).
-struct MosAsyncIO_Submitter {
-    MosOsThrd thrd;
-    MosOsw_CondVar cond; // waited on with the file's OS lock
-    MosAsyncIO_File *pFile;
-    BOOL bDie;
-};
+inline UINT64 mosAsyncIOOs_ReqSize(const MosAsyncIO_OsReq *pReq)
+{
+    return (UINT64)pReq->u.c.nbytes;
+}
 
-struct MosAsyncIO_FileOS {
-    MosFastlock_Base lock;
-    MosAsyncObj_Anchor waiters;  // requests waiting for a file slot, FIFO
-    MosDList_Anchor submitted;   // requests handed to the kernel, oldest first
-    MosAsyncIO_Submitter *pSubmitter;
-    // Transfers whose waiter gave up on them (time budget spent) and whose completion has not
-    // come yet. The writes among them fence their byte ranges: a request that overlaps one of
-    // them, or a request already held back, waits in `fenced` until the late write has landed,
-    // so that a retry can never be overtaken by the stale write it replaces.
-    MosDList_Anchor lateWrites;
-    MosAsyncObj_Anchor fenced;
-    UINT32 lateIos;      // given-up transfers still in flight
-    UINT64 lateIosTotal; // given-up transfers since the open
-};
+// The owner handed to mosAsyncIOOs_PrepReq, and the transfer's result: bytes moved, or the
+// negated error number.
+inline void *mosAsyncIOOs_EventOwner(const MosAsyncIO_OsEvent *pEvent)
+{
+    return pEvent->data;
+}
 
-// One given-up transfer, kept by its owner until its completion.
-struct MosAsyncIO_LateIo {
-    MosDList_Node node;
-    UINT64 offset;
-    UINT64 size;
-    BOOL bFence; // a write: its range is fenced
-    const MosAsyncIO_Req *pReq; // the transfer itself: its own range never holds it back
-};
+inline long mosAsyncIOOs_EventResult(const MosAsyncIO_OsEvent *pEvent)
+{
+    return (long)pEvent->res;
+}
