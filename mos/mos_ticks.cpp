@@ -1,4 +1,4 @@
-#include "mos/mos_ticks.h"
+#include "mos/mos_ticks_intrn.h"
 
 #include <atomic>
 #include <ctime>
@@ -91,6 +91,11 @@ MosTicks_Cnt mosTicks_GetCurrentThreadTickCoarse(void)
     if (__builtin_expect(mosTicks_G.pGetTicksThreadFunc == mosTicks_GetCurrentTick, 1))
         return mosTicks_GetCurrentTickCoarse();
     return mosTicks_G.pGetTicksThreadFunc();
+}
+
+BOOL mosTicks_ThreadClockIsTickClock(void)
+{
+    return mosTicks_G.pGetTicksThreadFunc == mosTicks_GetCurrentTick ? TRUE : FALSE;
 }
 
 MosTicks_Cnt mosTicks_GetCurrentUsrRunThreadTick(void)

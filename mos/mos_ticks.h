@@ -8,14 +8,6 @@
 typedef UINT64 MosTicks_Cnt;
 typedef MosTicks_Cnt (*PMosTicks_GetTicksFunc)(void);
 
-struct MosTicks_Global {
-    UINT64 mult;       // milliseconds per tick
-    BOOL bMultShifted; // always FALSE on this platform
-    PMosTicks_GetTicksFunc pGetTicksThreadFunc;
-};
-
-extern MosTicks_Global mosTicks_G;
-
 struct MosTicks_InitParams {
     BOOL bUmtRealThreadTicks; // user-mode threads measure their run time in CPU time
 };
@@ -31,6 +23,9 @@ MosTicks_Cnt mosTicks_GetCurrentUsrRunThreadTick(void);
 // 10 ms anyway. A test clock overrides them as it does the precise ones.
 MosTicks_Cnt mosTicks_GetCurrentTickCoarse(void);
 MosTicks_Cnt mosTicks_GetCurrentThreadTickCoarse(void);
+// TRUE while the thread clock is the tick clock (uthreads do not measure their run time in CPU
+// time): a thread tick can then stand for a tick.
+BOOL mosTicks_ThreadClockIsTickClock(void);
 
 UINT64 mosTicks_TicksToMillis(MosTicks_Cnt tickCNT);
 MosTicks_Cnt mosTicks_MillisToTicks(UINT64 millis);

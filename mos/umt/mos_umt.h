@@ -134,17 +134,6 @@ struct MosUmt_Allocator {
 #define MOS_UMT_SCHED__FOREIGN ((MosUmt_Sched *)(uintptr_t)1)
 #define MOS_UMT_ALLOCATOR__DYNAMIC ((MosUmt_Allocator *)(uintptr_t)2)
 
-// What this OS thread runs: reached only through mosUmt_GetTls().
-struct MosUmt_Tls {
-    MosUmt *pUmt;         // the uthread whose context runs here, or the one that just switched away
-    MosUmt_Sched *pSched; // the scheduler this OS thread serves now
-    void *pSchedThrd;     // that scheduler's per-thread record
-    MosUmt_Context *pTrampolineCtxt;
-    // Where the next switch saves the context that leaves (null: it ends for good). Set by the
-    // leaving side right before it hands the processor on, taken by the switch.
-    MosUmt_Context *pLeavingCtxt;
-};
-
 // The foreign scheduler runs a uthread nested on whatever OS thread makes it ready.
 struct MosUmt_SchedForeign {
     MosUmt_Sched sched;
@@ -189,23 +178,14 @@ HMosUmt_UThread mosUmt_CreateUThreadEx(MosUmt_StartFunc pStartFunc, void *pArg, 
 HMosUmt_UThread mosUmt_CreateUThreadExInheritUserContext(MosUmt_StartFunc pStartFunc, void *pArg,
                                                          MosUmt_Sched *pSched, MosUmt_Allocator *pAlloc,
                                                          BOOL bJoinable, MosUmtClassId classId);
-Mos_RC mosUmt_CreateIntrn(MosUmt_StartFunc pStartFunc, void *pArg, MosUmt_Sched *pSched,
-                          MosUmt_Allocator *pAllocator, HMosUmt_UThread *ppUmt, BOOL bJoinable,
-                          MosUmtClassId classId, BOOL bInheritUserContext);
 // For allocators: prepare a fresh block, or take back a block prepared earlier.
 MosUmt *mosUmt_Init(void *pUmtMem, UINT32 memSize);
 MosUmt *mosUmt_Reuse(void *pUmtMem, UINT32 memSize);
 
 // Per-OS-thread state (never inlined: the caller may have moved to another OS thread).
-MosUmt_Tls *mosUmt_GetTls(void);
 HMosUmt_UThread mosUmt_GetUThreadHdl(void);
 HMosUmt_UThread mosUmt_GetUThreadHdlNoAssert(void);
 HMosUmt_UThread mosUmt_GetNoStateCheck(void);
-HMosUmt_UThread mosUmt_SetCurUmt(HMosUmt_UThread pUmt);
-MosUmt_Sched *mosUmt_GetCurSched(void);
-MosUmt_Sched *mosUmt_SetCurSched(MosUmt_Sched *pSched);
-void *mosUmt_GetCurSchedThrd(void);
-void *mosUmt_SetCurSchedThrd(void *pSchedThrd);
 
 // Switching and waiting.
 void mosUmt_SuspendUThread(MosFastlock_Base *pLock, MosOsThrd_UmtWaitType waitType);
@@ -217,19 +197,6 @@ void mosUmt_YieldIfShould(void);
 void mosUmt_SleepByQ(MosTimerQ_ID qID);
 void mosUmt_JoinUThread(HMosUmt_UThread pUmt);
 void mosUmt_JoinSync(HMosUmt_UThread pUmt);
-// Switches from the context announced in pLeavingCtxt to pUmt; returns when that context is
-// continued.
-void mosUmt_JumpTo(HMosUmt_UThread pUmt);
-// The same to a scheduler's base context on the given stack.
-void mosUmt_SwitchToContext(const MosUmt_Context *pTo, const void *pStackBottom, size_t stackSize);
-void mosUmt_FinalizeSuspend(void);
-void mosUmt_Sched(HMosUmt_UThread pUmt);
-extern "C" [[noreturn]] void mosUmt_StartFunc(MosUmt *pUmt);
-void mosUmt_DeleteDone(HMosUmt_UThread pUmt);
-// Stack-context hooks of the switch; nothing to do on this platform.
-void mosUmt_SetThrdStackCtxt(void *pCtxt);
-void *mosUmt_GetThrdStackCtxt(void);
-void mosUmt_SetThrdStackCtxtFromUmt(HMosUmt_UThread pUmt);
 // Resumptions that had to wait for this OS thread to release its last fast lock.
 void mosUmt_RunPendingResumes(void);
 

@@ -3,7 +3,7 @@
 // another, and a thread-local address computed before the switch would name the old thread.
 #include "mos/mos_assert.h"
 #include "mos/mos_tls.h"
-#include "mos/umt/mos_umt.h"
+#include "mos/umt/mos_umt_intrn.h"
 
 namespace {
 thread_local MosUmt_Tls umtTls_G;

@@ -1,6 +1,7 @@
 #include "mos/umt/mos_umt_sched_foreign.h"
 
 #include "mos/mos_assert.h"
+#include "mos/umt/mos_umt_intrn.h"
 
 void mosUmtSchedForeign_Create(MosUmt_SchedForeign *pSched)
 {

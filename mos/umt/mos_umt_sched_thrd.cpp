@@ -141,7 +141,7 @@ static inline __attribute__((always_inline)) void mosUmtSchedThrd_PrepareRun(Mos
     pThrd->pRunningUmt = pNext;
     pThrd->pickTick = mosTicks_GetCurrentThreadTickCoarse();
     // The thread clock is the tick clock unless uthreads measure CPU time.
-    const BOOL bTickClock = mosTicks_G.pGetTicksThreadFunc == mosTicks_GetCurrentTick;
+    const BOOL bTickClock = mosTicks_ThreadClockIsTickClock();
     mosUmtSchedThrd_CheckGuardAlive(pSched, pThrd, bTickClock ? pThrd->pickTick : mosTicks_GetCurrentTickCoarse());
 }
 

@@ -11,8 +11,6 @@
 #include "mos/mos_osthrd.h"
 #include "mos/mos_ticks.h"
 #include "mos/umt/mos_umt.h"
-#include "mos/usr/linux/umt/mos_umt_fiber.h"
-#include "mos/usr/linux/mos_condvar.h"
 
 #define MOS_UMT_SCHED_THRD__Q_MAX_CONSEC_UMT 3u
 #define MOS_UMT_SCHED_THRD__PAUSE_POLL_INTERVAL_NS 100000000ull
@@ -34,29 +32,8 @@ enum MosUmtSchedThrd_Policy : UINT32 {
 };
 
 struct MosUmt_SchedThrd;
-
-// One scheduler thread.
-struct MosUmtSchedThrd_Thrd {
-    BOOL bDie; // stopped or being stopped; set on every record not started
-    BOOL bPoll;
-    MosUmt *pRunningUmt;
-    MosUmt_Context *pBaseContext; // the run loop, where the thread returns when nothing is runnable
-    MosUmt_SchedThrd *pSched;
-    MosOsThrd osThrd;
-    UINT32 remoteScheds;
-    UINT32 localScheds;
-    UINT32 consecUmt; // taken in a row from the queue served now
-    BOOL bLocalQ;     // the queue served now
-    MosUmt_UThreadListAnchor localWaiters;
-    MosUmt_UThreadListAnchor remoteWaites;
-    MosFastlock_Base lock; // remote queue, bActive, bDie
-    MosOsw_CondVar cond;
-    alignas(MOS_UMT_SCHED_THRD__CACHE_LINE) BOOL bActive;
-    alignas(MOS_UMT_SCHED_THRD__CACHE_LINE) UINT32 activityGen;
-    alignas(MOS_UMT_SCHED_THRD__CACHE_LINE) MosTicks_Cnt activitySampleTick;
-    alignas(MOS_UMT_SCHED_THRD__CACHE_LINE) MosUmt_FiberSlot baseFiber;
-    MosTicks_Cnt pickTick; // coarse thread tick of the last pick, the picked uthread's slice start
-};
+// One scheduler thread (its record is the module's own).
+struct MosUmtSchedThrd_Thrd;
 
 struct MosUmt_SchedThrd {
     MosUmt_Sched base;
@@ -98,25 +75,6 @@ struct MosUmtSchedThrd_Query {
 };
 static_assert(sizeof(MosUmtSchedThrd_Query) == 96, "query record");
 
-struct MosSchedGuard {
-    MosOsThrd guardThread;
-    MosOsw_CondVar osCondVar;
-    MosFastlock_Base lock;
-    MosDList_Anchor threadList;
-    UINT32 sleepIntervalInMillis;
-    MosTicks_Cnt defaultIdleTicks;
-    UINT64 deadGuardPanicRatio;
-    BOOL bDie;
-    BOOL bIsStuck;
-    UINT32 atomicPanicCounter;
-};
-
-struct MosUmtSchedThrd_Layer {
-    MosObj_Type objType;
-    BOOL bIsPaused;
-    MosSchedGuard guard;
-};
-
 Mos_RC mosUmtSchedThrd_Create(MosUmt_SchedThrd *pSched, const CHAR_A *pName, UINT32 maxNumThreads, UINT32 numThreads,
                               UINT32 quota);
 Mos_RC mosUmtSchedThrd_CreateEx(MosUmt_SchedThrd *pSched, const CHAR_A *pName, UINT32 maxOsThreads,
@@ -132,23 +90,6 @@ Mos_RC mosUmtSchedThrd_BindToCpus(MosUmt_SchedThrd *pSched, const UINT8 *pBitMas
 INT32 mosUmtSchedThrd_NthCpuInWalk(const UINT8 *pBitMask, UINT32 bitNum, UINT32 n);
 void mosUmtSchedThrd_Query(MosObj *pObj, const CHAR_A *pName, void *pData);
 
-void mosUmtSchedThrd_SchedCK(MosUmt_Sched *pSched, MosUmt *pUmt);
-void mosUmtSchedThrd_SuspendCK(MosUmt_Sched *pSched);
-// A yield of the running uthread pUmt on a thread of its own scheduler (pTls: the calling OS
-// thread's record): when the placement
-// policy keeps it on this thread, queues it there and returns the uthread to run instead (null
-// with *pbNothingReady when nothing else is runnable: the yield is over at once). Returns null
-// without *pbNothingReady when the general path must place it.
-MosUmt *mosUmtSchedThrd_YieldLocal(MosUmt_Tls *pTls, MosUmt *pUmt, BOOL *pbNothingReady);
-// The slice start of the uthread that the calling scheduler thread (pTls) picked last.
-MosTicks_Cnt mosUmtSchedThrd_PickTick(const MosUmt_Tls *pTls);
-BOOL mosUmtSchedThrd_ShouldYieldCK(void);
-MosUmtSchedThrd_Thrd *mosUmtSchedThrd_LeastQDepth(MosUmt_SchedThrd *pSched, MosUmt *pUmt,
-                                                  MosUmtSchedThrd_Thrd *pMine, BOOL bFull);
-MosUmtSchedThrd_Thrd *mosUmtSchedThrd_RR(MosUmt_SchedThrd *pSched);
-MosUmtSchedThrd_Thrd *mosUmtSchedThrd_SOFT_AFFINITY(MosUmt_SchedThrd *pSched, MosUmt *pUmt);
-// Stops one scheduler thread and waits for it to end (run on a blocking-call thread).
-void mosUmtSchedThrd_DestroyThrd(MosUmtSchedThrd_Thrd *pThrd);
 
 // Guard and layer.
 void mosUmtSchedThrd_SetLivnessThreshold(MosUmt_SchedThrd *pSched, UINT32 threshInMilli);
@@ -157,4 +98,3 @@ BOOL mosUmtSchedThrd_IsStuck(void);
 void mosUmtSchedThrd_SetPaused(BOOL bIsPaused);
 void mosUmtSchedThrdLayer_Init(void);
 void mosUmtSchedThrdLayer_Destroy(void);
-const MosUmtSchedThrd_Layer *mosUmtSchedThrdLayer_Get(void);

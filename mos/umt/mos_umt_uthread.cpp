@@ -10,7 +10,7 @@
 #include "mos/umt/mos_umt_blocking.h"
 #include "mos/umt/mos_umt_dynamic_allocator.h"
 #include "mos/umt/mos_umt_sched_foreign.h"
-#include "mos/umt/mos_umt_sched_thrd.h"
+#include "mos/umt/mos_umt_sched_thrd_intrn.h"
 #include "mos/umt/mos_umt_semaphore.h"
 #include "mos/usr/linux/umt/mos_umt_fiber.h"
 #include "mos/usr/linux/mos_condvar.h"

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "mos/mos_ticks.h"
+#include "mos/mos_ticks_intrn.h"
 #include "mos/mos_time.h"
 #include "test/support/panic_expect.h"
 

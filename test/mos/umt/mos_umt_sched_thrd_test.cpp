@@ -16,7 +16,7 @@
 #include "mos/mos_blocking.h"
 #include "mos/mos_osthrd.h"
 #include "mos/umt/mos_umt_bound.h"
-#include "mos/umt/mos_umt_sched_thrd.h"
+#include "mos/umt/mos_umt_sched_thrd_intrn.h"
 #include "mos/umt/mos_umt_semaphore.h"
 #include "test/support/umt_test_support.h"
 

@@ -7,7 +7,7 @@
 #include "mos/mos_dbg.h"
 #include "mos/mos_osthrd.h"
 #include "mos/mos_ticks.h"
-#include "mos/umt/mos_umt.h"
+#include "mos/umt/mos_umt_intrn.h"
 #include "mos/umt/mos_umt_pool_allocator.h"
 #include "mos/umt/mos_umt_sched_thrd.h"
 #include "mos/umt/mos_umt_semaphore.h"

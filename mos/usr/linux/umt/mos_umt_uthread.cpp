@@ -6,7 +6,7 @@
 #include <pthread.h>
 
 #include "mos/mos_assert.h"
-#include "mos/umt/mos_umt.h"
+#include "mos/umt/mos_umt_intrn.h"
 
 #if PELLAR_SANITIZE
 #include <sanitizer/asan_interface.h>
