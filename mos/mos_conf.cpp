@@ -331,7 +331,7 @@ BOOL mosConf_FormatEntry(const MosConfEntry *pEntry, BOOL bPrintAll, char *pBuf,
         return TRUE;
     }
     default:
-        MOS_PANIC("pEntry->type is a known type", "Unknown configuration entry type");
+        MOS_UNREACHABLE("Unknown configuration entry type");
     }
 }
 

@@ -3,6 +3,7 @@
 // from "unlinked" without walking the list.
 #pragma once
 
+#include "mos/mos_assert.h"
 #include "mos/mos_types.h"
 
 struct MosDList_Node {
@@ -21,9 +22,6 @@ struct MosDList_Anchor {
 #define MOS_DLIST__LAST_NODE ((MosDList_Node *)~(uintptr_t)0)
 
 #define MOS_DLIST__IS_EMPTY(pAnchor) ((pAnchor)->counter == 0)
-
-void mosDList_PanicLinked(void);
-void mosDList_PanicUnlinked(void);
 
 static inline void mosDList_InitAnchor(MosDList_Anchor *pAnchor)
 {
@@ -45,8 +43,7 @@ static inline BOOL mosDList_IsLinked(const MosDList_Node *pNode)
 
 static inline void mosDList_InsertTail(MosDList_Anchor *pAnchor, MosDList_Node *pNode)
 {
-    if (mosDList_IsLinked(pNode))
-        mosDList_PanicLinked();
+    MOS_ASSERT_WITH_DESC(!mosDList_IsLinked(pNode), "linking a node that is already on a list");
     pNode->pNext = MOS_DLIST__LAST_NODE;
     if (pAnchor->counter == 0) {
         pNode->pPrev = MOS_DLIST__FIRST_NODE;
@@ -61,8 +58,7 @@ static inline void mosDList_InsertTail(MosDList_Anchor *pAnchor, MosDList_Node *
 
 static inline void mosDList_InsertHead(MosDList_Anchor *pAnchor, MosDList_Node *pNode)
 {
-    if (mosDList_IsLinked(pNode))
-        mosDList_PanicLinked();
+    MOS_ASSERT_WITH_DESC(!mosDList_IsLinked(pNode), "linking a node that is already on a list");
     pNode->pPrev = MOS_DLIST__FIRST_NODE;
     if (pAnchor->counter == 0) {
         pNode->pNext = MOS_DLIST__LAST_NODE;
@@ -82,8 +78,7 @@ static inline void mosDList_InsertAfter(MosDList_Anchor *pAnchor, MosDList_Node 
         mosDList_InsertTail(pAnchor, pNode);
         return;
     }
-    if (mosDList_IsLinked(pNode))
-        mosDList_PanicLinked();
+    MOS_ASSERT_WITH_DESC(!mosDList_IsLinked(pNode), "linking a node that is already on a list");
     pNode->pNext = pAfter->pNext;
     pNode->pPrev = pAfter;
     pAfter->pNext->pPrev = pNode;
@@ -93,8 +88,7 @@ static inline void mosDList_InsertAfter(MosDList_Anchor *pAnchor, MosDList_Node 
 
 static inline void mosDList_Remove(MosDList_Anchor *pAnchor, MosDList_Node *pNode)
 {
-    if (!mosDList_IsLinked(pNode) || pAnchor->counter == 0)
-        mosDList_PanicUnlinked();
+    MOS_ASSERT_WITH_DESC(mosDList_IsLinked(pNode) && pAnchor->counter != 0, "removing a node that is not on a list");
     if (pNode->pPrev == MOS_DLIST__FIRST_NODE)
         pAnchor->pFirst = (pNode->pNext == MOS_DLIST__LAST_NODE) ? nullptr : pNode->pNext;
     else

@@ -8,12 +8,6 @@
 #include "mos/mos_ticks.h"
 #include "mos/mos_trace.h"
 
-#define TRACKER_ASSERT(cond, text)                                                                         \
-    do {                                                                                                   \
-        if (__builtin_expect(!(cond), 0))                                                                  \
-            MOS_PANIC(text, "");                                                                           \
-    } while (0)
-
 MosMemoryTracker_Layer memoryTrackerLayer_G;
 
 // Lock class of the tracker's list.
@@ -71,8 +65,7 @@ void mosMemTrackerLayer_Destroy(void)
                   userOfEntry(pEntry), pEntry->fileName, pEntry->line, (unsigned long)pEntry->timestamp,
                   (unsigned long)pEntry->size);
     }
-    TRACKER_ASSERT(trackerList()->counter == 0,
-                   "(((&memoryTrackerLayer_G.mosMemTrackerAllocList)->counter) == 0)");
+    MOS_ASSERT(trackerList()->counter == 0);
     mosFastlockBase_Destroy(&trackerList()->lock);
     mosDList_InitAnchor(trackerList());
 }
@@ -118,7 +111,7 @@ UINT64 mos_TrackMemGetAllocSizePages(UINT64 userSizePages)
 
 void *mos_TrackMemGetReAllocOriginalAddress(void *pPtr, UINT32 alignment)
 {
-    TRACKER_ASSERT(pPtr != nullptr, "pPtr != ((void *)0)");
+    MOS_ASSERT(pPtr != nullptr);
     return static_cast<UINT8 *>(pPtr) - mos_TrackMemHeadroom(alignment);
 }
 
@@ -142,11 +135,11 @@ void *mos_TrackMemAlloc(void *pMem, UINT64 size, UINT32 alignment, const CHAR_A 
         strncpy(pEntry->fileName, pFileName, sizeof(pEntry->fileName) - 1);
 
     MosFastlockGuard guard(&trackerList()->lock);
-    TRACKER_ASSERT(pEntry->node.pPrev == nullptr, "(&pMemTrackEntry->node)->pPrev == ((void *)0)");
+    MOS_ASSERT(pEntry->node.pPrev == nullptr);
     const BOOL bWasEmpty = trackerList()->counter == 0;
     mosDList_InsertTail(trackerList(), &pEntry->node);
     if (bWasEmpty)
-        TRACKER_ASSERT(trackerList()->counter == 1, "(&memoryTrackerLayer_G.mosMemTrackerAllocList)->counter==1");
+        MOS_ASSERT(trackerList()->counter == 1);
     memoryTrackerLayer_G.numAllocationsSucceeded++;
     return pUser;
 }
@@ -156,12 +149,12 @@ void *mos_TrackMemFree(void *pMem)
     if (pMem == nullptr)
         return nullptr;
     MemTrackEntry *pEntry = entryOfUser(pMem);
-    TRACKER_ASSERT(pEntry->headroomSize >= MOS_MEM_TRACKER__HEADER_SIZE, "ALWAYS_ASSERT");
+    MOS_ASSERT(pEntry->headroomSize >= MOS_MEM_TRACKER__HEADER_SIZE);
     {
         MosFastlockGuard guard(&trackerList()->lock);
         // A block that was never tracked (or was dropped by a reset) is passed over.
         if (pEntry->node.pPrev != nullptr) {
-            TRACKER_ASSERT(pEntry->node.pNext != nullptr, "(&pMemTrackEntry->node)->pNext != ((void *)0)");
+            MOS_ASSERT(pEntry->node.pNext != nullptr);
             mosDList_Remove(trackerList(), &pEntry->node);
             memoryTrackerLayer_G.numAllocationsFreed++;
         }
@@ -178,10 +171,8 @@ void mos_TrackMemQuery(MosObj *pObj, const CHAR_A *pName, void *pData)
     MosFastlockGuard guard(&trackerList()->lock);
     UINT64 numAllocatedMemoryBlocks = 0, bytes = 0;
     trackerSum(&numAllocatedMemoryBlocks, &bytes);
-    TRACKER_ASSERT(numAllocatedMemoryBlocks ==
-                       memoryTrackerLayer_G.numAllocationsSucceeded - memoryTrackerLayer_G.numAllocationsFreed,
-                   "numAllocatedMemoryBlocks == memoryTrackerLayer_G.numAllocationsSucceeded - "
-                   "memoryTrackerLayer_G.numAllocationsFreed");
+    MOS_ASSERT(numAllocatedMemoryBlocks ==
+               memoryTrackerLayer_G.numAllocationsSucceeded - memoryTrackerLayer_G.numAllocationsFreed);
     pQuery->numAllocatedMemoryBlocks = numAllocatedMemoryBlocks;
     pQuery->totalAllocatedMemorySizeMB = bytes >> 20;
     pQuery->numAllocationsSucceeded = memoryTrackerLayer_G.numAllocationsSucceeded;

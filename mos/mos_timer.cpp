@@ -151,11 +151,11 @@ Mos_RC mosTimerReq_AbortIntrn(MosTimer_Req *pReq, BOOL bWait)
     BOOL bSawRunning = FALSE;
     for (;;) {
         MosTimerReq_State state = pReq->state;
-        if (state != MOS_TIMER_REQ_STATE__IDLE && state != MOS_TIMER_REQ_STATE__ACTIVE) {
+        const BOOL bLegalState = state == MOS_TIMER_REQ_STATE__IDLE || state == MOS_TIMER_REQ_STATE__ACTIVE;
+        if (!bLegalState)
             MOS_ERROR(MOS_COMP_MOS, "Illegal state. pReq %p, qID %d, state %x", (void *)pReq, (int)pReq->qID,
                       (unsigned)state);
-            MOS_PANIC("Illegal state", "");
-        }
+        MOS_ASSERT_WITH_DESC(bLegalState, "Illegal state");
         MosTimerQ_ID qID = pReq->qID;
         MosTimerQ_ID firedQID = pReq->firedQID;
         BOOL bRemoved = FALSE;
@@ -245,8 +245,7 @@ void mosTimer_Delete(void)
 {
     for (UINT32 i = 0; i < mosTimer_G.activeQs; i++) {
         MosTimer_Q *pQ = &mosTimer_G.timerQs[i];
-        if (!((((&pQ->reqAnchor)->counter) == 0)))
-            MOS_PANIC("(((&pQ->reqAnchor)->counter) == 0)", "");
+        MOS_ASSERT_WITH_DESC(pQ->reqAnchor.counter == 0, "timers are still armed");
     }
     for (UINT32 i = mosTimer_G.activeQs; i-- > 0;)
         mosTimerQ_Destroy(&mosTimer_G.timerQs[i]);

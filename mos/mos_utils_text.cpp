@@ -11,6 +11,7 @@
 
 char *mos_Uint64ToStr(UINT64 value, char *pStr, size_t bufSize, UINT32 base)
 {
+    MOS_ASSERT_WITH_DESC(base == 10 || base == 16 || base == 17, "unsupported base");
     switch (base) {
     case 10:
         snprintf(pStr, bufSize, "%lu", (unsigned long)value);
@@ -22,7 +23,7 @@ char *mos_Uint64ToStr(UINT64 value, char *pStr, size_t bufSize, UINT32 base)
         snprintf(pStr, bufSize, "%016lx", (unsigned long)value);
         break;
     default:
-        MOS_PANIC("base == 10 || base == 16 || base == 17", "unsupported base");
+        break;
     }
     return pStr;
 }
@@ -204,10 +205,10 @@ invalid:
 
 void mos_StrToUuid(const char *pStr, UINT8 *pUuid)
 {
-    if (mos_StrToUuidNoAssert(pStr, pUuid) != MOS_RC__SUCCESS) {
+    const Mos_RC rc = mos_StrToUuidNoAssert(pStr, pUuid);
+    if (rc != MOS_RC__SUCCESS)
         fprintf(stderr, "failed reading GUID string: %s\n", pStr);
-        MOS_PANIC("mos_StrToUuidNoAssert(pStr, pUuid) == MOS_RC__SUCCESS", "bad UUID text");
-    }
+    MOS_ASSERT_WITH_DESC(rc == MOS_RC__SUCCESS, "bad UUID text");
 }
 
 const char *mos_IpToStr(UINT32 ip)

@@ -59,8 +59,7 @@ void netMsgRcv_SetChannelOps(const NetMsgRcv_ChannelOps *pOps)
 
 void netMsgSnd_Init(NetMsgSnd *pMsg, Net *pNet, UINT32 msgId, NetMsgType msgType, BOOL bSync)
 {
-    if (pNet == nullptr)
-        MOS_PANIC("!(pNet == ((void *)0))", "");
+    Exp(pNet == nullptr);
     memset(static_cast<void *>(pMsg), 0, sizeof(*pMsg));
     pMsg->pNet = pNet;
     pMsg->msgType = msgType;
@@ -77,8 +76,7 @@ NetRpcData *netMsgSndAsync_Init(NetRpcMsg *pMsg, Net *pNet, NetMsgType msgType, 
     netMsgSnd_Init(&pMsg->msgSnd, pNet, net_UniqId(pNet), msgType, bSync);
     netRpcMsg_InitSendParts(pMsg);
     if (pSem != nullptr) {
-        if (!bSync)
-            MOS_PANIC("!(pSem != ((void *)0) && bSync == ((BOOL)0))", "");
+        Exp(!bSync);
         netMsgSndSync_AddSem(pMsg, pSem);
     }
     return &pMsg->msgSnd.rpcReq;
@@ -111,8 +109,7 @@ void netMsgSndAsync_Reuse(NetRpcMsg *pMsg)
 
 void netMsgSnd_Destroy(NetMsgSnd *pMsg, BOOL bValidate)
 {
-    if (bValidate && pMsg->rpcReq.iov.numOfUsedBuffers && pMsg->rpcRes.iov.numOfUsedBuffers)
-        MOS_PANIC("!(bValidate && pMsg->rpcReq.iov.numOfUsedBuffers && pMsg->rpcRes.iov.numOfUsedBuffers)", "");
+    Exp(bValidate && pMsg->rpcReq.iov.numOfUsedBuffers && pMsg->rpcRes.iov.numOfUsedBuffers);
     netIov_Destroy(&pMsg->rpcReq.iov);
     netIov_Destroy(&pMsg->rpcRes.iov);
     mosFastlockBase_Destroy(&pMsg->lock);
@@ -154,22 +151,19 @@ void netMsgSnd_UpdateCbData(NetMsgSnd *pMsg, const NetRpcData *pResponse, Mos_RC
 
 Mos_RC NetMsgSnd_GetRc(const NetMsgSnd *pMsg)
 {
-    if (pMsg->netRc == MOS_RC__ILLEGAL)
-        MOS_PANIC("!(pMsg->netRc == MOS_RC__ILLEGAL)", "");
+    Exp(pMsg->netRc == MOS_RC__ILLEGAL);
     return pMsg->netRc;
 }
 
 void NetMsgSnd_SetRc(NetMsgSnd *pMsg, Mos_RC rc)
 {
-    if (pMsg->netRc == MOS_RC__SUCCESS)
-        MOS_PANIC("!(pMsg->netRc == MOS_RC__SUCCESS)", "");
+    Exp(pMsg->netRc == MOS_RC__SUCCESS);
     pMsg->netRc = rc;
 }
 
 void netMsgSndSync_AddSem(NetRpcMsg *pMsg, MosUmt_Sem *pSem)
 {
-    if (pMsg->pWaitForMsg != nullptr)
-        MOS_PANIC("!(pMsg->pWaitForMsg != ((void *)0))", "");
+    Exp(pMsg->pWaitForMsg != nullptr);
     mosUmtSem_Init(pSem);
     pMsg->pWaitForMsg = pSem;
 }
@@ -181,8 +175,7 @@ void netMsgSndSync_RmSem(NetRpcMsg *pMsg)
 
 void netMsgSndSync_Release(NetRpcMsg *pMsg)
 {
-    if (pMsg->msgSnd.bSync == FALSE)
-        MOS_PANIC("!(pMsg->msgSnd.bSync == ((BOOL)0))", "");
+    Exp(pMsg->msgSnd.bSync == FALSE);
     MOS_ASSERT(pMsg->pWaitForMsg != nullptr);
     mosUmtSem_IncInter(pMsg->pWaitForMsg, 1, TRUE);
 }

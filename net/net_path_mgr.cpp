@@ -229,8 +229,6 @@ void netPathMgr_RegPath(NetPathMgr *pMgr, NetPath *pPath, BOOL bSendKaInstantly)
     netPath_IncreaseRefCount(pPath);
     mosMitCond_Init(&pReg->cond);
     MosFastlockGuard guard(&pMgr->lock);
-    if (mosDList_IsLinked(&pReg->node))
-        mosDList_PanicLinked();
     mosDList_InsertTail(&pMgr->regPaths, &pReg->node);
     if (bSendKaInstantly)
         netPathMgr_PathNeedsKA(pMgr, pPath);

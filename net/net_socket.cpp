@@ -121,8 +121,7 @@ BOOL netSock_Account(NetSocket *pSock, NetSocket_MitArea *pSA, const NetSmallIov
 {
     if (bytes == 0)
         return FALSE;
-    if (bytes > (size_t)(pIov->totalSizeOfData - pSA->offsetInReq))
-        MOS_PANIC("dataFilledBytes <= pIOV->totalSizeOfData", "");
+    MOS_ASSERT(bytes <= (size_t)(pIov->totalSizeOfData - pSA->offsetInReq));
     mosStat_AddValue(&netSocket_Stat(pSock, pSA->bRecv)->totalBytes, bytes);
     pSA->offsetInReq += (UINT32)bytes;
     const BOOL bDone = pSA->offsetInReq == pIov->totalSizeOfData || (pSA->bRecv && pSA->bPartialRecv);
@@ -157,8 +156,7 @@ Mos_RC netSock_DoIO(MosMit *pMit, Mos_RC rc)
     MOS_MIT_BEGIN(pMit);
     if (netSocket_State(pSock) != SOCKET_STATE__CONNECTED)
         MOS_MIT_RETURN(pMit, netSock_EndIO(pSA, MOS_RC__NOT_CONN));
-    if (pArea->pIov->totalSizeOfData == 0)
-        MOS_PANIC("pIOV->totalSizeOfData", "");
+    MOS_ASSERT(pArea->pIov->totalSizeOfData != 0);
     pSA->callsSinceYield = 0;
     for (;;) {
         pSA->readySnapshot = netSocket_ReadyID(pDir);
@@ -301,11 +299,9 @@ Mos_RC netSocket_SetServer(NetSocket *pSock)
     MOS_ASSERT_SUCCESS(rc);
     netSocket_PrepSock(pSock, sockType);
     BOOL bRC = osNet_Bind(pSock->socket, netAddress_GetPort(&pSock->addr), sockType);
-    if (!bRC)
-        MOS_PANIC("bRC", "bind failed");
+    MOS_ASSERT_WITH_DESC(bRC, "bind failed");
     bRC = osNet_Listen(pSock->socket);
-    if (!bRC)
-        MOS_PANIC("bRC", "listen failed");
+    MOS_ASSERT_WITH_DESC(bRC, "listen failed");
     netSocket_Register(pSock, nullptr);
     netPollRegFd_SetTriggers(netSocket_Poll(pSock), &pSock->pollReg, TRUE, FALSE, TRUE);
     netSocket_SetState(pSock, SOCKET_STATE__CONNECTED);
@@ -325,10 +321,8 @@ void netSocket_ConnectViaAccept(NetSocket *pSock, SOCKET acceptedSocket)
 void netSocket_Destroy(NetSocket *pSock)
 {
     MOS_TRACE(MOS_COMP_NET, MOS_FREQ_HIGH, "Socket %p destroyed.", (void *)pSock);
-    if (pSock->state != SOCKET_STATE__INIT)
-        MOS_PANIC("pSock->state == SOCKET_STATE__INIT", "");
-    if (pSock->socket != MOS_NET__INVALID_SOCKET)
-        MOS_PANIC("pSock->socket == (-1)", "");
+    MOS_ASSERT(pSock->state == SOCKET_STATE__INIT);
+    MOS_ASSERT(pSock->socket == MOS_NET__INVALID_SOCKET);
     for (UINT32 d = 0; d < NET_SOCKET_DIRECTION_VAL__LAST; d++) {
         mosMitCond_Destroy(&pSock->os.directions[d].cond);
         mosFastlockBase_Destroy(&pSock->os.directions[d].lock);
@@ -414,8 +408,7 @@ Mos_RC netSock_Connect_CK(MosMit *pMit, Mos_RC rc)
     NetSocket *pSock = netMit_GetArea(pMit)->sockArea.pSock;
     NetSocket_Direction *pSend = netSocket_GetSend(pSock);
     MOS_MIT_BEGIN(pMit);
-    if (pSock->state != SOCKET_STATE__INIT)
-        MOS_PANIC("pSock->state == SOCKET_STATE__INIT", "");
+    MOS_ASSERT(pSock->state == SOCKET_STATE__INIT);
     {
         const NetSocketType sockType = netSocket_GetSockType(pSock);
         MOS_ASSERT_SUCCESS(osNet_Socket(&pSock->socket, sockType));
@@ -559,8 +552,7 @@ Mos_RC netSock_RecvRaw_CK(MosMit *pMit, Mos_RC rc)
     NetSocket_MitArea *pSA = &netMit_GetArea(pMit)->sockArea;
     MOS_MIT_BEGIN(pMit);
     pSA->bRecv = TRUE;
-    if (netSocket_GetRcv(pSA->pSock)->cond.waiters.counter != 0)
-        MOS_PANIC("mosMitCond_WaitersNum(&netSocket_GetRcv(pNetSock)->cond) == 0", "a second receiver");
+    MOS_ASSERT_WITH_DESC(netSocket_GetRcv(pSA->pSock)->cond.waiters.counter == 0, "a second receiver");
     MOS_MIT_CALL(pMit, rc, netSock_DoIO);
     MOS_MIT_RETURN(pMit, rc);
     MOS_MIT_END(pMit);
@@ -570,8 +562,7 @@ Mos_RC netSocket_ReleaseExclusiveMit(MosMit *pMit, NetSocket *pSock, NetSocketMi
                                      MosFastlock_Base *pLock, Mos_RC rc)
 {
     mosFastlockBase_Acquire(pLock);
-    if (pMitList->pCurrMit != pMit)
-        MOS_PANIC("pMitList->pCurrMit == _pMit", "");
+    MOS_ASSERT(pMitList->pCurrMit == pMit);
     pMitList->pCurrMit = nullptr;
     if (netSocket_State(pSock) == SOCKET_STATE__CONNECTED) {
         MosDList_Node *pNode = mosDList_RemoveHead(&pMitList->mitList);
@@ -610,10 +601,9 @@ Mos_RC netSock_Disconnect_CK(MosMit *pMit, Mos_RC rc)
     mosFastlockBase_Acquire(&pSend->lock);
     {
         const SocketState state = netSocket_State(pSock);
-        if (state != SOCKET_STATE__CONNECTED && state != SOCKET_STATE__IN_ERR) {
+        if (state != SOCKET_STATE__CONNECTED && state != SOCKET_STATE__IN_ERR)
             MOS_TRACE(MOS_COMP_NET, MOS_FREQ_LOW, "Unexpected state %d during disconnect", (int)state);
-            MOS_PANIC("pSock->state == SOCKET_STATE__CONNECTED || pSock->state == SOCKET_STATE__IN_ERR", "");
-        }
+        MOS_ASSERT(state == SOCKET_STATE__CONNECTED || state == SOCKET_STATE__IN_ERR);
     }
     netSocket_SetState(pSock, SOCKET_STATE__CLOSING);
     mosMitCond_Signal(&pSend->cond, MOS_RC__ABORTED);
@@ -686,7 +676,7 @@ void netSocket_ErrorEvt(NetPoll_RegFd *pReg)
             break;
         default:
             MOS_TRACE(MOS_COMP_NET, MOS_FREQ_LOW, "Unexpected state %d during error callback", (int)state);
-            MOS_PANIC("0", "error event on a socket that is not connected");
+            MOS_UNREACHABLE("error event on a socket that is not connected");
         }
     }
     if (bAbort)
@@ -697,8 +687,7 @@ void netSocket_UnregDoneEvt(NetPoll_RegFd *pReg)
 {
     NetSocket *pSock = netSocket_OfReg(pReg);
     MosMit *pMit = pSock->pUnregMit;
-    if (pMit == nullptr)
-        MOS_PANIC("pSock->pUnregMit != ((void *)0)", "");
+    MOS_ASSERT(pMit != nullptr);
     pSock->pUnregMit = nullptr;
     mosMit_GenCKSched(pMit, MOS_RC__SUCCESS);
 }

@@ -87,8 +87,8 @@ Mos_RC socketHeader_PrepareWire(Socket_ExtendedHeader *pHead, const NetSmallIov 
     pHdr->dataLen = total;
     if (!socketHeader_IsControl(pHdr->prop))
         pHdr->dataLenInExt = place.dataLenInExt;
-    else if (total != 0)
-        MOS_PANIC("total == 0", "a control frame carries no payload");
+    else
+        MOS_ASSERT_WITH_DESC(total == 0, "a control frame carries no payload");
     if (!netPath_IsHeaderValid(pHdr, maxDataLen)) {
         MOS_TRACE(MOS_COMP_NET, MOS_FREQ_LOW, "ASSERT condition (%s) failed.", "netPath_IsHeaderValid(pHeader)");
         return MOS_RC__INVALID;

@@ -33,7 +33,7 @@ void netPollEvt_ReadReady(NetPoll_RegFd *pReg)
 void netPollEvt_ErrorCK(NetPoll_RegFd *pReg)
 {
     MOS_UNUSED(pReg);
-    MOS_PANIC("0", "error event on the poll loop's wake-up event");
+    MOS_UNREACHABLE("error event on the poll loop's wake-up event");
 }
 
 PNetPoll_EventCK netPoll_OrNop(PNetPoll_EventCK ck)
@@ -57,8 +57,7 @@ void netPoll_ProcessToRemSockets(NetPoll *pPoll)
         mosDList_InitNode(pNode);
         NetPoll_RegFd *pReg = MOS_CONTAINER_OF(pNode, NetPoll_RegFd, node);
         mosNet_EpollRemSocket(&pPoll->os.epollSet, pReg->sock);
-        if (pReg->magic != NET_POLL__MAGIC)
-            MOS_PANIC("pReg->magic == 0x123410cafa104321LL", "");
+        MOS_ASSERT(pReg->magic == NET_POLL__MAGIC);
         pReg->magic = 0;
         MOS_TRACE(MOS_COMP_NET, MOS_FREQ_HIGH, "socket %d with registration block %p successfully removed from poll",
                   pReg->sock, (void *)pReg);
@@ -73,8 +72,7 @@ void netPoll_ExecuteEvents(NetPoll *pPoll, int count)
     for (int i = 0; i < count; i++) {
         const struct epoll_event &ev = pPoll->os.epollSet.pEvents[i];
         NetPoll_RegFd *pReg = static_cast<NetPoll_RegFd *>(ev.data.ptr);
-        if (pReg->magic != NET_POLL__MAGIC)
-            MOS_PANIC("pRegFD->magic == 0x123410cafa104321LL", "");
+        MOS_ASSERT(pReg->magic == NET_POLL__MAGIC);
         if ((ev.events & (EPOLLERR | EPOLLHUP)) != 0)
             pReg->pErrorCK(pReg);
         if ((ev.events & EPOLLOUT) != 0)
@@ -153,8 +151,8 @@ void netPoll_Loop(void *pArg)
         const MosTicks_Cnt now = mosTicks_GetCurrentTick();
         if (!mosTicks_IsFirstBigger(lastSample + intervalTicks, now)) {
             const UINT64 overshootMillis = mosTicks_TicksToMillis(mosTicks_DiffInTicks(now, lastSample + intervalTicks));
-            if (bCrashOnViolation && overshootFactor * overshootMillis > intervalMillis)
-                MOS_PANIC("pollLoopMaxOvershootFactor * loopTimeDeltaMilli <= loopIntervalMilli", "");
+            if (bCrashOnViolation)
+                MOS_ASSERT(overshootFactor * overshootMillis <= intervalMillis);
             if (pPoll->pConfParam->bPollTimers)
                 mosTimer_PollQRange(net_GetPollStartQ(pPoll->pNet), net_GetPollEndQ(pPoll->pNet));
             lastSample = now;
@@ -198,8 +196,7 @@ void netPoll_InitIntrn(NetPoll *pPoll)
     pOs->epollSet.pEvents = static_cast<struct epoll_event *>(
         mos_MemCalloc(NET_POLL__SOCKET_ARRAY__SIZE * sizeof(struct epoll_event),
                       NET_POLL__SOCKET_ARRAY__SIZE * sizeof(struct epoll_event), __func__, TRUE));
-    if (pOs->epollSet.pEvents == nullptr)
-        MOS_PANIC("pPoll->os.epollSet.pEvents != ((void *)0)", "");
+    MOS_ASSERT(pOs->epollSet.pEvents != nullptr);
     MOS_ASSERT_SUCCESS(mosNet_IoEvtCreate(&pOs->epollEvt));
     const SOCKET evtFd = pOs->epollEvt.bEventFd ? pOs->epollEvt.eventFD : pOs->epollEvt.readFD;
     netPollRegFD_Init(&pOs->evtReg, evtFd, nullptr, netPollEvt_ReadReady, nullptr, netPollEvt_ErrorCK);
@@ -228,8 +225,7 @@ void netPoll_Start(NetPoll *pPoll, BOOL bHighPrio)
 {
     Mos_RC rc = mosUmtBound_CreateEx(&pPoll->umtBound, "net_poll", netPoll_Loop, pPoll, nullptr, bHighPrio,
                                      common_GetUmtClassId(MOS_UMT_CLASS_TYPE__COMMON_NET_POLL));
-    if (rc != MOS_RC__SUCCESS)
-        MOS_PANIC("MOS_RC__SUCCESS == (rc)", "failed to start the poll loop");
+    MOS_ASSERT_WITH_DESC(rc == MOS_RC__SUCCESS, "failed to start the poll loop");
     pPoll->bStarted = TRUE;
     if (pPoll->pConfParam->pollCpu != NET_POLL__NO_CPU)
         mosUmtBound_BindToCpu(&pPoll->umtBound, (UINT32)pPoll->pConfParam->pollCpu);
@@ -274,8 +270,7 @@ void netPoll_Query(MosObj *pObj, const CHAR_A *pName, void *pData)
 void netPoll_AddSocket(NetPoll *pPoll, NetPoll_RegFd *pReg)
 {
     MOS_TRACE(MOS_COMP_NET, MOS_FREQ_HIGH, "New socket %d added with registration block %p", pReg->sock, (void *)pReg);
-    if (pReg->magic != 0)
-        MOS_PANIC("pReg->magic == 0", "");
+    MOS_ASSERT(pReg->magic == 0);
     pReg->magic = NET_POLL__MAGIC;
     mosNet_EpollAddSocket(&pPoll->os.epollSet, pReg->sock, pReg);
     __atomic_add_fetch(&pPoll->dbgQuery.numOfSocketsInArray, 1, __ATOMIC_RELAXED);
@@ -295,10 +290,8 @@ Mos_RC netPoll_RemSocket(NetPoll *pPoll, NetPoll_RegFd *pReg)
 {
     MOS_TRACE(MOS_COMP_NET, MOS_FREQ_HIGH, "socket %d with registration block %p requested to be removed from poll",
               pReg->sock, (void *)pReg);
-    if (__atomic_load_n(&pPoll->dbgQuery.numOfSocketsInArray, __ATOMIC_RELAXED) == 0)
-        MOS_PANIC("pPoll->dbgQuery.numOfSocketsInArray != 0", "");
-    if (pReg->magic != NET_POLL__MAGIC)
-        MOS_PANIC("pReg->magic == 0x123410cafa104321LL", "");
+    MOS_ASSERT(__atomic_load_n(&pPoll->dbgQuery.numOfSocketsInArray, __ATOMIC_RELAXED) != 0);
+    MOS_ASSERT(pReg->magic == NET_POLL__MAGIC);
     __atomic_sub_fetch(&pPoll->dbgQuery.numOfSocketsInArray, 1, __ATOMIC_RELAXED);
     {
         MosFastlockGuard guard(&pPoll->os.pollFastlock);

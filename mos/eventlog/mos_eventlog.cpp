@@ -479,10 +479,8 @@ Mos_RC mosEvent_PostMore(UINT32 eventType, const char *moreInfoFormat, ...)
 
 Mos_RC mosEventLog_Init(const char *pLogPath, const char *pBinPath, const char *pCfgPath)
 {
-    if (pLogPath == nullptr)
-        MOS_PANIC("((void *)0) != pLogPath", "");
-    if (bIsInitialized_G)
-        MOS_PANIC("!bIsInitialized_G", "");
+    MOS_ASSERT(pLogPath != nullptr);
+    MOS_ASSERT(!bIsInitialized_G);
     memset(&eventLog_G, 0, sizeof(eventLog_G));
     mosEventLog_Print(eventLog_G.fileName, sizeof(eventLog_G.fileName), "%s/%s", pLogPath, eventLogConfig_G.filename);
     if (mosNet_GetHostName(eventLog_G.machineName, sizeof(eventLog_G.machineName)) != MOS_RC__SUCCESS)

@@ -49,8 +49,7 @@ Mos_RC mosEventLog_RunRotateCmd(void)
 
 Mos_RC mosEventLog_InitRotate(const char *pFilename, const char *pLogPath, const char *pBinPath, const char *pCfgPath)
 {
-    if (pFilename == nullptr)
-        MOS_PANIC("pFilename != ((void *)0)", "");
+    MOS_ASSERT(pFilename != nullptr);
     MosEventLogRotateLayer &r = eventLogRotate_G;
     memset(&r, 0, sizeof(r));
     mosEventLog_Print(r.eventLogFileName, sizeof(r.eventLogFileName), "%s", pFilename);

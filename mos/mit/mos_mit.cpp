@@ -78,8 +78,8 @@ Mos_RC mosMit_EntryWrapper(MosMit *pMit, Mos_RC rc)
         rc = pMit->stack[1].ck(pMit, MOS_RC__SUCCESS);
         if (rc == MOS_RC__PENDING)
             return MOS_RC__PENDING;
-    } else if (rc == MOS_RC__PENDING) {
-        MOS_PANIC("__rc != MOS_RC__PENDING", "a finished chain handed back MOS_RC__PENDING");
+    } else {
+        MOS_ASSERT_WITH_DESC(rc != MOS_RC__PENDING, "a finished chain handed back MOS_RC__PENDING");
     }
     mosMit_Finish(pMit, rc);
     // The task no longer runs; nothing may touch it from here on.

@@ -85,10 +85,9 @@ void schedThrdGuard_Init(MosSchedGuard *pGuard)
     pGuard->bIsStuck = FALSE;
     pGuard->bDie = FALSE;
     Mos_RC rc = mosOsThrd_CreateNamed(&pGuard->guardThread, schedThrdGuard_SampleLivnes, pGuard, "schedThrd guard");
-    if (rc != MOS_RC__SUCCESS) {
+    if (rc != MOS_RC__SUCCESS)
         MOS_ERROR(MOS_COMP_UTHREAD, "Failed to start the scheduling thread with rc %s", MOS_RC__GET_STR(rc));
-        MOS_PANIC("Failed to create the guard thread", "");
-    }
+    MOS_ASSERT_WITH_DESC(rc == MOS_RC__SUCCESS, "Failed to create the guard thread");
     rc = mosOsThrd_SetHighPrio(&pGuard->guardThread);
     if (rc != MOS_RC__SUCCESS)
         MOS_TRACE(MOS_COMP_UTHREAD, MOS_FREQ_MED, "WARNING: Failed to set high priority to the guard thread with rc %s",

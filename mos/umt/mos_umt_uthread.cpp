@@ -355,7 +355,7 @@ static void mosUmt_FinalizeSuspendOf(MosUmt_Tls *pTls)
         break;
     }
     default:
-        MOS_PANIC("0", "unexpected state of the uthread that switched away");
+        MOS_UNREACHABLE("unexpected state of the uthread that switched away");
     }
 }
 
@@ -388,7 +388,7 @@ extern "C" void mosUmt_StartFunc(MosUmt *pUmt)
     pTls->pLeavingCtxt = nullptr;
     mosUmtFiber_SetLeavingForGood();
     pTls->pSched->pSuspendCK(pTls->pSched);
-    MOS_PANIC("0", "a scheduler returned to an ended uthread");
+    MOS_UNREACHABLE("a scheduler returned to an ended uthread");
 }
 
 // Hands the processor on, to pNext or (when null) to whatever the scheduler picks, saving the
@@ -637,8 +637,8 @@ void mosUmt_JoinUThread(HMosUmt_UThread pUmtToJoin)
     if (old == 2) {
         Mos_RC rc = mosUmtSem_DecTimed(&sem, 1, 0);
         MOS_ASSERT_SUCCESS(rc);
-    } else if (old != 1) {
-        MOS_PANIC("0", "join of a uthread that was joined already");
+    } else {
+        MOS_ASSERT_WITH_DESC(old == 1, "join of a uthread that was joined already");
     }
     MOS_ASSERT(pUmtToJoin->joinRef == 0);
     mosUmt_DeleteDone(pUmtToJoin);

@@ -52,10 +52,10 @@ void mosUmtUtils_MemSet(void *pBlock, int value, UINT64 size)
 
 void mosUmtUtils_MemSetGeneric(void *pBlock, int value, UINT64 size, UINT64 timeoutThreshold, UINT64 sizeThreshold)
 {
-    if (mosUmt_GetUThreadHdlNoAssert() == nullptr) {
+    const BOOL bOnUmt = mosUmt_GetUThreadHdlNoAssert() != nullptr;
+    if (!bOnUmt)
         MOS_ERROR(MOS_COMP_UTHREAD, "Illegal use of this function, not a UMT context");
-        MOS_PANIC("mosUmt_GetUThreadHdlNoAssert() != NULL", "not a UMT context");
-    }
+    MOS_ASSERT_WITH_DESC(bOnUmt, "not a UMT context");
     if (size < sizeThreshold || sizeThreshold == 0) {
         memset(pBlock, value, size);
         return;

@@ -344,11 +344,9 @@ void mosAsyncIO_Reaper(void *pArg)
 
         struct timespec timeout = {MOS_ASYNC_IO__REAPER_WAIT_SECONDS, 0};
         int nEvents = pBackend->pGetEvents(pBackend->pArg, pOs->osPort, 1, MOS_ASYNC_IO__REAPER_BATCH, events, &timeout);
-        if (nEvents < 0) {
-            if (nEvents == -EINTR)
-                continue;
-            MOS_PANIC("events == -4", strerror(-nEvents));
-        }
+        if (nEvents == -EINTR)
+            continue;
+        MOS_ASSERT_WITH_DESC(nEvents >= 0, strerror(-nEvents));
         for (int i = 0; i < nEvents; i++) {
             MosAsyncIO_Req *pReq = static_cast<MosAsyncIO_Req *>(mosAsyncIOOs_EventOwner(&events[i]));
             long res = mosAsyncIOOs_EventResult(&events[i]);

@@ -512,10 +512,10 @@ int osNet_GetSockOpt_NoDelay(SOCKET socketFd)
 
 static void setBufSize(SOCKET socketFd, int option, int bytes)
 {
-    if (setsockopt(socketFd, SOL_SOCKET, option, (char *)&bytes, sizeof(bytes)) == -1) {
+    const int ret = setsockopt(socketFd, SOL_SOCKET, option, (char *)&bytes, sizeof(bytes));
+    if (ret == -1)
         MOS_TRACE(MOS_COMP_NET, MOS_FREQ_LOW, "ERROR: Failed socket %u with err %d", (unsigned)socketFd, errno);
-        MOS_PANIC("setsockopt(socketFd, SOL_SOCKET, option, (char *)&bytes, sizeof(bytes)) != (-1)", "");
-    }
+    MOS_ASSERT_WITH_DESC(ret != -1, "setting a socket's buffer size failed");
 }
 
 void osNet_SetSockOpt_SndBuf(SOCKET socketFd, int bytes)

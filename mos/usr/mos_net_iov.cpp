@@ -19,24 +19,16 @@ struct NetIovInfo {
 
 NetIovInfo netIovInfo_G;
 
-#define NET_IOV__EXP(cond, text)                                                                   \
-    do {                                                                                           \
-        if (__builtin_expect(!!(cond), 0))                                                         \
-            MOS_PANIC(text, "");                                                                   \
-    } while (0)
-
 // Every add goes through here: checks, the move out of the inline slots, then the store.
 void addBufferAt(NetSmallIov *pIov, void *pBuff, UINT32 len, UINT32 bufType32, UINT32 index)
 {
     const NetIovBufType bufType8 = (NetIovBufType)bufType32;
-    NET_IOV__EXP(pIov->numOfUsedBuffers == NET_IOV__SIZE_OF_ARRAY,
-                 "!(pIov->numOfUsedBuffers == ((32 + 1 + 3) + 1 + 1))");
-    NET_IOV__EXP(pBuff == nullptr || len == 0, "!(pBuff == ((void *)0) || len == 0)");
-    NET_IOV__EXP(bufType8 != bufType32, "!(bufType8 != bufType32)");
-    NET_IOV__EXP(index > pIov->numOfUsedBuffers, "!(index > pIov->numOfUsedBuffers)");
+    Exp(pIov->numOfUsedBuffers == NET_IOV__SIZE_OF_ARRAY);
+    Exp(pBuff == nullptr || len == 0);
+    Exp(bufType8 != bufType32);
+    Exp(index > pIov->numOfUsedBuffers);
     // The total is 32 bits wide; a list whose sum would wrap is refused.
-    NET_IOV__EXP((UINT64)pIov->totalSizeOfData + len > UINT32_MAX,
-                 "!(pIov->totalSizeOfData + len < pIov->totalSizeOfData)");
+    Exp((UINT64)pIov->totalSizeOfData + len > UINT32_MAX);
 
     if (pIov->numOfUsedBuffers == NET_IOV__SMALL_SLOTS - 1)
         netIov_MoveToDynamic(pIov);
@@ -63,7 +55,7 @@ void addRange(NetSmallIov *pDstIov, const NetSmallIov *pSrcIov, UINT32 offset, U
     const UINT32 srcCount = pSrcIov->numOfUsedBuffers;
     for (UINT32 srcI = 0; srcI < srcCount && size > 0; srcI++) {
         const NetIovBuf &b = pSrcIov->buf[srcI];
-        NET_IOV__EXP(b.iov_len == 0, "!(pSrcIov->buf[srcI].iov_len == 0)");
+        Exp(b.iov_len == 0);
         if (offset >= b.iov_len) {
             offset -= (UINT32)b.iov_len;
             continue;
@@ -171,7 +163,7 @@ void netIov_MoveToDynamic(NetSmallIov *pIov)
 void netIov_AddBuffer(NetSmallIov *pIov, void *pBuff, UINT32 len, UINT32 bufType32)
 {
     NET_IOV__VALIDATE_INIT(pIov, "netIov_AddBuffer");
-    NET_IOV__EXP(len > NET_IOV__MAX_BUF_LEN, "!(len > 512 * (2 * 1024) * (512))");
+    Exp(len > NET_IOV__MAX_BUF_LEN);
     addBuffer(pIov, pBuff, len, bufType32);
 }
 
@@ -199,8 +191,7 @@ void netIov_AddNetBuf(NetSmallIov *pIov, void *pBuf, UINT32 len)
 {
     NET_IOV__VALIDATE_INIT(pIov, "netIov_AddNetBuf");
     MOS_ASSERT_WITH_DESC(pIov->numOfNetBufs < 1, "");
-    NET_IOV__EXP((UINT64)pIov->totalSizeOfData + len > UINT32_MAX,
-                 "!(pIov->totalSizeOfData + len < pIov->totalSizeOfData)");
+    Exp((UINT64)pIov->totalSizeOfData + len > UINT32_MAX);
     pIov->netBuf[0].iov_base = pBuf;
     pIov->netBuf[0].iov_len = len;
     pIov->totalSizeOfData += len;
@@ -221,7 +212,7 @@ void netIov_PopNetBuf(NetSmallIov *pIov)
 
 void netIov_AddIovFromIndex(NetSmallIov *pDstIov, const NetSmallIov *pSrcIov, UINT32 startIndex)
 {
-    NET_IOV__EXP(pSrcIov == nullptr || pDstIov == nullptr, "!(pSrcIov == ((void *)0) || pDstIov == ((void *)0))");
+    Exp(pSrcIov == nullptr || pDstIov == nullptr);
     NET_IOV__VALIDATE_INIT(pDstIov, "netIov_AddIov");
     NET_IOV__VALIDATE_INIT(pSrcIov, "netIov_AddIov");
     // The count is taken first so that appending a list to itself ends.
@@ -237,11 +228,11 @@ void netIov_AddIov(NetSmallIov *pDstIov, const NetSmallIov *pSrcIov)
 
 void netIov_AddIovFromOffset(NetSmallIov *pDstIov, const NetSmallIov *pSrcIov, UINT32 offset, UINT32 sizeInBytes)
 {
-    NET_IOV__EXP(pSrcIov == nullptr || pDstIov == nullptr, "!(pSrcIov == ((void *)0) || pDstIov == ((void *)0))");
+    Exp(pSrcIov == nullptr || pDstIov == nullptr);
     NET_IOV__VALIDATE_INIT(pDstIov, "netIov_AddIovFromOffset");
     NET_IOV__VALIDATE_INIT(pSrcIov, "netIov_AddIovFromOffset");
-    NET_IOV__EXP(pSrcIov->numOfUsedBuffers == 0, "!(pSrcIov->numOfUsedBuffers == 0)");
-    NET_IOV__EXP(offset >= pSrcIov->totalSizeOfData, "!(offset >= pSrcIov->totalSizeOfData)");
+    Exp(pSrcIov->numOfUsedBuffers == 0);
+    Exp(offset >= pSrcIov->totalSizeOfData);
     addRange(pDstIov, pSrcIov, offset, sizeInBytes);
 }
 
@@ -274,8 +265,8 @@ void netIov_PrepareNewIov(NetSmallIov *pDstIov, const NetSmallIov *pSrcIov, UINT
 void netIov_lFixIov(NetSmallIov *pSrcIov, UINT32 offset)
 {
     NET_IOV__VALIDATE_INIT(pSrcIov, "netIov_lFixIov");
-    NET_IOV__EXP(offset == 0 || pSrcIov->numOfUsedBuffers == 0, "!(offset == 0 || pSrcIov->numOfUsedBuffers == 0)");
-    NET_IOV__EXP(offset >= pSrcIov->totalSizeOfData, "!(offset >= pSrcIov->totalSizeOfData)");
+    Exp(offset == 0 || pSrcIov->numOfUsedBuffers == 0);
+    Exp(offset >= pSrcIov->totalSizeOfData);
     for (UINT32 i = 0; i < pSrcIov->numOfUsedBuffers && offset > 0; i++) {
         NetIovBuf &b = pSrcIov->buf[i];
         if (offset >= b.iov_len) {

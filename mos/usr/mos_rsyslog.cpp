@@ -356,7 +356,7 @@ void mosRSyslogWriter_Main(void *pArg)
             mosRSyslogWriter_WaitForSignal(pWriter);
             break;
         default:
-            MOS_PANIC("state < MOS_RSYSLOG_STATE__LAST", "");
+            MOS_UNREACHABLE("unknown writer state");
         }
     }
     if (pWriter->con.socket != -1)
@@ -380,9 +380,8 @@ void mosRSyslogWriter_Init(MosRSyslogWriter *pWriter, UINT32 queueSize, BOOL bTc
     mosOSWCond_Init(&pWriter->condVar);
     pWriter->facility = MOS_RSYSLOG__DEFAULT_FACILITY;
     pWriter->state = MOS_RSYSLOG_STATE__INIT;
-    if (mosOsThrd_CreateNamed(&pWriter->writerThrd, mosRSyslogWriter_Main, pWriter, "rsyslog writer") !=
-        MOS_RC__SUCCESS)
-        MOS_PANIC("mosOsThrd_Create(&pWriter->writerThrd) == MOS_RC__SUCCESS", "");
+    const Mos_RC rc = mosOsThrd_CreateNamed(&pWriter->writerThrd, mosRSyslogWriter_Main, pWriter, "rsyslog writer");
+    MOS_ASSERT_WITH_DESC(rc == MOS_RC__SUCCESS, "the writer thread did not start");
     if (g_rsyslog.bInRegistry)
         mosObjType_RegObj(&g_rsyslog.dbgWriterObjType, &pWriter->dbgObj, "rsyslog writer");
     MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_HIGH, "Writer %p is now initialized.", (void *)pWriter);
@@ -390,8 +389,7 @@ void mosRSyslogWriter_Init(MosRSyslogWriter *pWriter, UINT32 queueSize, BOOL bTc
 
 void mosRSyslog_AssertInitialized(void)
 {
-    if (!g_rsyslog.bInitialized)
-        MOS_PANIC("g_rsyslog.bInitialized", "");
+    MOS_ASSERT(g_rsyslog.bInitialized);
 }
 
 // The writer of a Start or Stop, or null (with an error line) for an index out of range.
@@ -448,8 +446,7 @@ UINT32 mosRSyslog_SyslogSeverity(UINT32 mosSeverity, BOOL bConf)
 
 MosRSyslogWriter *mosRSyslogWriter_Get(UINT32 writerIndex)
 {
-    if (!(writerIndex < MOS_RSYSLOG__MAX_WRITERS))
-        MOS_PANIC("writerIndex < 4", "");
+    MOS_ASSERT(writerIndex < MOS_RSYSLOG__MAX_WRITERS);
     return &g_rsyslog.writersArr[writerIndex];
 }
 
@@ -457,8 +454,7 @@ void mosRSyslog_Init(UINT32 queueSize, UINT64 timeBetweenReconnectsInMillis, UIN
                      BOOL bTcpKeepaliveEnabled)
 {
     pthread_once(&g_rsyslogOnce, mosRSyslog_OnceInit);
-    if (numOfWriters == 0)
-        MOS_PANIC("0 != numOfWriters", "");
+    MOS_ASSERT(numOfWriters != 0);
     MosFastlockGuard guard(&g_rsyslog.lock);
     if (g_rsyslog.bInitialized) {
         MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_LOW, "WARNING: Error: remote syslog module is already initialized");

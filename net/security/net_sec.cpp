@@ -519,8 +519,7 @@ Mos_RC netSec_Send_CK(MosMit *pMit, Mos_RC rc)
         MOS_MIT_RETURN(pMit, MOS_RC__NOT_CONN);
     }
     if (pList->pCurrMit != nullptr) {
-        if (pList->pCurrMit == pMit)
-            MOS_PANIC("pSock->secSocket.secSendList.pCurrMit != _pMit", "");
+        MOS_ASSERT(pList->pCurrMit != pMit);
         if (MOS_CONTAINER_OF(pArea, NetMit, area)->bImportant)
             mosDList_InsertHead(&pList->mitList, &pMit->node);
         else
@@ -641,8 +640,8 @@ Mos_RC netSec_Disconnect_CK(MosMit *pMit, Mos_RC rc)
         MOS_MIT_COND_WAIT(pMit, rc, &netSec_PartOf(pMit)->secSendList.stopCond,
                           &netSec_PartOf(pMit)->secSendListLock, 0);
     }
-    if (pPart->secSendList.pCurrMit != nullptr || !MOS_DLIST__IS_EMPTY(&pPart->secSendList.mitList))
-        MOS_PANIC("secSendList is empty and without owner", "");
+    MOS_ASSERT_WITH_DESC(pPart->secSendList.pCurrMit == nullptr && MOS_DLIST__IS_EMPTY(&pPart->secSendList.mitList),
+                         "secSendList is empty and without owner");
     mosFastlockBase_Release(&pPart->secSendListLock);
     netSec_DisconnectSocket(pPart);
     MOS_MIT_RETURN(pMit, MOS_RC__SUCCESS);

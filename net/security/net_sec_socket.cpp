@@ -16,14 +16,12 @@ enum : MosContentionId {
 
 void netSec_InitSocket(NetSecSocket *pSock)
 {
-    if (pSock->pRawReadBuf != nullptr)
-        MOS_PANIC("pSock->pRawReadBuf == ((void *)0)", "");
+    MOS_ASSERT(pSock->pRawReadBuf == nullptr);
     memset(static_cast<void *>(pSock), 0, sizeof(*pSock));
     pSock->secMode = NET_SEC_MODE__UNSECURE;
     pSock->pRawReadBuf =
         static_cast<UINT8 *>(mos_MemMalloc(NET_SEC__RAW_READ_BUF_SIZE, NET_SEC__RAW_READ_BUF_SIZE, __func__, TRUE));
-    if (pSock->pRawReadBuf == nullptr)
-        MOS_PANIC("pSock->pRawReadBuf != ((void *)0)", "");
+    MOS_ASSERT(pSock->pRawReadBuf != nullptr);
     MOS_FASTLOCK_CREATE(&pSock->secSendListLock, NET_SEC__SEND_LIST_LOCK_ID);
     MOS_FASTLOCK_CREATE(&pSock->engineLock, NET_SEC__ENGINE_LOCK_ID);
     mosDList_InitAnchor(&pSock->secSendList.mitList);
@@ -60,8 +58,7 @@ void netSec_ResetSocket(NetSecSocket *pSock)
 
 void netSec_SocketSetSsl(NetSecSocket *pSock, MosSslSocketHandle *pHandle)
 {
-    if (netSec_SocketGetSslHandle(pSock) != nullptr)
-        MOS_PANIC("((void *)0) == netSec_SocketGetSslHandle(pSock)", "");
+    MOS_ASSERT(netSec_SocketGetSslHandle(pSock) == nullptr);
     pSock->protoData.sslSock.pSslSocketHandle = pHandle;
     pSock->secMode = NET_SEC_MODE__SECURE_SSL;
 }
@@ -92,8 +89,7 @@ void netSec_RemTempBufFromIov(NetSecSocket *pSock, NetSmallIov *pIov, NetSocket_
     const UINT32 dir = pArea->bRecv ? 1u : 0u;
     pArea->offsetInReq = pSock->iovOffset[dir];
     if (pArea->bRecv && pArea->bPartialRecv) {
-        if (pArea->partialRecvOffset < pIov->totalSizeOfData)
-            MOS_PANIC("pArea->partialRecvOffset >= pIov->totalSizeOfData", "");
+        MOS_ASSERT(pArea->partialRecvOffset >= pIov->totalSizeOfData);
         pArea->partialRecvOffset -= pIov->totalSizeOfData;
     }
 }

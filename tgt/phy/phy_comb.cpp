@@ -44,6 +44,14 @@ struct WalkOut {
     MOS_PANIC(pCond, "version walk");
 }
 
+// A broken invariant of the walk: the tree and the position's versions are printed, then the
+// report names the condition that held.
+#define PHY_COMB__WALK_EXP(cond)                                                                   \
+    do {                                                                                           \
+        if (__builtin_expect(!!(cond), 0))                                                         \
+            walkInvariant(pComb, pVtree, toothInComb, "!(" #cond ")");                             \
+    } while (0)
+
 // Merges the tree's nodes and the position's versions in time order (a node before a version of
 // the same time) and counts, per version, the NORMAL nodes that see it. Returns the node asked
 // for; its build.pWriteData is the version it sees. The caller holds the tree's lock.
@@ -56,8 +64,7 @@ VtreeNode *walkVersions(PhyComb *pComb, Vtree *pVtree, VtoId vtoId, UINT32 tooth
     VtoOnDev labels[PHY_COMB__MAX_VERSIONS];
     UINT32 numVersions =
         phyToothMap_ReadChain(&pComb->pDev->toothMap, pList, teeth, labels, PHY_COMB__MAX_VERSIONS);
-    if (numVersions > PHY_COMB__MAX_VERSIONS)
-        walkInvariant(pComb, pVtree, toothInComb, "!(count >= PHY_COMB__MAX_VERSIONS)");
+    PHY_COMB__WALK_EXP(numVersions > PHY_COMB__MAX_VERSIONS);
     // Every node's scratch pointer is stale from an earlier walk until its node step; clear all,
     // so that a version whose owner comes later in time never meets a stale pointer.
     for (VtreeNode *n = vtree_FirstNode(pVtree); n != nullptr; n = vtree_NextNode(n))
@@ -81,8 +88,7 @@ VtreeNode *walkVersions(PhyComb *pComb, Vtree *pVtree, VtoId vtoId, UINT32 tooth
             continue;
         }
         const VtoOnDev v = labels[i];
-        if (v.time < lastTime)
-            walkInvariant(pComb, pVtree, toothInComb, "!(devVto.time < lastTime)");
+        PHY_COMB__WALK_EXP(v.time < lastTime);
         lastTime = v.time;
         if (i == 0 || v.vtoId != ownerId) {
             ownerId = v.vtoId;
@@ -92,18 +98,16 @@ VtreeNode *walkVersions(PhyComb *pComb, Vtree *pVtree, VtoId vtoId, UINT32 tooth
         VtreeWriteBuildData *e = &pOut->work[pOut->count++];
         *e = VtreeWriteBuildData{v, teeth[i], bNormal ? 1u : 0u};
         if (bNormal && pOwner->build.pWriteData != nullptr) {
-            if (pOwner->build.pWriteData->usedCounter == 0)
-                walkInvariant(pComb, pVtree, toothInComb, "!(pWriteData->usedCounter == 0)");
+            PHY_COMB__WALK_EXP(pOwner->build.pWriteData->usedCounter == 0);
             pOwner->build.pWriteData->usedCounter--;
         }
         if (pOwner != nullptr)
             pOwner->build.pWriteData = e;
         i++;
     }
-    if (pAsked == nullptr && vtoId != VTREE__BASE_VTO_ID)
-        walkInvariant(pComb, pVtree, toothInComb, "!(pAsked == NULL && vtoId != 1)");
-    if (pAsked != nullptr && pAsked->build.pWriteData != nullptr && pAsked->build.pWriteData->toothIndex == kInvalid)
-        walkInvariant(pComb, pVtree, toothInComb, "!(pWriteData->toothIndex == PHY_TOOTH_INDEX__INVALID)");
+    PHY_COMB__WALK_EXP(pAsked == nullptr && vtoId != VTREE__BASE_VTO_ID);
+    PHY_COMB__WALK_EXP(pAsked != nullptr && pAsked->build.pWriteData != nullptr &&
+                       pAsked->build.pWriteData->toothIndex == kInvalid);
     return pAsked;
 }
 

@@ -119,7 +119,7 @@ void addToothToList(PhyToothMap *pMap, PhyToothList *pList, PhyToothIndex t)
             return;
         }
     }
-    MOS_PANIC("sorted insertion found no place", "");
+    MOS_UNREACHABLE("sorted insertion found no place");
 }
 
 void markDirty(PhyToothMap *pMap, PhyToothIndex t)

@@ -370,10 +370,10 @@ bool prepareForRead(Rcache_MdDS *pMd, Rcache_MdEntry &e, const Walk &w)
     if (e.inProgressRefCnt > 1)
         return false;
     if (e.bT10Dif) {
-        if (mosT10Dif_Encrypt(e.pUdEntry, pDif, 0, 0, 0, e.sizeInLb, w.obfuscationKey) != MOS_RC__SUCCESS) {
+        const Mos_RC rc = mosT10Dif_Encrypt(e.pUdEntry, pDif, 0, 0, 0, e.sizeInLb, w.obfuscationKey);
+        if (rc != MOS_RC__SUCCESS)
             MOS_DIAG_COUNT(T10DIF_VERIFY_FAIL_CACHE_DCRPT);
-            MOS_PANIC("T10DIF verify of a cached entry failed while decoding", "");
-        }
+        MOS_ASSERT_WITH_DESC(rc == MOS_RC__SUCCESS, "T10DIF verify of a cached entry failed while decoding");
     } else {
         xorWords(e.pUdEntry, (UINT64)e.sizeInLb * kLbBytes, w.obfuscationKey);
     }

@@ -9,12 +9,6 @@
 #include "mos/mos_assert.h"
 #include "mos/mos_trace.h"
 
-#define SHM_ASSERT(cond, text)                                                                             \
-    do {                                                                                                   \
-        if (__builtin_expect(!(cond), 0))                                                                  \
-            MOS_PANIC(text, "");                                                                           \
-    } while (0)
-
 namespace {
 
 void shmClearRecord(MosShm *pShm)
@@ -136,9 +130,9 @@ Mos_RC mosShmUmt_Create(MosShm *pShm, const char *pName, UINT64 memSize, BOOL bC
 
 Mos_RC mosShm_Map(MosShm *pShm, BOOL bLock)
 {
-    SHM_ASSERT(pShm->pMem == nullptr, "pShm->pMem == ((void *)0)");
-    SHM_ASSERT(pShm->memSize != 0, "pShm->memSize != 0");
-    SHM_ASSERT(pShm->shmFD != -1, "pShm->shmFD != -1");
+    MOS_ASSERT(pShm->pMem == nullptr);
+    MOS_ASSERT(pShm->memSize != 0);
+    MOS_ASSERT(pShm->shmFD != -1);
     void *pMem = mmap(nullptr, pShm->memSize, PROT_READ | PROT_WRITE, MAP_SHARED | (bLock ? MAP_LOCKED : 0),
                       pShm->shmFD, 0);
     if (pMem == MAP_FAILED) {
@@ -152,8 +146,8 @@ Mos_RC mosShm_Map(MosShm *pShm, BOOL bLock)
 
 void mosShm_Unmap(MosShm *pShm)
 {
-    SHM_ASSERT(pShm->pMem != nullptr, "pShm->pMem != ((void *)0)");
-    SHM_ASSERT(pShm->memSize != 0, "pShm->memSize != 0");
+    MOS_ASSERT(pShm->pMem != nullptr);
+    MOS_ASSERT(pShm->memSize != 0);
     const int ret = munmap(pShm->pMem, pShm->memSize);
     MOS_ASSERT(ret == 0);
     pShm->pMem = nullptr;
@@ -164,7 +158,7 @@ void mosShm_Close(MosShm *pShm)
 {
     if (pShm->pMem != nullptr)
         mosShm_Unmap(pShm);
-    SHM_ASSERT(pShm->shmFD != -1, "pShm->shmFD != -1");
+    MOS_ASSERT(pShm->shmFD != -1);
     const int ret = close(pShm->shmFD);
     MOS_ASSERT(ret == 0);
     pShm->shmFD = -1;
@@ -173,7 +167,7 @@ void mosShm_Close(MosShm *pShm)
 void mosShmUmt_Destroy(MosShm *pShm)
 {
     if (pShm->shmFD != -1) {
-        SHM_ASSERT(!(pShm->shmFD == 0), "!(pShm->shmFD == 0)");
+        MOS_ASSERT(pShm->shmFD != 0);
         close(pShm->shmFD);
     }
     if (pShm->pMem != nullptr)
