@@ -23,6 +23,8 @@ struct TgtSdbg {
 // Null until tgtSdbg_Register has registered every type.
 extern TgtSdbg *pTgtSdbg_g;
 
+// Both live in their own unit (tgt_sdbg_register.cpp), which alone includes the modules whose
+// query callbacks it registers.
 // Registers the types in the order of their table and publishes the record.
 void tgtSdbg_Register(void);
 // Withdraws the record and unregisters the types (objects must be gone).
