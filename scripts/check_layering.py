@@ -5,10 +5,11 @@ Rules:
 - mos/ never includes net/, linux/net/ or tgt/; net/ and linux/net/ never include tgt/.
 - The runtime's ground floor (mos/ outside the uthreads, the micro-tasks, the start-up module and
   asynchronous I/O) includes nothing from those.
-- No include circle in the runtime spans more than one module (circles above it are reported as
-  warnings): a module is a header with its source files and
-  its internal header (mos_x.h, mos_x.cpp, mos_x_intrn.h; a platform half such as
-  usr/linux/mos_x.cpp or mos_x_os.cpp belongs to the same module).
+- No include circle spans more than one module, in any layer: a module is a header with its
+  source files and its internal header (mos_x.h, mos_x.cpp, mos_x_intrn.h; a platform half such
+  as usr/linux/mos_x.cpp or mos_x_os.cpp belongs to the same module). The one circle still left in
+  the messaging layer is reported as a warning while it stays among the modules of
+  KNOWN_NET_CIRCLE; a circle that reaches any other module fails.
 
 Exits 1 and names every breach; prints "layering: ok" otherwise.
 """
@@ -24,6 +25,14 @@ INCLUDE_RE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 UPPER_RUNTIME = ('mos/umt/', 'mos/mit/', 'mos/usr/linux/umt/')
 STARTUP = ('mos/mos_load.h', 'mos/mos_load.cpp')
 ASYNC_IO = ('mos/usr/mos_async_io', 'mos/usr/linux/mos_async_io')
+
+# The messaging layer's root object, its connections, paths and their manager, sends, receive
+# groups, requests, the listener and the secure path still include one another; the set may only
+# shrink.
+KNOWN_NET_CIRCLE = frozenset(
+    [('net', 'net', m) for m in ('net', 'net_channel', 'net_con', 'net_con_send', 'net_listen', 'net_path',
+                                 'net_path_mgr', 'net_rcv_group', 'net_rpc')]
+    + [('net', 'net/security', 'net_sec')])
 
 
 def is_upper_runtime(path):
@@ -127,8 +136,7 @@ def main():
         if len(comp) > 1:
             names = sorted('/'.join(m[1:]) if m[0] == 'mos' else '/'.join(m) for m in comp)
             line = f'include circle of {len(comp)} modules: {" ".join(names)}'
-            # The runtime is held to it; the layers above are told.
-            (errors if any(m[0] == 'mos' for m in comp) else warnings).append(line)
+            (warnings if set(comp) <= KNOWN_NET_CIRCLE else errors).append(line)
     for w in warnings:
         print('warning:', w)
     for e in errors:
