@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <csignal>
+#include <iterator>
 #include <vector>
 
 #include "test/support/ioh_rig.h"
@@ -35,8 +37,16 @@ void fuzz_Setup()
 {
     if (rig_G != nullptr)
         return;
+    // The runtime takes over the fatal signals and SIGALRM for its own reports; the fuzzer needs
+    // them back, or its periodic time-out alarm ends the run and a crash leaves no input behind.
+    constexpr int kSignals[] = {SIGALRM, SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL, SIGINT, SIGTERM};
+    struct sigaction saved[std::size(kSignals)];
+    for (size_t i = 0; i < std::size(kSignals); i++)
+        sigaction(kSignals[i], nullptr, &saved[i]);
     if (!IohRig::initRuntime())
         fuzz_Fail("runtime");
+    for (size_t i = 0; i < std::size(kSignals); i++)
+        sigaction(kSignals[i], &saved[i], nullptr);
     rig_G = new IohRig();
     std::string file = std::string(getenv("TMPDIR") != nullptr ? getenv("TMPDIR") : "/tmp") + "/io_intake_fuzz." +
                        std::to_string(getpid());
