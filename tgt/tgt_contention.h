@@ -41,4 +41,6 @@ enum : MosContentionId {
     TGT_CONTENTION__FLCACHE_SOURCE_DEV = 181,
     TGT_CONTENTION__FLCACHE_OBJ_ID = 182,
     TGT_CONTENTION__FLCACHE_DEV = 183,
+    TGT_CONTENTION__CONT_MNGR = 171,     // an object manager's list
+    TGT_CONTENTION__CONT_MNGR_OBJ = 172, // one managed object's fields
 };
