@@ -144,6 +144,11 @@ void cont_Init(Cont *pCont, UINT16 port, UINT64 myConId, BOOL bInitRecvGrps, BOO
     contObj_Init(&pCont->objs, CONT_OBJ_TYPE__OSTREL, CONT_OBJ_TYPE__EXAMPLE);
     cont_NextStage(pCont);
     contTgtMngr_Init(&pCont->tgtMngr, pCont);
+    contExampleMngr_Init(&pCont->exampleMngr);
+    contVtreeMngr_Init(&pCont->vtreeMngr, pCont);
+    contVolMngr_Init(&pCont->volMngr, nullptr);
+    contHeadMngr_Init(&pCont->headMngr);
+    contHead_SetHeadLayerHooks();
     cont_NextStage(pCont);
 
     rcacheNetBuf_Init(&pCont->cachePri, pCont, &pCont->net.net, TRUE, "Primary");

@@ -18,11 +18,15 @@
 #include "mos/umt/mos_umt_rwlock.h"
 #include "mos/umt/mos_umt_semaphore.h"
 #include "net/net.h"
+#include "tgt/cont/cont_example.h"
 #include "tgt/cont/cont_flcache_dev.h"
+#include "tgt/cont/cont_head.h"
 #include "tgt/cont/cont_net.h"
 #include "tgt/cont/cont_obj.h"
 #include "tgt/cont/cont_ostrel.h"
 #include "tgt/cont/cont_tgt.h"
+#include "tgt/cont/cont_volume.h"
+#include "tgt/cont/cont_vtree.h"
 #include "tgt/phy/tgt_dump.h"
 #include "tgt/phy/zmp.h"
 #include "tgt/rcache/rcache.h"
@@ -49,6 +53,10 @@ struct Cont {
     ContOstrel ostrel;
     ContNet net;
     ContTgtMngr tgtMngr;
+    ContExampleMngr exampleMngr;
+    ContVtreeMngr vtreeMngr;
+    ContVolMngr volMngr;
+    ContHeadMngr headMngr;
     HNetCon hOstrelCon; // 0 until the first add-manager command
     DumpMgr dumpMgr;
     RcacheNetBuf cachePri;

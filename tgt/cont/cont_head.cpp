@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "mos/mos_trace.h"
+#include "tgt/cont/cont.h"
 #include "tgt/tgt_conf.h"
 
 void contHeadMngr_Init(ContHeadMngr *pHeadMngr)
@@ -102,4 +103,22 @@ void contHead_PrintHead(ContHead *pHead)
 void contHead_Query(ContHead *pHead, ContHeadQuery *pQuery)
 {
     pQuery->headId = pHead->headId;
+}
+
+Head *cont_AcquireHeadForHead(Cont *pCont, HeadId headId)
+{
+    auto *pHead = static_cast<ContHead *>(contObj_Acquire(&pCont->objs, headId, CONT_OBJ_TYPE__HEAD));
+    return pHead == nullptr ? nullptr : &pHead->head;
+}
+
+void cont_ReleaseHeadForHead(Cont *pCont, Head *pHead)
+{
+    contObj_Release(&pCont->objs, MOS_CONTAINER_OF(pHead, ContHead, head)->headId, CONT_OBJ_TYPE__HEAD);
+}
+
+void contHead_SetHeadLayerHooks(void)
+{
+    static const HeadContHooks kHooks = {cont_AcquireVtreeForHead, cont_ReleaseVtreeForHead, cont_AcquireHeadForHead,
+                                         cont_ReleaseHeadForHead, cont_VtreeNeedDeleteForHead};
+    head_SetContHooks(&kHooks);
 }

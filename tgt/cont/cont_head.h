@@ -55,3 +55,9 @@ void contHeadMngr_MarkAllHeads(ContHeadMngr *pHeadMngr);
 ContHead *contHeadMngr_GetFirstMarkedNode(ContHeadMngr *pHeadMngr);
 void contHead_PrintHead(ContHead *pHead);
 void contHead_Query(ContHead *pHead, ContHeadQuery *pQuery);
+
+// Lets the head layer reach the controller's heads and volume trees by id (counted references
+// through the registry).
+void contHead_SetHeadLayerHooks(void);
+Head *cont_AcquireHeadForHead(Cont *pCont, HeadId headId);
+void cont_ReleaseHeadForHead(Cont *pCont, Head *pHead);
