@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "test/support/tgt_test_support.h"
+#include "tgt/cont/cont.h"
 #include "tgt/cont/cont_volume.h"
 
 namespace {
@@ -252,5 +253,60 @@ TEST_F(VolTest, NothingIsHeldWithoutASender)
     contVolMngr_Init(&mngr, &noSend);
     ASSERT_EQ(init(1, 1, TRUE), MOS_RC__SUCCESS);
     EXPECT_FALSE(hand(MOS_RC__SUCCESS));
+}
+
+// The I/O handler's road: the volume and its tree found by id in the controller's registry.
+TEST(VolRegistryTest, IoHandlerHooksFindTheVolumeByIdAndItsTreeThroughTheRegistry)
+{
+    World world;
+    world_G = &world;
+    Cont *pCont = static_cast<Cont *>(calloc(1, sizeof(Cont)));
+    contObj_Init(&pCont->objs, CONT_OBJ_TYPE__VTREE, CONT_OBJ_TYPE__VOL);
+    ContVtreeMngr vtreeMngr;
+    contVtreeMngr_Init(&vtreeMngr, pCont);
+    ContVolHooks hooks = {cont_AcquireContVtree, cont_ReleaseContVtree, kHooks.pSendResponse};
+    ContVolMngr mngr;
+    contVolMngr_Init(&mngr, &hooks);
+    ContVtree tree;
+    ContVol vol;
+    ASSERT_EQ(contVtreeMngr_VtreeInit(&vtreeMngr, &tree, 0xA, 0, 1, TRUE, TRUE), MOS_RC__SUCCESS);
+    umtTest_RunAsUmt([&] {
+        Mos_RC rc;
+        EXPECT_EQ(contObj_AddStart(&pCont->objs, 0xA, CONT_OBJ_TYPE__VTREE, &rc), nullptr);
+        contObj_AddSyncDone(&pCont->objs, &tree.accessLock, 0xA, CONT_OBJ_TYPE__VTREE, &tree, &tree.hashRecord);
+        contObj_AddDone(&pCont->objs, &tree.accessLock, 0xA, CONT_OBJ_TYPE__VTREE);
+        EXPECT_EQ(contObj_AddStart(&pCont->objs, 0x100, CONT_OBJ_TYPE__VOL, &rc), nullptr);
+        EXPECT_EQ(contVolMngr_VolInit(&mngr, pCont, &vol, 0x100, 1, 1, 0, TRUE, 0xA, 5, TRUE, TRUE), MOS_RC__SUCCESS);
+        contObj_AddSyncDone(&pCont->objs, &vol.accessLock, 0x100, CONT_OBJ_TYPE__VOL, &vol, &vol.hashRecord);
+        contObj_AddDone(&pCont->objs, &vol.accessLock, 0x100, CONT_OBJ_TYPE__VOL);
+    });
+    EXPECT_EQ(tree.vtree.quiesceRefCount, 1u);
+
+    IohVol *pIohVol = cont_IohAcquireVol(pCont, 0x100);
+    ASSERT_NE(pIohVol, nullptr);
+    EXPECT_TRUE(cont_IohIsVolQuiesced(pIohVol));
+    EXPECT_TRUE(cont_IohIsVolCached(pIohVol));
+    cont_IohReleaseVol(pCont, pIohVol);
+    EXPECT_EQ(cont_IohAcquireVol(pCont, 0x101), nullptr);
+
+    IohResp r{};
+    r.rc = MOS_RC__IO_ZERO_BUF;
+    r.bDelayResp = TRUE;
+    EXPECT_FALSE(cont_IohHangDelayResponse(pCont, 0x101, &r)) << "no such volume: sent at once";
+    EXPECT_TRUE(cont_IohHangDelayResponse(pCont, 0x100, &r));
+
+    umtTest_RunAsUmt([&] {
+        EXPECT_EQ(contObj_Rem(&pCont->objs, 0x100, CONT_OBJ_TYPE__VOL), &vol);
+        contVolMngr_VolDestroy(&mngr, &vol);
+        EXPECT_EQ(contObj_Rem(&pCont->objs, 0xA, CONT_OBJ_TYPE__VTREE), &tree);
+    });
+    EXPECT_EQ(world.sent, std::vector<Mos_RC>{MOS_RC__IO_ZERO_BUF}) << "a removed volume sends what it held";
+    EXPECT_EQ(tree.vtree.quiesceRefCount, 0u);
+    contVtreeMngr_VtreeDestroy(&vtreeMngr, &tree);
+    contVolMngr_Destroy(&mngr);
+    contVtreeMngr_Destroy(&vtreeMngr);
+    contObj_Destroy(&pCont->objs);
+    free(pCont);
+    world_G = nullptr;
 }
 } // namespace
