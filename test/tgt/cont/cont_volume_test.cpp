@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "test/support/cont_obj_support.h"
 #include "test/support/tgt_test_support.h"
 #include "tgt/cont/cont.h"
 #include "tgt/cont/cont_volume.h"
@@ -270,16 +271,9 @@ TEST(VolRegistryTest, IoHandlerHooksFindTheVolumeByIdAndItsTreeThroughTheRegistr
     ContVtree tree;
     ContVol vol;
     ASSERT_EQ(contVtreeMngr_VtreeInit(&vtreeMngr, &tree, 0xA, 0, 1, TRUE, TRUE), MOS_RC__SUCCESS);
-    umtTest_RunAsUmt([&] {
-        Mos_RC rc;
-        EXPECT_EQ(contObj_AddStart(&pCont->objs, 0xA, CONT_OBJ_TYPE__VTREE, &rc), nullptr);
-        contObj_AddSyncDone(&pCont->objs, &tree.accessLock, 0xA, CONT_OBJ_TYPE__VTREE, &tree, &tree.hashRecord);
-        contObj_AddDone(&pCont->objs, &tree.accessLock, 0xA, CONT_OBJ_TYPE__VTREE);
-        EXPECT_EQ(contObj_AddStart(&pCont->objs, 0x100, CONT_OBJ_TYPE__VOL, &rc), nullptr);
-        EXPECT_EQ(contVolMngr_VolInit(&mngr, pCont, &vol, 0x100, 1, 1, 0, TRUE, 0xA, 5, TRUE, TRUE), MOS_RC__SUCCESS);
-        contObj_AddSyncDone(&pCont->objs, &vol.accessLock, 0x100, CONT_OBJ_TYPE__VOL, &vol, &vol.hashRecord);
-        contObj_AddDone(&pCont->objs, &vol.accessLock, 0x100, CONT_OBJ_TYPE__VOL);
-    });
+    contTest_Register(&pCont->objs, 0xA, CONT_OBJ_TYPE__VTREE, &tree);
+    ASSERT_EQ(contVolMngr_VolInit(&mngr, pCont, &vol, 0x100, 1, 1, 0, TRUE, 0xA, 5, TRUE, TRUE), MOS_RC__SUCCESS);
+    contTest_Register(&pCont->objs, 0x100, CONT_OBJ_TYPE__VOL, &vol);
     EXPECT_EQ(tree.vtree.quiesceRefCount, 1u);
 
     IohVol *pIohVol = cont_IohAcquireVol(pCont, 0x100);

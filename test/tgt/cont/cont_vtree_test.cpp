@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "mos/mos_utils_mem.h"
+#include "test/support/cont_obj_support.h"
 #include "test/support/tgt_test_support.h"
 #include "tgt/cont/cont.h"
 #include "tgt/cont/cont_vtree.h"
@@ -35,12 +36,7 @@ class VtreeMngrTest : public ::testing::Test {
         trees.push_back(std::make_unique<ContVtree>());
         ContVtree *t = trees.back().get();
         EXPECT_EQ(contVtreeMngr_VtreeInit(&mngr, t, id, 0, 1, TRUE, TRUE), MOS_RC__SUCCESS);
-        umtTest_RunAsUmt([&] {
-            Mos_RC rc;
-            EXPECT_EQ(contObj_AddStart(&pCont->objs, id, CONT_OBJ_TYPE__VTREE, &rc), nullptr);
-            contObj_AddSyncDone(&pCont->objs, &t->accessLock, id, CONT_OBJ_TYPE__VTREE, t, &t->hashRecord);
-            contObj_AddDone(&pCont->objs, &t->accessLock, id, CONT_OBJ_TYPE__VTREE);
-        });
+        contTest_Register(&pCont->objs, id, CONT_OBJ_TYPE__VTREE, t);
         return t;
     }
     void remove(ContVtree *t)
