@@ -20,6 +20,29 @@ inline std::string scratchFile(const char *pName)
     return base + "/" + pName + "." + std::to_string(getpid());
 }
 
+// The command line of a benchmark on one file: [FILE] [--seconds S]. With no FILE the benchmark
+// makes and later removes a scratch file of its own (bOwnFile).
+struct FileBenchArgs {
+    std::string file;
+    double seconds = 3;
+    bool bOwnFile = false;
+};
+
+inline FileBenchArgs fileBenchArgs(int argc, char **argv, const char *pScratchName)
+{
+    FileBenchArgs a;
+    int i = 1;
+    if (argc > 1 && argv[1][0] != '-')
+        a.file = argv[i++];
+    for (; i + 1 < argc; i += 2)
+        if (strcmp(argv[i], "--seconds") == 0)
+            a.seconds = atof(argv[i + 1]);
+    a.bOwnFile = a.file.empty();
+    if (a.bOwnFile)
+        a.file = scratchFile(pScratchName);
+    return a;
+}
+
 // IOPS of fio --ioengine=libaio --direct=1 (the first "iops" of the direction); -1 when fio fails.
 inline double fioIops(const std::string &file, unsigned long long size, const char *rw, unsigned bs, unsigned qd,
                       double seconds)

@@ -114,17 +114,10 @@ double handlerIops(IohRig &rig, bool bWrite, UINT32 lbs, UINT32 qd, double secon
 
 int main(int argc, char **argv)
 {
-    std::string file;
-    double seconds = 3;
-    int i = 1;
-    if (argc > 1 && argv[1][0] != '-')
-        file = argv[i++];
-    for (; i + 1 < argc; i += 2)
-        if (strcmp(argv[i], "--seconds") == 0)
-            seconds = atof(argv[i + 1]);
-    bool bOwnFile = file.empty();
-    if (bOwnFile)
-        file = bench::scratchFile("pellar-ioh-bench");
+    const bench::FileBenchArgs args = bench::fileBenchArgs(argc, argv, "pellar-ioh-bench");
+    const std::string &file = args.file;
+    const double seconds = args.seconds;
+    const bool bOwnFile = args.bOwnFile;
     if (!IohRig::initRuntime())
         return 1;
     tgtInitParam_G.bElockTimeCheck = FALSE;

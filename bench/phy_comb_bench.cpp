@@ -166,17 +166,10 @@ double writeRate(Ctx &c, bool bCow, double seconds)
 
 int main(int argc, char **argv)
 {
-    std::string file;
-    double seconds = 3;
-    int i = 1;
-    if (argc > 1 && argv[1][0] != '-')
-        file = argv[i++];
-    for (; i + 1 < argc; i += 2)
-        if (strcmp(argv[i], "--seconds") == 0)
-            seconds = atof(argv[i + 1]);
-    bool bOwnFile = file.empty();
-    if (bOwnFile)
-        file = bench::scratchFile("pellar-phy-comb-bench");
+    const bench::FileBenchArgs args = bench::fileBenchArgs(argc, argv, "pellar-phy-comb-bench");
+    const std::string &file = args.file;
+    const double seconds = args.seconds;
+    const bool bOwnFile = args.bOwnFile;
     {
         FILE *p = fopen(file.c_str(), "a");
         if (p == nullptr || ftruncate(fileno(p), (off_t)(kDevLbs * 512)) != 0) {
