@@ -43,6 +43,18 @@ inline FileBenchArgs fileBenchArgs(int argc, char **argv, const char *pScratchNa
     return a;
 }
 
+// Gives the benchmark's file its length (sparse); false, with a line, when it cannot.
+inline bool sizeFile(const std::string &file, unsigned long long bytes)
+{
+    FILE *p = fopen(file.c_str(), "a");
+    bool bOk = p != nullptr && ftruncate(fileno(p), (off_t)bytes) == 0;
+    if (p != nullptr)
+        fclose(p);
+    if (!bOk)
+        fprintf(stderr, "cannot prepare %s\n", file.c_str());
+    return bOk;
+}
+
 // IOPS of fio --ioengine=libaio --direct=1 (the first "iops" of the direction); -1 when fio fails.
 inline double fioIops(const std::string &file, unsigned long long size, const char *rw, unsigned bs, unsigned qd,
                       double seconds)

@@ -132,14 +132,8 @@ int main(int argc, char **argv)
     const std::string &file = args.file;
     const double seconds = args.seconds;
     const bool bOwnFile = args.bOwnFile;
-    {
-        FILE *p = fopen(file.c_str(), "a");
-        if (p == nullptr || ftruncate(fileno(p), (off_t)kFileBytes) != 0) {
-            fprintf(stderr, "cannot prepare %s\n", file.c_str());
-            return 1;
-        }
-        fclose(p);
-    }
+    if (!bench::sizeFile(file, kFileBytes))
+        return 1;
     if (mos_Init(nullptr) != MOS_RC__SUCCESS)
         return 1;
     mosUmtMgr_Init(nullptr);
