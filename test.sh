@@ -6,6 +6,7 @@ ROOT="$(cd "$(dirname "$0")" && pwd)"
 "$ROOT/scripts/install-deps.sh"
 JOBS="$(nproc)"
 status=0
+failedTrees=()
 # Death-test children end with _exit, so their scratch directories are removed here instead: every
 # run keeps them under a root of its own (not tmpfs, which refuses O_DIRECT), removed at the end.
 BASE=/tmp
@@ -21,6 +22,7 @@ for tree in plain asan; do
   export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
   if ! ctest --test-dir "$dir" --output-on-failure -j "$JOBS" --timeout 300; then
     status=1
+    failedTrees+=("$tree:$dir")
   fi
 done
 # Every fuzz target of test/fuzz runs at the same time as the others for a bounded time, from its
@@ -51,5 +53,13 @@ for name in "${!fuzzPids[@]}"; do
     tail -n 40 "$PELLAR_SCRATCH_ROOT/fuzz-$name/log"
     status=1
   fi
+done
+# Only the end of a long run may be kept by whoever reads it, so the failed tests come last once more:
+# their names, then each one run again alone with its output (the run stays failed either way).
+for entry in "${failedTrees[@]}"; do
+  tree="${entry%%:*}"; dir="${entry#*:}"
+  echo "=== failed tests of the $tree tree ==="
+  cat "$dir/Testing/Temporary/LastTestsFailed.log" 2>/dev/null || true
+  ctest --test-dir "$dir" --rerun-failed --output-on-failure --timeout 300 2>&1 | tail -n 120 || true
 done
 exit $status
