@@ -118,6 +118,27 @@ UINT32 net_UniqId(Net *pNet)
     return __atomic_fetch_add(&pNet->nextMsgId, 1, __ATOMIC_RELAXED);
 }
 
+NetMsgSchedType net_GetMsgSchedType(const Net *pNet)
+{
+    return pNet->netMsgSchedType;
+}
+
+ConId net_GetMyConId(const Net *pNet)
+{
+    return __atomic_load_n(&pNet->myConId, __ATOMIC_ACQUIRE);
+}
+
+NetOwnerType net_GetOwnerType(const Net *pNet)
+{
+    return pNet->ownerType;
+}
+
+void net_OnRcvBufferAllocFailure(Net *pNet)
+{
+    if (pNet->netCB.pOnRcvBufferAllocFailureFunc != nullptr)
+        pNet->netCB.pOnRcvBufferAllocFailureFunc(pNet->netCB.pOnRcvBufferAllocFailureArg);
+}
+
 void net_InitEmptyNetCallback(NetCallback *pCallback)
 {
     memset(pCallback, 0, sizeof(*pCallback));
@@ -149,6 +170,16 @@ void net_SetNetIdentifier(NetIdentifier *pIdentifier)
 const NetIdentifier *net_GetNetIdentifier(const Net *pNet)
 {
     return &pNet->myNetIdentifier;
+}
+
+const NetSecConf *net_GetSecConf(const Net *pNet)
+{
+    return &pNet->confParam.securityParams;
+}
+
+void net_SetSecConf(Net *pNet, const NetSecConf *pConf)
+{
+    pNet->confParam.securityParams = *pConf;
 }
 
 void net_Init(Net *pNet, MosUmt_Sched *pUmtSched, const NetCallback *pCallback, UINT32 numOfRecvGroup, ConId myConId,

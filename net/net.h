@@ -104,9 +104,9 @@ void net_Destroy(Net *pNet);
 // Draws this incarnation's identity: a time stamp from the monotonic clock in microseconds and a
 // non-zero pseudo-random 31-bit magic number.
 void net_SetNetIdentifier(NetIdentifier *pIdentifier);
-const NetIdentifier *net_GetNetIdentifier(const Net *pNet);
-// This process's numeric version as NEW_CON and KEEPALIVE carry it.
-UINT32 net_GetMyNumericVersion(void);
+
+// Sets the security configuration (inside the NetConfParam; net_GetSecConf reads it).
+void net_SetSecConf(Net *pNet, const NetSecConf *pConf);
 
 void net_Pause(Net *pNet, BOOL bPause, BOOL bWithLocks);
 void net_SetBlockState(Net *pNet, BOOL bPaused);
@@ -133,16 +133,6 @@ void net_UpdateConId(Net *pNet, ConId myConId);
 Mos_RC net_AddAddressToWhiteList(Net *pNet, const PackedNetAddress *pAddr);
 Mos_RC net_RmvAddressFromWhiteList(Net *pNet, const PackedNetAddress *pAddr);
 BOOL net_IsAddressInWhiteList(Net *pNet, const PackedNetAddress *pAddr);
-// Whether an accepted peer may stay: the whitelist is off, the peer is the local host, or listed.
-BOOL net_IsPeerAllowed(Net *pNet, const NetAddress *pPeer);
-
-// Receive groups: the consumer registers each group under its number with the operations the
-// paths need of it.
-void net_AddRecvGroup(Net *pNet, UINT32 conGrpId, void *pGroup, const NetRecvGroupOps *pOps);
-
-// Incoming-message descriptors.
-NetMsgRcv *net_AllocMsgForRecv(Net *pNet);
-void net_FreeRecvMsg(Net *pNet, NetMsgRcv *pMsg);
 
 // The connection facade: each call acquires the connection by its handle for its duration.
 // pSecParams null: the connection's paths stay in the clear.
@@ -153,9 +143,6 @@ HNetCon net_AllocClientConList(Net *pNet, ConId conId, NetOwnerType ownerType, c
 HNetCon net_AllocClientConIntr(Net *pNet, ConId conId, UINT32 conIdType, NetOwnerType ownerType,
                                const NetConCallback *pCB, const CHAR_A *pHostName, Port port,
                                const NetSecConParams *pSecParams = nullptr);
-// Calls the new-connection hook (mandatory when the process accepts connections), then attaches
-// the path to a portal of the server connection with that id. 0 when refused.
-HNetCon net_AssignPathWithServerCon(Net *pNet, ConId conId, NetOwnerType ownerType, NetPath *pPath);
 BOOL net_Connect(Net *pNet, HNetCon hCon, BOOL bSync);
 void net_Disconnect(Net *pNet, HNetCon hCon);
 Mos_RC net_ClientConModRemoteAddr(Net *pNet, HNetCon hCon, const NetCon_RemoteHosts *pHosts);

@@ -7,7 +7,8 @@
 #include "mos/mos_dbg.h"
 #include "mos/mos_diag_counters.h"
 #include "mos/mos_trace.h"
-#include "net/net.h"
+#include "net/net_msg.h"
+#include "net/net_root.h"
 
 namespace {
 enum : MosContentionId {
@@ -300,23 +301,4 @@ BOOL netChannel_ChangeChanNum(NetChannel *pChannel, UINT32 recvChanNum, BOOL bFr
     mosUmtRWLock_AcquireReadLock(&pChannel->chanRwLock);
     mosUmtRWLock_ReleaseWriteLock(&pChannel->changeChanRwLock);
     return recvChanNum == 0 || !netChannel_IsOlder(recvChanNum, current);
-}
-
-void netCon_UpdateSendId(HNetCon hCon, NetRpcMsg *pMsg, NetConChannelData *pChannelData)
-{
-    Net *pNet = pMsg->msgSnd.pNet;
-    NetConManger *pMgr = net_GetConManager(pNet);
-    const UINT32 n = pMsg->msgSnd.chanNum + 1;
-    NetCon *pCon = netConManager_AcquireCon(pMgr, hCon);
-    if (pCon == nullptr) {
-        MOS_TRACE(MOS_COMP_NET, MOS_FREQ_LOW, "Could not find the connection for %lx", (unsigned long)hCon);
-        netChannelManager_UpdateSendId(&pMgr->channelMngr, pChannelData, n);
-        return;
-    }
-    if (pMsg->msgSnd.pOldConPtr != pCon || pCon->pChan == nullptr)
-        MOS_TRACE(MOS_COMP_NET, MOS_FREQ_LOW, "Not updating the id for %lx (pCon %p)", (unsigned long)hCon,
-                  pMsg->msgSnd.pOldConPtr);
-    else
-        netChannel_UpdateSendId(pCon->pChan, n);
-    netConManager_ReleaseCon(pMgr, pCon);
 }

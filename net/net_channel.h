@@ -22,11 +22,11 @@
 #include "mos/mos_fastlock.h"
 #include "mos/mos_protected_mem.h"
 #include "mos/umt/mos_umt_rwlock.h"
+#include "net/net_ids.h"
 
 struct Net;
 struct NetRpcMsg;
 typedef UINT64 ObjectId;
-typedef HMosPMem HNetCon;
 
 // The numbers a connection's channel had, handed to the consumer on disconnection, and the
 // numbers it hands back on connection.
@@ -91,6 +91,3 @@ void netChannel_UpdateChanNums(NetChannel *pChannel, NetConChannelData *pChannel
 BOOL netChannel_ValidateChanNum(NetChannel *pChannel, UINT32 recvChanNum, HNetCon hCon, UINT32 recvChanSyncNum);
 void netChannel_Done(NetChannel *pChannel, NetChannelManger *pMgr);
 BOOL netChannel_ChangeChanNum(NetChannel *pChannel, UINT32 recvChanNum, BOOL bFromRecvGroup);
-
-// Stamps a message with the connection channel's send number plus 1 as the start of a new epoch.
-void netCon_UpdateSendId(HNetCon hCon, NetRpcMsg *pMsg, NetConChannelData *pChannelData);

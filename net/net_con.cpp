@@ -308,6 +308,31 @@ HNetCon netCon_GetHCon(const NetCon *pCon)
     return pCon->hCon;
 }
 
+ConId netCon_GetConId(const NetCon *pCon)
+{
+    return pCon->conId;
+}
+
+NetOwnerType netCon_GetOwnerType(const NetCon *pCon)
+{
+    return pCon->ownerType;
+}
+
+UINT64 netCon_GetIndependentId(const NetCon *pCon)
+{
+    return pCon->independentNetId;
+}
+
+NetCon *netPortal_GetCon(const NetPortal *pPortal)
+{
+    return pPortal->pCon;
+}
+
+const NetAddress *netPortal_GetAddr(const NetPortal *pPortal)
+{
+    return &pPortal->addr;
+}
+
 Mos_RC netCon_ClientAddPortalUnlocked(NetCon *pCon, const NetAddress *pAddr, UINT32 numOfSockets)
 {
     MOS_ASSERT(netAddress_IsValid(pAddr));
@@ -927,4 +952,23 @@ BOOL netCon_UpdateAllPortalsNumOfSocketsPerIp(NetCon *pCon, UINT32 n)
         netPortal_ClientUpdatePaths(pCon->pPortalsArr[i], FALSE);
     }
     return TRUE;
+}
+
+void netCon_UpdateSendId(HNetCon hCon, NetRpcMsg *pMsg, NetConChannelData *pChannelData)
+{
+    Net *pNet = pMsg->msgSnd.pNet;
+    NetConManger *pMgr = net_GetConManager(pNet);
+    const UINT32 n = pMsg->msgSnd.chanNum + 1;
+    NetCon *pCon = netConManager_AcquireCon(pMgr, hCon);
+    if (pCon == nullptr) {
+        MOS_TRACE(MOS_COMP_NET, MOS_FREQ_LOW, "Could not find the connection for %lx", (unsigned long)hCon);
+        netChannelManager_UpdateSendId(&pMgr->channelMngr, pChannelData, n);
+        return;
+    }
+    if (pMsg->msgSnd.pOldConPtr != pCon || pCon->pChan == nullptr)
+        MOS_TRACE(MOS_COMP_NET, MOS_FREQ_LOW, "Not updating the id for %lx (pCon %p)", (unsigned long)hCon,
+                  pMsg->msgSnd.pOldConPtr);
+    else
+        netChannel_UpdateSendId(pCon->pChan, n);
+    netConManager_ReleaseCon(pMgr, pCon);
 }

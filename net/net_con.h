@@ -34,6 +34,7 @@
 #include "mos/umt/mos_umt_cond.h"
 #include "mos/umt/mos_umt_event.h"
 #include "net/net_channel.h"
+#include "net/net_ids.h"
 #include "net/net_msg.h"
 #include "net/net_socket_header.h"
 #include "net/security/net_sec_conf.h"
@@ -41,11 +42,7 @@
 struct Net;
 struct NetPath;
 struct NetCon;
-typedef UINT64 ConId;
-typedef HMosPMem HNetCon;
 
-#define NET_CON__INVALID_HCON 0ull
-#define NET_CON__IS_VALID_HCON(h) ((h) != NET_CON__INVALID_HCON)
 #define NET_CON__MAX_NUM_OF_SOCKETS_PER_IP 8u
 #define NET_CON__MAX_NUM_OF_IP_PER_HOST 8u
 #define NET_CON__MAX_HOST_NAME 64u
@@ -274,9 +271,6 @@ Mos_RC netCon_ClientRemovePortal(NetCon *pCon, const NetAddress *pAddr);
 BOOL netCon_ReconfigRemotes(NetCon *pCon, const NetCon_RemoteHosts *pHosts);
 BOOL netCon_UpdateAllPortalsNumOfSocketsPerIp(NetCon *pCon, UINT32 n);
 UINT32 netCon_AddServerPath(NetCon *pCon, NetPath *pPath);
-void netCon_UpdateConState(NetCon *pCon, BOOL bDueToSuccess);
-BOOL netCon_SetOrMatchPeerId(NetCon *pCon, const NetIdentifier *pId, NetPath *pPath);
-void netCon_SetPeerVersionIfNeeded(NetCon *pCon, UINT32 version);
 UINT32 netCon_GetPeerVersionNoWait(NetCon *pCon);
 BOOL netCon_GetPeerVersion(NetCon *pCon, BOOL bBlock, UINT32 timeoutMillis, UINT32 *pVersion);
 void netCon_ResetPeerIdAndVersion(NetCon *pCon);
@@ -301,6 +295,8 @@ HNetCon netCon_GetHCon(const NetCon *pCon);
 UINT32 netCon_GetPortalIndex(const NetCon *pCon, const NetPortal *pPortal);
 UINT32 netPortal_GetPathIndex(const NetPortal *pPortal, const NetPath *pPath);
 void netCon_SetType(NetCon *pCon, ConType conType);
+// Stamps a message with the connection channel's send number plus 1 as the start of a new epoch.
+void netCon_UpdateSendId(HNetCon hCon, NetRpcMsg *pMsg, NetConChannelData *pChannelData);
 
 // What the paths call.
 BOOL netCon_IsGroupIdValid(NetCon *pCon, UINT32 grpId);
@@ -314,4 +310,3 @@ BOOL netCon_RecvRpcResp(NetCon *pCon, UINT32 msgId, NetRpcData *pData, const Net
 // The next queued outgoing message or null, under the connection lock held by the caller.
 NetMsgSnd *netCon_FetchMsg(NetCon *pCon);
 void netCon_CountDiag(NetCon *pCon, MosDiagCounterType counter);
-void netPortal_PathDied(NetPath *pPath);

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "mos/mos_trace.h"
-#include "net/net.h"
+#include "net/net_root.h"
 #include "net/net_con.h"
 
 #define NET_CON_TRACE(pCon, freq, format, ...)                                                                    \

@@ -5,10 +5,11 @@
 #include "mos/mos_dbg.h"
 #include "mos/mos_diag_counters.h"
 #include "mos/mos_trace.h"
-#include "net/net.h"
+#include "net/net_root.h"
+#include "net/net_work_group.h"
 #include "net/net_channel.h"
 #include "net/net_path_intrn.h"
-#include "net/net_rpc.h"
+#include "net/net_con.h"
 
 namespace {
 // The per-send bits of the task area beside the sender's privileged bit: a retry is due; the
@@ -111,7 +112,7 @@ void netCon_ReleasePath(NetRpcMsg *pMsg, NetCon *pCon)
     pArea->mitFlags &= (UINT8)~NET_MIT_FLAGS__LOOP_TAKEN;
     __atomic_sub_fetch(&pPath->inflightSends, 1, __ATOMIC_ACQ_REL);
     Net *pNet = pMsg->msgSnd.pNet;
-    if (pNet->netMsgSchedType == NET_MSG_SCHED_METHOD__SOCKET_RACE) {
+    if (net_GetMsgSchedType(pNet) == NET_MSG_SCHED_METHOD__SOCKET_RACE) {
         NetMsgSnd *pNext = nullptr;
         BOOL bLoopWaitsAgain = FALSE;
         {
@@ -284,10 +285,10 @@ Mos_RC netCon_ChooseSendPathAndUnlock_CK(MosMit *pMit, Mos_RC rc)
     NetCon *pCon = netCon_OfMsg(pMsg);
     Net_MitArea *pArea = netMit_GetArea(pMit);
     MOS_MIT_BEGIN(pMit);
-    if (pCon->pNet->netMsgSchedType >= NET_MSG_SCHED_METHOD__LAST)
+    if (net_GetMsgSchedType(pCon->pNet) >= NET_MSG_SCHED_METHOD__LAST)
         MOS_ERROR(MOS_COMP_NET, "ERROR: ASSERT condition (%s) failed.",
                   "pCon->pNet->netMsgSchedType < NET_MSG_SCHED_METHOD__LAST");
-    if (pCon->pNet->netMsgSchedType == NET_MSG_SCHED_METHOD__LINEAR_SEARCH) {
+    if (net_GetMsgSchedType(pCon->pNet) == NET_MSG_SCHED_METHOD__LINEAR_SEARCH) {
         pArea->pPath = netCon_LinearChoosePath(pCon);
         mosFastlockBase_Release(&pCon->conFastlock);
     } else if (netCon_TakeWaitingPath(pCon, pArea)) {

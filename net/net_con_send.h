@@ -34,3 +34,6 @@ NetPath *netCon_LinearChoosePath(NetCon *pCon);
 // Takes a message whose request timed out out of whatever its send task waits in (a connect,
 // privileged mode, the queue), so that the task ends now. Message lock held by the caller.
 void netCon_AbortWaitingSend(NetCon *pCon, NetRpcMsg *pMsg);
+// Run when a message's send task ends, with the send's result (the requests' own: it completes
+// the message as a request, a response or a notification).
+void netCon_SendDone(NetRpcMsg *pMsg, Mos_RC sendRc);

@@ -33,8 +33,5 @@ void netListen_Start(NetListen *pListen, Port port);
 void netListen_Stop(NetListen *pListen);
 // Waits until every accept task has ended (teardown only, from an OS thread).
 void netListen_WaitStopped(NetListen *pListen);
-// An accepted path that ended before any connection took it: the listener side destroys it when
-// its last reference goes.
-void netListen_PathWithNoOwnerDied(NetPath *pPath);
 // The port actually listened on (the kernel's pick when started with a port it chose).
 Port netListen_GetPort(NetListen *pListen);

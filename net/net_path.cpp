@@ -9,8 +9,6 @@
 #include "mos/sdbg/sdbg_exports.h"
 #include "mos/usr/mos_net.h"
 #include "net/net_path_intrn.h"
-#include "net/net_path_mgr_intrn.h"
-#include "net/security/net_sec.h"
 
 namespace {
 enum : MosContentionId {
@@ -87,7 +85,7 @@ const char *netPath_LiveStr(const NetPath *pPath)
 void netPath_CountDiag(NetPath *pPath, MosDiagCounterType counter)
 {
     NetCon *pCon = netPath_GetCon(pPath);
-    mosDiagCounters_CountExt(counter, pCon != nullptr ? pCon->conId : 0);
+    mosDiagCounters_CountExt(counter, pCon != nullptr ? netCon_GetConId(pCon) : 0);
 }
 
 void netPath_Init(NetPath *pPath, Net *pNet)
@@ -122,8 +120,8 @@ void netPath_InitClient(NetPath *pPath, Net *pNet)
 void netPath_StartAsClient(NetPath *pPath)
 {
     MOS_ASSERT(!pPath->bConnected);
-    MOS_ASSERT(pPath->pPortal != nullptr && pPath->pPortal->pCon != nullptr);
-    netSocket_Create(&pPath->sock, pPath->pNet, &pPath->pPortal->addr, SOCKET_ROLE__SNDRCV);
+    MOS_ASSERT(pPath->pPortal != nullptr && netPortal_GetCon(pPath->pPortal) != nullptr);
+    netSocket_Create(&pPath->sock, pPath->pNet, netPortal_GetAddr(pPath->pPortal), SOCKET_ROLE__SNDRCV);
     netMit_InitEx(&pPath->rcvMit, net_GetWorkerMitSched(pPath->pNet), pPath->pNet, netPath_DecreaseRefCountMitDtor,
                   FALSE, FALSE);
     netPath_InitTaskArea(pPath, &pPath->rcvMit);
@@ -207,7 +205,7 @@ NetMit *netPath_GetRcvMit(NetPath *pPath)
 
 NetCon *netPath_GetCon(const NetPath *pPath)
 {
-    return pPath->pPortal != nullptr ? pPath->pPortal->pCon : nullptr;
+    return pPath->pPortal != nullptr ? netPortal_GetCon(pPath->pPortal) : nullptr;
 }
 
 BOOL netPath_IsPeerIdValidated(const NetPath *pPath)
@@ -294,7 +292,7 @@ void netPath_Query(MosObj *pObj, const CHAR_A *pName, void *pData)
     pQuery->remoteMagicNumber = pPath->peerId.magicNumber;
     pQuery->remoteVersion = pPath->peerVersion;
     NetCon *pCon = netPath_GetCon(pPath);
-    pQuery->ownerType = pCon != nullptr ? (UINT32)pCon->ownerType : 0;
+    pQuery->ownerType = pCon != nullptr ? (UINT32)netCon_GetOwnerType(pCon) : 0;
 }
 
 BOOL netPath_SetOrValidatePeerIdAndVersion(NetPath *pPath, const Socket_Header *pHeader)
@@ -303,18 +301,18 @@ BOOL netPath_SetOrValidatePeerIdAndVersion(NetPath *pPath, const Socket_Header *
     const NetIdentifier id = {pHeader->ka_NetIdTimeStamp, pHeader->ka_NetIdMagicNumber};
     const UINT32 version = pHeader->ka_MosVersion;
     NET_PATH_TRACE(pPath, MOS_FREQ_HIGH, "Called with timestamp %u magic %u version %u conID %lx", id.timeStamp,
-                   id.magicNumber, version, (unsigned long)(pCon != nullptr ? pCon->conId : 0));
+                   id.magicNumber, version, (unsigned long)(pCon != nullptr ? netCon_GetConId(pCon) : 0));
     if (pCon == nullptr)
         return FALSE;
     if (!NET_ID__IS_KNOWN(&pPath->peerId)) {
         if (!NET_ID__IS_KNOWN(&id) || !netCon_SetOrMatchPeerId(pCon, &id, pPath)) {
-            mosDiagCounters_CountExt(MOS_DIAG_COUNTER__MESSAGE_PEER_ID_MISMATCH, pCon->conId);
-            NET_PATH_TRACE(pPath, MOS_FREQ_LOW, "Peer id mismatch in con ID %lx owner %d", (unsigned long)pCon->conId,
-                           (int)pCon->ownerType);
+            mosDiagCounters_CountExt(MOS_DIAG_COUNTER__MESSAGE_PEER_ID_MISMATCH, netCon_GetConId(pCon));
+            NET_PATH_TRACE(pPath, MOS_FREQ_LOW, "Peer id mismatch in con ID %lx owner %d",
+                           (unsigned long)netCon_GetConId(pCon), (int)netCon_GetOwnerType(pCon));
             return FALSE;
         }
     }
-    if (pCon->ownerType == NET_OWNER_TYPE__INI && SOCKET_HEADER__GET_HEADER_TYPE(pHeader->prop) == SOCKET_HEADER_TYPE__NEW_CON)
+    if (netCon_GetOwnerType(pCon) == NET_OWNER_TYPE__INI && SOCKET_HEADER__GET_HEADER_TYPE(pHeader->prop) == SOCKET_HEADER_TYPE__NEW_CON)
         return TRUE;
     if (version != 0 && pPath->peerVersion == NET_PATH__UNKNOWN_VERSION) {
         pPath->peerVersion = version;
@@ -350,9 +348,9 @@ Mos_RC netPath_Connect_CK(MosMit *pMit, Mos_RC rc)
     netPathMgr_RegPath(netPath_Mgr(pPath), pPath, FALSE);
     {
         NetCon *pCon = netPath_GetCon(pPath);
-        const ConId conId = pCon->independentNetId != 0 ? pCon->independentNetId
-                                                        : __atomic_load_n(&pPath->pNet->myConId, __ATOMIC_ACQUIRE);
-        socketHeader_FillNewCon(&pArea->extHeader, pPath->pNet->ownerType, conId, net_GetMyNumericVersion(),
+        const UINT64 independentId = netCon_GetIndependentId(pCon);
+        const ConId conId = independentId != 0 ? independentId : net_GetMyConId(pPath->pNet);
+        socketHeader_FillNewCon(&pArea->extHeader, net_GetOwnerType(pPath->pNet), conId, net_GetMyNumericVersion(),
                                 net_GetNetIdentifier(pPath->pNet));
     }
     MOS_MIT_CALL(pMit, rc, netPath_SendMsg_CK);

@@ -21,12 +21,27 @@
 #pragma once
 
 #include "mos/mit/mos_mit_cond.h"
+#include "mos/mos_dlist.h"
+#include "mos/mos_ticks.h"
 #include "net/net_mit.h"
-#include "net/net_path_mgr.h"
 #include "net/net_socket.h"
 
+struct Net;
 struct NetPortal;
 struct NetCon;
+
+// A path's entry in its path manager's registry, with the manager's view of the path (guarded by
+// the manager's lock).
+struct NetPathMgr_Reg {
+    MosDList_Node node;
+    MosMitCond cond; // a leaving path waits here for the keep-alive side to let go
+    void *memPoolBuffer;
+    BOOL bWaitForMem;
+    BOOL bWantOut;
+    BOOL bSendingKA;
+    BOOL bBusy;
+    MosTicks_Cnt allocRcvBufferEndTicks;
+};
 
 enum Path_ConType : UINT32 {
     PATH_CON_TYPE__NONE = 0,

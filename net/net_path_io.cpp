@@ -5,7 +5,10 @@
 #include "mos/mos_dbg.h"
 #include "mos/mos_diag_counters.h"
 #include "mos/usr/mos_net.h"
+#include "net/net.h"
+#include "net/net_con.h"
 #include "net/net_path_intrn.h"
+#include "net/net_path_mgr.h"
 
 namespace {
 // The frame as written: the head in front of the caller's payload list, which stays as it was.
@@ -225,8 +228,7 @@ Mos_RC netPath_RcvLoop_CK(MosMit *pMit, Mos_RC rc)
         if (rc != MOS_RC__SUCCESS) {
             NET_PATH_TRACE(pPath, MOS_FREQ_MED, "failed to allocate receive buffer. Status %s", mosRc_GetStr(rc));
             netPath_CountDiag(pPath, MOS_DIAG_COUNTER__FAILED_TO_ALLOC_RCV_BUFFER);
-            if (pPath->pNet->netCB.pOnRcvBufferAllocFailureFunc != nullptr)
-                pPath->pNet->netCB.pOnRcvBufferAllocFailureFunc(pPath->pNet->netCB.pOnRcvBufferAllocFailureArg);
+            net_OnRcvBufferAllocFailure(pPath->pNet);
             goto drop;
         }
         MOS_MIT_CALL(pMit, rc, netPath_ReadAppData_CK);

@@ -8,6 +8,7 @@
 #include "mos/mos_trace.h"
 #include "mos/mos_diag_counters.h"
 #include "mos/usr/mos_net.h"
+#include "net/net_con.h"
 #include "net/net_path_intrn.h"
 #include "net/net_path_mgr_intrn.h"
 
@@ -104,7 +105,9 @@ void netPathMgr_StopKa(NetPathMgr *pMgr)
         usleep(1000);
 }
 
-BOOL netPath_IsKaNeeded(NetPath *pPath, NetOscType *pOscEventType)
+// KEEPALIVE check of a path, once per tick: whether a keep-alive is due, and the oscillation
+// event to report (NET_OSC_TYPE__NONE for none).
+static BOOL netPath_IsKaNeeded(NetPath *pPath, NetOscType *pOscEventType)
 {
     NetPathMgr *pMgr = net_GetPathMgr(pPath->pNet);
     *pOscEventType = NET_OSC_TYPE__NONE;

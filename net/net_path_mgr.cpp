@@ -8,6 +8,7 @@
 #include "mos/sdbg/sdbg_exports.h"
 #include "mos/mos_diag_counters.h"
 #include "mos/mos_timer.h"
+#include "net/net_con.h"
 #include "net/net_path_intrn.h"
 #include "net/net_path_mgr_intrn.h"
 
@@ -306,8 +307,7 @@ Mos_RC netPathMgr_AllocBufferForRecv_CK(MosMit *pMit, Mos_RC rc)
                 MOS_MIT_RETURN(pMit, MOS_RC__SUCCESS);
             }
             netPath_CountDiag(pPath, MOS_DIAG_COUNTER__FAILED_TO_ALLOC_RCV_BUFFER);
-            if (pPath->pNet->netCB.pOnRcvBufferAllocFailureFunc != nullptr)
-                pPath->pNet->netCB.pOnRcvBufferAllocFailureFunc(pPath->pNet->netCB.pOnRcvBufferAllocFailureArg);
+            net_OnRcvBufferAllocFailure(pPath->pNet);
             const MosTicks_Cnt now = mosTicks_GetCurrentTick();
             if (!mosTicks_IsFirstBigger(pPath->regMgr.allocRcvBufferEndTicks, now))
                 MOS_MIT_RETURN(pMit, MOS_RC__ABORTED);

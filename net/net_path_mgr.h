@@ -39,17 +39,6 @@
 struct Net;
 struct NetPath;
 
-struct NetPathMgr_Reg {
-    MosDList_Node node;
-    MosMitCond cond; // a leaving path waits here for the keep-alive side to let go
-    void *memPoolBuffer;
-    BOOL bWaitForMem;
-    BOOL bWantOut;
-    BOOL bSendingKA;
-    BOOL bBusy;
-    MosTicks_Cnt allocRcvBufferEndTicks;
-};
-
 typedef MosDList_Anchor NetPath_Anchor;
 
 struct NetPathMgr {
@@ -101,8 +90,6 @@ void netPathMgr_GetKaParams(NetPathMgr *pMgr, UINT16 *pRcvIdleThresh, UINT16 *pS
 void netPathMgr_Freeze(NetPathMgr *pMgr, BOOL bShouldFreeze, BOOL bWithLocks);
 void netPathMgr_FreezeUnlock(NetPathMgr *pMgr);
 BOOL netPathMgr_IsFrozen(NetPathMgr *pMgr);
-// A waiting step: returns once the manager is not frozen.
-Mos_RC netPathMgr_WaitIfFrozen_CK(MosMit *pMit, Mos_RC rc);
 
 // Wakes every path waiting for receive buffers with MOS_RC__SUCCESS.
 void netPathMgr_Unblock(NetPathMgr *pMgr);

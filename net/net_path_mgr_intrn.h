@@ -16,5 +16,3 @@ inline NetPathMgr *netPathMgr_OfMit(MosMit *pMit)
 // One walk of the registry by the keep-alive task (a step of that task).
 Mos_RC netPathMgr_KaWalk_CK(MosMit *pMit, Mos_RC rc);
 
-// Wakes the paths waiting for the manager to unfreeze, so that dying ones can end.
-void netPathMgr_WakeFrozen(NetPathMgr *pMgr);

@@ -9,7 +9,7 @@
 #include "mos/mos_trace.h"
 #include "mos/sdbg/sdbg_exports.h"
 #include "mos/umt/mos_umt.h"
-#include "net/net.h"
+#include "net/net_root.h"
 #include "net/net_channel.h"
 #include "net/net_rpc.h"
 

@@ -27,6 +27,7 @@
 #include "mos/umt/mos_umt_cond.h"
 #include "net/net_con.h"
 #include "net/net_msg.h"
+#include "net/net_rpc.h"
 
 struct Net;
 
@@ -99,13 +100,6 @@ void netRecvGroup_FreeBuffer(NetRecvGroup *pGroup, UINT32 conGrpId, NetSmallIov 
 void netRecvGroup_RecvMsg(NetRecvGroup *pGroup, NetMsgRcv *pMsg);
 void netRecvGroup_RecvAsyncRes(NetRecvGroup *pGroup, NetRpcMsg *pMsg);
 void netRecvGroup_SendAsyncDone(NetRecvGroup *pGroup, NetRpcMsg *pMsg);
-// The connection manager's forwarding by group number. Buffers go back through the free
-// operation of whatever is registered under the number (an error line when nothing is); a
-// sender's own message is handed back to the receive group of that number (an error line, and
-// nothing else, when it names none).
-void netConManager_FreeBuffer(NetConManger *pConMng, UINT32 conGrpId, NetSmallIov *pIov);
-void netConManager_RecvAsyncRes(NetConManger *pConMng, UINT32 conGrpId, NetRpcMsg *pMsg);
-void netConManager_SendAsyncDone(NetConManger *pConMng, UINT32 conGrpId, NetRpcMsg *pMsg);
 
 // Called by the consumer. The response's data record comes back to be filled: its context word
 // (the return code, by the product's convention) and its payload.
@@ -114,8 +108,6 @@ NetRpcData *netRecvGroup_InitResponse(Net *pNet, NetRpcMsg *pResponse, NetRpcDat
 // sends the response on the request's connection; the request must not be touched afterwards.
 Mos_RC netRecvGroup_SendResponse(Net *pNet, NetRpcMsg *pResponse, NetRpcData *pRequest, BOOL bBlock);
 HNetCon netRecvGroup_GetHcon(const NetRpcData *pRequest);
-// The receive record around a request or notification the consumer was handed.
-NetMsgRcv *netRecvGroup_GetRcvMsg(NetRpcData *pRequest);
 
 void netRecvGroup_Query(MosObj *pObj, const CHAR_A *pName, void *pData);
 

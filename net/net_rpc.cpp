@@ -7,10 +7,9 @@
 #include "mos/mos_trace.h"
 #include "mos/usr/mos_net.h"
 #include "mos/umt/mos_umt.h"
-#include "net/net.h"
+#include "net/net_root.h"
 #include "net/net_channel.h"
 #include "net/net_con_send.h"
-#include "net/net_rcv_group.h"
 
 namespace {
 BOOL netMsg_IsSendRespStarted(const NetMsgSnd *pSnd)

@@ -52,8 +52,6 @@ void netRpc_UpdateSendId(HNetCon hCon, NetRpcMsg *pMsg, NetConChannelData *pChan
 // completion.
 void netMsgSndSync_Wait(NetRpcMsg *pMsg);
 
-// Run when a message's send task ends, with the send's result.
-void netCon_SendDone(NetRpcMsg *pMsg, Mos_RC sendRc);
 // The receive path's handling of a response frame (installed as the connection manager's hook).
 void netRpc_OnRpcResp(Net *pNet, NetCon *pCon, UINT32 msgId, NetRpcData *pData, const NetAddress *pPeer);
 // Removes the message from the pending table and aborts its timer; the message if this call
@@ -65,3 +63,13 @@ void netRpc_TimerExpired(MosAsyncObj *pObj, INT32 rc);
 void netConManager_AddMsgToHash(NetConManger *pMgr, NetRpcMsg *pMsg);
 NetRpcMsg *netConManager_RemMsgFromHash(NetConManger *pMgr, UINT32 msgId);
 NetRpcData *netConManager_GetRpcReqFromHash(NetConManger *pMgr, UINT32 msgId);
+
+// What the requests hand to the receive groups (the groups' own): the connection manager's
+// forwarding by group number. Buffers go back through the free operation of whatever is
+// registered under the number (an error line when nothing is); a sender's own message is handed
+// back to the receive group of that number (an error line, and nothing else, when it names none).
+void netConManager_FreeBuffer(NetConManger *pConMng, UINT32 conGrpId, NetSmallIov *pIov);
+void netConManager_RecvAsyncRes(NetConManger *pConMng, UINT32 conGrpId, NetRpcMsg *pMsg);
+void netConManager_SendAsyncDone(NetConManger *pConMng, UINT32 conGrpId, NetRpcMsg *pMsg);
+// The receive record around a request or notification the consumer was handed.
+NetMsgRcv *netRecvGroup_GetRcvMsg(NetRpcData *pRequest);

@@ -87,11 +87,17 @@ static void mosUmtSchedThrd_CheckGuardAlive(MosUmt_SchedThrd *pSched, MosUmtSche
     MosTicks_Cnt sampled = mosAtomicLoad(&pThrd->activitySampleTick);
     // The guard may have stored a sample after this reading, or read its clock on another CPU a
     // tick later: a sample at or after the reading is fresh, not one from long ago.
-    if (!mosTicks_IsFirstBigger(now, sampled) ||
-        mosTicks_DiffInTicks(now, sampled) < maxIdle * schedThrdLayer_G.guard.deadGuardPanicRatio)
+    if (!mosTicks_IsFirstBigger(now, sampled))
         return;
+    const MosTicks_Cnt ticksSinceGuardSample = mosTicks_DiffInTicks(now, sampled);
+    const MosTicks_Cnt deadGuardTicks = maxIdle * schedThrdLayer_G.guard.deadGuardPanicRatio;
+    if (ticksSinceGuardSample < deadGuardTicks)
+        return;
+    // Only the first thread to find the guard dead stops the process; the others carry on. The
+    // report names what broke: the guard has not sampled this thread for the panic ratio of
+    // intervals.
     if (__atomic_fetch_add(&schedThrdLayer_G.guard.atomicPanicCounter, 1u, __ATOMIC_SEQ_CST) == 0)
-        MOS_PANIC("Scheduler guard seems to be dead", "");
+        MOS_ASSERT_WITH_DESC(ticksSinceGuardSample < deadGuardTicks, "Scheduler guard seems to be dead");
 }
 
 // The next uthread this thread runs, or null: each queue gives at most three in a row before the

@@ -157,16 +157,6 @@ Mos_RC netSec_ReadIntoList(MosSslSocketHandle *pHandle, NetSmallIov *pIov, UINT3
 }
 } // namespace
 
-const NetSecConf *net_GetSecConf(const Net *pNet)
-{
-    return &pNet->confParam.securityParams;
-}
-
-void net_SetSecConf(Net *pNet, const NetSecConf *pConf)
-{
-    pNet->confParam.securityParams = *pConf;
-}
-
 Mos_RC netCon_UpdateConSecParams(NetCon *pCon, const NetSecConParams *pParams)
 {
     if (pCon->conType != CON_TYPE__CLIENT) {
@@ -193,13 +183,14 @@ Mos_RC netCon_UpdateConSecParams(NetCon *pCon, const NetSecConParams *pParams)
 
 Mos_RC net_UpdateConSecParams(Net *pNet, HNetCon hCon, const NetSecConParams *pParams)
 {
-    NetCon *pCon = netConManager_AcquireCon(&pNet->conManager, hCon);
+    NetConManger *pMgr = net_GetConManager(pNet);
+    NetCon *pCon = netConManager_AcquireCon(pMgr, hCon);
     if (pCon == nullptr) {
         MOS_ERROR(MOS_COMP_NET, "Failed to acquire connection %lx", (unsigned long)hCon);
         return MOS_RC__ERROR;
     }
     const Mos_RC rc = netCon_UpdateConSecParams(pCon, pParams);
-    netConManager_ReleaseCon(&pNet->conManager, pCon);
+    netConManager_ReleaseCon(pMgr, pCon);
     return rc;
 }
 

@@ -30,13 +30,14 @@
 
 struct Net;
 
-// Task steps (MOS_MIT_CALL them) on the socket, list and head of the task's area.
-// Client, after the TCP connect: nothing for an unsecured connection, the upgrade for SECURE_SSL.
-Mos_RC netSec_Connect_CK(MosMit *pMit, Mos_RC rc);
+// Task steps (MOS_MIT_CALL them) on the socket, list and head of the task's area. The three a path
+// runs itself (connect, accept, disconnect) are declared with the path's internals.
+// Client, after the TCP connect (netSec_Connect_CK): nothing for an unsecured connection, the
+// upgrade for SECURE_SSL.
 Mos_RC netSec_SslConnect_CK(MosMit *pMit, Mos_RC rc);
-// Server, with the first head of a new socket in the task's head: accept, refuse or upgrade. After
-// an upgrade the head holds the client's next head (its NEW_CON), read through TLS and checked.
-Mos_RC netSec_Accept_CK(MosMit *pMit, Mos_RC rc);
+// Server, with the first head of a new socket in the task's head (netSec_Accept_CK): accept,
+// refuse or upgrade. After an upgrade the head holds the client's next head (its NEW_CON), read
+// through TLS and checked.
 Mos_RC netSec_SslAccept_CK(MosMit *pMit, Mos_RC rc);
 Mos_RC netSec_SslHandshake_CK(MosMit *pMit, Mos_RC rc);
 // The task's list through TLS: all of it out, or filled from the transfer offset to its end.
@@ -45,12 +46,6 @@ Mos_RC netSec_Recv_CK(MosMit *pMit, Mos_RC rc);
 // Moves the session's pending ciphertext to the socket / one chunk of ciphertext into the session.
 Mos_RC netSec_SslSend_CK(MosMit *pMit, Mos_RC rc);
 Mos_RC netSec_SslRecv_CK(MosMit *pMit, Mos_RC rc);
-// Before the socket disconnects: lets the secure senders finish or fail, then closes the session.
-Mos_RC netSec_Disconnect_CK(MosMit *pMit, Mos_RC rc);
-
-// The root object's security configuration (inside its NetConfParam).
-const NetSecConf *net_GetSecConf(const Net *pNet);
-void net_SetSecConf(Net *pNet, const NetSecConf *pConf);
 
 // A client connection's parameters (reset when pParams is null); every path of the connection is
 // failed so that it reconnects under them. MOS_RC__ILLEGAL for a server connection.

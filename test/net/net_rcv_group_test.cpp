@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "net/net_channel.h"
+#include "net/net_con_send.h"
 #include "test/support/net_rpc_support.h"
 #include "test/support/net_support.h"
 #include "test/support/umt_test_support.h"

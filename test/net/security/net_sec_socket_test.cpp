@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "mos/usr/security/mos_security.h"
+#include "net/net_path_intrn.h"
 #include "net/security/net_sec.h"
 #include "test/support/net_test_env.h"
 #include "test/support/scratch_dir.h"
