@@ -1,0 +1,36 @@
+// The mirrored I/O of a comb: the write and trim that reach every partner that must receive them,
+// the read that writes what it read to a partner that needs it and repairs a failed local copy,
+// and the exchanges of dirty-region lists and tooth lists with the partner.
+//
+// Write order: for a tooth that exists the partner's leg is sent first and awaited after the local
+// write; a new tooth is written locally first and sent only when that succeeded; a trim waits for
+// every partner before it frees the local tooth. A failed leg is retried (three attempts at most,
+// each starting at least a second after the one before, none after tgt_io_total_threshold) unless
+// the Ostrel allowed dropping the partner or the partner's device failed. Dirty marks are cleared
+// only by the last write in flight of a comb in a partnership that is NORMAL.
+#pragma once
+
+#include "tgt/ioh/ioh.h"
+#include "tgt/raid/raid_comb.h"
+
+#define RAID_COMB__MAX_REMOTE_RETRY 3u
+#define RAID_COMB__MAX_LOCAL_RETRY 2u
+#define RAID_COMB__MIN_RETRY_DELAY_MILLIS 1000u
+#define RAID_REBUILD__MAX_CLEAN_TOOTH_LIST_RETRY 3u
+
+// One synchronous RPC: the transport's code (pRpc->rspRc holds the partner's when SUCCESS).
+Mos_RC raidRpc_Call(Cont *pCont, const RaidCon *pCon, RaidRpc *pRpc, UINT32 msgType, UINT32 grpId, const void *pRec,
+                    UINT32 recLen, void *pRsp, UINT32 rspCap);
+
+// ---- dirty-region lists ----
+
+Mos_RC raidComb_CreateAndSendGetRemoteDrl(RaidComb *pComb, Cont *pCont, const RaidCon *pCon, RaidRpc *pRpc,
+                                          BOOL bAllTeeth, UINT32 msgType, void *pRsp, UINT32 rspCap);
+// The partner's list into the rebuild log. FALSE when it could not be fetched or applied.
+BOOL raidComb_GetRemoteDrl(Cont *pCont, RaidComb *pComb, TgtId remoteTgtId, BOOL bAllTeeth, BOOL *pBIsAllZero,
+                           BOOL *pbBitSetNoTooth, BOOL *pbSecFineDrlSupported);
+// An old-form answer (oldSizeInBytes received) in the fine form; a malformed one reads as all dirty.
+void raidComb_ConvertOldDrlRspToNew(const TgtRsp_ReadCombDrl *pOldRsp, UINT32 oldSizeInBytes,
+                                    TgtRsp_ReadCombFineDrl *pNewRsp);
+UINT32 raidComb_ConvertNewDrlRspToOld(const TgtRsp_ReadCombFineDrl *pNewRsp, TgtRsp_ReadCombDrl *pOldRsp);
+BOOL raidRebuild_ResetRemoteDrl(Cont *pCont, RaidComb *pComb, TgtId remoteTgtId);
