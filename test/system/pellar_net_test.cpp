@@ -174,11 +174,17 @@ TEST_F(PellarNet, CommandsAreAdmittedOnlyAfterTheAttachAndOnlyForThisServer)
     EXPECT_FALSE(p->exited(0ms));
 }
 
-TEST_F(PellarNet, MalformedWritesAreRefusedAndTheConnectionGoesOn)
+// Data-path requests reach the I/O handler: a comb this server does not hold is answered 16, a
+// command type on the data path 46; malformed writes are refused and the connection goes on.
+TEST_F(PellarNet, DataPathRequestsReachTheHandlerAndMalformedWritesAreRefused)
 {
     auto p = Start(dir_, port_);
     QuilletSim quillet;
     ASSERT_TRUE(quillet.Connect((uint16_t)port_, 0x1));
+    EXPECT_EQ(quillet.Read(0x8000, 0, 8), MOS_RC__IO_FAULT_NO_COMB);
+    EXPECT_EQ(quillet.Write(0x8000, 0, 8, 8 * 512), MOS_RC__IO_FAULT_NO_COMB);
+    EXPECT_EQ(quillet.Read(0x8000, 2040, 16), MOS_RC__INVALID); // crosses a tooth
+    EXPECT_EQ(quillet.Request(2020, 22, {std::vector<uint8_t>(100)}), MOS_RC__UNKNOWN_MSG);
     EXPECT_EQ(quillet.Write(0x8000, 0, 8, 8 * 512 - 1), MOS_RC__INVALID); // a byte short
     EXPECT_EQ(quillet.Write(0x8000, 0, 8, 7 * 512), MOS_RC__INVALID);     // disagrees with the record
     EXPECT_EQ(quillet.Write(0x8000, 0, 8, 8 * 512, 0x4), MOS_RC__INVALID); // guards announced, none sent

@@ -67,6 +67,7 @@ void cont_InitZeroBuffer(Cont *pCont)
 void cont_InitNet(Cont *pCont, UINT16 port, UINT64 myConId, BOOL bInitRecvGrps)
 {
     contNet_Init(pCont, &pCont->net, myConId, bInitRecvGrps);
+    contIo_Start(pCont);
     contNet_Start(&pCont->net, port);
     MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Listening on port %u", (unsigned)port);
 }
@@ -146,9 +147,10 @@ void cont_Init(Cont *pCont, UINT16 port, UINT64 myConId, BOOL bInitRecvGrps, BOO
     contTgtMngr_Init(&pCont->tgtMngr, pCont);
     contExampleMngr_Init(&pCont->exampleMngr);
     contVtreeMngr_Init(&pCont->vtreeMngr, pCont);
-    contVolMngr_Init(&pCont->volMngr, nullptr);
+    contVolMngr_Init(&pCont->volMngr, contIo_GetVolHooks());
     contHeadMngr_Init(&pCont->headMngr);
     contHead_SetHeadLayerHooks();
+    ioh_Init(&pCont->ioh, pCont, contIo_GetIohHooks(), &pCont->elock);
     cont_NextStage(pCont);
 
     rcacheNetBuf_Init(&pCont->cachePri, pCont, &pCont->net.net, TRUE, "Primary");

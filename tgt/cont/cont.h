@@ -21,6 +21,7 @@
 #include "tgt/cont/cont_example.h"
 #include "tgt/cont/cont_flcache_dev.h"
 #include "tgt/cont/cont_head.h"
+#include "tgt/cont/cont_io.h"
 #include "tgt/cont/cont_net.h"
 #include "tgt/cont/cont_obj.h"
 #include "tgt/cont/cont_ostrel.h"
@@ -57,6 +58,8 @@ struct Cont {
     ContVtreeMngr vtreeMngr;
     ContVolMngr volMngr;
     ContHeadMngr headMngr;
+    Elock elock; // built at the first accepted attach; no comb is locked before
+    Ioh ioh;
     HNetCon hOstrelCon; // 0 until the first add-manager command
     DumpMgr dumpMgr;
     RcacheNetBuf cachePri;

@@ -287,12 +287,10 @@ void contNet_AllocIo(Cont *pCont, UINT32 conGrpId, NetSmallIov *pIov, PellarIOCt
         netIov_AddBuffer(pIov, p, len, CONT_NET_BUF_TYPE__NET_ALLOC);
 }
 
-Mos_RC contNet_DefaultIoRequest(Cont *pCont, NetRpcData *pReq, NetRpcData *pRes, HNetCon hCon)
+void contNet_DefaultIoRequest(Cont *pCont, NetRpcData *pReq, HNetCon hCon)
 {
-    (void)pCont;
-    (void)pRes;
     (void)hCon;
-    return pReq->context == TGT_MSG_TYPE__IO_WRITE_DUMMY ? MOS_RC__SUCCESS : MOS_RC__UNKNOWN_MSG;
+    contNet_SendIORc(pCont, pReq, pReq->context == TGT_MSG_TYPE__IO_WRITE_DUMMY ? MOS_RC__SUCCESS : MOS_RC__UNKNOWN_MSG);
 }
 
 BOOL contNet_DefaultIoRequestIsRead(Cont *pCont, NetRpcData *pReq)
@@ -540,7 +538,6 @@ void contNet_RecvRequest(HNetCon hCon, void *pObj, NetRpcData *pReq)
 void contNet_RecvIORequest(HNetCon hCon, void *pObj, NetRpcData *pReq)
 {
     Cont *pCont = contNet_Cont(pObj);
-    Net *pNet = cont_GetNetObj(pCont);
     PellarIOCtx *pCtx = contNet_GetIoCtx(&pReq->iov);
     BOOL bMalformed = FALSE;
     if (pCtx != nullptr) {
@@ -551,17 +548,36 @@ void contNet_RecvIORequest(HNetCon hCon, void *pObj, NetRpcData *pReq)
         }
         bMalformed = pCtx->bMalformed;
     }
+    if (bMalformed)
+        contNet_SendIORc(pCont, pReq, MOS_RC__INVALID);
+    else
+        pCont->net.pIoRequestCK(pCont, pReq, hCon);
+}
+
+void contNet_SendIOResponse(Cont *pCont, const IohResp *pRes, NetRpcData *pReq)
+{
+    Net *pNet = cont_GetNetObj(pCont);
     NetRpcMsg resp;
-    NetRpcData *pRes = netRecvGroup_InitResponse(pNet, &resp, pReq, TRUE);
-    pRes->context = MOS_RC__ILLEGAL;
-    pRes->grpId = pReq->grpId;
-    pRes->context = bMalformed ? MOS_RC__INVALID : pCont->net.pIoRequestCK(pCont, pReq, pRes, hCon);
-    MOS_TRACE(MOS_COMP_TGT_NET, MOS_FREQ_HIGH, "IO processing completed:pReq={pMsgCtx=%p}, pResp={size=%u}, bDelayResp=%u",
-              static_cast<void *>(pReq), (unsigned)NET_IOV__GET_SIZE(&pRes->iov), 0u);
+    NetRpcData *pRsp = netRecvGroup_InitResponse(pNet, &resp, pReq, TRUE);
+    pRsp->context = pRes->rc;
+    pRsp->grpId = pReq->grpId;
+    for (UINT32 i = 0; i < pRes->numOfRspBufs; i++)
+        netIov_AddBuffer(&pRsp->iov, pRes->rspBufs[i].p, pRes->rspBufs[i].len, CONT_NET_BUF_TYPE__STATIC);
+    const Context type = pReq->context;
     MOS_TRACE(MOS_COMP_TGT_NET, MOS_FREQ_HIGH, "Sending IO Response to client: pReq=%p, pRes=%p",
-              static_cast<void *>(pReq), static_cast<void *>(pRes));
-    (void)netRecvGroup_SendResponse(pNet, &resp, pReq, TRUE);
+              static_cast<void *>(pReq), static_cast<const void *>(pRes));
+    const Mos_RC rc = netRecvGroup_SendResponse(pNet, &resp, pReq, TRUE);
+    if (rc != MOS_RC__SUCCESS)
+        MOS_TRACE(MOS_COMP_TGT_NET, MOS_FREQ_LOW, "WARNING: Failed to send response for %u, with RC: %s",
+                  (unsigned)type, mosRc_GetStr(rc));
     contNet_DestroyMsg(pCont, &resp);
+}
+
+void contNet_SendIORc(Cont *pCont, NetRpcData *pReq, Mos_RC rc)
+{
+    IohResp res{};
+    res.rc = rc;
+    contNet_SendIOResponse(pCont, &res, pReq);
 }
 
 BOOL contNet_RecvIORequestIsRead(void *pObj, NetRpcData *pReq)

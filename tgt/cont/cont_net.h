@@ -19,7 +19,7 @@
 
 #include "net/net.h"
 #include "net/net_rcv_group.h"
-#include "tgt/ioh/ioh_msg.h"
+#include "tgt/ioh/ioh.h"
 #include "tgt/phy/phy_io_flags.h"
 
 struct Cont;
@@ -80,10 +80,10 @@ struct PellarIOCtx {
 };
 static_assert(sizeof(PellarIOCtx) == 72);
 
-// The data-path entry that the I/O handler installs: its result is the response's code, and it may
-// append response buffers to pRes (freed by their types after the send). Until one is installed,
-// the dummy write is answered with success and every other type with MOS_RC__UNKNOWN_MSG.
-typedef Mos_RC (*ContNet_IoRequestCK)(Cont *pCont, NetRpcData *pReq, NetRpcData *pRes, HNetCon hCon);
+// The data-path entry that the controller installs (the I/O handler): it answers every request
+// itself, at once or later, through contNet_SendIOResponse. Until one is installed, the dummy
+// write is answered with success and every other type with MOS_RC__UNKNOWN_MSG.
+typedef void (*ContNet_IoRequestCK)(Cont *pCont, NetRpcData *pReq, HNetCon hCon);
 typedef BOOL (*ContNet_IoRequestIsReadCK)(Cont *pCont, NetRpcData *pReq);
 
 struct ContNet {
@@ -105,6 +105,11 @@ HNetCon contNet_AllocCon(ContNet *pContNet, ConId conId, const NetCon_RemoteHost
 
 void contNet_DestroyMsg(Cont *pCont, NetRpcMsg *pMsg);
 void contNet_AddBuffToIov(NetRpcMsg *pMsg, void *buffer, UINT32 sizeInBytes, ContNetBufType bufferType, BOOL bIsReq);
+// Answers a data-path request with the handler's code and payload, sent before this returns (the
+// payload's buffers stay the caller's). The request must not be touched afterwards.
+void contNet_SendIOResponse(Cont *pCont, const IohResp *pRes, NetRpcData *pReq);
+// Answers a data-path request with a code and no payload.
+void contNet_SendIORc(Cont *pCont, NetRpcData *pReq, Mos_RC rc);
 void contNet_SetLocalDataBuf(PellarIOCtx *pIoCtx, void *pData, UINT32 sizeInLbs, ContNetBufType dataBufType);
 // Copies up to len bytes of the list into pDst; returns how many.
 UINT32 contNet_CopyFromIov(const NetSmallIov *pIov, void *pDst, UINT32 len);

@@ -1,0 +1,245 @@
+#include "tgt/cont/cont_io.h"
+
+#include <cstring>
+
+#include "mos/mos_assert.h"
+#include "mos/mos_trace.h"
+#include "mos/mos_utils_mem.h"
+#include "net/net_rcv_group.h"
+#include "tgt/cont/cont.h"
+#include "tgt/head/head.h"
+
+namespace {
+// The buffers a request's answer points into.
+struct ContIoBufs {
+    RcacheNetBuf *pPool;
+    void *pData;
+    void *pDif;
+    UINT32 lbs;
+    TgtRsp_ReadCombFineDrl *pDrl;
+};
+
+// One request while it is served, on the serving thread's stack.
+struct ContIoReq {
+    NetRpcData *pReq;
+    ContIoBufs bufs;
+    IohResp res;
+};
+
+// A held answer's request side, kept by the volume until the quiesce ends.
+struct ContIoHeld {
+    NetRpcData *pReq;
+    ContIoBufs bufs;
+};
+
+// Every read record keeps its size at byte 8.
+constexpr UINT32 kReadSizeOff = offsetof(TgtReq_IoRead, sizeInLbs);
+static_assert(offsetof(TgtReq_IoReadSec, sizeInLbs) == kReadSizeOff);
+static_assert(offsetof(TgtReq_CheckForError, sizeInLbs) == kReadSizeOff);
+
+void contIo_AllocBufs(Cont *pCont, const IohReq &req, ContIoBufs *pBufs)
+{
+    *pBufs = ContIoBufs{};
+    switch (req.msgType) {
+    case TGT_MSG_TYPE__IO_READ_PRI:
+    case TGT_MSG_TYPE__IO_READ_SEC:
+    case TGT_MSG_TYPE__CHECK_FOR_ERROR: {
+        if (req.numOfBufs == 0 || req.bufs[0].len < kReadSizeOff + sizeof(UINT32))
+            return; // refused by the shape check
+        UINT32 lbs;
+        memcpy(&lbs, static_cast<const UINT8 *>(req.bufs[0].p) + kReadSizeOff, sizeof(lbs));
+        // A size the range check refuses still gets a buffer the handler may be handed.
+        pBufs->lbs = MOS_MAX(1u, MOS_MIN(lbs, IOH__MAX_IO_SIZE_IN_LBS));
+        pBufs->pPool = req.msgType == TGT_MSG_TYPE__IO_READ_PRI ? &pCont->cachePri : &pCont->cacheSec;
+        pBufs->pData = rcacheNetBuf_Allocate(pBufs->pPool, pBufs->lbs, TRUE, &pBufs->pDif);
+        return;
+    }
+    case TGT_MSG_TYPE__READ_COMB_BM:
+    case TGT_MSG_TYPE__READ_COMB_FINE_DRL:
+        pBufs->pDrl = static_cast<TgtRsp_ReadCombFineDrl *>(
+            mos_MemMalloc(sizeof(TgtRsp_ReadCombFineDrl), sizeof(TgtRsp_ReadCombFineDrl), __func__, TRUE));
+        return;
+    default:
+        return;
+    }
+}
+
+void contIo_FreeBufs(ContIoBufs *pBufs)
+{
+    if (pBufs->pData != nullptr)
+        rcacheNetBuf_Free(pBufs->pPool, pBufs->pData, pBufs->pDif, pBufs->lbs);
+    mos_MemFree(pBufs->pDrl);
+    *pBufs = ContIoBufs{};
+}
+
+// The data path's entry on the receive groups' threads.
+void contIo_Request(Cont *pCont, NetRpcData *pReq, HNetCon hCon)
+{
+    const UINT32 numOfBufs = pReq->iov.numOfUsedBuffers;
+    if (numOfBufs > TGT_MSG__MAX_BUFS) {
+        MOS_TRACE(MOS_COMP_TGT_NET, MOS_FREQ_LOW, "Request %u of %u buffers refused", (unsigned)pReq->context,
+                  (unsigned)numOfBufs);
+        contNet_SendIORc(pCont, pReq, MOS_RC__INVALID);
+        return;
+    }
+    IohReq req{};
+    req.msgType = pReq->context;
+    req.peerVer = TGT_PEER_VER__UNKNOWN;
+    if (hCon != NET_CON__INVALID_HCON)
+        (void)net_GetPeerVersion(cont_GetNetObj(pCont), hCon, FALSE, 0, &req.peerVer);
+    req.numOfBufs = numOfBufs;
+    for (UINT32 i = 0; i < numOfBufs; i++)
+        req.bufs[i].p = NET_IOV__GET(&pReq->iov, i, &req.bufs[i].len);
+
+    ContIoReq io{};
+    io.pReq = pReq;
+    contIo_AllocBufs(pCont, req, &io.bufs);
+    io.res.pReadData = static_cast<UINT8 *>(io.bufs.pData);
+    io.res.pReadDif = static_cast<T10Dif *>(io.bufs.pDif);
+    io.res.pDrlRsp = io.bufs.pDrl;
+    ioh_NewRequest(&pCont->ioh, &req, &io.res);
+    MOS_TRACE(MOS_COMP_TGT_NET, MOS_FREQ_HIGH, "IO processing completed:pReq={pMsgCtx=%p}, pResp={size=%u}, bDelayResp=%u",
+              static_cast<void *>(pReq), io.res.numOfRspBufs, (unsigned)io.res.bDelayResp);
+    // A held answer and its buffers are the volume's now; it may already have sent them.
+    if (io.res.bDelayResp)
+        return;
+    contNet_SendIOResponse(pCont, &io.res, pReq);
+    contIo_FreeBufs(&io.bufs);
+}
+
+BOOL contIo_RequestIsRead(Cont *pCont, NetRpcData *pReq)
+{
+    IohReq req{};
+    req.msgType = pReq->context;
+    return ioh_NewRequestIsRead(&pCont->ioh, &req);
+}
+
+// The handler hands an answer to its volume: the request side moves to the heap with it.
+BOOL contIo_HangDelayResponse(Cont *pCont, UINT64 volId, IohResp *pIoRes)
+{
+    ContIoReq *pIo = MOS_CONTAINER_OF(pIoRes, ContIoReq, res);
+    auto *pHeld = static_cast<ContIoHeld *>(mos_MemMalloc(sizeof(ContIoHeld), sizeof(ContIoHeld), __func__, TRUE));
+    if (pHeld == nullptr)
+        return FALSE; // the answer goes now rather than never
+    *pHeld = ContIoHeld{pIo->pReq, pIo->bufs};
+    BOOL bHeld = FALSE;
+    if (IohVol *pVol = cont_IohAcquireVol(pCont, volId)) {
+        bHeld = contVol_hangDelayResponse(pCont, reinterpret_cast<ContVol *>(pVol), pIoRes, pHeld);
+        cont_IohReleaseVol(pCont, pVol);
+    }
+    if (!bHeld)
+        mos_MemFree(pHeld);
+    return bHeld;
+}
+
+void contIo_SendHeldResponse(Cont *pCont, const void *pReqCtx, IohResp *pResp)
+{
+    auto *pHeld = static_cast<ContIoHeld *>(const_cast<void *>(pReqCtx));
+    MOS_ASSERT_WITH_DESC(pHeld != nullptr, "every held answer carries its request");
+    contNet_SendIOResponse(pCont, pResp, pHeld->pReq);
+    contIo_FreeBufs(&pHeld->bufs);
+    mos_MemFree(pHeld);
+}
+
+// The volume's tree is looked up by id; a tree outlives the volumes that name it.
+Vtree *contIo_GetVolVtree(IohVol *pVol, VtoId *pVtoId, UINT64 *pObfuscationKey)
+{
+    ContVol *p = reinterpret_cast<ContVol *>(pVol);
+    VTreeId vtreeId;
+    {
+        MosFastlockGuard g(&p->fastLock);
+        vtreeId = p->vtreeId;
+        *pVtoId = p->vtoId;
+    }
+    *pObfuscationKey = 0;
+    ContVtree *pTree = cont_AcquireContVtree(p->pCont, vtreeId);
+    if (pTree == nullptr)
+        return nullptr;
+    Vtree *pVtree = contVtree_GetVtree(pTree);
+    *pObfuscationKey = contVtree_GetEncryption(pTree);
+    cont_ReleaseContVtree(p->pCont, pTree);
+    return pVtree;
+}
+
+Vtree *contIo_AcquireVtreeFromHead(Cont *pCont, CombId combId, UINT32 offsetInComb, BOOL *pbDeleting)
+{
+    *pbDeleting = FALSE;
+    Head *pHead = head_ContAcquireHead(pCont, combId_GetHeadId(combId));
+    if (pHead == nullptr)
+        return nullptr;
+    const VTreeId vtreeId = head_GetVtreeId(pHead, offsetInComb / IOH__MAX_IO_SIZE_IN_LBS);
+    head_ContReleaseHead(pCont, pHead);
+    Vtree *pVtree = vtreeId != 0 ? head_ContAcquireVtree(pCont, vtreeId) : nullptr;
+    if (pVtree != nullptr)
+        *pbDeleting = head_ContVtreeNeedDelete(pVtree);
+    return pVtree;
+}
+
+// Comb objects are not served yet: no comb is found, so nothing below is reached through it.
+IohComb *contIo_AcquireIohComb(Cont *pCont, CombId combId)
+{
+    (void)pCont;
+    (void)combId;
+    return nullptr;
+}
+
+void contIo_ReleaseIohComb(Cont *pCont, CombId combId)
+{
+    (void)pCont;
+    (void)combId;
+    MOS_UNREACHABLE("no comb was acquired");
+}
+
+[[noreturn]] void contIo_NoRaid(void)
+{
+    MOS_UNREACHABLE("no comb's mirroring object is served");
+}
+
+const IohHooks kIohHooks = {
+    contIo_AcquireIohComb,
+    contIo_ReleaseIohComb,
+    cont_IohAcquireVol,
+    cont_IohReleaseVol,
+    contIo_GetVolVtree,
+    cont_IohValidateVol,
+    cont_IohIsVolQuiesced,
+    contIo_HangDelayResponse,
+    cont_IsOstrelBlocked,
+    contIo_AcquireVtreeFromHead,
+    [](Cont *pCont, Vtree *pVtree) { head_ContReleaseVtree(pCont, pVtree); },
+    [](RaidComb *, IohRaidState *) { contIo_NoRaid(); },
+    [](RaidComb *) -> PhyComb * { contIo_NoRaid(); },
+    [](RaidComb *) -> BOOL { contIo_NoRaid(); },
+    [](RaidComb *, const IohCombWrite *) -> Mos_RC { contIo_NoRaid(); },
+    [](RaidComb *, PhyToothIndex, UINT32, UINT32, void *, T10Dif *, RdIoFlags, UINT32) -> Mos_RC { contIo_NoRaid(); },
+    [](RaidComb *, Vtree *, UINT32, PhyToothIndex, BOOL) -> Mos_RC { contIo_NoRaid(); },
+    [](RaidComb *, UINT32) -> Mos_RC { contIo_NoRaid(); },
+    [](RaidComb *, UINT32) -> BOOL { contIo_NoRaid(); },
+    [](RaidComb *, UINT32) -> Mos_RC { contIo_NoRaid(); },
+    [](RaidComb *, TgtRsp_ReadCombFineDrl *) -> BOOL { contIo_NoRaid(); },
+    [](RaidComb *) -> BOOL { contIo_NoRaid(); },
+    [](RaidComb *, const TgtReq_GetNextTooth *, TgtRsp_GetNextTooth *) -> Mos_RC { contIo_NoRaid(); },
+    [](Cont *pCont, UINT32 sizeInLbs, UINT32 offsetInComb, BOOL bWrite) -> BOOL {
+        return rcache_IsCacheSkip(&pCont->readCache, sizeInLbs, offsetInComb, bWrite);
+    },
+    cont_IohIsVolCached,
+    [](RaidComb *, BOOL) -> BOOL { contIo_NoRaid(); },
+};
+
+const ContVolHooks kVolHooks = {cont_AcquireContVtree, cont_ReleaseContVtree, contIo_SendHeldResponse};
+} // namespace
+
+const IohHooks *contIo_GetIohHooks(void)
+{
+    return &kIohHooks;
+}
+
+const ContVolHooks *contIo_GetVolHooks(void)
+{
+    return &kVolHooks;
+}
+
+void contIo_Start(Cont *pCont)
+{
+    contNet_SetIoHandler(&pCont->net, contIo_Request, contIo_RequestIsRead);
+}
