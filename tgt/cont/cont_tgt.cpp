@@ -31,6 +31,38 @@ void contTgt_AddrText(const NetAddress *pAddr, CHAR_A (&text)[NET_ADDRESS_STRING
     }
 }
 
+// The six counter kinds of a known address, in the messaging layer's event order 1-6.
+constexpr MosOscCnt_CounterType kOscTypes[] = {
+    MOS_OSC_CNT_TYPE__PELLAR_PELLAR_NETWORK_DISCONNECTIONS,
+    MOS_OSC_CNT_TYPE__PELLAR_PELLAR_NETWORK_FAILURES,
+    MOS_OSC_CNT_TYPE__PELLAR_PELLAR_RCV_KEEP_ALIVE_CAUSED_DISCONNECTION,
+    MOS_OSC_CNT_TYPE__PELLAR_PELLAR_SND_KEEP_ALIVE_CAUSED_DISCONNECTION,
+    MOS_OSC_CNT_TYPE__PELLAR_PELLAR_HIGH_LATENCY,
+    MOS_OSC_CNT_TYPE__PELLAR_PELLAR_CRITICAL_LATENCY,
+};
+static_assert(NET_OSC_TYPE__SOCKET_DOWN == 1 && NET_OSC_TYPE__RPC_LINGERED_3SEC == 6);
+
+BOOL contTgt_IsPeerOscType(MosOscCnt_CounterType type)
+{
+    for (MosOscCnt_CounterType t : kOscTypes)
+        if (t == type)
+            return TRUE;
+    return FALSE;
+}
+
+// A new known address (fastlock held): its six counters, with the controller's parameters.
+void contTgt_CreateAddrCounters(ContTgt *pTgt, UINT32 idx)
+{
+    for (MosOscCnt_CounterType type : kOscTypes) {
+        MosOscCnt_CounterDescriptor desc{};
+        desc.type = type;
+        desc.descriptorSize = sizeof(desc.OSCDesc.netInfo);
+        desc.OSCDesc.netInfo.addr = pTgt->knownAddrs[idx];
+        desc.OSCDesc.netInfo.remoteObjId = pTgt->tgtId;
+        mosOscCnt_Create(&contTgt_GetMosOscCntArr(pTgt, type)[idx], &pTgt->pCont->perTypeOscCntParams[type], &desc);
+    }
+}
+
 Mos_RC contTgt_SendPermitOverLink(Cont *pCont, const OstrelTgtReq_DegradeCombPermit *pReq)
 {
     return contOstrel_SendRequestRecord(pCont, CONT_TGT__MSG_TYPE__DEGRADE_PERMIT, pReq, sizeof(*pReq));
@@ -306,9 +338,16 @@ void contTgtMngr_TgtInit(ContTgtMngr *pTgtMngr, ContTgt *pTgt, UINT64 tgtId, UIN
 
 void contTgtMngr_TgtDestroy(ContTgtMngr *pTgtMngr, ContTgt *pTgt)
 {
-    MosFastlockGuard guard(&pTgtMngr->fastlock);
-    if (mosDList_IsLinked(&pTgt->listNode))
-        mosDList_Remove(&pTgtMngr->tgtAnchor, &pTgt->listNode);
+    {
+        MosFastlockGuard guard(&pTgtMngr->fastlock);
+        if (mosDList_IsLinked(&pTgt->listNode))
+            mosDList_Remove(&pTgtMngr->tgtAnchor, &pTgt->listNode);
+    }
+    MosFastlockGuard guard(&pTgt->fastlock);
+    for (UINT32 idx = 0; idx < pTgt->numKnownAddrs; idx++)
+        for (MosOscCnt_CounterType type : kOscTypes)
+            mosOscCnt_Destroy(&contTgt_GetMosOscCntArr(pTgt, type)[idx]);
+    pTgt->numKnownAddrs = 0;
 }
 
 ContTgt *contTgtMngr_FindLocked(ContTgtMngr *pTgtMngr, UINT64 tgtId)
@@ -465,8 +504,9 @@ void contTgt_OscillationNotif(ContTgt *pTgt, HNetCon hCon, NetOscType counterTyp
         }
         pTgt->knownAddrs[idx] = *pAddr;
         pTgt->numKnownAddrs++;
+        contTgt_CreateAddrCounters(pTgt, idx);
     }
-    pTgt->oscCount[idx][counterType]++;
+    (void)mosOscCnt_FailureOccurrence(&contTgt_GetMosOscCntArr(pTgt, kOscTypes[counterType - 1])[idx], 1);
     pTgt->bNetHiccups = TRUE;
 }
 
@@ -525,4 +565,174 @@ void cont_GetAllPeersConState(Cont *pCont, OstrelTgtNot_PeerConState *pStateArr,
         pStateArr[i].bHiccups = pTgt->bNetHiccups;
         pTgt->bNetHiccups = FALSE;
     }
+}
+
+void contTgt_GetBwc(ContTgt *pTgt, OstrelTgtRsp_NetBwc *pBwc)
+{
+    memset(pBwc, 0, sizeof(*pBwc));
+    pBwc->tgtId = pTgt->tgtId;
+    HNetCon hCon;
+    {
+        MosFastlockGuard guard(&pTgt->syncChannelFastLock);
+        hCon = pTgt->hTgtNetCon;
+    }
+    NetConBwc bwc{};
+    if (hCon != NET_CON__INVALID_HCON && net_GetConBwc(cont_GetNetObj(pTgt->pCont), hCon, &bwc) == MOS_RC__SUCCESS) {
+        pBwc->sendSize = bwc.sendSize;
+        pBwc->sendLatency = bwc.sendLatency;
+    }
+}
+
+void contTgt_GetTgtConState(ContTgt *pTgt, OstrelTgtRsp_ConState *pState)
+{
+    memset(pState, 0, sizeof(*pState));
+    pState->tgtId = pTgt->tgtId;
+    memcpy(pState->remoteHost, pTgt->remoteHost, sizeof(pState->remoteHost));
+    HNetCon hCon;
+    {
+        MosFastlockGuard guard(&pTgt->syncChannelFastLock);
+        hCon = pTgt->hTgtNetCon;
+    }
+    NetCon_GetConState state{};
+    if (hCon != NET_CON__INVALID_HCON && net_GetConState(cont_GetNetObj(pTgt->pCont), hCon, &state))
+        pState->state = state;
+}
+
+namespace {
+// An answer {count, element size, elements} over the listed peers that pass the filter.
+template <typename Elem, typename Fill>
+Mos_RC contTgtMngr_BuildAnswer(ContTgtMngr *pTgtMngr, BOOL bClientsOnly, Fill fill, UINT8 **ppAnswer, UINT32 *pLen)
+{
+    MosFastlockGuard guard(&pTgtMngr->fastlock);
+    const UINT32 maxLen = (UINT32)(sizeof(OstrelTgtRsp_PeersHead) + (size_t)pTgtMngr->tgtAnchor.counter * sizeof(Elem));
+    auto *pAnswer = static_cast<UINT8 *>(mos_MemCalloc(maxLen, maxLen, __func__, TRUE));
+    if (pAnswer == nullptr)
+        return MOS_RC__NOT_FOUND;
+    OstrelTgtRsp_PeersHead head{0, (UINT32)sizeof(Elem)};
+    for (MosDList_Node *p = mosDList_First(&pTgtMngr->tgtAnchor); p != nullptr; p = mosDList_Next(p)) {
+        ContTgt *pTgt = contTgt_OfNode(p);
+        if (bClientsOnly && !pTgt->bClient)
+            continue;
+        Elem elem;
+        fill(pTgt, &elem);
+        memcpy(pAnswer + sizeof(head) + (size_t)head.numTgts++ * sizeof(Elem), &elem, sizeof(elem));
+    }
+    memcpy(pAnswer, &head, sizeof(head));
+    *ppAnswer = pAnswer;
+    *pLen = (UINT32)(sizeof(head) + (size_t)head.numTgts * sizeof(Elem));
+    return MOS_RC__SUCCESS;
+}
+} // namespace
+
+Mos_RC contTgtMngr_GetNetBwc(ContTgtMngr *pTgtMngr, UINT8 **ppAnswer, UINT32 *pLen)
+{
+    return contTgtMngr_BuildAnswer<OstrelTgtRsp_NetBwc>(pTgtMngr, FALSE, contTgt_GetBwc, ppAnswer, pLen);
+}
+
+Mos_RC contTgtMngr_GetTgtConState(ContTgtMngr *pTgtMngr, UINT8 **ppAnswer, UINT32 *pLen)
+{
+    return contTgtMngr_BuildAnswer<OstrelTgtRsp_ConState>(pTgtMngr, TRUE, contTgt_GetTgtConState, ppAnswer, pLen);
+}
+
+void contTgtMngr_UpdateNumOfSocketsOnAllTgts(ContTgtMngr *pTgtMngr, UINT32 numOfSocketPerIp)
+{
+    MosFastlockGuard guard(&pTgtMngr->fastlock);
+    for (MosDList_Node *p = mosDList_First(&pTgtMngr->tgtAnchor); p != nullptr; p = mosDList_Next(p)) {
+        ContTgt *pTgt = contTgt_OfNode(p);
+        HNetCon hCon;
+        {
+            MosFastlockGuard tgtGuard(&pTgt->syncChannelFastLock);
+            hCon = pTgt->hTgtNetCon;
+        }
+        if (hCon == NET_CON__INVALID_HCON)
+            continue;
+        const Mos_RC rc = net_UpdateNumOfSocketsPerIp(cont_GetNetObj(pTgt->pCont), hCon, numOfSocketPerIp);
+        if (rc != MOS_RC__SUCCESS)
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Peer %lx: %u sockets per address not set, rc=%s",
+                      (unsigned long)pTgt->tgtId, numOfSocketPerIp, mosRc_GetStr(rc));
+    }
+}
+
+MosOscCnt_Counter *contTgt_GetMosOscCntArr(ContTgt *pTgt, MosOscCnt_CounterType type)
+{
+    switch (type) {
+    case MOS_OSC_CNT_TYPE__PELLAR_PELLAR_NETWORK_DISCONNECTIONS:
+        return pTgt->connOscCnt;
+    case MOS_OSC_CNT_TYPE__PELLAR_PELLAR_NETWORK_FAILURES:
+        return pTgt->netOscCnt;
+    case MOS_OSC_CNT_TYPE__PELLAR_PELLAR_RCV_KEEP_ALIVE_CAUSED_DISCONNECTION:
+        return pTgt->rcvKaDiscon;
+    case MOS_OSC_CNT_TYPE__PELLAR_PELLAR_SND_KEEP_ALIVE_CAUSED_DISCONNECTION:
+        return pTgt->sndKaDiscon;
+    case MOS_OSC_CNT_TYPE__PELLAR_PELLAR_HIGH_LATENCY:
+        return pTgt->rpcLing1Sec;
+    case MOS_OSC_CNT_TYPE__PELLAR_PELLAR_CRITICAL_LATENCY:
+        return pTgt->rpcLing3Sec;
+    default:
+        return nullptr;
+    }
+}
+
+void contTgt_UpdateOscCounter(ContTgt *pTgt, MosOscCnt_CounterType type, const MosOscCnt_CounterParams *pParams)
+{
+    MosOscCnt_Counter *pArr = contTgt_GetMosOscCntArr(pTgt, type);
+    if (pArr == nullptr)
+        return;
+    MosFastlockGuard guard(&pTgt->fastlock);
+    for (UINT32 idx = 0; idx < pTgt->numKnownAddrs; idx++) {
+        const Mos_RC rc = mosOscCnt_SetParams(&pArr[idx], pParams);
+        if (rc != MOS_RC__SUCCESS)
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Peer %lx: counter %u of address %u refused its windows, rc=%s",
+                      (unsigned long)pTgt->tgtId, (unsigned)type, idx, mosRc_GetStr(rc));
+    }
+}
+
+void contTgt_ResetOscCounter(ContTgt *pTgt, MosOscCnt_CounterType type)
+{
+    MosOscCnt_Counter *pArr = contTgt_GetMosOscCntArr(pTgt, type);
+    if (pArr == nullptr)
+        return;
+    MosFastlockGuard guard(&pTgt->fastlock);
+    for (UINT32 idx = 0; idx < pTgt->numKnownAddrs; idx++)
+        mosOscCnt_ResetCounter(&pArr[idx]);
+}
+
+UINT32 contTgt_GatherOscCounters(ContTgt *pTgt, MosOscCnt_QueryCounter *pArray, UINT32 maxCounters, UINT64 timeDelta)
+{
+    UINT32 n = 0;
+    MosFastlockGuard guard(&pTgt->fastlock);
+    for (UINT32 idx = 0; idx < pTgt->numKnownAddrs; idx++) {
+        for (MosOscCnt_CounterType type : kOscTypes) {
+            MosOscCnt_Counter *pCounter = &contTgt_GetMosOscCntArr(pTgt, type)[idx];
+            if (n < maxCounters && mosOscCnt_HasCounterChanged(pCounter, timeDelta))
+                (void)mosOscCnt_GetCounter(pCounter, &pArray[n++]);
+        }
+    }
+    return n;
+}
+
+void contTgtMngr_UpdateOscCounter(ContTgtMngr *pTgtMngr, MosOscCnt_CounterType type, BOOL bReset,
+                                  const MosOscCnt_CounterParams *pParams)
+{
+    if (!contTgt_IsPeerOscType(type))
+        return;
+    MosFastlockGuard guard(&pTgtMngr->fastlock);
+    if (!bReset)
+        mosOscCnt_CopyOscParams(&pTgtMngr->pCont->perTypeOscCntParams[type], pParams);
+    for (MosDList_Node *p = mosDList_First(&pTgtMngr->tgtAnchor); p != nullptr; p = mosDList_Next(p)) {
+        if (bReset)
+            contTgt_ResetOscCounter(contTgt_OfNode(p), type);
+        else
+            contTgt_UpdateOscCounter(contTgt_OfNode(p), type, pParams);
+    }
+}
+
+UINT32 contTgtMngr_GatherOscCounters(ContTgtMngr *pTgtMngr, MosOscCnt_QueryCounter *pArray, UINT32 maxCounters,
+                                     UINT64 timeDelta)
+{
+    UINT32 n = 0;
+    MosFastlockGuard guard(&pTgtMngr->fastlock);
+    for (MosDList_Node *p = mosDList_First(&pTgtMngr->tgtAnchor); p != nullptr; p = mosDList_Next(p))
+        n += contTgt_GatherOscCounters(contTgt_OfNode(p), pArray + n, maxCounters - n, timeDelta);
+    return n;
 }

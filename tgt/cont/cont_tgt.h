@@ -11,12 +11,18 @@
 // answer is reused for one second. An asker that finds a request in flight waits for it up to one
 // second and then answers MOS_RC__RETRY.
 //
+// Oscillation counters: each address a peer was seen on (up to 8) has one windowed counter of each
+// of the six connection failures the messaging layer reports, created with the controller's
+// parameters of its type when the address is first seen; a ninth address is not counted.
+//
 // Locking: the manager's fastlock guards the list (taken after the connectivity monitor's lock);
 // a peer's locks are leaf locks.
 #pragma once
 
+#include "mos/mos_bwc.h"
 #include "mos/mos_dlist.h"
 #include "mos/mos_fastlock.h"
+#include "mos/mos_osc_cnt.h"
 #include "mos/mos_ticks.h"
 #include "mos/umt/mos_umt_cond.h"
 #include "mos/umt/mos_umt_semaphore.h"
@@ -76,7 +82,13 @@ struct ContTgt {
     BOOL bNetHiccups;
     UINT16 numKnownAddrs;
     NetAddress knownAddrs[CONT_TGT__MAX_KNOWN_ADDRS];
-    UINT32 oscCount[CONT_TGT__MAX_KNOWN_ADDRS][NET_OSC_TYPE__RPC_LINGERED_3SEC + 1];
+    // One counter per known address, by index.
+    MosOscCnt_Counter connOscCnt[CONT_TGT__MAX_KNOWN_ADDRS];  // sockets down
+    MosOscCnt_Counter netOscCnt[CONT_TGT__MAX_KNOWN_ADDRS];   // I/O errors
+    MosOscCnt_Counter rcvKaDiscon[CONT_TGT__MAX_KNOWN_ADDRS]; // silent peer: receive keep-alive
+    MosOscCnt_Counter sndKaDiscon[CONT_TGT__MAX_KNOWN_ADDRS]; // stuck send: send keep-alive
+    MosOscCnt_Counter rpcLing1Sec[CONT_TGT__MAX_KNOWN_ADDRS]; // answers later than 1 s
+    MosOscCnt_Counter rpcLing3Sec[CONT_TGT__MAX_KNOWN_ADDRS]; // answers later than 3 s
     UINT64 tgtId;
     HNetCon hTgtNetCon;
     Cont *pCont;
@@ -92,6 +104,30 @@ struct ContTgt {
     ContTgtDegradePermit degradePermit;
     NetConChannelData channelData;
 };
+
+// The peers' query answers: a head {count, element size} and one element per peer.
+struct __attribute__((packed)) OstrelTgtRsp_NetBwc {
+    UINT64 tgtId;
+    MosBWC_QueryWindow sendSize;    // request sizes, 512-byte units
+    MosBWC_QueryWindow sendLatency; // RPC latencies, microseconds
+};
+static_assert(sizeof(OstrelTgtRsp_NetBwc) == 48);
+static_assert(offsetof(OstrelTgtRsp_NetBwc, sendSize) == 8 && offsetof(OstrelTgtRsp_NetBwc, sendLatency) == 28);
+
+struct __attribute__((packed)) OstrelTgtRsp_ConState {
+    UINT64 tgtId;
+    CHAR_A remoteHost[NET_CON__MAX_HOST_NAME];
+    NetCon_GetConState state; // the connection's state and, per address, whether a path is up
+};
+static_assert(sizeof(NetCon_PortalState) == 68 && sizeof(NetCon_GetConState) == 552);
+static_assert(sizeof(OstrelTgtRsp_ConState) == 624);
+static_assert(offsetof(OstrelTgtRsp_ConState, remoteHost) == 8 && offsetof(OstrelTgtRsp_ConState, state) == 72);
+
+struct __attribute__((packed)) OstrelTgtRsp_PeersHead {
+    UINT32 numTgts;
+    UINT32 structSize; // of one element
+};
+static_assert(sizeof(OstrelTgtRsp_PeersHead) == 8);
 
 // One peer's result of the network test.
 struct __attribute__((packed)) OstrelTgtRsp_NetTest {
@@ -130,6 +166,22 @@ void contTgtMngr_TgtDestroy(ContTgtMngr *pTgtMngr, ContTgt *pTgt);
 // The peer of that id in the list, or null (list lock held by the caller).
 ContTgt *contTgtMngr_FindLocked(ContTgtMngr *pTgtMngr, UINT64 tgtId);
 
+// The bandwidth answer over all peers and the connection-state answer over the peers this server
+// connects to: a heap answer (*ppAnswer, *pLen; freed with mos_MemFree), MOS_RC__NOT_FOUND when
+// it cannot be allocated.
+Mos_RC contTgtMngr_GetNetBwc(ContTgtMngr *pTgtMngr, UINT8 **ppAnswer, UINT32 *pLen);
+Mos_RC contTgtMngr_GetTgtConState(ContTgtMngr *pTgtMngr, UINT8 **ppAnswer, UINT32 *pLen);
+// Sets the sockets per address on every peer's connection; failures are traced.
+void contTgtMngr_UpdateNumOfSocketsOnAllTgts(ContTgtMngr *pTgtMngr, UINT32 numOfSocketPerIp);
+// Oscillation counters of the peer types (2, 6, 10, 14, 18, 22); any other type is ignored. An
+// update stores the parameters as the type's in the controller (for addresses seen later) and
+// sets them on every counter of that type; a reset resets those counters.
+void contTgtMngr_UpdateOscCounter(ContTgtMngr *pTgtMngr, MosOscCnt_CounterType type, BOOL bReset,
+                                  const MosOscCnt_CounterParams *pParams);
+// Copies the peers' counters that changed within timeDelta (ms) into pArray; returns how many.
+UINT32 contTgtMngr_GatherOscCounters(ContTgtMngr *pTgtMngr, MosOscCnt_QueryCounter *pArray, UINT32 maxCounters,
+                                     UINT64 timeDelta);
+
 // The network test: dummy writes to every peer in turn. MOS_RC__NOT_FOUND without peers,
 // MOS_RC__ALREADY_EXISTS while one runs, else 65 (the test runs on a thread of its own).
 Mos_RC contTgtMngr_NetTest(ContTgtMngr *pTgtMngr, UINT64 lbsForEachTgt, UINT32 parallelIOs,
@@ -149,6 +201,14 @@ void contTgt_OscillationNotif(ContTgt *pTgt, HNetCon hCon, NetOscType counterTyp
 // 65 (granted), MOS_RC__ABORTED (refused) or MOS_RC__RETRY (no answer yet).
 Mos_RC contTgt_CheckDegradePermit(ContTgt *pPeerTgt);
 NetConChannelData contTgt_GetChannelData(ContTgt *pTgt);
+void contTgt_GetBwc(ContTgt *pTgt, OstrelTgtRsp_NetBwc *pBwc);
+void contTgt_GetTgtConState(ContTgt *pTgt, OstrelTgtRsp_ConState *pState);
+// The peer's 8 counters of an oscillation type, or null for a type that is not a peer's.
+MosOscCnt_Counter *contTgt_GetMosOscCntArr(ContTgt *pTgt, MosOscCnt_CounterType type);
+// Sets (or resets) the counters of the type on every known address.
+void contTgt_UpdateOscCounter(ContTgt *pTgt, MosOscCnt_CounterType type, const MosOscCnt_CounterParams *pParams);
+void contTgt_ResetOscCounter(ContTgt *pTgt, MosOscCnt_CounterType type);
+UINT32 contTgt_GatherOscCounters(ContTgt *pTgt, MosOscCnt_QueryCounter *pArray, UINT32 maxCounters, UINT64 timeDelta);
 
 // One element per listed peer, in list order (list lock held); clears each peer's hiccup flag.
 void cont_GetAllPeersConState(Cont *pCont, OstrelTgtNot_PeerConState *pStateArr, UINT32 nPeerTgts);

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+
 #include <atomic>
+#include <cstdio>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -38,7 +42,12 @@ class ContTgtPermit : public ::testing::Test {
         pCont_->ostrel.tgtId = 0x21;
         contTgtMngr_Init(&pCont_->tgtMngr, pCont_);
         pCont_->tgtMngr.pSendPermitCK = permitTest_Send;
-        contTgtMngr_TgtInit(&pCont_->tgtMngr, &peer_, 0x12, 1, nullptr);
+        for (UINT32 t = 0; t < MOS_OSC_CNT_TYPE__LAST; t++)
+            mosOscCnt_InitOscParamsWithDefaults((MosOscCnt_CounterType)t, &pCont_->perTypeOscCntParams[t]);
+        NetCon_RemoteHosts hosts{};
+        hosts.hostsCount = 2;
+        snprintf(hosts.hosts[1], sizeof(hosts.hosts[1]), "%s", "peer-b.example");
+        contTgtMngr_TgtInit(&pCont_->tgtMngr, &peer_, 0x12, 1, &hosts);
         script_G.requests = 0;
         script_G.delayMs = 0;
         script_G.answer = MOS_RC__SUCCESS;
@@ -105,6 +114,104 @@ TEST_F(ContTgtPermit, OtherAnswersAndSilenceMeanRetry)
     EXPECT_EQ(grants, 1);   // the asker whose request it was
     EXPECT_EQ(retries, 2);  // the waiters gave up after a second
     EXPECT_EQ(script_G.requests, 4);
+}
+
+NetAddress addrOf(UINT32 lastOctet, Port port = 7072)
+{
+    NetAddress a;
+    EXPECT_EQ(netAddress_BuildFromIpv4(&a, htonl(0x0A000000u | lastOctet), port), MOS_RC__SUCCESS);
+    return a;
+}
+
+// Each connection failure lands on the counter of its kind and address, with the parameters the
+// controller holds for the kind; an unknown kind and a ninth address are not counted, and a reset
+// or a new window reaches every address's counter of its kind.
+TEST_F(ContTgtPermit, OscillationsAreCountedPerAddressAndKind)
+{
+    MosOscCnt_CounterParams everyFailure{};
+    everyFailure.windowParams[0] = {60, 0}; // threshold 0: each failure is an oscillation
+    for (MosOscCnt_CounterType t : {MOS_OSC_CNT_TYPE__PELLAR_PELLAR_NETWORK_DISCONNECTIONS,
+                                    MOS_OSC_CNT_TYPE__PELLAR_PELLAR_CRITICAL_LATENCY,
+                                    MOS_OSC_CNT_TYPE__PELLAR_PELLAR_HIGH_LATENCY})
+        contTgtMngr_UpdateOscCounter(&pCont_->tgtMngr, t, FALSE, &everyFailure);
+    contTgtMngr_UpdateOscCounter(&pCont_->tgtMngr, MOS_OSC_CNT_TYPE__DEVICE_LONG_IO_OPERATIONS, FALSE, &everyFailure);
+    EXPECT_EQ(pCont_->perTypeOscCntParams[MOS_OSC_CNT_TYPE__DEVICE_LONG_IO_OPERATIONS].windowParams[0].threshold,
+              300u) << "a device type is not the peers' to change";
+
+    const NetAddress a = addrOf(1), b = addrOf(2, 7073);
+    contTgt_OscillationNotif(&peer_, 0, NET_OSC_TYPE__SOCKET_DOWN, &a);
+    contTgt_OscillationNotif(&peer_, 0, NET_OSC_TYPE__SOCKET_DOWN, &a);
+    contTgt_OscillationNotif(&peer_, 0, NET_OSC_TYPE__RPC_LINGERED_3SEC, &b);
+    contTgt_OscillationNotif(&peer_, 0, (NetOscType)7, &b); // not a kind the layer reports
+    for (UINT32 i = 3; i <= 9; i++) { // addresses 3-8 fill the table; the ninth is dropped
+        const NetAddress other = addrOf(i);
+        contTgt_OscillationNotif(&peer_, 0, NET_OSC_TYPE__RPC_LINGERED_1SEC, &other);
+    }
+    EXPECT_EQ(peer_.numKnownAddrs, CONT_TGT__MAX_KNOWN_ADDRS);
+
+    MosOscCnt_QueryCounter got[64];
+    const UINT32 n = contTgtMngr_GatherOscCounters(&pCont_->tgtMngr, got, 64, 0);
+    ASSERT_EQ(n, 8u); // a: disconnections; b: critical latency; six addresses: high latency
+    EXPECT_EQ(got[0].desc.type, MOS_OSC_CNT_TYPE__PELLAR_PELLAR_NETWORK_DISCONNECTIONS);
+    EXPECT_EQ(got[0].window[0].lastOscillationCount, 2u);
+    auto addrIn = [](const MosOscCnt_QueryCounter &q) {
+        NetAddress x;
+        memcpy(&x, reinterpret_cast<const UINT8 *>(&q.desc) + 8, sizeof(x));
+        return x;
+    };
+    NetAddress x = addrIn(got[0]);
+    EXPECT_TRUE(netAddress_IsSimilar(&x, &a));
+    EXPECT_EQ(got[0].desc.OSCDesc.netInfo.remoteObjId, 0x12u);
+    EXPECT_EQ(got[0].desc.descriptorSize, 32u);
+    EXPECT_EQ(got[1].desc.type, MOS_OSC_CNT_TYPE__PELLAR_PELLAR_CRITICAL_LATENCY);
+    x = addrIn(got[1]);
+    EXPECT_TRUE(netAddress_IsSimilar(&x, &b));
+    for (UINT32 i = 2; i < n; i++) {
+        EXPECT_EQ(got[i].desc.type, MOS_OSC_CNT_TYPE__PELLAR_PELLAR_HIGH_LATENCY);
+        EXPECT_EQ(got[i].window[0].lastOscillationCount, 1u);
+    }
+    EXPECT_EQ(contTgtMngr_GatherOscCounters(&pCont_->tgtMngr, got, 3, 0), 3u); // no room beyond the array
+
+    // A longer short window on every address; then a reset, reported once.
+    MosOscCnt_CounterParams longer = everyFailure;
+    longer.windowParams[0].sizeInSec = 120;
+    contTgtMngr_UpdateOscCounter(&pCont_->tgtMngr, MOS_OSC_CNT_TYPE__PELLAR_PELLAR_HIGH_LATENCY, FALSE, &longer);
+    MosOscCnt_QueryCounter one{};
+    mosOscCnt_GetCounter(&contTgt_GetMosOscCntArr(&peer_, MOS_OSC_CNT_TYPE__PELLAR_PELLAR_HIGH_LATENCY)[7], &one);
+    EXPECT_EQ(one.window[0].windowSizeInSec, 120u);
+    contTgtMngr_UpdateOscCounter(&pCont_->tgtMngr, MOS_OSC_CNT_TYPE__PELLAR_PELLAR_NETWORK_DISCONNECTIONS, TRUE,
+                                 nullptr);
+    mosOscCnt_GetCounter(&peer_.connOscCnt[0], &one);
+    EXPECT_EQ(one.window[0].lastOscillationCount, 0u);
+}
+
+// The peers' answers: bandwidth over every peer, connection state over those this server dials.
+TEST_F(ContTgtPermit, PeerAnswersCarryAHeadAndOneElementPerPeer)
+{
+    UINT8 *pAnswer = nullptr;
+    UINT32 len = 0;
+    ASSERT_EQ(contTgtMngr_GetNetBwc(&pCont_->tgtMngr, &pAnswer, &len), MOS_RC__SUCCESS);
+    ASSERT_EQ(len, 8u + 48u);
+    OstrelTgtRsp_PeersHead head;
+    memcpy(&head, pAnswer, sizeof(head));
+    EXPECT_EQ(head.numTgts, 1u);
+    EXPECT_EQ(head.structSize, 48u);
+    UINT64 id;
+    memcpy(&id, pAnswer + 8, sizeof(id));
+    EXPECT_EQ(id, 0x12u);
+    mos_MemFree(pAnswer);
+
+    ASSERT_EQ(contTgtMngr_GetTgtConState(&pCont_->tgtMngr, &pAnswer, &len), MOS_RC__SUCCESS);
+    EXPECT_EQ(len, 8u) << "a peer that dials in is not listed";
+    mos_MemFree(pAnswer);
+    peer_.bClient = TRUE;
+    ASSERT_EQ(contTgtMngr_GetTgtConState(&pCont_->tgtMngr, &pAnswer, &len), MOS_RC__SUCCESS);
+    ASSERT_EQ(len, 8u + 624u);
+    memcpy(&head, pAnswer, sizeof(head));
+    EXPECT_EQ(head.numTgts, 1u);
+    EXPECT_EQ(head.structSize, 624u);
+    EXPECT_STREQ(reinterpret_cast<const char *>(pAnswer + 8 + 8), "peer-b.example");
+    mos_MemFree(pAnswer);
 }
 
 // The network test's rules: no results before a first run, nothing to test without peers.
