@@ -39,6 +39,32 @@ class WirePeer {
         return connect(fd_, reinterpret_cast<sockaddr *>(&dst), sizeof(dst)) == 0;
     }
 
+    // Listens on 127.0.0.1 at a port of the system's choice (*pPort), for a pellar that dials this
+    // peer; Accept takes its first connection within ms.
+    bool Listen(uint16_t *pPort)
+    {
+        listenFd_ = socket(AF_INET, SOCK_STREAM, 0);
+        if (listenFd_ < 0)
+            return false;
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        inet_pton(AF_INET, "127.0.0.1", &addr.sin_addr);
+        socklen_t len = sizeof(addr);
+        if (bind(listenFd_, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) != 0 || listen(listenFd_, 8) != 0 ||
+            getsockname(listenFd_, reinterpret_cast<sockaddr *>(&addr), &len) != 0)
+            return false;
+        *pPort = ntohs(addr.sin_port);
+        return true;
+    }
+    bool Accept(int ms)
+    {
+        pollfd p{listenFd_, POLLIN, 0};
+        if (poll(&p, 1, ms) <= 0)
+            return false;
+        fd_ = accept(listenFd_, nullptr, nullptr);
+        return fd_ >= 0;
+    }
+
     static void Put32(std::vector<uint8_t> &head, size_t word, uint32_t v)
     {
         for (size_t i = 0; i < 4; i++)
@@ -171,9 +197,12 @@ class WirePeer {
     {
         if (fd_ >= 0)
             close(fd_);
-        fd_ = -1;
+        if (listenFd_ >= 0)
+            close(listenFd_);
+        fd_ = listenFd_ = -1;
     }
 
   private:
     int fd_ = -1;
+    int listenFd_ = -1;
 };

@@ -249,6 +249,31 @@ TEST_F(PellarNet, WireFramesOfTheAnswerAndTheKeepAlives)
     EXPECT_GT(kas[2] - kas[0], 1200ms); // a schedule of about one a second
 }
 
+// A pellar dialing a peer with a smaller id opens with a connection frame that names it: the
+// prefix and version, the frame type, its owner type (a server), its id and software version.
+TEST_F(PellarNet, WireFrameOfAPellarDialingItsPeer)
+{
+    WirePeer peer;
+    uint16_t peerPort = 0;
+    ASSERT_TRUE(peer.Listen(&peerPort));
+    auto p = Start(dir_, port_);
+    OstrelSim ostrel;
+    ASSERT_TRUE(ostrel.Connect((uint16_t)port_, 0x1));
+    ASSERT_EQ(ostrel.Attach({.tgtId = 0x21}), MOS_RC__SUCCESS);
+    ASSERT_EQ(ostrel.Reconf(true), MOS_RC__SUCCESS);
+    ASSERT_EQ(ostrel.AddPeers({{0x12, peerPort}}, true), MOS_RC__SUCCESS);
+    ASSERT_EQ(ostrel.Reconf(false), MOS_RC__SUCCESS);
+    ASSERT_TRUE(peer.Accept(30000)) << p->traces();
+    std::vector<uint8_t> head, body;
+    ASSERT_TRUE(peer.RecvFrame(head, body, 30000)) << p->traces();
+    const uint32_t prop = at<uint32_t>(head, 0);
+    EXPECT_EQ(prop & 0xFFFF00FFu, 0x42890041u);
+    EXPECT_EQ(prop & 0xF00u, 0x400u);   // a connection frame
+    EXPECT_EQ(prop & 0xF000u, 0x1000u); // owner type: a storage server
+    EXPECT_EQ(at<uint64_t>(head, 4), 0x21u);
+    EXPECT_EQ(at<uint32_t>(head, 16), net_GetMyNumericVersion());
+}
+
 } // namespace
 
 namespace {
