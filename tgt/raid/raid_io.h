@@ -34,3 +34,25 @@ void raidComb_ConvertOldDrlRspToNew(const TgtRsp_ReadCombDrl *pOldRsp, UINT32 ol
                                     TgtRsp_ReadCombFineDrl *pNewRsp);
 UINT32 raidComb_ConvertNewDrlRspToOld(const TgtRsp_ReadCombFineDrl *pNewRsp, TgtRsp_ReadCombDrl *pOldRsp);
 BOOL raidRebuild_ResetRemoteDrl(Cont *pCont, RaidComb *pComb, TgtId remoteTgtId);
+
+// ---- mirrored write, trim and read ----
+
+// The write of one tooth range (pWrite->wrIoFlags.bPrimary: mirrored; combGenNum is the request's).
+Mos_RC raidComb_Write(RaidComb *pComb, const IohCombWrite *pWrite, CombGenNum combGenNum);
+// The trim of one whole tooth version; SUCCESS also when a partner's leg failed and the local tooth
+// was kept, MOS_RC__IO_HARD_ERROR when a partner freed it and this copy could not.
+Mos_RC raidComb_Trim(RaidComb *pComb, Vtree *pVtree, UINT32 offsetInComb, PhyToothIndex toothIndex,
+                     CombGenNum combGenNum, BOOL bPrimary);
+// A range of a partner's version: SUCCESS (data, and guards when pDif), MOS_RC__IO_ZERO_BUF when it
+// holds nothing there, or the failure.
+Mos_RC raidComb_ReadFromRemote(Cont *pCont, RaidComb *pComb, TgtId remoteTgtId, void *pData, T10Dif *pDif,
+                               VtoId vtoId, VtoTime time, UINT32 offsetInComb, UINT32 sizeInLbs,
+                               CombGenNum combGenNum);
+// The read of a tooth version, with write-on-read to a partner that needs it and repair of a
+// failed local copy from the mirror partner.
+Mos_RC raidComb_Read(RaidComb *pComb, PhyToothIndex toothIndex, UINT32 offsetInComb, UINT32 sizeInLbs, void *pData,
+                     T10Dif *pDif, RdIoFlags rdIoFlags, UINT32 copyReason);
+
+// The comb's side of the I/O handler's hooks (getState, getPhyComb, firstAccess, write, read, trim
+// and the peer services); the controller's side is left as it was.
+void raid_FillIohHooks(IohHooks *pHooks);

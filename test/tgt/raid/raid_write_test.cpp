@@ -1,0 +1,139 @@
+// The mirrored write on a real comb with an in-process partner: legs, the permit before an
+// unreachable partner, degraded partnerships, retries and the clearing of dirty marks.
+#include <gtest/gtest.h>
+
+#include "test/tgt/raid/raid_fixture.h"
+
+namespace {
+::testing::Environment *const env_G = ::testing::AddGlobalTestEnvironment(new TgtRuntimeEnv);
+
+constexpr VTreeId kTree = 0x61;
+constexpr VtoId kVto = 3;
+constexpr UINT32 kOff = 2048 * 4 + 16;
+
+class RaidWriteTest : public ::testing::Test, public RaidFixture {
+  protected:
+    void SetUp() override
+    {
+        upRaid();
+        tree = addTree(kTree, FALSE, {{kVto, 1}}, 1);
+        own(0, 1023, kTree);
+        ASSERT_EQ(write(&raid.phyComb, tree, kVto, kOff, 8, 0x11), MOS_RC__SUCCESS);
+        dev.run([&] {
+            tooth = phyComb_GetToothIndexWithVtree(&raid.phyComb, tree, kVto, kOff, FALSE, FALSE, 0, nullptr,
+                                                   nullptr);
+        });
+        ASSERT_NE(tooth, PHY_TOOTH_INDEX__INVALID);
+    }
+    void TearDown() override { downRaid(); }
+
+    Mos_RC mirroredWrite(UINT8 fill)
+    {
+        Buf b(8, fill);
+        IohCombWrite w{};
+        w.pPhyComb = &raid.phyComb;
+        w.pVtree = tree;
+        w.tooth.dstToothIndex = tooth;
+        w.tooth.srcToothIndex = PHY_TOOTH_INDEX__INVALID;
+        w.tooth.vtoId = 1;
+        w.tooth.time = 1;
+        w.offsetInComb = kOff;
+        w.sizeInLbs = 8;
+        w.pData = b.p;
+        w.wrIoFlags.bPrimary = TRUE;
+        Mos_RC rc = MOS_RC__ERROR;
+        dev.run([&] { rc = raidComb_Write(&raid, &w, raid.combGenNum); });
+        return rc;
+    }
+    UINT8 localFirstByte() { return read(&raid.phyComb, tree, kVto, kOff, 1)[0]; }
+    bool activeClean()
+    {
+        bool b = false;
+        dev.run([&] { b = phyComb_IsRangeClean(&raid.phyComb, tooth, PHY_DEV_DRL_TYPE__ACTIVE, kOff % 2048, 8); });
+        return b;
+    }
+
+    Vtree *tree = nullptr;
+    PhyToothIndex tooth = PHY_TOOTH_INDEX__INVALID;
+};
+
+TEST_F(RaidWriteTest, MirroredWriteReachesThePartnerAndTheLastWriteClearsTheDirtyMarks)
+{
+    ASSERT_EQ(mirroredWrite(0x22), MOS_RC__SUCCESS);
+    auto legs = peer.sentOf(TGT_MSG_TYPE__IO_WRITE_SEC);
+    ASSERT_EQ(legs.size(), 1u);
+    EXPECT_EQ(legs[0].grpId, RAID__RECV_GROUP__TGT_IO_MAIN);
+    EXPECT_EQ(legs[0].peer, FakePartner::kPeer);
+    TgtReq_IoWriteSec rec;
+    memcpy(&rec, legs[0].rec.data(), sizeof(rec));
+    EXPECT_EQ(rec.offsetInComb, kOff);
+    EXPECT_EQ(rec.sizeInLbs, 8u);
+    EXPECT_EQ(rec.combGenNum, raid.combGenNum);
+    EXPECT_EQ(peer.lbs[kOff][0], 0x22);
+    EXPECT_EQ(localFirstByte(), 0x22);
+    EXPECT_TRUE(activeClean());
+    EXPECT_EQ(raid.inFlightWrites, 0u);
+    EXPECT_EQ(peer.cons, 0);
+}
+
+// Without the Ostrel's leave, a partner that cannot be reached fails the write before any data
+// moves; the comb stays as it was.
+TEST_F(RaidWriteTest, UnreachablePartnerWithoutThePermitFailsBeforeWriting)
+{
+    peer.bUnreachable = true;
+    peer.permits = {MOS_RC__RETRY};
+    EXPECT_EQ(mirroredWrite(0x33), MOS_RC__IO_HARD_ERROR);
+    EXPECT_TRUE(peer.sent.empty());
+    EXPECT_EQ(peer.permitAsks.size(), 1u);
+    EXPECT_EQ(localFirstByte(), 0x11);
+    EXPECT_EQ(raid.pRebuild->combRaidState, COMB_RAID_STATE__NORMAL);
+    EXPECT_EQ(raid.inFlightWrites, 0u);
+
+    // With the leave the write lands locally, the partnership degrades and the Ostrel hears of it
+    // after it granted the permit.
+    peer.permits = {MOS_RC__SUCCESS, MOS_RC__SUCCESS};
+    peer.events.clear();
+    EXPECT_EQ(mirroredWrite(0x44), MOS_RC__SUCCESS);
+    EXPECT_EQ(localFirstByte(), 0x44);
+    EXPECT_EQ(raid.pRebuild->combRaidState, COMB_RAID_STATE__DEGRADED_REMOTE_ERROR);
+    ASSERT_FALSE(peer.notifs.empty());
+    EXPECT_EQ(peer.notifs.back().raidState.state, (UINT32)COMB_RAID_STATE__DEGRADED_REMOTE_ERROR);
+    ASSERT_GE(peer.events.size(), 2u);
+    EXPECT_EQ(peer.events.front(), 1008u);
+    EXPECT_EQ(peer.events.back(), 1002u);
+    EXPECT_FALSE(activeClean()); // the partner misses this range
+}
+
+TEST_F(RaidWriteTest, DegradedPartnerGetsNoLegAndTheWriteSucceedsLocally)
+{
+    raid.pRebuild->combRaidState = COMB_RAID_STATE__DEGRADED_REMOTE_ERROR;
+    EXPECT_EQ(mirroredWrite(0x55), MOS_RC__SUCCESS);
+    EXPECT_TRUE(peer.sent.empty());
+    EXPECT_EQ(localFirstByte(), 0x55);
+    EXPECT_FALSE(activeClean());
+}
+
+// A partner whose device failed is not retried; it is dropped only with the permit.
+TEST_F(RaidWriteTest, PartnerDeviceErrorIsNotRetriedAndNeedsThePermit)
+{
+    peer.rspRcs[TGT_MSG_TYPE__IO_WRITE_SEC] = {MOS_RC__IO_FAULT_DEVICE_ERROR};
+    peer.permits = {MOS_RC__RETRY};
+    EXPECT_EQ(mirroredWrite(0x66), MOS_RC__IO_HARD_ERROR);
+    EXPECT_EQ(peer.sentOf(TGT_MSG_TYPE__IO_WRITE_SEC).size(), 1u);
+    EXPECT_EQ(peer.permitAsks.size(), 1u);
+    EXPECT_EQ(raid.pRebuild->combRaidState, COMB_RAID_STATE__NORMAL_NEED_REBUILD);
+    EXPECT_FALSE(activeClean());
+}
+
+// A leg that failed on the network is tried again, a second apart, and the write then succeeds.
+TEST_F(RaidWriteTest, FailedLegIsRetriedAndThenSucceeds)
+{
+    peer.transportRcs[TGT_MSG_TYPE__IO_WRITE_SEC] = {MOS_RC__TIMEOUT};
+    EXPECT_EQ(mirroredWrite(0x77), MOS_RC__SUCCESS);
+    EXPECT_EQ(peer.sentOf(TGT_MSG_TYPE__IO_WRITE_SEC).size(), 2u);
+    EXPECT_TRUE(peer.permitAsks.empty());
+    EXPECT_EQ(peer.lbs[kOff][0], 0x77);
+    EXPECT_EQ(raid.pRebuild->combRaidState, COMB_RAID_STATE__NORMAL);
+}
+
+} // namespace
