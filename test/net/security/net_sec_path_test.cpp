@@ -462,7 +462,9 @@ TEST_F(NetSecPaths, AServerInTheClearAnswersAnUpgradeWith432AndClosesTheSocket)
     ASSERT_TRUE(umtTest_WaitFor([&] { return __atomic_load_n(&opq_->rc, __ATOMIC_ACQUIRE) != 0; }));
     EXPECT_EQ(opq_->rc, MOS_RC__NET_SECURITY_DISABLED_ON_SERVER);
     EXPECT_FALSE(net_IsConnected(client_.net(), hClient_));
-    EXPECT_EQ(net_GetCon(server_.net(), kClientId), 0u);
+    // The server may have begun its side of the handshake before the client refused it; under load
+    // its clean-up can trail the client's verdict, so only what it settles on is checked.
+    EXPECT_TRUE(umtTest_WaitFor([&] { return net_GetCon(server_.net(), kClientId) == 0u; }));
 }
 
 TEST_F(NetSecPaths, AClientTakesOnlyAWellEchoedSuccessAsLeaveToUpgrade)
@@ -564,7 +566,9 @@ TEST_F(NetSecPaths, AServerWhoseCertificateTheClientDoesNotTrustIsRefused)
     ASSERT_TRUE(umtTest_WaitFor([&] { return __atomic_load_n(&opq_->rc, __ATOMIC_ACQUIRE) != 0; }));
     EXPECT_NE(opq_->rc, MOS_RC__SUCCESS);
     EXPECT_FALSE(net_IsConnected(client_.net(), hClient_));
-    EXPECT_EQ(net_GetCon(server_.net(), kClientId), 0u);
+    // The server may have begun its side of the handshake before the client refused it; under load
+    // its clean-up can trail the client's verdict, so only what it settles on is checked.
+    EXPECT_TRUE(umtTest_WaitFor([&] { return net_GetCon(server_.net(), kClientId) == 0u; }));
 }
 
 TEST_F(NetSecPaths, NewParametersReconnectEveryPathUnderThem)
