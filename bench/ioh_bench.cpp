@@ -4,6 +4,12 @@
 // prefilled region of 256 teeth. The anchor is fio (libaio, direct) on the same file, same block
 // size and depth, in the same run.
 //
+// Cache hits: the device's RAM read cache is then turned on, a region of 32 teeth (it fits the
+// cache's smallest size) is read once through the handler, and random reads of it are timed; the
+// share of reads the cache served is printed beside them. Their anchors are fio on the same region
+// through the page cache (memory) and direct (device). A hit's pages are copied into the request's
+// buffer here, where the receive path would send them from the cache itself.
+//
 //   ioh_bench [FILE] [--seconds 3]
 #include <unistd.h>
 
@@ -67,15 +73,16 @@ struct Issuer {
     T10Dif *pDif, *pReadDif;
 };
 
-// Requests per second with qd uthreads issuing back to back for the given time.
-double handlerIops(IohRig &rig, bool bWrite, UINT32 lbs, UINT32 qd, double seconds)
+// Requests per second with qd uthreads issuing back to back for the given time, at random offsets
+// in the first teeth teeth of the comb.
+double handlerIops(IohRig &rig, bool bWrite, UINT32 lbs, UINT32 qd, double seconds, UINT32 teeth = kTeeth)
 {
     std::atomic<UINT64> ops{0}, failures{0};
     auto t0 = bench::Clock::now();
     struct Job {
         IohRig *pRig;
         bool bWrite;
-        UINT32 lbs, seed;
+        UINT32 lbs, seed, teeth;
         double seconds;
         bench::Clock::time_point t0;
         std::atomic<UINT64> *pOps, *pFailures;
@@ -83,7 +90,7 @@ double handlerIops(IohRig &rig, bool bWrite, UINT32 lbs, UINT32 qd, double secon
     std::vector<Job> jobs(qd);
     std::vector<HMosUmt_UThread> handles;
     for (UINT32 i = 0; i < qd; i++) {
-        jobs[i] = Job{&rig, bWrite, lbs, i + 1, seconds, t0, &ops, &failures};
+        jobs[i] = Job{&rig, bWrite, lbs, i + 1, teeth, seconds, t0, &ops, &failures};
         handles.push_back(mosUmt_CreateUThreadEx(
             [](void *p) {
                 Job *j = static_cast<Job *>(p);
@@ -94,7 +101,7 @@ double handlerIops(IohRig &rig, bool bWrite, UINT32 lbs, UINT32 qd, double secon
                     x ^= x << 13;
                     x ^= x >> 7;
                     x ^= x << 17;
-                    UINT32 off = (UINT32)(x % kTeeth) * TOOTH_SIZE_LB + (UINT32)((x >> 20) % slots) * j->lbs;
+                    UINT32 off = (UINT32)(x % j->teeth) * TOOTH_SIZE_LB + (UINT32)((x >> 20) % slots) * j->lbs;
                     if (is.io(&j->pRig->ioh, j->bWrite, off, j->lbs) != MOS_RC__SUCCESS)
                         (*j->pFailures)++;
                     (*j->pOps)++;
@@ -108,6 +115,41 @@ double handlerIops(IohRig &rig, bool bWrite, UINT32 lbs, UINT32 qd, double secon
     if (failures != 0)
         fprintf(stderr, "%llu requests failed\n", (unsigned long long)failures.load());
     return (double)ops.load() / elapsed;
+}
+
+// Reads served by the RAM read cache, beside fio through the page cache and direct.
+void cacheHitReads(IohRig &rig, const std::string &file, double seconds)
+{
+    constexpr UINT32 kHotTeeth = 32;
+    if (!rig.cacheOn()) {
+        printf("\ncache-hit reads: the RAM read cache did not come up\n");
+        return;
+    }
+    printf("\ncache-hit reads: RAM read cache on, %u teeth read once before timing\n", kHotTeeth);
+    printf("%-14s %4s %14s %8s %14s %8s %14s %8s\n", "request", "qd", "handler IOPS", "hits", "fio mem IOPS",
+           "ratio", "fio dev IOPS", "ratio");
+    for (UINT32 lbs : {8u, 128u}) {
+        rig.run([&] {
+            Issuer is;
+            for (UINT32 off = 0; off < kHotTeeth * TOOTH_SIZE_LB; off += lbs)
+                is.io(&rig.ioh, false, off, lbs);
+        });
+        for (UINT32 qd : {1u, 32u}) {
+            UINT64 hits0 = rig.bwc[CONT_BWC_IO_COUNTER__PRI_IO_FROM_RAMCACHE][0];
+            UINT64 dev0 = rig.bwc[CONT_BWC_IO_COUNTER__PRI_IO_FROM_DEV][0];
+            double h = handlerIops(rig, false, lbs, qd, seconds, kHotTeeth);
+            UINT64 hits = rig.bwc[CONT_BWC_IO_COUNTER__PRI_IO_FROM_RAMCACHE][0] - hits0;
+            UINT64 devLbs = rig.bwc[CONT_BWC_IO_COUNTER__PRI_IO_FROM_DEV][0] - dev0;
+            const unsigned long long bytes = (unsigned long long)kHotTeeth << 20;
+            double fm = bench::fioIops(file, bytes, "randread", lbs * 512, qd, seconds, false);
+            double fd = bench::fioIops(file, bytes, "randread", lbs * 512, qd, seconds);
+            printf("%-14s %4u %14.0f %7.1f%% %14.0f %8.2f %14.0f %8.2f\n",
+                   (std::string("read ") + std::to_string(lbs / 2) + " KB").c_str(), qd, h,
+                   hits + devLbs > 0 ? 100.0 * (double)hits / (double)(hits + devLbs) : 0.0, fm,
+                   fm > 0 ? h / fm : 0.0, fd, fd > 0 ? h / fd : 0.0);
+            fflush(stdout);
+        }
+    }
 }
 
 } // namespace
@@ -145,7 +187,7 @@ int main(int argc, char **argv)
                        f, f > 0 ? h / f : 0.0);
                 fflush(stdout);
             }
-    printf("\ncache-hit reads: not measured - device reads through the RAM read cache are not on this path yet\n");
+    cacheHitReads(rig, file, seconds);
     rig.close();
     if (bOwnFile)
         unlink(file.c_str());

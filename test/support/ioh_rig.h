@@ -5,7 +5,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -15,7 +17,9 @@
 #include "mos/mos_utils_mem.h"
 #include "tgt/file/file.h"
 #include "tgt/ioh/ioh.h"
+#include "tgt/phy/phy_dev_io.h"
 #include "tgt/phy/stmp.h"
+#include "tgt/rcache/rcache.h"
 #include "tgt/tgt_conf.h"
 #include "tgt/tgt_sdbg.h"
 
@@ -31,12 +35,37 @@ inline Mos_RC iohRig_LocalWrite(const IohCombWrite *w)
     return rc;
 }
 
-// The local half of a comb read, guards made over what was read.
+// The local half of a comb read, guards made over what was read. With the device's RAM read cache
+// on, the read goes through the cache and its pages are copied out (the volumes here have no
+// obfuscation key, so cached pages are the data as stored).
 inline Mos_RC iohRig_LocalRead(PhyComb *pComb, PhyToothIndex t, UINT32 off, UINT32 n, void *pData, T10Dif *pDif,
-                               RdIoFlags rd, UINT32 reason)
+                               RdIoFlags rd, UINT32 reason, BOOL *pbFromCache)
 {
     rd.bT10Dif = FALSE;
-    Mos_RC rc = phyComb_ReadTooth(pComb, pData, nullptr, t, off % TOOTH_SIZE_LB, n, reason, rd, off);
+    Mos_RC rc;
+    if (pComb->pDev->pRcache != nullptr && pComb->pDev->bUseCache) {
+        RCacheIoBuf iob;
+        rcacheIoBuf_Init(&iob, 0, nullptr);
+        rc = phyComb_ReadTooth(pComb, &iob, t, off % TOOTH_SIZE_LB, n, reason, rd, off);
+        if (rc == MOS_RC__SUCCESS) {
+            size_t skip = (size_t)iob.offsetInCacheBuffers * 512, left = (size_t)n * 512;
+            UINT8 *pOut = static_cast<UINT8 *>(pData);
+            for (UINT32 i = 0; left > 0; i++) {
+                UINT32 len = 0;
+                const UINT8 *p = static_cast<const UINT8 *>(NET_IOV__GET(&iob.dataIov, i, &len));
+                size_t take = len > skip ? std::min(left, len - skip) : 0;
+                memcpy(pOut, p + skip, take);
+                skip -= std::min(skip, (size_t)len);
+                pOut += take;
+                left -= take;
+            }
+            if (pbFromCache != nullptr)
+                *pbFromCache = iob.bFoundInCache;
+        }
+        phyDev_ReleaseCacheIoBuf(pComb->pDev, &iob);
+    } else {
+        rc = phyComb_ReadTooth(pComb, pData, nullptr, t, off % TOOTH_SIZE_LB, n, reason, rd, off);
+    }
     if (rc == MOS_RC__SUCCESS && pDif != nullptr)
         mosT10Dif_GenT10DIF(pData, pDif, 0, 0, 0, n);
     return rc;
@@ -109,10 +138,44 @@ class IohRig {
         bOpen = true;
         return true;
     }
+    // Turns the RAM read cache on for the device (its smallest size); false when it does not come up.
+    bool cacheOn()
+    {
+        tgtInitParam_G.netParam.maxRcvMsg = 1000;
+        mosUmtMgr_SetDefaults(&sched.base, nullptr); // the cache's jobs run here
+        rcache_Init(&cache, nullptr);
+        if (rcache_ChangeSize(&cache, RCACHE__MIN_CACHE_SIZE_IN_LB) != MOS_RC__SUCCESS)
+            return false;
+        rcache_AddDevice(&cache, dev.header.devId, FALSE);
+        for (int i = 0; i < 60000; i++) {
+            {
+                MosFastlockGuard guard(&cache.fastlock);
+                if (cache.asyncCount == 0 && cache.bCreated)
+                    break;
+            }
+            usleep(1000);
+        }
+        dev.pRcache = &cache;
+        dev.bUseCache = TRUE;
+        bCacheOn = true;
+        return true;
+    }
+    void cacheOff()
+    {
+        if (!bCacheOn)
+            return;
+        dev.pRcache = nullptr;
+        dev.bUseCache = FALSE;
+        rcache_RemoveDevice(&cache, dev.header.devId);
+        rcache_Destroy(&cache);
+        mosUmtMgr_SetDefaults(mosUmtMgr_GetForeignSched(), nullptr);
+        bCacheOn = false;
+    }
     void close()
     {
         if (!bOpen)
             return;
+        cacheOff();
         ioh_Destroy(&ioh);
         elockComb_Destroy(&ecomb);
         elock_Destroy(&elock);
@@ -158,7 +221,10 @@ class IohRig {
     ElockComb ecomb{};
     IohComb iohComb{};
     Ioh ioh{};
+    Cache cache{};
+    bool bCacheOn = false;
     bool bOpen = false;
+    std::atomic<UINT64> bwc[16][2]{}; // LB counted per bandwidth counter kind, read and write
 
   private:
     static inline IohRig *pRig_ = nullptr;
@@ -199,8 +265,10 @@ inline const IohHooks IohRig::kHooks = {
     [](RaidComb *) -> PhyComb * { return &pRig_->comb; },
     [](RaidComb *) -> BOOL { return TRUE; },
     [](RaidComb *, const IohCombWrite *w) -> Mos_RC { return iohRig_LocalWrite(w); },
-    [](RaidComb *, PhyToothIndex t, UINT32 off, UINT32 n, void *pData, T10Dif *pDif, RdIoFlags rd,
-       UINT32 reason) -> Mos_RC { return iohRig_LocalRead(&pRig_->comb, t, off, n, pData, pDif, rd, reason); },
+    [](RaidComb *, PhyToothIndex t, UINT32 off, UINT32 n, void *pData, T10Dif *pDif, RdIoFlags rd, UINT32 reason,
+       BOOL *pbFromCache) -> Mos_RC {
+        return iohRig_LocalRead(&pRig_->comb, t, off, n, pData, pDif, rd, reason, pbFromCache);
+    },
     [](RaidComb *, Vtree *pVtree, UINT32 off, PhyToothIndex, BOOL) -> Mos_RC {
         return phyComb_FreeEntireTooth(&pRig_->comb, off / TOOTH_SIZE_LB, pVtree, TRUE) ? MOS_RC__SUCCESS
                                                                                          : MOS_RC__IO_HARD_ERROR;
@@ -217,4 +285,10 @@ inline const IohHooks IohRig::kHooks = {
     [](Cont *, UINT32, UINT32, BOOL) -> BOOL { return TRUE; },
     [](IohVol *) -> BOOL { return FALSE; },
     [](RaidComb *, BOOL) -> BOOL { return FALSE; },
+    [](RaidComb *, UINT32 n, UINT32 reason) { phyDev_StartThrottling(&pRig_->dev, n, reason, FALSE); },
+    [](RaidComb *, UINT32 n, UINT32 reason) { phyDev_EndThrottling(&pRig_->dev, n, reason); },
+    [](RaidComb *, UINT32 counter, UINT32 n, BOOL bWrite) {
+        if (counter < 16)
+            pRig_->bwc[counter][bWrite ? 1 : 0] += n;
+    },
 };

@@ -211,7 +211,9 @@ const IohHooks kIohHooks = {
     [](RaidComb *) -> PhyComb * { contIo_NoRaid(); },
     [](RaidComb *) -> BOOL { contIo_NoRaid(); },
     [](RaidComb *, const IohCombWrite *) -> Mos_RC { contIo_NoRaid(); },
-    [](RaidComb *, PhyToothIndex, UINT32, UINT32, void *, T10Dif *, RdIoFlags, UINT32) -> Mos_RC { contIo_NoRaid(); },
+    [](RaidComb *, PhyToothIndex, UINT32, UINT32, void *, T10Dif *, RdIoFlags, UINT32, BOOL *) -> Mos_RC {
+        contIo_NoRaid();
+    },
     [](RaidComb *, Vtree *, UINT32, PhyToothIndex, BOOL) -> Mos_RC { contIo_NoRaid(); },
     [](RaidComb *, UINT32) -> Mos_RC { contIo_NoRaid(); },
     [](RaidComb *, UINT32) -> BOOL { contIo_NoRaid(); },
@@ -224,6 +226,9 @@ const IohHooks kIohHooks = {
     },
     cont_IohIsVolCached,
     [](RaidComb *, BOOL) -> BOOL { contIo_NoRaid(); },
+    [](RaidComb *, UINT32, UINT32) { contIo_NoRaid(); },
+    [](RaidComb *, UINT32, UINT32) { contIo_NoRaid(); },
+    [](RaidComb *, UINT32, UINT32, BOOL) { contIo_NoRaid(); },
 };
 
 const ContVolHooks kVolHooks = {cont_AcquireContVtree, cont_ReleaseContVtree, contIo_SendHeldResponse};

@@ -16,6 +16,12 @@
 // start; the mirroring object owns forwarding, dirty marks and degrade. What a hook is not given
 // for is not done: there is no mirroring here.
 //
+// Client reads and writes that succeed are charged to the client-I/O limiter after their locks
+// are released (a charge may wait while copies run; no lock is held across it), and are counted
+// in the comb's bandwidth counters: reads as PRI_IO or SEC_IO and, on 65, as coming from the RAM
+// read cache or the device. A copy write of a rebuild or migration that a secondary receives is
+// throttled by its device before it takes any lock, and the throttle is ended after the locks.
+//
 // Malformed requests come from the network and never stop the process: a wrong shape, a range
 // that leaves the comb or crosses a tooth, a copy reason outside 1-7, a time of 0 in a write, a
 // tooth outside the comb, or a tooth list longer than 32 are answered MOS_RC__INVALID. A tooth
@@ -23,6 +29,7 @@
 #pragma once
 
 #include "mos/mos_fastlock.h"
+#include "mos/mos_limiter.h"
 #include "mos/mos_obj.h"
 #include "mos/mos_rc.h"
 #include "mos/mos_t10dif.h"
@@ -45,6 +52,7 @@ struct IohResp;
 #define IOH__NUM_IO_SIZES 9u
 #define IOH__NUM_LAT_BUCKETS 12u
 #define IOH__WATCHDOG_QUEUE MOS_TIMER_QUEUE_ID__5MIN
+#define IOH__IO_LIMITER_SLOT_MUL 3u
 
 // Bandwidth counter kinds of a comb; 1 to 4 and 6 are the copy reasons'.
 enum CombBwcIoCounter : UINT32 {
@@ -140,9 +148,10 @@ struct IohHooks {
     BOOL (*firstAccess)(RaidComb *pRaid);
     // The comb writes its copy (mirrored on the primary) and records a new tooth's version.
     Mos_RC (*write)(RaidComb *pRaid, const IohCombWrite *pWrite);
-    // The comb reads its copy (or the partner's, with repair) of a tooth version.
+    // The comb reads its copy (or the partner's, with repair) of a tooth version; *pbFromCache (when
+    // given) tells whether the RAM read cache served the data.
     Mos_RC (*read)(RaidComb *pRaid, PhyToothIndex toothIndex, UINT32 offsetInComb, UINT32 sizeInLbs, void *pData,
-                   T10Dif *pDif, RdIoFlags rdIoFlags, UINT32 copyReason);
+                   T10Dif *pDif, RdIoFlags rdIoFlags, UINT32 copyReason, BOOL *pbFromCache);
     // The comb trims a whole tooth (bPrimary: and its partner's).
     Mos_RC (*trim)(RaidComb *pRaid, Vtree *pVtree, UINT32 offsetInComb, PhyToothIndex toothIndex, BOOL bPrimary);
     // Reverse rebuild: the partner's tooth list of this tooth is read first.
@@ -161,6 +170,13 @@ struct IohHooks {
     BOOL (*isVolCached)(IohVol *pVol);
     // The comb's device is cached (and, for a write, the comb's writes are).
     BOOL (*isCombCached)(RaidComb *pRaid, BOOL bWrite);
+    // The device's copy throttling around a copy write of a rebuild or migration received here (the
+    // start may wait for the device to let the copy through).
+    void (*startThrottling)(RaidComb *pRaid, UINT32 sizeInLbs, UINT32 copyReason);
+    void (*endThrottling)(RaidComb *pRaid, UINT32 sizeInLbs, UINT32 copyReason);
+    // The comb's device counts sizeInLbs in its bandwidth counter of kind bwcIoCounter (CombBwcIoCounter
+    // or a copy reason), as a read or a write.
+    void (*updateIoBwc)(RaidComb *pRaid, UINT32 bwcIoCounter, UINT32 sizeInLbs, BOOL bWrite);
 };
 
 struct Ioh {
@@ -173,6 +189,7 @@ struct Ioh {
     MosFastlock_Base fastLock; // bQuiesced and quiesceGenerationNum
     BOOL bQuiesced;
     UINT32 quiesceGenerationNum;
+    MosLimiter ioLimiter; // client I/O bandwidth, LB per second (0: no limit)
 };
 
 // The answer to one request. The caller gives the read buffers (room for 2048 LB and guards, as
@@ -230,6 +247,12 @@ void ioh_UpdateReadCacheStats(Ioh *pIoh, UINT64 ioLatMicro);
 UINT32 ioh_LatBucket(UINT64 ioLatMicro);
 BOOL ioh_IsTimeExceededUpToElock(MosTicks_Cnt startTick, CombId combId, UINT32 offsetInComb);
 void ioh_Query(MosObj *pObj, const CHAR_A *pName, void *pData);
+
+// The client-I/O limiter: the controller sets its rate when the Ostrel changes the limits (LB per
+// second, 0 for none, and the burst multiplier); client reads and writes and the copy jobs charge
+// it, and a charge waits on the calling uthread while the rate is exceeded.
+void ioh_UpdateIoLimit(Ioh *pIoh, UINT32 ioLimitMaxInSec, UINT32 slotMulMax);
+void ioh_AddToIoLimiter(Ioh *pIoh, UINT32 sizeInLbs);
 
 // Range of a read or write: inside the comb and inside one tooth (MOS_RC__INVALID otherwise).
 Mos_RC ioh_CheckRange(UINT32 offsetInComb, UINT32 sizeInLbs);

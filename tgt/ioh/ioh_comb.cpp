@@ -333,7 +333,7 @@ Mos_RC iohComb_WriteTooth(Ioh *pIoh, IohCombRef *pComb, Vtree *pVtree, const Ioh
         rd.bLocalOnly = TRUE;
         rd.bT10Dif = pDif != nullptr;
         Mos_RC rc = pIoh->pHooks->read(pComb->pRaid, src, toothOffset, kToothLbs, whole.pData,
-                                       pDif != nullptr ? whole.pDif : nullptr, rd, copyReason);
+                                       pDif != nullptr ? whole.pDif : nullptr, rd, copyReason, nullptr);
         MOS_ASSERT(rc != MOS_RC__IO_ZERO_BUF);
         if (rc != MOS_RC__SUCCESS)
             return rc;
@@ -363,16 +363,64 @@ Mos_RC iohComb_WriteTooth(Ioh *pIoh, IohCombRef *pComb, Vtree *pVtree, const Ioh
 
 // Reads a tooth version into the caller's buffers (raw: still obfuscated).
 Mos_RC iohComb_ReadTooth(Ioh *pIoh, IohCombRef *pComb, PhyToothIndex toothIndex, UINT32 offsetInComb,
-                         UINT32 sizeInLbs, void *pData, T10Dif *pDif, BOOL bPrimary, UINT32 copyReason)
+                         UINT32 sizeInLbs, void *pData, T10Dif *pDif, BOOL bPrimary, UINT32 copyReason,
+                         BOOL *pbFromCache = nullptr)
 {
     RdIoFlags rd{};
     rd.bPrimary = bPrimary;
     rd.bT10Dif = pDif != nullptr;
     ioh_UpdateFlushInfoStartQuery(pIoh);
-    Mos_RC rc = pIoh->pHooks->read(pComb->pRaid, toothIndex, offsetInComb, sizeInLbs, pData, pDif, rd, copyReason);
+    Mos_RC rc = pIoh->pHooks->read(pComb->pRaid, toothIndex, offsetInComb, sizeInLbs, pData, pDif, rd, copyReason,
+                                   pbFromCache);
     ioh_UpdateFlushInfoEndQuery(pIoh);
     return rc;
 }
+
+// A client read that ended with 65 or 21 is counted on the comb's device: in PRI_IO or SEC_IO, and
+// when it was served (65) also by where its data came from.
+void iohComb_CountClientRead(Ioh *pIoh, IohCombRef *pComb, BOOL bPrimary, Mos_RC rc, BOOL bFromCache,
+                             UINT32 sizeInLbs)
+{
+    if (rc != MOS_RC__SUCCESS && rc != MOS_RC__IO_ZERO_BUF)
+        return;
+    const IohHooks *h = pIoh->pHooks;
+    h->updateIoBwc(pComb->pRaid, bPrimary ? CONT_BWC_IO_COUNTER__PRI_IO : CONT_BWC_IO_COUNTER__SEC_IO, sizeInLbs,
+                   FALSE);
+    if (rc != MOS_RC__SUCCESS)
+        return;
+    UINT32 from = bPrimary ? (bFromCache ? CONT_BWC_IO_COUNTER__PRI_IO_FROM_RAMCACHE : CONT_BWC_IO_COUNTER__PRI_IO_FROM_DEV)
+                           : (bFromCache ? CONT_BWC_IO_COUNTER__SEC_IO_FROM_RAMCACHE : CONT_BWC_IO_COUNTER__SEC_IO_FROM_DEV);
+    h->updateIoBwc(pComb->pRaid, from, sizeInLbs, FALSE);
+}
+
+// Copies of a rebuild or migration are held back by the receiving device while client I/O runs;
+// the hold is taken before any extent lock and given back after the locks are gone (declared
+// before the locks, so destroyed after them).
+class IohCopyThrottle {
+  public:
+    IohCopyThrottle(Ioh *pIoh, IohCombRef *pComb, UINT32 sizeInLbs, UINT32 copyReason)
+        : pIoh_(pIoh), pComb_(pComb), size_(sizeInLbs), reason_(copyReason)
+    {
+        bOn_ = reason_ == COPY_TYPE__MIGRATION || reason_ == COPY_TYPE__FWD_REBUILD ||
+               reason_ == COPY_TYPE__DEGRADED_BACK_REBUILD || reason_ == COPY_TYPE__REVERSE_REBUILD ||
+               reason_ == COPY_TYPE__NORM_BACK_REBUILD;
+        if (bOn_)
+            pIoh_->pHooks->startThrottling(pComb_->pRaid, size_, reason_);
+    }
+    ~IohCopyThrottle()
+    {
+        if (bOn_)
+            pIoh_->pHooks->endThrottling(pComb_->pRaid, size_, reason_);
+    }
+    IohCopyThrottle(const IohCopyThrottle &) = delete;
+    IohCopyThrottle &operator=(const IohCopyThrottle &) = delete;
+
+  private:
+    Ioh *pIoh_;
+    IohCombRef *pComb_;
+    UINT32 size_, reason_;
+    BOOL bOn_ = FALSE;
+};
 
 void ioh_RollbackNewTooth(IohCombRef *pComb, const IohToothChoice *pChoice, UINT32 offsetInComb, Mos_RC rc)
 {
@@ -452,6 +500,7 @@ Mos_RC iohComb_ReadPrimary(Ioh *pIoh, const IohMsgCtx *pCtx, const TgtReq_IoRead
         }
     }
     BOOL bVolQuiesced = h->isVolQuiesced(vol.pVol);
+    BOOL bFromCache = FALSE;
     if (rc == MOS_RC__IO_ZERO_BUF && st.bTranslateZeroRead && locked.wholeTooth() && locked.bWrite()) {
         // The tooth is locked whole and exclusively: write it with zeros, then answer 21.
         MOS_TRACE(MOS_COMP_TGT_IOH, MOS_FREQ_MED, "Translated read zero buf to write zero on comb %lx, offset %u",
@@ -480,7 +529,8 @@ Mos_RC iohComb_ReadPrimary(Ioh *pIoh, const IohMsgCtx *pCtx, const TgtReq_IoRead
         if (ioh_IsTimeExceededUpToElock(pCtx->startTick, pRec->combId, pRec->offsetInComb))
             return MOS_RC__IO_HARD_ERROR;
         rc = iohComb_ReadTooth(pIoh, &comb, choice.toothIndex, pRec->offsetInComb, pRec->sizeInLbs,
-                               pIoRes->pReadData, bT10Dif ? pIoRes->pReadDif : nullptr, TRUE, COPY_TYPE__NONE);
+                               pIoRes->pReadData, bT10Dif ? pIoRes->pReadDif : nullptr, TRUE, COPY_TYPE__NONE,
+                               &bFromCache);
         if (rc == MOS_RC__SUCCESS && key != 0) {
             if (bT10Dif) {
                 Mos_RC drc = mosT10Dif_Encrypt(pIoRes->pReadData, pIoRes->pReadDif, 0, 0, 0, pRec->sizeInLbs, key);
@@ -503,6 +553,7 @@ Mos_RC iohComb_ReadPrimary(Ioh *pIoh, const IohMsgCtx *pCtx, const TgtReq_IoRead
     if (bVolQuiesced && h->isVolQuiesced(vol.pVol))
         pIoRes->bDelayResp = TRUE;
     *pbT10Dif = bT10Dif;
+    iohComb_CountClientRead(pIoh, &comb, TRUE, rc, bFromCache, pRec->sizeInLbs);
     iohStats_End(pIoh, pCtx, pRec->sizeInLbs, pCtx->msgType, FALSE, TRUE);
     return rc;
 }
@@ -549,21 +600,27 @@ Mos_RC iohComb_ReadSecondary(Ioh *pIoh, const IohMsgCtx *pCtx, CombId combId, UI
         return MOS_RC__IO_FAULT_WRONG_COMB_GEN;
     }
     PhyToothIndex tooth = phyComb_GetToothIndex(comb.pPhy, devVto.vtoId, devVto.time, offsetInComb);
-    if (tooth == kNoTooth)
+    if (tooth == kNoTooth) {
+        if (statType != 0)
+            iohComb_CountClientRead(pIoh, &comb, FALSE, MOS_RC__IO_ZERO_BUF, FALSE, sizeInLbs);
         return MOS_RC__IO_ZERO_BUF;
+    }
     if (h->isOstrelBlocked(pIoh->pCont))
         return MOS_RC__IO_FAULT_BLOCKED;
     if (ioh_IsTimeExceededUpToElock(pCtx->startTick, combId, offsetInComb))
         return MOS_RC__IO_HARD_ERROR;
     if (sizeInLbs == 0)
         return MOS_RC__SUCCESS;
+    BOOL bFromCache = FALSE;
     rc = iohComb_ReadTooth(pIoh, &comb, tooth, offsetInComb, sizeInLbs, pData, bT10Dif ? pDif : nullptr, FALSE,
-                           copyReason);
+                           copyReason, &bFromCache);
     if (rc == MOS_RC__LOGICAL_BLOCK_CHECK_GUARD_FAILED)
         rc = MOS_RC__IO_HARD_ERROR;
     *pbT10Dif = bT10Dif;
-    if (statType != 0)
+    if (statType != 0) {
+        iohComb_CountClientRead(pIoh, &comb, FALSE, rc, bFromCache, sizeInLbs);
         iohStats_End(pIoh, pCtx, sizeInLbs, statType, FALSE, FALSE);
+    }
     return rc;
 }
 
@@ -691,6 +748,7 @@ Mos_RC iohComb_WritePrimary(Ioh *pIoh, const IohMsgCtx *pCtx, const IohReqView *
         return fail(rc);
     if (bVolQuiesced && h->isVolQuiesced(vol.pVol))
         pIoRes->bDelayResp = TRUE;
+    h->updateIoBwc(comb.pRaid, CONT_BWC_IO_COUNTER__PRI_IO, size, TRUE);
     iohStats_End(pIoh, pCtx, size, pCtx->msgType, TRUE, TRUE);
     return MOS_RC__SUCCESS;
 }
@@ -722,6 +780,7 @@ Mos_RC iohComb_WriteSecondary(Ioh *pIoh, const IohMsgCtx *pCtx, const IohReqView
     IohRaidState st = comb.state();
     if (st.bDevInError)
         return MOS_RC__IO_FAULT_DEVICE_ERROR;
+    IohCopyThrottle throttle(pIoh, &comb, rec.sizeInLbs, rec.copyReason);
     WrIoFlags wr{};
     wr.bZeroWrite = bZeroWrite;
     wr.bT10Dif = st.bT10DifInMemOnly;
@@ -817,6 +876,7 @@ Mos_RC iohComb_WriteSecondary(Ioh *pIoh, const IohMsgCtx *pCtx, const IohReqView
     if (bCopy && rec.copyReason == COPY_TYPE__SCAN)
         MOS_TRACE(MOS_COMP_TGT_IOH, MOS_FREQ_LOW, "Succeeded to fix comb %lx, offset %u, by its primary",
                   (unsigned long)rec.combId, rec.offsetInComb);
+    h->updateIoBwc(comb.pRaid, bCopy ? rec.copyReason : (UINT32)CONT_BWC_IO_COUNTER__SEC_IO, size, TRUE);
     iohStats_End(pIoh, pCtx, size, statType, TRUE, FALSE);
     return MOS_RC__SUCCESS;
 }

@@ -53,6 +53,7 @@ Mos_RC raidComb_ReadFromRemote(Cont *pCont, RaidComb *pComb, TgtId remoteTgtId, 
 Mos_RC raidComb_Read(RaidComb *pComb, PhyToothIndex toothIndex, UINT32 offsetInComb, UINT32 sizeInLbs, void *pData,
                      T10Dif *pDif, RdIoFlags rdIoFlags, UINT32 copyReason);
 
-// The comb's side of the I/O handler's hooks (getState, getPhyComb, firstAccess, write, read, trim
-// and the peer services); the controller's side is left as it was.
+// The comb's side of the I/O handler's hooks (getState, getPhyComb, firstAccess, write, read, trim,
+// the peer services and the device's copy throttling); the controller's side (the bandwidth
+// counters of the comb's device among it) is left as it was.
 void raid_FillIohHooks(IohHooks *pHooks);

@@ -7,6 +7,7 @@
 #include "mos/mos_trace.h"
 #include "mos/mos_utils_mem.h"
 #include "tgt/ioh/ioh_msg.h"
+#include "tgt/phy/phy_dev_io.h"
 #include "tgt/raid/raid_comb_intrn.h"
 #include "tgt/raid/raid_io.h"
 #include "tgt/tgt_conf.h"
@@ -260,7 +261,18 @@ void raid_FillIohHooks(IohHooks *pHooks)
     pHooks->getPhyComb = [](RaidComb *pComb) -> PhyComb * { return &pComb->phyComb; };
     pHooks->firstAccess = raidComb_FirstAccess;
     pHooks->write = iohWrite;
-    pHooks->read = raidComb_Read;
+    pHooks->read = [](RaidComb *pComb, PhyToothIndex toothIndex, UINT32 offsetInComb, UINT32 sizeInLbs,
+                      void *pData, T10Dif *pDif, RdIoFlags rdIoFlags, UINT32 copyReason, BOOL *pbFromCache) {
+        if (pbFromCache != nullptr)
+            *pbFromCache = FALSE; // read into the caller's buffer, past the RAM read cache
+        return raidComb_Read(pComb, toothIndex, offsetInComb, sizeInLbs, pData, pDif, rdIoFlags, copyReason);
+    };
+    pHooks->startThrottling = [](RaidComb *pComb, UINT32 sizeInLbs, UINT32 copyReason) {
+        phyDev_StartThrottling(pComb->phyComb.pDev, sizeInLbs, copyReason, FALSE);
+    };
+    pHooks->endThrottling = [](RaidComb *pComb, UINT32 sizeInLbs, UINT32 copyReason) {
+        phyDev_EndThrottling(pComb->phyComb.pDev, sizeInLbs, copyReason);
+    };
     pHooks->trim = iohTrim;
     pHooks->toothNeedsRebuild = iohToothNeedsRebuild;
     pHooks->readCombDrl = [](RaidComb *pComb, TgtRsp_ReadCombFineDrl *pRsp) -> BOOL {

@@ -147,6 +147,15 @@ class IohFixture : public CombFixture {
     std::vector<UINT64> hungVols; // answers handed to a quiesced volume
     std::set<UINT32> rebuildTeeth; // teeth in comb whose copy needs rebuild
     std::vector<IohCombWrite> writes; // what reached the comb
+    bool bReadsFromCache = false; // the comb's reads say the RAM read cache served them
+    struct Throttle {
+        bool bStart;
+        UINT32 sizeInLbs, copyReason;
+        bool bNoLockHeld;
+        bool operator==(const Throttle &) const = default;
+    };
+    std::vector<Throttle> throttles;
+    std::map<std::pair<UINT32, bool>, UINT64> bwc; // LB per (counter kind, write)
     CombFixture::Buf readBuf{2048, 0};
     CombFixture::Buf readDif{8, 0};
     std::unique_ptr<TgtRsp_ReadCombFineDrl> drl = std::make_unique<TgtRsp_ReadCombFineDrl>();
@@ -201,8 +210,10 @@ class IohFixture : public CombFixture {
             return iohRig_LocalWrite(w);
         },
         [](RaidComb *, PhyToothIndex t, UINT32 off, UINT32 n, void *pData, T10Dif *pDif, RdIoFlags rd,
-           UINT32 reason) -> Mos_RC {
-            Mos_RC rc = iohRig_LocalRead(pPhy_, t, off, n, pData, pDif, rd, reason);
+           UINT32 reason, BOOL *pbFromCache) -> Mos_RC {
+            Mos_RC rc = iohRig_LocalRead(pPhy_, t, off, n, pData, pDif, rd, reason, pbFromCache);
+            if (rc == MOS_RC__SUCCESS && pbFromCache != nullptr)
+                *pbFromCache = pCur_->bReadsFromCache;
             if (rc == MOS_RC__SUCCESS && pDif != nullptr && pCur_->bCorruptReadGuards)
                 pDif[0].guard ^= 1;
             return rc;
@@ -231,5 +242,12 @@ class IohFixture : public CombFixture {
         [](Cont *, UINT32 n, UINT32, BOOL) -> BOOL { return n > pCur_->cacheMaxLbs; },
         [](IohVol *) -> BOOL { return pCur_->bVolCached; },
         [](RaidComb *, BOOL bWrite) -> BOOL { return pCur_->bDevCached && (!bWrite || pCur_->bCombWritesCached); },
+        [](RaidComb *, UINT32 n, UINT32 reason) {
+            pCur_->throttles.push_back({true, n, reason, elockComb_IsIdle(&pCur_->ecomb) ? true : false});
+        },
+        [](RaidComb *, UINT32 n, UINT32 reason) {
+            pCur_->throttles.push_back({false, n, reason, elockComb_IsIdle(&pCur_->ecomb) ? true : false});
+        },
+        [](RaidComb *, UINT32 counter, UINT32 n, BOOL bWrite) { pCur_->bwc[{counter, bWrite ? true : false}] += n; },
     };
 };

@@ -2,6 +2,7 @@
 // generations, statistics, and client I/O against a model of what each node must read.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <random>
 
@@ -492,5 +493,122 @@ TEST_F(IohTest, ClientIoAgainstAModel)
             }
         }
     }
+}
+} // namespace
+
+namespace {
+// Served client I/O is counted in the comb's bandwidth counters by kind and source; refused I/O is
+// not. Copy writes of rebuilds and migrations are throttled with no extent lock held.
+TEST_F(IohTest, BandwidthCountersAndCopyThrottling)
+{
+    using Key = std::pair<UINT32, bool>;
+    auto counted = [&] {
+        std::map<Key, UINT64> got = bwc;
+        bwc.clear();
+        return got;
+    };
+    constexpr bool R = false, W = true;
+    ASSERT_EQ(clientWrite(kVol, 2048 * 2, 8, 0x41), MOS_RC__SUCCESS);
+    EXPECT_EQ(counted(), (std::map<Key, UINT64>{{{CONT_BWC_IO_COUNTER__PRI_IO, W}, 8}}));
+    EXPECT_EQ(clientWrite(999, 2048 * 2, 8, 0x41), MOS_RC__IO_FAULT_NO_VOL);
+    EXPECT_TRUE(counted().empty()) << "a refused write counts nothing";
+
+    Mos_RC rc = MOS_RC__ERROR;
+    clientRead(kVol, 2048 * 2, 16, &rc);
+    ASSERT_EQ(rc, MOS_RC__SUCCESS);
+    EXPECT_EQ(counted(), (std::map<Key, UINT64>{{{CONT_BWC_IO_COUNTER__PRI_IO, R}, 16},
+                                                {{CONT_BWC_IO_COUNTER__PRI_IO_FROM_DEV, R}, 16}}));
+    bReadsFromCache = true;
+    clientRead(kVol, 2048 * 2, 8, &rc);
+    ASSERT_EQ(rc, MOS_RC__SUCCESS);
+    EXPECT_EQ(counted(), (std::map<Key, UINT64>{{{CONT_BWC_IO_COUNTER__PRI_IO, R}, 8},
+                                                {{CONT_BWC_IO_COUNTER__PRI_IO_FROM_RAMCACHE, R}, 8}}));
+    bReadsFromCache = false;
+    clientRead(kVol, 2048 * 9, 8, &rc);
+    ASSERT_EQ(rc, MOS_RC__IO_ZERO_BUF);
+    EXPECT_EQ(counted(), (std::map<Key, UINT64>{{{CONT_BWC_IO_COUNTER__PRI_IO, R}, 8}})) << "no data, no source";
+
+    // The secondary: plain and zero writes count as SEC_IO, copies by their reason; only rebuild
+    // and migration copies are throttled.
+    state.bSecondary = TRUE;
+    struct SecCase {
+        UINT32 type, copyReason;
+        bool bThrottled;
+    };
+    for (const SecCase &c : {SecCase{TGT_MSG_TYPE__IO_WRITE_SEC, COPY_TYPE__NONE, false},
+                             SecCase{TGT_MSG_TYPE__IO_WRITE_SEC_ZERO, COPY_TYPE__NONE, false},
+                             SecCase{TGT_MSG_TYPE__IO_WRITE_SEC_COPY, COPY_TYPE__MIGRATION, true},
+                             SecCase{TGT_MSG_TYPE__IO_WRITE_SEC_COPY, COPY_TYPE__FWD_REBUILD, true},
+                             SecCase{TGT_MSG_TYPE__IO_WRITE_SEC_COPY, COPY_TYPE__DEGRADED_BACK_REBUILD, true},
+                             SecCase{TGT_MSG_TYPE__IO_WRITE_SEC_COPY, COPY_TYPE__SCAN, false},
+                             SecCase{TGT_MSG_TYPE__IO_WRITE_SEC_COPY, COPY_TYPE__REVERSE_REBUILD, true},
+                             SecCase{TGT_MSG_TYPE__IO_WRITE_SEC_COPY, COPY_TYPE__NORM_BACK_REBUILD, true},
+                             SecCase{TGT_MSG_TYPE__IO_WRITE_SEC_COPY, COPY_TYPE__MAINT_REBUILD, false}}) {
+        SCOPED_TRACE(testing::Message() << c.type << " reason " << c.copyReason);
+        TgtReq_IoWriteSec ws{};
+        ws.combId = kIohComb;
+        ws.offsetInComb = 2048 * 11 + 8;
+        ws.sizeInLbs = 8;
+        ws.copyReason = c.copyReason;
+        ws.devVto = {kVolVto, 1};
+        auto r = makeReq(c.type, ws, {4096, 16});
+        throttles.clear();
+        ASSERT_EQ(serve(&r->req), MOS_RC__SUCCESS);
+        UINT32 kind = c.type == TGT_MSG_TYPE__IO_WRITE_SEC_COPY ? c.copyReason : (UINT32)CONT_BWC_IO_COUNTER__SEC_IO;
+        EXPECT_EQ(counted(), (std::map<Key, UINT64>{{{kind, W}, 8}}));
+        std::vector<Throttle> want;
+        if (c.bThrottled)
+            want = {{true, 8, c.copyReason, true}, {false, 8, c.copyReason, true}};
+        EXPECT_EQ(throttles, want) << "started and ended once each, with no extent lock held";
+    }
+    TgtReq_IoReadSec rs{};
+    rs.combId = kIohComb;
+    rs.offsetInComb = 2048 * 11 + 8;
+    rs.sizeInLbs = 8;
+    rs.devVto = {kVolVto, 1};
+    auto r = makeReq(TGT_MSG_TYPE__IO_READ_SEC, rs, {});
+    ASSERT_EQ(serve(&r->req), MOS_RC__SUCCESS);
+    EXPECT_EQ(counted(), (std::map<Key, UINT64>{{{CONT_BWC_IO_COUNTER__SEC_IO, R}, 8},
+                                                {{CONT_BWC_IO_COUNTER__SEC_IO_FROM_DEV, R}, 8}}));
+    rs.copyReason = COPY_TYPE__FWD_REBUILD;
+    r = makeReq(TGT_MSG_TYPE__IO_READ_SEC, rs, {});
+    ASSERT_EQ(serve(&r->req), MOS_RC__SUCCESS);
+    EXPECT_TRUE(counted().empty()) << "a copy's read is not client I/O";
+}
+
+// Served client reads and writes are charged to the client-I/O limiter once the controller has
+// set a rate; refused ones and reads of missing teeth are not.
+TEST_F(IohTest, ServedClientIoIsChargedToTheIoLimiter)
+{
+    // One LB per slot on average, a burst room far above what this test uses: nothing waits, and
+    // what was charged shows in the limiter less one LB per tenth of a second that passed.
+    ioh_UpdateIoLimit(&ioh, 10, 1000000);
+    auto charged = [&] {
+        MosLimiter_Query q{};
+        mosLimiter_Query(&ioh.ioLimiter, &q);
+        return (UINT64)q.slotUsage + q.loanToOldSlots;
+    };
+    auto t0 = std::chrono::steady_clock::now();
+    auto slack = [&] {
+        return (UINT64)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+                   .count() / 100 + 1;
+    };
+    ASSERT_EQ(clientWrite(kVol, 2048 * 3, 2048, 0x61), MOS_RC__SUCCESS);
+    UINT64 afterWrite = charged();
+    EXPECT_LE(afterWrite, 2048u);
+    EXPECT_GE(afterWrite + slack(), 2048u);
+    Mos_RC rc = MOS_RC__ERROR;
+    clientRead(kVol, 2048 * 3, 2048, &rc);
+    ASSERT_EQ(rc, MOS_RC__SUCCESS);
+    UINT64 afterRead = charged();
+    EXPECT_LE(afterRead, 4096u);
+    EXPECT_GE(afterRead + slack(), 4096u);
+    clientRead(999, 2048 * 3, 2048, &rc);
+    EXPECT_EQ(rc, MOS_RC__IO_FAULT_NO_VOL);
+    clientRead(kVol, 2048 * 40, 2048, &rc);
+    EXPECT_EQ(rc, MOS_RC__IO_ZERO_BUF);
+    EXPECT_EQ(clientWrite(999, 2048 * 3, 2048, 0x61), MOS_RC__IO_FAULT_NO_VOL);
+    EXPECT_LE(charged(), afterRead) << "nothing charged for refused I/O or a missing tooth";
+    ioh_UpdateIoLimit(&ioh, 0, IOH__IO_LIMITER_SLOT_MUL);
 }
 } // namespace
