@@ -120,6 +120,7 @@ struct IohCombWrite {
     T10Dif *pDif;
     WrIoFlags wrIoFlags;       // bZeroPad: the data is the whole tooth when the write is a new tooth
     UINT32 copyReason;
+    GenNum combGenNum;         // the request's (a primary write must carry the comb's)
     UINT64 obfuscationKey;
     UINT32 *pLbsPerRebuildJobLimit;
     UINT32 *pLbsPerRebalanceJobLimit;

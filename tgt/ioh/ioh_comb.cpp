@@ -56,6 +56,7 @@ class IohCombRef {
     RaidComb *pRaid = nullptr;
     ElockComb *pElock = nullptr;
     PhyComb *pPhy = nullptr;
+    GenNum reqCombGenNum = 0; // the request's comb generation, handed on with its writes
 
   private:
     Ioh *pIoh_;
@@ -308,6 +309,7 @@ Mos_RC iohComb_WriteTooth(Ioh *pIoh, IohCombRef *pComb, Vtree *pVtree, const Ioh
     w.tooth.srcToothIndex = kNoTooth;
     w.tooth.dstToothIndex = pChoice->bNewTooth ? pChoice->newTooth.dstToothIndex : pChoice->toothIndex;
     w.copyReason = copyReason;
+    w.combGenNum = pComb->reqCombGenNum;
     w.obfuscationKey = key;
     w.pLbsPerRebuildJobLimit = pRebuildLimit;
     w.pLbsPerRebalanceJobLimit = pRebalanceLimit;
@@ -465,6 +467,7 @@ Mos_RC iohComb_ReadPrimary(Ioh *pIoh, const IohMsgCtx *pCtx, const TgtReq_IoRead
         return rc;
     iohStats_Start(pIoh, pRec->sizeInLbs, pCtx->msgType, FALSE, TRUE);
     IohCombRef comb(pIoh, pRec->combId);
+    comb.reqCombGenNum = pRec->combGenNum;
     if (!comb.found())
         return MOS_RC__IO_FAULT_NO_COMB;
     IohRaidState st = comb.state();
@@ -639,6 +642,7 @@ Mos_RC iohComb_WritePrimary(Ioh *pIoh, const IohMsgCtx *pCtx, const IohReqView *
     UINT32 size = rec.sizeInLbs;
     iohStats_Start(pIoh, size, pCtx->msgType, TRUE, TRUE);
     IohCombRef comb(pIoh, rec.combId);
+    comb.reqCombGenNum = rec.combGenNum;
     if (!comb.found())
         return MOS_RC__IO_FAULT_NO_COMB;
     IohRaidState st = comb.state();
@@ -775,6 +779,7 @@ Mos_RC iohComb_WriteSecondary(Ioh *pIoh, const IohMsgCtx *pCtx, const IohReqView
     UINT32 statType = bZeroWrite ? (UINT32)TGT_MSG_TYPE__IO_WRITE_SEC_ZERO : (UINT32)TGT_MSG_TYPE__IO_WRITE_SEC;
     iohStats_Start(pIoh, size, statType, TRUE, FALSE);
     IohCombRef comb(pIoh, rec.combId);
+    comb.reqCombGenNum = rec.combGenNum;
     if (!comb.found())
         return MOS_RC__IO_FAULT_NO_COMB;
     IohRaidState st = comb.state();

@@ -1,7 +1,6 @@
 // The read of a comb: local copy, write-on-read to a partner that needs the range, repair of a
 // failed local copy from the mirror partner; and the comb's side of the I/O handler's hooks.
 #include <cstring>
-#include <vector>
 
 #include "mos/mos_assert.h"
 #include "mos/mos_trace.h"
@@ -185,12 +184,14 @@ Mos_RC raidComb_Read(RaidComb *pComb, PhyToothIndex toothIndex, UINT32 offsetInC
         if (remoteRc == MOS_RC__SUCCESS) {
             WrIoFlags wr{};
             wr.bPrimary = TRUE;
-            Mos_RC fixRc = phyComb_WriteTooth(pPhy, pData, nullptr, toothIndex, offsetInTooth, sizeInLbs, wr,
-                                              copyReason, offsetInComb, 0, nullptr);
-            std::vector<UINT8> check((size_t)sizeInLbs * 512);
+            // The failed read left the device refusing I/O until a probe of it succeeds.
+            Mos_RC fixRc = phyDev_CheckDevAfterError(pPhy->pDev) ? MOS_RC__SUCCESS : localRc;
             if (fixRc == MOS_RC__SUCCESS)
-                fixRc = readLocal(pComb, toothIndex, offsetInComb, sizeInLbs, check.data(), nullptr, rdIoFlags,
-                                  copyReason);
+                fixRc = phyComb_WriteTooth(pPhy, pData, nullptr, toothIndex, offsetInTooth, sizeInLbs, wr, copyReason,
+                                           offsetInComb, 0, nullptr);
+            // Read back into the caller's buffer: what the partner sent is what the copy now holds.
+            if (fixRc == MOS_RC__SUCCESS)
+                fixRc = readLocal(pComb, toothIndex, offsetInComb, sizeInLbs, pData, pDif, rdIoFlags, copyReason);
             if (fixRc == MOS_RC__SUCCESS) {
                 MOS_TRACE(MOS_COMP_TGT_RAID, MOS_FREQ_LOW, "Comb %lx, offset %u - succeeded to fix local",
                           (unsigned long)pComb->combId, offsetInComb);
@@ -235,8 +236,7 @@ void iohGetState(RaidComb *pComb, IohRaidState *pState)
 
 Mos_RC iohWrite(RaidComb *pComb, const IohCombWrite *pWrite)
 {
-    // The handler has already matched the request's generation with the comb's.
-    return raidComb_Write(pComb, pWrite, raidComb_GetCombGenNum(pComb));
+    return raidComb_Write(pComb, pWrite, pWrite->combGenNum);
 }
 
 Mos_RC iohTrim(RaidComb *pComb, Vtree *pVtree, UINT32 offsetInComb, PhyToothIndex toothIndex, BOOL bPrimary)

@@ -171,7 +171,7 @@ void releaseCons(WriteCtx *c)
         if (a.bConnected)
             raid_Hooks()->releaseTgtCon(c->pComb->pCont, &a.con);
         if (a.pToothBuf != nullptr)
-            mos_MemFree(a.pToothBuf);
+            mos_FreePageAligned(a.pToothBuf);
         a.pToothBuf = nullptr;
     }
 }
@@ -220,7 +220,7 @@ Mos_RC buildToothOverlay(WriteCtx *c, RemoteAction *a)
 {
     const IohCombWrite *w = c->pW;
     size_t bytes = (size_t)kToothLbs * 512;
-    a->pToothBuf = static_cast<UINT8 *>(mos_MemMalloc(bytes, bytes, __func__, TRUE));
+    a->pToothBuf = static_cast<UINT8 *>(mos_AllocPageAligned(bytes));
     if (a->pToothBuf == nullptr)
         return MOS_RC__NO_RESOURCES;
     UINT32 toothStart = w->offsetInComb - c->offsetInTooth;
@@ -244,7 +244,7 @@ Mos_RC buildToothOverlay(WriteCtx *c, RemoteAction *a)
 BOOL buildRemoteOverlay(WriteCtx *c, RemoteAction *a)
 {
     const IohCombWrite *w = c->pW;
-    a->pToothBuf = static_cast<UINT8 *>(mos_MemMalloc((size_t)kToothLbs * 512, (size_t)kToothLbs * 512, __func__, TRUE));
+    a->pToothBuf = static_cast<UINT8 *>(mos_AllocPageAligned((size_t)kToothLbs * 512));
     if (a->pToothBuf == nullptr) {
         a->remoteRc = MOS_RC__NO_RESOURCES;
         return FALSE;

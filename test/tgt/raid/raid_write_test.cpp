@@ -137,3 +137,68 @@ TEST_F(RaidWriteTest, FailedLegIsRetriedAndThenSucceeds)
 }
 
 } // namespace
+
+namespace {
+
+// A read whose local copy fails is answered from the mirror partner, and the local tooth is
+// rewritten with what the partner had.
+TEST_F(RaidWriteTest, FailedLocalReadIsRepairedFromThePartner)
+{
+    ASSERT_EQ(mirroredWrite(0x5A), MOS_RC__SUCCESS);
+    UINT64 badByte = 0;
+    dev.run([&] { badByte = phyComb_ToothLb(&raid.phyComb, tooth, kOff % 2048, 8) * 512; });
+    std::atomic<int> failuresLeft{2}; // both attempts of the first read
+    dev.fake.setResultFunc([&](const FakeAioBackend::Seen &s, size_t) -> long {
+        if (!s.bWrite && s.offset <= badByte && badByte < s.offset + s.size && failuresLeft.fetch_sub(1) > 0)
+            return -EIO;
+        return FakeAioBackend::kFull;
+    });
+    // The partner holds different bytes than the broken local copy: the answer must be the partner's.
+    for (UINT32 i = 0; i < 8; i++)
+        peer.lbs[kOff + i] = std::vector<UINT8>(512, 0xA5);
+    Buf out(8, 0);
+    Mos_RC rc = MOS_RC__ERROR;
+    RdIoFlags rd{};
+    rd.bPrimary = TRUE;
+    auto readOnce = [&] {
+        dev.run([&] { rc = raidComb_Read(&raid, tooth, kOff, 8, out.p, nullptr, rd, 0); });
+    };
+    readOnce();
+    failuresLeft = 0;
+    EXPECT_EQ(rc, MOS_RC__SUCCESS);
+    EXPECT_EQ(out.p[0], 0xA5);
+    EXPECT_EQ(peer.sentOf(TGT_MSG_TYPE__IO_READ_SEC).size(), 1u);
+    EXPECT_EQ(localFirstByte(), 0xA5); // rewritten from the partner
+}
+
+} // namespace
+
+namespace {
+
+// A part of a tooth for a maintenance partner in MM_NORMAL goes as the whole local tooth with the
+// range laid over it, on the copy group.
+TEST_F(RaidWriteTest, PartialWriteGoesToTheMaintenancePartnerAsAWholeTooth)
+{
+    RaidCombProt *pMaint = &raid.protState[1];
+    raidCombProt_Init(pMaint, &raid, FakePartner::kPeer2, COMB_RAID_STATE__MM_NORMAL, RAID_PROT_TYPE__MAINTENANCE,
+                      COPY_TYPE__NONE, 0, FALSE);
+    pMaint->bMutualOrDrls = FALSE;
+    raid.pMaintenance = pMaint;
+    ASSERT_EQ(mirroredWrite(0x3C), MOS_RC__SUCCESS);
+    auto legs = peer.sentOf(TGT_MSG_TYPE__IO_WRITE_SEC);
+    ASSERT_EQ(legs.size(), 2u);
+    const FakeSent &mirror = legs[0].peer == FakePartner::kPeer ? legs[0] : legs[1];
+    const FakeSent &maint = legs[0].peer == FakePartner::kPeer2 ? legs[0] : legs[1];
+    TgtReq_IoWriteSec m;
+    memcpy(&m, maint.rec.data(), sizeof(m));
+    EXPECT_EQ(maint.grpId, RAID__RECV_GROUP__TGT_IO_COPY);
+    EXPECT_EQ(m.offsetInComb, kOff - kOff % 2048);
+    EXPECT_EQ(m.sizeInLbs, 2048u);
+    EXPECT_EQ(maint.dataLen, 2048u * 512);
+    EXPECT_EQ(mirror.grpId, RAID__RECV_GROUP__TGT_IO_MAIN);
+    EXPECT_EQ(mirror.dataLen, 8u * 512);
+    EXPECT_EQ(peer.lbs[kOff][0], 0x3C);
+    EXPECT_EQ(peer.lbs[kOff - 1][0], 0x00); // the local tooth around the range
+}
+
+} // namespace
