@@ -29,6 +29,7 @@
 
 #include <atomic>
 
+#include "mos/mos_dlist.h"
 #include "mos/mos_fastlock.h"
 #include "mos/mos_rc.h"
 #include "mos/mos_types.h"
@@ -107,11 +108,8 @@ struct RaidRebuildQuery {
     UINT32 progress;
 };
 
-// The resync pool's link of a queued job.
-struct RaidCopyNode {
-    RaidCopyNode *pNext;
-    RaidCopyNode *pPrev;
-};
+// The resync pool's link of a queued job (a work request of its worker pool).
+typedef MosDList_Node RaidCopyNode;
 
 struct RaidCombProt {
     UINT32 combRaidState; // CombRAIDState
