@@ -43,4 +43,5 @@ enum : MosContentionId {
     TGT_CONTENTION__FLCACHE_DEV = 183,
     TGT_CONTENTION__CONT_MNGR = 171,     // an object manager's list
     TGT_CONTENTION__CONT_MNGR_OBJ = 172, // one managed object's fields
+    TGT_CONTENTION__CONT_CMD = 173,      // the command module's own state
 };

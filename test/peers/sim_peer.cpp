@@ -242,8 +242,7 @@ Mos_RC OstrelSim::Attach(const AddManager &args, std::vector<uint8_t> *pAnswer)
     put(8, &args.tgtId, 8);
     put(16, &args.bForceClean, 4);
     put(20, &args.bNew, 4);
-    const uint32_t combSize = 16777216;
-    put(24, &combSize, 4);
+    put(24, &args.combSizeInLbs, 4);
     put(36, &args.generation, 2);
     put(66, &args.keepaliveTimeoutMs, 4);
     return Command(2001, 0, rec, pAnswer);
@@ -277,6 +276,54 @@ Mos_RC OstrelSim::AddPeers(const std::vector<Peer> &peers, bool bReconfigInProgr
         strcpy(reinterpret_cast<char *>(pElem + 10 + sizeof(hosts)), "127.0.0.1");
     }
     return Command(2005, 0, rec);
+}
+
+Mos_RC OstrelSim::Group(uint32_t type, const std::vector<std::vector<uint8_t>> &elems, bool bReconfigInProgress,
+                        uint16_t generation, const std::vector<uint8_t> &tail, int64_t countOverride)
+{
+    std::vector<uint8_t> rec(14, 0);
+    const uint32_t count = countOverride >= 0 ? (uint32_t)countOverride : (uint32_t)elems.size();
+    const uint32_t elemSize = elems.empty() ? 0 : (uint32_t)elems[0].size(), bReconf = bReconfigInProgress ? 1 : 0;
+    memcpy(rec.data(), &count, 4);
+    memcpy(rec.data() + 4, &elemSize, 4);
+    memcpy(rec.data() + 8, &bReconf, 4);
+    memcpy(rec.data() + 12, &generation, 2);
+    for (const std::vector<uint8_t> &e : elems)
+        rec.insert(rec.end(), e.begin(), e.end());
+    rec.insert(rec.end(), tail.begin(), tail.end());
+    return Command(type, 0, rec);
+}
+
+Mos_RC OstrelSim::AddVols(const std::vector<std::vector<uint8_t>> &vols, bool bReconfigInProgress, uint16_t generation)
+{
+    return Group(2007, vols, bReconfigInProgress, generation, std::vector<uint8_t>(4 * vols.size(), 0));
+}
+
+std::vector<uint8_t> OstrelSim::Vtree(uint64_t vtreeId, uint32_t snapTime)
+{
+    std::vector<uint8_t> e(24, 0);
+    memcpy(e.data(), &vtreeId, 8);
+    memcpy(e.data() + 16, &snapTime, 4);
+    return e;
+}
+
+std::vector<uint8_t> OstrelSim::Vol(uint64_t volId, uint64_t vtreeId, uint32_t vtoId, uint64_t volGen)
+{
+    std::vector<uint8_t> e(52, 0);
+    memcpy(e.data(), &volId, 8);
+    memcpy(e.data() + 8, &volGen, 8);
+    memcpy(e.data() + 16, &volGen, 8); // SCSI generation
+    memcpy(e.data() + 24, &vtreeId, 8);
+    memcpy(e.data() + 32, &vtoId, 4);
+    return e;
+}
+
+std::vector<uint8_t> OstrelSim::Head(uint32_t mhId, uint64_t capChangeGen)
+{
+    std::vector<uint8_t> e(8340, 0);
+    memcpy(e.data(), &mhId, 4);
+    memcpy(e.data() + 140, &capChangeGen, 8);
+    return e;
 }
 
 void OstrelSim::ScriptPermits(const std::vector<Permit> &script)

@@ -94,6 +94,7 @@ class OstrelSim : public SimPeer {
         uint32_t bNew = 1;
         uint16_t generation = 1;
         uint32_t keepaliveTimeoutMs = 5000;
+        uint32_t combSizeInLbs = 16777216;
     };
     // The add-manager command; the answer record's bytes in *pAnswer.
     Mos_RC Attach(const AddManager &args, std::vector<uint8_t> *pAnswer = nullptr);
@@ -110,6 +111,17 @@ class OstrelSim : public SimPeer {
     };
     Mos_RC AddPeers(const std::vector<Peer> &peers, bool bReconfigInProgress, uint16_t generation = 1,
                     int64_t countOverride = -1);
+    // A group command with the 14-byte head (volumes 2007, volume trees 2023, heads 2040): the
+    // elements, then tail (the volumes' cache flags); numOf as given unless countOverride says
+    // otherwise.
+    Mos_RC Group(uint32_t type, const std::vector<std::vector<uint8_t>> &elems, bool bReconfigInProgress,
+                 uint16_t generation = 1, const std::vector<uint8_t> &tail = {}, int64_t countOverride = -1);
+    // Volumes with one cache flag (0) each.
+    Mos_RC AddVols(const std::vector<std::vector<uint8_t>> &vols, bool bReconfigInProgress, uint16_t generation = 1);
+    // Elements of the group commands.
+    static std::vector<uint8_t> Vtree(uint64_t vtreeId, uint32_t snapTime = 1);
+    static std::vector<uint8_t> Vol(uint64_t volId, uint64_t vtreeId, uint32_t vtoId, uint64_t volGen = 1);
+    static std::vector<uint8_t> Head(uint32_t mhId, uint64_t capChangeGen);
     void SetKeepAliveEcho(bool bEcho) { bEcho_ = bEcho; }
     // Answers of the next permit requests, in order; Grant once the script is used up.
     void ScriptPermits(const std::vector<Permit> &script);

@@ -206,6 +206,8 @@ TEST_F(PellarNet, WireFramesOfTheAnswerAndTheKeepAlives)
     payload[16] = 0x33;             // tgtId
     payload[28] = 1;                // bNew
     payload[8 + 36] = 1;            // generation
+    const uint32_t combSize = 16777216; // the default comb size (a size of 0 is refused)
+    memcpy(payload.data() + 8 + 24, &combSize, 4);
     const uint32_t timeout = 5000;  // keep-alive time-out
     memcpy(payload.data() + 8 + 66, &timeout, 4);
     std::vector<uint8_t> req = WirePeer::Notif(20, 2001, payload);

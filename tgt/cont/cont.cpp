@@ -132,6 +132,7 @@ void cont_Init(Cont *pCont, UINT16 port, UINT64 myConId, BOOL bInitRecvGrps, BOO
     MOS_FASTLOCK_CREATE(&pCont->fastLock, TGT_CONTENTION__CONT);
 
     contOstrel_Init(&pCont->ostrel, pCont);
+    contCmd_Init(&pCont->cmd);
     pCont->ostrel.stage = 1;
 
     stmp_Init(&stmp_g, (UINT32)tgtInitParam_G.stmpMemorySizeInLbs);

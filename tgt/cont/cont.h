@@ -18,6 +18,7 @@
 #include "mos/umt/mos_umt_rwlock.h"
 #include "mos/umt/mos_umt_semaphore.h"
 #include "net/net.h"
+#include "tgt/cont/cont_cmd.h"
 #include "tgt/cont/cont_example.h"
 #include "tgt/cont/cont_flcache_dev.h"
 #include "tgt/cont/cont_head.h"
@@ -60,6 +61,7 @@ struct Cont {
     ContHeadMngr headMngr;
     Elock elock; // built at the first accepted attach; no comb is locked before
     Ioh ioh;
+    ContCmd cmd;
     HNetCon hOstrelCon; // 0 until the first add-manager command
     DumpMgr dumpMgr;
     RcacheNetBuf cachePri;

@@ -1,349 +1,507 @@
 #include "tgt/cont/cont_cmd.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
-#include <vector>
 
+#include "mos/mos_diag_counters.h"
+#include "mos/mos_timer.h"
 #include "mos/mos_trace.h"
 #include "mos/mos_utils_mem.h"
+#include "mos/umt/mos_umt.h"
 #include "net/net.h"
 #include "tgt/cont/cont.h"
+#include "tgt/cont/cont_cmd_intrn.h"
 #include "tgt/tgt_conf.h"
+#include "tgt/tgt_contention.h"
 
 namespace {
-constexpr UINT32 kTgtIdSize = sizeof(UINT64);
 
-BOOL contCmd_IsAdmittedBeforeAttach(Context type)
+constexpr UINT16 kNo = CONT_CMD__NO_OFFSET;
+constexpr UINT8 kNoCount = 0xFF;
+
+constexpr ContCmdLen L(UINT32 head)
+{
+    return {head, 0, 0, kNoCount, kNoCount, false, false, false};
+}
+// head + n x stride, n a UINT32 at countOff; bMinOne: n >= 1.
+constexpr ContCmdLen LN(UINT32 head, UINT32 stride, UINT8 countOff, bool bMinOne)
+{
+    return {head, stride, 0, countOff, kNoCount, bMinOne, false, false};
+}
+constexpr ContCmdLen LNM(UINT32 head, UINT32 stride1, UINT8 count1Off, UINT32 stride2, UINT8 count2Off)
+{
+    return {head, stride1, stride2, count1Off, count2Off, false, false, false};
+}
+constexpr ContCmdLen kAnyLen{0, 0, 0, kNoCount, kNoCount, false, true, false};
+constexpr ContCmdLen kAtLeast14{14, 0, 0, kNoCount, kNoCount, false, false, true};
+
+constexpr ContCmdLock R = CONT_CMD_LOCK__READ, W = CONT_CMD_LOCK__WRITE, RW = CONT_CMD_LOCK__BY_FLAG,
+                      NL = CONT_CMD_LOCK__NONE;
+constexpr UINT8 kNone = 0;
+constexpr UINT8 G = CONT_CMD_CHECK__GEN;
+constexpr UINT8 G_N = CONT_CMD_CHECK__GEN | CONT_CMD_CHECK__NOT_RECONF;
+constexpr UINT8 G_F = CONT_CMD_CHECK__GEN | CONT_CMD_CHECK__FLAG;
+constexpr UINT8 G0_N = CONT_CMD_CHECK__GEN_OWN | CONT_CMD_CHECK__NOT_RECONF;
+constexpr UINT8 N = CONT_CMD_CHECK__NOT_RECONF;
+constexpr UINT8 G_IN = CONT_CMD_CHECK__GEN | CONT_CMD_CHECK__IN_RECONF;
+
+#define CMD(name) TGT_MSG_TYPE__##name, "TGT_MSG_TYPE__" #name, CONT_CMD_KIND__HANDLED
+#define DEPRECATED(name)                                                                                               \
+    TGT_MSG_TYPE__##name, "TGT_MSG_TYPE__" #name, CONT_CMD_KIND__DEPRECATED, kAnyLen, NL, kNone, kNo, kNo, nullptr
+#define GENERIC(type, name, handler) type, name, CONT_CMD_KIND__HANDLED, kAnyLen, NL, kNone, kNo, kNo, handler
+
+// Types that are not here answer 46. A handled type without a handler yet answers 46 as well, but
+// only once it passed admission, its length rule and its checks.
+constexpr ContCmdSpec kSpecs[] = {
+    {GENERIC(NET_MSG_TYPE__NET_KA, "NET_MSG_TYPE__NET_KA", nullptr)},
+    {GENERIC(NET_MSG_TYPE__RESET_DIAG_COUNTERS, "NET_MSG_TYPE__RESET_DIAG_COUNTERS", contCmd_ResetDiagCountersCmd)},
+    {CMD(GET_VER), L(0), R, kNone, kNo, kNo, contCmd_GetVerCmd},
+    {CMD(ADD_OSTREL), L(70), NL, kNone, kNo, kNo, contCmd_AddOstrelCmd}, // locks for itself
+    {DEPRECATED(ADD_DEV_1_30)},
+    {CMD(REM_DEV), L(10), R, G_N, 8, kNo, nullptr},
+    {CMD(ADD_TGT), LN(14, 538, 0, true), RW, G_F, 12, 8, contCmd_AddTgtGroupCmd},
+    {CMD(REM_TGT), L(10), R, G_N, 8, kNo, nullptr},
+    {CMD(ADD_VOL), LN(14, 56, 0, true), RW, G_F, 12, 8, contCmd_AddVolGroupCmd},
+    {CMD(UPDATE_VOL), LN(10, 52, 0, true), R, G_N, 8, kNo, nullptr},
+    {CMD(REM_VOL), L(10), R, G_N, 8, kNo, nullptr},
+    {DEPRECATED(ADD_COMB_1_30)},
+    {CMD(SET_COMB_STATE), L(40), R, G_N, 32, kNo, nullptr},
+    {CMD(REM_COMB), L(10), R, G_N, 8, kNo, nullptr},
+    {CMD(RECONF_START), L(2), W, G, 0, kNo, contCmd_ReconfStartCmd},
+    {CMD(RECONF_DONE), L(2), W, G_IN, 0, kNo, contCmd_ReconfDoneCmd},
+    {CMD(START_MIGRATE), L(34), R, G_N, 28, kNo, nullptr},
+    {CMD(ABORT_MIGRATE), L(20), R, G_N, 16, kNo, nullptr},
+    {CMD(CLEAN_UP), L(2), W, kNone, kNo, kNo, contCmd_CleanUpCmd},
+    {CMD(END_MIGRATE), L(38), R, G_N, 32, kNo, nullptr},
+    {CMD(GET_DIRTY_INFO), LN(16, 8, 10, true), R, G_N, 14, kNo, nullptr},
+    {CMD(ADD_VTREE), LN(14, 24, 0, true), RW, G_F, 12, 8, contCmd_AddVtreeGroupCmd},
+    {CMD(REM_VTREES), LN(6, 8, 0, false), R, G_N, 4, kNo, nullptr},
+    {CMD(UPDATE_VTREE), LN(14, 32, 0, true), R, G_F, 12, 8, nullptr},
+    {CMD(CREATE_SNAP_START), LN(6, 8, 0, true), R, G_N, 4, kNo, nullptr},
+    {DEPRECATED(CREATE_SNAP_END_2_010)},
+    {CMD(UPDATE_DRL_INFO), L(6), R, G_N, 0, kNo, nullptr},
+    {CMD(SET_NET_COPY_LIMIT), L(14), R, G_N, 0, kNo, nullptr},
+    {CMD(GET_TGT_DEV_LATENCY_BWC), kAnyLen, R, G0_N, kNo, kNo, nullptr},
+    {CMD(GET_TGT_NET_BWC), kAnyLen, R, G0_N, kNo, kNo, nullptr},
+    {CMD(START_NET_TEST), L(12), R, G0_N, kNo, kNo, nullptr},
+    {CMD(GET_NET_TEST_RES), kAnyLen, R, G0_N, kNo, kNo, nullptr},
+    {CMD(START_DISK_TEST), LNM(18, 12, 0, 16, 8), R, G_N, 16, kNo, nullptr},
+    {CMD(GET_DISK_TEST_RES), LN(10, 12, 0, false), R, G_N, 8, kNo, nullptr},
+    {CMD(GET_TGT_DEV_IO_BWC), kAnyLen, R, G0_N, kNo, kNo, nullptr},
+    {CMD(GET_DEV_LATENCY_BWC), L(8), R, G0_N, kNo, kNo, nullptr},
+    {CMD(QUERY_VTREE_DEL_GEN), LN(6, 8, 0, true), R, G_N, 4, kNo, nullptr},
+    {CMD(GET_DEV_CAPACITY), kAnyLen, R, G0_N, kNo, kNo, nullptr},
+    {CMD(UPDATE_MULTIHEADS), LN(14, 8340, 0, true), RW, G_F, 12, 8, contCmd_AddHeadGroupCmd},
+    {CMD(UPDATE_DEV_SNAP_CAP_LIMIT), LN(10, 16, 2, true), R, G_N, 0, kNo, nullptr},
+    {CMD(QUERY_VTREE_SIZE), L(10), R, G_N, 0, kNo, nullptr},
+    {CMD(GET_TGT_PROP), L(0), R, kNone, kNo, kNo, contCmd_GetTgtPropCmd},
+    {CMD(GET_CON_STATE), L(0), R, kNone, kNo, kNo, nullptr},
+    {CMD(START_DISK_TEST_SYNC), LNM(18, 12, 0, 16, 8), R, G_N, 16, kNo, nullptr},
+    {CMD(UPDATE_DEV_THROTTLING_CONF), LN(10, 48, 0, false), R, G_N, 8, kNo, contCmd_UpdateThrottleConfCmd},
+    {CMD(QUERY_IS_QUIET_AND_FLUSHED), L(0), R, G0_N, kNo, kNo, nullptr},
+    {CMD(START_QUIESCE), L(10), R, G_N, 4, kNo, nullptr},
+    {CMD(STOP_QUIESCE), L(10), R, G_N, 4, kNo, nullptr},
+    {CMD(SET_REBUILD_REBALANCE_DEST_LIMITS_1_30), L(10), R, G_N, 0, kNo, contCmd_DeprecatedDestLimitsCmd},
+    {CMD(QUERY_ALL_VTREES_SIZE), L(0), R, G0_N, kNo, kNo, contCmd_QueryAllVtreesSizeCmd},
+    {CMD(UPDATE_DEV_SCAN_CONF), LN(10, 24, 0, false), R, G_N, 8, kNo, nullptr},
+    {CMD(UPDATE_PERF_PARAMS), L(42), RW, G_F, 40, 36, contCmd_UpdatePerfParamsCmd},
+    {CMD(ADD_DEV), LN(18, 280, 0, false), RW, G_F, 12, 8, nullptr},
+    {CMD(UPDATE_CACHE_FREEZE), L(6), R, G_N, 0, kNo, nullptr},
+    {CMD(UPDATE_CACHE_ENABLE), L(6), R, G_N, 0, kNo, nullptr},
+    {CMD(PURGE_CACHE), L(2), R, G_N, 0, kNo, nullptr},
+    {CMD(UPDATE_CACHE_SIZE), L(6), R, G_N, 0, kNo, nullptr},
+    {CMD(GET_TGT_COUNTERS), kAnyLen, R, G0_N, kNo, kNo, nullptr},
+    {CMD(UPDATE_DEV_RAMCACHE_USE), LN(10, 8, 6, true), R, G_N, 0, kNo, nullptr},
+    {CMD(UPDATE_DEV_RAMCACHE_WRITE_MODE), LN(10, 8, 6, true), R, G_N, 0, kNo, nullptr},
+    {CMD(DUMP_CACHE), L(2), R, G_N, 0, kNo, contCmd_DumpCacheCmd},
+    {CMD(UPDATE_DEV_CHECKSUM), LN(10, 8, 6, true), R, G_N, 0, kNo, nullptr},
+    {CMD(FLCACHE_SET_CONF), L(762), RW, G_F, 0, 2, nullptr},
+    {CMD(FLCACHE_DEV_USE_UPDATE), L(522), R, G_N, 516, kNo, nullptr},
+    {CMD(FLCACHE_QUERY), L(6), R, G_N, 0, kNo, nullptr},
+    {CMD(ADD_COMB), LN(18, 104, 0, false), RW, G_F, 16, 8, nullptr},
+    {CMD(UPDATE_OSC_COUNTER), LN(432, 8, 6, false), RW, G_F, 0, 2, nullptr},
+    {CMD(GET_OSC_COUNTERS), L(10), R, G_N, 0, kNo, nullptr},
+    {CMD(CONFIG_SECURITY), L(14), RW, G_F, 4, 0, nullptr},
+    {CMD(GENERATE_CSR), L(6), RW, G_F, 4, 0, nullptr},
+    {CMD(UPDATE_CERTIFICATE), LN(10, 1, 6, false), RW, G_F, 4, 0, nullptr},
+    {CMD(SET_REBUILD_REBALANCE_DEST_LIMITS), kAtLeast14, R, G_N, 0, kNo, nullptr},
+    {CMD(SELF_TEST), L(12), NL, kNone, kNo, kNo, nullptr},
+    {CMD(QUERY_MULTIHEAD_COMB_STATS), kAnyLen, R, G0_N, kNo, kNo, nullptr},
+    {CMD(UPDATE_LED_STATUS), L(38), R, G_N, 0, kNo, nullptr},
+    {CMD(QUERY_DEV_METADATA), kAnyLen, R, N, kNo, kNo, nullptr},
+    {CMD(QUERY_DEV_ADVANCED_METADATA), L(34), R, G_N, 0, kNo, nullptr},
+    {CMD(CREATE_SNAP_END), LN(48, 8, 0, true), R, G_N, 4, kNo, nullptr},
+};
+#undef CMD
+#undef DEPRECATED
+#undef GENERIC
+
+constexpr bool contCmd_IsTableSound()
+{
+    for (size_t i = 0; i < std::size(kSpecs); i++) {
+        const ContCmdSpec &s = kSpecs[i];
+        if (i > 0 && kSpecs[i - 1].type >= s.type)
+            return false; // lookup by binary search
+        const UINT64 recMin = s.len.bAnyLen ? 0 : s.len.head;
+        // Every offset the dispatcher reads lies inside the fixed head.
+        if (s.genOff != kNo && s.genOff + 2u > recMin)
+            return false;
+        if (s.flagOff != kNo && s.flagOff + 4u > recMin)
+            return false;
+        if (s.len.count1Off != kNoCount && s.len.count1Off + 4u > recMin)
+            return false;
+        if (s.len.count2Off != kNoCount && s.len.count2Off + 4u > recMin)
+            return false;
+        if ((s.checks & (CONT_CMD_CHECK__GEN | CONT_CMD_CHECK__GEN_OWN)) == CONT_CMD_CHECK__GEN && s.genOff == kNo)
+            return false;
+        if ((s.checks & CONT_CMD_CHECK__FLAG) != 0 && s.flagOff == kNo)
+            return false;
+        if (s.lock == CONT_CMD_LOCK__BY_FLAG && s.flagOff == kNo)
+            return false;
+    }
+    return true;
+}
+static_assert(contCmd_IsTableSound());
+
+BOOL contCmd_IsAdmittedBeforeAttach(UINT32 type)
 {
     return type - TGT_MSG_TYPE__GET_VER <= 1u || type == TGT_MSG_TYPE__GET_TGT_PROP;
 }
 
-// The stale-generation test: the server's generation is newer than the record's.
-BOOL contCmd_IsGenStale(UINT16 serverGen, UINT16 recordGen)
+// One watch timer of a running command, on the dispatching thread's stack.
+struct ContCmdTimer {
+    MosTimer_Req timerReq;
+    NetRpcData *pReq;
+    HMosUmt_UThread pUmt;
+    UINT32 cmdId;
+    Cont *pCont;
+};
+
+ContCmdTimer *contCmd_TimerOf(MosAsyncObj *pObj)
 {
-    return serverGen != 0 && (INT16)(UINT16)(serverGen - recordGen) > 0;
+    return MOS_CONTAINER_OF(MOS_CONTAINER_OF(pObj, MosTimer_Req, asyncObj), ContCmdTimer, timerReq);
 }
 
-Mos_RC contCmd_AddOstrelIntrn(Cont *pCont, const OstrelTgtReq_AddOstrel &rec, HNetCon hCon)
+void contCmd_TimerExpired(MosAsyncObj *pObj, INT32 rc)
 {
-    UINT64 knownTgtId = 0, knownOstrelId = 0;
-    Mos_RC rc = contOstrel_ValidateOstrel(pCont, &pCont->ostrel, rec.tgtId, rec.ostrelId, &knownTgtId, &knownOstrelId);
-    switch (rc) {
-    case MOS_RC__ALREADY_EXISTS:
-    case MOS_RC__TGT_ACTIVE_ATTACH_TO_THIS_OSTREL:
-    case MOS_RC__TGT_ACTIVE_ATTACH_TO_OTHER_OSTREL:
-        return rc;
-    case MOS_RC__TGT_ALREADY_ATTACH_TO_THIS_OSTREL:
-    case MOS_RC__TGT_ALREADY_ATTACH_TO_OTHER_OSTREL:
-        if (!rec.bForceClean)
-            return rc;
-        // Forgetting every object of the old adoption belongs to the reconfiguration cycle; the
-        // link itself starts afresh.
-        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Call cleanup, rc is %s", mosRc_GetStr(rc));
-        (void)contOstrel_RemOstrel(&pCont->ostrel);
-        [[fallthrough]];
-    case MOS_RC__SUCCESS:
-        // The link's first keep-alive and vector go out as the adoption starts them: they must
-        // find the adopting Ostrel's connection already in place.
-        cont_UpdateOstrelCon(pCont, hCon);
-        return contOstrel_AddOstrel(&pCont->ostrel, pCont, rec.tgtId, rec.ostrelId, rec.keepaliveTimeoutMs,
-                                    rec.bNew, knownTgtId, knownOstrelId);
-    default:
-        MOS_UNREACHABLE("unexpected validation result");
+    (void)rc;
+    ContCmdTimer *pTimer = contCmd_TimerOf(pObj);
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Command took too long - %u, Umt %p, context=%u", pTimer->cmdId,
+              static_cast<void *>(pTimer->pUmt), (unsigned)pTimer->pReq->context);
+    MOS_PANIC("!(1)", "a command ran for 5 minutes");
+}
+
+void contCmd_SmallTimerExpired(MosAsyncObj *pObj, INT32 rc)
+{
+    (void)rc;
+    ContCmdTimer *pTimer = contCmd_TimerOf(pObj);
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Long operation detected - %u, Umt %p, context=%u", pTimer->cmdId,
+              static_cast<void *>(pTimer->pUmt), (unsigned)pTimer->pReq->context);
+    (void)mosOscCnt_FailureOccurrence(&pTimer->pCont->longOpOscCnt, 1);
+}
+
+// Both timers armed for the life of one dispatch. The runtime's abort waits for a callback that
+// is running, so neither timer is touched after the guard is gone.
+class ContCmdTimers {
+  public:
+    ContCmdTimers(Cont *pCont, NetRpcData *pReq)
+    {
+        Arm(long_, pCont, pReq, contCmd_TimerExpired, MOS_TIMER_QUEUE_ID__5MIN);
+        mosUmt_SetTimeLimitMilli(tgtInitParam_G.ostrelToTgtNetSendTimeout);
+        Arm(short_, pCont, pReq, contCmd_SmallTimerExpired, MOS_TIMER_QUEUE_ID__10SEC);
     }
-}
-
-void contCmd_UpdateInfoOnAddOstrel(Cont *pCont, const OstrelTgtReq_AddOstrel &rec, Mos_RC rc, HNetCon hCon)
-{
-    if (rc == MOS_RC__SUCCESS)
-        contNet_UpdateConId(&pCont->net, rec.tgtId);
-    if (rc != MOS_RC__SUCCESS && rc != MOS_RC__ALREADY_EXISTS && rc != MOS_RC__TGT_ACTIVE_ATTACH_TO_THIS_OSTREL &&
-        rc != MOS_RC__TGT_ALREADY_ATTACH_TO_THIS_OSTREL)
-        return;
-    kalive_Update(&pCont->ostrel.kalive, rec.tgtId, rec.keepaliveTimeoutMs);
-    tgtPerfInitParam_G.keepaliveTimeMs = rec.keepaliveTimeoutMs;
-    cmonitor_Update(&pCont->ostrel.conMonitor, rec.tgtId);
-    if (rec.combSizeInLbs != 0 && rec.combSizeInLbs != combSizeInLbs_g) {
-        if (combSizeInLbs_g == TGT__DEFAULT_COMB_SIZE_IN_LBS && rec.combSizeInLbs % 2048 == 0) {
-            combSizeInLbs_g = rec.combSizeInLbs;
-            teethInComb_g = rec.combSizeInLbs / 2048;
-        } else {
-            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Comb size %u refused, the server keeps %u",
-                      rec.combSizeInLbs, combSizeInLbs_g);
+    ~ContCmdTimers()
+    {
+        for (ContCmdTimer *p : {&long_, &short_}) {
+            (void)mosTimerReq_Abort(&p->timerReq);
+            mosTimerReq_Destroy(&p->timerReq);
         }
+        mosUmt_SetTimeLimitMilli(~0ull);
     }
-    (void)rcache_UpdateState(cont_GetCache(pCont), rec.bCacheEnabled, rec.bCacheFrozen,
-                             (UINT64)rec.cacheSizeInMb * 2048);
-    cont_UpdateOstrelCon(pCont, hCon);
+    ContCmdTimers(const ContCmdTimers &) = delete;
+    ContCmdTimers &operator=(const ContCmdTimers &) = delete;
+
+  private:
+    static void Arm(ContCmdTimer &t, Cont *pCont, NetRpcData *pReq, MosAsyncObj_CK pCK, MosTimerQ_ID q)
+    {
+        t.pReq = pReq;
+        t.pUmt = mosUmt_GetUThreadHdl();
+        t.cmdId = (UINT32)pReq->context;
+        t.pCont = pCont;
+        mosTimerReq_Init(&t.timerReq, pCK);
+        MOS_ASSERT(mosTimerReq_AddByQ(&t.timerReq, q) == MOS_RC__PENDING);
+    }
+    ContCmdTimer long_{};
+    ContCmdTimer short_{};
+};
+
+void contCmd_Unlock(Cont *pCont, LockState lockState)
+{
+    switch (lockState) {
+    case UNLOCKED:
+        return;
+    case READ_LOCKED:
+        mosUmtRWLock_ReleaseReadLock(&pCont->rwLock);
+        return;
+    case WRITE_LOCKED:
+        mosUmtRWLock_ReleaseWriteLock(&pCont->rwLock);
+        return;
+    }
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Unknown locking state %d", (int)lockState);
+    MOS_UNREACHABLE("unknown locking state");
 }
 
-Mos_RC contCmd_AddOstrelCmd(Cont *pCont, NetRpcData *pReq, const UINT8 *pRec, UINT32 recLen, NetRpcData *pRes,
-                            HNetCon hCon)
+BOOL contCmd_IsFailureTraced(Mos_RC rc)
 {
-    if (recLen < sizeof(OstrelTgtReq_AddOstrel) ||
-        (!tgtInitParam_G.bAllowDifferentRequestLen && recLen != sizeof(OstrelTgtReq_AddOstrel)))
-        return MOS_RC__INTERFACE_ERROR;
-    OstrelTgtReq_AddOstrel rec;
-    memcpy(&rec, pRec, sizeof(rec));
-    if (!contCmd_IsVersionAccepted(pReq->senderVersion, net_GetMyNumericVersion()))
-        return (pReq->senderVersion >> 24) <= 1 ? MOS_RC__ERROR : MOS_RC__OSTREL_TOO_OLD;
-    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW,
-              "Processing AddOstrelCmd: tgtId=%lx, ostrelId=%lx, bCacheEnabled=%s, bCahceFrozen=%s, cacheSize=%dMB",
-              (unsigned long)rec.tgtId, (unsigned long)rec.ostrelId, rec.bCacheEnabled ? "true" : "false",
-              rec.bCacheFrozen ? "true" : "false", (int)rec.cacheSizeInMb);
-    if (cont_IsSchedThredStuck(pCont)) {
-        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "AddOstrel failed due to busy sched thread");
-        return MOS_RC__ERROR;
+    return rc == MOS_RC__INTERFACE_ERROR || rc == MOS_RC__TGT_WRONG_GEN_NUM || rc == MOS_RC__UNKNOWN_MSG ||
+           rc == MOS_RC__NO_RESOURCES || rc == MOS_RC__WRONG_RECONF_MODE || rc == MOS_RC__DEPRECATED_MSG;
+}
+
+// Admission before any lock: 65 to go on, else the answer.
+Mos_RC contCmd_Admit(Cont *pCont, UINT32 type, const UINT8 *pPayload)
+{
+    if (contCmd_IsAdmittedBeforeAttach(type))
+        return MOS_RC__SUCCESS;
+    if (!pCont->bRecvAddOstrel) {
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_MED, "Command before Add Ostrel");
+        return MOS_RC__WRONG_RECONF_MODE;
     }
-    if (rec.tgtId == 0 || rec.ostrelTgtConnectionGenNum == 0) {
-        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Add Ostrel refused: tgtId %lx, generation %u",
-                  (unsigned long)rec.tgtId, (unsigned)rec.ostrelTgtConnectionGenNum);
-        return MOS_RC__INVALID;
+    UINT64 addressed;
+    memcpy(&addressed, pPayload, sizeof(addressed));
+    if (addressed == 0 || addressed == cont_GetTgtId(pCont))
+        return MOS_RC__SUCCESS;
+    // The own id is set by add-manager under the write lock: look again under the lock.
+    mosUmtRWLock_AcquireReadLock(&pCont->rwLock);
+    const UINT64 own = cont_GetTgtId(pCont);
+    mosUmtRWLock_ReleaseReadLock(&pCont->rwLock);
+    if (addressed == own)
+        return MOS_RC__SUCCESS;
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Wrong TGT id %lx - %lx, command %u", (unsigned long)addressed,
+              (unsigned long)own, type);
+    return MOS_RC__WRONG_TGT_ID;
+}
+
+// The table's lock and checks, then the handler.
+Mos_RC contCmd_Run(ContCmdCtx *pCtx)
+{
+    const ContCmdSpec *pSpec = pCtx->pSpec;
+    Cont *pCont = pCtx->pCont;
+    const BOOL bFlag =
+        pSpec->flagOff != kNo ? contCmd_RecAt<UINT32>(pCtx, pSpec->flagOff) != 0 : (pSpec->checks & CONT_CMD_CHECK__IN_RECONF) != 0;
+    LockState want = UNLOCKED;
+    switch (pSpec->lock) {
+    case CONT_CMD_LOCK__NONE:
+        break;
+    case CONT_CMD_LOCK__READ:
+        want = READ_LOCKED;
+        break;
+    case CONT_CMD_LOCK__WRITE:
+        want = WRITE_LOCKED;
+        break;
+    case CONT_CMD_LOCK__BY_FLAG:
+        want = bFlag ? WRITE_LOCKED : READ_LOCKED;
+        break;
     }
-    mosUmtRWLock_AcquireWriteLock(&pCont->rwLock);
-    Mos_RC rc;
-    if (rec.bNew && rec.cacheSizeInMb > pCont->cacheSizeLimitInMb) {
-        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "TGT: %016lx Requested cache size %d exceeds limit %d",
-                  (unsigned long)rec.tgtId, (int)rec.cacheSizeInMb, (int)pCont->cacheSizeLimitInMb);
-        rc = MOS_RC__TGT_CACHE_EXCEEDS_LIMIT;
-    } else if (rec.tgtId == cont_GetTgtId(pCont) &&
-               contCmd_IsGenStale(pCont->ostrelTgtConnectionGenNum, rec.ostrelTgtConnectionGenNum)) {
-        rc = MOS_RC__ERROR;
+    Mos_RC rc = MOS_RC__SUCCESS;
+    const UINT8 checks = pSpec->checks;
+    if ((checks & (CONT_CMD_CHECK__GEN | CONT_CMD_CHECK__GEN_OWN | CONT_CMD_CHECK__NOT_RECONF | CONT_CMD_CHECK__FLAG |
+                   CONT_CMD_CHECK__IN_RECONF)) != 0) {
+        const BOOL bCheckGen = (checks & (CONT_CMD_CHECK__GEN | CONT_CMD_CHECK__GEN_OWN)) != 0;
+        const UINT16 gen = (checks & CONT_CMD_CHECK__GEN) != 0 ? contCmd_RecAt<UINT16>(pCtx, pSpec->genOff)
+                                                               : pCont->ostrelTgtConnectionGenNum;
+        const BOOL bCheckReconfig =
+            (checks & (CONT_CMD_CHECK__NOT_RECONF | CONT_CMD_CHECK__FLAG | CONT_CMD_CHECK__IN_RECONF)) != 0;
+        const BOOL bWanted = (checks & CONT_CMD_CHECK__NOT_RECONF) != 0 ? FALSE : bFlag;
+        rc = contCmd_DoubleCheckLock(pCont, bWanted, bCheckReconfig, gen, bCheckGen, want, &pCtx->lockState);
     } else {
-        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Add Ostrel ID %lx current %lx ostrelTgtConnectionGenNum %u (%u)Comb size %u",
-                  (unsigned long)rec.ostrelId, (unsigned long)pCont->ostrel.ostrelId,
-                  (unsigned)rec.ostrelTgtConnectionGenNum, (unsigned)pCont->ostrelTgtConnectionGenNum,
-                  rec.combSizeInLbs);
-        pCont->bRecvAddOstrel = TRUE;
-        rc = contCmd_AddOstrelIntrn(pCont, rec, hCon);
-        if (rc == MOS_RC__SUCCESS || rc == MOS_RC__ALREADY_EXISTS)
-            pCont->ostrelTgtConnectionGenNum = rec.ostrelTgtConnectionGenNum;
-        auto *pAns = static_cast<OstrelTgtRsp_AddOstrel *>(
-            mos_MemCalloc(sizeof(OstrelTgtRsp_AddOstrel), sizeof(OstrelTgtRsp_AddOstrel), __func__, FALSE));
-        pAns->bReconfigDoneReceived = pCont->bReconfigDoneReceived;
-        pAns->bIsVmware = pCont->bIsVmware;
-        pAns->cacheSizeLimitInMb = pCont->cacheSizeLimitInMb;
-        pAns->bTgtAfterRestart = !pCont->bRecvReconStartAtleastOnce;
-        netIov_AddBuffer(&pRes->iov, pAns, sizeof(*pAns), CONT_NET_BUF_TYPE__NET_ALLOC);
-        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "%s %lx - %s rc = %s", "TgtId", (unsigned long)rec.tgtId, "Done",
-                  mosRc_GetStr(rc));
+        pCtx->lockState = want == UNLOCKED ? UNLOCKED : contCmd_LockByType(pCont, want);
     }
-    contCmd_UpdateInfoOnAddOstrel(pCont, rec, rc, hCon);
-    mosUmtRWLock_ReleaseWriteLock(&pCont->rwLock);
+    if (rc == MOS_RC__SUCCESS)
+        rc = pSpec->pHandler != nullptr ? pSpec->pHandler(pCtx) : MOS_RC__ILLEGAL;
+    contCmd_Unlock(pCont, pCtx->lockState);
     return rc;
 }
-// The generation test, before and again under the lock taken here: 65 with the lock held, 31 (the
-// lock held when it was taken) or 70 for a reconfiguration state that does not match.
-Mos_RC contCmd_LockChecked(Cont *pCont, UINT16 gen, BOOL bCheckReconfig, BOOL bReconfigFlag, BOOL bWrite,
-                           BOOL *pbLocked)
+
+Mos_RC contCmd_Dispatch(Cont *pCont, NetRpcData *pReq, NetRpcData *pRes, HNetCon hCon)
 {
-    *pbLocked = FALSE;
-    auto reconfigOk = [&] {
-        return !bCheckReconfig || (bReconfigFlag == pCont->bReconfigInProgress && pCont->bRecvReconStartAtleastOnce);
+    const UINT32 type = (UINT32)pReq->context;
+    const UINT32 len = NET_IOV__GET_SIZE(&pReq->iov);
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_HIGH, "Executing command:pMsgCtx=%p, msgLen=%u, msgType=%u",
+              static_cast<void *>(pReq), len, type);
+    // The receive path hands over what the peer sent: a payload of another shape is the peer's
+    // fault, not this process's.
+    if (pReq->iov.numOfUsedBuffers != 1 || len < CONT_CMD__TGT_ID_SIZE)
+        return MOS_RC__INTERFACE_ERROR;
+    const UINT8 *pPayload = static_cast<const UINT8 *>(NET_IOV__GET(&pReq->iov, 0, nullptr));
+    Mos_RC rc = contCmd_Admit(pCont, type, pPayload);
+    if (rc != MOS_RC__SUCCESS)
+        return rc;
+    const ContCmdSpec *pSpec = contCmd_FindSpec(type);
+    if (pSpec == nullptr || pSpec->kind == CONT_CMD_KIND__UNHANDLED)
+        return MOS_RC__UNKNOWN_MSG;
+    if (pSpec->kind == CONT_CMD_KIND__DEPRECATED)
+        return MOS_RC__DEPRECATED_MSG;
+    ContCmdCtx ctx{pCont, pReq, pRes, hCon, pSpec, pPayload + CONT_CMD__TGT_ID_SIZE, len - CONT_CMD__TGT_ID_SIZE,
+                   UNLOCKED};
+    rc = contCmd_CheckLen(pSpec, ctx.pRec, ctx.recLen, !tgtInitParam_G.bAllowDifferentRequestLen);
+    if (rc != MOS_RC__SUCCESS)
+        return rc;
+    return contCmd_Run(&ctx);
+}
+
+} // namespace
+
+void contCmd_Init(ContCmd *pContCmd)
+{
+    MOS_FASTLOCK_CREATE(&pContCmd->fastLock, TGT_CONTENTION__CONT_CMD);
+    pContCmd->updateUmtPerfParamCtx = {};
+}
+
+std::span<const ContCmdSpec> contCmd_Specs(void)
+{
+    return kSpecs;
+}
+
+const ContCmdSpec *contCmd_FindSpec(UINT32 type)
+{
+    const ContCmdSpec *pEnd = std::end(kSpecs);
+    const ContCmdSpec *p =
+        std::lower_bound(std::begin(kSpecs), pEnd, type, [](const ContCmdSpec &s, UINT32 t) { return s.type < t; });
+    return p != pEnd && p->type == type ? p : nullptr;
+}
+
+Mos_RC contCmd_CheckLen(const ContCmdSpec *pSpec, const UINT8 *pRec, UINT32 recLen, BOOL bExact)
+{
+    const ContCmdLen &l = pSpec->len;
+    if (l.bAnyLen)
+        return MOS_RC__SUCCESS;
+    if (recLen < l.head)
+        return MOS_RC__INTERFACE_ERROR;
+    auto count = [&](UINT8 off) -> UINT64 {
+        if (off == kNoCount)
+            return 0;
+        UINT32 n;
+        memcpy(&n, pRec + off, sizeof(n));
+        return n;
     };
-    if (!reconfigOk())
-        return MOS_RC__WRONG_RECONF_MODE;
-    if (gen != pCont->ostrelTgtConnectionGenNum)
-        return MOS_RC__TGT_WRONG_GEN_NUM;
-    if (bWrite)
+    const UINT64 n1 = count(l.count1Off);
+    // 64 bits: a count near 2^32 times a stride must not wrap into a small length.
+    const UINT64 need = (UINT64)l.head + n1 * l.stride1 + count(l.count2Off) * l.stride2;
+    if (need > recLen)
+        return MOS_RC__INTERFACE_ERROR;
+    if (!bExact || l.bAtLeast)
+        return MOS_RC__SUCCESS;
+    if (need != recLen)
+        return MOS_RC__INTERFACE_ERROR;
+    if (l.bMinOne && n1 == 0) {
+        const BOOL bInCycle = pSpec->flagOff != kNo && count((UINT8)pSpec->flagOff) != 0;
+        if (!bInCycle)
+            return MOS_RC__INTERFACE_ERROR;
+    }
+    return MOS_RC__SUCCESS;
+}
+
+LockState contCmd_LockByType(Cont *pCont, LockState lockState)
+{
+    if (lockState == READ_LOCKED)
+        mosUmtRWLock_AcquireReadLock(&pCont->rwLock);
+    else if (lockState == WRITE_LOCKED)
         mosUmtRWLock_AcquireWriteLock(&pCont->rwLock);
     else
-        mosUmtRWLock_AcquireReadLock(&pCont->rwLock);
-    *pbLocked = TRUE;
-    if (gen != pCont->ostrelTgtConnectionGenNum)
+        MOS_UNREACHABLE("a command lock of no mode");
+    return lockState;
+}
+
+Mos_RC contCmd_DoubleCheckLock(Cont *pCont, BOOL bReconfigInProgress, BOOL bCheckReconfig,
+                               UINT16 ostrelTgtConnectionGenNum, BOOL bCheckGen, LockState lockState,
+                               LockState *pLockState)
+{
+    auto reconfigOk = [&] {
+        return !bCheckReconfig ||
+               (bReconfigInProgress == pCont->bReconfigInProgress && pCont->bRecvReconStartAtleastOnce);
+    };
+    *pLockState = UNLOCKED;
+    if (!reconfigOk())
+        return MOS_RC__WRONG_RECONF_MODE;
+    if (bCheckGen && ostrelTgtConnectionGenNum != pCont->ostrelTgtConnectionGenNum)
+        return MOS_RC__TGT_WRONG_GEN_NUM;
+    if (lockState != UNLOCKED)
+        *pLockState = contCmd_LockByType(pCont, lockState);
+    if (bCheckGen && ostrelTgtConnectionGenNum != pCont->ostrelTgtConnectionGenNum)
         return MOS_RC__TGT_WRONG_GEN_NUM;
     return reconfigOk() ? MOS_RC__SUCCESS : MOS_RC__WRONG_RECONF_MODE;
 }
 
-void contCmd_Unlock(Cont *pCont, BOOL bLocked, BOOL bWrite)
+void contCmd_AppendAnswer(NetRpcData *pRes, const void *pAnswer, UINT32 len)
 {
-    if (!bLocked)
-        return;
-    if (bWrite)
-        mosUmtRWLock_ReleaseWriteLock(&pCont->rwLock);
-    else
-        mosUmtRWLock_ReleaseReadLock(&pCont->rwLock);
-}
-
-Mos_RC contCmd_Reconf(Cont *pCont, Context type, const UINT8 *pRec, UINT32 recLen)
-{
-    if (recLen < sizeof(UINT16) || (!tgtInitParam_G.bAllowDifferentRequestLen && recLen != sizeof(UINT16)))
-        return MOS_RC__INTERFACE_ERROR;
-    UINT16 gen;
-    memcpy(&gen, pRec, sizeof(gen));
-    const BOOL bStart = type == TGT_MSG_TYPE__RECONF_START;
-    BOOL bLocked = FALSE;
-    Mos_RC rc = MOS_RC__SUCCESS;
-    if (!bStart && !pCont->bReconfigInProgress)
-        rc = MOS_RC__WRONG_RECONF_MODE;
-    else
-        rc = contCmd_LockChecked(pCont, gen, !bStart, TRUE, TRUE, &bLocked);
-    if (rc == MOS_RC__SUCCESS) {
-        pCont->bReconfigInProgress = bStart;
-        pCont->bReconfigDoneReceived = !bStart;
-        if (bStart)
-            pCont->bRecvReconStartAtleastOnce = TRUE;
-    }
-    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "%s %lx - %s rc = %s", bStart ? "Reconf start" : "Reconf done",
-              (unsigned long)cont_GetTgtId(pCont), "Done", mosRc_GetStr(rc));
-    contCmd_Unlock(pCont, bLocked, TRUE);
-    return rc;
-}
-
-ContTgt *contCmd_TgtOfNode(MosDList_Node *pNode)
-{
-    return MOS_CONTAINER_OF(pNode, ContTgt, listNode);
-}
-
-// The ids of the listed peers (bMarkedOnly: those still marked); bMarkAll marks every one first.
-std::vector<UINT64> contCmd_PeerIds(Cont *pCont, BOOL bMarkAll, BOOL bMarkedOnly)
-{
-    std::vector<UINT64> ids;
-    ContTgtMngr *pMngr = &pCont->tgtMngr;
-    contTgtMngr_Lock(pMngr);
-    for (MosDList_Node *p = mosDList_First(&pMngr->tgtAnchor); p != nullptr; p = mosDList_Next(p)) {
-        ContTgt *pTgt = contCmd_TgtOfNode(p);
-        if (bMarkAll)
-            pTgt->bMark = TRUE;
-        if (!bMarkedOnly || pTgt->bMark)
-            ids.push_back(pTgt->tgtId);
-    }
-    contTgtMngr_Unlock(pMngr);
-    return ids;
-}
-
-Mos_RC contCmd_AddTgtGroup(Cont *pCont, const UINT8 *pRec, UINT32 recLen)
-{
-    OstrelTgtReq_AddTgtArr head;
-    if (recLen < sizeof(head))
-        return MOS_RC__INTERFACE_ERROR;
-    memcpy(&head, pRec, sizeof(head));
-    // The count comes from the network: the elements must be in the payload, whatever the length
-    // test says.
-    const UINT64 need = sizeof(head) + (UINT64)head.numOfTgts * sizeof(OstrelTgtReq_AddTgt);
-    if (head.tgtStructSize != sizeof(OstrelTgtReq_AddTgt) || need > recLen ||
-        (!tgtInitParam_G.bAllowDifferentRequestLen && (need != recLen || head.numOfTgts == 0)))
-        return MOS_RC__INTERFACE_ERROR;
-    const BOOL bWrite = head.bReconfigInProgress != 0;
-    BOOL bLocked = FALSE;
-    Mos_RC rc = contCmd_LockChecked(pCont, head.ostrelTgtConnectionGenNum, TRUE, bWrite, bWrite, &bLocked);
-    if (rc == MOS_RC__SUCCESS) {
-        if (bWrite)
-            (void)contCmd_PeerIds(pCont, TRUE, FALSE);
-        for (UINT32 i = 0; i < head.numOfTgts; i++) {
-            OstrelTgtReq_AddTgt elem;
-            memcpy(&elem, pRec + sizeof(head) + (size_t)i * sizeof(elem), sizeof(elem));
-            const Mos_RC one = elem.tgtId != 0 ? contCmd_AddTgt(pCont, &elem) : MOS_RC__ERROR;
-            if (one != MOS_RC__SUCCESS && one != MOS_RC__ALREADY_EXISTS)
-                rc = MOS_RC__ERROR;
-        }
-        if (bWrite)
-            for (UINT64 id : contCmd_PeerIds(pCont, FALSE, TRUE))
-                MOS_ASSERT(contCmd_RemTgtIntern(pCont, id, FALSE) == MOS_RC__SUCCESS);
-    }
-    contCmd_Unlock(pCont, bLocked, bWrite);
-    return rc;
-}
-} // namespace
-
-Mos_RC contCmd_AddTgt(Cont *pCont, const OstrelTgtReq_AddTgt *pElem)
-{
-    NetCon_RemoteHosts hosts = pElem->hosts;
-    hosts.hostsCount = MOS_MIN(hosts.hostsCount, NET_CON__MAX_NUM_OF_IP_PER_HOST);
-    hosts.maxNumHosts = NET_CON__MAX_NUM_OF_IP_PER_HOST;
-    for (auto &host : hosts.hosts)
-        host[NET_CON__MAX_HOST_NAME - 1] = '\0';
-    const UINT64 id = pElem->tgtId;
-    auto known = [&](ContTgt *pTgt) {
-        pTgt->bMark = FALSE;
-        contTgt_Validate(pTgt, pElem->hostGenNum, &hosts);
-        contObj_ReleaseWriteLock(&pCont->objs, id, CONT_OBJ_TYPE__TGT);
-        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_MED, "%s %lx - %s rc = %s", "TgtId", (unsigned long)id, "Done",
-                  mosRc_GetStr(MOS_RC__ALREADY_EXISTS));
-        return MOS_RC__ALREADY_EXISTS;
-    };
-    if (ContTgt *pTgt = static_cast<ContTgt *>(contObj_AcquireWriteLock(&pCont->objs, id, CONT_OBJ_TYPE__TGT)))
-        return known(pTgt);
-    Mos_RC rc = MOS_RC__SUCCESS;
-    if (ContTgt *pTgt = static_cast<ContTgt *>(contObj_AddStart(&pCont->objs, id, CONT_OBJ_TYPE__TGT, &rc)))
-        return known(pTgt);
-    if (rc != MOS_RC__SUCCESS)
-        return rc;
-    auto *pTgt = static_cast<ContTgt *>(mos_MemCalloc(sizeof(ContTgt), sizeof(ContTgt), __func__, FALSE));
-    contTgtMngr_TgtInit(&pCont->tgtMngr, pTgt, id, pElem->hostGenNum, &hosts);
-    contObj_AddSyncDone(&pCont->objs, &pTgt->accessLock, id, CONT_OBJ_TYPE__TGT, pTgt, &pTgt->hashRecord);
-    rc = contTgt_Add(pCont, pTgt, &hosts);
-    contObj_AddDone(&pCont->objs, &pTgt->accessLock, id, CONT_OBJ_TYPE__TGT);
-    if (rc != MOS_RC__SUCCESS)
-        MOS_ASSERT(contCmd_RemTgtIntern(pCont, id, TRUE) == MOS_RC__SUCCESS);
-    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_MED, "%s %lx - %s rc = %s", "TgtId", (unsigned long)id, "Done",
-              mosRc_GetStr(rc));
-    return rc;
-}
-
-Mos_RC contCmd_RemTgtIntern(Cont *pCont, UINT64 tgtId, BOOL bRollback)
-{
-    ContTgt *pTgt = static_cast<ContTgt *>(contObj_Rem(&pCont->objs, tgtId, CONT_OBJ_TYPE__TGT));
-    if (pTgt == nullptr) {
-        MOS_ASSERT(!bRollback);
-        return MOS_RC__NOT_FOUND;
-    }
-    if (!bRollback)
-        contTgt_Rem(pTgt);
-    contTgtMngr_TgtDestroy(&pCont->tgtMngr, pTgt);
-    mos_MemFree(pTgt);
-    return MOS_RC__SUCCESS;
-}
-
-BOOL contCmd_IsVersionAccepted(UINT32 senderVersion, UINT32 ownVersion)
-{
-    const BOOL bSame = (senderVersion >> 24) == (ownVersion >> 24) &&
-                       ((senderVersion >> 16) & 0xFF) == ((ownVersion >> 16) & 0xFF) &&
-                       (senderVersion & 0xFFFF) / 10000 == (ownVersion & 0xFFFF) / 10000;
-    return bSame || senderVersion > ownVersion;
+    void *p = mos_MemCalloc(len, len, __func__, FALSE);
+    memcpy(p, pAnswer, len);
+    netIov_AddBuffer(&pRes->iov, p, len, CONT_NET_BUF_TYPE__NET_ALLOC);
 }
 
 void contCmd_NewRequest(Cont *pCont, NetRpcData *pReq, NetRpcData *pRes, HNetCon hCon)
 {
-    const Context type = pReq->context;
-    pRes->context = 0;
-    const UINT32 len = NET_IOV__GET_SIZE(&pReq->iov);
-    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_HIGH, "Executing command:pMsgCtx=%p, msgLen=%u, msgType=%u",
-              static_cast<void *>(pReq), (unsigned)len, (unsigned)type);
+    const UINT32 type = (UINT32)pReq->context;
+    mosUmt_SetMyDebugInfo(type);
     Mos_RC rc;
-    if (pReq->iov.numOfUsedBuffers != 1 || len < kTgtIdSize) {
-        rc = MOS_RC__INTERFACE_ERROR;
-    } else {
-        const UINT8 *pPayload = static_cast<const UINT8 *>(NET_IOV__GET(&pReq->iov, 0, nullptr));
-        UINT64 addressed;
-        memcpy(&addressed, pPayload, sizeof(addressed));
-        if (!contCmd_IsAdmittedBeforeAttach(type) && !pCont->bRecvAddOstrel) {
-            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_MED, "Command before Add Ostrel");
-            rc = MOS_RC__WRONG_RECONF_MODE;
-        } else if (!contCmd_IsAdmittedBeforeAttach(type) && addressed != 0 && addressed != cont_GetTgtId(pCont)) {
-            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Wrong TGT id %lx - %lx, command %u", (unsigned long)addressed,
-                      (unsigned long)cont_GetTgtId(pCont), (unsigned)type);
-            rc = MOS_RC__WRONG_TGT_ID;
-        } else if (type == TGT_MSG_TYPE__ADD_OSTREL) {
-            rc = contCmd_AddOstrelCmd(pCont, pReq, pPayload + kTgtIdSize, len - kTgtIdSize, pRes, hCon);
-        } else if (type == TGT_MSG_TYPE__RECONF_START || type == TGT_MSG_TYPE__RECONF_DONE) {
-            rc = contCmd_Reconf(pCont, type, pPayload + kTgtIdSize, len - kTgtIdSize);
-        } else if (type == TGT_MSG_TYPE__ADD_TGT) {
-            rc = contCmd_AddTgtGroup(pCont, pPayload + kTgtIdSize, len - kTgtIdSize);
-        } else {
+    {
+        ContCmdTimers timers(pCont, pReq);
+        pRes->grpId = pReq->grpId;
+        pRes->context = 0;
+        rc = contCmd_Dispatch(pCont, pReq, pRes, hCon);
+        if (rc == MOS_RC__ILLEGAL)
             rc = MOS_RC__UNKNOWN_MSG;
-        }
+        if (contCmd_IsFailureTraced(rc))
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_MED, "Command %u failed %s", type, mosRc_GetStr(rc));
+        pRes->context = rc;
     }
-    if (rc == 0)
-        rc = MOS_RC__UNKNOWN_MSG;
-    if (rc == MOS_RC__INTERFACE_ERROR || rc == MOS_RC__TGT_WRONG_GEN_NUM || rc == MOS_RC__UNKNOWN_MSG ||
-        rc == MOS_RC__WRONG_RECONF_MODE)
-        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_MED, "Command %u failed %s", (unsigned)type, mosRc_GetStr(rc));
-    pRes->context = rc;
 }
 
 Mos_RC contCmd_RecvKeepAliveNotif(void *pObj, NetRpcData *pReq)
 {
     Cont *pCont = static_cast<Cont *>(pObj);
     contOstrel_RecvKeepAliveNotif(&pCont->ostrel, pReq);
+    return MOS_RC__SUCCESS;
+}
+
+Mos_RC contCmd_GetVerCmd(ContCmdCtx *pCtx)
+{
+    OstrelTgtRsp_GetVer ans{};
+    ans.version = net_GetMyNumericVersion();
+    ans.maxVersionLen = sizeof(ans.verString);
+    const UINT32 v = ans.version;
+    snprintf(ans.verString, sizeof(ans.verString), "%u.%u.%u", v >> 24, (v >> 16) & 0xFF, v & 0xFFFF);
+    contCmd_AppendAnswer(pCtx->pRes, &ans, sizeof(ans));
+    return MOS_RC__SUCCESS;
+}
+
+Mos_RC contCmd_GetTgtPropCmd(ContCmdCtx *pCtx)
+{
+    const OstrelTgtRsp_GetTgtProp ans{pCtx->pCont->ostrel.ostrelId, pCtx->pCont->ostrel.tgtId};
+    contCmd_AppendAnswer(pCtx->pRes, &ans, sizeof(ans));
+    return MOS_RC__SUCCESS;
+}
+
+Mos_RC contCmd_DeprecatedDestLimitsCmd(ContCmdCtx *)
+{
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Got deprecated TGT_MSG_TYPE__SET_REBUILD_REBALANCE_DEST_LIMITS_1_30 - ignoring");
+    return MOS_RC__SUCCESS;
+}
+
+Mos_RC contCmd_QueryAllVtreesSizeCmd(ContCmdCtx *pCtx)
+{
+    return contVtreeMngr_GetAllVteeUsage(&pCtx->pCont->vtreeMngr, pCtx->pRes);
+}
+
+Mos_RC contCmd_DumpCacheCmd(ContCmdCtx *)
+{
+    return MOS_RC__SUCCESS;
+}
+
+Mos_RC contCmd_ResetDiagCountersCmd(ContCmdCtx *)
+{
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Reset all diagnostics counters command received");
+    mosDiagCounters_ResetAll();
     return MOS_RC__SUCCESS;
 }

@@ -1,0 +1,253 @@
+// The Ostrel's commands against a real pellar: admission generated from the command table (before
+// the attach, a foreign id, lengths, the reconfiguration state, stale generations, unknown and
+// deprecated types), and the reconfiguration cycle with its group commands.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "test/peers/sim_peer.h"
+#include "test/support/net_support.h"
+#include "test/support/pellar_process.h"
+#include "tgt/cont/cont_cmd.h"
+
+namespace {
+::testing::Environment *const env_G = ::testing::AddGlobalTestEnvironment(new NetTestRuntimeEnv);
+
+constexpr uint16_t kGen = 1;
+
+class PellarCmd : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(std::filesystem::exists(pellarPath())) << pellarPath();
+        const int port = freePort();
+        p_ = std::make_unique<PellarProcess>(dir_, "tgt_port " + std::to_string(port) +
+                                                       "\nsdbg_port 0\ntgt_allow_different_request_len__enabled 0\n");
+        ASSERT_TRUE(p_->waitListening(port)) << p_->output();
+        ASSERT_TRUE(ostrel_.Connect((uint16_t)port, 0x1));
+    }
+    void TearDown() override { EXPECT_FALSE(p_->exited(std::chrono::milliseconds(0))) << p_->traces(); }
+
+    ScratchDir dir_;
+    std::unique_ptr<PellarProcess> p_;
+    OstrelSim ostrel_;
+};
+
+// A record of the type's exact length (one element where one is needed), with the generation and
+// the cycle flag where the type has them; delta bytes longer or shorter.
+std::vector<uint8_t> cmdTest_Record(const ContCmdSpec &s, uint16_t gen, bool bFlag, int delta = 0)
+{
+    const uint32_t n = s.len.bMinOne ? 1 : 0;
+    std::vector<uint8_t> rec(s.len.bAnyLen ? 0 : s.len.head + n * s.len.stride1);
+    if (s.len.count1Off != 0xFF)
+        memcpy(rec.data() + s.len.count1Off, &n, 4);
+    if (s.genOff != CONT_CMD__NO_OFFSET)
+        memcpy(rec.data() + s.genOff, &gen, 2);
+    const uint32_t flag = bFlag ? 1 : 0;
+    if (s.flagOff != CONT_CMD__NO_OFFSET)
+        memcpy(rec.data() + s.flagOff, &flag, 4);
+    const int64_t size = (int64_t)rec.size() + delta;
+    rec.resize(size > 0 ? (size_t)size : 0);
+    return rec;
+}
+
+bool cmdTest_IsFreeBeforeAttach(uint32_t type)
+{
+    return type == TGT_MSG_TYPE__GET_VER || type == TGT_MSG_TYPE__ADD_OSTREL || type == TGT_MSG_TYPE__GET_TGT_PROP;
+}
+
+bool cmdTest_HasChecks(const ContCmdSpec &s)
+{
+    return s.kind == CONT_CMD_KIND__HANDLED && s.checks != 0;
+}
+
+// What a command of this type answers when its record is right but the cycle state is not: the
+// reconfiguration checks come first (70).
+bool cmdTest_ChecksReconf(const ContCmdSpec &s)
+{
+    return (s.checks & (CONT_CMD_CHECK__NOT_RECONF | CONT_CMD_CHECK__FLAG | CONT_CMD_CHECK__IN_RECONF)) != 0;
+}
+
+TEST_F(PellarCmd, AdmissionMatrixFromTheCommandTable)
+{
+    const auto specs = contCmd_Specs();
+    // Before the attach: only the version, the properties and the attach itself.
+    for (const ContCmdSpec &s : specs) {
+        if (s.type == TGT_MSG_TYPE__ADD_OSTREL)
+            continue;
+        EXPECT_EQ(ostrel_.Command(s.type, 0, cmdTest_Record(s, kGen, false)),
+                  cmdTest_IsFreeBeforeAttach(s.type) ? MOS_RC__SUCCESS : MOS_RC__WRONG_RECONF_MODE)
+            << s.pName;
+    }
+    EXPECT_EQ(ostrel_.Command(TGT_MSG_TYPE__CLEAN_UP, 0, {0, 0}), MOS_RC__WRONG_RECONF_MODE);
+    EXPECT_EQ(ostrel_.Request(TGT_MSG_TYPE__REM_DEV, 20, {std::vector<uint8_t>(7)}), MOS_RC__INTERFACE_ERROR)
+        << "a payload shorter than the addressed id";
+    ASSERT_EQ(ostrel_.Attach({.generation = kGen}), MOS_RC__SUCCESS) << p_->traces();
+
+    for (const ContCmdSpec &s : specs) {
+        SCOPED_TRACE(s.pName);
+        if (cmdTest_IsFreeBeforeAttach(s.type))
+            continue;
+        EXPECT_EQ(ostrel_.Command(s.type, 0x99, cmdTest_Record(s, kGen, false)), MOS_RC__WRONG_TGT_ID);
+        if (s.kind == CONT_CMD_KIND__DEPRECATED) {
+            EXPECT_EQ(ostrel_.Command(s.type, 0, {}), MOS_RC__DEPRECATED_MSG);
+            continue;
+        }
+        if (!s.len.bAnyLen) {
+            if (s.len.head > 0) {
+                EXPECT_EQ(ostrel_.Command(s.type, 0, cmdTest_Record(s, kGen, false, -1)), MOS_RC__INTERFACE_ERROR);
+            }
+            if (!s.len.bAtLeast) {
+                EXPECT_EQ(ostrel_.Command(s.type, 0, cmdTest_Record(s, kGen, false, 1)), MOS_RC__INTERFACE_ERROR);
+            }
+        }
+        // No cycle seen yet: every command that tests the cycle state is refused.
+        if (cmdTest_HasChecks(s) && cmdTest_ChecksReconf(s)) {
+            EXPECT_EQ(ostrel_.Command(s.type, 0, cmdTest_Record(s, kGen, false)), MOS_RC__WRONG_RECONF_MODE);
+        }
+    }
+    EXPECT_EQ(ostrel_.Command(2100, 0, {}), MOS_RC__UNKNOWN_MSG);
+    EXPECT_EQ(ostrel_.Command(TGT_MSG_TYPE__REM_OSTREL, 0, {}), MOS_RC__UNKNOWN_MSG);
+
+    // Inside a cycle: the commands for outside refused, the cycle's own with a stale generation 31.
+    ASSERT_EQ(ostrel_.Reconf(true, kGen), MOS_RC__SUCCESS);
+    for (const ContCmdSpec &s : specs) {
+        SCOPED_TRACE(s.pName);
+        if (!cmdTest_HasChecks(s))
+            continue;
+        if (s.checks & CONT_CMD_CHECK__NOT_RECONF) {
+            EXPECT_EQ(ostrel_.Command(s.type, 0, cmdTest_Record(s, kGen, false)), MOS_RC__WRONG_RECONF_MODE);
+        }
+        if (s.checks & CONT_CMD_CHECK__FLAG) {
+            EXPECT_EQ(ostrel_.Command(s.type, 0, cmdTest_Record(s, kGen, false)), MOS_RC__WRONG_RECONF_MODE);
+            EXPECT_EQ(ostrel_.Command(s.type, 0, cmdTest_Record(s, kGen + 1, true)), MOS_RC__TGT_WRONG_GEN_NUM);
+        }
+    }
+    EXPECT_EQ(ostrel_.Reconf(true, kGen + 1), MOS_RC__TGT_WRONG_GEN_NUM);
+    EXPECT_EQ(ostrel_.Reconf(false, kGen + 1), MOS_RC__TGT_WRONG_GEN_NUM);
+    EXPECT_EQ(ostrel_.Reconf(true, kGen), MOS_RC__SUCCESS) << "a second start inside a cycle";
+    ASSERT_EQ(ostrel_.Reconf(false, kGen), MOS_RC__SUCCESS);
+    EXPECT_EQ(ostrel_.Reconf(false, kGen), MOS_RC__WRONG_RECONF_MODE) << "done outside a cycle";
+
+    // Outside the cycle: the cycle's commands refused, a stale generation 31.
+    for (const ContCmdSpec &s : specs) {
+        SCOPED_TRACE(s.pName);
+        if (!cmdTest_HasChecks(s))
+            continue;
+        if (s.checks & CONT_CMD_CHECK__FLAG) {
+            EXPECT_EQ(ostrel_.Command(s.type, 0, cmdTest_Record(s, kGen, true)), MOS_RC__WRONG_RECONF_MODE);
+        }
+        if ((s.checks & CONT_CMD_CHECK__GEN) && !(s.checks & CONT_CMD_CHECK__IN_RECONF)) {
+            EXPECT_EQ(ostrel_.Command(s.type, 0, cmdTest_Record(s, kGen + 1, false)), MOS_RC__TGT_WRONG_GEN_NUM);
+        }
+    }
+    // A type the table lists without a handler yet passes every check and answers 46.
+    EXPECT_EQ(ostrel_.Command(TGT_MSG_TYPE__REM_DEV, 0,
+                              cmdTest_Record(*contCmd_FindSpec(TGT_MSG_TYPE__REM_DEV), kGen, false)),
+              MOS_RC__UNKNOWN_MSG);
+}
+
+// The volume trees the pellar holds, by id, in its answer's order.
+std::vector<uint64_t> cmdTest_Vtrees(OstrelSim &ostrel)
+{
+    std::vector<uint8_t> ans;
+    std::vector<uint64_t> ids;
+    if (ostrel.Command(TGT_MSG_TYPE__QUERY_ALL_VTREES_SIZE, 0, {}, &ans) != MOS_RC__SUCCESS || ans.size() < 8)
+        return {UINT64_MAX};
+    uint32_t count, size;
+    memcpy(&count, ans.data(), 4);
+    memcpy(&size, ans.data() + 4, 4);
+    for (uint32_t i = 0; i < count && 8 + (i + 1) * size <= ans.size(); i++) {
+        uint64_t id;
+        memcpy(&id, ans.data() + 8 + i * size, 8);
+        ids.push_back(id);
+    }
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+using Ids = std::vector<uint64_t>;
+
+// The traces are written behind the server's work: wait until the line shows (or give up).
+bool cmdTest_WaitTrace(const PellarProcess &p, const std::string &text)
+{
+    for (int i = 0; i < 600; i++) {
+        if (p.traces().find(text) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+TEST_F(PellarCmd, ACycleAddsAndSweepsEachKindAndOneBadElementSparesTheRest)
+{
+    std::vector<uint8_t> answer;
+    ASSERT_EQ(ostrel_.Attach({.generation = kGen}, &answer), MOS_RC__SUCCESS);
+    ASSERT_EQ(answer.size(), 16u);
+    EXPECT_EQ(answer[12], 1u) << "no cycle since the start";
+
+    ASSERT_EQ(ostrel_.Reconf(true), MOS_RC__SUCCESS);
+    EXPECT_EQ(ostrel_.Group(2023, {OstrelSim::Vtree(1), OstrelSim::Vtree(0), OstrelSim::Vtree(2)}, true),
+              MOS_RC__ERROR);
+    EXPECT_EQ(ostrel_.AddVols({OstrelSim::Vol(10, 1, 1), OstrelSim::Vol(12, 0, 1), OstrelSim::Vol(11, 2, 1)}, true),
+              MOS_RC__ERROR);
+    EXPECT_EQ(ostrel_.Group(2040, {OstrelSim::Head(5, 1), OstrelSim::Head(6, 1)}, true), MOS_RC__SUCCESS);
+    ASSERT_EQ(ostrel_.Reconf(false), MOS_RC__SUCCESS);
+    EXPECT_EQ(cmdTest_Vtrees(ostrel_), (Ids{1, 2}));
+
+    // The next cycle lists fewer objects: the rest goes, what is listed stays.
+    ASSERT_EQ(ostrel_.Reconf(true), MOS_RC__SUCCESS);
+    EXPECT_EQ(ostrel_.Group(2023, {OstrelSim::Vtree(2)}, true), MOS_RC__SUCCESS);
+    EXPECT_EQ(ostrel_.AddVols({OstrelSim::Vol(11, 2, 1)}, true), MOS_RC__SUCCESS);
+    EXPECT_EQ(ostrel_.Group(2040, {OstrelSim::Head(6, 1)}, true), MOS_RC__SUCCESS);
+    ASSERT_EQ(ostrel_.Reconf(false), MOS_RC__SUCCESS);
+    EXPECT_EQ(cmdTest_Vtrees(ostrel_), (Ids{2}));
+    EXPECT_TRUE(cmdTest_WaitTrace(*p_, "Removed object a of kind 5")) << "volume 10";
+    EXPECT_TRUE(cmdTest_WaitTrace(*p_, "Removed object 5 of kind 7")) << "head 5";
+    const std::string traces = p_->traces();
+    EXPECT_EQ(traces.find("Removed object b of kind 5"), std::string::npos) << "volume 11 was listed";
+    EXPECT_EQ(traces.find("Removed object 6 of kind 7"), std::string::npos) << "head 6 was listed";
+
+    // Outside a cycle a group only adds; an empty one is refused while lengths are exact.
+    EXPECT_EQ(ostrel_.Group(2023, {OstrelSim::Vtree(3)}, false), MOS_RC__SUCCESS);
+    EXPECT_EQ(ostrel_.Group(2023, {}, false), MOS_RC__INTERFACE_ERROR);
+    EXPECT_EQ(cmdTest_Vtrees(ostrel_), (Ids{2, 3}));
+
+    // An empty cycle removes every object of the kinds it lists.
+    ASSERT_EQ(ostrel_.Reconf(true), MOS_RC__SUCCESS);
+    EXPECT_EQ(ostrel_.AddVols({}, true), MOS_RC__SUCCESS);
+    EXPECT_EQ(ostrel_.Group(2023, {}, true), MOS_RC__SUCCESS);
+    ASSERT_EQ(ostrel_.Reconf(false), MOS_RC__SUCCESS);
+    EXPECT_EQ(cmdTest_Vtrees(ostrel_), (Ids{}));
+
+    // A cycle has been seen: the server is no longer one after a restart.
+    ASSERT_EQ(ostrel_.Attach({.generation = kGen}, &answer), MOS_RC__ALREADY_EXISTS);
+    EXPECT_EQ(answer[12], 0u);
+}
+
+TEST_F(PellarCmd, GenerationsWrapCombSizeChangesOnceAndCleanUpForgetsTheOstrel)
+{
+    EXPECT_EQ(ostrel_.Command(TGT_MSG_TYPE__CLEAN_UP, 0, {0, 0}), MOS_RC__WRONG_RECONF_MODE);
+    EXPECT_EQ(ostrel_.Attach({.generation = 1, .combSizeInLbs = 1000}), MOS_RC__INVALID) << "not whole teeth";
+    EXPECT_EQ(ostrel_.Attach({.generation = 1, .combSizeInLbs = 0}), MOS_RC__INVALID);
+    ASSERT_EQ(ostrel_.Attach({.generation = 65535, .combSizeInLbs = 8388608}), MOS_RC__SUCCESS);
+    EXPECT_EQ(ostrel_.Attach({.generation = 65534, .combSizeInLbs = 8388608}), MOS_RC__ERROR) << "older";
+    EXPECT_EQ(ostrel_.Attach({.generation = 1, .combSizeInLbs = 8388608}), MOS_RC__ALREADY_EXISTS) << "wrapped: newer";
+    EXPECT_EQ(ostrel_.Attach({.generation = 2, .combSizeInLbs = 4194304}), MOS_RC__INVALID) << "a second size";
+    EXPECT_EQ(ostrel_.Reconf(true, 65535), MOS_RC__TGT_WRONG_GEN_NUM);
+    ASSERT_EQ(ostrel_.Reconf(true, 1), MOS_RC__SUCCESS);
+    EXPECT_EQ(ostrel_.Group(2023, {OstrelSim::Vtree(7)}, true, 1), MOS_RC__SUCCESS);
+    ASSERT_EQ(ostrel_.Reconf(false, 1), MOS_RC__SUCCESS);
+    EXPECT_EQ(cmdTest_Vtrees(ostrel_), (Ids{7}));
+
+    // Clean-up empties every set and forgets the Ostrel; commands wait for a new attach.
+    EXPECT_EQ(ostrel_.Command(TGT_MSG_TYPE__CLEAN_UP, 0, {0, 0}), MOS_RC__SUCCESS);
+    EXPECT_TRUE(cmdTest_WaitTrace(*p_, "Removed object 7 of kind 4"));
+    EXPECT_EQ(ostrel_.Command(TGT_MSG_TYPE__QUERY_ALL_VTREES_SIZE, 0, {}), MOS_RC__WRONG_RECONF_MODE);
+    EXPECT_EQ(ostrel_.Command(TGT_MSG_TYPE__CLEAN_UP, 0, {0, 0}), MOS_RC__WRONG_RECONF_MODE);
+    ASSERT_EQ(ostrel_.Attach({.generation = 3, .combSizeInLbs = 8388608}), MOS_RC__SUCCESS);
+    EXPECT_EQ(cmdTest_Vtrees(ostrel_), (Ids{}));
+}
+
+} // namespace

@@ -1,0 +1,82 @@
+// Internals of the command module: the handlers the command table names, split by concern over
+// cont_cmd.cpp (the door and the table), cont_cmd_ostrel.cpp (add-manager, clean-up),
+// cont_cmd_reconf.cpp (the reconfiguration cycle and the group commands) and cont_cmd_perf.cpp
+// (performance parameters and throttling).
+#pragma once
+
+#include <cstring>
+
+#include "mos/mos_assert.h"
+#include "tgt/cont/cont_cmd.h"
+#include "tgt/cont/cont_cmd_rec.h"
+
+// A value of the record at off; the length rule has made sure it is there.
+template <class T> T contCmd_RecAt(const ContCmdCtx *pCtx, UINT64 off)
+{
+    MOS_ASSERT(off + sizeof(T) <= pCtx->recLen);
+    T v;
+    memcpy(&v, pCtx->pRec + off, sizeof(T));
+    return v;
+}
+
+// Appends a heap copy of the answer record to the response.
+void contCmd_AppendAnswer(NetRpcData *pRes, const void *pAnswer, UINT32 len);
+
+// One group command as the reconfiguration cycle runs it: the elements (count of them, each
+// stride bytes apart from pElems; pTail: the volume's bUseCache array, else null).
+struct ContCmdGroup {
+    UINT32 count;
+    BOOL bReconfigInProgress;
+    const UINT8 *pElems;
+    const UINT8 *pTail;
+};
+
+// The handlers of the table.
+Mos_RC contCmd_GetVerCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_GetTgtPropCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_AddOstrelCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_CleanUpCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_ReconfStartCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_ReconfDoneCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_AddTgtGroupCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_AddVolGroupCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_AddVtreeGroupCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_AddHeadGroupCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_UpdatePerfParamsCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_UpdateThrottleConfCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_DeprecatedDestLimitsCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_DumpCacheCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_QueryAllVtreesSizeCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_ResetDiagCountersCmd(ContCmdCtx *pCtx);
+
+// The cycle's steps, also run by clean-up under its own write lock.
+Mos_RC contCmd_ReconfStart(Cont *pCont);
+Mos_RC contCmd_ReconfDone(Cont *pCont);
+Mos_RC contCmd_AddTgtGroup(Cont *pCont, const ContCmdGroup *pGroup);
+Mos_RC contCmd_AddVolGroup(Cont *pCont, const ContCmdGroup *pGroup);
+Mos_RC contCmd_AddVtreeGroup(Cont *pCont, const ContCmdGroup *pGroup);
+Mos_RC contCmd_AddHeadGroup(Cont *pCont, const ContCmdGroup *pGroup);
+// Empties every object set through one cycle with empty lists: 65, or the process stops.
+Mos_RC contCmd_CleanUp(Cont *pCont);
+
+// Per-object adds (65 added, 7 known and updated, or the failure) and removals.
+Mos_RC contCmd_AddTgt(Cont *pCont, const OstrelTgtReq_AddTgt *pElem);
+Mos_RC contCmd_RemTgtIntern(Cont *pCont, UINT64 tgtId, BOOL bRollback);
+Mos_RC contCmd_AddVtree(Cont *pCont, const OstrelTgtReq_AddVtree *pElem);
+Mos_RC contCmd_RemVtreeIntern(Cont *pCont, UINT64 vtreeId, BOOL bRollback);
+Mos_RC contCmd_AddVol(Cont *pCont, const OstrelTgtReq_AddVol *pElem, BOOL bUseCache);
+Mos_RC contCmd_RemVolIntern(Cont *pCont, UINT64 volId, BOOL bRollback);
+Mos_RC contCmd_AddHead(Cont *pCont, const OstrelTgtReq_UpdateMultiHead *pElem);
+Mos_RC contCmd_RemHeadIntern(Cont *pCont, UINT64 headId, BOOL bRollback);
+
+// The version rule of add-manager: equal major, minor and build/10,000, or a newer sender.
+BOOL contCmd_IsVersionAccepted(UINT32 senderVersion, UINT32 ownVersion);
+// Whether the server's generation is newer than the record's (16-bit serial order); a server
+// generation of 0 (none yet) is never newer.
+BOOL contCmd_IsGenStale(UINT16 serverGen, UINT16 recordGen);
+// The ranges of the performance parameters and their relations (not the runtime's thread count).
+BOOL contCmd_ArePerfParamsInRange(const Tgt_PerformanceParamsV200 *pParams);
+// The throttling rules for rebuild and for rebalance.
+BOOL contCmd_ValidateThrottlingInfo(const OstrelTgtThrottlingInfo *pInfo);
+// The socket buffer size to set for a changed request: 0 becomes 128, below 64 becomes 64.
+UINT32 contCmd_FixSocketBufferKb(UINT32 requestedKb);

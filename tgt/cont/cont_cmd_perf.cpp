@@ -1,0 +1,272 @@
+// Performance parameters and throttling. UPDATE_PERF_PARAMS validates every value together,
+// applies the cheap ones at once and changes the receive groups' thread counts on a user-mode
+// thread of its own after the command answered: fewer threads first, so the process never holds
+// the old and the new count of a group at once. A second update while that thread runs is
+// answered MOS_RC__UMT_NUM_UPDATE_IS_STUCK after the other values were applied.
+//
+// Throttling entries that break the rules below are refused (MOS_RC__INVALID) before any device
+// is touched: they come from the Ostrel.
+#include "mos/mos_trace.h"
+#include "mos/umt/mos_umt.h"
+#include "mos/umt/mos_umt_sched_thrd.h"
+#include "net/net.h"
+#include "net/net_rcv_group.h"
+#include "tgt/cont/cont.h"
+#include "tgt/cont/cont_cmd_intrn.h"
+#include "tgt/tgt_conf.h"
+#include "tgt/tgt_umt_class.h"
+
+namespace {
+
+constexpr UINT32 kMaxSocketBufferKb = 131072;
+constexpr UINT32 kDefaultSocketBufferKb = 128;
+constexpr UINT32 kMinSocketBufferKb = 64;
+constexpr UINT32 kMinQuietPeriodMs = 10;
+constexpr UINT32 kRecvGroupWaitMillis = 2000;
+
+template <class T> bool contCmd_In(T v, UINT64 lo, UINT64 hi)
+{
+    return v >= lo && v <= hi;
+}
+
+// One kind of copy (rebuild or rebalance).
+bool contCmd_IsThrottleKindValid(UINT32 concurrent, UINT32 bwKb, UINT32 quietMs, UINT32 appIops, UINT32 appBwKb)
+{
+    if (bwKb != 0 && concurrent == 0)
+        return false;
+    if (bwKb == 0 && (quietMs != 0 || appIops != 0 || appBwKb != 0))
+        return false;
+    if (quietMs != 0 && (appIops == 0 || appBwKb == 0 || quietMs < kMinQuietPeriodMs))
+        return false;
+    return true;
+}
+
+struct ContCmdRecvGroupCount {
+    UINT32 grpId;
+    UINT16 Tgt_PerformanceParamsV200::*pRequested;
+    UINT16 TgtPerfParam::*pCurrent;
+};
+constexpr ContCmdRecvGroupCount kRecvGroupCounts[] = {
+    {CONT_NET__RECV_GROUP__INI_IO, &Tgt_PerformanceParamsV200::threadIniIo, &TgtPerfParam::threadIniIo},
+    {CONT_NET__RECV_GROUP__TGT_IO_MAIN, &Tgt_PerformanceParamsV200::threadTgtIoMain, &TgtPerfParam::threadTgtIoMain},
+    {CONT_NET__RECV_GROUP__TGT_IO_COPY, &Tgt_PerformanceParamsV200::threadTgtIoCopy, &TgtPerfParam::threadTgtIoCopy},
+};
+
+struct ContCmdUmtUpdateArg {
+    Cont *pCont;
+    Tgt_PerformanceParamsV200 params;
+};
+
+// Shrinks (bShrink) or grows the groups whose requested count moves that way.
+void contCmd_ResizeRecvGroups(Cont *pCont, const Tgt_PerformanceParamsV200 &p, BOOL bShrink)
+{
+    for (const ContCmdRecvGroupCount &g : kRecvGroupCounts) {
+        NetRecvGroup *pGroup = pCont->net.recvGroupArr[g.grpId];
+        const UINT32 want = p.*g.pRequested;
+        const UINT32 cur = tgtPerfInitParam_G.*g.pCurrent;
+        if (pGroup == nullptr || (bShrink ? want >= cur : want <= cur))
+            continue;
+        if (bShrink)
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Reducing maximum UMTs limit for RcvGrp %u from %u to %u",
+                      g.grpId, cur, want);
+        netRecvGroup_SetNumOfWorkers(pGroup, want);
+        if (bShrink && netRecvGroup_IsRemoveInProgress(pGroup)) {
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Configuration of RcvGrp %u UMTs is in progress...", g.grpId);
+            if (netRecvGroup_WaitForAllUmtRemoval(pGroup, kRecvGroupWaitMillis) != MOS_RC__SUCCESS) {
+                MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Configuration of RcvGrp %u UMTs is taking too long!!!",
+                          g.grpId);
+                MOS_UNREACHABLE("a receive group did not shrink");
+            }
+        }
+        tgtPerfInitParam_G.*g.pCurrent = (UINT16)want;
+    }
+}
+
+void contCmd_UpdateUmtPerfParams_Async(void *pArg)
+{
+    auto *pUpd = static_cast<ContCmdUmtUpdateArg *>(pArg);
+    Cont *pCont = pUpd->pCont;
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Decrease UMT resources ...");
+    contCmd_ResizeRecvGroups(pCont, pUpd->params, TRUE);
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Increase UMT resources ...");
+    contCmd_ResizeRecvGroups(pCont, pUpd->params, FALSE);
+    tgtPerfInitParam_G.threadCopyIo = pUpd->params.threadCopyIo;
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Re-Configuring UMT resources completed !!!");
+    delete pUpd;
+    MosFastlockGuard g(&pCont->cmd.fastLock);
+    MOS_ASSERT(pCont->cmd.updateUmtPerfParamCtx.bActive);
+    pCont->cmd.updateUmtPerfParamCtx = {};
+}
+
+Mos_RC contCmd_UpdateUmtPerfParams(Cont *pCont, const Tgt_PerformanceParamsV200 &params)
+{
+    {
+        MosFastlockGuard g(&pCont->cmd.fastLock);
+        if (pCont->cmd.updateUmtPerfParamCtx.bActive) {
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW,
+                      "Re-Configuring UMT resources is already active. ignoring this request !!!");
+            return MOS_RC__UMT_NUM_UPDATE_IS_STUCK;
+        }
+        pCont->cmd.updateUmtPerfParamCtx.bActive = TRUE;
+    }
+    auto *pArg = new ContCmdUmtUpdateArg{pCont, params};
+    HMosUmt_UThread hUmt = mosUmt_CreateUThreadEx(contCmd_UpdateUmtPerfParams_Async, pArg, nullptr, nullptr, FALSE,
+                                                  tgt_GetUmtClassId(MOS_UMT_CLASS_TYPE__TGT_CFG));
+    MOS_ASSERT(hUmt != nullptr);
+    return MOS_RC__SUCCESS;
+}
+
+// The values that are cheap to change, at once; a failure's code, else 65.
+Mos_RC contCmd_ApplyPerfParams(Cont *pCont, Tgt_PerformanceParamsV200 p)
+{
+    TgtPerfParam &cur = tgtPerfInitParam_G;
+    NetConfParam &net = tgtInitParam_G.netParam;
+    if (p.numIoBuffs != cur.numIoBuffs || pCont->bReconfigInProgress)
+        cur.numIoBuffs = p.numIoBuffs;
+    if (p.numOfSocketsPerIpPellarToPellar != cur.numOfSocketsPerIpPellarToPellar)
+        cur.numOfSocketsPerIpPellarToPellar = p.numOfSocketsPerIpPellarToPellar;
+    if (p.keepaliveTimeMs != cur.keepaliveTimeMs) {
+        kalive_Update(&pCont->ostrel.kalive, cont_GetTgtId(pCont), p.keepaliveTimeMs);
+        cmonitor_Update(&pCont->ostrel.conMonitor, cont_GetTgtId(pCont));
+        cur.keepaliveTimeMs = p.keepaliveTimeMs;
+    }
+    if (p.recvBufferInKb != net.recvBufferInKb || p.sendBufferInKb != net.sendBufferInKb) {
+        // Only a value that changes is corrected: an unchanged one is what the server runs with.
+        if (p.recvBufferInKb != net.recvBufferInKb)
+            p.recvBufferInKb = contCmd_FixSocketBufferKb(p.recvBufferInKb);
+        if (p.sendBufferInKb != net.sendBufferInKb)
+            p.sendBufferInKb = contCmd_FixSocketBufferKb(p.sendBufferInKb);
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Change pPerfParams->recvBufferInKb to %d",
+                  (int)p.recvBufferInKb);
+        const Mos_RC rc = net_SetSocketBufferSize(&pCont->net.net, p.sendBufferInKb, p.recvBufferInKb);
+        if (rc != MOS_RC__SUCCESS) {
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "net_SetSocketBufferSize returned %d", (int)rc);
+            return rc;
+        }
+        net.recvBufferInKb = p.recvBufferInKb;
+        net.sendBufferInKb = p.sendBufferInKb;
+    }
+    if (p.netAllocRcvBufferWaitMillis != net.allocRcvBufferWaitMillis) {
+        const Mos_RC rc = net_SetAllocBufferWaitMillis(&pCont->net.net, p.netAllocRcvBufferWaitMillis);
+        if (rc != MOS_RC__SUCCESS) {
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "net_SetAllocBufferWait returned %d", (int)rc);
+            return rc;
+        }
+        net.allocRcvBufferWaitMillis = p.netAllocRcvBufferWaitMillis;
+        cur.netAllocRcvBufferWaitMillis = p.netAllocRcvBufferWaitMillis;
+    }
+    if (p.netBreakDoIOLoop != net.breakDoIOLoop) {
+        const Mos_RC rc = net_SetBreakDoIOLoop(&pCont->net.net, p.netBreakDoIOLoop);
+        if (rc != MOS_RC__SUCCESS) {
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "net_SetBreakDoIOLoop returned %d", (int)rc);
+            return rc;
+        }
+        net.breakDoIOLoop = p.netBreakDoIOLoop;
+        cur.netBreakDoIOLoop = p.netBreakDoIOLoop;
+    }
+    if (p.maxReqPerAsyncFile != cur.maxReqPerAsyncFile)
+        cur.maxReqPerAsyncFile = p.maxReqPerAsyncFile;
+    if (p.umtOsThrds != cur.umtOsThrds) {
+        Mos_RC rc = mosUmtSched_Resize(mosUmt_GetDefaultScheduler(), p.umtOsThrds);
+        if (rc != MOS_RC__SUCCESS) {
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "mosUmtSched_Resize returned %d", (int)rc);
+            return rc == MOS_RC__BUSY ? MOS_RC__UMT_NUM_UPDATE_IS_STUCK : rc;
+        }
+        cur.umtOsThrds = p.umtOsThrds;
+    }
+    return contCmd_UpdateUmtPerfParams(pCont, p);
+}
+
+} // namespace
+
+UINT32 contCmd_FixSocketBufferKb(UINT32 requestedKb)
+{
+    if (requestedKb == 0)
+        return kDefaultSocketBufferKb;
+    return requestedKb < kMinSocketBufferKb ? kMinSocketBufferKb : requestedKb;
+}
+
+BOOL contCmd_ArePerfParamsInRange(const Tgt_PerformanceParamsV200 *pParams)
+{
+    const Tgt_PerformanceParamsV200 p = *pParams;
+    const bool bInRange = contCmd_In(p.numOfSocketsPerIpPellarToPellar, 1, 8) &&
+                          contCmd_In(p.keepaliveTimeMs, 2000, 3600000) && contCmd_In(p.numNetWorkerThreads, 2, 16) &&
+                          p.recvBufferInKb <= kMaxSocketBufferKb && p.sendBufferInKb <= kMaxSocketBufferKb &&
+                          contCmd_In(p.maxReqPerAsyncFile, 1, 2000) && contCmd_In(p.threadIniIo, 100, 500) &&
+                          contCmd_In(p.threadTgtIoMain, 100, 500) && contCmd_In(p.threadTgtIoCopy, 100, 164) &&
+                          contCmd_In(p.threadCopyIo, 100, 164) && contCmd_In(p.umtOsThrds, 1, 32) &&
+                          contCmd_In(p.numIoBuffs, 1, 10) && contCmd_In(p.netAllocRcvBufferWaitMillis, 100, 10000) &&
+                          p.netBreakDoIOLoop <= 100;
+    if (!bInRange) {
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "One of the values of the parameters is out of its legal boundaries");
+        return FALSE;
+    }
+    if (p.umtOsThrds < p.numNetWorkerThreads) {
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW,
+                  "The requested num of net workers is %u, the requested num of os threads is %u",
+                  (unsigned)p.numNetWorkerThreads, (unsigned)p.umtOsThrds);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL contCmd_ValidateThrottlingInfo(const OstrelTgtThrottlingInfo *pInfo)
+{
+    const OstrelTgtThrottlingInfo t = *pInfo;
+    return contCmd_IsThrottleKindValid(t.rebuildConcurrentIOLimit, t.rebuildBWLimitKB, t.rebuildQuietPeriodMs,
+                                       t.rebuildAppIopsPerDeviceThreshold, t.rebuildAppBwPerDeviceThresholdKB) &&
+           contCmd_IsThrottleKindValid(t.rebalanceConcurrentIOLimit, t.rebalanceBWLimitKB, t.rebalanceQuietPeriodMs,
+                                       t.rebalanceAppIopsPerDeviceThreshold,
+                                       t.rebalanceAppBwPerDeviceThresholdKB);
+}
+
+Mos_RC contCmd_UpdatePerfParamsCmd(ContCmdCtx *pCtx)
+{
+    Cont *pCont = pCtx->pCont;
+    const auto p = contCmd_RecAt<Tgt_PerformanceParamsV200>(pCtx, 0);
+    MOS_ASSERT_SUCCESS(mosUmtSem_DecTimed(&pCont->handleUpdatePerfParamsRequestSem, 1, 0));
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW,
+              "Update Perf Params: numOfSocketsPerIpPellarToPellar = %u, keepaliveTimeMs = %u, numNetWorkerThreads = "
+              "%u, recvBufferInKb = %u, sendBufferInKb = %u, maxReqPerAsyncFile = %u, threadIniIo = %u, "
+              "threadTgtIoMain = %u, threadTgtIoCopy = %u, threadCopyIo = %u, umtOsThrds = %u, numIoBuffs = %u, "
+              "netAllocRcvBufferWaitMillis = %u, netBreakDoIOLoop = %u",
+              (unsigned)p.numOfSocketsPerIpPellarToPellar, (unsigned)p.keepaliveTimeMs,
+              (unsigned)p.numNetWorkerThreads, (unsigned)p.recvBufferInKb, (unsigned)p.sendBufferInKb,
+              (unsigned)p.maxReqPerAsyncFile, (unsigned)p.threadIniIo, (unsigned)p.threadTgtIoMain,
+              (unsigned)p.threadTgtIoCopy, (unsigned)p.threadCopyIo, (unsigned)p.umtOsThrds, (unsigned)p.numIoBuffs,
+              (unsigned)p.netAllocRcvBufferWaitMillis, (unsigned)p.netBreakDoIOLoop);
+    Mos_RC rc;
+    if (!contCmd_ArePerfParamsInRange(&p)) {
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Invalid parameters");
+        rc = MOS_RC__INVALID_PERFORMANCE_PARAMETER;
+    } else {
+        rc = contCmd_ApplyPerfParams(pCont, p);
+    }
+    tgtConf_UpdatePerfParamsQuery(&tgtPerfInitParam_G, &tgtInitParam_G.netParam);
+    mosUmtSem_IncInter(&pCont->handleUpdatePerfParamsRequestSem, 1, TRUE);
+    return rc;
+}
+
+Mos_RC contCmd_UpdateThrottleConfCmd(ContCmdCtx *pCtx)
+{
+    const auto head = contCmd_RecAt<OstrelTgtReq_UpdateThrottleConf>(pCtx, 0);
+    for (UINT32 i = 0; i < head.numDevs; i++) {
+        const auto e =
+            contCmd_RecAt<OstrelTgt_DevThrottleConf>(pCtx, sizeof(head) + (UINT64)i * sizeof(OstrelTgt_DevThrottleConf));
+        const OstrelTgtThrottlingInfo &t = e.throttleConf;
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW,
+                  "Throttling info: Dev id: %016lx  rebuildConcurrentIOLimit=%u, rebalanceConcurrentIOLimit=%u, "
+                  "rebuildBWLimitKB=%u, rebalanceBWLimitKB=%u, rebuildQuietPeriodMs=%u, rebalanceQuietPeriodMs=%u, "
+                  "rebuildAppIopsPerDeviceThreshold=%u, rebalanceAppIopsPerDeviceThreshold=%u, "
+                  "rebuildAppBwPerDeviceThresholdKB=%u, rebalanceAppBwPerDeviceThresholdKB=%u",
+                  (unsigned long)e.devId, t.rebuildConcurrentIOLimit, t.rebalanceConcurrentIOLimit, t.rebuildBWLimitKB,
+                  t.rebalanceBWLimitKB, t.rebuildQuietPeriodMs, t.rebalanceQuietPeriodMs,
+                  t.rebuildAppIopsPerDeviceThreshold, t.rebalanceAppIopsPerDeviceThreshold,
+                  t.rebuildAppBwPerDeviceThresholdKB, t.rebalanceAppBwPerDeviceThresholdKB);
+        if (!contCmd_ValidateThrottlingInfo(&t))
+            return MOS_RC__INVALID;
+    }
+    // The devices join the controller's registry with the device manager; until then no listed
+    // device can be found.
+    return head.numDevs == 0 ? MOS_RC__SUCCESS : MOS_RC__NOT_FOUND;
+}

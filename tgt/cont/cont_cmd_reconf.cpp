@@ -1,0 +1,358 @@
+// The reconfiguration cycle and the group commands. Inside a cycle a group command is a
+// mark-and-sweep: every object of the kind is marked, each listed object is added or updated
+// (which clears its mark), and what is still marked is removed. Outside a cycle the same command
+// only adds or updates. A listed element that cannot be applied makes the group answer
+// MOS_RC__ERROR while every other element is still applied; an element identifier of 0 is such an
+// element, never a reason to stop the process.
+#include <memory>
+#include <vector>
+
+#include "mos/mos_trace.h"
+#include "mos/mos_utils_mem.h"
+#include "tgt/cont/cont.h"
+#include "tgt/cont/cont_cmd_intrn.h"
+
+namespace {
+
+template <class T> void contCmd_Unmark(ContMngr<T> *pMngr, T *pObj)
+{
+    MosFastlockGuard g(&pMngr->fastlock);
+    pObj->bMark = FALSE;
+}
+
+// The registry side of one add: a registered object is updated (update(T *) answers, 7 when all
+// went well); a new one is built in place while the id's stripe is held (build(T *) may not
+// block), registered, started (start(T *): work that may block) and, if starting fails, removed
+// again through rem with rollback.
+template <class T, class Update, class Build, class Start>
+Mos_RC contCmd_AddObj(Cont *pCont, UINT64 id, ContObjType type, Update update, Build build, Start start,
+                      Mos_RC (*pRem)(Cont *, UINT64, BOOL))
+{
+    auto known = [&](T *pObj) {
+        const Mos_RC rc = update(pObj);
+        contObj_ReleaseWriteLock(&pCont->objs, id, type);
+        return rc;
+    };
+    if (T *pObj = static_cast<T *>(contObj_AcquireWriteLock(&pCont->objs, id, type)))
+        return known(pObj);
+    Mos_RC rc = MOS_RC__SUCCESS;
+    if (T *pObj = static_cast<T *>(contObj_AddStart(&pCont->objs, id, type, &rc)))
+        return known(pObj);
+    if (rc != MOS_RC__SUCCESS)
+        return rc;
+    auto *pObj = static_cast<T *>(mos_MemCalloc(sizeof(T), sizeof(T), __func__, FALSE));
+    build(pObj);
+    contObj_AddSyncDone(&pCont->objs, &pObj->accessLock, id, type, pObj, &pObj->hashRecord);
+    rc = start(pObj);
+    contObj_AddDone(&pCont->objs, &pObj->accessLock, id, type);
+    if (rc != MOS_RC__SUCCESS)
+        MOS_ASSERT(pRem(pCont, id, TRUE) == MOS_RC__SUCCESS);
+    return rc;
+}
+
+// Unregisters the id and hands the object to destroy; MOS_RC__NOT_FOUND when it is not there.
+template <class T, class Destroy> Mos_RC contCmd_RemObj(Cont *pCont, UINT64 id, ContObjType type, Destroy destroy)
+{
+    T *pObj = static_cast<T *>(contObj_Rem(&pCont->objs, id, type));
+    if (pObj == nullptr)
+        return MOS_RC__NOT_FOUND;
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Removed object %lx of kind %u", (unsigned long)id, (unsigned)type);
+    destroy(pObj);
+    mos_MemFree(pObj);
+    return MOS_RC__SUCCESS;
+}
+
+// Removes every object still marked after the group's adds.
+template <class T, class IdOf> void contCmd_SweepMarked(Cont *pCont, ContMngr<T> *pMngr, IdOf idOf,
+                                                        Mos_RC (*pRem)(Cont *, UINT64, BOOL))
+{
+    while (T *pObj = contMngr_GetFirstMarkedNode(pMngr))
+        MOS_ASSERT(pRem(pCont, idOf(pObj), FALSE) == MOS_RC__SUCCESS);
+}
+
+// The generic group: mark (in a cycle), add each element (its id must not be 0), sweep.
+template <class Elem, class Mark, class AddOne, class Sweep>
+Mos_RC contCmd_RunGroup(const ContCmdGroup *pGroup, const char *pKind, Mark mark, AddOne addOne, Sweep sweep)
+{
+    if (pGroup->bReconfigInProgress)
+        mark();
+    Mos_RC result = MOS_RC__SUCCESS;
+    // Elements (a head's is 8 KB) are read one at a time into the heap, not onto the command
+    // thread's stack.
+    std::unique_ptr<Elem> pElem(new Elem);
+    const Elem &elem = *pElem;
+    for (UINT32 i = 0; i < pGroup->count; i++) {
+        memcpy(pElem.get(), pGroup->pElems + (size_t)i * sizeof(Elem), sizeof(Elem));
+        BOOL bUseCache = FALSE;
+        if (pGroup->pTail != nullptr)
+            memcpy(&bUseCache, pGroup->pTail + (size_t)i * sizeof(BOOL), sizeof(BOOL));
+        const Mos_RC rc = addOne(elem, bUseCache);
+        if (rc != MOS_RC__SUCCESS && rc != MOS_RC__ALREADY_EXISTS) {
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Add %s element %u failed %s", pKind, i, mosRc_GetStr(rc));
+            result = MOS_RC__ERROR;
+        }
+    }
+    if (pGroup->bReconfigInProgress)
+        sweep();
+    return result;
+}
+
+// The group head of a command and its elements (the length rule has checked them).
+ContCmdGroup contCmd_GroupOf(const ContCmdCtx *pCtx, UINT32 stride, BOOL bTail)
+{
+    const auto head = contCmd_RecAt<OstrelTgtReq_GroupHead>(pCtx, 0);
+    const UINT8 *pElems = pCtx->pRec + sizeof(head);
+    return {head.numOf, head.bReconfigInProgress != 0, pElems, bTail ? pElems + (size_t)head.numOf * stride : nullptr};
+}
+
+// The peers' ids (bMarkedOnly: those still marked); bMarkAll marks every one first.
+std::vector<UINT64> contCmd_PeerIds(Cont *pCont, BOOL bMarkAll, BOOL bMarkedOnly)
+{
+    std::vector<UINT64> ids;
+    ContTgtMngr *pMngr = &pCont->tgtMngr;
+    contTgtMngr_Lock(pMngr);
+    for (MosDList_Node *p = mosDList_First(&pMngr->tgtAnchor); p != nullptr; p = mosDList_Next(p)) {
+        ContTgt *pTgt = MOS_CONTAINER_OF(p, ContTgt, listNode);
+        if (bMarkAll)
+            pTgt->bMark = TRUE;
+        if (!bMarkedOnly || pTgt->bMark)
+            ids.push_back(pTgt->tgtId);
+    }
+    contTgtMngr_Unlock(pMngr);
+    return ids;
+}
+
+Mos_RC contCmd_TraceAdd(const char *pWhat, UINT64 id, Mos_RC rc)
+{
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "%s %lx - %s rc = %s", pWhat, (unsigned long)id, "Done",
+              mosRc_GetStr(rc));
+    return rc;
+}
+
+} // namespace
+
+Mos_RC contCmd_ReconfStart(Cont *pCont)
+{
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "%s %lx - %s rc = %s", "Reconf", (unsigned long)cont_GetTgtId(pCont),
+              "Start", mosRc_GetStr(MOS_RC__SUCCESS));
+    pCont->bReconfigInProgress = TRUE;
+    pCont->bReconfigDoneReceived = FALSE;
+    pCont->bRecvReconStartAtleastOnce = TRUE;
+    return contCmd_TraceAdd("Reconf", cont_GetTgtId(pCont), MOS_RC__SUCCESS);
+}
+
+Mos_RC contCmd_ReconfDone(Cont *pCont)
+{
+    mosUmt_SetTimeLimitMilli(~0ull);
+    pCont->bReconfigInProgress = FALSE;
+    pCont->bReconfigDoneReceived = TRUE;
+    rcache_ReconfDone(cont_GetCache(pCont));
+    return contCmd_TraceAdd("Reconf done", cont_GetTgtId(pCont), MOS_RC__SUCCESS);
+}
+
+Mos_RC contCmd_ReconfStartCmd(ContCmdCtx *pCtx)
+{
+    return contCmd_ReconfStart(pCtx->pCont);
+}
+
+Mos_RC contCmd_ReconfDoneCmd(ContCmdCtx *pCtx)
+{
+    return contCmd_ReconfDone(pCtx->pCont);
+}
+
+// Peers.
+
+Mos_RC contCmd_AddTgt(Cont *pCont, const OstrelTgtReq_AddTgt *pElem)
+{
+    NetCon_RemoteHosts hosts = pElem->hosts;
+    hosts.hostsCount = MOS_MIN(hosts.hostsCount, NET_CON__MAX_NUM_OF_IP_PER_HOST);
+    hosts.maxNumHosts = NET_CON__MAX_NUM_OF_IP_PER_HOST;
+    for (auto &host : hosts.hosts)
+        host[NET_CON__MAX_HOST_NAME - 1] = '\0';
+    const UINT64 id = pElem->tgtId;
+    const Mos_RC rc = contCmd_AddObj<ContTgt>(
+        pCont, id, CONT_OBJ_TYPE__TGT,
+        [&](ContTgt *pTgt) {
+            contTgtMngr_Lock(&pCont->tgtMngr);
+            pTgt->bMark = FALSE;
+            contTgtMngr_Unlock(&pCont->tgtMngr);
+            contTgt_Validate(pTgt, pElem->hostGenNum, &hosts);
+            return MOS_RC__ALREADY_EXISTS;
+        },
+        [&](ContTgt *pTgt) { contTgtMngr_TgtInit(&pCont->tgtMngr, pTgt, id, pElem->hostGenNum, &hosts); },
+        [&](ContTgt *pTgt) { return contTgt_Add(pCont, pTgt, &hosts); }, contCmd_RemTgtIntern);
+    return contCmd_TraceAdd("TgtId", id, rc);
+}
+
+Mos_RC contCmd_RemTgtIntern(Cont *pCont, UINT64 tgtId, BOOL bRollback)
+{
+    return contCmd_RemObj<ContTgt>(pCont, tgtId, CONT_OBJ_TYPE__TGT, [&](ContTgt *pTgt) {
+        if (!bRollback)
+            contTgt_Rem(pTgt);
+        contTgtMngr_TgtDestroy(&pCont->tgtMngr, pTgt);
+    });
+}
+
+Mos_RC contCmd_AddTgtGroup(Cont *pCont, const ContCmdGroup *pGroup)
+{
+    return contCmd_RunGroup<OstrelTgtReq_AddTgt>(
+        pGroup, "peer", [&] { (void)contCmd_PeerIds(pCont, TRUE, FALSE); },
+        [&](const OstrelTgtReq_AddTgt &elem, BOOL) {
+            return elem.tgtId != 0 ? contCmd_AddTgt(pCont, &elem) : MOS_RC__INVALID;
+        },
+        [&] {
+            for (UINT64 id : contCmd_PeerIds(pCont, FALSE, TRUE))
+                MOS_ASSERT(contCmd_RemTgtIntern(pCont, id, FALSE) == MOS_RC__SUCCESS);
+        });
+}
+
+Mos_RC contCmd_AddTgtGroupCmd(ContCmdCtx *pCtx)
+{
+    const ContCmdGroup group = contCmd_GroupOf(pCtx, sizeof(OstrelTgtReq_AddTgt), FALSE);
+    return contCmd_AddTgtGroup(pCtx->pCont, &group);
+}
+
+// Volume trees.
+
+Mos_RC contCmd_AddVtree(Cont *pCont, const OstrelTgtReq_AddVtree *pElem)
+{
+    ContVtreeMngr *pMngr = &pCont->vtreeMngr;
+    const Mos_RC rc = contCmd_AddObj<ContVtree>(
+        pCont, pElem->vtreeId, CONT_OBJ_TYPE__VTREE,
+        [&](ContVtree *pVtree) {
+            contCmd_Unmark(&pMngr->list, pVtree);
+            (void)contVtree_HandleExistingAddedVtree(pVtree, pElem->currentSnapTime);
+            return MOS_RC__ALREADY_EXISTS;
+        },
+        [&](ContVtree *pVtree) {
+            MOS_ASSERT_SUCCESS(contVtreeMngr_VtreeInit(pMngr, pVtree, pElem->vtreeId, pElem->encryption,
+                                                       pElem->currentSnapTime, pElem->bThin, FALSE));
+        },
+        [](ContVtree *) { return MOS_RC__SUCCESS; }, contCmd_RemVtreeIntern);
+    return contCmd_TraceAdd("VtreeId", pElem->vtreeId, rc);
+}
+
+Mos_RC contCmd_RemVtreeIntern(Cont *pCont, UINT64 vtreeId, BOOL bRollback)
+{
+    (void)bRollback;
+    return contCmd_RemObj<ContVtree>(pCont, vtreeId, CONT_OBJ_TYPE__VTREE, [&](ContVtree *pVtree) {
+        contVtreeMngr_VtreeDestroy(&pCont->vtreeMngr, pVtree);
+    });
+}
+
+Mos_RC contCmd_AddVtreeGroup(Cont *pCont, const ContCmdGroup *pGroup)
+{
+    ContMngr<ContVtree> *pList = &pCont->vtreeMngr.list;
+    return contCmd_RunGroup<OstrelTgtReq_AddVtree>(
+        pGroup, "volume tree", [&] { contMngr_MarkAll(pList); },
+        [&](const OstrelTgtReq_AddVtree &elem, BOOL) {
+            return elem.vtreeId != 0 ? contCmd_AddVtree(pCont, &elem) : MOS_RC__INVALID;
+        },
+        [&] { contCmd_SweepMarked(pCont, pList, [](ContVtree *p) { return p->vtreeId; }, contCmd_RemVtreeIntern); });
+}
+
+Mos_RC contCmd_AddVtreeGroupCmd(ContCmdCtx *pCtx)
+{
+    const ContCmdGroup group = contCmd_GroupOf(pCtx, sizeof(OstrelTgtReq_AddVtree), FALSE);
+    return contCmd_AddVtreeGroup(pCtx->pCont, &group);
+}
+
+// Volumes.
+
+Mos_RC contCmd_AddVol(Cont *pCont, const OstrelTgtReq_AddVol *pElem, BOOL bUseCache)
+{
+    ContVolMngr *pMngr = &pCont->volMngr;
+    const OstrelTgtReq_AddVol e = *pElem;
+    const Mos_RC rc = contCmd_AddObj<ContVol>(
+        pCont, e.volId, CONT_OBJ_TYPE__VOL,
+        [&](ContVol *pVol) {
+            contCmd_Unmark(&pMngr->list, pVol);
+            const Mos_RC upd = contVol_UpdateFull(pVol, e.volGenNum, e.scsiGenNum, e.reserverKey, e.bTeachAboutScsiGen,
+                                                  e.vtreeId, e.vtoId, e.bQuiesced, bUseCache);
+            return upd == MOS_RC__SUCCESS ? MOS_RC__ALREADY_EXISTS : upd;
+        },
+        [&](ContVol *pVol) {
+            MOS_ASSERT_SUCCESS(contVolMngr_VolInit(pMngr, pCont, pVol, e.volId, e.volGenNum, e.scsiGenNum,
+                                                   e.reserverKey, e.bTeachAboutScsiGen, e.vtreeId, e.vtoId,
+                                                   e.bQuiesced, bUseCache));
+        },
+        [](ContVol *) { return MOS_RC__SUCCESS; }, contCmd_RemVolIntern);
+    return contCmd_TraceAdd("VolId", e.volId, rc);
+}
+
+Mos_RC contCmd_RemVolIntern(Cont *pCont, UINT64 volId, BOOL bRollback)
+{
+    (void)bRollback;
+    return contCmd_RemObj<ContVol>(pCont, volId, CONT_OBJ_TYPE__VOL,
+                                   [&](ContVol *pVol) { contVolMngr_VolDestroy(&pCont->volMngr, pVol); });
+}
+
+Mos_RC contCmd_AddVolGroup(Cont *pCont, const ContCmdGroup *pGroup)
+{
+    ContMngr<ContVol> *pList = &pCont->volMngr.list;
+    return contCmd_RunGroup<OstrelTgtReq_AddVol>(
+        pGroup, "volume", [&] { contMngr_MarkAll(pList); },
+        [&](const OstrelTgtReq_AddVol &elem, BOOL bUseCache) {
+            // A volume without its tree or its node could never serve an I/O.
+            return elem.volId != 0 && elem.vtreeId != 0 && elem.vtoId != 0 ? contCmd_AddVol(pCont, &elem, bUseCache)
+                                                                            : MOS_RC__INVALID;
+        },
+        [&] { contCmd_SweepMarked(pCont, pList, [](ContVol *p) { return p->volId; }, contCmd_RemVolIntern); });
+}
+
+Mos_RC contCmd_AddVolGroupCmd(ContCmdCtx *pCtx)
+{
+    const ContCmdGroup group = contCmd_GroupOf(pCtx, sizeof(OstrelTgtReq_AddVol), TRUE);
+    return contCmd_AddVolGroup(pCtx->pCont, &group);
+}
+
+// Heads.
+
+Mos_RC contCmd_AddHead(Cont *pCont, const OstrelTgtReq_UpdateMultiHead *pElem)
+{
+    const HeadId id = pElem->mhId;
+    const GenNum gen = pElem->capChangeGen;
+    // The record's map is not aligned for VTreeId.
+    std::vector<VTreeId> map(HEAD__USAGE_MAP_SLOTS);
+    memcpy(map.data(), pElem->usageMap, sizeof(pElem->usageMap));
+    UINT8 usageBM[PHY_COMB__USAGE_BM_BYTES];
+    memcpy(usageBM, pElem->usageBM, sizeof(usageBM));
+    const Mos_RC rc = contCmd_AddObj<ContHead>(
+        pCont, id, CONT_OBJ_TYPE__HEAD,
+        [&](ContHead *pHead) {
+            contCmd_Unmark(&pCont->headMngr, pHead);
+            if (!contHead_IsUpdateNeeded(pHead, id, gen))
+                return MOS_RC__ALREADY_EXISTS;
+            const Mos_RC upd = contHead_UpdateFull(pHead, id, gen, usageBM, map.data());
+            return upd == MOS_RC__SUCCESS ? MOS_RC__ALREADY_EXISTS : upd;
+        },
+        [&](ContHead *pHead) { contHeadMngr_HeadInit(&pCont->headMngr, pCont, pHead, id, gen, usageBM, map.data()); },
+        [](ContHead *) { return MOS_RC__SUCCESS; }, contCmd_RemHeadIntern);
+    return contCmd_TraceAdd("HeadId", id, rc);
+}
+
+Mos_RC contCmd_RemHeadIntern(Cont *pCont, UINT64 headId, BOOL bRollback)
+{
+    (void)bRollback;
+    return contCmd_RemObj<ContHead>(pCont, headId, CONT_OBJ_TYPE__HEAD,
+                                    [&](ContHead *pHead) { contHeadMngr_HeadDestroy(&pCont->headMngr, pHead); });
+}
+
+Mos_RC contCmd_AddHeadGroup(Cont *pCont, const ContCmdGroup *pGroup)
+{
+    return contCmd_RunGroup<OstrelTgtReq_UpdateMultiHead>(
+        pGroup, "head", [&] { contMngr_MarkAll(&pCont->headMngr); },
+        [&](const OstrelTgtReq_UpdateMultiHead &elem, BOOL) {
+            return elem.mhId != 0 ? contCmd_AddHead(pCont, &elem) : MOS_RC__INVALID;
+        },
+        [&] {
+            contCmd_SweepMarked(pCont, &pCont->headMngr, [](ContHead *p) { return (UINT64)p->headId; },
+                                contCmd_RemHeadIntern);
+        });
+}
+
+Mos_RC contCmd_AddHeadGroupCmd(ContCmdCtx *pCtx)
+{
+    const ContCmdGroup group = contCmd_GroupOf(pCtx, sizeof(OstrelTgtReq_UpdateMultiHead), FALSE);
+    return contCmd_AddHeadGroup(pCtx->pCont, &group);
+}
