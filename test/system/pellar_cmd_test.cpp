@@ -188,7 +188,9 @@ TEST_F(PellarCmd, ACycleAddsAndSweepsEachKindAndOneBadElementSparesTheRest)
     EXPECT_EQ(answer[12], 1u) << "no cycle since the start";
 
     ASSERT_EQ(ostrel_.Reconf(true), MOS_RC__SUCCESS);
-    EXPECT_EQ(ostrel_.Group(2023, {OstrelSim::Vtree(1), OstrelSim::Vtree(0), OstrelSim::Vtree(2)}, true),
+    std::vector<uint8_t> notABool = OstrelSim::Vtree(4);
+    notABool[20] = 2; // bThin
+    EXPECT_EQ(ostrel_.Group(2023, {OstrelSim::Vtree(1), OstrelSim::Vtree(0), notABool, OstrelSim::Vtree(2)}, true),
               MOS_RC__ERROR);
     EXPECT_EQ(ostrel_.AddVols({OstrelSim::Vol(10, 1, 1), OstrelSim::Vol(12, 0, 1), OstrelSim::Vol(11, 2, 1)}, true),
               MOS_RC__ERROR);

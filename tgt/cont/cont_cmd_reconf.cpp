@@ -246,7 +246,8 @@ Mos_RC contCmd_AddVtreeGroup(Cont *pCont, const ContCmdGroup *pGroup)
     return contCmd_RunGroup<OstrelTgtReq_AddVtree>(
         pGroup, "volume tree", [&] { contMngr_MarkAll(pList); },
         [&](const OstrelTgtReq_AddVtree &elem, BOOL) {
-            return elem.vtreeId != 0 ? contCmd_AddVtree(pCont, &elem) : MOS_RC__INVALID;
+            // The tree takes its thin flag on trust: anything but a BOOL is refused here.
+            return elem.vtreeId != 0 && elem.bThin <= 1 ? contCmd_AddVtree(pCont, &elem) : MOS_RC__INVALID;
         },
         [&] { contCmd_SweepMarked(pCont, pList, [](ContVtree *p) { return p->vtreeId; }, contCmd_RemVtreeIntern); });
 }
