@@ -196,6 +196,11 @@ void cont_Init(Cont *pCont, UINT16 port, UINT64 myConId, BOOL bInitRecvGrps, BOO
               (unsigned)pCont->bIsVmware);
 }
 
+void cont_InitEnd(Cont *pCont)
+{
+    MOS_ASSERT_SUCCESS(elock_Init(&pCont->elock, 0, (UINT32)tgtInitParam_G.totalUmts));
+}
+
 BOOL cont_IsSchedThredStuck(Cont *pCont)
 {
     if (!mosUmtSchedThrd_IsStuck()) {

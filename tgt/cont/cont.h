@@ -104,6 +104,11 @@ extern Cont cont_g;
 // network (listening on port); the server passes the configured port, 0 and TRUE, TRUE.
 void cont_Init(Cont *pCont, UINT16 port, UINT64 myConId, BOOL bInitRecvGrps, BOOL bInitNet);
 
+// The end of start-up, run by the add-manager command that adopts the server from the cleared state:
+// builds the extent locks, one block per user-mode thread (tgt_umt_num). A failure stops the
+// process: the locks' settings were checked when the process started.
+void cont_InitEnd(Cont *pCont);
+
 // TRUE while the user-mode scheduler is stuck; stops the process once it has been stuck longer
 // than tgt_sched_thread_stuck_allowed_milli (0: never).
 BOOL cont_IsSchedThredStuck(Cont *pCont);

@@ -111,10 +111,15 @@ Mos_RC contCmd_AddOstrelLocked(ContCmdCtx *pCtx, const OstrelTgtReq_AddOstrel &r
     if (rec.tgtId == cont_GetTgtId(pCont) &&
         contCmd_IsGenStale(pCont->ostrelTgtConnectionGenNum, rec.ostrelTgtConnectionGenNum))
         return MOS_RC__ERROR;
-    pCont->bRecvAddOstrel = TRUE;
+    if (!pCont->bRecvAddOstrel) {
+        cont_InitEnd(pCont);
+        pCont->bRecvAddOstrel = TRUE;
+    }
     const Mos_RC rc = contCmd_AddOstrelIntrn(pCont, rec, pCtx->hCon);
-    if (rc == MOS_RC__SUCCESS || rc == MOS_RC__ALREADY_EXISTS)
+    if (rc == MOS_RC__SUCCESS || rc == MOS_RC__ALREADY_EXISTS) {
         pCont->ostrelTgtConnectionGenNum = rec.ostrelTgtConnectionGenNum;
+        ioh_UpdateQuiesce(&pCont->ioh, rec.quiesceGeneration, rec.bQuiesce != 0);
+    }
     const OstrelTgtRsp_AddOstrel ans{(UINT32)pCont->bReconfigDoneReceived, (UINT32)pCont->bIsVmware,
                                      pCont->cacheSizeLimitInMb, (UINT32)!pCont->bRecvReconStartAtleastOnce};
     contCmd_AppendAnswer(pCtx->pRes, &ans, sizeof(ans));
@@ -168,6 +173,7 @@ Mos_RC contCmd_CleanUpCmd(ContCmdCtx *pCtx)
     Mos_RC rc = MOS_RC__OSTREL_DOES_NOT_EXIST;
     if (pCont->bRecvAddOstrel) {
         rc = contCmd_CleanUp(pCont);
+        elock_Destroy(&pCont->elock); // the next adoption builds it again
         (void)contOstrel_RemOstrel(&pCont->ostrel);
         pCont->bRecvAddOstrel = FALSE;
     }
