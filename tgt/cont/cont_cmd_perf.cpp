@@ -41,15 +41,19 @@ bool contCmd_IsThrottleKindValid(UINT32 concurrent, UINT32 bwKb, UINT32 quietMs,
     return true;
 }
 
+// The record is packed: its counts are read by value, never through a member pointer.
 struct ContCmdRecvGroupCount {
     UINT32 grpId;
-    UINT16 Tgt_PerformanceParamsV200::*pRequested;
+    UINT16 (*pRequested)(const Tgt_PerformanceParamsV200 &);
     UINT16 TgtPerfParam::*pCurrent;
 };
 constexpr ContCmdRecvGroupCount kRecvGroupCounts[] = {
-    {CONT_NET__RECV_GROUP__INI_IO, &Tgt_PerformanceParamsV200::threadIniIo, &TgtPerfParam::threadIniIo},
-    {CONT_NET__RECV_GROUP__TGT_IO_MAIN, &Tgt_PerformanceParamsV200::threadTgtIoMain, &TgtPerfParam::threadTgtIoMain},
-    {CONT_NET__RECV_GROUP__TGT_IO_COPY, &Tgt_PerformanceParamsV200::threadTgtIoCopy, &TgtPerfParam::threadTgtIoCopy},
+    {CONT_NET__RECV_GROUP__INI_IO, [](const Tgt_PerformanceParamsV200 &p) -> UINT16 { return p.threadIniIo; },
+     &TgtPerfParam::threadIniIo},
+    {CONT_NET__RECV_GROUP__TGT_IO_MAIN, [](const Tgt_PerformanceParamsV200 &p) -> UINT16 { return p.threadTgtIoMain; },
+     &TgtPerfParam::threadTgtIoMain},
+    {CONT_NET__RECV_GROUP__TGT_IO_COPY, [](const Tgt_PerformanceParamsV200 &p) -> UINT16 { return p.threadTgtIoCopy; },
+     &TgtPerfParam::threadTgtIoCopy},
 };
 
 struct ContCmdUmtUpdateArg {
@@ -62,7 +66,7 @@ void contCmd_ResizeRecvGroups(Cont *pCont, const Tgt_PerformanceParamsV200 &p, B
 {
     for (const ContCmdRecvGroupCount &g : kRecvGroupCounts) {
         NetRecvGroup *pGroup = pCont->net.recvGroupArr[g.grpId];
-        const UINT32 want = p.*g.pRequested;
+        const UINT32 want = g.pRequested(p);
         const UINT32 cur = tgtPerfInitParam_G.*g.pCurrent;
         if (pGroup == nullptr || (bShrink ? want >= cur : want <= cur))
             continue;
