@@ -73,3 +73,6 @@ void raidComb_AbortRebuildIntr(RaidComb *pComb, RaidCombProt *pProt);
 BOOL raidComb_TakeCopyUnits(RaidComb *pComb, UINT32 waitMillis);
 void raidComb_GiveCopyUnits(RaidComb *pComb, UINT32 units);
 const CHAR_A *raid_RcName(Mos_RC rc);
+// The (vtoId, time) label of a version of a position ({0, 0} when the position has no such tooth:
+// freed, or never there).
+VtoOnDev raidComb_ToothLabel(PhyComb *pPhy, UINT32 offsetInComb, PhyToothIndex toothIndex);

@@ -66,17 +66,6 @@ Mos_RC raidComb_ReadFromRemote(Cont *pCont, RaidComb *pComb, TgtId remoteTgtId, 
 
 namespace {
 
-// The label of one version of the position (0, 0 when it is not there).
-VtoOnDev labelOf(PhyComb *pPhy, UINT32 offsetInComb, PhyToothIndex toothIndex)
-{
-    VtoOnDev labels[PHY_COMB__MAX_VERSIONS];
-    UINT32 n = phyComb_ReadToothList(pPhy, offsetInComb, labels, PHY_COMB__MAX_VERSIONS);
-    for (UINT32 i = 0; i < n && i < PHY_COMB__MAX_VERSIONS; i++)
-        if (phyComb_GetToothIndex(pPhy, labels[i].vtoId, labels[i].time, offsetInComb) == toothIndex)
-            return labels[i];
-    return VtoOnDev{0, 0};
-}
-
 Mos_RC readLocal(RaidComb *pComb, PhyToothIndex t, UINT32 offsetInComb, UINT32 sizeInLbs, void *pData, T10Dif *pDif,
                  RdIoFlags rd, UINT32 copyReason)
 {
@@ -89,7 +78,7 @@ Mos_RC readLocal(RaidComb *pComb, PhyToothIndex t, UINT32 offsetInComb, UINT32 s
 void writeOnRead(RaidComb *pComb, TgtId remote, PhyToothIndex t, UINT32 offsetInComb, UINT32 sizeInLbs,
                  const void *pData, CombGenNum gen, UINT16 cmdGen)
 {
-    VtoOnDev label = labelOf(&pComb->phyComb, offsetInComb, t);
+    VtoOnDev label = raidComb_ToothLabel(&pComb->phyComb, offsetInComb, t);
     TgtReq_IoWriteSec req{};
     req.combId = pComb->combId;
     req.sizeInLbs = sizeInLbs;
@@ -178,7 +167,7 @@ Mos_RC raidComb_Read(RaidComb *pComb, PhyToothIndex toothIndex, UINT32 offsetInC
     if (rc != MOS_RC__SUCCESS && rc != MOS_RC__IO_ZERO_BUF && bPrimary && bMirrorNormal && !bHasMaint &&
         !rdIoFlags.bLocalOnly) {
         Mos_RC localRc = rc;
-        VtoOnDev label = labelOf(pPhy, offsetInComb, toothIndex);
+        VtoOnDev label = raidComb_ToothLabel(pPhy, offsetInComb, toothIndex);
         Mos_RC remoteRc = raidComb_ReadFromRemote(pComb->pCont, pComb, mirror, pData, pDif, label.vtoId, label.time,
                                                   offsetInComb, sizeInLbs, gen);
         if (remoteRc == MOS_RC__SUCCESS) {

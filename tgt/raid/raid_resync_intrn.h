@@ -64,8 +64,6 @@ RaidCopyRc raidCopyJob_CopyRange(RaidCopyJob *pJob, PhyToothIndex toothIndex, UI
                                  UINT32 throttleReason, UINT32 sentReason, UINT32 poolReason, BOOL bRebalanceLimit,
                                  const CHAR_A *pWhat);
 
-// The label of a version of a position ({0, 0} when the position has no such tooth).
-VtoOnDev raidComb_ToothLabel(PhyComb *pPhy, UINT32 offsetInComb, PhyToothIndex toothIndex);
 BOOL raidComb_IsOstrelBlocked(RaidComb *pComb);
 // Extent locks of a range, through the controller's tables (the whole comb without them).
 void raidComb_LockRange(RaidComb *pComb, BOOL bWrite, UINT32 offsetInComb, UINT32 sizeInLbs);

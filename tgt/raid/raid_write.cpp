@@ -650,17 +650,6 @@ Mos_RC writeInternal(RaidComb *pComb, const IohCombWrite *w, CombGenNum combGenN
     return localRc != MOS_RC__SUCCESS && bAnyLegApplied ? MOS_RC__IO_HARD_ERROR : MOS_RC__SUCCESS;
 }
 
-// The (vtoId, time) label of one version of the position.
-VtoOnDev toothLabel(PhyComb *pPhy, UINT32 offsetInComb, PhyToothIndex toothIndex)
-{
-    VtoOnDev labels[PHY_COMB__MAX_VERSIONS];
-    UINT32 n = phyComb_ReadToothList(pPhy, offsetInComb, labels, PHY_COMB__MAX_VERSIONS);
-    for (UINT32 i = 0; i < n && i < PHY_COMB__MAX_VERSIONS; i++)
-        if (phyComb_GetToothIndex(pPhy, labels[i].vtoId, labels[i].time, offsetInComb) == toothIndex)
-            return labels[i];
-    return VtoOnDev{0, 0};
-}
-
 } // namespace
 
 Mos_RC raidComb_Write(RaidComb *pComb, const IohCombWrite *pWrite, CombGenNum combGenNum)
@@ -685,7 +674,7 @@ Mos_RC raidComb_Trim(RaidComb *pComb, Vtree *pVtree, UINT32 offsetInComb, PhyToo
     w.offsetInComb = offsetInComb - offsetInComb % kToothLbs;
     w.sizeInLbs = kToothLbs;
     w.tooth.dstToothIndex = toothIndex;
-    VtoOnDev label = toothLabel(&pComb->phyComb, offsetInComb, toothIndex);
+    VtoOnDev label = raidComb_ToothLabel(&pComb->phyComb, offsetInComb, toothIndex);
     w.tooth.vtoId = label.vtoId;
     w.tooth.time = label.time;
     w.wrIoFlags.bPrimary = bPrimary;
