@@ -76,7 +76,8 @@ inline double fioIops(const std::string &file, unsigned long long size, const ch
     while ((n = fread(buf, 1, sizeof(buf), p)) > 0)
         out.append(buf, n);
     pclose(p);
-    const char *dir = strstr(rw, "write") != nullptr ? "\"write\"" : "\"read\"";
+    // The direction's section, not the job options (whose "rw" may read "write").
+    const char *dir = strstr(rw, "write") != nullptr ? "\"write\" : {" : "\"read\" : {";
     size_t at = out.find(dir);
     if (at == std::string::npos)
         return -1;

@@ -45,9 +45,9 @@ class ResyncFixture : public CombFixture {
     static constexpr UINT64 kVol = 7;
 
     // Primary and secondary in NORMAL (and a third node that holds nothing yet).
-    void upNodes()
+    void upNodes(UINT32 devGb = 2)
     {
-        up();
+        up(devGb);
         tgtInitParam_G.elockNumberOfLocksInTooth = 256;
         tree = addTree(kTree, FALSE, {{kVto, 1}}, 1);
         own(0, 1023, kTree);
