@@ -356,7 +356,8 @@ void updateCopyStatus(Cont *pCont, RaidComb *pComb, RaidCombProt *pProt, BOOL bD
             else
                 MOS_TRACE(MOS_COMP_TGT_RAID, MOS_FREQ_LOW, "Rebuild wrong raid state %lx state %u raid state %u (dit)",
                           (unsigned long)pComb->combId, pComb->combState, s);
-            MOS_UNREACHABLE("a copy ends from a copy state or a state that stopped it");
+            // The Ostrel may move a partnership while its copy runs (a set-state to NORMAL or
+            // UNKNOWN_IN_TGT stops the copy at its next range): its state stands and is reported.
         }
         pComb->bRebuildRunning = FALSE;
         gen = pComb->combGenNum;

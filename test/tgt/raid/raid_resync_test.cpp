@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "test/tgt/raid/raid_resync_fixture.h"
+#include "tgt/raid/raid_resync_intrn.h"
 #include "tgt/tgt_umt_class.h"
 
 namespace {
@@ -113,6 +114,20 @@ TEST_F(RaidResyncTest, AbortedRebuildEndsWithCopyErrorAndARerunCompletes)
     EXPECT_TRUE(identical(pri, sec));
 }
 
+// The Ostrel may move a running copy's partnership to another state; the copy stops at its next
+// range and ends without touching that state, and the process keeps running.
+TEST_F(RaidResyncTest, CopyWhosePartnershipTheOstrelMovedEndsQuietly)
+{
+    degradeWithWrites(8);
+    raidSyncPool_UpdateLimits(&pool, 2048, 2048, 0, 3);
+    ASSERT_EQ(setMirrorState(pri, COMB_RAID_STATE__COPY, COMB_RAID_STATE__DEGRADED_REMOTE_ERROR), MOS_RC__SUCCESS);
+    ASSERT_TRUE(umtTest_WaitFor([&] { return sentCount[TGT_MSG_TYPE__IO_WRITE_SEC_COPY] >= 1; }));
+    ASSERT_EQ(setMirrorState(pri, COMB_RAID_STATE__UNKNOWN_IN_TGT, COMB_RAID_STATE__COPY_STARTED), MOS_RC__SUCCESS);
+    EXPECT_TRUE(waitMirrorState(pri, COMB_RAID_STATE__UNKNOWN_IN_TGT));
+    EXPECT_TRUE(umtTest_WaitFor([&] { return pool.numOfRebuildsInProg == 0; }));
+    EXPECT_LT(sentCount[TGT_MSG_TYPE__IO_WRITE_SEC_COPY], 9);
+}
+
 // Without the partner's list the ranges it missed are not known: the rebuild must not report a
 // whole copy.
 TEST_F(RaidResyncTest, FailedFetchOfThePartnersListEndsWithCopyError)
@@ -167,6 +182,30 @@ TEST_F(RaidResyncTest, MigrationCopiesEveryToothAndEndSwapsThePartner)
     EXPECT_EQ(rc, MOS_RC__MIGRATE_COMPLETED);
     ASSERT_EQ(clientWrite(0, 8, 0x79), MOS_RC__SUCCESS);
     EXPECT_TRUE(identical(pri, third));
+}
+
+// A copy that meets a version freed since its iterator found it skips it: nothing is read or
+// sent, and the job goes on.
+TEST_F(RaidResyncTest, CopyOfAVersionThatIsGoneIsSkipped)
+{
+    ASSERT_EQ(clientWrite(6 * TOOTH_SIZE_LB, TOOTH_SIZE_LB, 0x21), MOS_RC__SUCCESS);
+    PhyToothIndex t = PHY_TOOTH_INDEX__INVALID;
+    dev.run([&] { t = phyComb_GetToothIndex(&pri.raid.phyComb, kVto, 1, 6 * TOOTH_SIZE_LB); });
+    ASSERT_NE(t, PHY_TOOTH_INDEX__INVALID);
+    RaidCopyRc gone = RAID_COPY_RC__OK, there = RAID_COPY_RC__SKIPPED;
+    dev.run([&] {
+        RaidCopyJob job;
+        ASSERT_TRUE(raidCopyJob_Init(&job, pri.cont(), &pri.raid, pri.raid.pRebuild));
+        ASSERT_TRUE(raidCopyJob_Connect(&job));
+        gone = raidCopyJob_CopyRange(&job, t + 3, 6 * TOOTH_SIZE_LB, TOOTH_SIZE_LB, COPY_TYPE__DEGRADED_BACK_REBUILD,
+                                     COPY_TYPE__DEGRADED_BACK_REBUILD, COPY_TYPE__DEGRADED_BACK_REBUILD, FALSE, "Test");
+        there = raidCopyJob_CopyRange(&job, t, 6 * TOOTH_SIZE_LB, TOOTH_SIZE_LB, COPY_TYPE__DEGRADED_BACK_REBUILD,
+                                      COPY_TYPE__DEGRADED_BACK_REBUILD, COPY_TYPE__DEGRADED_BACK_REBUILD, FALSE, "Test");
+        raidCopyJob_Destroy(&job);
+    });
+    EXPECT_EQ(gone, RAID_COPY_RC__SKIPPED);
+    EXPECT_EQ(there, RAID_COPY_RC__OK);
+    EXPECT_EQ(sentCount[TGT_MSG_TYPE__IO_WRITE_SEC_COPY], 1);
 }
 
 // A maintenance partner added to a comb in use is brought up to date from the primary's rebuild
