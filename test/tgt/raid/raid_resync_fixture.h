@@ -213,6 +213,7 @@ class ResyncFixture : public CombFixture {
     std::vector<OstrelTgtReq_UpdateCombState> combStates;
     std::vector<OstrelTgtReq_UpdateCompareError> compareErrors;
     std::map<UINT32, int> sentCount;
+    std::vector<UINT32> copyReasonsSent; // of every copy write
 
   private:
     struct Served {
@@ -345,6 +346,11 @@ class ResyncFixture : public CombFixture {
     {
         ResyncFixture *f = pCur_;
         f->sentCount[p->msgType]++;
+        if (p->msgType == TGT_MSG_TYPE__IO_WRITE_SEC_COPY && p->recLen == sizeof(TgtReq_IoWriteSec)) {
+            TgtReq_IoWriteSec w;
+            memcpy(&w, p->pRec, sizeof(w));
+            f->copyReasonsSent.push_back(w.copyReason);
+        }
         auto *peer = static_cast<ResyncNode *>(pCon->pPeer);
         Mos_RC t = MOS_RC__SUCCESS;
         if (peer->bDown)

@@ -65,6 +65,12 @@ TEST_F(RaidResyncTest, AbortAllWithNoJobReturnsAtOnce)
 TEST_F(RaidResyncTest, RebuildMakesTheDegradedCopyWholeAgain)
 {
     degradeWithWrites(3);
+    // What GET_DIRTY_INFO reports is what the rebuild then copies.
+    UINT32 dirtyIOs = 0;
+    UINT64 dirtyLbs = 0;
+    dev.run([&] { raidComb_GetDirtyCapacity(&pri.raid, &dirtyIOs, &dirtyLbs); });
+    EXPECT_EQ(dirtyIOs, 4u);
+    EXPECT_EQ(dirtyLbs, 3u * TOOTH_SIZE_LB + 16);
     ASSERT_EQ(setMirrorState(pri, COMB_RAID_STATE__COPY, COMB_RAID_STATE__DEGRADED_REMOTE_ERROR), MOS_RC__SUCCESS);
     ASSERT_TRUE(waitMirrorState(pri, COMB_RAID_STATE__COPY_DONE));
     ASSERT_FALSE(combStates.empty());
@@ -77,6 +83,8 @@ TEST_F(RaidResyncTest, RebuildMakesTheDegradedCopyWholeAgain)
     ASSERT_EQ(setMirrorState(pri, COMB_RAID_STATE__NORMAL, COMB_RAID_STATE__COPY_DONE), MOS_RC__SUCCESS);
     EXPECT_EQ(pri.raid.pRebuild->combRaidState, (UINT32)COMB_RAID_STATE__NORMAL);
     EXPECT_TRUE(identical(pri, sec));
+    dev.run([&] { raidComb_GetDirtyCapacity(&pri.raid, &dirtyIOs, &dirtyLbs); });
+    EXPECT_EQ(dirtyIOs, 0u);
     // Mirrored writes go on as before.
     ASSERT_EQ(clientWrite(11 * TOOTH_SIZE_LB + 100, 8, 0x5A), MOS_RC__SUCCESS);
     EXPECT_TRUE(identical(pri, sec));
@@ -126,6 +134,35 @@ TEST_F(RaidResyncTest, CopyWhosePartnershipTheOstrelMovedEndsQuietly)
     EXPECT_TRUE(waitMirrorState(pri, COMB_RAID_STATE__UNKNOWN_IN_TGT));
     EXPECT_TRUE(umtTest_WaitFor([&] { return pool.numOfRebuildsInProg == 0; }));
     EXPECT_LT(sentCount[TGT_MSG_TYPE__IO_WRITE_SEC_COPY], 9);
+}
+
+// A comb that needs a rebuild without a degraded partner (dirty logs found at start) copies with
+// the normal-rebuild reason only to a partner known to understand it.
+TEST_F(RaidResyncTest, NormalRebuildReasonGoesOnlyToAPartnerThatKnowsIt)
+{
+    struct Case {
+        UINT32 peerVer, sent;
+    } cases[] = {{TGT_PEER_VER__UNKNOWN, COPY_TYPE__DEGRADED_BACK_REBUILD},
+                 {0x1FFFFFF, COPY_TYPE__DEGRADED_BACK_REBUILD},
+                 {0x2000000, COPY_TYPE__NORM_BACK_REBUILD}};
+    for (UINT32 i = 0; i < 3; i++) {
+        ASSERT_EQ(clientWrite((20 + i) * TOOTH_SIZE_LB, 8, (UINT8)i), MOS_RC__SUCCESS);
+        dev.run([&] {
+            (void)phyComb_SetEntireBits(&pri.raid.phyComb, PHY_DEV_DRL_TYPE__ACTIVE, TRUE);
+            raidComb_LockComb(&pri.raid);
+            raidComb_SetCombState(&pri.raid, pri.raid.pRebuild, COMB_RAID_STATE__NORMAL_NEED_REBUILD, FALSE);
+            raidComb_UnlockComb(&pri.raid);
+        });
+        peerVersion = cases[i].peerVer;
+        copyReasonsSent.clear();
+        ASSERT_EQ(setMirrorState(pri, COMB_RAID_STATE__COPY, COMB_RAID_STATE__NORMAL_NEED_REBUILD), MOS_RC__SUCCESS);
+        ASSERT_TRUE(waitMirrorState(pri, COMB_RAID_STATE__COPY_DONE));
+        ASSERT_FALSE(copyReasonsSent.empty());
+        for (UINT32 r : copyReasonsSent)
+            EXPECT_EQ(r, cases[i].sent) << "peer version " << std::hex << cases[i].peerVer;
+        ASSERT_EQ(setMirrorState(pri, COMB_RAID_STATE__NORMAL, COMB_RAID_STATE__COPY_DONE), MOS_RC__SUCCESS);
+    }
+    EXPECT_TRUE(identical(pri, sec));
 }
 
 // Without the partner's list the ranges it missed are not known: the rebuild must not report a
