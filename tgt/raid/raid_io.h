@@ -53,6 +53,30 @@ Mos_RC raidComb_ReadFromRemote(Cont *pCont, RaidComb *pComb, TgtId remoteTgtId, 
 Mos_RC raidComb_Read(RaidComb *pComb, PhyToothIndex toothIndex, UINT32 offsetInComb, UINT32 sizeInLbs, void *pData,
                      T10Dif *pDif, RdIoFlags rdIoFlags, UINT32 copyReason);
 
+// ---- tooth lists ----
+
+// A version is in the partner's list: same time and same vtoId, or either vtoId is 1 (the base).
+Mos_RC raidComb_CheckExistingToothFromRemote(const TgtRsp_GetToothList *pList, VtoId vtoId, VtoTime time);
+// Allocates every listed version this copy lacks (MOS_RC__NO_RESOURCES when one cannot be).
+Mos_RC raidComb_AddTeethRecievedFromRemote(RaidComb *pComb, Vtree *pVtree, UINT32 offsetInComb,
+                                           const TgtRsp_GetToothList *pList);
+// The maintenance partner's list of the position: checked for one version, or taken over. A list
+// whose count passes the answer or 32 is refused (MOS_RC__INVALID).
+Mos_RC raidComb_ReadRemoteToothList(Cont *pCont, RaidComb *pComb, Vtree *pVtree, UINT32 offsetInComb,
+                                    BOOL bOnlyCheckExisting, VtoId vtoId, VtoTime time);
+Mos_RC raidComb_DoesTHaveTooth(Cont *pCont, RaidComb *pComb, UINT32 offsetInComb, VtoId vtoId, VtoTime time);
+// Tells the mirror partner the versions of the position this copy holds (it drops the others); up
+// to three tries. *pRemoteRc: the partner's answer.
+Mos_RC raidComb_CleanRemoteToothList(Cont *pCont, RaidComb *pComb, UINT32 offsetInComb, Mos_RC *pRemoteRc);
+// The receiving side: drops the versions not listed; the tooth array is hardened after the comb's
+// lock is released (MOS_RC__IO_HARD_ERROR when that fails).
+Mos_RC raidComb_CleanToothList(RaidComb *pComb, UINT32 offsetInComb, UINT32 numOfTeeth, const VtoOnDev *vtoBuf);
+// A rebuild-derived mirror partnership and the tooth not clean in either log.
+BOOL raidComb_ToothNeedRebuild(RaidComb *pComb, PhyToothIndex toothIndex);
+BOOL raidComb_PositionNeedsRebuild(RaidComb *pComb, UINT32 offsetInComb);
+// The maintenance partner's list of the position taken over, for the tree that owns it.
+Mos_RC raidComb_ReadRemoteToothListOfHead(RaidComb *pComb, UINT32 offsetInComb);
+
 // The comb's side of the I/O handler's hooks (getState, getPhyComb, firstAccess, write, read, trim,
 // the peer services and the device's copy throttling); the controller's side (the bandwidth
 // counters of the comb's device among it) is left as it was.

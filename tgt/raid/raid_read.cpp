@@ -233,13 +233,11 @@ Mos_RC iohTrim(RaidComb *pComb, Vtree *pVtree, UINT32 offsetInComb, PhyToothInde
     return raidComb_Trim(pComb, pVtree, offsetInComb, toothIndex, raidComb_GetCombGenNum(pComb), bPrimary);
 }
 
-BOOL iohToothNeedsRebuild(RaidComb *pComb, UINT32 offsetInComb)
+Mos_RC iohCleanRemoteTooth(RaidComb *pComb, UINT32 offsetInComb)
 {
-    if (!raidComb_IsRebuildDerivedStates(pComb, TRUE))
-        return FALSE;
-    PhyToothIndex t = phyComb_GetToothIndex(&pComb->phyComb, 0, 0, offsetInComb);
-    (void)t;
-    return TRUE;
+    Mos_RC remoteRc = MOS_RC__ERROR;
+    Mos_RC rc = raidComb_CleanRemoteToothList(pComb->pCont, pComb, offsetInComb, &remoteRc);
+    return rc == MOS_RC__SUCCESS ? remoteRc : rc;
 }
 
 } // namespace
@@ -263,7 +261,9 @@ void raid_FillIohHooks(IohHooks *pHooks)
         phyDev_EndThrottling(pComb->phyComb.pDev, sizeInLbs, copyReason);
     };
     pHooks->trim = iohTrim;
-    pHooks->toothNeedsRebuild = iohToothNeedsRebuild;
+    pHooks->toothNeedsRebuild = raidComb_PositionNeedsRebuild;
+    pHooks->readRemoteToothList = raidComb_ReadRemoteToothListOfHead;
+    pHooks->cleanRemoteTooth = iohCleanRemoteTooth;
     pHooks->readCombDrl = [](RaidComb *pComb, TgtRsp_ReadCombFineDrl *pRsp) -> BOOL {
         return phyComb_GetBothDrl(&pComb->phyComb, pRsp, TRUE);
     };

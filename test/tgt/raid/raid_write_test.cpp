@@ -202,3 +202,107 @@ TEST_F(RaidWriteTest, PartialWriteGoesToTheMaintenancePartnerAsAWholeTooth)
 }
 
 } // namespace
+
+namespace {
+
+std::vector<UINT8> toothListRsp(std::vector<VtoOnDev> v, UINT32 count)
+{
+    TgtRsp_GetToothList r{};
+    r.numOfTeeth = count;
+    for (size_t i = 0; i < v.size() && i < TGT_MSG__MAX_TEETH_IN_LIST; i++)
+        r.vtoBuf[i] = v[i];
+    std::vector<UINT8> out(sizeof(r));
+    memcpy(out.data(), &r, sizeof(r));
+    return out;
+}
+
+// The maintenance partner's list is taken over version by version; a count beyond the list's
+// room is refused before anything is allocated; a version is found by time with vtoId 1 matching
+// any node.
+TEST_F(RaidWriteTest, PartnerToothListsAreCheckedWholeBeforeUse)
+{
+    raidCombProt_Init(&raid.protState[1], &raid, FakePartner::kPeer2, COMB_RAID_STATE__MM_NORMAL,
+                      RAID_PROT_TYPE__MAINTENANCE, COPY_TYPE__NONE, 0, FALSE);
+    raid.pMaintenance = &raid.protState[1];
+    const UINT32 pos = 9 * 2048;
+    Mos_RC rc = MOS_RC__ERROR;
+    peer.rspPayload[TGT_MSG_TYPE__READ_TOOTH_LIST] = toothListRsp({{1, 1}, {kVto, 7}}, 33);
+    dev.run([&] { rc = raidComb_ReadRemoteToothList(cont.cont(), &raid, tree, pos, FALSE, 0, 0); });
+    EXPECT_EQ(rc, MOS_RC__INVALID);
+    EXPECT_TRUE(versions(&raid.phyComb, 9).empty());
+
+    peer.rspPayload[TGT_MSG_TYPE__READ_TOOTH_LIST] = toothListRsp({{1, 1}, {kVto, 7}}, 2);
+    dev.run([&] { rc = raidComb_ReadRemoteToothList(cont.cont(), &raid, tree, pos, FALSE, 0, 0); });
+    EXPECT_EQ(rc, MOS_RC__SUCCESS);
+    EXPECT_EQ(versions(&raid.phyComb, 9), (std::vector<std::pair<VtoId, VtoTime>>{{1, 1}, {kVto, 7}}));
+    struct Row {
+        VtoId vto;
+        VtoTime time;
+        Mos_RC rc;
+    } rows[] = {{kVto, 7, MOS_RC__SUCCESS}, {8, 1, MOS_RC__SUCCESS}, {8, 7, MOS_RC__NOT_FOUND}, {kVto, 2, MOS_RC__NOT_FOUND}};
+    for (const Row &r : rows) {
+        dev.run([&] { rc = raidComb_DoesTHaveTooth(cont.cont(), &raid, pos, r.vto, r.time); });
+        EXPECT_EQ(rc, r.rc) << r.vto << "/" << r.time;
+    }
+}
+
+// The mirror partner is sent this copy's versions of the tooth (retried on a failed send); the
+// receiving side drops what is not listed and hardens the tooth array.
+TEST_F(RaidWriteTest, CleanToothListSendsLocalVersionsAndTheReceiverDropsTheRest)
+{
+    peer.transportRcs[TGT_MSG_TYPE__CLEAN_REMOTE_TOOTH_LIST] = {MOS_RC__TIMEOUT};
+    Mos_RC rc = MOS_RC__ERROR, remoteRc = MOS_RC__ERROR;
+    dev.run([&] { rc = raidComb_CleanRemoteToothList(cont.cont(), &raid, kOff, &remoteRc); });
+    EXPECT_EQ(rc, MOS_RC__SUCCESS);
+    EXPECT_EQ(remoteRc, MOS_RC__SUCCESS);
+    auto sent = peer.sentOf(TGT_MSG_TYPE__CLEAN_REMOTE_TOOTH_LIST);
+    ASSERT_EQ(sent.size(), 2u);
+    TgtReq_CleanToothList req;
+    memcpy(&req, sent[1].rec.data(), sizeof(req));
+    EXPECT_EQ(req.offsetInComb, kOff - kOff % 2048);
+    auto local = versions(&raid.phyComb, kOff / 2048);
+    ASSERT_EQ(req.numOfTeeth, local.size());
+    EXPECT_EQ(req.vtoBuf[0].vtoId, local[0].first);
+    EXPECT_EQ(req.vtoBuf[0].time, local[0].second);
+
+    const UINT32 pos = 9 * 2048;
+    peer.rspPayload[TGT_MSG_TYPE__READ_TOOTH_LIST] = toothListRsp({{1, 1}, {kVto, 7}}, 2);
+    raidCombProt_Init(&raid.protState[1], &raid, FakePartner::kPeer2, COMB_RAID_STATE__MM_NORMAL,
+                      RAID_PROT_TYPE__MAINTENANCE, COPY_TYPE__NONE, 0, FALSE);
+    raid.pMaintenance = &raid.protState[1];
+    dev.run([&] { rc = raidComb_ReadRemoteToothList(cont.cont(), &raid, tree, pos, FALSE, 0, 0); });
+    ASSERT_EQ(rc, MOS_RC__SUCCESS);
+    VtoOnDev keep[] = {{1, 1}};
+    dev.run([&] { rc = raidComb_CleanToothList(&raid, pos, 1, keep); });
+    EXPECT_EQ(rc, MOS_RC__SUCCESS);
+    EXPECT_EQ(versions(&raid.phyComb, 9), (std::vector<std::pair<VtoId, VtoTime>>{{1, 1}}));
+}
+
+} // namespace
+
+namespace {
+
+// A trim frees the local tooth only when every partner freed its own; a partner that freed it
+// while this copy could not is answered 20.
+TEST_F(RaidWriteTest, TrimIsAppliedLocallyOnlyAfterThePartners)
+{
+    Mos_RC rc = MOS_RC__ERROR;
+    auto trim = [&] { dev.run([&] { rc = raidComb_Trim(&raid, tree, kOff, tooth, raid.combGenNum, TRUE); }); };
+    peer.rspRcs[TGT_MSG_TYPE__TRIM_SEC] = {MOS_RC__IO_FAULT_DEVICE_ERROR};
+    trim();
+    EXPECT_EQ(rc, MOS_RC__SUCCESS);
+    EXPECT_EQ(versions(&raid.phyComb, kOff / 2048).size(), 1u); // kept
+    EXPECT_EQ(raid.pRebuild->combRaidState, COMB_RAID_STATE__NORMAL_NEED_REBUILD); // a trim never degrades
+
+    raid.pRebuild->combRaidState = COMB_RAID_STATE__NORMAL;
+    peer.sent.clear();
+    dev.failWrites(true); // the local tooth array cannot be hardened
+    trim();
+    dev.failWrites(false);
+    EXPECT_EQ(rc, MOS_RC__IO_HARD_ERROR);
+    auto legs = peer.sentOf(TGT_MSG_TYPE__TRIM_SEC);
+    ASSERT_FALSE(legs.empty());
+    EXPECT_EQ(legs[0].grpId, RAID__RECV_GROUP__TGT_IO_MAIN);
+}
+
+} // namespace
