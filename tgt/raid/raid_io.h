@@ -65,9 +65,6 @@ Mos_RC raidComb_AddTeethRecievedFromRemote(RaidComb *pComb, Vtree *pVtree, UINT3
 Mos_RC raidComb_ReadRemoteToothList(Cont *pCont, RaidComb *pComb, Vtree *pVtree, UINT32 offsetInComb,
                                     BOOL bOnlyCheckExisting, VtoId vtoId, VtoTime time);
 Mos_RC raidComb_DoesTHaveTooth(Cont *pCont, RaidComb *pComb, UINT32 offsetInComb, VtoId vtoId, VtoTime time);
-// Tells the mirror partner the versions of the position this copy holds (it drops the others); up
-// to three tries. *pRemoteRc: the partner's answer.
-Mos_RC raidComb_CleanRemoteToothList(Cont *pCont, RaidComb *pComb, UINT32 offsetInComb, Mos_RC *pRemoteRc);
 // The receiving side: drops the versions not listed; the tooth array is hardened after the comb's
 // lock is released (MOS_RC__IO_HARD_ERROR when that fails).
 Mos_RC raidComb_CleanToothList(RaidComb *pComb, UINT32 offsetInComb, UINT32 numOfTeeth, const VtoOnDev *vtoBuf);

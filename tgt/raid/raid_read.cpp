@@ -9,6 +9,7 @@
 #include "tgt/phy/phy_dev_io.h"
 #include "tgt/raid/raid_comb_intrn.h"
 #include "tgt/raid/raid_io.h"
+#include "tgt/raid/raid_resync.h"
 #include "tgt/tgt_conf.h"
 
 Mos_RC raidComb_ReadFromRemote(Cont *pCont, RaidComb *pComb, TgtId remoteTgtId, void *pData, T10Dif *pDif,

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "mos/mos_assert.h"
-#include "mos/mos_ticks.h"
 #include "mos/mos_trace.h"
 #include "tgt/head/head.h"
 #include "tgt/ioh/ioh_msg.h"
@@ -106,49 +105,6 @@ Mos_RC raidComb_ReadRemoteToothList(Cont *pCont, RaidComb *pComb, Vtree *pVtree,
 Mos_RC raidComb_DoesTHaveTooth(Cont *pCont, RaidComb *pComb, UINT32 offsetInComb, VtoId vtoId, VtoTime time)
 {
     return raidComb_ReadRemoteToothList(pCont, pComb, nullptr, offsetInComb, TRUE, vtoId, time);
-}
-
-Mos_RC raidComb_CleanRemoteToothList(Cont *pCont, RaidComb *pComb, UINT32 offsetInComb, Mos_RC *pRemoteRc)
-{
-    (void)pCont;
-    UINT32 rounded = offsetInComb - offsetInComb % kToothLbs;
-    TgtReq_CleanToothList req{};
-    req.combId = pComb->combId;
-    req.offsetInComb = rounded;
-    VtoOnDev labels[PHY_COMB__MAX_VERSIONS];
-    UINT32 n = phyComb_ReadToothList(&pComb->phyComb, rounded, labels, PHY_COMB__MAX_VERSIONS);
-    if (n > TGT_MSG__MAX_TEETH_IN_LIST) {
-        // A cut list would make the partner drop versions this copy still holds.
-        MOS_ERROR(MOS_COMP_TGT_RAID, "Comb %lx offset %u holds %u versions, more than a tooth list carries",
-                  (unsigned long)pComb->combId, rounded, n);
-        return MOS_RC__INVALID;
-    }
-    req.numOfTeeth = n;
-    memcpy(req.vtoBuf, labels, n * sizeof(VtoOnDev));
-    req.combGenNum = raidComb_GetCombGenNum(pComb);
-    req.randId = (UINT32)mosTicks_GetCurrentTick();
-    MOS_TRACE(MOS_COMP_TGT_RAID, MOS_FREQ_MED,
-              "Send clean tooth list. comb: %lx offsetInComb %u rounded down to %u, number of teeth %u",
-              (unsigned long)pComb->combId, offsetInComb, rounded, n);
-    for (UINT32 i = 0; i < n; i++)
-        MOS_TRACE(MOS_COMP_TGT_RAID, MOS_FREQ_HIGH, "  vtoId %u time %u", labels[i].vtoId, labels[i].time);
-    TgtId remote = raidComb_GetRaidTgtId(pComb);
-    Mos_RC rc = MOS_RC__ERROR;
-    for (UINT32 attempt = 1; attempt <= RAID_REBUILD__MAX_CLEAN_TOOTH_LIST_RETRY; attempt++) {
-        RaidRpc rpc{};
-        BOOL bNoCon;
-        rc = callPartner(pComb, remote, &rpc, TGT_MSG_TYPE__CLEAN_REMOTE_TOOTH_LIST, RAID__RECV_GROUP__TGT_IO_MAIN,
-                         &req, sizeof(req), nullptr, 0, &bNoCon);
-        if (rc == MOS_RC__SUCCESS) {
-            *pRemoteRc = rpc.rspRc;
-            return MOS_RC__SUCCESS;
-        }
-        MOS_TRACE(MOS_COMP_TGT_RAID, MOS_FREQ_LOW,
-                  "Send clean tooth list on comb: %lxoffsetInComb %u, failed on try %u with rc %s \n",
-                  (unsigned long)pComb->combId, rounded, attempt, raid_RcName(rc));
-    }
-    *pRemoteRc = rc;
-    return rc;
 }
 
 Mos_RC raidComb_CleanToothList(RaidComb *pComb, UINT32 offsetInComb, UINT32 numOfTeeth, const VtoOnDev *vtoBuf)

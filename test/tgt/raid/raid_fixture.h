@@ -13,6 +13,7 @@
 #include "tgt/ioh/ioh_msg.h"
 #include "tgt/raid/raid_comb.h"
 #include "tgt/raid/raid_io.h"
+#include "tgt/raid/raid_resync.h"
 
 struct FakeSent {
     UINT32 msgType;
