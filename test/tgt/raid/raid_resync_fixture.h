@@ -281,13 +281,20 @@ class ResyncFixture : public CombFixture {
             req.bufs[1] = {data->p, dataLen};
             req.bufs[2] = {dif->p, lbs * 2};
         }
-        Buf readBuf(TOOTH_SIZE_LB + 16, 0);
-        auto drl = std::make_unique<TgtRsp_ReadCombFineDrl>();
+        // Read buffers only for the types that answer with data, as the receive path's pools give them.
+        BOOL bReads = type == TGT_MSG_TYPE__IO_READ_SEC || type == TGT_MSG_TYPE__CHECK_FOR_ERROR ||
+                      type == TGT_MSG_TYPE__IO_READ_PRI;
+        std::unique_ptr<Buf> readBuf = bReads ? std::make_unique<Buf>(TOOTH_SIZE_LB + 16, 0) : nullptr;
+        auto drl = type == TGT_MSG_TYPE__READ_COMB_FINE_DRL || type == TGT_MSG_TYPE__READ_COMB_BM
+                       ? std::make_unique<TgtRsp_ReadCombFineDrl>()
+                       : nullptr;
         // On the heap: a reverse rebuild nests two requests on one uthread's small stack.
         auto pRes = std::make_unique<IohResp>();
         IohResp &res = *pRes;
-        res.pReadData = readBuf.p;
-        res.pReadDif = reinterpret_cast<T10Dif *>(readBuf.p + (size_t)TOOTH_SIZE_LB * 512);
+        if (readBuf != nullptr) {
+            res.pReadData = readBuf->p;
+            res.pReadDif = reinterpret_cast<T10Dif *>(readBuf->p + (size_t)TOOTH_SIZE_LB * 512);
+        }
         res.pDrlRsp = drl.get();
         auto go = [&] { ioh_NewRequest(&n.ioh, &req, &res); };
         if (mosUmt_GetUThreadHdlNoAssert() != nullptr)
