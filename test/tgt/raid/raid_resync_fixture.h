@@ -25,7 +25,8 @@ struct ResyncNode {
     ElockComb ecomb{};
     Ioh ioh{};
     IohComb iohComb{};
-    bool bDown = false; // a stopped server: nothing reaches it
+    bool bDown = false;         // a stopped server: nothing reaches it
+    bool bTreeDeleting = false; // its volume tree is being deleted
     bool bUp = false;
     Cont *cont() { return reinterpret_cast<Cont *>(this); }
 };
@@ -333,8 +334,8 @@ class ResyncFixture : public CombFixture {
         iohHooks.isVolQuiesced = [](IohVol *) -> BOOL { return FALSE; };
         iohHooks.hangDelayResponse = [](Cont *, UINT64, IohResp *) -> BOOL { return FALSE; };
         iohHooks.isOstrelBlocked = [](Cont *) -> BOOL { return FALSE; };
-        iohHooks.acquireVtreeFromHead = [](Cont *, CombId, UINT32, BOOL *pbDel) -> Vtree * {
-            *pbDel = FALSE;
+        iohHooks.acquireVtreeFromHead = [](Cont *c, CombId, UINT32, BOOL *pbDel) -> Vtree * {
+            *pbDel = pCur_->nodeOf(c)->bTreeDeleting;
             return pCur_->tree;
         };
         iohHooks.releaseVtree = [](Cont *, Vtree *) {};

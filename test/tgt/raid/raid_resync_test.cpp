@@ -330,6 +330,16 @@ TEST_F(RaidResyncTest, ScanFindsAndFixesACorruptedPartnerBlock)
     EXPECT_EQ((UINT64)compareErrors[0].devId, 0xD7u);
     EXPECT_EQ(pd.scanCompareErrorsCounter, 1u);
     EXPECT_TRUE(identical(pri, sec));
+
+    // A partner whose tree is being deleted ends the scan of the comb at its first tooth, with
+    // nothing counted as an error.
+    sec.bTreeDeleting = true;
+    corrupt(sec, 0, 0, 1, 0xEE);
+    UINT32 scanned = pd.MBsScannedCounter;
+    dev.run([&] { raidScan_Start(pri.cont(), nullptr, &pri.raid, TRUE); });
+    EXPECT_EQ(pd.MBsScannedCounter, scanned);
+    EXPECT_EQ(compareErrors.size(), 1u);
+    EXPECT_EQ(pd.scanCompareErrorsCounter, 1u);
 }
 
 } // namespace
