@@ -18,6 +18,7 @@ struct TgtSdbg {
     MosObj_Type iohType;        // the I/O handler
     MosObj_Type flcacheType;    // the flash read-cache driver control
     MosObj_Type flcacheDevType; // flash-cache devices
+    MosObj_Type devType;        // device objects
 };
 
 // Null until tgtSdbg_Register has registered every type.

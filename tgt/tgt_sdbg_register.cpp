@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "tgt/cmonitor/cmonitor.h"
+#include "tgt/cont/cont_dev.h"
 #include "tgt/cont/cont_flcache_dev.h"
 #include "tgt/file/file.h"
 #include "tgt/flcache/flcache.h"
@@ -43,6 +44,8 @@ void tgtSdbg_Register(void)
                           sizeof(FlcacheQuery));
     mosObjType_RegObjType(&tgtSdbg_G.flcacheDevType, contFlcacheDev_Query, nullptr,
                           SDBG_EXPORTS_OBJ_TYPE__TGT_FLCACHE_DEV, sizeof(ContFlcacheDevQuery));
+    mosObjType_RegObjType(&tgtSdbg_G.devType, contDev_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__TGT_DEV,
+                          sizeof(ContDevQuery));
     pTgtSdbg_g = &tgtSdbg_G;
 }
 
@@ -51,6 +54,7 @@ void tgtSdbg_Unregister(void)
     if (pTgtSdbg_g == nullptr)
         return;
     pTgtSdbg_g = nullptr;
+    mosObjType_UnregObjType(&tgtSdbg_G.devType);
     mosObjType_UnregObjType(&tgtSdbg_G.flcacheDevType);
     mosObjType_UnregObjType(&tgtSdbg_G.flcacheType);
     mosObjType_UnregObjType(&tgtSdbg_G.iohType);

@@ -94,8 +94,13 @@ void cont_SetRcacheHooks(Cont *pCont)
     rcache_SetContHooks(&pCont->readCache, &hooks);
 }
 
-// Driver control starts with the Ostrel's first flash-cache command; until the device map and its
-// I/O context are members here, cache-device headers cannot be written and such a command fails.
+// A flash-cache device's header changed: the device map learns it at once.
+void cont_ReloadDevMap(void *pCtx)
+{
+    Cont *pCont = static_cast<Cont *>(pCtx);
+    (void)phy_ReloadDevMap(&pCont->phy, pCont, nullptr);
+}
+
 void cont_SetFlcacheHooks(Cont *pCont)
 {
     Flcache_ContHooks hooks{};
@@ -139,6 +144,8 @@ void cont_Init(Cont *pCont, UINT16 port, UINT64 myConId, BOOL bInitRecvGrps, BOO
     cont_NextStage(pCont);
     const char *pLogDir = mosLoad_GetLogDir();
     dumpMgr_Init(pCont, &pCont->dumpMgr, pLogDir != nullptr ? pLogDir : ".");
+    phy_Init(&pCont->phy, pCont);
+    contDev_SetFileHooks();
     cont_NextStage(pCont);
 
     cont_InitOscCounters(pCont);
@@ -151,13 +158,17 @@ void cont_Init(Cont *pCont, UINT16 port, UINT64 myConId, BOOL bInitRecvGrps, BOO
     contVolMngr_Init(&pCont->volMngr, contIo_GetVolHooks());
     contHeadMngr_Init(&pCont->headMngr);
     contHead_SetHeadLayerHooks();
+    contDevMngr_Init(&pCont->devMngr, pCont);
     ioh_Init(&pCont->ioh, pCont, contIo_GetIohHooks(), &pCont->elock);
     cont_NextStage(pCont);
 
     rcacheNetBuf_Init(&pCont->cachePri, pCont, &pCont->net.net, TRUE, "Primary");
     rcacheNetBuf_Init(&pCont->cacheSec, pCont, &pCont->net.net, FALSE, "Secondary");
     rcache_Init(&pCont->readCache, pCont);
+    phy_SetCache(&pCont->phy, &pCont->readCache);
     contFlcacheDevMngr_Init(&pCont->flcacheDevMngr);
+    contFlcacheDevMngr_SetIo(&pCont->flcacheDevMngr, phyMultiDev_GetAsyncIO(&pCont->phy.mDev), cont_ReloadDevMap,
+                             pCont);
     flcache_Init(&pCont->flcache, pCont);
     cont_NextStage(pCont);
     cont_InitCopyPools(pCont);

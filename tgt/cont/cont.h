@@ -19,6 +19,7 @@
 #include "mos/umt/mos_umt_semaphore.h"
 #include "net/net.h"
 #include "tgt/cont/cont_cmd.h"
+#include "tgt/cont/cont_dev.h"
 #include "tgt/cont/cont_example.h"
 #include "tgt/cont/cont_flcache_dev.h"
 #include "tgt/cont/cont_head.h"
@@ -29,6 +30,7 @@
 #include "tgt/cont/cont_tgt.h"
 #include "tgt/cont/cont_volume.h"
 #include "tgt/cont/cont_vtree.h"
+#include "tgt/phy/phy_devset.h"
 #include "tgt/phy/tgt_dump.h"
 #include "tgt/phy/zmp.h"
 #include "tgt/rcache/rcache.h"
@@ -64,6 +66,8 @@ struct Cont {
     ContCmd cmd;
     HNetCon hOstrelCon; // 0 until the first add-manager command
     DumpMgr dumpMgr;
+    Phy phy;             // the physical layer: device set, comb map, device map
+    ContDevMngr devMngr; // the device objects
     RcacheNetBuf cachePri;
     RcacheNetBuf cacheSec;
     Cache readCache;

@@ -395,4 +395,21 @@ void contFlcacheDevMngr_FillFlcacheHooks(Cont *pCont, Flcache_ContHooks *pHooks)
     };
     pHooks->pReleaseCacheDev = [](void *pCtx, FlcacheDevId id) { cont_ReleaseFlcacheCacheDev(contOf(pCtx), id); };
     pHooks->pFindCacheDevByPath = findByPath;
+    pHooks->pValidateCacheDev = [](void *pCtx, FlcacheDevId id, const CHAR_A *pPath, BOOL bForce) {
+        return contDev_ValidateNoOtherSignatures(contOf(pCtx), id, pPath, bForce, CONT_OBJ_TYPE__FLCACHE);
+    };
+    pHooks->pGetDevPath = [](void *pCtx, UINT64 devId, CHAR_A *pPath, UINT32 *pCount) {
+        const BOOL bFound = phy_GetDevPath(&contOf(pCtx)->phy, devId, pPath, nullptr);
+        if (pCount != nullptr)
+            *pCount = bFound ? 1 : 0; // the map keeps one path per id
+        return bFound;
+    };
+    pHooks->pCopyDevPath = [](void *pCtx, UINT64 tgtDevId, CHAR_A *pPath) {
+        ContDev *pDev = cont_AcquireContDev(contOf(pCtx), tgtDevId);
+        if (pDev == nullptr)
+            return MOS_RC__NOT_FOUND;
+        contDev_CopyDevPath(pDev, pPath);
+        cont_ReleaseContDev(contOf(pCtx), tgtDevId);
+        return MOS_RC__SUCCESS;
+    };
 }

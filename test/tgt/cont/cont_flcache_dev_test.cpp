@@ -17,10 +17,11 @@
 #include "tgt/cont/cont_flcache_dev.h"
 #include "tgt/phy/phy_layout.h"
 #include "tgt/phy/stmp.h"
+#include "tgt/tgt_umt_class.h"
 
 namespace {
 
-::testing::Environment *const tgtEnv_G = ::testing::AddGlobalTestEnvironment(new TgtRuntimeEnv);
+::testing::Environment *const tgtEnv_G = ::testing::AddGlobalTestEnvironment(new TgtRuntimeEnv(tgt_UmtClassInit));
 
 class ContFlcacheDevTest : public ::testing::Test {
   protected:
@@ -31,6 +32,7 @@ class ContFlcacheDevTest : public ::testing::Test {
         cont_ = std::make_unique<Cont>();
         cont_->ostrel.tgtId = 0x7777;
         contObj_Init(&cont_->objs, CONT_OBJ_TYPE__OSTREL, CONT_OBJ_TYPE__EXAMPLE);
+        phy_InitEx(&cont_->phy, cont_.get(), nullptr, FALSE); // the device map of signature checks
         contFlcacheDevMngr_Init(&cont_->flcacheDevMngr);
         contFlcacheDevMngr_SetIo(&cont_->flcacheDevMngr, &aio_, [](void *p) { ++*static_cast<int *>(p); }, &reloads_);
     }
@@ -42,6 +44,7 @@ class ContFlcacheDevTest : public ::testing::Test {
         for (UINT64 id : ids)
             run([&] { contFlcacheDevMngr_RemCacheDev(cont_.get(), id); });
         contFlcacheDevMngr_Destroy(&cont_->flcacheDevMngr);
+        phy_Destroy(&cont_->phy);
         contObj_Destroy(&cont_->objs);
         EXPECT_TRUE(umtTest_WaitFor([&] { return aio_.files.counter == 0; }));
         mosAsyncIO_Destroy(&aio_);

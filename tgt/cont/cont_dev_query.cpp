@@ -1,0 +1,296 @@
+// The device manager's disk test and its queries and settings over all devices.
+#include <cstdlib>
+#include <cstring>
+
+#include "mos/mos_assert.h"
+#include "mos/mos_trace.h"
+#include "mos/umt/mos_umt.h"
+#include "tgt/cont/cont.h"
+#include "tgt/cont/cont_dev.h"
+#include "tgt/cont/cont_dev_intrn.h"
+#include "tgt/phy/phy_dev_io.h"
+#include "tgt/tgt_conf.h"
+#include "tgt/tgt_umt_class.h"
+
+namespace {
+// A set as the request gives it (KB, MB, seconds).
+BOOL isValidTestParam(const ContDevDiskTestParam &p)
+{
+    return p.pattern >= DEV_TEST_PATTERN_TYPE__WRITE_SEQ && p.pattern <= DEV_TEST_PATTERN_TYPE__READ_RAND &&
+           p.ioSizeLbs != 0 && (UINT64)p.ioSizeLbs * 2 <= CONT_DEV__DISK_TEST_MAX_IO_LBS &&
+           !(p.totalIoSizeLbs == 0 && p.limitInSeconds == 0);
+}
+
+// The request's set in the manager's units: I/O size KB -> LB, total MB -> LB (0: no limit
+// while a time limit is given).
+ContDevDiskTestParam toLbs(const ContDevDiskTestParam &in)
+{
+    ContDevDiskTestParam p = in;
+    p.ioSizeLbs = in.ioSizeLbs * 2;
+    p.totalIoSizeLbs = in.totalIoSizeLbs == 0 ? CONT_DEV__NO_LIMIT
+                                              : (UINT32)MOS_MIN((UINT64)in.totalIoSizeLbs * 2048, (UINT64)CONT_DEV__NO_LIMIT);
+    p.limitInSeconds = in.limitInSeconds == 0 ? CONT_DEV__NO_LIMIT : in.limitInSeconds;
+    return p;
+}
+
+void runOneTest(ContDevMngr *pDevMngr, const ContDevDiskTestParam &p)
+{
+    Cont *pCont = pDevMngr->pCont;
+    ContDevDiskTest &t = pDevMngr->diskTest;
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW,
+              "Disk test start, IO size(lbs) %u, total size(lbs) %u, limit in seconds %u num of devices %u",
+              p.ioSizeLbs, p.totalIoSizeLbs, p.limitInSeconds, t.numOfDevs);
+    const UINT64 totalLbs = p.totalIoSizeLbs == CONT_DEV__NO_LIMIT ? ~0ull : p.totalIoSizeLbs;
+    const UINT32 limitSec = p.limitInSeconds == CONT_DEV__NO_LIMIT ? 0 : p.limitInSeconds;
+    auto *pTests = static_cast<PhyDevTest *>(calloc(t.numOfDevs, sizeof(PhyDevTest)));
+    auto *pDevs = static_cast<ContDev **>(calloc(t.numOfDevs, sizeof(ContDev *)));
+    Exp(pTests == nullptr || pDevs == nullptr);
+    for (UINT32 i = 0; i < t.numOfDevs; i++) {
+        const ContDevDiskTestDev &d = t.pDevIdArr[i];
+        ContDev *pDev = cont_AcquireContDev(pCont, d.devId);
+        if (pDev == nullptr) {
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Disk Test %u: Requested ID %lx returned pDev NULL", d.testNum,
+                      (unsigned long)d.devId);
+            continue;
+        }
+        if (pDev->pPhyDev == nullptr || phyDev_TestStart(pDev->pPhyDev, &pTests[i], p.pattern, p.ioSizeLbs, totalLbs,
+                                                         limitSec, d.testNum) != MOS_RC__SUCCESS) {
+            cont_ReleaseContDev(pCont, d.devId);
+            continue;
+        }
+        pDevs[i] = pDev;
+    }
+    for (UINT32 i = 0; i < t.numOfDevs; i++) {
+        if (pDevs[i] == nullptr)
+            continue;
+        phyDev_TestEnd(pDevs[i]->pPhyDev, &pTests[i], p.pattern, p.ioSizeLbs);
+        contDev_ClearDeviceStateGapCounters(pDevs[i], 0, TRUE);
+        cont_ReleaseContDev(pCont, t.pDevIdArr[i].devId);
+    }
+    free(pDevs);
+    free(pTests);
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Disk test end");
+}
+
+void diskTestThread(void *pArg)
+{
+    contDevMngr_DiskTest_Async(pArg);
+}
+} // namespace
+
+Mos_RC contDevMngr_DiskTest(ContDevMngr *pDevMngr, const ContDevDiskTestDev *pDevTestArr, UINT32 numOfDevs,
+                            const ContDevDiskTestParam *pTestsParam, UINT32 numOfTests, BOOL bSync)
+{
+    // The request is the Ostrel's: one outside its limits is refused, never obeyed.
+    BOOL bValid = numOfDevs != 0 && pDevTestArr != nullptr && numOfTests >= 1 &&
+                  numOfTests <= CONT_DEV__MAX_DISK_TESTS && pTestsParam != nullptr;
+    for (UINT32 i = 0; bValid && i < numOfTests; i++)
+        bValid = isValidTestParam(pTestsParam[i]);
+    if (!bValid) {
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Disk test refused: %u devices, %u tests", numOfDevs, numOfTests);
+        return MOS_RC__INVALID_ARG;
+    }
+    auto *pCopy = static_cast<ContDevDiskTestDev *>(malloc(sizeof(ContDevDiskTestDev) * numOfDevs));
+    Exp(pCopy == nullptr);
+    memcpy(pCopy, pDevTestArr, sizeof(ContDevDiskTestDev) * numOfDevs);
+    {
+        MosFastlockGuard g(&pDevMngr->devs.fastlock);
+        ContDevDiskTest &t = pDevMngr->diskTest;
+        if (t.bTestInProg) {
+            free(pCopy);
+            return MOS_RC__ALREADY_EXISTS;
+        }
+        t.bTestInProg = TRUE;
+        t.pDevIdArr = pCopy;
+        t.numOfDevs = numOfDevs;
+        t.testParamCurr = toLbs(pTestsParam[0]);
+        t.testInQueue = numOfTests > 1 ? 1 : 0;
+        if (numOfTests > 1)
+            t.testParamNext = toLbs(pTestsParam[1]);
+    }
+    if (bSync) {
+        contDevMngr_DiskTest_Async(pDevMngr);
+        return MOS_RC__SUCCESS;
+    }
+    HMosUmt_UThread h = mosUmt_CreateUThreadEx(diskTestThread, pDevMngr, nullptr, nullptr, FALSE,
+                                               tgt_GetUmtClassId(MOS_UMT_CLASS_TYPE__TGT_DISK_TEST));
+    MOS_ASSERT(h != nullptr);
+    return MOS_RC__SUCCESS;
+}
+
+void contDevMngr_DiskTest_Async(void *pArg)
+{
+    auto *pDevMngr = static_cast<ContDevMngr *>(pArg);
+    ContDevDiskTest &t = pDevMngr->diskTest;
+    for (;;) {
+        ContDevDiskTestParam p;
+        {
+            MosFastlockGuard g(&pDevMngr->devs.fastlock);
+            p = t.testParamCurr;
+        }
+        runOneTest(pDevMngr, p);
+        MosFastlockGuard g(&pDevMngr->devs.fastlock);
+        if (t.testInQueue != 0) {
+            t.testParamCurr = t.testParamNext;
+            t.testInQueue = 0;
+            continue;
+        }
+        free(t.pDevIdArr);
+        t.pDevIdArr = nullptr;
+        t.numOfDevs = 0;
+        t.bTestInProg = FALSE;
+        return;
+    }
+}
+
+BOOL contDevMngr_IsDiskTestInProg(ContDevMngr *pDevMngr)
+{
+    MosFastlockGuard g(&pDevMngr->devs.fastlock);
+    return pDevMngr->diskTest.bTestInProg;
+}
+
+Mos_RC contDevMngr_GetDiskTest(ContDevMngr *pDevMngr, const ContDevDiskTestDev *pDevTestArr, UINT32 numOfDevs,
+                               void *pRes)
+{
+    {
+        MosFastlockGuard g(&pDevMngr->devs.fastlock);
+        if (tgtInitParam_G.bDiskTestTrace)
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Disk test in progress. Num of devs=%u. Test in queue=%u",
+                      pDevMngr->diskTest.numOfDevs, pDevMngr->diskTest.testInQueue);
+        if (pDevMngr->diskTest.bTestInProg)
+            return MOS_RC__RETRY;
+    }
+    auto *pHead = static_cast<ContDevDiskTestRspHead *>(pRes);
+    pHead->numOfDevs = numOfDevs;
+    pHead->resultSize = CONT_DEV__DISK_TEST_RESULT_SIZE;
+    auto *pOut = reinterpret_cast<ContDevDiskTestResult *>(pHead + 1);
+    Cont *pCont = pDevMngr->pCont;
+    for (UINT32 i = 0; i < numOfDevs; i++) {
+        const UINT64 devId = pDevTestArr[i].devId;
+        ContDev *pDev = cont_AcquireContDev(pCont, devId);
+        for (UINT32 slot = 0; slot < PHY_DEV__TEST_HISTORY; slot++) {
+            ContDevDiskTestResult &r = pOut[i * PHY_DEV__TEST_HISTORY + slot];
+            memset(&r, 0, sizeof(r));
+            r.devId = devId;
+            r.testNum = pDevTestArr[i].testNum;
+            if (pDev == nullptr || pDev->pPhyDev == nullptr) {
+                r.rc = MOS_RC__NO_DEVICES;
+                MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Get Disk test RC %s. Requested ID %lx returned NULL for %s",
+                          mosRc_GetStr(MOS_RC__NO_DEVICES), (unsigned long)devId, pDev == nullptr ? "pDev" : "pPhyDev");
+                continue;
+            }
+            const PhyDevTestHistory &h = pDev->pPhyDev->testHistory[slot];
+            if (h.testNum != pDevTestArr[i].testNum) {
+                r.rc = MOS_RC__NO_TEST;
+                continue;
+            }
+            r.pattern = h.pattern;
+            r.durationMs = h.durationMs;
+            r.numOfIos = h.numOfIos;
+            r.totalLbs = h.totalLbs;
+            r.rc = h.rc;
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_MED, "Get Disk test RC %s", mosRc_GetStr(h.rc));
+        }
+        if (pDev != nullptr)
+            cont_ReleaseContDev(pCont, devId);
+    }
+    return MOS_RC__SUCCESS;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Queries and settings over all devices
+
+UINT32 contDevMngr_GetTgtDevLatencyBwc(ContDevMngr *pDevMngr, OstrelTgtRsp_DevLatencyBwc *pOut, UINT32 maxDevs)
+{
+    UINT32 n = 0;
+    contDevMngr_ForEachDev(pDevMngr, [&](ContDev *pDev) {
+        if (n >= maxDevs)
+            return false;
+        OstrelTgtRsp_DevLatencyBwc &r = pOut[n++];
+        memset(&r, 0, sizeof(r));
+        r.maxPathLen = CONT_DEV__PATH_LEN;
+        contDev_CopyDevPath(pDev, r.path);
+        r.devId = pDev->devId;
+        tgtBwc_GetLastWindow(&pDev->file.readSizeBwc, &r.readSize);
+        tgtBwc_GetLastWindow(&pDev->file.readLatencyBwc, &r.readLatency);
+        tgtBwc_GetLastWindow(&pDev->file.writeSizeBwc, &r.writeSize);
+        tgtBwc_GetLastWindow(&pDev->file.writeLatencyBwc, &r.writeLatency);
+        r.sampleGrn = pDev->file.dbg.sampleGrn;
+        return true;
+    });
+    return n;
+}
+
+UINT32 contDevMngr_GetTgtDevCapacity(ContDevMngr *pDevMngr, OstrelTgtRsp_DevCapacity *pOut, UINT32 maxDevs)
+{
+    UINT32 n = 0;
+    contDevMngr_ForEachDev(pDevMngr, [&](ContDev *pDev) {
+        if (n >= maxDevs)
+            return false;
+        PhyDev *pPhyDev = pDev->pPhyDev;
+        if (pPhyDev == nullptr)
+            return true;
+        OstrelTgtRsp_DevCapacity &r = pOut[n++];
+        r.devId = pDev->devId;
+        MosFastlockGuard g(&pPhyDev->toothMap.mapFastlock);
+        r.totalSizeInLbs = pPhyDev->totalSizeInLbs;
+        r.numOfTeeth = pPhyDev->numOfTeeth;
+        r.usedTeeth = pPhyDev->toothMap.currBaseTeeth + pPhyDev->toothMap.currSnapTeeth;
+        return true;
+    });
+    return n;
+}
+
+UINT32 contDevMngr_GetPaths(ContDevMngr *pDevMngr, UINT64 *pDevIds, CHAR_A (*pPaths)[CONT_DEV__PATH_LEN],
+                            UINT32 maxDevs)
+{
+    UINT32 n = 0;
+    contDevMngr_ForEachDev(pDevMngr, [&](ContDev *pDev) {
+        if (n >= maxDevs)
+            return false;
+        pDevIds[n] = pDev->devId;
+        contDev_CopyDevPath(pDev, pPaths[n]);
+        n++;
+        return true;
+    });
+    return n;
+}
+
+BOOL contDevMngr_HardenDevToothMaps(ContDevMngr *pDevMngr)
+{
+    BOOL bOk = TRUE;
+    contDevMngr_ForEachDev(pDevMngr, [&](ContDev *pDev) {
+        if (pDev->pPhyDev != nullptr && !phyDev_HardenToothArr(pDev->pPhyDev, 0) &&
+            pDev->pPhyDev->devComb.curNumOfCombs != 0)
+            bOk = FALSE;
+        return true;
+    });
+    return bOk;
+}
+
+void contDevMngr_UpdateDrlModeOnAll(ContDevMngr *pDevMngr, BOOL bMemDrl)
+{
+    contDevMngr_ForEachDev(pDevMngr, [&](ContDev *pDev) {
+        if (pDev->pPhyDev != nullptr)
+            (void)contDev_ValidateBmWorkMode(pDev, bMemDrl);
+        return true;
+    });
+}
+
+void contDevMngr_SetFileMaxInflight(ContDevMngr *pDevMngr, UINT32 maxInflight)
+{
+    contDevMngr_ForEachDev(pDevMngr, [&](ContDev *pDev) {
+        if (pDev->pPhyDev != nullptr)
+            phyDev_SetFileMaxInflight(pDev->pPhyDev, maxInflight);
+        return true;
+    });
+}
+
+void contDevMngr_UpdateDevThrottlingConfForAllDevices(ContDevMngr *pDevMngr, PhyDevThrottlingInfo *pInfo)
+{
+    contDevMngr_ForEachDev(pDevMngr, [&](ContDev *pDev) {
+        if (pDev->pPhyDev != nullptr)
+            phyDev_UpdateDevThrottlingConf(pDev->pPhyDev, pInfo);
+        return true;
+    });
+}
