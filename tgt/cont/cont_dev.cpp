@@ -247,7 +247,8 @@ void contDev_GetMaxNumOfCombs(ContDev *pDev, UINT32 *pNumOfCombs, UINT64 *pNumOf
 
 BOOL contDev_IsDeviceZeroingDone(ContDev *pDev)
 {
-    return pDev->pPhyDev != nullptr && (pDev->pPhyDev->header.flags & PHY_DEV_HDR_FLAG__MD_ZEROED) != 0;
+    return pDev->pPhyDev != nullptr &&
+           (__atomic_load_n(&pDev->pPhyDev->header.flags, __ATOMIC_ACQUIRE) & PHY_DEV_HDR_FLAG__MD_ZEROED) != 0;
 }
 
 Mos_RC contDev_ValidateBmWorkMode(ContDev *pDev, BOOL bMemDrl)
@@ -537,6 +538,7 @@ Mos_RC contDev_MakeDevOperaional(Cont *pCont, UINT64 devId, ContDev *pDev)
         MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Io error %d on device %s", (int)rc, contDev_GetDevPath(pDev));
         return MOS_RC__TGT_ADD_DEV_IO_ERROR;
     }
+    __atomic_or_fetch(&pPhyDev->header.flags, PHY_DEV_HDR_FLAG__MD_ZEROED, __ATOMIC_ACQ_REL);
     MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Device MD zeroing completed: devID %lx name %s", (unsigned long)devId,
               contDev_GetDevPath(pDev));
     return MOS_RC__SUCCESS;
@@ -688,22 +690,28 @@ Mos_RC contDev_AddOne(Cont *pCont, const ContDevAddArgs *pArgs, UINT32 *pNumOfCo
         MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Force Add Dev to be new, no io enabled");
         bNew = TRUE;
     }
+    // The object and its scan thread are built before the registry's stripe is taken: no thread
+    // is created under a fast lock. A late find or a remove in progress drops the new object.
+    ContDev *pNewDev = static_cast<ContDev *>(calloc(1, sizeof(ContDev)));
+    Exp(pNewDev == nullptr);
+    contDevMngr_DevInit(&pCont->devMngr, pNewDev, devId, (TgtBackgroundScanFlavor)pArgs->scanInfo.flavor,
+                        pArgs->pOscCntParams);
     Mos_RC rc = MOS_RC__SUCCESS;
     pDev = static_cast<ContDev *>(contObj_AddStart(&pCont->objs, devId, CONT_OBJ_TYPE__DEV, &rc));
-    if (pDev != nullptr) {
-        MOS_ASSERT(pDev->devId == devId);
-        pDev->bMark = FALSE;
-        contDev_GetMaxNumOfCombs(pDev, pNumOfCombs, pNumOfTeeth);
-        contObj_ReleaseWriteLock(&pCont->objs, devId, CONT_OBJ_TYPE__DEV);
-        traceDone(devId, "Done", MOS_RC__ALREADY_EXISTS);
-        return MOS_RC__ALREADY_EXISTS;
-    }
-    if (rc != MOS_RC__SUCCESS)
+    if (pDev != nullptr || rc != MOS_RC__SUCCESS) {
+        if (pDev != nullptr) {
+            MOS_ASSERT(pDev->devId == devId);
+            pDev->bMark = FALSE;
+            contDev_GetMaxNumOfCombs(pDev, pNumOfCombs, pNumOfTeeth);
+            contObj_ReleaseWriteLock(&pCont->objs, devId, CONT_OBJ_TYPE__DEV);
+            rc = MOS_RC__ALREADY_EXISTS;
+        }
+        contDevMngr_DevDestroy(&pCont->devMngr, pNewDev, TRUE);
+        free(pNewDev);
+        traceDone(devId, "Done", rc);
         return rc;
-    pDev = static_cast<ContDev *>(calloc(1, sizeof(ContDev)));
-    Exp(pDev == nullptr);
-    contDevMngr_DevInit(&pCont->devMngr, pDev, devId, (TgtBackgroundScanFlavor)pArgs->scanInfo.flavor,
-                        pArgs->pOscCntParams);
+    }
+    pDev = pNewDev;
     contObj_AddSyncDone(&pCont->objs, &pDev->accessLock, devId, CONT_OBJ_TYPE__DEV, pDev, &pDev->hashRecord);
     rc = contDev_Add(pCont, pDev, pArgs->pPath, pNumOfCombs, pNumOfTeeth, pArgs->bMemDrl, pArgs->snapReservedTeeth,
                      pArgs->bDevZeroPadEnabled, pArgs->bChecksumEnabled, bNew, pArgs->bForceDeviceTakeover,
