@@ -40,6 +40,7 @@
 #include "tgt/cont/cont_mngr.h"
 #include "tgt/cont/cont_obj.h"
 #include "tgt/file/file.h"
+#include "tgt/flcache/flcache_drv.h"
 #include "tgt/phy/phy_dev.h"
 #include "tgt/phy/tgt_bwc.h"
 
@@ -273,12 +274,82 @@ struct ContDevCapacityRspHead {
     UINT32 entrySize; // 32
 };
 
+// One device's I/O windows (the 2036 answer's element and a part of the counters record).
+struct OstrelTgtRsp_DevIoBwc {
+    MosBWC_QueryWindow primaryWrites;
+    MosBWC_QueryWindow primaryReads;
+    MosBWC_QueryWindow primaryReadsFromDev;
+    MosBWC_QueryWindow primaryReadsFromRamCache;
+    MosBWC_QueryWindow secondaryWrites;
+    MosBWC_QueryWindow secondaryReads;
+    MosBWC_QueryWindow secondaryReadsFromDev;
+    MosBWC_QueryWindow secondaryReadsFromRamCache;
+    MosBWC_QueryWindow zeroFormatWrites;
+    MosBWC_QueryWindow migrationWrites;
+    MosBWC_QueryWindow migrationReads;
+    MosBWC_QueryWindow fwdRebuildWrites;
+    MosBWC_QueryWindow fwdRebuildReads;
+    MosBWC_QueryWindow bckRebuildWrites;
+    MosBWC_QueryWindow bckRebuildReads;
+    MosBWC_QueryWindow normRebuildWrites;
+    MosBWC_QueryWindow normRebuildReads;
+    MosBWC_QueryWindow dirtyBmWrites;
+    MosBWC_QueryWindow dirtyBmUnified;
+    UINT32 localDiskFixes;
+};
+
+struct OstrelTgt_DevLatencyBwcInfo {
+    MosBWC_QueryWindow readSize;
+    MosBWC_QueryWindow readLatency;
+    MosBWC_QueryWindow writeSize;
+    MosBWC_QueryWindow writeLatency;
+    UINT64 sampleGrn;
+};
+
+struct OstrelTgt_DevThrottlingCounters {
+    UINT32 rebuildWaitingCnt;
+    UINT32 rebalanceWaitingCnt;
+};
+
+struct TgtBackgroundScanCounters {
+    UINT32 scanCompareErrors;
+    UINT32 MBsScanned;
+};
+
+// One device's part of the server counters record.
+struct OstrelTgtRsp_DevCounters {
+    UINT64 devId;
+    OstrelTgtRsp_DevIoBwc devBwc;
+    OstrelTgt_DevLatencyBwcInfo devLatencyBwc;
+    OstrelTgt_DevThrottlingCounters devThrottlingCnt;
+    UINT32 fixedReadErrorsCount;
+    TgtBackgroundScanCounters scanCounter;
+    TgtFlcacheSourceDeviceCounters flcacheCounter;
+    UINT8 padding[268];
+};
+
+// One device's media metadata for the Ostrel.
+struct ContDevMetadata {
+    UINT64 devId;
+    MosMedia_ConstMetadata constMetadata;
+    MosMedia_InfrequentMetadata infrequentMetadata;
+    UINT8 padding[256];
+};
+
+// One entry of the destination bandwidth limits.
+struct OstrelTgt_DeviceDestRebBwLimits {
+    UINT64 devId;
+    UINT32 rebuildDestBwLimitInLBs;
+    UINT32 rebalanceDestBwLimitInLBs;
+};
+
 // The debug query of a device.
 struct ContDevQuery {
     UINT64 devId;
     UINT32 bHasPhyDev;
     UINT32 deviceErrorState;
     PhyDevQuery phyDev;
+    TgtFlcacheSourceDeviceCounters flcacheSource; // zero while the flash read cache is off
 };
 #pragma pack(pop)
 static_assert(sizeof(OstrelTgtReq_DeviceError) == 16);
@@ -299,6 +370,19 @@ static_assert(offsetof(OstrelTgtRsp_DevLatencyBwc, sampleGrn) == 156);
 static_assert(sizeof(OstrelTgtRsp_DevCapacity) == 32);
 static_assert(sizeof(ContDevDiskTestResult) == CONT_DEV__DISK_TEST_RESULT_SIZE);
 static_assert(sizeof(ContDevDiskTestRspHead) == 8);
+static_assert(sizeof(OstrelTgtRsp_DevIoBwc) == 384);
+static_assert(offsetof(OstrelTgtRsp_DevIoBwc, dirtyBmUnified) == 360);
+static_assert(offsetof(OstrelTgtRsp_DevIoBwc, localDiskFixes) == 380);
+static_assert(sizeof(OstrelTgt_DevLatencyBwcInfo) == 88);
+static_assert(sizeof(OstrelTgtRsp_DevCounters) == 1024);
+static_assert(offsetof(OstrelTgtRsp_DevCounters, devLatencyBwc) == 392);
+static_assert(offsetof(OstrelTgtRsp_DevCounters, devThrottlingCnt) == 480);
+static_assert(offsetof(OstrelTgtRsp_DevCounters, fixedReadErrorsCount) == 488);
+static_assert(offsetof(OstrelTgtRsp_DevCounters, scanCounter) == 492);
+static_assert(offsetof(OstrelTgtRsp_DevCounters, flcacheCounter) == 500);
+static_assert(offsetof(OstrelTgtRsp_DevCounters, padding) == 756);
+static_assert(sizeof(ContDevMetadata) == 1144);
+static_assert(sizeof(OstrelTgt_DeviceDestRebBwLimits) == 16);
 
 // The arguments of one device add (the command element's values).
 struct ContDevAddArgs {
@@ -440,5 +524,29 @@ BOOL contDevMngr_HardenDevToothMaps(ContDevMngr *pDevMngr);
 void contDevMngr_UpdateDrlModeOnAll(ContDevMngr *pDevMngr, BOOL bMemDrl);
 void contDevMngr_SetFileMaxInflight(ContDevMngr *pDevMngr, UINT32 maxInflight);
 void contDevMngr_UpdateDevThrottlingConfForAllDevices(ContDevMngr *pDevMngr, PhyDevThrottlingInfo *pInfo);
+// pIoBwc and pDevIds: maxDevs entries each.
+UINT32 contDevMngr_GetTgtDevIoBwc(ContDevMngr *pDevMngr, OstrelTgtRsp_DevIoBwc *pIoBwc, UINT64 *pDevIds,
+                                  UINT32 maxDevs);
+UINT32 contDevMngr_GetTgtDevCounters(ContDevMngr *pDevMngr, OstrelTgtRsp_DevCounters *pOut, UINT32 maxDevs);
+UINT32 contDevMngr_GetMetadata(ContDevMngr *pDevMngr, ContDevMetadata *pOut, UINT32 maxDevs);
+// MOS_RC__SUCCESS, or MOS_RC__NOT_FOUND when any listed device is unknown (the others are set).
+Mos_RC contDevMngr_SetRebuildRebalanceDestLimits(Cont *pCont, const OstrelTgt_DeviceDestRebBwLimits *pEntries,
+                                                 UINT32 numOfEntries);
+// Each known listed device takes the setting; unknown ids are skipped.
+void contDevMngr_UpdateDevRamcacheUse(Cont *pCont, const UINT64 *pDevIds, UINT32 numDevs, BOOL bUseCache);
+void contDevMngr_UpdateDevRamcacheWriteMode(Cont *pCont, const UINT64 *pDevIds, UINT32 numDevs, UINT32 mode);
+void contDevMngr_UpdateDevT10DIFNonPersistentMode(Cont *pCont, const UINT64 *pDevIds, UINT32 numDevs,
+                                                  UINT32 bEnable);
+
+// Oscillation counters of types 26 and 27: a reset, or the three windows set. MOS_RC__INVALID_ARG
+// (nothing changed) for another type or a window the counter refuses: the values are the Ostrel's.
+Mos_RC contDev_UpdateOscCounter(ContDev *pDev, MosOscCnt_CounterType type, const MosOscCnt_WindowParams *pParams,
+                                BOOL bReset);
+// The listed devices (unknown ids skipped), or all of them with bResetAll.
+void contDevMngr_UpdateOscCounter(Cont *pCont, const UINT64 *pDevIds, UINT32 numDevs, BOOL bResetAll,
+                                  MosOscCnt_CounterType type, const MosOscCnt_WindowParams *pParams, BOOL bReset);
+// The counters (two per device) that changed within timeDelta; returns how many were written.
+UINT32 contDevMngr_GatherOscCounters(ContDevMngr *pDevMngr, MosOscCnt_QueryCounter *pArray, UINT32 maxCounters,
+                                     UINT64 timeDelta);
 
 void contDev_Query(MosObj *pObj, const CHAR_A *pName, void *pData);

@@ -518,4 +518,5 @@ void contDev_Query(MosObj *pObj, const CHAR_A *pName, void *pData)
         pQ->bHasPhyDev = 1;
         phyDev_Query(pDev->pPhyDev, &pQ->phyDev);
     }
+    flcache_GetSourceCounters(&pDev->pCont->flcache, pDev->devId, &pQ->flcacheSource);
 }

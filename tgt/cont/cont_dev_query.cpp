@@ -294,3 +294,196 @@ void contDevMngr_UpdateDevThrottlingConfForAllDevices(ContDevMngr *pDevMngr, Phy
         return true;
     });
 }
+
+namespace {
+void windowOf(TgtBwc *pBwc, MosBWC_QueryWindow *pOut)
+{
+    tgtBwc_GetLastWindow(pBwc, pOut);
+}
+
+void fillIoBwc(ContDev *pDev, OstrelTgtRsp_DevIoBwc *pOut)
+{
+    memset(pOut, 0, sizeof(*pOut));
+    // The record's first seventeen windows are the device's I/O pairs in order; the two dirty-bitmap
+    // windows follow.
+    MosBWC_QueryWindow *pWin = &pOut->primaryWrites;
+    constexpr UINT32 kIoWindows = 17;
+    static_assert(kIoWindows <= CONT_GLB_BWC__NUM_IO_PAIRS * 2);
+    for (UINT32 i = 0; i < kIoWindows; i++)
+        windowOf(&pDev->devBwc.ioBwc[i / 2][i % 2], &pWin[i]);
+    windowOf(&pDev->devBwc.dbmWriteBwc, &pOut->dirtyBmWrites);
+    windowOf(&pDev->devBwc.unifiedDbmBwc, &pOut->dirtyBmUnified);
+    if (pDev->pPhyDev != nullptr)
+        pOut->localDiskFixes = pDev->pPhyDev->localDiskFixesCounter;
+}
+
+template <class F> void forEachListed(Cont *pCont, const UINT64 *pDevIds, UINT32 numDevs, F fn)
+{
+    for (UINT32 i = 0; i < numDevs; i++) {
+        ContDev *pDev =
+            static_cast<ContDev *>(contObj_AcquireReadLock(&pCont->objs, pDevIds[i], CONT_OBJ_TYPE__DEV));
+        if (pDev == nullptr)
+            continue;
+        if (pDev->pPhyDev != nullptr)
+            fn(pDev);
+        contObj_ReleaseReadLock(&pCont->objs, pDevIds[i], CONT_OBJ_TYPE__DEV);
+    }
+}
+} // namespace
+
+UINT32 contDevMngr_GetTgtDevIoBwc(ContDevMngr *pDevMngr, OstrelTgtRsp_DevIoBwc *pIoBwc, UINT64 *pDevIds,
+                                  UINT32 maxDevs)
+{
+    UINT32 n = 0;
+    contDevMngr_ForEachDev(pDevMngr, [&](ContDev *pDev) {
+        if (n >= maxDevs)
+            return false;
+        fillIoBwc(pDev, &pIoBwc[n]);
+        pDevIds[n++] = pDev->devId;
+        return true;
+    });
+    return n;
+}
+
+UINT32 contDevMngr_GetTgtDevCounters(ContDevMngr *pDevMngr, OstrelTgtRsp_DevCounters *pOut, UINT32 maxDevs)
+{
+    UINT32 n = 0;
+    Cont *pCont = pDevMngr->pCont;
+    contDevMngr_ForEachDev(pDevMngr, [&](ContDev *pDev) {
+        if (n >= maxDevs)
+            return false;
+        OstrelTgtRsp_DevCounters &r = pOut[n++];
+        memset(&r, 0, sizeof(r));
+        r.devId = pDev->devId;
+        fillIoBwc(pDev, &r.devBwc);
+        windowOf(&pDev->file.readSizeBwc, &r.devLatencyBwc.readSize);
+        windowOf(&pDev->file.readLatencyBwc, &r.devLatencyBwc.readLatency);
+        windowOf(&pDev->file.writeSizeBwc, &r.devLatencyBwc.writeSize);
+        windowOf(&pDev->file.writeLatencyBwc, &r.devLatencyBwc.writeLatency);
+        r.devLatencyBwc.sampleGrn = pDev->file.dbg.sampleGrn;
+        if (pDev->pPhyDev != nullptr) {
+            phyDev_GetDevThrottlingInfo(pDev->pPhyDev, &r.devThrottlingCnt.rebuildWaitingCnt,
+                                        &r.devThrottlingCnt.rebalanceWaitingCnt);
+            r.fixedReadErrorsCount = pDev->pPhyDev->localDiskFixesCounter;
+            phyDev_GetScanCounters(pDev->pPhyDev, &r.scanCounter.scanCompareErrors, &r.scanCounter.MBsScanned);
+        }
+        flcache_GetSourceCounters(&pCont->flcache, pDev->devId, &r.flcacheCounter);
+        return true;
+    });
+    return n;
+}
+
+UINT32 contDevMngr_GetMetadata(ContDevMngr *pDevMngr, ContDevMetadata *pOut, UINT32 maxDevs)
+{
+    UINT32 n = 0;
+    contDevMngr_ForEachDev(pDevMngr, [&](ContDev *pDev) {
+        if (n >= maxDevs)
+            return false;
+        ContDevMetadata &r = pOut[n++];
+        memset(&r, 0, sizeof(r));
+        r.devId = pDev->devId;
+        r.constMetadata = pDev->devMetadata.constMetadata;
+        r.infrequentMetadata = pDev->devMetadata.infrequentMetadata;
+        return true;
+    });
+    return n;
+}
+
+Mos_RC contDevMngr_SetRebuildRebalanceDestLimits(Cont *pCont, const OstrelTgt_DeviceDestRebBwLimits *pEntries,
+                                                 UINT32 numOfEntries)
+{
+    Mos_RC rc = MOS_RC__SUCCESS;
+    for (UINT32 i = 0; i < numOfEntries; i++) {
+        const OstrelTgt_DeviceDestRebBwLimits &e = pEntries[i];
+        BOOL bFound = FALSE;
+        forEachListed(pCont, &e.devId, 1, [&](ContDev *pDev) {
+            phyDev_SetDestBwLimits(pDev->pPhyDev, e.rebuildDestBwLimitInLBs, e.rebalanceDestBwLimitInLBs);
+            bFound = TRUE;
+        });
+        if (!bFound)
+            rc = MOS_RC__NOT_FOUND;
+    }
+    return rc;
+}
+
+void contDevMngr_UpdateDevRamcacheUse(Cont *pCont, const UINT64 *pDevIds, UINT32 numDevs, BOOL bUseCache)
+{
+    forEachListed(pCont, pDevIds, numDevs, [&](ContDev *pDev) { phyDev_UpdateDevRamcacheUse(pDev->pPhyDev, bUseCache); });
+}
+
+void contDevMngr_UpdateDevRamcacheWriteMode(Cont *pCont, const UINT64 *pDevIds, UINT32 numDevs, UINT32 mode)
+{
+    forEachListed(pCont, pDevIds, numDevs,
+                  [&](ContDev *pDev) { phyDev_UpdateDevRamcacheWriteMode(pDev->pPhyDev, mode); });
+}
+
+void contDevMngr_UpdateDevT10DIFNonPersistentMode(Cont *pCont, const UINT64 *pDevIds, UINT32 numDevs, UINT32 bEnable)
+{
+    forEachListed(pCont, pDevIds, numDevs,
+                  [&](ContDev *pDev) { (void)phyDev_UpdateT10DIFNonPersistent(pDev->pPhyDev, bEnable); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Oscillation counters
+
+Mos_RC contDev_UpdateOscCounter(ContDev *pDev, MosOscCnt_CounterType type, const MosOscCnt_WindowParams *pParams,
+                                BOOL bReset)
+{
+    MosOscCnt_Counter *pCounter = type == MOS_OSC_CNT_TYPE__DEVICE_LONG_IO_OPERATIONS ? &pDev->longIoOscCnt
+                                  : type == MOS_OSC_CNT_TYPE__DEVICE_LONG_SUCCESSFUL_IO_OPERATIONS
+                                      ? &pDev->longSuccessfulIoOscCnt
+                                      : nullptr;
+    if (pCounter == nullptr) {
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Unsupported Counter Type %d", (int)type);
+        return MOS_RC__INVALID_ARG;
+    }
+    if (bReset) {
+        mosOscCnt_ResetCounter(pCounter);
+        return MOS_RC__SUCCESS;
+    }
+    for (UINT8 w = 0; w < MOS_OSC_CNT__NUM_WINDOWS; w++) {
+        const Mos_RC rc = mosOscCnt_SetWindowParams(pCounter, w, &pParams[w]);
+        if (rc != MOS_RC__SUCCESS) {
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "devId %lx: window %u of counter %d refused: %s",
+                      (unsigned long)pDev->devId, (unsigned)w, (int)type, mosRc_GetStr(rc));
+            return MOS_RC__INVALID_ARG;
+        }
+    }
+    return MOS_RC__SUCCESS;
+}
+
+void contDevMngr_UpdateOscCounter(Cont *pCont, const UINT64 *pDevIds, UINT32 numDevs, BOOL bResetAll,
+                                  MosOscCnt_CounterType type, const MosOscCnt_WindowParams *pParams, BOOL bReset)
+{
+    if (bResetAll) {
+        contDevMngr_ForEachDev(&pCont->devMngr, [&](ContDev *pDev) {
+            (void)contDev_UpdateOscCounter(pDev, type, pParams, bReset);
+            return true;
+        });
+        return;
+    }
+    for (UINT32 i = 0; i < numDevs; i++) {
+        ContDev *pDev = cont_AcquireContDev(pCont, pDevIds[i]);
+        if (pDev == nullptr)
+            continue;
+        (void)contDev_UpdateOscCounter(pDev, type, pParams, bReset);
+        cont_ReleaseContDev(pCont, pDevIds[i]);
+    }
+}
+
+UINT32 contDevMngr_GatherOscCounters(ContDevMngr *pDevMngr, MosOscCnt_QueryCounter *pArray, UINT32 maxCounters,
+                                     UINT64 timeDelta)
+{
+    UINT32 n = 0;
+    contDevMngr_ForEachDev(pDevMngr, [&](ContDev *pDev) {
+        for (MosOscCnt_Counter *pCounter : {&pDev->longIoOscCnt, &pDev->longSuccessfulIoOscCnt}) {
+            if (n >= maxCounters)
+                return false;
+            if (mosOscCnt_HasCounterChanged(pCounter, timeDelta) &&
+                mosOscCnt_GetCounter(pCounter, &pArray[n]) == MOS_RC__SUCCESS)
+                n++;
+        }
+        return true;
+    });
+    return n;
+}

@@ -522,4 +522,38 @@ TEST_F(ContDevTest, DiskTestRequestsOutsideTheirLimitsAreRefused)
     }
 }
 
+TEST_F(ContDevTest, DiskTestRunsOnceAtATimeAndAnswersItsResultsAfterwards)
+{
+    ASSERT_EQ(add(0x52, device("t").c_str()), MOS_RC__SUCCESS);
+    const ContDevDiskTestDev devs[2] = {{0x52, 7}, {0x99, 7}}; // the second is no device
+    const ContDevDiskTestParam one = {DEV_TEST_PATTERN_TYPE__READ_SEQ, 64, 0, 1}; // 1 s, no size limit
+    Mos_RC rc = MOS_RC__ERROR;
+    run([&] { rc = contDevMngr_DiskTest(&cont_->devMngr, devs, 2, &one, 1, FALSE); });
+    ASSERT_EQ(rc, MOS_RC__SUCCESS);
+    struct Reply {
+        ContDevDiskTestRspHead head;
+        ContDevDiskTestResult r[2][2];
+    } reply{};
+    run([&] { rc = contDevMngr_DiskTest(&cont_->devMngr, devs, 1, &one, 1, FALSE); });
+    EXPECT_EQ(rc, MOS_RC__ALREADY_EXISTS);
+    run([&] { rc = contDevMngr_GetDiskTest(&cont_->devMngr, devs, 2, &reply); });
+    EXPECT_EQ(rc, MOS_RC__RETRY);
+    ASSERT_TRUE(umtTest_WaitFor([&] { return !contDevMngr_IsDiskTestInProg(&cont_->devMngr); }));
+    run([&] { rc = contDevMngr_GetDiskTest(&cont_->devMngr, devs, 2, &reply); });
+    ASSERT_EQ(rc, MOS_RC__SUCCESS);
+    EXPECT_EQ(reply.head.numOfDevs, 2u);
+    EXPECT_EQ(reply.head.resultSize, 48u);
+    // One history slot holds this test, the other none; the missing device answers 45 twice.
+    const ContDevDiskTestResult *pRun = reply.r[0][0].rc == MOS_RC__NO_TEST ? &reply.r[0][1] : &reply.r[0][0];
+    const ContDevDiskTestResult *pNone = pRun == &reply.r[0][0] ? &reply.r[0][1] : &reply.r[0][0];
+    EXPECT_EQ(pRun->rc, (UINT32)MOS_RC__SUCCESS);
+    EXPECT_EQ(pRun->testNum, 7u);
+    EXPECT_EQ(pRun->pattern, (UINT32)DEV_TEST_PATTERN_TYPE__READ_SEQ);
+    EXPECT_GT(pRun->numOfIos, 0u);
+    EXPECT_EQ(pRun->totalLbs, pRun->numOfIos * 128);
+    EXPECT_EQ(pNone->rc, (UINT32)MOS_RC__NO_TEST);
+    EXPECT_EQ(reply.r[1][0].rc, (UINT32)MOS_RC__NO_DEVICES);
+    EXPECT_EQ(reply.r[1][1].rc, (UINT32)MOS_RC__NO_DEVICES);
+}
+
 } // namespace
