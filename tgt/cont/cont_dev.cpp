@@ -208,7 +208,6 @@ void contDev_Destroy(ContDev *pDev)
         while (mosUmtSem_DecTimed(&pDev->waitForScanToEndSem, 1, 0) != MOS_RC__SUCCESS) {
         }
     }
-    MOS_ASSERT(MOS_DLIST__IS_EMPTY(&pDev->combAnchor));
     mosUmtSem_Destroy(&pDev->waitForScanToEndSem);
     mosUmtSem_Destroy(&pDev->scanSleepSem);
     mosOscCnt_Destroy(&pDev->longIoOscCnt);

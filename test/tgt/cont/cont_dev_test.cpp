@@ -556,4 +556,69 @@ TEST_F(ContDevTest, DiskTestRunsOnceAtATimeAndAnswersItsResultsAfterwards)
     EXPECT_EQ(reply.r[1][1].rc, (UINT32)MOS_RC__NO_DEVICES);
 }
 
+// The combs on a device, as the scan thread reaches them through the comb objects' hooks.
+struct ScanCombs {
+    struct Comb {
+        MosDList_Node node{};
+        UINT64 id = 0;
+    };
+    Comb combs[3];
+    std::mutex m;
+    std::vector<std::pair<UINT64, bool>> scanned; // (comb, with compare)
+    int held = 0;
+};
+ScanCombs *scan_G = nullptr;
+
+TEST_F(ContDevTest, TheScanThreadWalksTheDeviceCombsInRotation)
+{
+    ScanCombs sc;
+    scan_G = &sc;
+    static const ContDevCombHooks kHooks = {
+        [](MosDList_Node *p) { return MOS_CONTAINER_OF(p, ScanCombs::Comb, node)->id; },
+        [](Cont *, UINT64 id) -> MosDList_Node * {
+            std::lock_guard<std::mutex> g(scan_G->m);
+            scan_G->held++;
+            return &scan_G->combs[id - 1].node;
+        },
+        [](Cont *, UINT64) {
+            std::lock_guard<std::mutex> g(scan_G->m);
+            scan_G->held--;
+        },
+        [](Cont *, MosDList_Node *p, BOOL bCompare) {
+            std::lock_guard<std::mutex> g(scan_G->m);
+            scan_G->scanned.emplace_back(MOS_CONTAINER_OF(p, ScanCombs::Comb, node)->id, bCompare != FALSE);
+        },
+    };
+    contDev_SetCombHooks(&kHooks);
+    // The Ostrel's link is up (a blocked link stops the scan).
+    cont_->ostrel.kalive.keepaliveTimeoutMs = 1u << 30;
+    cont_->ostrel.kalive.lastGoodTime = mosTicks_GetCurrentTick();
+    ContDev d{};
+    run([&] { contDev_Init(cont_.get(), &d, 0x61, TGT_SCAN_FLAVOR__READ_AND_COMPARE, nullptr); });
+    {
+        MosFastlockGuard g(&d.addRemCombFastlock);
+        for (UINT64 i = 0; i < 3; i++) {
+            sc.combs[i].id = i + 1;
+            mosDList_InsertTail(&d.combAnchor, &sc.combs[i].node);
+        }
+    }
+    auto count = [&] {
+        std::lock_guard<std::mutex> g(sc.m);
+        return sc.scanned.size();
+    };
+    ASSERT_TRUE(umtTest_WaitFor([&] { return count() >= 4; }));
+    run([&] { contDev_Destroy(&d); }); // the scan ends first; the combs are the test's
+    contDev_SetCombHooks(nullptr);
+    scan_G = nullptr;
+    EXPECT_EQ(sc.held, 0) << "every comb scanned was released";
+    // Each round takes the head and puts it back last: the combs follow one another in a cycle.
+    for (size_t i = 0; i < sc.scanned.size(); i++) {
+        EXPECT_TRUE(sc.scanned[i].second) << "read and compare";
+        if (i >= 3) {
+            EXPECT_EQ(sc.scanned[i].first, sc.scanned[i - 3].first);
+        }
+    }
+    EXPECT_NE(sc.scanned[0].first, sc.scanned[1].first);
+}
+
 } // namespace
