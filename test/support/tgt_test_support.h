@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "test/support/scratch_dir.h"
 #include "test/support/umt_test_support.h"
+#include "tgt/phy/phy_layout.h"
 #include "tgt/tgt_conf.h"
 #include "tgt/tgt_sdbg.h"
 
@@ -37,4 +39,31 @@ inline std::string tgtTest_MakeSparseFile(const ScratchDir &dir, const std::stri
     EXPECT_EQ(ftruncate(fd, (off_t)bytes), 0);
     close(fd);
     return path;
+}
+
+// The device header as it is on the file (zeros when there is none: sigStart 0).
+inline PhyDevHeader tgtTest_ReadHeader(const std::string &path)
+{
+    std::vector<UINT8> buf(sizeof(PhyDevHeader));
+    int fd = open(path.c_str(), O_RDONLY);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(pread(fd, buf.data(), buf.size(), (off_t)PHY_DEV__HEADER_OFFSET * LB_SIZE_IN_BYTES), (ssize_t)buf.size());
+    close(fd);
+    PhyDevHeader h{};
+    EXPECT_EQ(phyDevHeader_Decode(buf, &h), MOS_RC__SUCCESS);
+    return h;
+}
+
+// Writes a data-device header carrying the two ids (and nothing of a layout) into the file.
+inline void tgtTest_WriteHeader(const std::string &path, UINT64 tgtId, UINT64 devId)
+{
+    PhyDevHeader h{};
+    PhyDevOffsets o{};
+    phyDev_BuildPhyDevHeader(&h, tgtId, devId, &o, 0, DEV_TYPE__DATA_FLASH);
+    std::vector<UINT8> buf(LB_SIZE_IN_BYTES, 0);
+    ASSERT_EQ(phyDevHeader_Encode(&h, buf), MOS_RC__SUCCESS);
+    int fd = open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(pwrite(fd, buf.data(), buf.size(), (off_t)PHY_DEV__HEADER_OFFSET * LB_SIZE_IN_BYTES), (ssize_t)buf.size());
+    close(fd);
 }

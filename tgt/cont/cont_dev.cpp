@@ -18,24 +18,14 @@
 
 namespace {
 
-void initBwc(ContGlbBwc *pBwc)
+template <class F> void forEachBwc(ContGlbBwc *pBwc, F fn)
 {
     for (auto &pair : pBwc->ioBwc)
         for (TgtBwc &b : pair)
-            tgtBwc_Init(&b);
-    tgtBwc_Init(&pBwc->bmBwc);
-    tgtBwc_Init(&pBwc->dbmWriteBwc);
-    tgtBwc_Init(&pBwc->unifiedDbmBwc);
-}
-
-void destroyBwc(ContGlbBwc *pBwc)
-{
-    for (auto &pair : pBwc->ioBwc)
-        for (TgtBwc &b : pair)
-            tgtBwc_Destroy(&b);
-    tgtBwc_Destroy(&pBwc->bmBwc);
-    tgtBwc_Destroy(&pBwc->dbmWriteBwc);
-    tgtBwc_Destroy(&pBwc->unifiedDbmBwc);
+            fn(&b);
+    fn(&pBwc->bmBwc);
+    fn(&pBwc->dbmWriteBwc);
+    fn(&pBwc->unifiedDbmBwc);
 }
 
 void createOscCounter(MosOscCnt_Counter *pCounter, MosOscCnt_CounterType type, const MosOscCnt_CounterParams *pParams,
@@ -189,7 +179,7 @@ void contDev_Init(Cont *pCont, ContDev *pDev, UINT64 devId, TgtBackgroundScanFla
                      pOscCntParams != nullptr ? &pOscCntParams[1] : nullptr, devId);
     mosUmtSem_Init(&pDev->waitForScanToEndSem);
     mosUmtSem_Init(&pDev->scanSleepSem);
-    initBwc(&pDev->devBwc);
+    forEachBwc(&pDev->devBwc, tgtBwc_Init);
     file_Init(&pDev->file, pCont, pDev);
     MOS_FASTLOCK_CREATE(&pDev->addRemCombFastlock, TGT_CONTENTION__CONT_MNGR_OBJ);
     MOS_FASTLOCK_CREATE(&pDev->errFastlock, TGT_CONTENTION__CONT_MNGR_OBJ);
@@ -215,7 +205,7 @@ void contDev_Destroy(ContDev *pDev)
     file_Destroy(&pDev->file);
     mosFastlockBase_Destroy(&pDev->addRemCombFastlock);
     mosFastlockBase_Destroy(&pDev->errFastlock);
-    destroyBwc(&pDev->devBwc);
+    forEachBwc(&pDev->devBwc, tgtBwc_Destroy);
     memset(static_cast<void *>(pDev), 0, sizeof(*pDev));
 }
 

@@ -113,31 +113,11 @@ class ContDevTest : public ::testing::Test {
     {
         return tgtTest_MakeSparseFile(dir_, name, bytes);
     }
-    static void writeHeader(const std::string &path, UINT64 tgtId, UINT64 devId, UINT32 flags = 0)
+    static void writeHeader(const std::string &path, UINT64 tgtId, UINT64 devId)
     {
-        PhyDevHeader h{};
-        PhyDevOffsets o{};
-        phyDev_BuildPhyDevHeader(&h, tgtId, devId, &o, flags, DEV_TYPE__DATA_FLASH);
-        std::vector<UINT8> buf(LB_SIZE_IN_BYTES, 0);
-        ASSERT_EQ(phyDevHeader_Encode(&h, buf), MOS_RC__SUCCESS);
-        int fd = ::open(path.c_str(), O_WRONLY);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(pwrite(fd, buf.data(), buf.size(), (off_t)PHY_DEV__HEADER_OFFSET * LB_SIZE_IN_BYTES),
-                  (ssize_t)buf.size());
-        close(fd);
+        tgtTest_WriteHeader(path, tgtId, devId);
     }
-    static PhyDevHeader readHeader(const std::string &path)
-    {
-        std::vector<UINT8> buf(sizeof(PhyDevHeader));
-        int fd = ::open(path.c_str(), O_RDONLY);
-        EXPECT_GE(fd, 0);
-        EXPECT_EQ(pread(fd, buf.data(), buf.size(), (off_t)PHY_DEV__HEADER_OFFSET * LB_SIZE_IN_BYTES),
-                  (ssize_t)buf.size());
-        close(fd);
-        PhyDevHeader h{};
-        (void)phyDevHeader_Decode(buf, &h);
-        return h;
-    }
+    static PhyDevHeader readHeader(const std::string &path) { return tgtTest_ReadHeader(path); }
 
     Mos_RC add(UINT64 id, const char *pPath, BOOL bNew = TRUE, BOOL bForce = FALSE, BOOL *pbZero = nullptr)
     {

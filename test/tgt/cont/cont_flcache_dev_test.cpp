@@ -65,19 +65,7 @@ class ContFlcacheDevTest : public ::testing::Test {
         run([&] { rc = contFlcacheDevMngr_RemCacheDev(cont_.get(), id); });
         return rc;
     }
-    // The header as it is on the file; sigStart 0 when the header is zero.
-    static PhyDevHeader header(const std::string &path)
-    {
-        std::vector<UINT8> buf(sizeof(PhyDevHeader));
-        int fd = ::open(path.c_str(), O_RDONLY);
-        EXPECT_GE(fd, 0);
-        EXPECT_EQ(pread(fd, buf.data(), buf.size(), (off_t)PHY_DEV__HEADER_OFFSET * LB_SIZE_IN_BYTES),
-                  (ssize_t)buf.size());
-        close(fd);
-        PhyDevHeader h{};
-        EXPECT_EQ(phyDevHeader_Decode(buf, &h), MOS_RC__SUCCESS);
-        return h;
-    }
+    static PhyDevHeader header(const std::string &path) { return tgtTest_ReadHeader(path); }
     bool registered(UINT64 id)
     {
         ContFlcacheDev *p = cont_AcquireFlcacheCacheDev(cont_.get(), id);
