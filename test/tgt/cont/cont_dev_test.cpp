@@ -473,6 +473,47 @@ TEST_F(ContDevLongIoTest, HighThresholdEndsByTheConfiguredAction)
     EXPECT_EQ(e.bWriteError, 1u);
 }
 
+TEST_F(ContDevTest, AHeaderThatIsNoLongerOursRecordsAndReportsADeviceError)
+{
+    const std::string path = device("h");
+    ASSERT_EQ(add(0x71, path.c_str()), MOS_RC__SUCCESS);
+    ContDev *pDev = dev(0x71);
+    auto validate = [&] {
+        run([&] { contDevMngr_ValidateDevHeader(cont_.get(), &cont_->devMngr, kTgtId); });
+        EXPECT_TRUE(umtTest_WaitFor([&] { return !pDev->bValidateHeaderScannerInProgress; }));
+    };
+    validate();
+    EXPECT_FALSE(contDev_IsDeviceInError(pDev));
+    EXPECT_TRUE(cap_.of(CONT_DEV__MSG_DEVICE_ERROR).empty());
+
+    tgtTest_WriteHeader(path, 0x1234, 0x71); // another server took the disk
+    validate();
+    EXPECT_TRUE(contDev_IsDeviceInError(pDev));
+    EXPECT_TRUE(contDev_IsInWriteError(pDev));
+    EXPECT_EQ(cap_.of(CONT_DEV__MSG_DEVICE_ERROR).size(), 1u);
+    tgtTest_WriteHeader(path, kTgtId, 0x71); // so that the remove finds its own device again
+}
+
+TEST_F(ContDevTest, AnAddWithAFlavorOutsideItsRangeOrIdZeroIsRefused)
+{
+    const std::string path = device("f");
+    for (UINT32 flavor : {(UINT32)TGT_SCAN_FLAVOR__INVALID, (UINT32)TGT_SCAN_FLAVOR__LAST}) {
+        ContDevAddArgs a{};
+        a.devId = 0x81;
+        a.pPath = path.c_str();
+        a.bNew = TRUE;
+        a.scanInfo = {flavor, 0};
+        UINT32 combs = 0;
+        UINT64 teeth = 0;
+        BOOL bZero = FALSE;
+        Mos_RC rc = MOS_RC__SUCCESS;
+        run([&] { rc = contDev_AddOne(cont_.get(), &a, &combs, &teeth, &bZero); });
+        EXPECT_EQ(rc, MOS_RC__INVALID_ARG);
+    }
+    EXPECT_EQ(add(0, path.c_str()), MOS_RC__INVALID_ARG);
+    EXPECT_EQ(contDevMngr_GetDevCount(&cont_->devMngr), 0u);
+}
+
 TEST_F(ContDevTest, DiskTestRequestsOutsideTheirLimitsAreRefused)
 {
     const ContDevDiskTestDev devs[1] = {{0x51, 1}};
