@@ -13,6 +13,21 @@
 #include "tgt/tgt_umt_class.h"
 
 namespace {
+// fill(pDev, i) for every device while fewer than maxDevs were filled; fill returns whether it
+// filled entry i. Returns the count filled.
+template <class F> UINT32 fillPerDevice(ContDevMngr *pDevMngr, UINT32 maxDevs, F fill)
+{
+    UINT32 n = 0;
+    contDevMngr_ForEachDev(pDevMngr, [&](ContDev *pDev) {
+        if (n >= maxDevs)
+            return false;
+        if (fill(pDev, n))
+            n++;
+        return true;
+    });
+    return n;
+}
+
 // A set as the request gives it (KB, MB, seconds).
 BOOL isValidTestParam(const ContDevDiskTestParam &p)
 {
@@ -202,11 +217,8 @@ Mos_RC contDevMngr_GetDiskTest(ContDevMngr *pDevMngr, const ContDevDiskTestDev *
 
 UINT32 contDevMngr_GetTgtDevLatencyBwc(ContDevMngr *pDevMngr, OstrelTgtRsp_DevLatencyBwc *pOut, UINT32 maxDevs)
 {
-    UINT32 n = 0;
-    contDevMngr_ForEachDev(pDevMngr, [&](ContDev *pDev) {
-        if (n >= maxDevs)
-            return false;
-        OstrelTgtRsp_DevLatencyBwc &r = pOut[n++];
+    return fillPerDevice(pDevMngr, maxDevs, [&](ContDev *pDev, UINT32 i) {
+        OstrelTgtRsp_DevLatencyBwc &r = pOut[i];
         memset(&r, 0, sizeof(r));
         r.maxPathLen = CONT_DEV__PATH_LEN;
         contDev_CopyDevPath(pDev, r.path);
@@ -218,19 +230,15 @@ UINT32 contDevMngr_GetTgtDevLatencyBwc(ContDevMngr *pDevMngr, OstrelTgtRsp_DevLa
         r.sampleGrn = pDev->file.dbg.sampleGrn;
         return true;
     });
-    return n;
 }
 
 UINT32 contDevMngr_GetTgtDevCapacity(ContDevMngr *pDevMngr, OstrelTgtRsp_DevCapacity *pOut, UINT32 maxDevs)
 {
-    UINT32 n = 0;
-    contDevMngr_ForEachDev(pDevMngr, [&](ContDev *pDev) {
-        if (n >= maxDevs)
-            return false;
+    return fillPerDevice(pDevMngr, maxDevs, [&](ContDev *pDev, UINT32 i) {
         PhyDev *pPhyDev = pDev->pPhyDev;
         if (pPhyDev == nullptr)
-            return true;
-        OstrelTgtRsp_DevCapacity &r = pOut[n++];
+            return false;
+        OstrelTgtRsp_DevCapacity &r = pOut[i];
         r.devId = pDev->devId;
         MosFastlockGuard g(&pPhyDev->toothMap.mapFastlock);
         r.totalSizeInLbs = pPhyDev->totalSizeInLbs;
@@ -238,22 +246,16 @@ UINT32 contDevMngr_GetTgtDevCapacity(ContDevMngr *pDevMngr, OstrelTgtRsp_DevCapa
         r.usedTeeth = pPhyDev->toothMap.currBaseTeeth + pPhyDev->toothMap.currSnapTeeth;
         return true;
     });
-    return n;
 }
 
 UINT32 contDevMngr_GetPaths(ContDevMngr *pDevMngr, UINT64 *pDevIds, CHAR_A (*pPaths)[CONT_DEV__PATH_LEN],
                             UINT32 maxDevs)
 {
-    UINT32 n = 0;
-    contDevMngr_ForEachDev(pDevMngr, [&](ContDev *pDev) {
-        if (n >= maxDevs)
-            return false;
-        pDevIds[n] = pDev->devId;
-        contDev_CopyDevPath(pDev, pPaths[n]);
-        n++;
+    return fillPerDevice(pDevMngr, maxDevs, [&](ContDev *pDev, UINT32 i) {
+        pDevIds[i] = pDev->devId;
+        contDev_CopyDevPath(pDev, pPaths[i]);
         return true;
     });
-    return n;
 }
 
 BOOL contDevMngr_HardenDevToothMaps(ContDevMngr *pDevMngr)
@@ -334,25 +336,18 @@ template <class F> void forEachListed(Cont *pCont, const UINT64 *pDevIds, UINT32
 UINT32 contDevMngr_GetTgtDevIoBwc(ContDevMngr *pDevMngr, OstrelTgtRsp_DevIoBwc *pIoBwc, UINT64 *pDevIds,
                                   UINT32 maxDevs)
 {
-    UINT32 n = 0;
-    contDevMngr_ForEachDev(pDevMngr, [&](ContDev *pDev) {
-        if (n >= maxDevs)
-            return false;
-        fillIoBwc(pDev, &pIoBwc[n]);
-        pDevIds[n++] = pDev->devId;
+    return fillPerDevice(pDevMngr, maxDevs, [&](ContDev *pDev, UINT32 i) {
+        fillIoBwc(pDev, &pIoBwc[i]);
+        pDevIds[i] = pDev->devId;
         return true;
     });
-    return n;
 }
 
 UINT32 contDevMngr_GetTgtDevCounters(ContDevMngr *pDevMngr, OstrelTgtRsp_DevCounters *pOut, UINT32 maxDevs)
 {
-    UINT32 n = 0;
     Cont *pCont = pDevMngr->pCont;
-    contDevMngr_ForEachDev(pDevMngr, [&](ContDev *pDev) {
-        if (n >= maxDevs)
-            return false;
-        OstrelTgtRsp_DevCounters &r = pOut[n++];
+    return fillPerDevice(pDevMngr, maxDevs, [&](ContDev *pDev, UINT32 i) {
+        OstrelTgtRsp_DevCounters &r = pOut[i];
         memset(&r, 0, sizeof(r));
         r.devId = pDev->devId;
         fillIoBwc(pDev, &r.devBwc);
@@ -370,23 +365,18 @@ UINT32 contDevMngr_GetTgtDevCounters(ContDevMngr *pDevMngr, OstrelTgtRsp_DevCoun
         flcache_GetSourceCounters(&pCont->flcache, pDev->devId, &r.flcacheCounter);
         return true;
     });
-    return n;
 }
 
 UINT32 contDevMngr_GetMetadata(ContDevMngr *pDevMngr, ContDevMetadata *pOut, UINT32 maxDevs)
 {
-    UINT32 n = 0;
-    contDevMngr_ForEachDev(pDevMngr, [&](ContDev *pDev) {
-        if (n >= maxDevs)
-            return false;
-        ContDevMetadata &r = pOut[n++];
+    return fillPerDevice(pDevMngr, maxDevs, [&](ContDev *pDev, UINT32 i) {
+        ContDevMetadata &r = pOut[i];
         memset(&r, 0, sizeof(r));
         r.devId = pDev->devId;
         r.constMetadata = pDev->devMetadata.constMetadata;
         r.infrequentMetadata = pDev->devMetadata.infrequentMetadata;
         return true;
     });
-    return n;
 }
 
 Mos_RC contDevMngr_SetRebuildRebalanceDestLimits(Cont *pCont, const OstrelTgt_DeviceDestRebBwLimits *pEntries,

@@ -514,6 +514,35 @@ TEST_F(ContDevTest, AnAddWithAFlavorOutsideItsRangeOrIdZeroIsRefused)
     EXPECT_EQ(contDevMngr_GetDevCount(&cont_->devMngr), 0u);
 }
 
+TEST_F(ContDevTest, QueriesOverAllDevicesAnswerEachDeviceOnceAndStopAtTheirRoom)
+{
+    const std::string a = device("qa"), b = device("qb");
+    ASSERT_EQ(add(0xA0, a.c_str()), MOS_RC__SUCCESS);
+    ASSERT_EQ(add(0xB0, b.c_str()), MOS_RC__SUCCESS);
+    UINT64 ids[3] = {};
+    CHAR_A paths[3][CONT_DEV__PATH_LEN];
+    run([&] { EXPECT_EQ(contDevMngr_GetPaths(&cont_->devMngr, ids, paths, 3), 2u); });
+    EXPECT_EQ(ids[0], 0xA0u);
+    EXPECT_EQ(std::string(paths[0]), a);
+    EXPECT_EQ(ids[1], 0xB0u);
+    EXPECT_EQ(std::string(paths[1]), b);
+    OstrelTgtRsp_DevCapacity cap[3] = {};
+    run([&] { EXPECT_EQ(contDevMngr_GetTgtDevCapacity(&cont_->devMngr, cap, 3), 2u); });
+    EXPECT_EQ(cap[1].devId, 0xB0u);
+    EXPECT_EQ(cap[1].totalSizeInLbs, kDevGb * GB_IN_LBS + 2048); // the file: 2 GB and 1 MB
+    EXPECT_EQ(cap[1].numOfTeeth, dev(0xB0)->pPhyDev->numOfTeeth);
+    OstrelTgtRsp_DevLatencyBwc lat[1];
+    memset(lat, 0xEE, sizeof(lat));
+    run([&] { EXPECT_EQ(contDevMngr_GetTgtDevLatencyBwc(&cont_->devMngr, lat, 1), 1u); });
+    EXPECT_EQ(lat[0].maxPathLen, CONT_DEV__PATH_LEN);
+    EXPECT_EQ(std::string(lat[0].path), a);
+    EXPECT_EQ(lat[0].devId, 0xA0u);
+    std::vector<OstrelTgtRsp_DevCounters> counters(2);
+    run([&] { EXPECT_EQ(contDevMngr_GetTgtDevCounters(&cont_->devMngr, counters.data(), 2), 2u); });
+    EXPECT_EQ(counters[1].devId, 0xB0u);
+    EXPECT_EQ(counters[1].flcacheCounter.readsReceived, 0u) << "zero while the flash read cache is off";
+}
+
 TEST_F(ContDevTest, DiskTestRequestsOutsideTheirLimitsAreRefused)
 {
     const ContDevDiskTestDev devs[1] = {{0x51, 1}};
