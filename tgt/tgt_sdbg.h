@@ -14,6 +14,8 @@ struct TgtSdbg {
     MosObj_Type rcacheType; // the RAM read cache
     MosObj_Type perfParamsType; // performance parameters
     MosObj_Type kaliveType;     // keep-alive with the Ostrel
+    MosObj_Type ostrelType;     // the link to the Ostrel
+    MosObj_Type peerType;       // peer servers
     MosObj_Type conMonitorType; // connectivity monitor
     MosObj_Type iohType;        // the I/O handler
     MosObj_Type flcacheType;    // the flash read-cache driver control

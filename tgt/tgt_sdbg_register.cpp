@@ -7,6 +7,8 @@
 #include "tgt/cmonitor/cmonitor.h"
 #include "tgt/cont/cont_dev.h"
 #include "tgt/cont/cont_flcache_dev.h"
+#include "tgt/cont/cont_ostrel.h"
+#include "tgt/cont/cont_tgt.h"
 #include "tgt/file/file.h"
 #include "tgt/flcache/flcache.h"
 #include "tgt/ioh/ioh.h"
@@ -37,6 +39,10 @@ void tgtSdbg_Register(void)
                           sizeof(PerfParamsQuery));
     mosObjType_RegObjType(&tgtSdbg_G.kaliveType, kalive_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__TGT_KALIVE,
                           sizeof(KaliveQuery));
+    mosObjType_RegObjType(&tgtSdbg_G.ostrelType, contOstrel_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__TGT_OSTREL,
+                          sizeof(ContOstrelQuery));
+    mosObjType_RegObjType(&tgtSdbg_G.peerType, contTgt_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__TGT_TGT,
+                          sizeof(ContTgtQuery));
     mosObjType_RegObjType(&tgtSdbg_G.conMonitorType, cmonitor_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__TGT_CON_MONITOR,
                           sizeof(ConMonitorQuery));
     mosObjType_RegObjType(&tgtSdbg_G.iohType, ioh_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__TGT_IOH, sizeof(IohQuery));
@@ -59,6 +65,8 @@ void tgtSdbg_Unregister(void)
     mosObjType_UnregObjType(&tgtSdbg_G.flcacheType);
     mosObjType_UnregObjType(&tgtSdbg_G.iohType);
     mosObjType_UnregObjType(&tgtSdbg_G.conMonitorType);
+    mosObjType_UnregObjType(&tgtSdbg_G.peerType);
+    mosObjType_UnregObjType(&tgtSdbg_G.ostrelType);
     mosObjType_UnregObjType(&tgtSdbg_G.kaliveType);
     mosObjType_UnregObjType(&tgtSdbg_G.perfParamsType);
     mosObjType_UnregObjType(&tgtSdbg_G.rcacheType);

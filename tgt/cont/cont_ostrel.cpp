@@ -12,6 +12,7 @@
 #include "net/net_rpc.h"
 #include "tgt/cont/cont.h"
 #include "tgt/tgt_conf.h"
+#include "tgt/tgt_sdbg.h"
 
 namespace {
 BOOL contOstrel_WriteRepository(UINT64 tgtId, UINT64 ostrelId)
@@ -47,6 +48,21 @@ void contOstrel_Init(ContOstrel *pOstrel, Cont *pCont)
     cmonitor_Init(&pOstrel->conMonitor);
     pOstrel->bFirstConfig = TRUE;
     pOstrel->bSecurityEnabled = FALSE;
+    if (pTgtSdbg_g != nullptr)
+        mosObjType_RegObj(&pTgtSdbg_g->ostrelType, &pOstrel->sdbgObj, "Ostrel link");
+}
+
+// Read without a lock: the ids change only under the command lock, and a query may see one of
+// an attach's two stores.
+void contOstrel_Query(MosObj *pObj, const CHAR_A *pName, void *pData)
+{
+    (void)pName;
+    const ContOstrel *pOstrel = MOS_CONTAINER_OF(pObj, ContOstrel, sdbgObj);
+    ContOstrelQuery q{};
+    q.tgtId = __atomic_load_n(&pOstrel->tgtId, __ATOMIC_RELAXED);
+    q.ostrelId = __atomic_load_n(&pOstrel->ostrelId, __ATOMIC_RELAXED);
+    q.stage = __atomic_load_n(&pOstrel->stage, __ATOMIC_RELAXED);
+    memcpy(pData, &q, sizeof(q));
 }
 
 Mos_RC contOstrel_ReadValuesFromRepository(Cont *pCont, UINT64 *pTgtId, UINT64 *pOstrelId)

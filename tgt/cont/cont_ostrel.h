@@ -11,6 +11,7 @@
 // command lock; the senders read hOstrelCon without a lock (only the add-manager command sets it).
 #pragma once
 
+#include "mos/mos_obj_entry.h"
 #include "net/net_msg.h"
 #include "tgt/cmonitor/cmonitor.h"
 #include "tgt/kalive/kalive.h"
@@ -29,9 +30,19 @@ struct ContOstrel {
     Kalive kalive;
     ConMonitor conMonitor;
     BOOL bFirstConfig;
+    MosObj sdbgObj;
     UINT32 stage; // 1 after the link, one more per later step of cont_Init, 100 when built
     BOOL bSecurityEnabled;
 };
+
+// The link's debug query record.
+struct ContOstrelQuery {
+    UINT64 tgtId;
+    UINT64 ostrelId;
+    UINT32 stage;
+    UINT32 pad;
+};
+static_assert(sizeof(ContOstrelQuery) == 24 && offsetof(ContOstrelQuery, stage) == 16);
 
 void contOstrel_Init(ContOstrel *pOstrel, Cont *pCont);
 // Classifies an add-manager's pair: 65 new or restart attach, 7 repeated, 74/75 same Ostrel with
@@ -58,3 +69,4 @@ Mos_RC contOstrel_SendNotifRecord(Cont *pCont, UINT32 msgType, UINT32 grpId, con
 Mos_RC contOstrel_SendRequestRecord(Cont *pCont, UINT32 msgType, const void *pRec, UINT32 len);
 void contOstrel_RecvKeepAliveNotif(ContOstrel *pOstrel, NetRpcData *pReq);
 BOOL contOstrel_IsBlocked(ContOstrel *pOstrel);
+void contOstrel_Query(MosObj *pObj, const CHAR_A *pName, void *pData);

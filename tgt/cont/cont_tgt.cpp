@@ -13,6 +13,7 @@
 #include "net/net_rpc.h"
 #include "tgt/cont/cont.h"
 #include "tgt/tgt_contention.h"
+#include "tgt/tgt_sdbg.h"
 #include "tgt/tgt_umt_class.h"
 
 namespace {
@@ -332,6 +333,8 @@ void contTgtMngr_TgtInit(ContTgtMngr *pTgtMngr, ContTgt *pTgt, UINT64 tgtId, UIN
     pTgt->dbgState = CONT_TGT_CON_STATE__DISCONNECTED;
     pTgt->pCont = pTgtMngr->pCont;
     pTgt->pTgtMngr = pTgtMngr;
+    if (pTgtSdbg_g != nullptr)
+        mosObjType_RegObj(&pTgtSdbg_g->peerType, &pTgt->sdbgObj, "Peer server");
     MosFastlockGuard guard(&pTgtMngr->fastlock);
     mosDList_InsertTail(&pTgtMngr->tgtAnchor, &pTgt->listNode);
 }
@@ -343,11 +346,38 @@ void contTgtMngr_TgtDestroy(ContTgtMngr *pTgtMngr, ContTgt *pTgt)
         if (mosDList_IsLinked(&pTgt->listNode))
             mosDList_Remove(&pTgtMngr->tgtAnchor, &pTgt->listNode);
     }
+    if (pTgtSdbg_g != nullptr && pTgt->sdbgObj.pName != nullptr)
+        mosObjType_UnregObj(&pTgtSdbg_g->peerType, &pTgt->sdbgObj);
     MosFastlockGuard guard(&pTgt->fastlock);
     for (UINT32 idx = 0; idx < pTgt->numKnownAddrs; idx++)
         for (MosOscCnt_CounterType type : kOscTypes)
             mosOscCnt_Destroy(&contTgt_GetMosOscCntArr(pTgt, type)[idx]);
     pTgt->numKnownAddrs = 0;
+}
+
+void contTgt_Query(MosObj *pObj, const CHAR_A *pName, void *pData)
+{
+    (void)pName;
+    ContTgt *pTgt = MOS_CONTAINER_OF(pObj, ContTgt, sdbgObj);
+    ContTgtQuery q{};
+    q.tgtId = pTgt->tgtId;
+    memcpy(q.remoteHost, pTgt->remoteHost, sizeof(q.remoteHost));
+    {
+        MosFastlockGuard guard(&pTgt->syncChannelFastLock);
+        q.hTgtNetCon = pTgt->hTgtNetCon;
+        q.dbgState = pTgt->dbgState;
+        q.bClient = (UINT32)pTgt->bClient;
+        q.bChannelSyncInProg = (UINT32)pTgt->bChannelSyncInProg;
+        q.numOfChannelSyncs = pTgt->numOfChannelSyncs;
+        q.bConnected = (UINT32)pTgt->isConnectedMon.bConnected;
+        q.bFullyConnected = (UINT32)pTgt->isFullyConnectedMon.bConnected;
+    }
+    q.lastKnownVersion = __atomic_load_n(&pTgt->lastKnownVersion, __ATOMIC_RELAXED);
+    {
+        MosFastlockGuard guard(&pTgt->fastlock);
+        q.numKnownAddrs = pTgt->numKnownAddrs;
+    }
+    memcpy(pData, &q, sizeof(q));
 }
 
 ContTgt *contTgtMngr_FindLocked(ContTgtMngr *pTgtMngr, UINT64 tgtId)

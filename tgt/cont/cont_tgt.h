@@ -22,6 +22,7 @@
 #include "mos/mos_bwc.h"
 #include "mos/mos_dlist.h"
 #include "mos/mos_fastlock.h"
+#include "mos/mos_obj_entry.h"
 #include "mos/mos_osc_cnt.h"
 #include "mos/mos_ticks.h"
 #include "mos/umt/mos_umt_cond.h"
@@ -70,6 +71,7 @@ struct ContTgtDegradePermit {
 
 struct ContTgt {
     MosFastlock_Base fastlock; // addresses, counters
+    MosObj sdbgObj;
     MosHash_Record hashRecord; // in the registry (CONT_OBJ_TYPE__TGT)
     ContObjLock accessLock;
     MosDList_Node listNode;
@@ -128,6 +130,22 @@ struct __attribute__((packed)) OstrelTgtRsp_PeersHead {
     UINT32 structSize; // of one element
 };
 static_assert(sizeof(OstrelTgtRsp_PeersHead) == 8);
+
+// A peer's debug query record.
+struct ContTgtQuery {
+    UINT64 tgtId;
+    CHAR_A remoteHost[NET_CON__MAX_HOST_NAME];
+    UINT64 hTgtNetCon;
+    UINT32 dbgState; // ContTgtConState
+    UINT32 bClient;
+    UINT32 bChannelSyncInProg;
+    UINT32 numOfChannelSyncs;
+    UINT32 lastKnownVersion;
+    UINT32 numKnownAddrs;
+    UINT32 bConnected;
+    UINT32 bFullyConnected;
+};
+static_assert(sizeof(ContTgtQuery) == 112 && offsetof(ContTgtQuery, dbgState) == 80);
 
 // One peer's result of the network test.
 struct __attribute__((packed)) OstrelTgtRsp_NetTest {
@@ -202,6 +220,7 @@ void contTgt_OscillationNotif(ContTgt *pTgt, HNetCon hCon, NetOscType counterTyp
 Mos_RC contTgt_CheckDegradePermit(ContTgt *pPeerTgt);
 NetConChannelData contTgt_GetChannelData(ContTgt *pTgt);
 void contTgt_GetBwc(ContTgt *pTgt, OstrelTgtRsp_NetBwc *pBwc);
+void contTgt_Query(MosObj *pObj, const CHAR_A *pName, void *pData);
 void contTgt_GetTgtConState(ContTgt *pTgt, OstrelTgtRsp_ConState *pState);
 // The peer's 8 counters of an oscillation type, or null for a type that is not a peer's.
 MosOscCnt_Counter *contTgt_GetMosOscCntArr(ContTgt *pTgt, MosOscCnt_CounterType type);

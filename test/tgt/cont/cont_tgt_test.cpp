@@ -8,12 +8,14 @@
 #include <thread>
 #include <vector>
 
+#include "mos/mos_obj.h"
+#include "test/support/tgt_test_support.h"
 #include "test/support/umt_test_support.h"
 #include "mos/mos_utils_mem.h"
 #include "tgt/cont/cont.h"
 
 namespace {
-::testing::Environment *const env_G = ::testing::AddGlobalTestEnvironment(new UmtRuntimeEnv);
+::testing::Environment *const env_G = ::testing::AddGlobalTestEnvironment(new TgtRuntimeEnv);
 
 // The Ostrel as the permit test scripts it: each request takes delayMs and answers the next code.
 struct PermitScript {
@@ -185,9 +187,22 @@ TEST_F(ContTgtPermit, OscillationsAreCountedPerAddressAndKind)
     EXPECT_EQ(one.window[0].lastOscillationCount, 0u);
 }
 
-// The peers' answers: bandwidth over every peer, connection state over those this server dials.
+// The peers' answers: bandwidth over every peer, connection state over those this server dials;
+// and each peer answers the debug registry under the peers' type.
 TEST_F(ContTgtPermit, PeerAnswersCarryAHeadAndOneElementPerPeer)
 {
+    MosObj_Type *pType = mosObjType_GetPtrByID(SDBG_EXPORTS_OBJ_TYPE__TGT_TGT);
+    ASSERT_NE(pType, nullptr);
+    MosObj *pObj = mosObjType_GetNthObj(pType, 0);
+    ASSERT_NE(pObj, nullptr);
+    ContTgtQuery q{};
+    mosObj_Query(pObj, pType, &q);
+    mosObjType_ReleaseNthObj(pType);
+    EXPECT_EQ(q.tgtId, 0x12u);
+    EXPECT_STREQ(q.remoteHost, "peer-b.example");
+    EXPECT_EQ(q.dbgState, (UINT32)CONT_TGT_CON_STATE__DISCONNECTED);
+    EXPECT_EQ(q.lastKnownVersion, CONT_TGT__UNKNOWN_VERSION);
+
     UINT8 *pAnswer = nullptr;
     UINT32 len = 0;
     ASSERT_EQ(contTgtMngr_GetNetBwc(&pCont_->tgtMngr, &pAnswer, &len), MOS_RC__SUCCESS);
