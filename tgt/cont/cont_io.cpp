@@ -8,6 +8,7 @@
 #include "net/net_rcv_group.h"
 #include "tgt/cont/cont.h"
 #include "tgt/head/head.h"
+#include "tgt/raid/raid_io.h"
 
 namespace {
 // The buffers a request's answer points into.
@@ -190,12 +191,15 @@ void contIo_ReleaseIohComb(Cont *pCont, CombId combId)
     MOS_UNREACHABLE("no comb was acquired");
 }
 
-[[noreturn]] void contIo_NoRaid(void)
+// Services of a comb that its mirroring object does not offer yet: refused, never a stop.
+Mos_RC contIo_NotServed(const char *pWhat)
 {
-    MOS_UNREACHABLE("no comb's mirroring object is served");
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "%s is not served", pWhat);
+    return MOS_RC__IO_HARD_ERROR;
 }
 
-const IohHooks kIohHooks = {
+// The controller's side; the comb's side comes from its mirroring object (raid_FillIohHooks).
+const IohHooks kContHooks = {
     contIo_AcquireIohComb,
     contIo_ReleaseIohComb,
     cont_IohAcquireVol,
@@ -207,28 +211,29 @@ const IohHooks kIohHooks = {
     cont_IsOstrelBlocked,
     contIo_AcquireVtreeFromHead,
     [](Cont *pCont, Vtree *pVtree) { head_ContReleaseVtree(pCont, pVtree); },
-    [](RaidComb *, IohRaidState *) { contIo_NoRaid(); },
-    [](RaidComb *) -> PhyComb * { contIo_NoRaid(); },
-    [](RaidComb *) -> BOOL { contIo_NoRaid(); },
-    [](RaidComb *, const IohCombWrite *) -> Mos_RC { contIo_NoRaid(); },
-    [](RaidComb *, PhyToothIndex, UINT32, UINT32, void *, T10Dif *, RdIoFlags, UINT32, BOOL *) -> Mos_RC {
-        contIo_NoRaid();
+    nullptr, // getState
+    nullptr, // getPhyComb
+    nullptr, // firstAccess
+    nullptr, // write
+    nullptr, // read
+    nullptr, // trim
+    [](RaidComb *, UINT32) -> Mos_RC { return contIo_NotServed("The partner's tooth list"); },
+    nullptr, // toothNeedsRebuild
+    [](RaidComb *, UINT32) -> Mos_RC { return contIo_NotServed("Cleaning a partner's tooth"); },
+    nullptr, // readCombDrl
+    nullptr, // resetCombDrl
+    [](RaidComb *, const TgtReq_GetNextTooth *, TgtRsp_GetNextTooth *) -> Mos_RC {
+        return contIo_NotServed("The next tooth of a reverse rebuild");
     },
-    [](RaidComb *, Vtree *, UINT32, PhyToothIndex, BOOL) -> Mos_RC { contIo_NoRaid(); },
-    [](RaidComb *, UINT32) -> Mos_RC { contIo_NoRaid(); },
-    [](RaidComb *, UINT32) -> BOOL { contIo_NoRaid(); },
-    [](RaidComb *, UINT32) -> Mos_RC { contIo_NoRaid(); },
-    [](RaidComb *, TgtRsp_ReadCombFineDrl *) -> BOOL { contIo_NoRaid(); },
-    [](RaidComb *) -> BOOL { contIo_NoRaid(); },
-    [](RaidComb *, const TgtReq_GetNextTooth *, TgtRsp_GetNextTooth *) -> Mos_RC { contIo_NoRaid(); },
     [](Cont *pCont, UINT32 sizeInLbs, UINT32 offsetInComb, BOOL bWrite) -> BOOL {
         return rcache_IsCacheSkip(&pCont->readCache, sizeInLbs, offsetInComb, bWrite);
     },
     cont_IohIsVolCached,
-    [](RaidComb *, BOOL) -> BOOL { contIo_NoRaid(); },
-    [](RaidComb *, UINT32, UINT32) { contIo_NoRaid(); },
-    [](RaidComb *, UINT32, UINT32) { contIo_NoRaid(); },
-    [](RaidComb *, UINT32, UINT32, BOOL) { contIo_NoRaid(); },
+    [](RaidComb *, BOOL) -> BOOL { return FALSE; }, // a comb's cache flags are not known here: bypass
+    nullptr, // startThrottling
+    nullptr, // endThrottling
+    // The devices' bandwidth counters belong to the device objects; nothing counts before they do.
+    [](RaidComb *, UINT32, UINT32, BOOL) {},
 };
 
 const ContVolHooks kVolHooks = {cont_AcquireContVtree, cont_ReleaseContVtree, contIo_SendHeldResponse};
@@ -236,7 +241,12 @@ const ContVolHooks kVolHooks = {cont_AcquireContVtree, cont_ReleaseContVtree, co
 
 const IohHooks *contIo_GetIohHooks(void)
 {
-    return &kIohHooks;
+    static const IohHooks hooks = [] {
+        IohHooks h = kContHooks;
+        raid_FillIohHooks(&h);
+        return h;
+    }();
+    return &hooks;
 }
 
 const ContVolHooks *contIo_GetVolHooks(void)

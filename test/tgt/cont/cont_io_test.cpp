@@ -64,4 +64,16 @@ TEST_F(ContIoBlocked, IoIsRefusedFiveSecondsAfterTheLastEchoedKeepAliveAndResume
     EXPECT_EQ(clientWrite(kVol, 8, 8, 0x5C), MOS_RC__IO_FAULT_BLOCKED);
 }
 
+// The controller's side and the comb's side together leave no hook of the handler empty: an
+// empty one would stop the process at the first request that reached it.
+TEST(ContIo, EveryHookOfTheHandlerIsSet)
+{
+    using Fn = void (*)();
+    static_assert(sizeof(IohHooks) % sizeof(Fn) == 0);
+    Fn slots[sizeof(IohHooks) / sizeof(Fn)];
+    memcpy(slots, contIo_GetIohHooks(), sizeof(slots));
+    for (size_t i = 0; i < sizeof(slots) / sizeof(slots[0]); i++)
+        EXPECT_NE(slots[i], nullptr) << "hook " << i;
+}
+
 } // namespace
