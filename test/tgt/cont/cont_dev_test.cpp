@@ -536,11 +536,13 @@ TEST_F(ContDevTest, QueriesOverAllDevicesAnswerEachDeviceOnceAndStopAtTheirRoom)
     run([&] { EXPECT_EQ(contDevMngr_GetTgtDevLatencyBwc(&cont_->devMngr, lat, 1), 1u); });
     EXPECT_EQ(lat[0].maxPathLen, CONT_DEV__PATH_LEN);
     EXPECT_EQ(std::string(lat[0].path), a);
-    EXPECT_EQ(lat[0].devId, 0xA0u);
+    const UINT64 latDevId = lat[0].devId; // packed: read by value
+    EXPECT_EQ(latDevId, 0xA0u);
     std::vector<OstrelTgtRsp_DevCounters> counters(2);
     run([&] { EXPECT_EQ(contDevMngr_GetTgtDevCounters(&cont_->devMngr, counters.data(), 2), 2u); });
     EXPECT_EQ(counters[1].devId, 0xB0u);
-    EXPECT_EQ(counters[1].flcacheCounter.readsReceived, 0u) << "zero while the flash read cache is off";
+    const UINT64 reads = counters[1].flcacheCounter.readsReceived; // packed: read by value
+    EXPECT_EQ(reads, 0u) << "zero while the flash read cache is off";
 }
 
 TEST_F(ContDevTest, DiskTestRequestsOutsideTheirLimitsAreRefused)
