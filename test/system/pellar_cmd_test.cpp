@@ -223,6 +223,12 @@ TEST_F(PellarCmd, ACycleAddsAndSweepsEachKindAndOneBadElementSparesTheRest)
     ASSERT_EQ(ostrel_.Reconf(false), MOS_RC__SUCCESS);
     EXPECT_EQ(cmdTest_Vtrees(ostrel_), (Ids{}));
 
+    // The flash cache answers its query from its own state: no cache devices.
+    std::vector<uint8_t> query;
+    EXPECT_EQ(ostrel_.Command(TGT_MSG_TYPE__FLCACHE_QUERY, 0, {1, 0, 0, 0, 0, 0}, &query), MOS_RC__SUCCESS);
+    ASSERT_EQ(query.size(), 1304u);
+    EXPECT_EQ(query[16], 0u); // numCacheDevs
+
     // A cycle has been seen: the server is no longer one after a restart.
     ASSERT_EQ(ostrel_.Attach({.generation = kGen}, &answer), MOS_RC__ALREADY_EXISTS);
     EXPECT_EQ(answer[12], 0u);

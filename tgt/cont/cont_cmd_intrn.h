@@ -47,6 +47,9 @@ Mos_RC contCmd_UpdateThrottleConfCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_DeprecatedDestLimitsCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_DumpCacheCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_QueryAllVtreesSizeCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_FlcacheSetConfCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_FlcacheDevUseUpdateCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_FlcacheQueryCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_ResetDiagCountersCmd(ContCmdCtx *pCtx);
 
 // The cycle's steps, also run by clean-up under its own write lock.

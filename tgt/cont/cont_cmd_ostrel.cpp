@@ -11,11 +11,19 @@
 #include "net/net.h"
 #include "tgt/cont/cont.h"
 #include "tgt/cont/cont_cmd_intrn.h"
+#include "tgt/raid/raid_resync.h"
 #include "tgt/tgt_conf.h"
 
 namespace {
 
-constexpr UINT32 kLbsInTooth = 2048;
+constexpr UINT32 kLbsInTooth = 2048; // also LB in one MB
+constexpr UINT32 kCopySlotMultiplier = 3;
+
+// A limit in MB as LB, when it fits the copy limiter's 32 bits.
+BOOL contCmd_FitsInLbs(UINT32 mb)
+{
+    return (UINT64)mb * kLbsInTooth <= UINT32_MAX;
+}
 
 BOOL contCmd_IsAdoptionApplied(Mos_RC rc)
 {
@@ -36,6 +44,9 @@ Mos_RC contCmd_ValidateAddOstrel(const OstrelTgtReq_AddOstrel &rec)
         pWhy = "a comb size that is not a whole number of teeth";
     else if (rec.combSizeInLbs != combSizeInLbs_g && combSizeInLbs_g != TGT__DEFAULT_COMB_SIZE_IN_LBS)
         pWhy = "a second change of the comb size";
+    else if (!contCmd_FitsInLbs(rec.rebuildLimitInMBs) || !contCmd_FitsInLbs(rec.rebalanceLimitInMBs) ||
+             !contCmd_FitsInLbs(rec.ioLimitInMBs))
+        pWhy = "a copy limit beyond 32 bits of LB";
     if (pWhy == nullptr)
         return MOS_RC__SUCCESS;
     MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Add Ostrel refused (%s): tgtId %lx, generation %u, comb size %u (%u)",
@@ -88,6 +99,9 @@ void contCmd_UpdateInfoOnAddOstrel(Cont *pCont, const OstrelTgtReq_AddOstrel &re
         combSizeInLbs_g = rec.combSizeInLbs;
         teethInComb_g = rec.combSizeInLbs / kLbsInTooth;
     }
+    if (RaidSyncPool *pPool = raidSyncPool_Get())
+        raidSyncPool_UpdateLimits(pPool, rec.rebuildLimitInMBs * kLbsInTooth, rec.rebalanceLimitInMBs * kLbsInTooth,
+                                  rec.ioLimitInMBs * kLbsInTooth, kCopySlotMultiplier);
     (void)rcache_UpdateState(cont_GetCache(pCont), rec.bCacheEnabled, rec.bCacheFrozen,
                              (UINT64)rec.cacheSizeInMb * kLbsInTooth);
     cont_UpdateOstrelCon(pCont, hCon);
@@ -186,6 +200,10 @@ Mos_RC contCmd_CleanUp(Cont *pCont)
     const ContCmdGroup empty{0, TRUE, nullptr, nullptr};
     auto must = [](Mos_RC rc) { MOS_ASSERT(!(rc != MOS_RC__SUCCESS)); };
     must(contCmd_ReconfStart(pCont));
+    if (RaidSyncPool *pPool = raidSyncPool_Get()) {
+        raidSyncPool_AbortAllMigrations(pPool);
+        raidSyncPool_AbortAllRebuilds(pPool);
+    }
     must(contCmd_AddVolGroup(pCont, &empty));
     must(contCmd_AddVtreeGroup(pCont, &empty));
     must(contCmd_AddHeadGroup(pCont, &empty));

@@ -357,3 +357,27 @@ Mos_RC contCmd_AddHeadGroupCmd(ContCmdCtx *pCtx)
     const ContCmdGroup group = contCmd_GroupOf(pCtx, sizeof(OstrelTgtReq_UpdateMultiHead), FALSE);
     return contCmd_AddHeadGroup(pCtx->pCont, &group);
 }
+
+// The flash read cache: its devices arrive as one configuration (applied by the cache's monitor);
+// its source devices and its query answer are the cache's own.
+
+Mos_RC contCmd_FlcacheSetConfCmd(ContCmdCtx *pCtx)
+{
+    const auto conf = contCmd_RecAt<Flcache_ostrelCacheConf>(pCtx, 0);
+    return flcache_CacheReconfig(&pCtx->pCont->flcache, &conf);
+}
+
+Mos_RC contCmd_FlcacheDevUseUpdateCmd(ContCmdCtx *pCtx)
+{
+    const auto conf = contCmd_RecAt<Flcache_ostrelSourceConf>(pCtx, 0);
+    (void)flcache_SourceReconfig(&pCtx->pCont->flcache, &conf);
+    return MOS_RC__SUCCESS;
+}
+
+Mos_RC contCmd_FlcacheQueryCmd(ContCmdCtx *pCtx)
+{
+    std::unique_ptr<Flcache_ostrelQueryRes> pAns(new Flcache_ostrelQueryRes{});
+    flcache_CacheQuery(&pCtx->pCont->flcache, pAns.get());
+    contCmd_AppendAnswer(pCtx->pRes, pAns.get(), sizeof(*pAns));
+    return MOS_RC__SUCCESS;
+}
