@@ -258,4 +258,49 @@ TEST_F(PellarCmd, GenerationsWrapCombSizeChangesOnceAndCleanUpForgetsTheOstrel)
     EXPECT_EQ(cmdTest_Vtrees(ostrel_), (Ids{}));
 }
 
+// The server's own start values with the changes asked for.
+std::vector<uint8_t> cmdTest_PerfRecord(uint32_t recvKb, uint16_t clientThreads, uint8_t netWorkers,
+                                        uint16_t copyThreads = 164)
+{
+    std::vector<uint8_t> rec(42, 0);
+    auto put = [&](size_t off, uint64_t v, size_t n) { memcpy(rec.data() + off, &v, n); };
+    put(0, 1, 1);        // sockets per peer address
+    put(2, 5000, 4);     // keep-alive
+    put(6, netWorkers, 1);
+    put(7, recvKb, 4);
+    put(15, 8, 4);       // in flight per file
+    put(19, clientThreads, 2);
+    put(21, 100, 2);     // peer I/O threads
+    put(23, copyThreads, 2);
+    put(25, 164, 2);     // copy pool
+    put(27, 4, 1);       // OS threads
+    put(28, 2, 1);       // I/O buffers
+    put(31, 1000, 2);    // receive-buffer wait
+    put(40, kGen, 2);
+    return rec;
+}
+
+TEST_F(PellarCmd, PerformanceParametersCorrectSocketBuffersAndResizeThreads)
+{
+    ASSERT_EQ(ostrel_.Attach({.generation = kGen}), MOS_RC__SUCCESS);
+    ASSERT_EQ(ostrel_.Reconf(true), MOS_RC__SUCCESS);
+    ASSERT_EQ(ostrel_.Reconf(false), MOS_RC__SUCCESS);
+    EXPECT_EQ(ostrel_.Command(TGT_MSG_TYPE__UPDATE_PERF_PARAMS, 0, cmdTest_PerfRecord(32, 100, 4, 165)),
+              MOS_RC__INVALID_PERFORMANCE_PARAMETER);
+    EXPECT_EQ(ostrel_.Command(TGT_MSG_TYPE__UPDATE_PERF_PARAMS, 0, cmdTest_PerfRecord(32, 100, 8)),
+              MOS_RC__INVALID_PERFORMANCE_PARAMETER)
+        << "8 network workers on 4 OS threads";
+    // Fewer network workers and more client threads, then back: each answers at once or, while the
+    // previous thread change still runs, 416 after its other values were applied.
+    const Mos_RC first = ostrel_.Command(TGT_MSG_TYPE__UPDATE_PERF_PARAMS, 0, cmdTest_PerfRecord(32, 120, 2));
+    EXPECT_EQ(first, MOS_RC__SUCCESS);
+    EXPECT_TRUE(cmdTest_WaitTrace(*p_, "Change pPerfParams->recvBufferInKb to 64"));
+    EXPECT_TRUE(cmdTest_WaitTrace(*p_, "Re-Configuring UMT resources completed"));
+    const Mos_RC second = ostrel_.Command(TGT_MSG_TYPE__UPDATE_PERF_PARAMS, 0, cmdTest_PerfRecord(0, 100, 4));
+    EXPECT_TRUE(second == MOS_RC__SUCCESS || second == MOS_RC__UMT_NUM_UPDATE_IS_STUCK) << second;
+    EXPECT_TRUE(cmdTest_WaitTrace(*p_, "Change pPerfParams->recvBufferInKb to 128"));
+    // The server still serves its Ostrel.
+    EXPECT_EQ(ostrel_.Command(TGT_MSG_TYPE__QUERY_ALL_VTREES_SIZE, 0, {}), MOS_RC__SUCCESS);
+}
+
 } // namespace

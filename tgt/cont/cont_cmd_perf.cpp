@@ -6,6 +6,7 @@
 //
 // Throttling entries that break the rules below are refused (MOS_RC__INVALID) before any device
 // is touched: they come from the Ostrel.
+#include "mos/mos_timer.h"
 #include "mos/mos_trace.h"
 #include "mos/umt/mos_umt.h"
 #include "mos/umt/mos_umt_sched_thrd.h"
@@ -23,6 +24,7 @@ constexpr UINT32 kDefaultSocketBufferKb = 128;
 constexpr UINT32 kMinSocketBufferKb = 64;
 constexpr UINT32 kMinQuietPeriodMs = 10;
 constexpr UINT32 kRecvGroupWaitMillis = 2000;
+constexpr UINT32 kMaxPolls = 20;
 
 template <class T> bool contCmd_In(T v, UINT64 lo, UINT64 hi)
 {
@@ -86,13 +88,40 @@ void contCmd_ResizeRecvGroups(Cont *pCont, const Tgt_PerformanceParamsV200 &p, B
     }
 }
 
+// The network's workers, when the count moves that way; a change that does not settle within 20
+// polls of 100 ms stops the process (the network would run with a count nobody chose).
+void contCmd_ResizeNetWorkers(Cont *pCont, UINT32 want, BOOL bShrink)
+{
+    NetConfParam &net = tgtInitParam_G.netParam;
+    const UINT32 cur = (UINT32)net.pollWorkers;
+    // A controller built without its network has no workers to change.
+    if (pCont->net.recvGroupArr[CONT_NET__RECV_GROUP__CONTROL] == nullptr || (bShrink ? want >= cur : want <= cur))
+        return;
+    const Mos_RC rc = net_ReSetNumOfNetWorkers(&pCont->net.net, want);
+    if (rc != MOS_RC__SUCCESS) {
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "net_ReSetNumOfNetWorkers ReSet to %u returned %d", want, (int)rc);
+        MOS_UNREACHABLE("the network refused a worker count in range");
+    }
+    for (UINT32 i = 0; net_IsNumberOfWorkersBeingConfigured(&pCont->net.net); i++) {
+        if (i == kMaxPolls) {
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Configuration of net workers is stuck for too long");
+            MOS_UNREACHABLE("network workers did not settle");
+        }
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Configuration of net workers is in progress");
+        mosUmt_SleepByQ(MOS_TIMER_QUEUE_ID__100MILLI);
+    }
+    net.pollWorkers = want;
+}
+
 void contCmd_UpdateUmtPerfParams_Async(void *pArg)
 {
     auto *pUpd = static_cast<ContCmdUmtUpdateArg *>(pArg);
     Cont *pCont = pUpd->pCont;
     MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Decrease UMT resources ...");
+    contCmd_ResizeNetWorkers(pCont, pUpd->params.numNetWorkerThreads, TRUE);
     contCmd_ResizeRecvGroups(pCont, pUpd->params, TRUE);
     MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Increase UMT resources ...");
+    contCmd_ResizeNetWorkers(pCont, pUpd->params.numNetWorkerThreads, FALSE);
     contCmd_ResizeRecvGroups(pCont, pUpd->params, FALSE);
     tgtPerfInitParam_G.threadCopyIo = pUpd->params.threadCopyIo;
     MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Re-Configuring UMT resources completed !!!");
@@ -136,12 +165,18 @@ Mos_RC contCmd_ApplyPerfParams(Cont *pCont, Tgt_PerformanceParamsV200 p)
     }
     if (p.recvBufferInKb != net.recvBufferInKb || p.sendBufferInKb != net.sendBufferInKb) {
         // Only a value that changes is corrected: an unchanged one is what the server runs with.
-        if (p.recvBufferInKb != net.recvBufferInKb)
-            p.recvBufferInKb = contCmd_FixSocketBufferKb(p.recvBufferInKb);
-        if (p.sendBufferInKb != net.sendBufferInKb)
-            p.sendBufferInKb = contCmd_FixSocketBufferKb(p.sendBufferInKb);
-        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Change pPerfParams->recvBufferInKb to %d",
-                  (int)p.recvBufferInKb);
+        auto fix = [](UINT32 *pKb, UINT64 curKb, const char *pName) {
+            const UINT32 fixed = contCmd_FixSocketBufferKb(*pKb);
+            if (*pKb == curKb || fixed == *pKb)
+                return;
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Change pPerfParams->%s to %d", pName, (int)fixed);
+            *pKb = fixed;
+        };
+        UINT32 recvKb = p.recvBufferInKb, sendKb = p.sendBufferInKb;
+        fix(&recvKb, net.recvBufferInKb, "recvBufferInKb");
+        fix(&sendKb, net.sendBufferInKb, "sendBufferInKb");
+        p.recvBufferInKb = recvKb;
+        p.sendBufferInKb = sendKb;
         const Mos_RC rc = net_SetSocketBufferSize(&pCont->net.net, p.sendBufferInKb, p.recvBufferInKb);
         if (rc != MOS_RC__SUCCESS) {
             MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "net_SetSocketBufferSize returned %d", (int)rc);
