@@ -278,6 +278,36 @@ TEST_F(ContDevTest, AddAndRemoveADevice)
     EXPECT_FALSE(registered(0xD0));
 }
 
+TEST_F(ContDevTest, AReAddForgetsErrorsAndARefreshValidatesTheHeaderAgain)
+{
+    const std::string path = device("r");
+    ASSERT_EQ(add(0xF0, path.c_str()), MOS_RC__SUCCESS);
+    ContDev *pDev = dev(0xF0);
+    run([&] { (void)contDev_UpdateDeviceError(pDev, cont_.get(), FILE__DEV_ERROR_WRITE); });
+    ASSERT_TRUE(contDev_IsDeviceInError(pDev));
+    auto reAdd = [&](BOOL bRefresh) {
+        ContDevAddArgs a{};
+        a.devId = 0xF0;
+        a.pPath = path.c_str();
+        a.bRefresh = bRefresh;
+        a.snapReservedTeeth = 1u << 20;
+        a.scanInfo = {TGT_SCAN_FLAVOR__OFF, 0};
+        UINT32 combs = 0;
+        UINT64 teeth = 0;
+        BOOL bZero = FALSE;
+        Mos_RC rc = MOS_RC__ERROR;
+        run([&] { rc = contDev_AddOne(cont_.get(), &a, &combs, &teeth, &bZero); });
+        return rc;
+    };
+    EXPECT_EQ(reAdd(FALSE), MOS_RC__ALREADY_EXISTS);
+    EXPECT_FALSE(contDev_IsDeviceInError(pDev)) << "a later error is reported again";
+    EXPECT_EQ(reAdd(TRUE), MOS_RC__ALREADY_EXISTS);
+    tgtTest_WriteHeader(path, 0x1234, 0xF0);
+    EXPECT_EQ(reAdd(TRUE), MOS_RC__ERROR) << "the refreshed device no longer carries our header";
+    EXPECT_TRUE(registered(0xF0));
+    tgtTest_WriteHeader(path, kTgtId, 0xF0);
+}
+
 TEST_F(ContDevTest, AFailedAddLeavesNothingBehind)
 {
     tgtInitParam_G.bAlwaysForceDeviceTakeover = FALSE;
