@@ -21,6 +21,7 @@ struct TgtSdbg {
     MosObj_Type flcacheType;    // the flash read-cache driver control
     MosObj_Type flcacheDevType; // flash-cache devices
     MosObj_Type devType;        // device objects
+    MosObj_Type combType;       // combs
 };
 
 // Null until tgtSdbg_Register has registered every type.

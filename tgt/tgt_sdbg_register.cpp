@@ -6,6 +6,7 @@
 
 #include "tgt/cmonitor/cmonitor.h"
 #include "tgt/cont/cont_dev.h"
+#include "tgt/cont/cont_comb.h"
 #include "tgt/cont/cont_flcache_dev.h"
 #include "tgt/cont/cont_ostrel.h"
 #include "tgt/cont/cont_tgt.h"
@@ -52,6 +53,8 @@ void tgtSdbg_Register(void)
                           SDBG_EXPORTS_OBJ_TYPE__TGT_FLCACHE_DEV, sizeof(ContFlcacheDevQuery));
     mosObjType_RegObjType(&tgtSdbg_G.devType, contDev_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__TGT_DEV,
                           sizeof(ContDevQuery));
+    mosObjType_RegObjType(&tgtSdbg_G.combType, contComb_Query, nullptr, SDBG_EXPORTS_OBJ_TYPE__TGT_COMB,
+                          sizeof(ContCombQuery));
     pTgtSdbg_g = &tgtSdbg_G;
 }
 
@@ -60,6 +63,7 @@ void tgtSdbg_Unregister(void)
     if (pTgtSdbg_g == nullptr)
         return;
     pTgtSdbg_g = nullptr;
+    mosObjType_UnregObjType(&tgtSdbg_G.combType);
     mosObjType_UnregObjType(&tgtSdbg_G.devType);
     mosObjType_UnregObjType(&tgtSdbg_G.flcacheDevType);
     mosObjType_UnregObjType(&tgtSdbg_G.flcacheType);

@@ -159,6 +159,7 @@ void cont_Init(Cont *pCont, UINT16 port, UINT64 myConId, BOOL bInitRecvGrps, BOO
     contHeadMngr_Init(&pCont->headMngr);
     contHead_SetHeadLayerHooks();
     contDevMngr_Init(&pCont->devMngr, pCont);
+    contCombMngr_Init(&pCont->combMngr, pCont);
     ioh_Init(&pCont->ioh, pCont, contIo_GetIohHooks(), &pCont->elock);
     cont_NextStage(pCont);
 

@@ -20,6 +20,7 @@
 #include "net/net.h"
 #include "tgt/cont/cont_cmd.h"
 #include "tgt/cont/cont_dev.h"
+#include "tgt/cont/cont_comb.h"
 #include "tgt/cont/cont_example.h"
 #include "tgt/cont/cont_flcache_dev.h"
 #include "tgt/cont/cont_head.h"
@@ -64,6 +65,7 @@ struct Cont {
     Elock elock; // built at the first accepted attach; no comb is locked before
     Ioh ioh;
     ContCmd cmd;
+    ContCombMngr combMngr;
     HNetCon hOstrelCon; // 0 until the first add-manager command
     DumpMgr dumpMgr;
     Phy phy;             // the physical layer: device set, comb map, device map

@@ -5,16 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdarg>
 #include <fstream>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "mos/mos_trace.h"
 #include "test/fakes/fake_flcache_driver.h"
 #include "test/support/tgt_test_support.h"
+#include "test/support/trace_capture.h"
 #include "tgt/flcache/flcache.h"
 
 namespace {
@@ -23,26 +22,6 @@ namespace {
 
 // Source devices need distinct kernel device numbers: character devices every machine has.
 const char *const kSourcePaths[] = {"/dev/null", "/dev/zero", "/dev/full", "/dev/random", "/dev/urandom"};
-
-// Trace lines, captured while a test wants them.
-std::mutex traceMu_G;
-std::vector<std::string> traceLines_G;
-void captureSink(MosTrace_LineKind, const char *pFormat, va_list *pAp)
-{
-    char buf[1024];
-    va_list ap;
-    va_copy(ap, *pAp);
-    vsnprintf(buf, sizeof(buf), pFormat, ap);
-    va_end(ap);
-    std::lock_guard<std::mutex> g(traceMu_G);
-    traceLines_G.emplace_back(buf);
-}
-bool traced(const std::string &needle)
-{
-    std::lock_guard<std::mutex> g(traceMu_G);
-    return std::any_of(traceLines_G.begin(), traceLines_G.end(),
-                       [&](const std::string &l) { return l.find(needle) != std::string::npos; });
-}
 
 // The controller as the module sees it: flash-cache device objects, this server's devices, the
 // device map and the Ostrel link.
@@ -123,7 +102,7 @@ class FlcacheTest : public ::testing::Test {
   protected:
     void SetUp() override
     {
-        mosTrace_SetSink(captureSink);
+        traceTest_Capture();
         for (UINT64 id = 1; id <= 5; id++)
             cont_.devices[id] = kSourcePaths[id - 1];
         for (UINT64 id = 101; id <= 109; id++)
