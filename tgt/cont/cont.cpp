@@ -160,6 +160,7 @@ void cont_Init(Cont *pCont, UINT16 port, UINT64 myConId, BOOL bInitRecvGrps, BOO
     contHead_SetHeadLayerHooks();
     contDevMngr_Init(&pCont->devMngr, pCont);
     contCombMngr_Init(&pCont->combMngr, pCont);
+    contComb_SetDevHooks();
     ioh_Init(&pCont->ioh, pCont, contIo_GetIohHooks(), &pCont->elock);
     cont_NextStage(pCont);
 

@@ -10,6 +10,9 @@
 #include "mos/mos_utils_mem.h"
 #include "mos/umt/mos_umt.h"
 #include "tgt/cont/cont.h"
+#include "tgt/cont/cont_dev.h"
+#include "tgt/phy/phy_dev_io.h"
+#include "tgt/raid/raid_resync.h"
 #include "tgt/tgt_conf.h"
 #include "tgt/tgt_contention.h"
 #include "tgt/tgt_sdbg.h"
@@ -303,6 +306,18 @@ void contCombMngr_CombDestroy(ContCombMngr *pCombMngr, ContComb *pComb)
     contComb_Destroy(pComb);
 }
 
+void contDev_AddCombToList(ContDev *pDev, ContComb *pComb)
+{
+    MosFastlockGuard g(&pDev->addRemCombFastlock);
+    mosDList_InsertTail(&pDev->combAnchor, &pComb->nodeInDevCombList);
+}
+
+void contDev_RemCombFromList(ContDev *pDev, ContComb *pComb)
+{
+    MosFastlockGuard g(&pDev->addRemCombFastlock);
+    mosDList_Remove(&pDev->combAnchor, &pComb->nodeInDevCombList);
+}
+
 Mos_RC contComb_SetState(ContComb *pComb, const RaidComb_SetStateReq *pCombState,
                          OstrelTgtRsp_SetCombState *pSetCombRsp)
 {
@@ -526,6 +541,151 @@ void contComb_Query(MosObj *pObj, const CHAR_A *pName, void *pData)
     pQuery->combId = pComb->combId;
     elockComb_Query(&pComb->elockComb, &pQuery->elockQuery);
     raidComb_Query(&pComb->raidComb, &pQuery->raidQuery);
+}
+
+namespace {
+void contComb_TraceDone(CombId combId, Mos_RC rc)
+{
+    MOS_TRACE(MOS_COMP_TGT_CONT, rc == MOS_RC__SUCCESS ? MOS_FREQ_HIGH : MOS_FREQ_MED, "%s %lx - %s rc = %s", "CombId",
+              (unsigned long)combId, "Done", mosRc_GetStr(rc));
+}
+
+// An existing comb (found with its registry lock held) is checked against the command.
+Mos_RC contComb_ValidateExisting(ContComb *pComb, const ContCombAddArgs *pArgs, BOOL bReadOnly)
+{
+    MOS_ASSERT(pComb->combId == pArgs->combId);
+    return raidComb_ValidateRaidId(&pComb->raidComb, pArgs->raidTgtId, pArgs->tgtCombCmdGenNum, pArgs->bHasMig,
+                                   bReadOnly, pArgs->bForceCombCmdGen, pArgs->bTPellar);
+}
+} // namespace
+
+Mos_RC contComb_AddOne(Cont *pCont, const ContCombAddArgs *pArgs)
+{
+    const CombId combId = pArgs->combId;
+    ContObj *pObjs = &pCont->objs;
+    auto *pComb = static_cast<ContComb *>(contObj_AcquireReadLock(pObjs, combId, CONT_OBJ_TYPE__COMB));
+    if (pComb != nullptr) {
+        const Mos_RC rc = contComb_ValidateExisting(pComb, pArgs, pArgs->bReadOnly);
+        contObj_ReleaseReadLock(pObjs, combId, CONT_OBJ_TYPE__COMB);
+        return rc == MOS_RC__SUCCESS ? MOS_RC__ALREADY_EXISTS : rc;
+    }
+    auto *pDev = static_cast<ContDev *>(contObj_AcquireReadLock(pObjs, pArgs->devId, CONT_OBJ_TYPE__DEV));
+    if (pDev == nullptr) {
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_MED, "%s %lx - %s rc = %s", "Comb Id", (unsigned long)combId, "Done",
+                  mosRc_GetStr(MOS_RC__INVALID_DEV_ID));
+        return MOS_RC__INVALID_DEV_ID;
+    }
+    Mos_RC rc = MOS_RC__SUCCESS;
+    pComb = static_cast<ContComb *>(contObj_AddStart(pObjs, combId, CONT_OBJ_TYPE__COMB, &rc));
+    if (pComb != nullptr) {
+        // Added by another command since the first look; the write lock is held.
+        pComb->bMark = FALSE;
+        rc = contComb_ValidateExisting(pComb, pArgs, FALSE);
+        contObj_ReleaseWriteLock(pObjs, combId, CONT_OBJ_TYPE__COMB);
+        contObj_ReleaseReadLock(pObjs, pArgs->devId, CONT_OBJ_TYPE__DEV);
+        if (rc != MOS_RC__SUCCESS) {
+            contComb_TraceDone(combId, rc);
+            return rc;
+        }
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_MED, "%s %lx - %s rc = %s", "Add Comb - Comb Id", (unsigned long)combId,
+                  "Done", mosRc_GetStr(MOS_RC__ALREADY_EXISTS));
+        return MOS_RC__ALREADY_EXISTS;
+    }
+    if (rc != MOS_RC__SUCCESS) {
+        contObj_ReleaseReadLock(pObjs, pArgs->devId, CONT_OBJ_TYPE__DEV);
+        contComb_TraceDone(combId, rc);
+        return rc;
+    }
+    // The id's registry stripe is held until the sync-done: memory only here.
+    pComb = static_cast<ContComb *>(calloc(1, sizeof(ContComb)));
+    MOS_ASSERT(pComb != nullptr);
+    contCombMngr_CombInit(pComb, pCont, pArgs->devId, combId, pArgs->raidTgtId, pArgs->maintTgtId,
+                          pArgs->tgtCombCmdGenNum, pArgs->bTPellar);
+    contObj_AddSyncDone(pObjs, &pComb->lists.accessLock, combId, CONT_OBJ_TYPE__COMB, pComb, &pComb->lists.hashRecord);
+    const BOOL bPlaced = raidComb_AllocComb(&pComb->raidComb, combId, pArgs->devId, &pCont->phy, pDev->pPhyDev, pDev,
+                                            pArgs->bTPellar && pArgs->bNew);
+    if (bPlaced)
+        contCombMngr_CombAdd(&pCont->combMngr, pComb, pArgs->bLock);
+    contDev_AddCombToList(pDev, pComb);
+    contObj_ReleaseReadLock(pObjs, pArgs->devId, CONT_OBJ_TYPE__DEV);
+    contObj_AddDone(pObjs, &pComb->lists.accessLock, combId, CONT_OBJ_TYPE__COMB);
+    if (bPlaced)
+        return MOS_RC__SUCCESS;
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Comb %lx could not be placed on device %lx", (unsigned long)combId,
+              (unsigned long)pArgs->devId);
+    rc = contComb_RemById(pCont, combId, TRUE, pArgs->bLock);
+    MOS_ASSERT(rc == MOS_RC__SUCCESS);
+    contComb_TraceDone(combId, MOS_RC__ERROR);
+    return MOS_RC__ERROR;
+}
+
+Mos_RC contComb_RemById(Cont *pCont, CombId combId, BOOL bRollback, BOOL bLock)
+{
+    ContObj *pObjs = &pCont->objs;
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_MED, "%s %lx - %s rc = %s", "CombId", (unsigned long)combId, "Start",
+              "MOS_RC__SUCCESS");
+    ContDev *pDev = nullptr;
+    auto *pComb = static_cast<ContComb *>(contObj_Acquire(pObjs, combId, CONT_OBJ_TYPE__COMB));
+    if (pComb != nullptr) {
+        raidComb_AbortScan(&pComb->raidComb);
+        pDev = cont_AcquireContDev(pCont, pComb->devId);
+        MOS_ASSERT(pDev != nullptr);
+        if (pDev->combIdInScan == combId && pDev->pPhyDev != nullptr)
+            phyDev_PopFromScanLimiter(pDev->pPhyDev);
+        contObj_Release(pObjs, combId, CONT_OBJ_TYPE__COMB);
+    }
+    pComb = static_cast<ContComb *>(contObj_Rem(pObjs, combId, CONT_OBJ_TYPE__COMB));
+    if (pComb == nullptr) {
+        MOS_ASSERT(!bRollback);
+        if (pDev != nullptr)
+            cont_ReleaseContDev(pCont, pDev->devId);
+        contComb_TraceDone(combId, MOS_RC__NOT_FOUND);
+        return MOS_RC__NOT_FOUND;
+    }
+    contCombMngr_CombPrepareDestroy(pComb);
+    if (pDev == nullptr) {
+        pDev = cont_AcquireContDev(pCont, pComb->devId);
+        MOS_ASSERT(pDev != nullptr);
+    }
+    contDev_RemCombFromList(pDev, pComb);
+    cont_ReleaseContDev(pCont, pDev->devId);
+    if (!bRollback) {
+        contCombMngr_CombRem(&pCont->combMngr, pComb, bLock);
+        raidComb_FreeComb(&pComb->raidComb, &pCont->phy);
+    }
+    contCombMngr_CombDestroy(&pCont->combMngr, pComb);
+    free(pComb);
+    contComb_TraceDone(combId, MOS_RC__SUCCESS);
+    return MOS_RC__SUCCESS;
+}
+
+namespace {
+ContComb *contComb_OfDevNode(MosDList_Node *pNode)
+{
+    return MOS_CONTAINER_OF(pNode, ContComb, nodeInDevCombList);
+}
+
+// The background scan checks only the copies this server holds as primary.
+void contComb_ScanFromDev(Cont *pCont, MosDList_Node *pNode, BOOL bCompare)
+{
+    ContComb *pComb = contComb_OfDevNode(pNode);
+    if (raidComb_IsPrimary(&pComb->raidComb))
+        raidScan_Start(pCont, pComb->raidComb.pContDev, &pComb->raidComb, bCompare);
+}
+} // namespace
+
+void contComb_SetDevHooks(void)
+{
+    static const ContDevCombHooks kHooks = {
+        [](MosDList_Node *pNode) -> UINT64 { return contComb_OfDevNode(pNode)->combId; },
+        [](Cont *pCont, UINT64 combId) -> MosDList_Node * {
+            auto *pComb = static_cast<ContComb *>(contObj_Acquire(&pCont->objs, combId, CONT_OBJ_TYPE__COMB));
+            return pComb == nullptr ? nullptr : &pComb->nodeInDevCombList;
+        },
+        [](Cont *pCont, UINT64 combId) { contObj_Release(&pCont->objs, combId, CONT_OBJ_TYPE__COMB); },
+        contComb_ScanFromDev,
+    };
+    contDev_SetCombHooks(&kHooks);
 }
 
 IohComb *cont_AcquireIohComb(Cont *pCont, CombId combId)

@@ -51,6 +51,7 @@
 #include "tgt/raid/raid_comb.h"
 
 struct Cont;
+struct ContDev;
 struct OstrelTgtReq_AddCombArr;
 
 #define CONT_COMB__MH_STATS_ENTRIES 2048u
@@ -194,6 +195,10 @@ void contCombMngr_CombPrepareDestroy(ContComb *pComb);
 void contComb_Destroy(ContComb *pComb);
 void contCombMngr_CombDestroy(ContCombMngr *pCombMngr, ContComb *pComb);
 
+// The holding device's comb list, under the device's addRemCombFastlock.
+void contDev_AddCombToList(ContDev *pDev, ContComb *pComb);
+void contDev_RemCombFromList(ContDev *pDev, ContComb *pComb);
+
 // Pass-through to the mirroring part: same arguments, same results.
 Mos_RC contComb_SetState(ContComb *pComb, const RaidComb_SetStateReq *pCombState,
                          OstrelTgtRsp_SetCombState *pSetCombRsp);
@@ -227,6 +232,37 @@ void contCombMngr_PrintAllCombs(ContCombMngr *pCombMngr, FILE *pFile);
 Mos_RC contCombMngr_GetCombStats(ContCombMngr *pCombMngr, NetRpcData *pRes);
 
 void contComb_Query(MosObj *pObj, const CHAR_A *pName, void *pData);
+
+// One comb of an add-comb command, as the command module hands it over.
+struct ContCombAddArgs {
+    CombId combId;
+    TgtDevId devId;
+    TgtId raidTgtId;  // the mirror partner
+    TgtId maintTgtId; // the maintenance partner, 0 for none
+    BOOL bHasMig;     // the Ostrel knows of a running migration
+    UINT16 tgtCombCmdGenNum;
+    BOOL bReadOnly;        // an existing comb may not change partner (answers MOS_RC__NEED_WRITE_ACCESS)
+    BOOL bLock;            // take itrRwLock to link the comb (FALSE inside a reconfiguration's sweep)
+    BOOL bForceCombCmdGen; // accept any command generation
+    BOOL bTPellar;
+    BOOL bNew; // with bTPellar: drop whatever teeth the device still holds for the comb
+};
+
+// The add of one comb: registry add, object, placement on its device, links, add-done; a comb
+// that cannot be placed is rolled back so that nothing stays registered. An existing comb is
+// checked against the command instead (partner, command generation). Answers MOS_RC__SUCCESS
+// (added), MOS_RC__ALREADY_EXISTS (existing and valid), the mirroring part's refusal of an
+// existing comb (60, 58, 30), MOS_RC__INVALID_DEV_ID (device not registered), MOS_RC__RETRY (the
+// comb is being removed) or MOS_RC__ERROR (not placed). Runs on a uthread.
+Mos_RC contComb_AddOne(Cont *pCont, const ContCombAddArgs *pArgs);
+// Removes the comb by id: MOS_RC__SUCCESS or MOS_RC__NOT_FOUND. bRollback: the undo of a failed
+// add (the comb was never linked in the manager and holds no teeth). bLock: take itrRwLock to
+// unlink it (FALSE inside a reconfiguration's sweep).
+Mos_RC contComb_RemById(Cont *pCont, CombId combId, BOOL bRollback, BOOL bLock);
+
+// Lets the devices' scan threads reach the combs on their lists (counted references through the
+// registry) and scan those held here as primary.
+void contComb_SetDevHooks(void);
 
 // The I/O handler's handle of a comb by id (a counted registry reference), released by id.
 IohComb *cont_AcquireIohComb(Cont *pCont, CombId combId);

@@ -79,7 +79,7 @@ class CombMngrTest : public ::testing::Test {
     {
         traceTest_Capture();
         pCont = static_cast<Cont *>(calloc(1, sizeof(Cont)));
-        contObj_Init(&pCont->objs, CONT_OBJ_TYPE__COMB, CONT_OBJ_TYPE__HEAD);
+        contObj_Init(&pCont->objs, CONT_OBJ_TYPE__DEV, CONT_OBJ_TYPE__HEAD);
         mngr = &pCont->combMngr;
         contCombMngr_Init(mngr, pCont);
         contCombMngr_SetRaidOps(mngr, &kRecordingOps);
@@ -459,5 +459,20 @@ TEST_F(CombMngrTest, SweepRemovesTheCombsLeftMarked)
     }
     EXPECT_EQ(runPass([&] { contCombMngr_UpdateAllCombFirstAccess(mngr); }),
               (std::vector<CombId>{combOf(2), combOf(3)}));
+}
+// The commands' add and remove of one comb answer for what is not there, and leave nothing.
+TEST_F(CombMngrTest, AddOnAnUnknownDeviceAndRemoveOfAnUnknownCombChangeNothing)
+{
+    ContCombAddArgs a{};
+    a.combId = combOf(7);
+    a.devId = 0xDEAD;
+    a.raidTgtId = 0x7002;
+    a.bLock = TRUE;
+    umtTest_RunAsUmt([&] {
+        EXPECT_EQ(contComb_AddOne(pCont, &a), MOS_RC__INVALID_DEV_ID);
+        EXPECT_EQ(contObj_Acquire(&pCont->objs, a.combId, CONT_OBJ_TYPE__COMB), nullptr);
+        EXPECT_EQ(contComb_RemById(pCont, a.combId, FALSE, TRUE), MOS_RC__NOT_FOUND);
+    });
+    EXPECT_EQ(mngr->combAnchor.counter, 0u);
 }
 } // namespace
