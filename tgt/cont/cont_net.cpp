@@ -538,6 +538,8 @@ void contNet_RecvRequest(HNetCon hCon, void *pObj, NetRpcData *pReq)
 void contNet_RecvIORequest(HNetCon hCon, void *pObj, NetRpcData *pReq)
 {
     Cont *pCont = contNet_Cont(pObj);
+    if (tgtInitParam_G.bSdbgExtraInfo)
+        __atomic_add_fetch(&pCont->ioh.query.ioFlow.startToRun, 1, __ATOMIC_RELAXED);
     PellarIOCtx *pCtx = contNet_GetIoCtx(&pReq->iov);
     BOOL bMalformed = FALSE;
     if (pCtx != nullptr) {
