@@ -478,7 +478,8 @@ void cont_ReleaseContDev(Cont *pCont, UINT64 devId);
 // --- Monitoring ------------------------------------------------------------------------------
 
 void contDev_BackgroundScan(void *pArg);
-void contDev_UpdateDevScanConf(ContDev *pDev, const TgtBackgroundScanInfo *pScanInfo);
+// MOS_RC__INVALID_ARG (nothing changed) for a flavor outside 1 to 3: the value is the Ostrel's.
+Mos_RC contDev_UpdateDevScanConf(ContDev *pDev, const TgtBackgroundScanInfo *pScanInfo);
 void contDev_SetCombIdInScan(ContDev *pDev, UINT64 combId);
 BOOL contDev_IsInWriteError(ContDev *pDev);
 BOOL contDev_IsDeviceInError(ContDev *pDev);

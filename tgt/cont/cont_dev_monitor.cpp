@@ -187,15 +187,20 @@ void contDev_BackgroundScan(void *pArg)
     }
 }
 
-void contDev_UpdateDevScanConf(ContDev *pDev, const TgtBackgroundScanInfo *pScanInfo)
+Mos_RC contDev_UpdateDevScanConf(ContDev *pDev, const TgtBackgroundScanInfo *pScanInfo)
 {
     MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW,
               "Change the scan configuration of device %lxto the following: flavor %d, BW limit %u KB/sec",
               (unsigned long)pDev->devId, (int)pScanInfo->flavor, pScanInfo->scanBWLimitKb);
-    MOS_ASSERT(pScanInfo->flavor > TGT_SCAN_FLAVOR__INVALID && pScanInfo->flavor < TGT_SCAN_FLAVOR__LAST);
+    if (pScanInfo->flavor <= TGT_SCAN_FLAVOR__INVALID || pScanInfo->flavor >= TGT_SCAN_FLAVOR__LAST) {
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Scan flavor %u of device %lx refused", pScanInfo->flavor,
+                  (unsigned long)pDev->devId);
+        return MOS_RC__INVALID_ARG;
+    }
     __atomic_store_n((UINT32 *)&pDev->scanFlavor, pScanInfo->flavor, __ATOMIC_RELEASE);
     if (pDev->pPhyDev != nullptr)
         phyDev_UpdateScanBWLimit(pDev->pPhyDev, pScanInfo->scanBWLimitKb);
+    return MOS_RC__SUCCESS;
 }
 
 void contDev_SetCombIdInScan(ContDev *pDev, UINT64 combId)

@@ -524,7 +524,7 @@ TEST_F(ContDevTest, AHeaderThatIsNoLongerOursRecordsAndReportsADeviceError)
     tgtTest_WriteHeader(path, kTgtId, 0x71); // so that the remove finds its own device again
 }
 
-TEST_F(ContDevTest, AnAddWithAFlavorOutsideItsRangeOrIdZeroIsRefused)
+TEST_F(ContDevTest, AScanFlavorOutsideItsRangeOrIdZeroIsRefused)
 {
     const std::string path = device("f");
     for (UINT32 flavor : {(UINT32)TGT_SCAN_FLAVOR__INVALID, (UINT32)TGT_SCAN_FLAVOR__LAST}) {
@@ -542,6 +542,16 @@ TEST_F(ContDevTest, AnAddWithAFlavorOutsideItsRangeOrIdZeroIsRefused)
     }
     EXPECT_EQ(add(0, path.c_str()), MOS_RC__INVALID_ARG);
     EXPECT_EQ(contDevMngr_GetDevCount(&cont_->devMngr), 0u);
+
+    // A later change of the scan configuration is refused the same way and changes nothing.
+    ASSERT_EQ(add(0x81, path.c_str()), MOS_RC__SUCCESS);
+    ContDev *pDev = dev(0x81);
+    const TgtBackgroundScanInfo bad = {TGT_SCAN_FLAVOR__LAST, 100};
+    const TgtBackgroundScanInfo good = {TGT_SCAN_FLAVOR__READ, 100};
+    EXPECT_EQ(contDev_UpdateDevScanConf(pDev, &bad), MOS_RC__INVALID_ARG);
+    EXPECT_EQ(pDev->scanFlavor, TGT_SCAN_FLAVOR__OFF);
+    EXPECT_EQ(contDev_UpdateDevScanConf(pDev, &good), MOS_RC__SUCCESS);
+    EXPECT_EQ(pDev->scanFlavor, TGT_SCAN_FLAVOR__READ);
 }
 
 TEST_F(ContDevTest, QueriesOverAllDevicesAnswerEachDeviceOnceAndStopAtTheirRoom)
