@@ -36,11 +36,13 @@ void fuzz_Setup()
     bReady = true;
 }
 
-// Types whose handlers change the process rather than its objects (the adoption writes the
-// repository file and starts keep-alive; the performance parameters resize the scheduler).
+// Types whose handlers reach outside the controller's objects: the adoption writes the repository
+// file and starts keep-alive, the performance parameters resize the scheduler, and a device add
+// would open and format whatever path the input names.
 bool fuzz_IsExcluded(UINT32 type)
 {
-    return type == TGT_MSG_TYPE__ADD_OSTREL || type == TGT_MSG_TYPE__UPDATE_PERF_PARAMS;
+    return type == TGT_MSG_TYPE__ADD_OSTREL || type == TGT_MSG_TYPE__UPDATE_PERF_PARAMS ||
+           type == TGT_MSG_TYPE__ADD_DEV;
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 
 #include "test/peers/sim_peer.h"
 #include "test/support/net_support.h"
@@ -301,6 +302,102 @@ TEST_F(PellarCmd, PerformanceParametersCorrectSocketBuffersAndResizeThreads)
     EXPECT_TRUE(cmdTest_WaitTrace(*p_, "Change pPerfParams->recvBufferInKb to 128"));
     // The server still serves its Ostrel.
     EXPECT_EQ(ostrel_.Command(TGT_MSG_TYPE__QUERY_ALL_VTREES_SIZE, 0, {}), MOS_RC__SUCCESS);
+}
+
+// One device element: id, path, new or known.
+std::vector<uint8_t> cmdTest_Dev(uint64_t devId, const std::string &path, bool bNew)
+{
+    std::vector<uint8_t> e(280, 0);
+    memcpy(e.data(), &devId, 8);
+    e[12] = bNew ? 1 : 0;
+    const uint32_t pathLen = 64;
+    memcpy(e.data() + 28, &pathLen, 4);
+    memcpy(e.data() + 32, path.c_str(), std::min<size_t>(path.size(), 63));
+    e[148] = 1; // background scan off
+    return e;
+}
+
+// The device group's answer entries: (id, specRc, teeth).
+struct DevAnswer {
+    uint64_t devId;
+    uint32_t specRc;
+    uint64_t teeth;
+};
+std::vector<DevAnswer> cmdTest_AddDevs(OstrelSim &ostrel, const std::vector<std::vector<uint8_t>> &devs, bool bReconf,
+                                       Mos_RC *pRc)
+{
+    std::vector<uint8_t> rec(18, 0);
+    const uint32_t n = (uint32_t)devs.size(), size = 280, flag = bReconf ? 1 : 0;
+    memcpy(rec.data(), &n, 4);
+    memcpy(rec.data() + 4, &size, 4);
+    memcpy(rec.data() + 8, &flag, 4);
+    memcpy(rec.data() + 12, &kGen, 2);
+    for (const auto &d : devs)
+        rec.insert(rec.end(), d.begin(), d.end());
+    std::vector<uint8_t> ans;
+    *pRc = ostrel.Command(TGT_MSG_TYPE__ADD_DEV, 0, rec, &ans);
+    std::vector<DevAnswer> out;
+    for (size_t off = 8; off + 88 <= ans.size(); off += 88) {
+        DevAnswer a{};
+        memcpy(&a.devId, ans.data() + off, 8);
+        memcpy(&a.teeth, ans.data() + off + 8, 8);
+        memcpy(&a.specRc, ans.data() + off + 16, 4);
+        out.push_back(a);
+    }
+    return out;
+}
+
+class PellarCmdDev : public PellarCmd {
+  protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(std::filesystem::exists(pellarPath())) << pellarPath();
+        const int port = freePort();
+        p_ = std::make_unique<PellarProcess>(dir_, "tgt_port " + std::to_string(port) +
+                                                       "\nsdbg_port 0\ntgt_dev__min_capacity_in_lbs 4194304\n");
+        ASSERT_TRUE(p_->waitListening(port)) << p_->output();
+        ASSERT_TRUE(ostrel_.Connect((uint16_t)port, 0x1));
+    }
+};
+
+TEST_F(PellarCmdDev, ACycleAddsADeviceAndAnEmptyCycleRemovesIt)
+{
+    const std::string dev = dir_.file("dev0");
+    {
+        std::ofstream f(dev);
+    }
+    std::filesystem::resize_file(dev, (2ull << 30) + (64ull << 20));
+    ASSERT_EQ(ostrel_.Attach({.generation = kGen}), MOS_RC__SUCCESS);
+    ASSERT_EQ(ostrel_.Reconf(true), MOS_RC__SUCCESS);
+    Mos_RC rc = MOS_RC__ERROR;
+    std::vector<DevAnswer> ans =
+        cmdTest_AddDevs(ostrel_, {cmdTest_Dev(0x51, dev, true), cmdTest_Dev(0, dev, true)}, true, &rc);
+    EXPECT_EQ(rc, MOS_RC__SUCCESS);
+    ASSERT_EQ(ans.size(), 2u);
+    EXPECT_EQ(ans[0].devId, 0x51u);
+    EXPECT_EQ(ans[0].specRc, (uint32_t)MOS_RC__SUCCESS) << p_->traces();
+    EXPECT_GT(ans[0].teeth, 0u);
+    EXPECT_EQ(ans[1].specRc, (uint32_t)MOS_RC__INVALID) << "an id of 0";
+    ASSERT_EQ(ostrel_.Reconf(false), MOS_RC__SUCCESS);
+
+    // The next cycle lists it again (known now): it stays.
+    ASSERT_EQ(ostrel_.Reconf(true), MOS_RC__SUCCESS);
+    ans = cmdTest_AddDevs(ostrel_, {cmdTest_Dev(0x51, dev, false)}, true, &rc);
+    EXPECT_EQ(rc, MOS_RC__SUCCESS);
+    ASSERT_EQ(ans.size(), 1u);
+    EXPECT_EQ(ans[0].specRc, (uint32_t)MOS_RC__ALREADY_EXISTS);
+    ASSERT_EQ(ostrel_.Reconf(false), MOS_RC__SUCCESS);
+
+    // An empty cycle removes it: listed again, it is added as a device of its own, not found known.
+    ASSERT_EQ(ostrel_.Reconf(true), MOS_RC__SUCCESS);
+    ans = cmdTest_AddDevs(ostrel_, {}, true, &rc);
+    EXPECT_EQ(rc, MOS_RC__SUCCESS);
+    ASSERT_EQ(ostrel_.Reconf(false), MOS_RC__SUCCESS);
+    ans = cmdTest_AddDevs(ostrel_, {cmdTest_Dev(0x51, dev, true)}, false, &rc);
+    EXPECT_EQ(rc, MOS_RC__SUCCESS);
+    ASSERT_EQ(ans.size(), 1u);
+    EXPECT_EQ(ans[0].specRc, (uint32_t)MOS_RC__SUCCESS) << "removed by the empty cycle, so added anew";
+    EXPECT_EQ(ostrel_.Command(TGT_MSG_TYPE__CLEAN_UP, 0, {0, 0}), MOS_RC__SUCCESS) << p_->traces();
 }
 
 } // namespace

@@ -106,7 +106,7 @@ constexpr ContCmdSpec kSpecs[] = {
     {CMD(QUERY_ALL_VTREES_SIZE), L(0), R, G0_N, kNo, kNo, contCmd_QueryAllVtreesSizeCmd},
     {CMD(UPDATE_DEV_SCAN_CONF), LN(10, 24, 0, false), R, G_N, 8, kNo, nullptr},
     {CMD(UPDATE_PERF_PARAMS), L(42), RW, G_F, 40, 36, contCmd_UpdatePerfParamsCmd},
-    {CMD(ADD_DEV), LN(18, 280, 0, false), RW, G_F, 12, 8, nullptr},
+    {CMD(ADD_DEV), LN(18, 280, 0, false), RW, G_F, 12, 8, contCmd_AddDevGroupCmd},
     {CMD(UPDATE_CACHE_FREEZE), L(6), R, G_N, 0, kNo, nullptr},
     {CMD(UPDATE_CACHE_ENABLE), L(6), R, G_N, 0, kNo, nullptr},
     {CMD(PURGE_CACHE), L(2), R, G_N, 0, kNo, nullptr},
@@ -356,6 +356,8 @@ void contCmd_Init(ContCmd *pContCmd)
 {
     MOS_FASTLOCK_CREATE(&pContCmd->fastLock, TGT_CONTENTION__CONT_CMD);
     pContCmd->updateUmtPerfParamCtx = {};
+    mosUmtSem_Init(&pContCmd->addRemDevSem);
+    mosUmtSem_IncInter(&pContCmd->addRemDevSem, 1, TRUE);
 }
 
 std::span<const ContCmdSpec> contCmd_Specs(void)

@@ -32,6 +32,7 @@
 #include <span>
 
 #include "mos/mos_fastlock.h"
+#include "mos/umt/mos_umt_semaphore.h"
 #include "net/net_con.h"
 #include "net/net_msg.h"
 
@@ -218,6 +219,7 @@ struct ContCmdUmtPerfCtx {
 struct ContCmd {
     MosFastlock_Base fastLock; // guards updateUmtPerfParamCtx
     ContCmdUmtPerfCtx updateUmtPerfParamCtx;
+    MosUmt_Sem addRemDevSem; // count 1: device adds and removals never overlap
 };
 
 void contCmd_Init(ContCmd *pContCmd);

@@ -42,6 +42,7 @@ Mos_RC contCmd_AddTgtGroupCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_AddVolGroupCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_AddVtreeGroupCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_AddHeadGroupCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_AddDevGroupCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_UpdatePerfParamsCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_UpdateThrottleConfCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_DeprecatedDestLimitsCmd(ContCmdCtx *pCtx);
@@ -59,7 +60,11 @@ Mos_RC contCmd_AddTgtGroup(Cont *pCont, const ContCmdGroup *pGroup);
 Mos_RC contCmd_AddVolGroup(Cont *pCont, const ContCmdGroup *pGroup);
 Mos_RC contCmd_AddVtreeGroup(Cont *pCont, const ContCmdGroup *pGroup);
 Mos_RC contCmd_AddHeadGroup(Cont *pCont, const ContCmdGroup *pGroup);
-// Empties every object set through one cycle with empty lists: 65, or the process stops.
+// Removes the devices still marked at the end of a cycle: 65, or MOS_RC__ERROR when the physical
+// layer kept one (it stays registered and is reported).
+Mos_RC contCmd_RemMarkedDevs(Cont *pCont);
+// Empties every object set through one cycle with empty lists: 65, or MOS_RC__ERROR when a device
+// could not be removed (reported, kept).
 Mos_RC contCmd_CleanUp(Cont *pCont);
 
 // Per-object adds (65 added, 7 known and updated, or the failure) and removals.

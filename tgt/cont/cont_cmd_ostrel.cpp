@@ -175,6 +175,8 @@ Mos_RC contCmd_AddOstrelCmd(ContCmdCtx *pCtx)
     Mos_RC rc = contCmd_ValidateAddOstrel(rec);
     if (rc != MOS_RC__SUCCESS)
         return rc;
+    if (pCont->bRecvAddOstrel)
+        contDevMngr_CheckLongInflightIos(&pCont->devMngr, FALSE);
     pCtx->lockState = contCmd_LockByType(pCont, WRITE_LOCKED);
     rc = contCmd_AddOstrelLocked(pCtx, rec);
     contCmd_UpdateInfoOnAddOstrel(pCont, rec, rc, pCtx->hCon);
@@ -208,6 +210,7 @@ Mos_RC contCmd_CleanUp(Cont *pCont)
     must(contCmd_AddVtreeGroup(pCont, &empty));
     must(contCmd_AddHeadGroup(pCont, &empty));
     must(contCmd_AddTgtGroup(pCont, &empty));
-    must(contCmd_ReconfDone(pCont));
-    return MOS_RC__SUCCESS;
+    contDevMngr_MarkAllDevs(&pCont->devMngr); // the device group of an empty list: removed by the cycle's end
+    // A device the physical layer keeps stays registered and makes clean-up answer 1.
+    return contCmd_ReconfDone(pCont);
 }

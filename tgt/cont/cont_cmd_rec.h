@@ -105,6 +105,55 @@ struct OstrelTgtReq_AddDevArr {
     UINT32 bUpdateDevicePath;
 };
 
+struct OstrelTgtThrottlingInfo {
+    UINT32 rebuildConcurrentIOLimit;
+    UINT32 rebalanceConcurrentIOLimit;
+    UINT32 rebuildBWLimitKB;
+    UINT32 rebalanceBWLimitKB;
+    UINT32 rebuildQuietPeriodMs;
+    UINT32 rebalanceQuietPeriodMs;
+    UINT32 rebuildAppIopsPerDeviceThreshold;
+    UINT32 rebalanceAppIopsPerDeviceThreshold;
+    UINT32 rebuildAppBwPerDeviceThresholdKB;
+    UINT32 rebalanceAppBwPerDeviceThresholdKB;
+};
+
+struct OstrelTgtReq_AddDev {
+    UINT64 devId;
+    UINT32 bRefresh;
+    UINT32 bNew;
+    UINT32 bMemDrl;
+    UINT64 snapReservedTeeth;
+    UINT32 pathMaxLen;
+    CHAR_A path[64];
+    UINT32 bUseCache;
+    UINT32 bDevZeroPadEnabled;
+    OstrelTgtThrottlingInfo throttlingInfo;
+    UINT32 ramcacheWriteMode;
+    UINT32 scanFlavor;
+    UINT32 scanBWLimitKb;
+    UINT32 bChecksumEnabled;
+    MosOscCnt_CounterParams devLongIOsCntrParams;
+    MosOscCnt_CounterParams devLongSuccessfulIOsCntrParams;
+    UINT32 bUseFlcache;
+    UINT32 bForceDeviceTakeover;
+    UINT32 bIsLedOn;
+    UINT8 zeroPad[60];
+};
+
+struct OstrelTgtRsp_AddDevArr {
+    UINT32 numOfDevs;
+    UINT32 addDevStructSize;
+};
+
+struct OstrelTgtRsp_AddDev {
+    UINT64 devId;
+    UINT64 numOfTeeth;
+    UINT32 specRc;
+    UINT32 pathMaxLen;
+    CHAR_A path[64];
+};
+
 struct OstrelTgtReq_AddCombProt {
     UINT64 raidTgtId;
     UINT32 raidState;
@@ -160,18 +209,6 @@ struct OstrelTgtReq_UpdatePerfParams {
     UINT16 ostrelTgtConnectionGenNum;
 };
 
-struct OstrelTgtThrottlingInfo {
-    UINT32 rebuildConcurrentIOLimit;
-    UINT32 rebalanceConcurrentIOLimit;
-    UINT32 rebuildBWLimitKB;
-    UINT32 rebalanceBWLimitKB;
-    UINT32 rebuildQuietPeriodMs;
-    UINT32 rebalanceQuietPeriodMs;
-    UINT32 rebuildAppIopsPerDeviceThreshold;
-    UINT32 rebalanceAppIopsPerDeviceThreshold;
-    UINT32 rebuildAppBwPerDeviceThresholdKB;
-    UINT32 rebalanceAppBwPerDeviceThresholdKB;
-};
 
 struct OstrelTgtReq_UpdateThrottleConf {
     UINT32 numDevs;
@@ -206,6 +243,14 @@ static_assert(offsetof(OstrelTgtReq_UpdateMultiHead, capChangeGen) == 140);
 static_assert(offsetof(OstrelTgtReq_UpdateMultiHead, usageMap) == 148);
 static_assert(sizeof(OstrelTgtReq_AddDevArr) == 18);
 static_assert(offsetof(OstrelTgtReq_AddDevArr, bUpdateDevicePath) == 14);
+static_assert(sizeof(OstrelTgtReq_AddDev) == 280);
+static_assert(offsetof(OstrelTgtReq_AddDev, path) == 32);
+static_assert(offsetof(OstrelTgtReq_AddDev, throttlingInfo) == 104);
+static_assert(offsetof(OstrelTgtReq_AddDev, ramcacheWriteMode) == 144);
+static_assert(offsetof(OstrelTgtReq_AddDev, devLongIOsCntrParams) == 160);
+static_assert(offsetof(OstrelTgtReq_AddDev, bUseFlcache) == 208);
+static_assert(offsetof(OstrelTgtReq_AddDev, zeroPad) == 220);
+static_assert(sizeof(OstrelTgtRsp_AddDev) == 88);
 static_assert(sizeof(OstrelTgtReq_AddCombArr) == 18);
 static_assert(offsetof(OstrelTgtReq_AddCombArr, ostrelTgtConnectionGenNum) == 16);
 static_assert(sizeof(OstrelTgtReq_AddComb) == 104);

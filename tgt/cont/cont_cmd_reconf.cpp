@@ -144,10 +144,15 @@ Mos_RC contCmd_ReconfStart(Cont *pCont)
 Mos_RC contCmd_ReconfDone(Cont *pCont)
 {
     mosUmt_SetTimeLimitMilli(~0ull);
+    const Mos_RC rc = contCmd_RemMarkedDevs(pCont);
+    phy_ReconfigureStageDone(&pCont->phy);
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Harden all combs array");
+    if (!contDevMngr_IsLongIoInProgress(&pCont->devMngr, nullptr))
+        phy_HardenAllCombArr(&pCont->phy);
     pCont->bReconfigInProgress = FALSE;
     pCont->bReconfigDoneReceived = TRUE;
     rcache_ReconfDone(cont_GetCache(pCont));
-    return contCmd_TraceAdd("Reconf done", cont_GetTgtId(pCont), MOS_RC__SUCCESS);
+    return contCmd_TraceAdd("Reconf done", cont_GetTgtId(pCont), rc);
 }
 
 Mos_RC contCmd_ReconfStartCmd(ContCmdCtx *pCtx)
