@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "test/support/cont_dev_rig.h"
 #include "test/support/cont_obj_support.h"
 #include "test/support/fake_aio_backend.h"
 #include "test/support/tgt_test_support.h"
@@ -76,18 +77,8 @@ class ContDevTest : public ::testing::Test {
   protected:
     void SetUp() override
     {
-        tgtConf_SetDefaults();
-        tgtInitParam_G.phyDevMinCapacityInLbs = 4194304 - 4096;
-        stmp_Init(&stmp_g, (UINT32)tgtInitParam_G.stmpMemorySizeInLbs);
-        fake_.setPassThrough(true);
-        fake_.setAutoComplete(true);
-        fake_.setResultFunc([this](const FakeAioBackend::Seen &s, size_t) { return onTransfer(s); });
         cont_ = std::make_unique<Cont>();
-        cont_->ostrel.tgtId = kTgtId;
-        contObj_Init(&cont_->objs, CONT_OBJ_TYPE__OSTREL, CONT_OBJ_TYPE__EXAMPLE);
-        run([&] { phy_InitEx(&cont_->phy, cont_.get(), fake_.ops(), FALSE); });
-        rcache_Init(&cont_->readCache, cont_.get());
-        contDevMngr_Init(&cont_->devMngr, cont_.get());
+        contDevTest_Build(cont_.get(), &fake_, kTgtId, [this](const FakeAioBackend::Seen &s) { return onTransfer(s); });
         cap_G = &cap_;
         contDev_SetMonitorHooks(&kTestHooks);
     }
@@ -99,12 +90,7 @@ class ContDevTest : public ::testing::Test {
             EXPECT_EQ(rem(id), MOS_RC__SUCCESS);
         contDev_SetMonitorHooks(nullptr);
         cap_G = nullptr;
-        contDevMngr_Destroy(&cont_->devMngr);
-        rcache_Destroy(&cont_->readCache);
-        EXPECT_TRUE(umtTest_WaitFor([&] { return openFiles() == 0; }));
-        run([&] { phy_Destroy(&cont_->phy); });
-        contObj_Destroy(&cont_->objs);
-        stmp_Destroy(&stmp_g);
+        contDevTest_Destroy(cont_.get());
     }
     static void run(const std::function<void()> &fn) { umtTest_RunAsUmt(fn); }
     UINT32 openFiles() { return cont_->phy.mDev.asyncIO.files.counter; }
