@@ -172,6 +172,7 @@ void cont_Init(Cont *pCont, UINT16 port, UINT64 myConId, BOOL bInitRecvGrps, BOO
     contFlcacheDevMngr_SetIo(&pCont->flcacheDevMngr, phyMultiDev_GetAsyncIO(&pCont->phy.mDev), cont_ReloadDevMap,
                              pCont);
     flcache_Init(&pCont->flcache, pCont);
+    contRaidCtrl_Init(&pCont->raidCtrl);
     cont_NextStage(pCont);
     cont_InitCopyPools(pCont);
     cont_NextStage(pCont);
@@ -187,6 +188,8 @@ void cont_Init(Cont *pCont, UINT16 port, UINT64 myConId, BOOL bInitRecvGrps, BOO
     if (bInitNet) {
         cont_InitNet(pCont, port, myConId, bInitRecvGrps);
         cont_NextStage(pCont);
+        contYarrin_Init(&pCont->yarrin, pCont, cont_GetNetObj(pCont), contYarrin_GetContHooks(), &pCont->raidCtrl,
+                        nullptr, 0, nullptr);
     }
 
     Mos_RC rc = MosPerfLinear_Init(nullptr, "Pellar", MOS_PERF_NUM_REQUEST_STAGES, MOS_PERF_REQUEST_STAGES);

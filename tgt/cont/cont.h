@@ -31,6 +31,7 @@
 #include "tgt/cont/cont_tgt.h"
 #include "tgt/cont/cont_volume.h"
 #include "tgt/cont/cont_vtree.h"
+#include "tgt/cont/cont_yarrin.h"
 #include "tgt/phy/phy_devset.h"
 #include "tgt/phy/tgt_dump.h"
 #include "tgt/phy/zmp.h"
@@ -74,6 +75,8 @@ struct Cont {
     RcacheNetBuf cacheSec;
     Cache readCache;
     ContFlcacheDevMngr flcacheDevMngr;
+    ContRaidCtrl raidCtrl;
+    ContYarrin yarrin; // set up with the network
     Flcache flcache;
     MosDynamicMemPool copySndBufferPool;
     MosDynamicMemPool copyRcvBufferPool;

@@ -128,7 +128,7 @@ constexpr ContCmdSpec kSpecs[] = {
     {CMD(SET_REBUILD_REBALANCE_DEST_LIMITS), kAtLeast14, R, G_N, 0, kNo, nullptr},
     {CMD(SELF_TEST), L(12), NL, kNone, kNo, kNo, nullptr},
     {CMD(QUERY_MULTIHEAD_COMB_STATS), kAnyLen, R, G0_N, kNo, kNo, nullptr},
-    {CMD(UPDATE_LED_STATUS), L(38), R, G_N, 0, kNo, nullptr},
+    {CMD(UPDATE_LED_STATUS), L(38), R, G_N, 0, kNo, contCmd_UpdateLedStatusCmd},
     {CMD(QUERY_DEV_METADATA), kAnyLen, R, N, kNo, kNo, nullptr},
     {CMD(QUERY_DEV_ADVANCED_METADATA), L(34), R, G_N, 0, kNo, nullptr},
     {CMD(CREATE_SNAP_END), LN(48, 8, 0, true), R, G_N, 4, kNo, nullptr},

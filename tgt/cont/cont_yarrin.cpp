@@ -13,6 +13,8 @@
 #include "net/net_msg.h"
 #include "net/net_root.h"
 #include "net/net_rpc.h"
+#include "tgt/cont/cont.h"
+#include "tgt/cont/cont_cmd_intrn.h"
 #include "tgt/cont/cont_net.h"
 #include "tgt/tgt_conf.h"
 #include "tgt/tgt_contention.h"
@@ -373,10 +375,83 @@ Mos_RC contCmd_UpdateLedStatus(ContYarrin *pYarrin, const OstrelTgtReq_UpdateLed
     led.bLedOn = pReq->isLedOn != 0 ? TRUE : FALSE;
     led.subDevNum = 0;
     CHAR_A path[CONT_YARRIN__PATH_LEN] = {};
-    if (!pYarrin->pHooks->getDevPath(pYarrin->pCont, pReq->devId, &path)) {
+    if (pYarrin->pHooks == nullptr || !pYarrin->pHooks->getDevPath(pYarrin->pCont, pReq->devId, &path)) {
         MOS_ERROR(MOS_COMP_TGT_CONT, "LED of device %016lx: no such device", (unsigned long)pReq->devId);
         return MOS_RC__TGT_DEVICE_NOT_FOUND;
     }
     snprintf(led.path, sizeof(led.path), "%.*s", (int)sizeof(led.path) - 1, path);
     return contYarrin_ChangeLedMode(pYarrin, &led);
+}
+
+Mos_RC contCmd_UpdateLedStatusCmd(ContCmdCtx *pCtx)
+{
+    const auto rec = contCmd_RecAt<OstrelTgtReq_UpdateLedStatus>(pCtx, 0);
+    return contCmd_UpdateLedStatus(&pCtx->pCont->yarrin, &rec);
+}
+
+// ---- the controller's side ----
+
+namespace {
+
+UINT32 contYarrin_ContNumOfDevs(Cont *pCont, BOOL bFlcache)
+{
+    if (!bFlcache)
+        return contMngr_Count(&pCont->devMngr.devs);
+    MosFastlockGuard guard(&pCont->flcacheDevMngr.fastlock);
+    return pCont->flcacheDevMngr.numOfObjs;
+}
+
+UINT32 contYarrin_ContDevPaths(Cont *pCont, BOOL bFlcache, UINT64 *pIds, CHAR_A (*pPaths)[CONT_YARRIN__PATH_LEN],
+                               UINT32 maxDevs)
+{
+    static_assert(FLCACHE__DEV_PATH_LEN == CONT_YARRIN__PATH_LEN && CONT_DEV__PATH_LEN == CONT_YARRIN__PATH_LEN);
+    if (!bFlcache)
+        return contDevMngr_GetPaths(&pCont->devMngr, pIds, pPaths, maxDevs);
+    UINT64 ids[MAX_NUM_FLCACHE_DEV_PER_TGT];
+    CHAR_A paths[MAX_NUM_FLCACHE_DEV_PER_TGT][FLCACHE__DEV_PATH_LEN];
+    UINT32 n = std::min(contFlcacheDevMngr_GetPaths(&pCont->flcacheDevMngr, ids, paths), maxDevs);
+    for (UINT32 i = 0; i < n; i++) {
+        pIds[i] = ids[i];
+        memcpy(pPaths[i], paths[i], CONT_YARRIN__PATH_LEN);
+    }
+    return n;
+}
+
+BOOL contYarrin_ContStoreMetadata(Cont *pCont, BOOL bFlcache, UINT64 id, const MosMedia_Metadata *pMetadata)
+{
+    const ContObjType type = bFlcache ? CONT_OBJ_TYPE__FLCACHE : CONT_OBJ_TYPE__DEV;
+    void *pObj = contObj_AcquireWriteLock(&pCont->objs, id, type);
+    if (pObj == nullptr)
+        return FALSE;
+    if (bFlcache) {
+        ContFlcacheDev *pDev = static_cast<ContFlcacheDev *>(pObj);
+        MosFastlockGuard guard(&pDev->fastLock); // its manager's query reads under it
+        pDev->cacheDevMetadata = *pMetadata;
+    } else {
+        static_cast<ContDev *>(pObj)->devMetadata = *pMetadata;
+    }
+    contObj_ReleaseWriteLock(&pCont->objs, id, type);
+    return TRUE;
+}
+
+BOOL contYarrin_ContDevPath(Cont *pCont, UINT64 devId, CHAR_A (*pPath)[CONT_YARRIN__PATH_LEN])
+{
+    if (ContDev *pDev = static_cast<ContDev *>(contObj_AcquireReadLock(&pCont->objs, devId, CONT_OBJ_TYPE__DEV))) {
+        contDev_CopyDevPath(pDev, *pPath);
+        contObj_ReleaseReadLock(&pCont->objs, devId, CONT_OBJ_TYPE__DEV);
+        return TRUE;
+    }
+    static_assert(PHY_DEV_MAP__PATH_LEN == CONT_YARRIN__PATH_LEN);
+    UINT32 count = 0;
+    return phy_GetDevPath(&pCont->phy, devId, *pPath, &count);
+}
+
+const ContYarrinHooks kContHooks = {contYarrin_ContNumOfDevs, contYarrin_ContDevPaths, contYarrin_ContStoreMetadata,
+                                    contYarrin_ContDevPath};
+
+} // namespace
+
+const ContYarrinHooks *contYarrin_GetContHooks(void)
+{
+    return &kContHooks;
 }

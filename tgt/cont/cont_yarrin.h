@@ -29,6 +29,7 @@
 #include "net/net.h"
 
 struct Cont;
+struct ContCmdCtx;
 
 #define CONT_NET__YARRIN_CON_ID 1200u
 #define CONT_YARRIN__DEFAULT_HOST "127.0.0.1"
@@ -42,7 +43,6 @@ struct Cont;
 #define CONT_RAID_CTRL__MAX_NUM 4u
 #define YARRIN_MSG_TYPE__GET_MEDIA_INFO 7031u
 #define YARRIN_MSG_TYPE__CHANGE_MEDIA_LED 7032u
-#define TGT_MSG_TYPE__UPDATE_LED_STATUS 2229u
 
 // An agent's answer to a media query: the metadata, then the controller in front of the disk.
 #define CONT_YARRIN__MEDIA_ANSWER_SIZE (sizeof(MosMedia_Metadata) + sizeof(MosMedia_RaidController))
@@ -145,6 +145,13 @@ MosTimerQ_ID contYarrin_PollOnce(ContYarrin *pYarrin);
 // The poller's loop (the uthread's body).
 void contYarrin_CollectMetadataLoop(void *pArg);
 
-// UPDATE_LED_STATUS (2229): 126 for a device the server does not know (the agent is not asked),
-// else the agent's code.
+// The controller's side: the devices and flash-cache devices of its managers, their metadata
+// stored under each object's registry write lock, and a device's path from its object or, for a
+// device without one, from the device map.
+const ContYarrinHooks *contYarrin_GetContHooks(void);
+
+// UPDATE_LED_STATUS (2229): 126 for a device the server does not know, or when the link was never
+// set up (no network), without asking the agent; else the agent's code.
 Mos_RC contCmd_UpdateLedStatus(ContYarrin *pYarrin, const OstrelTgtReq_UpdateLedStatus *pReq);
+// The command table's handler of 2229: the record, then contCmd_UpdateLedStatus on the controller's link.
+Mos_RC contCmd_UpdateLedStatusCmd(ContCmdCtx *pCtx);
