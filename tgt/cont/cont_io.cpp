@@ -176,21 +176,6 @@ Vtree *contIo_AcquireVtreeFromHead(Cont *pCont, CombId combId, UINT32 offsetInCo
     return pVtree;
 }
 
-// Comb objects are not served yet: no comb is found, so nothing below is reached through it.
-IohComb *contIo_AcquireIohComb(Cont *pCont, CombId combId)
-{
-    (void)pCont;
-    (void)combId;
-    return nullptr;
-}
-
-void contIo_ReleaseIohComb(Cont *pCont, CombId combId)
-{
-    (void)pCont;
-    (void)combId;
-    MOS_UNREACHABLE("no comb was acquired");
-}
-
 // Services of a comb that its mirroring object does not offer yet: refused, never a stop.
 Mos_RC contIo_NotServed(const char *pWhat)
 {
@@ -200,8 +185,8 @@ Mos_RC contIo_NotServed(const char *pWhat)
 
 // The controller's side; the comb's side comes from its mirroring object (raid_FillIohHooks).
 const IohHooks kContHooks = {
-    contIo_AcquireIohComb,
-    contIo_ReleaseIohComb,
+    cont_AcquireIohComb,
+    cont_ReleaseIohComb,
     cont_IohAcquireVol,
     cont_IohReleaseVol,
     contIo_GetVolVtree,

@@ -8,10 +8,9 @@
 // from the heap; only a dirty-region list read takes a heap answer of its fixed size. Whoever
 // sends the answer gives these buffers back: the serving thread, or the volume that held it.
 //
-// The comb's side of the hooks is its mirroring object's; what that does not offer yet (reverse
-// rebuild's tooth lists, a comb's cache flags) is refused or bypassed, never a stop. Until comb
-// objects are served here, the comb lookup finds none and every comb request is answered
-// MOS_RC__IO_FAULT_NO_COMB.
+// Combs are found through the registry (cont_AcquireIohComb); the comb's side of the hooks is its
+// mirroring object's, and what that does not offer yet (reverse rebuild's tooth lists, a comb's
+// cache flags) is refused or bypassed, never a stop.
 #pragma once
 
 #include "tgt/ioh/ioh.h"
