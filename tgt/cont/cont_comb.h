@@ -29,8 +29,10 @@
 // line - ids and sizes come from outside this process and never stop it. The reply lists the
 // multi heads in ascending id order.
 //
-// Lock order: itrRwLock, then addRemFastlock; a comb's registry lock is taken by the Ostrel-state
-// pass only while it holds no manager lock. combStatsFastlock guards only the running flag.
+// Lock order: registry locks (a comb's, its device's) before itrRwLock, itrRwLock before
+// addRemFastlock. An add holds the new comb's and its device's registry locks while it waits for
+// itrRwLock; the Ostrel-state pass therefore drops itrRwLock before it takes a comb's registry
+// lock. combStatsFastlock guards only the running flag.
 #pragma once
 
 #include <atomic>
