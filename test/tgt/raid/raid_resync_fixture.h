@@ -7,6 +7,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <vector>
 
@@ -211,9 +212,38 @@ class ResyncFixture : public CombFixture {
     bool bOstrelBlocked = false;
     UINT32 peerVersion = TGT_PEER_VER__UNKNOWN;
     std::map<UINT32, int> failNext; // message type -> sends that fail on the transport
+    // Filled by the copy jobs' threads while the test reads them, so each goes through a lock; a
+    // comb-state report leaves after the state it reports is set, so tests wait for the report.
+    class SentCounts
+    {
+      public:
+        int operator[](UINT32 type) const
+        {
+            std::lock_guard<std::mutex> g(mu_);
+            auto it = counts_.find(type);
+            return it == counts_.end() ? 0 : it->second;
+        }
+        void bump(UINT32 type)
+        {
+            std::lock_guard<std::mutex> g(mu_);
+            counts_[type]++;
+        }
+
+      private:
+        mutable std::mutex mu_;
+        std::map<UINT32, int> counts_;
+    };
+    std::mutex combStatesMu;
     std::vector<OstrelTgtReq_UpdateCombState> combStates;
+    bool waitCombStateReport(UINT32 state)
+    {
+        return umtTest_WaitFor([&] {
+            std::lock_guard<std::mutex> g(combStatesMu);
+            return !combStates.empty() && (UINT32)combStates.back().raidState.state == state;
+        });
+    }
     std::vector<OstrelTgtReq_UpdateCompareError> compareErrors;
-    std::map<UINT32, int> sentCount;
+    SentCounts sentCount;
     std::vector<UINT32> copyReasonsSent; // of every copy write
 
   private:
@@ -353,7 +383,7 @@ class ResyncFixture : public CombFixture {
     static Mos_RC onSend(Cont *, const RaidCon *pCon, RaidRpc *p)
     {
         ResyncFixture *f = pCur_;
-        f->sentCount[p->msgType]++;
+        f->sentCount.bump(p->msgType);
         if (p->msgType == TGT_MSG_TYPE__IO_WRITE_SEC_COPY && p->recLen == sizeof(TgtReq_IoWriteSec)) {
             TgtReq_IoWriteSec w;
             memcpy(&w, p->pRec, sizeof(w));
@@ -398,6 +428,7 @@ class ResyncFixture : public CombFixture {
             if (type == OSTREL_MSG_TYPE__UPDATE_COMB_STATE && len == sizeof(OstrelTgtReq_UpdateCombState)) {
                 OstrelTgtReq_UpdateCombState r;
                 memcpy(&r, pRec, sizeof(r));
+                std::lock_guard<std::mutex> g(pCur_->combStatesMu);
                 pCur_->combStates.push_back(r);
             } else if (type == OSTREL_MSG_TYPE__UPDATE_COMPARE_ERROR &&
                        len == sizeof(OstrelTgtReq_UpdateCompareError)) {

@@ -73,8 +73,7 @@ TEST_F(RaidResyncTest, RebuildMakesTheDegradedCopyWholeAgain)
     EXPECT_EQ(dirtyLbs, 3u * TOOTH_SIZE_LB + 16);
     ASSERT_EQ(setMirrorState(pri, COMB_RAID_STATE__COPY, COMB_RAID_STATE__DEGRADED_REMOTE_ERROR), MOS_RC__SUCCESS);
     ASSERT_TRUE(waitMirrorState(pri, COMB_RAID_STATE__COPY_DONE));
-    ASSERT_FALSE(combStates.empty());
-    EXPECT_EQ((UINT32)combStates.back().raidState.state, (UINT32)COMB_RAID_STATE__COPY_DONE);
+    EXPECT_TRUE(waitCombStateReport(COMB_RAID_STATE__COPY_DONE));
     // The three new teeth whole, of the partly written one only its dirty range.
     EXPECT_EQ(sentCount[TGT_MSG_TYPE__IO_WRITE_SEC_COPY], 4);
     EXPECT_TRUE(rebuildDrlClean());
@@ -103,7 +102,7 @@ TEST_F(RaidResyncTest, AbortedRebuildEndsWithCopyErrorAndARerunCompletes)
     ASSERT_TRUE(waitMirrorState(pri, COMB_RAID_STATE__COPY_ERROR));
     EXPECT_LT(sentCount[TGT_MSG_TYPE__IO_WRITE_SEC_COPY], 13);
     EXPECT_FALSE(rebuildDrlClean());
-    EXPECT_EQ((UINT32)combStates.back().raidState.state, (UINT32)COMB_RAID_STATE__COPY_ERROR);
+    EXPECT_TRUE(waitCombStateReport(COMB_RAID_STATE__COPY_ERROR));
 
     // A copy aborted on its own slot ends the same way, without waiting for its limiter. (A failed
     // copy is asked for again through a degraded state: COPY on COPY_ERROR answers that it runs.)
