@@ -347,6 +347,24 @@ std::vector<DevAnswer> cmdTest_AddDevs(OstrelSim &ostrel, const std::vector<std:
     return out;
 }
 
+// A comb group of the given combs on one device, no partners.
+Mos_RC cmdTest_AddCombs(OstrelSim &ostrel, uint64_t devId, const std::vector<uint64_t> &combIds, bool bReconf)
+{
+    std::vector<uint8_t> rec(18, 0);
+    const uint32_t n = (uint32_t)combIds.size(), size = 104, flag = bReconf ? 1 : 0;
+    memcpy(rec.data(), &n, 4);
+    memcpy(rec.data() + 4, &size, 4);
+    memcpy(rec.data() + 8, &flag, 4);
+    memcpy(rec.data() + 16, &kGen, 2);
+    for (uint64_t id : combIds) {
+        std::vector<uint8_t> e(104, 0);
+        memcpy(e.data(), &devId, 8);
+        memcpy(e.data() + 8, &id, 8);
+        rec.insert(rec.end(), e.begin(), e.end());
+    }
+    return ostrel.Command(TGT_MSG_TYPE__ADD_COMB, 0, rec);
+}
+
 class PellarCmdDev : public PellarCmd {
   protected:
     void SetUp() override
@@ -360,7 +378,7 @@ class PellarCmdDev : public PellarCmd {
     }
 };
 
-TEST_F(PellarCmdDev, ACycleAddsADeviceAndAnEmptyCycleRemovesIt)
+TEST_F(PellarCmdDev, CyclesKeepListedDevicesAndCombsAndAnEmptyCycleRemovesThem)
 {
     const std::string dev = dir_.file("dev0");
     {
@@ -380,12 +398,26 @@ TEST_F(PellarCmdDev, ACycleAddsADeviceAndAnEmptyCycleRemovesIt)
     EXPECT_EQ(ans[1].specRc, (uint32_t)MOS_RC__INVALID) << "an id of 0";
     ASSERT_EQ(ostrel_.Reconf(false), MOS_RC__SUCCESS);
 
-    // The next cycle lists it again (known now): it stays.
+    // The next cycle lists it again (known now) with a comb: both stay.
     ASSERT_EQ(ostrel_.Reconf(true), MOS_RC__SUCCESS);
     ans = cmdTest_AddDevs(ostrel_, {cmdTest_Dev(0x51, dev, false)}, true, &rc);
     EXPECT_EQ(rc, MOS_RC__SUCCESS);
     ASSERT_EQ(ans.size(), 1u);
     EXPECT_EQ(ans[0].specRc, (uint32_t)MOS_RC__ALREADY_EXISTS);
+    EXPECT_EQ(cmdTest_AddCombs(ostrel_, 0x51, {0x10000, 0}, true), MOS_RC__ERROR) << "a comb id of 0";
+    ASSERT_EQ(ostrel_.Reconf(false), MOS_RC__SUCCESS);
+    EXPECT_EQ(cmdTest_AddCombs(ostrel_, 0x51, {0x10000, 0x10001}, false), MOS_RC__INVALID)
+        << "two combs outside a cycle";
+
+    // A cycle that lists the comb again keeps it: nothing is removed by the sweep.
+    ASSERT_EQ(ostrel_.Reconf(true), MOS_RC__SUCCESS);
+    ans = cmdTest_AddDevs(ostrel_, {cmdTest_Dev(0x51, dev, false)}, true, &rc);
+    EXPECT_EQ(cmdTest_AddCombs(ostrel_, 0x51, {0x10000}, true), MOS_RC__SUCCESS) << p_->traces();
+    ASSERT_EQ(ostrel_.Reconf(false), MOS_RC__SUCCESS);
+    EXPECT_TRUE(cmdTest_WaitTrace(*p_, "Add Comb: kept 1, removed 0"));
+    ASSERT_EQ(ostrel_.Reconf(true), MOS_RC__SUCCESS);
+    EXPECT_EQ(cmdTest_AddCombs(ostrel_, 0x51, {}, true), MOS_RC__SUCCESS);
+    EXPECT_TRUE(cmdTest_WaitTrace(*p_, "Add Comb: kept 0, removed 1"));
     ASSERT_EQ(ostrel_.Reconf(false), MOS_RC__SUCCESS);
 
     // An empty cycle removes it: listed again, it is added as a device of its own, not found known.

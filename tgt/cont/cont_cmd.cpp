@@ -119,7 +119,7 @@ constexpr ContCmdSpec kSpecs[] = {
     {CMD(FLCACHE_SET_CONF), L(762), RW, G_F, 0, 2, contCmd_FlcacheSetConfCmd},
     {CMD(FLCACHE_DEV_USE_UPDATE), L(522), R, G_N, 516, kNo, contCmd_FlcacheDevUseUpdateCmd},
     {CMD(FLCACHE_QUERY), L(6), R, G_N, 0, kNo, contCmd_FlcacheQueryCmd},
-    {CMD(ADD_COMB), LN(18, 104, 0, false), RW, G_F, 16, 8, nullptr},
+    {CMD(ADD_COMB), LN(18, 104, 0, false), RW, G_F, 16, 8, contCmd_AddCombGroupCmd},
     {CMD(UPDATE_OSC_COUNTER), LN(432, 8, 6, false), RW, G_F, 0, 2, nullptr},
     {CMD(GET_OSC_COUNTERS), L(10), R, G_N, 0, kNo, nullptr},
     {CMD(CONFIG_SECURITY), L(14), RW, G_F, 4, 0, nullptr},

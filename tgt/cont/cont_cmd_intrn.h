@@ -43,6 +43,7 @@ Mos_RC contCmd_AddVolGroupCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_AddVtreeGroupCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_AddHeadGroupCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_AddDevGroupCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_AddCombGroupCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_UpdatePerfParamsCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_UpdateThrottleConfCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_DeprecatedDestLimitsCmd(ContCmdCtx *pCtx);
@@ -60,6 +61,10 @@ Mos_RC contCmd_AddTgtGroup(Cont *pCont, const ContCmdGroup *pGroup);
 Mos_RC contCmd_AddVolGroup(Cont *pCont, const ContCmdGroup *pGroup);
 Mos_RC contCmd_AddVtreeGroup(Cont *pCont, const ContCmdGroup *pGroup);
 Mos_RC contCmd_AddHeadGroup(Cont *pCont, const ContCmdGroup *pGroup);
+Mos_RC contCmd_AddCombGroup(Cont *pCont, const ContCmdGroup *pGroup, BOOL bForceReconfig);
+// How many workers a cycle's comb group of numOfCombs would use with umtOsThrds OS threads: one
+// unless the list is long enough for several to pay (9 combs on 4 threads: 1; 10: 3).
+UINT32 contCmd_CombWorkers(UINT32 numOfCombs, UINT32 umtOsThrds);
 // Removes the devices still marked at the end of a cycle: 65, or MOS_RC__ERROR when the physical
 // layer kept one (it stays registered and is reported).
 Mos_RC contCmd_RemMarkedDevs(Cont *pCont);

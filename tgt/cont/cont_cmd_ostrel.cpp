@@ -208,6 +208,7 @@ Mos_RC contCmd_CleanUp(Cont *pCont)
     }
     must(contCmd_AddVolGroup(pCont, &empty));
     must(contCmd_AddVtreeGroup(pCont, &empty));
+    must(contCmd_AddCombGroup(pCont, &empty, FALSE));
     must(contCmd_AddHeadGroup(pCont, &empty));
     must(contCmd_AddTgtGroup(pCont, &empty));
     contDevMngr_MarkAllDevs(&pCont->devMngr); // the device group of an empty list: removed by the cycle's end

@@ -112,6 +112,18 @@ TEST(ContCmd, LengthRuleOfEveryType)
     EXPECT_EQ(contCmdTest_Check(*pAddVol, contCmdTest_Record(*pAddVol, 1, 0, -4), TRUE), MOS_RC__INTERFACE_ERROR);
 }
 
+// A cycle's comb group uses several workers only when the list is long enough for them to pay.
+TEST(ContCmd, CombWorkersByListLength)
+{
+    EXPECT_EQ(contCmd_CombWorkers(9, 4), 1u);
+    EXPECT_EQ(contCmd_CombWorkers(10, 4), 3u);
+    EXPECT_EQ(contCmd_CombWorkers(0, 4), 0u);
+    EXPECT_EQ(contCmd_CombWorkers(2, 4), 1u);
+    EXPECT_EQ(contCmd_CombWorkers(100, 1), 1u) << "one OS thread counts as two";
+    EXPECT_EQ(contCmd_CombWorkers(1801, 32), 1u);
+    EXPECT_EQ(contCmd_CombWorkers(1802, 32), 31u);
+}
+
 TEST(ContCmd, TableFindsListedTypesOnly)
 {
     EXPECT_EQ(contCmd_FindSpec(2100), nullptr);
