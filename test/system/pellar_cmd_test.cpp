@@ -19,12 +19,13 @@ constexpr uint16_t kGen = 1;
 
 class PellarCmd : public ::testing::Test {
   protected:
+    // The keys beyond the port: lengths are exact unless a fixture says otherwise.
+    virtual std::string Keys() const { return "tgt_allow_different_request_len__enabled 0\n"; }
     void SetUp() override
     {
         ASSERT_TRUE(std::filesystem::exists(pellarPath())) << pellarPath();
         const int port = freePort();
-        p_ = std::make_unique<PellarProcess>(dir_, "tgt_port " + std::to_string(port) +
-                                                       "\nsdbg_port 0\ntgt_allow_different_request_len__enabled 0\n");
+        p_ = std::make_unique<PellarProcess>(dir_, "tgt_port " + std::to_string(port) + "\nsdbg_port 0\n" + Keys());
         ASSERT_TRUE(p_->waitListening(port)) << p_->output();
         ASSERT_TRUE(ostrel_.Connect((uint16_t)port, 0x1));
     }
@@ -365,17 +366,10 @@ Mos_RC cmdTest_AddCombs(OstrelSim &ostrel, uint64_t devId, const std::vector<uin
     return ostrel.Command(TGT_MSG_TYPE__ADD_COMB, 0, rec);
 }
 
+// Devices of 2 GB are enough for these tests.
 class PellarCmdDev : public PellarCmd {
   protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(std::filesystem::exists(pellarPath())) << pellarPath();
-        const int port = freePort();
-        p_ = std::make_unique<PellarProcess>(dir_, "tgt_port " + std::to_string(port) +
-                                                       "\nsdbg_port 0\ntgt_dev__min_capacity_in_lbs 4194304\n");
-        ASSERT_TRUE(p_->waitListening(port)) << p_->output();
-        ASSERT_TRUE(ostrel_.Connect((uint16_t)port, 0x1));
-    }
+    std::string Keys() const override { return "tgt_dev__min_capacity_in_lbs 4194304\n"; }
 };
 
 TEST_F(PellarCmdDev, CyclesKeepListedDevicesAndCombsAndAnEmptyCycleRemovesThem)

@@ -185,24 +185,27 @@ Mos_RC contCmd_ApplyPerfParams(Cont *pCont, Tgt_PerformanceParamsV200 p)
         net.recvBufferInKb = p.recvBufferInKb;
         net.sendBufferInKb = p.sendBufferInKb;
     }
-    if (p.netAllocRcvBufferWaitMillis != net.allocRcvBufferWaitMillis) {
-        const Mos_RC rc = net_SetAllocBufferWaitMillis(&pCont->net.net, p.netAllocRcvBufferWaitMillis);
+    // One network setting: set when it changes, stored only once the network took it.
+    auto setNet = [&](UINT16 want, UINT64 *pNetValue, UINT16 *pPerfValue, Mos_RC (*set)(Net *, UINT64),
+                      const char *pName) {
+        if (want == *pNetValue)
+            return MOS_RC__SUCCESS;
+        const Mos_RC rc = set(&pCont->net.net, want);
         if (rc != MOS_RC__SUCCESS) {
-            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "net_SetAllocBufferWait returned %d", (int)rc);
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "%s returned %d", pName, (int)rc);
             return rc;
         }
-        net.allocRcvBufferWaitMillis = p.netAllocRcvBufferWaitMillis;
-        cur.netAllocRcvBufferWaitMillis = p.netAllocRcvBufferWaitMillis;
-    }
-    if (p.netBreakDoIOLoop != net.breakDoIOLoop) {
-        const Mos_RC rc = net_SetBreakDoIOLoop(&pCont->net.net, p.netBreakDoIOLoop);
-        if (rc != MOS_RC__SUCCESS) {
-            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "net_SetBreakDoIOLoop returned %d", (int)rc);
-            return rc;
-        }
-        net.breakDoIOLoop = p.netBreakDoIOLoop;
-        cur.netBreakDoIOLoop = p.netBreakDoIOLoop;
-    }
+        *pNetValue = want;
+        *pPerfValue = want;
+        return MOS_RC__SUCCESS;
+    };
+    Mos_RC rc = setNet(p.netAllocRcvBufferWaitMillis, &net.allocRcvBufferWaitMillis, &cur.netAllocRcvBufferWaitMillis,
+                       net_SetAllocBufferWaitMillis, "net_SetAllocBufferWait");
+    if (rc == MOS_RC__SUCCESS)
+        rc = setNet(p.netBreakDoIOLoop, &net.breakDoIOLoop, &cur.netBreakDoIOLoop, net_SetBreakDoIOLoop,
+                    "net_SetBreakDoIOLoop");
+    if (rc != MOS_RC__SUCCESS)
+        return rc;
     if (p.maxReqPerAsyncFile != cur.maxReqPerAsyncFile)
         cur.maxReqPerAsyncFile = p.maxReqPerAsyncFile;
     if (p.umtOsThrds != cur.umtOsThrds) {
