@@ -291,4 +291,5 @@ inline const IohHooks IohRig::kHooks = {
         if (counter < 16)
             pRig_->bwc[counter][bWrite ? 1 : 0] += n;
     },
+    [](Cont *, UINT32) {}, // no copies run here: nothing limits client I/O
 };

@@ -9,6 +9,7 @@
 #include "tgt/cont/cont.h"
 #include "tgt/head/head.h"
 #include "tgt/raid/raid_io.h"
+#include "tgt/raid/raid_resync.h"
 
 namespace {
 // The buffers a request's answer points into.
@@ -219,6 +220,7 @@ const IohHooks kContHooks = {
     nullptr, // endThrottling
     // The devices' bandwidth counters belong to the device objects; nothing counts before they do.
     [](RaidComb *, UINT32, UINT32, BOOL) {},
+    [](Cont *, UINT32 sizeInLbs) { raidComb_AddToIoLimiter(nullptr, sizeInLbs); }, // the resync pool's
 };
 
 const ContVolHooks kVolHooks = {cont_AcquireContVtree, cont_ReleaseContVtree, contIo_SendHeldResponse};

@@ -8,7 +8,6 @@
 #include "mos/mos_diag_counters.h"
 #include "mos/mos_trace.h"
 #include "mos/umt/mos_umt.h"
-#include "mos/umt/mos_umt_limiter.h"
 #include "tgt/ioh/ioh_intrn.h"
 #include "tgt/tgt_conf.h"
 #include "tgt/tgt_contention.h"
@@ -89,7 +88,7 @@ Mos_RC ioh_Dispatch(Ioh *pIoh, const IohMsgCtx *pCtx, const IohReqView *pView, I
         BOOL bT10Dif = FALSE;
         Mos_RC rc = iohComb_ReadPrimary(pIoh, pCtx, &rec, pIoRes, &bT10Dif);
         if (rc == MOS_RC__SUCCESS)
-            ioh_AddToIoLimiter(pIoh, rec.sizeInLbs);
+            pIoh->pHooks->addToIoLimiter(pIoh->pCont, rec.sizeInLbs);
         // Guards that are not handed on, or that the Quillet asked to have checked, are checked here.
         if (rc == MOS_RC__SUCCESS && bT10Dif &&
             (!ioh_PeerHasDif(pCtx->peerVer) || (rec.flags & TGT_IO_RD__T10DIF_STRICT_VERIFY) != 0))
@@ -120,7 +119,7 @@ Mos_RC ioh_Dispatch(Ioh *pIoh, const IohMsgCtx *pCtx, const IohReqView *pView, I
     case TGT_MSG_TYPE__IO_WRITE_TEST_A_SET: {
         Mos_RC rc = iohComb_WritePrimary(pIoh, pCtx, pView, pIoRes);
         if (rc == MOS_RC__SUCCESS)
-            ioh_AddToIoLimiter(pIoh, iohReqView_Record<TgtReq_IoWrite>(pView).sizeInLbs);
+            pIoh->pHooks->addToIoLimiter(pIoh->pCont, iohReqView_Record<TgtReq_IoWrite>(pView).sizeInLbs);
         return rc;
     }
     case TGT_MSG_TYPE__IO_WRITE_SEC:
@@ -204,7 +203,6 @@ void ioh_Init(Ioh *pIoh, Cont *pCont, const IohHooks *pHooks, Elock *pElock)
     pIoh->pElock = pElock;
     MOS_FASTLOCK_CREATE(&pIoh->fastLock, TGT_CONTENTION__IOH);
     MOS_FASTLOCK_CREATE(&pIoh->flushInfo.fastLock, TGT_CONTENTION__IOH_FLUSH);
-    mosLimiter_Init(&pIoh->ioLimiter, 0, IOH__IO_LIMITER_SLOT_MUL);
     MOS_ASSERT(pTgtSdbg_g != nullptr);
     mosObjType_RegObj(&pTgtSdbg_g->iohType, &pIoh->sdbgObj, "ioh");
 }
@@ -212,7 +210,6 @@ void ioh_Init(Ioh *pIoh, Cont *pCont, const IohHooks *pHooks, Elock *pElock)
 void ioh_Destroy(Ioh *pIoh)
 {
     mosObjType_UnregObj(&pTgtSdbg_g->iohType, &pIoh->sdbgObj);
-    mosLimiter_Destroy(&pIoh->ioLimiter);
     mosFastlockBase_Destroy(&pIoh->flushInfo.fastLock);
     mosFastlockBase_Destroy(&pIoh->fastLock);
 }
@@ -297,21 +294,6 @@ BOOL ioh_IsCacheSkip(Ioh *pIoh, UINT64 volId, CombId combId, UINT32 sizeInLbs, U
     BOOL bCached = h->isCombCached(pIohComb->pRaid, bWrite);
     h->releaseIohComb(pIoh->pCont, combId);
     return !bCached;
-}
-
-// ---- client-I/O limiter ----
-
-void ioh_UpdateIoLimit(Ioh *pIoh, UINT32 ioLimitMaxInSec, UINT32 slotMulMax)
-{
-    MOS_TRACE(MOS_COMP_TGT_IOH, MOS_FREQ_LOW, "Client IO limit %u LBs/sec, slot multiplier %u", ioLimitMaxInSec,
-              slotMulMax);
-    mosLimiter_UpdateLimits(&pIoh->ioLimiter, ioLimitMaxInSec, slotMulMax);
-}
-
-void ioh_AddToIoLimiter(Ioh *pIoh, UINT32 sizeInLbs)
-{
-    if (sizeInLbs != 0)
-        mosUmtLimiter_Add(&pIoh->ioLimiter, sizeInLbs);
 }
 
 // ---- quiesce ----

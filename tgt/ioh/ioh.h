@@ -17,7 +17,8 @@
 // for is not done: there is no mirroring here.
 //
 // Client reads and writes that succeed are charged to the client-I/O limiter after their locks
-// are released (a charge may wait while copies run; no lock is held across it), and are counted
+// and references are released (a charge may wait while copies run; nothing is held across it),
+// and are counted
 // in the comb's bandwidth counters: reads as PRI_IO or SEC_IO and, on 65, as coming from the RAM
 // read cache or the device. A copy write of a rebuild or migration that a secondary receives is
 // throttled by its device before it takes any lock, and the throttle is ended after the locks.
@@ -29,7 +30,6 @@
 #pragma once
 
 #include "mos/mos_fastlock.h"
-#include "mos/mos_limiter.h"
 #include "mos/mos_obj.h"
 #include "mos/mos_rc.h"
 #include "mos/mos_t10dif.h"
@@ -52,7 +52,6 @@ struct IohResp;
 #define IOH__NUM_IO_SIZES 9u
 #define IOH__NUM_LAT_BUCKETS 12u
 #define IOH__WATCHDOG_QUEUE MOS_TIMER_QUEUE_ID__5MIN
-#define IOH__IO_LIMITER_SLOT_MUL 3u
 
 // Bandwidth counter kinds of a comb; 1 to 4 and 6 are the copy reasons'.
 enum CombBwcIoCounter : UINT32 {
@@ -178,6 +177,8 @@ struct IohHooks {
     // The comb's device counts sizeInLbs in its bandwidth counter of kind bwcIoCounter (CombBwcIoCounter
     // or a copy reason), as a read or a write.
     void (*updateIoBwc)(RaidComb *pRaid, UINT32 bwcIoCounter, UINT32 sizeInLbs, BOOL bWrite);
+    // Charges the client-I/O limiter (the resync pool's) with a served read or write; may wait.
+    void (*addToIoLimiter)(Cont *pCont, UINT32 sizeInLbs);
 };
 
 struct Ioh {
@@ -190,7 +191,6 @@ struct Ioh {
     MosFastlock_Base fastLock; // bQuiesced and quiesceGenerationNum
     BOOL bQuiesced;
     UINT32 quiesceGenerationNum;
-    MosLimiter ioLimiter; // client I/O bandwidth, LB per second (0: no limit)
 };
 
 // The answer to one request. The caller gives the read buffers (room for 2048 LB and guards, as
@@ -248,12 +248,6 @@ void ioh_UpdateReadCacheStats(Ioh *pIoh, UINT64 ioLatMicro);
 UINT32 ioh_LatBucket(UINT64 ioLatMicro);
 BOOL ioh_IsTimeExceededUpToElock(MosTicks_Cnt startTick, CombId combId, UINT32 offsetInComb);
 void ioh_Query(MosObj *pObj, const CHAR_A *pName, void *pData);
-
-// The client-I/O limiter: the controller sets its rate when the Ostrel changes the limits (LB per
-// second, 0 for none, and the burst multiplier); client reads and writes and the copy jobs charge
-// it, and a charge waits on the calling uthread while the rate is exceeded.
-void ioh_UpdateIoLimit(Ioh *pIoh, UINT32 ioLimitMaxInSec, UINT32 slotMulMax);
-void ioh_AddToIoLimiter(Ioh *pIoh, UINT32 sizeInLbs);
 
 // Range of a read or write: inside the comb and inside one tooth (MOS_RC__INVALID otherwise).
 Mos_RC ioh_CheckRange(UINT32 offsetInComb, UINT32 sizeInLbs);

@@ -255,12 +255,8 @@ void raid_FillIohHooks(IohHooks *pHooks)
             *pbFromCache = FALSE; // read into the caller's buffer, past the RAM read cache
         return raidComb_Read(pComb, toothIndex, offsetInComb, sizeInLbs, pData, pDif, rdIoFlags, copyReason);
     };
-    pHooks->startThrottling = [](RaidComb *pComb, UINT32 sizeInLbs, UINT32 copyReason) {
-        phyDev_StartThrottling(pComb->phyComb.pDev, sizeInLbs, copyReason, FALSE);
-    };
-    pHooks->endThrottling = [](RaidComb *pComb, UINT32 sizeInLbs, UINT32 copyReason) {
-        phyDev_EndThrottling(pComb->phyComb.pDev, sizeInLbs, copyReason);
-    };
+    pHooks->startThrottling = raidComb_StartThrottlingSecondary;
+    pHooks->endThrottling = raidComb_EndThrottling;
     pHooks->trim = iohTrim;
     pHooks->toothNeedsRebuild = raidComb_PositionNeedsRebuild;
     pHooks->readRemoteToothList = raidComb_ReadRemoteToothListOfHead;

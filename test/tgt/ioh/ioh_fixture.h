@@ -156,6 +156,8 @@ class IohFixture : public CombFixture {
     };
     std::vector<Throttle> throttles;
     std::map<std::pair<UINT32, bool>, UINT64> bwc; // LB per (counter kind, write)
+    std::vector<UINT32> ioLimiterCharges;          // LB charged to the client-I/O limiter
+    bool bLockHeldAtCharge = false;                // a charge came with a lock or reference held
     CombFixture::Buf readBuf{2048, 0};
     CombFixture::Buf readDif{8, 0};
     std::unique_ptr<TgtRsp_ReadCombFineDrl> drl = std::make_unique<TgtRsp_ReadCombFineDrl>();
@@ -249,5 +251,9 @@ class IohFixture : public CombFixture {
             pCur_->throttles.push_back({false, n, reason, elockComb_IsIdle(&pCur_->ecomb) ? true : false});
         },
         [](RaidComb *, UINT32 counter, UINT32 n, BOOL bWrite) { pCur_->bwc[{counter, bWrite ? true : false}] += n; },
+        [](Cont *, UINT32 n) {
+            pCur_->ioLimiterCharges.push_back(n);
+            pCur_->bLockHeldAtCharge |= !elockComb_IsIdle(&pCur_->ecomb) || pCur_->combRefs != 0 || pCur_->volRefs != 0;
+        },
     };
 };

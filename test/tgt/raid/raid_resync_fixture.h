@@ -376,6 +376,7 @@ class ResyncFixture : public CombFixture {
         iohHooks.isVolCached = [](IohVol *) -> BOOL { return FALSE; };
         iohHooks.isCombCached = [](RaidComb *, BOOL) -> BOOL { return FALSE; };
         iohHooks.updateIoBwc = [](RaidComb *, UINT32, UINT32, BOOL) {};
+        iohHooks.addToIoLimiter = [](Cont *, UINT32) {};
         raid_FillIohHooks(&iohHooks);
         raidResync_FillIohHooks(&iohHooks);
     }
