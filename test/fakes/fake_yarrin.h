@@ -19,6 +19,7 @@
 #include "net/net_msg.h"
 #include "net/net_rcv_group.h"
 #include "net/net_rpc.h"
+#include "test/support/net_rpc_support.h"
 #include "test/support/net_support.h"
 
 class FakeYarrin {
@@ -95,20 +96,10 @@ class FakeYarrin {
             free(NET_IOV__GET(pIov, i, nullptr));
         NET_IOV__RESET(pIov);
     }
-    static std::vector<UINT8> Bytes(const NetSmallIov *pIov)
-    {
-        std::vector<UINT8> out;
-        for (UINT32 i = 0; i < pIov->numOfUsedBuffers; i++) {
-            UINT32 len = 0;
-            auto *p = static_cast<UINT8 *>(NET_IOV__GET(pIov, i, &len));
-            out.insert(out.end(), p, p + len);
-        }
-        return out;
-    }
     static void Recv(HNetCon, void *pObj, NetRpcData *pReq)
     {
         auto *self = static_cast<FakeYarrin *>(pObj);
-        std::vector<UINT8> in = Bytes(&pReq->iov);
+        std::vector<UINT8> in = netRpcTest_Bytes(&pReq->iov);
         std::vector<UINT8> out;
         Mos_RC rc = MOS_RC__INVALID;
         if (pReq->context == kMediaInfo) {

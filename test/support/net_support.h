@@ -13,6 +13,8 @@
 // The runtime with poll-driven timers and the messaging layer's debug types, once per test program.
 class NetTestRuntimeEnv : public UmtRuntimeEnv {
   public:
+    // classInit: the server's thread classes, for layers that start user-mode threads by class.
+    explicit NetTestRuntimeEnv(void (*classInit)(void) = nullptr) : UmtRuntimeEnv(classInit) {}
     void SetUp() override
     {
         UmtRuntimeEnv::SetUp();

@@ -16,22 +16,7 @@
 
 namespace {
 
-class YarrinTestEnv : public UmtRuntimeEnv {
-  public:
-    YarrinTestEnv() : UmtRuntimeEnv(tgt_UmtClassInit) {}
-    void SetUp() override
-    {
-        UmtRuntimeEnv::SetUp();
-        netEngineTest_PollDrivenTimers();
-        net_GlobalInit();
-    }
-    void TearDown() override
-    {
-        net_GlobalDestroy();
-        UmtRuntimeEnv::TearDown();
-    }
-};
-::testing::Environment *const env_G = ::testing::AddGlobalTestEnvironment(new YarrinTestEnv);
+::testing::Environment *const env_G = ::testing::AddGlobalTestEnvironment(new NetTestRuntimeEnv(tgt_UmtClassInit));
 
 // The server's devices as the poller sees them, and the metadata it left in them.
 struct Devices {
