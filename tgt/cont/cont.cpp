@@ -12,6 +12,7 @@
 #include "mos/mos_perf.h"
 #include "mos/mos_trace.h"
 #include "mos/mos_utils_mem.h"
+#include "tgt/cont/cont_raid.h"
 #include "tgt/phy/stmp.h"
 #include "tgt/tgt_conf.h"
 #include "tgt/tgt_contention.h"
@@ -161,6 +162,7 @@ void cont_Init(Cont *pCont, UINT16 port, UINT64 myConId, BOOL bInitRecvGrps, BOO
     contDevMngr_Init(&pCont->devMngr, pCont);
     contCombMngr_Init(&pCont->combMngr, pCont);
     contComb_SetDevHooks();
+    raid_Init(&pCont->raid, pCont, contRaid_GetHooks());
     ioh_Init(&pCont->ioh, pCont, contIo_GetIohHooks(), &pCont->elock);
     cont_NextStage(pCont);
 

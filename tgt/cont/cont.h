@@ -35,6 +35,7 @@
 #include "tgt/phy/phy_devset.h"
 #include "tgt/phy/tgt_dump.h"
 #include "tgt/phy/zmp.h"
+#include "tgt/raid/raid.h"
 #include "tgt/rcache/rcache.h"
 #include "tgt/rcache/rcache_net_buf.h"
 
@@ -65,6 +66,7 @@ struct Cont {
     ContHeadMngr headMngr;
     Elock elock; // built at the first accepted attach; no comb is locked before
     Ioh ioh;
+    Raid raid; // the mirroring layer, reaching the controller through contRaid_GetHooks
     ContCmd cmd;
     ContCombMngr combMngr;
     HNetCon hOstrelCon; // 0 until the first add-manager command

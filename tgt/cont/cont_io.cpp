@@ -228,9 +228,11 @@ const ContVolHooks kVolHooks = {cont_AcquireContVtree, cont_ReleaseContVtree, co
 
 const IohHooks *contIo_GetIohHooks(void)
 {
+    // The comb's side comes from the mirroring layer; built once, on first use.
     static const IohHooks hooks = [] {
         IohHooks h = kContHooks;
         raid_FillIohHooks(&h);
+        raidResync_FillIohHooks(&h);
         return h;
     }();
     return &hooks;

@@ -264,6 +264,15 @@ void raid_FillIohHooks(IohHooks *pHooks)
     pHooks->readCombDrl = [](RaidComb *pComb, TgtRsp_ReadCombFineDrl *pRsp) -> BOOL {
         return phyComb_GetBothDrl(&pComb->phyComb, pRsp, TRUE);
     };
+    // Writes bypass the RAM read cache (the device invalidates what they cover); reads use it
+    // when the device does.
+    pHooks->isCombCached = [](RaidComb *pComb, BOOL bWrite) -> BOOL {
+        return pComb->phyComb.pDev != nullptr && pComb->phyComb.pDev->bUseCache && !bWrite;
+    };
+    pHooks->updateIoBwc = [](RaidComb *pComb, UINT32, UINT32 sizeInLbs, BOOL) {
+        if (pComb->phyComb.pDev != nullptr && pComb->phyComb.pDev->pDevBwc != nullptr)
+            tgtBWC_EventOccurrenceIntrn(pComb->phyComb.pDev->pDevBwc, sizeInLbs, 1, TRUE);
+    };
     pHooks->resetCombDrl = [](RaidComb *pComb) -> BOOL {
         MOS_TRACE(MOS_COMP_TGT_RAID, MOS_FREQ_LOW, "Reset remote Drl %lx (dit)", (unsigned long)pComb->combId);
         return phyComb_ResetEntireBits(&pComb->phyComb, PHY_DEV_DRL_TYPE__ACTIVE, TRUE);
