@@ -7,6 +7,8 @@
 #include "mos/mos_utils_mem.h"
 #include "net/net_rpc.h"
 #include "tgt/cont/cont.h"
+#include "tgt/cont/cont_dev.h"
+#include "tgt/file/file.h"
 #include "tgt/raid/raid_resync.h"
 
 namespace {
@@ -111,7 +113,6 @@ BOOL contRaid_GetHeadState(Cont *pCont, CombId combId, PhyCombHead *pHeadState)
     return TRUE;
 }
 
-// The device objects are not reached from here yet: their failures stay with the device layer.
 const RaidHooks kRaidHooks = {
     contRaid_AcquireTgtCon,
     contRaid_ReleaseTgtCon,
@@ -121,10 +122,10 @@ const RaidHooks kRaidHooks = {
     contOstrel_SendRequestRecord,
     [](Cont *pCont) -> TgtId { return cont_GetTgtId(pCont); },
     contRaid_LogNetHiccup,
-    [](ContDev *) {},
-    [](ContDev *) {},
-    [](ContDev *) -> BOOL { return FALSE; },
-    [](ContDev *) -> TgtDevId { return 0; },
+    [](ContDev *pDev) { (void)contDev_UpdateDeviceError(pDev, pDev->pCont, FILE__DEV_ERROR_WRITE); },
+    [](ContDev *pDev) { (void)contDev_UpdateDeviceError(pDev, pDev->pCont, FILE__DEV_ERROR_READ); },
+    contDev_IsDeviceInError,
+    [](ContDev *pDev) -> TgtDevId { return pDev->devId; },
     contRaid_GetHeadState,
     raidSyncPool_QueueCopyJob,
     raidSyncPool_RaiseCopyPriority,
