@@ -78,6 +78,25 @@ BOOL maintStateAllowedForPrimary(UINT32 s)
            s == COMB_RAID_STATE__MM_DEGRADED || s == COMB_RAID_STATE__UNKNOWN_IN_TGT || isMaintCopyRequest(s);
 }
 
+// A copy asked for a partnership: SUCCESS at once while that copy runs, else refused while a
+// migration (30) or another rebuild (32) runs.
+Mos_RC copyRequestCheck(RaidComb *pComb, const RaidCombProt *pProt)
+{
+    if (raidComb_IsRebuildInProgress(pComb, pProt, FALSE))
+        return MOS_RC__SUCCESS;
+    if (pComb->pMigrate != nullptr) {
+        MOS_TRACE(MOS_COMP_TGT_RAID, MOS_FREQ_LOW, "Set comb state failed %lx, migrate in progress",
+                  (unsigned long)pComb->combId);
+        return MOS_RC__WRONG_STATE_TRANS;
+    }
+    if (pComb->bRebuildRunning) {
+        MOS_TRACE(MOS_COMP_TGT_RAID, MOS_FREQ_LOW, "Set comb state failed %lx, Rebuild in progress",
+                  (unsigned long)pComb->combId);
+        return MOS_RC__RETRY;
+    }
+    return MOS_RC__SUCCESS;
+}
+
 // The checks of a set-state command, in order; the first failure decides. Nothing is changed.
 Mos_RC validateStateTransition(RaidComb *pComb, const RaidComb_SetStateReq *pReq)
 {
@@ -191,34 +210,10 @@ Mos_RC validateStateTransition(RaidComb *pComb, const RaidComb_SetStateReq *pReq
             return MOS_RC__WRONG_STATE_TRANS;
         }
     }
-    if (pMir != nullptr && pMir->newRaidState == COMB_RAID_STATE__COPY) {
-        if (raidComb_IsRebuildInProgress(pComb, pMirror, FALSE))
-            return MOS_RC__SUCCESS;
-        if (pComb->pMigrate != nullptr) {
-            MOS_TRACE(MOS_COMP_TGT_RAID, MOS_FREQ_LOW, "Set comb state failed %lx, migrate in progress",
-                      (unsigned long)id);
-            return MOS_RC__WRONG_STATE_TRANS;
-        }
-        if (pComb->bRebuildRunning) {
-            MOS_TRACE(MOS_COMP_TGT_RAID, MOS_FREQ_LOW, "Set comb state failed %lx, Rebuild in progress",
-                      (unsigned long)id);
-            return MOS_RC__RETRY;
-        }
-    }
-    if (pMnt != nullptr && isMaintCopyRequest(pMnt->newRaidState)) {
-        if (raidComb_IsRebuildInProgress(pComb, pMaint, FALSE))
-            return MOS_RC__SUCCESS;
-        if (pComb->pMigrate != nullptr) {
-            MOS_TRACE(MOS_COMP_TGT_RAID, MOS_FREQ_LOW, "Set comb state failed %lx, migrate in progress",
-                      (unsigned long)id);
-            return MOS_RC__WRONG_STATE_TRANS;
-        }
-        if (pComb->bRebuildRunning) {
-            MOS_TRACE(MOS_COMP_TGT_RAID, MOS_FREQ_LOW, "Set comb state failed %lx, Rebuild in progress",
-                      (unsigned long)id);
-            return MOS_RC__RETRY;
-        }
-    }
+    if (pMir != nullptr && pMir->newRaidState == COMB_RAID_STATE__COPY)
+        return copyRequestCheck(pComb, pMirror);
+    if (pMnt != nullptr && isMaintCopyRequest(pMnt->newRaidState))
+        return copyRequestCheck(pComb, pMaint);
     return MOS_RC__SUCCESS;
 }
 
