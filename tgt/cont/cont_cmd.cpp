@@ -78,7 +78,7 @@ constexpr ContCmdSpec kSpecs[] = {
     {CMD(ADD_VTREE), LN(14, 24, 0, true), RW, G_F, 12, 8, contCmd_AddVtreeGroupCmd},
     {CMD(REM_VTREES), LN(6, 8, 0, false), R, G_N, 4, kNo, nullptr},
     {CMD(UPDATE_VTREE), LN(14, 32, 0, true), R, G_F, 12, 8, nullptr},
-    {CMD(CREATE_SNAP_START), LN(6, 8, 0, true), R, G_N, 4, kNo, nullptr},
+    {CMD(CREATE_SNAP_START), LN(6, 8, 0, true), R, G_N, 4, kNo, contCmd_QuiescedVolumesCmd},
     {DEPRECATED(CREATE_SNAP_END_2_010)},
     {CMD(UPDATE_DRL_INFO), L(6), R, G_N, 0, kNo, nullptr},
     {CMD(SET_NET_COPY_LIMIT), L(14), R, G_N, 0, kNo, nullptr},
@@ -99,9 +99,9 @@ constexpr ContCmdSpec kSpecs[] = {
     {CMD(GET_CON_STATE), L(0), R, kNone, kNo, kNo, nullptr},
     {CMD(START_DISK_TEST_SYNC), LNM(18, 12, 0, 16, 8), R, G_N, 16, kNo, nullptr},
     {CMD(UPDATE_DEV_THROTTLING_CONF), LN(10, 48, 0, false), R, G_N, 8, kNo, contCmd_UpdateThrottleConfCmd},
-    {CMD(QUERY_IS_QUIET_AND_FLUSHED), L(0), R, G0_N, kNo, kNo, nullptr},
-    {CMD(START_QUIESCE), L(10), R, G_N, 4, kNo, nullptr},
-    {CMD(STOP_QUIESCE), L(10), R, G_N, 4, kNo, nullptr},
+    {CMD(QUERY_IS_QUIET_AND_FLUSHED), L(0), R, G0_N, kNo, kNo, contCmd_QueryIsQuietAndFlushedCmd},
+    {CMD(START_QUIESCE), L(10), R, G_N, 4, kNo, contCmd_StartQuiesceCmd},
+    {CMD(STOP_QUIESCE), L(10), R, G_N, 4, kNo, contCmd_StopQuiesceCmd},
     {CMD(SET_REBUILD_REBALANCE_DEST_LIMITS_1_30), L(10), R, G_N, 0, kNo, contCmd_DeprecatedDestLimitsCmd},
     {CMD(QUERY_ALL_VTREES_SIZE), L(0), R, G0_N, kNo, kNo, contCmd_QueryAllVtreesSizeCmd},
     {CMD(UPDATE_DEV_SCAN_CONF), LN(10, 24, 0, false), R, G_N, 8, kNo, nullptr},
@@ -131,7 +131,7 @@ constexpr ContCmdSpec kSpecs[] = {
     {CMD(UPDATE_LED_STATUS), L(38), R, G_N, 0, kNo, contCmd_UpdateLedStatusCmd},
     {CMD(QUERY_DEV_METADATA), kAnyLen, R, N, kNo, kNo, nullptr},
     {CMD(QUERY_DEV_ADVANCED_METADATA), L(34), R, G_N, 0, kNo, nullptr},
-    {CMD(CREATE_SNAP_END), LN(48, 8, 0, true), R, G_N, 4, kNo, nullptr},
+    {CMD(CREATE_SNAP_END), LN(48, 8, 0, true), R, G_N, 4, kNo, contCmd_UnquiescedVolumesCmd},
 };
 #undef CMD
 #undef DEPRECATED
@@ -464,24 +464,6 @@ Mos_RC contCmd_RecvKeepAliveNotif(void *pObj, NetRpcData *pReq)
 {
     Cont *pCont = static_cast<Cont *>(pObj);
     contOstrel_RecvKeepAliveNotif(&pCont->ostrel, pReq);
-    return MOS_RC__SUCCESS;
-}
-
-Mos_RC contCmd_GetVerCmd(ContCmdCtx *pCtx)
-{
-    OstrelTgtRsp_GetVer ans{};
-    ans.version = net_GetMyNumericVersion();
-    ans.maxVersionLen = sizeof(ans.verString);
-    const UINT32 v = ans.version;
-    snprintf(ans.verString, sizeof(ans.verString), "%u.%u.%u", v >> 24, (v >> 16) & 0xFF, v & 0xFFFF);
-    contCmd_AppendAnswer(pCtx->pRes, &ans, sizeof(ans));
-    return MOS_RC__SUCCESS;
-}
-
-Mos_RC contCmd_GetTgtPropCmd(ContCmdCtx *pCtx)
-{
-    const OstrelTgtRsp_GetTgtProp ans{pCtx->pCont->ostrel.ostrelId, pCtx->pCont->ostrel.tgtId};
-    contCmd_AppendAnswer(pCtx->pRes, &ans, sizeof(ans));
     return MOS_RC__SUCCESS;
 }
 

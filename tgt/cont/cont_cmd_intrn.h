@@ -34,6 +34,11 @@ struct ContCmdGroup {
 // The handlers of the table.
 Mos_RC contCmd_GetVerCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_GetTgtPropCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_QuiescedVolumesCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_UnquiescedVolumesCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_StartQuiesceCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_StopQuiesceCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_QueryIsQuietAndFlushedCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_AddOstrelCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_CleanUpCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_ReconfStartCmd(ContCmdCtx *pCtx);
