@@ -515,6 +515,8 @@ Mos_RC contDevMngr_GetDiskTest(ContDevMngr *pDevMngr, const ContDevDiskTestDev *
                                void *pRes);
 BOOL contDevMngr_IsDiskTestInProg(ContDevMngr *pDevMngr);
 
+// One device's latency windows and path.
+void contDev_GetLatencyBwc(ContDev *pDev, OstrelTgtRsp_DevLatencyBwc *pOut);
 // Queries over all devices. Each writes at most maxDevs entries and returns how many.
 UINT32 contDevMngr_GetTgtDevLatencyBwc(ContDevMngr *pDevMngr, OstrelTgtRsp_DevLatencyBwc *pOut, UINT32 maxDevs);
 UINT32 contDevMngr_GetTgtDevCapacity(ContDevMngr *pDevMngr, OstrelTgtRsp_DevCapacity *pOut, UINT32 maxDevs);

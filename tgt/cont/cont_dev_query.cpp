@@ -215,19 +215,24 @@ Mos_RC contDevMngr_GetDiskTest(ContDevMngr *pDevMngr, const ContDevDiskTestDev *
 // ---------------------------------------------------------------------------------------------
 // Queries and settings over all devices
 
+void contDev_GetLatencyBwc(ContDev *pDev, OstrelTgtRsp_DevLatencyBwc *pOut)
+{
+    OstrelTgtRsp_DevLatencyBwc &r = *pOut;
+    memset(&r, 0, sizeof(r));
+    r.maxPathLen = CONT_DEV__PATH_LEN;
+    contDev_CopyDevPath(pDev, r.path);
+    r.devId = pDev->devId;
+    tgtBwc_GetLastWindow(&pDev->file.readSizeBwc, &r.readSize);
+    tgtBwc_GetLastWindow(&pDev->file.readLatencyBwc, &r.readLatency);
+    tgtBwc_GetLastWindow(&pDev->file.writeSizeBwc, &r.writeSize);
+    tgtBwc_GetLastWindow(&pDev->file.writeLatencyBwc, &r.writeLatency);
+    r.sampleGrn = pDev->file.dbg.sampleGrn;
+}
+
 UINT32 contDevMngr_GetTgtDevLatencyBwc(ContDevMngr *pDevMngr, OstrelTgtRsp_DevLatencyBwc *pOut, UINT32 maxDevs)
 {
     return fillPerDevice(pDevMngr, maxDevs, [&](ContDev *pDev, UINT32 i) {
-        OstrelTgtRsp_DevLatencyBwc &r = pOut[i];
-        memset(&r, 0, sizeof(r));
-        r.maxPathLen = CONT_DEV__PATH_LEN;
-        contDev_CopyDevPath(pDev, r.path);
-        r.devId = pDev->devId;
-        tgtBwc_GetLastWindow(&pDev->file.readSizeBwc, &r.readSize);
-        tgtBwc_GetLastWindow(&pDev->file.readLatencyBwc, &r.readLatency);
-        tgtBwc_GetLastWindow(&pDev->file.writeSizeBwc, &r.writeSize);
-        tgtBwc_GetLastWindow(&pDev->file.writeLatencyBwc, &r.writeLatency);
-        r.sampleGrn = pDev->file.dbg.sampleGrn;
+        contDev_GetLatencyBwc(pDev, &pOut[i]);
         return true;
     });
 }
