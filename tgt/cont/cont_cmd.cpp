@@ -129,8 +129,8 @@ constexpr ContCmdSpec kSpecs[] = {
     {CMD(SELF_TEST), L(12), NL, kNone, kNo, kNo, contCmd_SelfTestCmd},
     {CMD(QUERY_MULTIHEAD_COMB_STATS), kAnyLen, R, G0_N, kNo, kNo, contCmd_GetCombStatsCmd},
     {CMD(UPDATE_LED_STATUS), L(38), R, G_N, 0, kNo, contCmd_UpdateLedStatusCmd},
-    {CMD(QUERY_DEV_METADATA), kAnyLen, R, N, kNo, kNo, nullptr},
-    {CMD(QUERY_DEV_ADVANCED_METADATA), L(34), R, G_N, 0, kNo, nullptr},
+    {CMD(QUERY_DEV_METADATA), kAnyLen, R, N, kNo, kNo, contCmd_QueryDevMetadataCmd},
+    {CMD(QUERY_DEV_ADVANCED_METADATA), L(34), R, G_N, 0, kNo, contCmd_QueryDevAdvanceMetadataCmd},
     {CMD(CREATE_SNAP_END), LN(48, 8, 0, true), R, G_N, 4, kNo, contCmd_UnquiescedVolumesCmd},
 };
 #undef CMD
