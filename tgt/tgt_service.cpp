@@ -14,6 +14,7 @@
 #include "mos/usr/security/mos_security.h"
 #include "net/net.h"
 #include "tgt/cont/cont.h"
+#include "tgt/cont/cont_raid.h"
 #include "tgt/elock/elock.h"
 #include "tgt/phy/tgt_t10dif.h"
 #include "tgt/tgt_conf.h"
@@ -161,6 +162,9 @@ void tgt_ShutdownCode(void *pArg)
     MOS_TRACE(MOS_COMP_TGT_GENERAL, MOS_FREQ_LOW, "Update the DRL mode");
     if (bBuilt)
         netPathMgr_FreezeUnlock(&cont_GetNetObj(&cont_g)->pathMgr);
+    // Copies read and write devices and talk to peers: none may outlive the stop.
+    if (bBuilt)
+        contRaid_Stop(&cont_g);
     MOS_TRACE(MOS_COMP_TGT_GENERAL, MOS_FREQ_LOW, "Abort all WD");
     __atomic_store_n(&tgtInitParam_G.bAbortAllWd, TRUE, __ATOMIC_RELEASE);
 

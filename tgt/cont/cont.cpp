@@ -162,8 +162,8 @@ void cont_Init(Cont *pCont, UINT16 port, UINT64 myConId, BOOL bInitRecvGrps, BOO
     contDevMngr_Init(&pCont->devMngr, pCont);
     contCombMngr_Init(&pCont->combMngr, pCont);
     contComb_SetDevHooks();
-    raid_Init(&pCont->raid, pCont, contRaid_GetHooks());
     ioh_Init(&pCont->ioh, pCont, contIo_GetIohHooks(), &pCont->elock);
+    contRaid_Start(pCont);
     cont_NextStage(pCont);
 
     rcacheNetBuf_Init(&pCont->cachePri, pCont, &pCont->net.net, TRUE, "Primary");

@@ -46,6 +46,7 @@ void contOstrel_Init(ContOstrel *pOstrel, Cont *pCont)
     memset(static_cast<void *>(pOstrel), 0, sizeof(*pOstrel));
     kalive_Init(&pOstrel->kalive, pCont);
     cmonitor_Init(&pOstrel->conMonitor);
+    raidSyncPool_Init(&pOstrel->syncPool, 0);
     pOstrel->bFirstConfig = TRUE;
     pOstrel->bSecurityEnabled = FALSE;
     if (pTgtSdbg_g != nullptr)

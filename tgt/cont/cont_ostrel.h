@@ -15,6 +15,7 @@
 #include "net/net_msg.h"
 #include "tgt/cmonitor/cmonitor.h"
 #include "tgt/kalive/kalive.h"
+#include "tgt/raid/raid_resync.h"
 
 struct Cont;
 
@@ -33,6 +34,7 @@ struct ContOstrel {
     MosObj sdbgObj;
     UINT32 stage; // 1 after the link, one more per later step of cont_Init, 100 when built
     BOOL bSecurityEnabled;
+    RaidSyncPool syncPool; // every copy job of the server runs on it
 };
 
 // The link's debug query record.

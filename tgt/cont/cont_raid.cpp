@@ -1,5 +1,6 @@
 #include "tgt/cont/cont_raid.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "mos/mos_assert.h"
@@ -134,3 +135,47 @@ const RaidHooks kRaidHooks = {
 } // namespace
 
 const RaidHooks *contRaid_GetHooks(void) { return &kRaidHooks; }
+
+namespace {
+
+BOOL contRaid_IsOstrelBlocked(Cont *pCont)
+{
+    return cont_IsOstrelBlocked(pCont);
+}
+
+UINT32 contRaid_GetPeerVersion(Cont *pCont, TgtId peerTgtId)
+{
+    auto *pTgt = static_cast<ContTgt *>(contObj_Acquire(&pCont->objs, peerTgtId, CONT_OBJ_TYPE__TGT));
+    if (pTgt == nullptr)
+        return CONT_TGT__UNKNOWN_VERSION;
+    const UINT32 version = std::atomic_ref<UINT32>(pTgt->lastKnownVersion).load();
+    contObj_Release(&pCont->objs, peerTgtId, CONT_OBJ_TYPE__TGT);
+    return version;
+}
+
+Elock *contRaid_GetElock(Cont *pCont)
+{
+    return pCont->elock.bInitialized ? &pCont->elock : nullptr;
+}
+
+const RaidResyncHooks kResyncHooks = {
+    contRaid_IsOstrelBlocked,
+    contRaid_GetPeerVersion,
+    contRaid_GetElock,
+};
+
+} // namespace
+
+const RaidResyncHooks *contRaid_GetResyncHooks(void) { return &kResyncHooks; }
+
+void contRaid_Start(Cont *pCont)
+{
+    raid_Init(&pCont->raid, pCont, contRaid_GetHooks());
+    raidResync_SetHooks(&kResyncHooks);
+}
+
+void contRaid_Stop(Cont *pCont)
+{
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Stopping the resync pool");
+    raidSyncPool_Destroy(&pCont->ostrel.syncPool);
+}

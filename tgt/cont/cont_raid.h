@@ -6,3 +6,16 @@
 #include "tgt/raid/raid.h"
 
 const RaidHooks *contRaid_GetHooks(void);
+
+struct Cont;
+struct RaidResyncHooks;
+
+// What the copy jobs need besides: the Ostrel link's blocked state, peer versions, and the extent
+// locks once the first adoption built them (before that a copy locks the whole comb).
+const RaidResyncHooks *contRaid_GetResyncHooks(void);
+
+// The mirroring layer and the resync hooks at the controller's start (the resync pool itself is
+// built with the Ostrel link).
+void contRaid_Start(Cont *pCont);
+// From a running uthread at the server's stop: every copy job is aborted and the pool's workers end.
+void contRaid_Stop(Cont *pCont);
