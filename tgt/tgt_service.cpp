@@ -15,6 +15,7 @@
 #include "net/net.h"
 #include "tgt/cont/cont.h"
 #include "tgt/cont/cont_raid.h"
+#include "tgt/cont/cont_wd.h"
 #include "tgt/elock/elock.h"
 #include "tgt/phy/tgt_t10dif.h"
 #include "tgt/tgt_conf.h"
@@ -166,7 +167,7 @@ void tgt_ShutdownCode(void *pArg)
     if (bBuilt)
         contRaid_Stop(&cont_g);
     MOS_TRACE(MOS_COMP_TGT_GENERAL, MOS_FREQ_LOW, "Abort all WD");
-    __atomic_store_n(&tgtInitParam_G.bAbortAllWd, TRUE, __ATOMIC_RELEASE);
+    contWd_StopAllWd(&cont_g);
 
     mosFastlockBase_Acquire(&waitForShutDownToEndLock_g);
     bShutdownDone_G = TRUE;

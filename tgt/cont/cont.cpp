@@ -13,6 +13,7 @@
 #include "mos/mos_trace.h"
 #include "mos/mos_utils_mem.h"
 #include "tgt/cont/cont_raid.h"
+#include "tgt/cont/cont_wd.h"
 #include "tgt/phy/stmp.h"
 #include "tgt/tgt_conf.h"
 #include "tgt/tgt_contention.h"
@@ -70,6 +71,7 @@ void cont_InitNet(Cont *pCont, UINT16 port, UINT64 myConId, BOOL bInitRecvGrps)
     contNet_Init(pCont, &pCont->net, myConId, bInitRecvGrps);
     contIo_Start(pCont);
     contNet_Start(&pCont->net, port);
+    contWd_Init(pCont);
     MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Listening on port %u", (unsigned)port);
 }
 

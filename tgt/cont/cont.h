@@ -15,6 +15,7 @@
 #include "mos/mos_mempool.h"
 #include "mos/mos_osc_cnt.h"
 #include "mos/mos_ticks.h"
+#include "mos/umt/mos_umt_bound.h"
 #include "mos/umt/mos_umt_rwlock.h"
 #include "mos/umt/mos_umt_semaphore.h"
 #include "net/net.h"
@@ -56,6 +57,7 @@ struct ContOscCntUpdateParams {
 struct Cont {
     MosFastlock_Base fastLock; // guards bCopyRcvAllocFailed
     MosUmt_RWLock rwLock;      // the command lock
+    MosUmt_Bound umtBound;     // the watchdogs' OS-bound thread
     ContObj objs;
     ContOstrel ostrel;
     ContNet net;
