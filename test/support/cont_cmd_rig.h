@@ -48,6 +48,13 @@ class ContCmdRig {
             run([] { cont_Init(&cont_g, 0, 0, FALSE, FALSE); });
         bBuilt = true;
     }
+    // The resync pool's workers end (the controller itself stays): the process may then exit with
+    // no copy worker parked on its stack.
+    static void stopCopies()
+    {
+        if (raidSyncPool_Get() == &cont_g.ostrel.syncPool)
+            run([] { raidSyncPool_Destroy(&cont_g.ostrel.syncPool); });
+    }
     // The state of an adopted server without running add-manager (no repository file, no
     // keep-alive): own id 0x11, the generation, and whether a cycle is open.
     static void adopt(UINT16 gen, BOOL bInCycle)
