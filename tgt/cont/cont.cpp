@@ -164,8 +164,8 @@ void cont_Init(Cont *pCont, UINT16 port, UINT64 myConId, BOOL bInitRecvGrps, BOO
     contDevMngr_Init(&pCont->devMngr, pCont);
     contCombMngr_Init(&pCont->combMngr, pCont);
     contComb_SetDevHooks();
-    ioh_Init(&pCont->ioh, pCont, contIo_GetIohHooks(), &pCont->elock);
     contRaid_Start(pCont);
+    ioh_Init(&pCont->ioh, pCont, contIo_GetIohHooks(), &pCont->elock);
     cont_NextStage(pCont);
 
     rcacheNetBuf_Init(&pCont->cachePri, pCont, &pCont->net.net, TRUE, "Primary");
