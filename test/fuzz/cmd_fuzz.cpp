@@ -31,7 +31,6 @@ void fuzz_Setup()
     if (!ContCmdRig::initRuntime())
         abort();
     ContCmdRig::buildController();
-    ContCmdRig::stopCopies(); // no command here runs a copy
     for (size_t i = 0; i < std::size(kSignals); i++)
         sigaction(kSignals[i], &saved[i], nullptr);
     bReady = true;

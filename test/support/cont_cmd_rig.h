@@ -45,7 +45,11 @@ class ContCmdRig {
     {
         static bool bBuilt = false;
         if (!bBuilt)
+        {
             run([] { cont_Init(&cont_g, 0, 0, FALSE, FALSE); });
+            // No command here runs a copy, and a parked copy worker must not outlive the process.
+            stopCopies();
+        }
         bBuilt = true;
     }
     // The resync pool's workers end (the controller itself stays): the process may then exit with

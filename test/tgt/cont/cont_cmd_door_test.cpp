@@ -12,7 +12,6 @@ namespace {
 class ContCmdRuntimeEnv : public ::testing::Environment {
   public:
     void SetUp() override { ASSERT_TRUE(ContCmdRig::initRuntime()); }
-    void TearDown() override { ContCmdRig::stopCopies(); }
 };
 ::testing::Environment *const env_G = ::testing::AddGlobalTestEnvironment(new ContCmdRuntimeEnv);
 
