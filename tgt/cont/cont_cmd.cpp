@@ -81,7 +81,7 @@ constexpr ContCmdSpec kSpecs[] = {
     {CMD(CREATE_SNAP_START), LN(6, 8, 0, true), R, G_N, 4, kNo, contCmd_QuiescedVolumesCmd},
     {DEPRECATED(CREATE_SNAP_END_2_010)},
     {CMD(UPDATE_DRL_INFO), L(6), R, G_N, 0, kNo, contCmd_UpdateDrlInfoCmd},
-    {CMD(SET_NET_COPY_LIMIT), L(14), R, G_N, 0, kNo, nullptr},
+    {CMD(SET_NET_COPY_LIMIT), L(14), R, G_N, 0, kNo, contCmd_SetNetCopyLimitCmd},
     {CMD(GET_TGT_DEV_LATENCY_BWC), kAnyLen, R, G0_N, kNo, kNo, contCmd_GetTgtDevLatencyBwcCmd},
     {CMD(GET_TGT_NET_BWC), kAnyLen, R, G0_N, kNo, kNo, contCmd_GetTgtNetBwcCmd},
     {CMD(START_NET_TEST), L(12), R, G0_N, kNo, kNo, contCmd_NetTestCmd},

@@ -10,6 +10,7 @@
 #include "tgt/cont/cont_cmd_set_rec.h"
 #include "tgt/cont/cont_dev.h"
 #include "tgt/phy/phy_dev.h"
+#include "tgt/raid/raid_resync.h"
 #include "tgt/tgt_conf.h"
 
 namespace {
@@ -53,6 +54,22 @@ Mos_RC contCmd_UpdateDevLimit(Cont *pCont, UINT64 devId, UINT64 snapReservedTeet
 Mos_RC contCmd_UpdateDrlInfoCmd(ContCmdCtx *pCtx)
 {
     contDevMngr_UpdateDrlModeOnAll(&pCtx->pCont->devMngr, contCmd_RecAt<OstrelTgtReq_UpdateDRLInfo>(pCtx, 0).bMemDRL != 0);
+    return MOS_RC__SUCCESS;
+}
+
+Mos_RC contCmd_SetNetCopyLimitCmd(ContCmdCtx *pCtx)
+{
+    constexpr UINT64 kLbsInMb = 2048;
+    constexpr UINT32 kCopySlotMultiplier = 3;
+    const auto rec = contCmd_RecAt<OstrelTgtReq_SetNetLimit>(pCtx, 0);
+    // A limit whose LB count does not fit in 32 bits would wrap into a small one.
+    for (UINT32 mb : {rec.rebuildNetLimitMB, rec.rebalanceNetLimitMB, rec.ioNetLimitMB})
+        if (mb * kLbsInMb > UINT32_MAX)
+            return MOS_RC__INVALID;
+    if (RaidSyncPool *pPool = raidSyncPool_Get())
+        raidSyncPool_UpdateLimits(pPool, (UINT32)(rec.rebuildNetLimitMB * kLbsInMb),
+                                  (UINT32)(rec.rebalanceNetLimitMB * kLbsInMb), (UINT32)(rec.ioNetLimitMB * kLbsInMb),
+                                  kCopySlotMultiplier);
     return MOS_RC__SUCCESS;
 }
 

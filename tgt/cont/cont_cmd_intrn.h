@@ -39,6 +39,7 @@ Mos_RC contCmd_UnquiescedVolumesCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_StartQuiesceCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_StopQuiesceCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_QueryIsQuietAndFlushedCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_SetNetCopyLimitCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_QueryDevMetadataCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_QueryDevAdvanceMetadataCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_UpdateDrlInfoCmd(ContCmdCtx *pCtx);

@@ -13,6 +13,13 @@ struct OstrelTgtReq_UpdateDRLInfo {
     UINT32 bMemDRL;
 };
 
+struct OstrelTgtReq_SetNetLimit {
+    UINT16 ostrelTgtConnectionGenNum;
+    UINT32 rebuildNetLimitMB;
+    UINT32 rebalanceNetLimitMB;
+    UINT32 ioNetLimitMB;
+};
+
 struct OstrelTgt_DevCapacityRsrv {
     UINT64 tgtDevId;
     UINT64 snapReservedTeeth;
@@ -45,6 +52,7 @@ struct OstrelTgtReq_SetRebuildRebalanceDestLimits {
 #pragma pack(pop)
 
 static_assert(sizeof(OstrelTgtReq_UpdateDRLInfo) == 6);
+static_assert(sizeof(OstrelTgtReq_SetNetLimit) == 14);
 static_assert(sizeof(OstrelTgt_DevCapacityRsrv) == 16);
 static_assert(sizeof(OstrelTgt_DevRC) == 12);
 static_assert(sizeof(OstrelTgt_DevScanConf) == 24);

@@ -109,4 +109,17 @@ TEST_F(ContCmdDevSet, ScanAndChecksumValuesOutsideTheirRange)
     EXPECT_EQ(ContCmdRig::send(TGT_MSG_TYPE__UPDATE_DEV_CHECKSUM, 0, checksum(1)), MOS_RC__SUCCESS);
 }
 
+// A limit whose LB count would not fit in 32 bits is refused instead of wrapping.
+TEST_F(ContCmdDevSet, CopyLimitsMustFitTheirLbCount)
+{
+    auto limits = [](UINT32 rebuild, UINT32 rebalance, UINT32 io) {
+        std::vector<UINT8> rec;
+        put(rec, 0, OstrelTgtReq_SetNetLimit{6, rebuild, rebalance, io});
+        return rec;
+    };
+    EXPECT_EQ(ContCmdRig::send(TGT_MSG_TYPE__SET_NET_COPY_LIMIT, 0, limits(10, 20, 30)), MOS_RC__SUCCESS);
+    EXPECT_EQ(ContCmdRig::send(TGT_MSG_TYPE__SET_NET_COPY_LIMIT, 0, limits(10, 1u << 21, 30)), MOS_RC__INVALID);
+    EXPECT_EQ(ContCmdRig::send(TGT_MSG_TYPE__SET_NET_COPY_LIMIT, 0, limits((1u << 21) - 1, 20, 30)), MOS_RC__SUCCESS);
+}
+
 } // namespace
