@@ -10,6 +10,7 @@
 #include "test/support/fake_aio_backend.h"
 #include "test/support/tgt_test_support.h"
 #include "tgt/cont/cont.h"
+#include "tgt/cont/cont_dev.h"
 #include "tgt/phy/stmp.h"
 
 // Devices of at least 2 GB (teeth start at the next 1 GB) are accepted.

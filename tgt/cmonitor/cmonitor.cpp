@@ -8,8 +8,7 @@
 #include "mos/mos_trace.h"
 #include "mos/mos_utils_mem.h"
 #include "mos/umt/mos_umt.h"
-#include "tgt/cont/cont.h"
-#include "tgt/cont/cont_ostrel.h"
+#include "tgt/cont/cont_root.h"
 #include "tgt/cont/cont_tgt.h"
 #include "tgt/tgt_conf.h"
 #include "tgt/tgt_contention.h"
@@ -99,7 +98,7 @@ void cmonitor_Pause(ConMonitor *pMonitor, BOOL bPause)
 OstrelTgtNot_ConVector *cmonitor_BuildVector(ConMonitor *pMonitor, UINT32 *pLen)
 {
     MosFastlockGuard guard(&pMonitor->fastlock);
-    ContTgtMngr *pMngr = &pMonitor->pCont->tgtMngr;
+    ContTgtMngr *pMngr = cont_GetTgtMngr(pMonitor->pCont);
     contTgtMngr_Lock(pMngr);
     const UINT32 nPeers = contTgtMngr_GetNumOfTgts(pMngr);
     const size_t len = sizeof(OstrelTgtNot_ConVector) + (size_t)nPeers * sizeof(OstrelTgtNot_PeerConState);

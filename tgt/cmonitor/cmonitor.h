@@ -12,18 +12,12 @@
 #include "mos/mos_fastlock.h"
 #include "mos/mos_obj_entry.h"
 #include "mos/mos_ticks.h"
+#include "tgt/cont/cont_tgt.h"
 
 struct Cont;
 
 #define CMONITOR_MSG_TYPE__CON_VECTOR 1007u
 #define CMONITOR__OSTREL_RECV_GROUP 13u
-
-struct __attribute__((packed)) OstrelTgtNot_PeerConState {
-    UINT64 tgtId;
-    UINT32 bConnected;
-    UINT32 bHiccups;
-};
-static_assert(sizeof(OstrelTgtNot_PeerConState) == 16);
 
 struct __attribute__((packed)) OstrelTgtNot_ConVector {
     UINT32 conStateStructSize;

@@ -305,6 +305,38 @@ void cont_GetZeroedBuffers(Cont *pCont, UINT8 **ppDataBuf, UINT8 **ppDifBuf)
     *ppDifBuf = pCont->zeroedT10DifBuff;
 }
 
+ContObj *cont_GetObjs(Cont *pCont)
+{
+    return &pCont->objs;
+}
+ContTgtMngr *cont_GetTgtMngr(Cont *pCont)
+{
+    return &pCont->tgtMngr;
+}
+ContNet *cont_GetContNet(Cont *pCont)
+{
+    return &pCont->net;
+}
+MosOscCnt_CounterParams *cont_GetOscCntParams(Cont *pCont, MosOscCnt_CounterType type)
+{
+    return &pCont->perTypeOscCntParams[type];
+}
+Ioh *cont_GetIoh(Cont *pCont)
+{
+    return &pCont->ioh;
+}
+MosMemPool *cont_GetIoCtxPool(Cont *pCont)
+{
+    return &pCont->ioCtxPool;
+}
+MosFastlock_Base *cont_GetCopyRcvLock(Cont *pCont)
+{
+    return &pCont->fastLock;
+}
+BOOL *cont_GetCopyRcvAllocFailed(Cont *pCont)
+{
+    return &pCont->bCopyRcvAllocFailed;
+}
 RcacheNetBuf *cont_GetCachePrimary(Cont *pCont)
 {
     return &pCont->cachePri;

@@ -3,9 +3,9 @@
 // uthread before the network listens, and never torn down while the process runs (stopping only
 // pauses the network and stops the watchdogs).
 //
-// Lower layers reach the objects of other layers through the accessors here: registered objects
-// through the registry by id (a counted acquire, released after use), members by a plain pointer
-// (members never move). rwLock is the Ostrel's command lock; fastLock guards only the
+// Lower layers reach the objects of other layers through the accessors here and in cont_root.h:
+// registered objects through the registry by id (a counted acquire, released after use), members
+// by a plain pointer (members never move). The root's own parts include only cont_root.h. rwLock is the Ostrel's command lock; fastLock guards only the
 // copy-receive blocking flag.
 #pragma once
 
@@ -19,20 +19,22 @@
 #include "mos/umt/mos_umt_rwlock.h"
 #include "mos/umt/mos_umt_semaphore.h"
 #include "net/net.h"
-#include "tgt/cont/cont_cmd.h"
-#include "tgt/cont/cont_dev.h"
-#include "tgt/cont/cont_comb.h"
+#include "tgt/cont/cont_cmd_state.h"
+#include "tgt/cont/cont_comb_state.h"
+#include "tgt/cont/cont_dev_state.h"
 #include "tgt/cont/cont_example.h"
-#include "tgt/cont/cont_flcache_dev.h"
+#include "tgt/cont/cont_flcache_dev_state.h"
 #include "tgt/cont/cont_head.h"
 #include "tgt/cont/cont_io.h"
 #include "tgt/cont/cont_net.h"
 #include "tgt/cont/cont_obj.h"
 #include "tgt/cont/cont_ostrel.h"
+#include "tgt/cont/cont_root.h"
 #include "tgt/cont/cont_tgt.h"
 #include "tgt/cont/cont_volume.h"
 #include "tgt/cont/cont_vtree.h"
-#include "tgt/cont/cont_yarrin.h"
+#include "tgt/cont/cont_yarrin_state.h"
+#include "tgt/flcache/flcache.h"
 #include "tgt/phy/phy_devset.h"
 #include "tgt/phy/tgt_dump.h"
 #include "tgt/phy/zmp.h"
@@ -122,45 +124,19 @@ void cont_Init(Cont *pCont, UINT16 port, UINT64 myConId, BOOL bInitRecvGrps, BOO
 // process: the locks' settings were checked when the process started.
 void cont_InitEnd(Cont *pCont);
 
-// TRUE while the user-mode scheduler is stuck; stops the process once it has been stuck longer
-// than tgt_sched_thread_stuck_allowed_milli (0: never).
-BOOL cont_IsSchedThredStuck(Cont *pCont);
-
 // The cache size limit in MiB from the node's RAM in KiB: the low percentage below the
 // threshold, the high one from it on.
 UINT32 cont_CalcCacheSizeLimitInMb(UINT64 totalRamKb, UINT64 thresholdKb, UINT64 lowPercent, UINT64 highPercent);
 // Whether the processor reports a hypervisor whose vendor is VMware.
 BOOL cont_IsVmwareGuest(const MosCpu_X86CpuInfo *pCpu);
 
-// Oscillation counters of types 30-34; any other type is an internal error.
-MosOscCnt_Counter *cont_GetMosOscCntArr(Cont *pCont, MosOscCnt_CounterType type);
 void cont_UpdateOscCounter(Cont *pCont, const ContOscCntUpdateParams *pParams);
 // Copies the counters (in type order 30-34) that changed within timeDelta; returns how many.
 UINT32 cont_GatherOscCounters(Cont *pCont, MosOscCnt_QueryCounter *pArray, UINT32 maxCounters, UINT64 timeDelta);
 
-void cont_GetZeroedBuffers(Cont *pCont, UINT8 **ppDataBuf, UINT8 **ppDifBuf);
-
-// Plain accessors: members, no locking.
-RcacheNetBuf *cont_GetCachePrimary(Cont *pCont);
-RcacheNetBuf *cont_GetCacheSecondary(Cont *pCont);
-Cache *cont_GetCache(Cont *pCont);
-MosDynamicMemPool *cont_GetCopySndPool(Cont *pCont);
-MosDynamicMemPool *cont_GetCopyRcvPool(Cont *pCont);
-BOOL cont_GetReconfigInProgress(Cont *pCont);
-Net *cont_GetNetObj(Cont *pCont);
-DumpMgr *cont_GetDumpMgr(Cont *pCont);
-HNetCon cont_GetOstrelCon(Cont *pCont);
-void cont_UpdateOstrelCon(Cont *pCont, HNetCon hCon);
-Zmp *cont_getZmp(Cont *pCont, BOOL bPrimary);
-UINT64 cont_GetTgtId(Cont *pCont);
-UINT32 cont_GetRunId(Cont *pCont);
-// Whether the Ostrel's link is blocked (keep-alive unanswered for its time-out, or paused): the
-// data path refuses to work while it is.
-BOOL cont_IsOstrelBlocked(Cont *pCont);
 // The Ostrel's leave to degrade combs shared with the peer: 65 granted, MOS_RC__ABORTED refused,
 // MOS_RC__RETRY no answer yet or the peer not known.
 Mos_RC cont_CheckDegradePermit(Cont *pCont, UINT64 peerTgtId);
 // A run id that differs from every earlier run's with overwhelming likelihood (a real random
 // source, never 0).
 UINT32 cont_DrawRunId(void);
-MosBlocking *cont_GetRcacheBlockingThread(Cont *pCont);

@@ -35,6 +35,8 @@
 #include "mos/umt/mos_umt_semaphore.h"
 #include "net/net_con.h"
 #include "net/net_msg.h"
+#include "tgt/cont/cont_cmd_state.h"
+#include "tgt/cont/cont_net.h"
 
 struct Cont;
 
@@ -210,33 +212,12 @@ struct ContCmdCtx {
     LockState lockState;
 };
 
-// The thread-count update of the performance parameters that runs after its command answered.
-struct ContCmdUmtPerfCtx {
-    BOOL bActive;
-    void *hUmt;
-};
-
-struct ContCmd {
-    MosFastlock_Base fastLock; // guards updateUmtPerfParamCtx
-    ContCmdUmtPerfCtx updateUmtPerfParamCtx;
-    MosUmt_Sem addRemDevSem; // count 1: device adds and removals never overlap
-};
-
-void contCmd_Init(ContCmd *pContCmd);
-
 // Every listed type in ascending order; null for an unlisted one.
 std::span<const ContCmdSpec> contCmd_Specs(void);
 const ContCmdSpec *contCmd_FindSpec(UINT32 type);
 // The length rule on a record of recLen bytes: 65 or MOS_RC__INTERFACE_ERROR. bExact: the
 // record must be exactly as long as its rule (tgt_allow_different_request_len__enabled off).
 Mos_RC contCmd_CheckLen(const ContCmdSpec *pSpec, const UINT8 *pRec, UINT32 recLen, BOOL bExact);
-
-// Runs one command; the outcome is pRes->context, and any answer record is in pRes's list (heap
-// buffers of type CONT_NET_BUF_TYPE__NET_ALLOC). hCon is the request's connection.
-void contCmd_NewRequest(Cont *pCont, NetRpcData *pReq, NetRpcData *pRes, HNetCon hCon);
-// The keep-alive group's notification callback (pObj: the controller): hands the Ostrel's echo to
-// keep-alive and answers MOS_RC__SUCCESS, so the receive group frees the receive record.
-Mos_RC contCmd_RecvKeepAliveNotif(void *pObj, NetRpcData *pReq);
 
 // Takes rwLock in the given mode and returns it; any other mode is an internal error.
 LockState contCmd_LockByType(Cont *pCont, LockState lockState);

@@ -12,6 +12,7 @@
 
 #include "mos/mos_trace.h"
 #include "tgt/cont/cont.h"
+#include "tgt/cont/cont_comb.h"
 #include "tgt/cont/cont_cmd_intrn.h"
 #include "tgt/raid/raid_comb.h"
 #include "tgt/raid/raid_resync.h"

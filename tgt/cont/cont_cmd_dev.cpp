@@ -11,6 +11,7 @@
 
 #include "mos/mos_trace.h"
 #include "tgt/cont/cont.h"
+#include "tgt/cont/cont_dev.h"
 #include "tgt/cont/cont_cmd_intrn.h"
 
 namespace {

@@ -130,3 +130,7 @@ BOOL contCmd_ArePerfParamsInRange(const Tgt_PerformanceParamsV200 *pParams);
 BOOL contCmd_ValidateThrottlingInfo(const OstrelTgtThrottlingInfo *pInfo);
 // The socket buffer size to set for a changed request: 0 becomes 128, below 64 becomes 64.
 UINT32 contCmd_FixSocketBufferKb(UINT32 requestedKb);
+
+// The command table's handler of 2229 (the installation agent's link's own): the record, then
+// contCmd_UpdateLedStatus on the controller's link.
+Mos_RC contCmd_UpdateLedStatusCmd(ContCmdCtx *pCtx);

@@ -10,6 +10,7 @@
 #include "mos/mos_utils_mem.h"
 #include "net/net.h"
 #include "tgt/cont/cont.h"
+#include "tgt/cont/cont_dev.h"
 #include "tgt/cont/cont_cmd_intrn.h"
 #include "tgt/raid/raid_resync.h"
 #include "tgt/tgt_conf.h"

@@ -10,6 +10,7 @@
 #include "mos/mos_trace.h"
 #include "mos/mos_utils_mem.h"
 #include "tgt/cont/cont.h"
+#include "tgt/cont/cont_dev.h"
 #include "tgt/cont/cont_cmd_intrn.h"
 
 namespace {

@@ -47,6 +47,7 @@
 #include "mos/umt/mos_umt_rwlock.h"
 #include "mos/umt/mos_umt_semaphore.h"
 #include "net/net_msg.h"
+#include "tgt/cont/cont_comb_state.h"
 #include "tgt/cont/cont_obj.h"
 #include "tgt/elock/elock.h"
 #include "tgt/ioh/ioh.h"
@@ -56,7 +57,6 @@ struct Cont;
 struct ContDev;
 struct OstrelTgtReq_AddCombArr;
 
-#define CONT_COMB__MH_STATS_ENTRIES 2048u
 #define CONT_COMB__YIELD_MILLIS 100u
 #define CONT_COMB__MH_ID_SHIFT 15u
 
@@ -87,28 +87,6 @@ struct ContComb {
     Cont *pCont;
 };
 
-// A running add-comb group command, carried to its worker threads.
-struct ContDevMngr_AddCombData {
-    const OstrelTgtReq_AddCombArr *pAddCombCmdArr;
-    MosUmt_Sem addCombDoneSem;
-    MosUmt_Sem addCombSecondPhaseSem;
-    Mos_RC cmdRc;
-    std::atomic<UINT32> startIndex;
-    UINT32 parallel;
-    std::atomic<UINT32> addOldCounter;
-    std::atomic<UINT32> addRoCounter;
-    std::atomic<UINT32> addRoFailedCounter;
-    std::atomic<UINT32> addRwCounter;
-};
-
-struct MH_CombSizeStats {
-    UINT32 multiHeadId;
-    UINT32 maxCombSizeMb;
-    UINT32 maxCombBaseSizeMb;
-    UINT32 minCombSizeMb;
-    UINT32 minCombBaseSizeMb;
-};
-
 // The mirroring part's work the passes do on each comb. The manager starts with the mirroring
 // part's own functions (contCombMngr_DefaultRaidOps); tests of the passes put their own in
 // place, so that the passes can be driven without devices.
@@ -121,21 +99,6 @@ struct ContCombRaidOps {
     void (*resetRemoteDrl)(Cont *pCont, RaidComb *pRaid);
     void (*getCombSizes)(RaidComb *pRaid, UINT32 *pSizeMb, UINT32 *pBaseSizeMb);
     void (*printComb)(RaidComb *pRaid, FILE *pFile);
-};
-
-struct ContCombMngr {
-    MosDList_Anchor combAnchor;            // all combs
-    MosDList_Anchor combFirstAccessAnchor; // combs not yet first-accessed, oldest add first
-    MosFastlock_Base addRemFastlock;
-    MosUmt_RWLock itrRwLock;
-    ContDevMngr_AddCombData addCombData;
-    std::atomic<UINT32> abortItr; // writers waiting for itrRwLock
-    Cont *pCont;
-    UINT32 needUpdateComb;
-    MosFastlock_Base combStatsFastlock;
-    BOOL bCombStatsIsItering;
-    MH_CombSizeStats combSizeStats[CONT_COMB__MH_STATS_ENTRIES];
-    const ContCombRaidOps *pRaidOps;
 };
 
 // The debug query of a comb.
@@ -173,8 +136,6 @@ static_assert(offsetof(OstrelTgtRsp_QueryMhCombSizeStats, mhCombSizeStats) == 26
 
 extern const ContCombRaidOps contCombMngr_DefaultRaidOps;
 
-// Zeroes the manager and builds its locks and semaphores; the passes use the mirroring part.
-void contCombMngr_Init(ContCombMngr *pCombMngr, Cont *pCont);
 // Every comb must have been destroyed.
 void contCombMngr_Destroy(ContCombMngr *pCombMngr);
 void contCombMngr_SetRaidOps(ContCombMngr *pCombMngr, const ContCombRaidOps *pOps);
@@ -262,10 +223,3 @@ Mos_RC contComb_AddOne(Cont *pCont, const ContCombAddArgs *pArgs);
 // unlink it (FALSE inside a reconfiguration's sweep).
 Mos_RC contComb_RemById(Cont *pCont, CombId combId, BOOL bRollback, BOOL bLock);
 
-// Lets the devices' scan threads reach the combs on their lists (counted references through the
-// registry) and scan those held here as primary.
-void contComb_SetDevHooks(void);
-
-// The I/O handler's handle of a comb by id (a counted registry reference), released by id.
-IohComb *cont_AcquireIohComb(Cont *pCont, CombId combId);
-void cont_ReleaseIohComb(Cont *pCont, CombId combId);

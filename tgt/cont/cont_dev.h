@@ -37,6 +37,7 @@
 #include "mos/umt/mos_umt_rwlock.h"
 #include "mos/umt/mos_umt_semaphore.h"
 #include "mos/usr/mos_media.h"
+#include "tgt/cont/cont_dev_state.h"
 #include "tgt/cont/cont_mngr.h"
 #include "tgt/cont/cont_obj.h"
 #include "tgt/file/file.h"
@@ -126,54 +127,6 @@ struct ContDev {
     MosFastlock_Base errFastlock;
     BOOL bScanThreadStarted;
     BOOL bFlcacheSource;
-};
-
-// The running group command of the add and remove commands.
-struct ContDevMngr_AddDevData {
-    void *pAddDevCmdArr;
-    void *pAddDevRsp;
-    UINT64 devId;
-    MosUmt_Sem addDevDoneSem;
-    MosUmt_Sem addRemDevSem; // one unit: device adds and removals never overlap
-};
-
-// One set of a disk test. A request gives the I/O size in KB, the total in MB (0: no limit) and
-// the time limit in seconds (0: none); the manager keeps them in LB, CONT_DEV__NO_LIMIT for none.
-struct ContDevDiskTestParam {
-    UINT32 pattern; // DevTestPatternType, 1 to 4
-    UINT32 ioSizeLbs;
-    UINT32 totalIoSizeLbs;
-    UINT32 limitInSeconds;
-};
-
-#pragma pack(push, 1)
-// One device of a disk test request.
-struct ContDevDiskTestDev {
-    UINT64 devId;
-    UINT32 testNum;
-};
-#pragma pack(pop)
-static_assert(sizeof(ContDevDiskTestDev) == 12);
-
-struct ContDevDiskTest {
-    ContDevDiskTestDev *pDevIdArr;
-    UINT32 numOfDevs;
-    BOOL bTestInProg;
-    UINT32 testInQueue; // 1 when a second test follows
-    ContDevDiskTestParam testParamCurr;
-    ContDevDiskTestParam testParamNext;
-};
-
-struct ContDevMngr {
-    ContDevMngr_AddDevData addDevData;
-    ContMngr<ContDev> devs; // fastlock (list and counts) and devAnchor
-    MosUmt_RWLock itrRwLock;
-    MosUmt_Sem longIoSem; // one unit: one long-I/O check at a time
-    MosTicks_Cnt lastLongIoTestTick;
-    ContDevDiskTest diskTest;
-    Cont *pCont;
-    BOOL bIsLowThresh;
-    UINT8 *pEmptyBuff; // CONT_DEV__EMPTY_BUFF_SIZE bytes, page aligned
 };
 
 // Where the monitoring reaches outside the process. Null members keep the server's own behaviour.
@@ -405,7 +358,6 @@ struct ContDevAddArgs {
 
 // --- The manager ---------------------------------------------------------------------------
 
-void contDevMngr_Init(ContDevMngr *pDevMngr, Cont *pCont);
 // Every device must have been destroyed.
 void contDevMngr_Destroy(ContDevMngr *pDevMngr);
 // Under the manager's lock: contDev_Init, then the device joins the list's end.
@@ -490,8 +442,6 @@ Mos_RC contDev_SendDeviceError(ContDev *pDev, Cont *pCont, BOOL bReadError, BOOL
 Mos_RC contDev_SendDelayReconfig(Cont *pCont, UINT32 timeToDelayInSec);
 void contDev_LongIoOscOccurrence(ContDev *pDev);
 void contDev_LongSuccessfulIoOscOccurrence(ContDev *pDev);
-// Registers the hooks of the device files onto these objects.
-void contDev_SetFileHooks(void);
 
 void contDevMngr_CheckLongInflightIos(ContDevMngr *pDevMngr, BOOL bForce);
 BOOL contDevMngr_IsLongIoInProgress(ContDevMngr *pDevMngr, GenericFilter *pDeviceFilter);

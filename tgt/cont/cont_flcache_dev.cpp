@@ -9,6 +9,7 @@
 #include "mos/mos_trace.h"
 #include "mos/mos_utils_mem.h"
 #include "tgt/cont/cont.h"
+#include "tgt/cont/cont_dev.h"
 #include "tgt/cont/cont_ostrel.h"
 #include "tgt/file/file.h"
 #include "tgt/phy/phy_layout.h"

@@ -21,33 +21,11 @@
 #include "mos/mos_obj.h"
 #include "mos/usr/mos_async_io.h"
 #include "mos/usr/mos_media.h"
+#include "tgt/cont/cont_flcache_dev_state.h"
 #include "tgt/cont/cont_obj.h"
 #include "tgt/flcache/flcache.h"
 
 struct Cont;
-
-struct ContFlcacheDev {
-    MosHash_Record hashRecord;
-    MosObj sdbgObj;
-    MosDList_Node listNode;
-    ContObjLock accessLock;
-    MosFastlock_Base fastLock;
-    Cont *pCont;
-    FlcacheFlashDev cacheDevData;
-    MosMedia_Metadata cacheDevMetadata;
-    BOOL bMark;
-};
-
-typedef void (*ContFlcacheDev_ReloadDevMapFunc)(void *pCtx);
-
-struct ContFlcacheDevMngr {
-    MosFastlock_Base fastlock; // guards the list and the count
-    MosDList_Anchor objAnchor;
-    UINT32 numOfObjs;
-    MosAsyncIO *pAio; // where headers are written (null: none)
-    ContFlcacheDev_ReloadDevMapFunc pReloadDevMap;
-    void *pReloadCtx;
-};
 
 #pragma pack(push, 1)
 // The debug query of the object type flash-cache device.
@@ -64,10 +42,7 @@ struct ContFlcacheDevQuery {
 static_assert(sizeof(ContFlcacheDevQuery) == 240);
 
 // The manager in the pattern of every object manager.
-void contFlcacheDevMngr_Init(ContFlcacheDevMngr *pMngr);
 void contFlcacheDevMngr_Destroy(ContFlcacheDevMngr *pMngr); // every object must have been removed
-void contFlcacheDevMngr_SetIo(ContFlcacheDevMngr *pMngr, MosAsyncIO *pAio, ContFlcacheDev_ReloadDevMapFunc pReload,
-                              void *pReloadCtx);
 void contFlcacheDevMngr_ObjInit(ContFlcacheDevMngr *pMngr, Cont *pCont, ContFlcacheDev *pDev, UINT64 objId,
                                 UINT64 driverDevHandle, const CHAR_A *pPath);
 void contFlcacheDevMngr_ObjDestroy(ContFlcacheDevMngr *pMngr, ContFlcacheDev *pDev);
@@ -101,7 +76,5 @@ void contFlcacheDevMngr_GetMetadata(ContFlcacheDevMngr *pFlcacheDevMngr, MosMedi
 ContFlcacheDev *cont_AcquireFlcacheCacheDev(Cont *pCont, UINT64 objId);
 void cont_ReleaseFlcacheCacheDev(Cont *pCont, UINT64 objId);
 
-// The flash cache's hooks onto these objects and the Ostrel link.
-void contFlcacheDevMngr_FillFlcacheHooks(Cont *pCont, Flcache_ContHooks *pHooks);
 
 void contFlcacheDev_Query(MosObj *pObj, const CHAR_A *pName, void *pData);

@@ -3,7 +3,8 @@
 #include <cstring>
 
 #include "mos/mos_trace.h"
-#include "tgt/cont/cont.h"
+#include "tgt/cont/cont_root.h"
+#include "tgt/cont/cont_vtree.h"
 #include "tgt/tgt_conf.h"
 
 void contHeadMngr_Init(ContHeadMngr *pHeadMngr)
@@ -107,13 +108,13 @@ void contHead_Query(ContHead *pHead, ContHeadQuery *pQuery)
 
 Head *cont_AcquireHeadForHead(Cont *pCont, HeadId headId)
 {
-    auto *pHead = static_cast<ContHead *>(contObj_Acquire(&pCont->objs, headId, CONT_OBJ_TYPE__HEAD));
+    auto *pHead = static_cast<ContHead *>(contObj_Acquire(cont_GetObjs(pCont), headId, CONT_OBJ_TYPE__HEAD));
     return pHead == nullptr ? nullptr : &pHead->head;
 }
 
 void cont_ReleaseHeadForHead(Cont *pCont, Head *pHead)
 {
-    contObj_Release(&pCont->objs, MOS_CONTAINER_OF(pHead, ContHead, head)->headId, CONT_OBJ_TYPE__HEAD);
+    contObj_Release(cont_GetObjs(pCont), MOS_CONTAINER_OF(pHead, ContHead, head)->headId, CONT_OBJ_TYPE__HEAD);
 }
 
 void contHead_SetHeadLayerHooks(void)

@@ -6,10 +6,16 @@
 #include "mos/mos_trace.h"
 #include "mos/mos_utils_mem.h"
 #include "net/net_rcv_group.h"
-#include "tgt/cont/cont.h"
+#include "tgt/cont/cont_comb_state.h"
+#include "tgt/cont/cont_net.h"
+#include "tgt/cont/cont_root.h"
+#include "tgt/cont/cont_volume.h"
+#include "tgt/cont/cont_vtree.h"
 #include "tgt/head/head.h"
 #include "tgt/raid/raid_io.h"
 #include "tgt/raid/raid_resync.h"
+#include "tgt/rcache/rcache.h"
+#include "tgt/rcache/rcache_net_buf.h"
 
 namespace {
 // The buffers a request's answer points into.
@@ -52,7 +58,7 @@ void contIo_AllocBufs(Cont *pCont, const IohReq &req, ContIoBufs *pBufs)
         memcpy(&lbs, static_cast<const UINT8 *>(req.bufs[0].p) + kReadSizeOff, sizeof(lbs));
         // A size the range check refuses still gets a buffer the handler may be handed.
         pBufs->lbs = MOS_MAX(1u, MOS_MIN(lbs, IOH__MAX_IO_SIZE_IN_LBS));
-        pBufs->pPool = req.msgType == TGT_MSG_TYPE__IO_READ_PRI ? &pCont->cachePri : &pCont->cacheSec;
+        pBufs->pPool = req.msgType == TGT_MSG_TYPE__IO_READ_PRI ? cont_GetCachePrimary(pCont) : cont_GetCacheSecondary(pCont);
         pBufs->pData = rcacheNetBuf_Allocate(pBufs->pPool, pBufs->lbs, TRUE, &pBufs->pDif);
         return;
     }
@@ -99,7 +105,7 @@ void contIo_Request(Cont *pCont, NetRpcData *pReq, HNetCon hCon)
     io.res.pReadData = static_cast<UINT8 *>(io.bufs.pData);
     io.res.pReadDif = static_cast<T10Dif *>(io.bufs.pDif);
     io.res.pDrlRsp = io.bufs.pDrl;
-    ioh_NewRequest(&pCont->ioh, &req, &io.res);
+    ioh_NewRequest(cont_GetIoh(pCont), &req, &io.res);
     MOS_TRACE(MOS_COMP_TGT_NET, MOS_FREQ_HIGH, "IO processing completed:pReq={pMsgCtx=%p}, pResp={size=%u}, bDelayResp=%u",
               static_cast<void *>(pReq), io.res.numOfRspBufs, (unsigned)io.res.bDelayResp);
     // A held answer and its buffers are the volume's now; it may already have sent them.
@@ -113,7 +119,7 @@ BOOL contIo_RequestIsRead(Cont *pCont, NetRpcData *pReq)
 {
     IohReq req{};
     req.msgType = pReq->context;
-    return ioh_NewRequestIsRead(&pCont->ioh, &req);
+    return ioh_NewRequestIsRead(cont_GetIoh(pCont), &req);
 }
 
 // The handler hands an answer to its volume: the request side moves to the heap with it.
@@ -212,7 +218,7 @@ const IohHooks kContHooks = {
         return contIo_NotServed("The next tooth of a reverse rebuild");
     },
     [](Cont *pCont, UINT32 sizeInLbs, UINT32 offsetInComb, BOOL bWrite) -> BOOL {
-        return rcache_IsCacheSkip(&pCont->readCache, sizeInLbs, offsetInComb, bWrite);
+        return rcache_IsCacheSkip(cont_GetCache(pCont), sizeInLbs, offsetInComb, bWrite);
     },
     cont_IohIsVolCached,
     [](RaidComb *, BOOL) -> BOOL { return FALSE; }, // a comb's cache flags are not known here: bypass
@@ -245,5 +251,5 @@ const ContVolHooks *contIo_GetVolHooks(void)
 
 void contIo_Start(Cont *pCont)
 {
-    contNet_SetIoHandler(&pCont->net, contIo_Request, contIo_RequestIsRead);
+    contNet_SetIoHandler(cont_GetContNet(pCont), contIo_Request, contIo_RequestIsRead);
 }

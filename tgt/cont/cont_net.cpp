@@ -7,10 +7,12 @@
 #include "mos/mos_utils_mem.h"
 #include "net/net_common_umt_class.h"
 #include "net/net_rpc.h"
-#include "tgt/cont/cont.h"
-#include "tgt/cont/cont_cmd.h"
-#include "tgt/cont/cont_tgt.h"
+#include "tgt/cont/cont_obj.h"
+#include "tgt/cont/cont_root.h"
+#include "tgt/ioh/ioh.h"
 #include "tgt/phy/stmp.h"
+#include "tgt/rcache/rcache.h"
+#include "tgt/rcache/rcache_net_buf.h"
 #include "tgt/tgt_conf.h"
 #include "tgt/tgt_contention.h"
 #include "tgt/tgt_umt_class.h"
@@ -80,7 +82,7 @@ void contNet_FreeOne(Cont *pCont, const FreeEntry &e, FreeEntry *pPendingDif)
     case CONT_NET_BUF_TYPE__PRI_DIF:
     case CONT_NET_BUF_TYPE__SEC_DIF:
         if (pPendingDif->pBuf != nullptr) { // two DIF blocks in a row: give the first back alone
-            rcacheNetBuf_FreeDIF(pPendingDif->type == CONT_NET_BUF_TYPE__PRI_DIF ? &pCont->cachePri : &pCont->cacheSec,
+            rcacheNetBuf_FreeDIF(pPendingDif->type == CONT_NET_BUF_TYPE__PRI_DIF ? cont_GetCachePrimary(pCont) : cont_GetCacheSecondary(pCont),
                                  pPendingDif->pBuf, pPendingDif->len / CONT_NET__DIF_PER_LB);
         }
         *pPendingDif = e;
@@ -88,7 +90,7 @@ void contNet_FreeOne(Cont *pCont, const FreeEntry &e, FreeEntry *pPendingDif)
     case CONT_NET_BUF_TYPE__PRI:
     case CONT_NET_BUF_TYPE__SEC: {
         MOS_ASSERT(e.len % CONT_NET__LB == 0);
-        RcacheNetBuf *pPool = e.type == CONT_NET_BUF_TYPE__PRI ? &pCont->cachePri : &pCont->cacheSec;
+        RcacheNetBuf *pPool = e.type == CONT_NET_BUF_TYPE__PRI ? cont_GetCachePrimary(pCont) : cont_GetCacheSecondary(pCont);
         rcacheNetBuf_Free(pPool, e.pBuf, pPendingDif->pBuf, e.len / CONT_NET__LB);
         *pPendingDif = FreeEntry{};
         break;
@@ -96,10 +98,10 @@ void contNet_FreeOne(Cont *pCont, const FreeEntry &e, FreeEntry *pPendingDif)
     case CONT_NET_BUF_TYPE__COPY_RCV_POOL: {
         BOOL bUnblock = FALSE;
         {
-            MosFastlockGuard guard(&pCont->fastLock);
-            (void)mosDynamicMemPool_ScanNFree(&pCont->copyRcvBufferPool, e.pBuf);
-            if (pCont->bCopyRcvAllocFailed) {
-                pCont->bCopyRcvAllocFailed = FALSE;
+            MosFastlockGuard guard(cont_GetCopyRcvLock(pCont));
+            (void)mosDynamicMemPool_ScanNFree(cont_GetCopyRcvPool(pCont), e.pBuf);
+            if (*cont_GetCopyRcvAllocFailed(pCont)) {
+                *cont_GetCopyRcvAllocFailed(pCont) = FALSE;
                 bUnblock = TRUE;
             }
         }
@@ -111,10 +113,10 @@ void contNet_FreeOne(Cont *pCont, const FreeEntry &e, FreeEntry *pPendingDif)
         stmp_Free(&stmp_g, e.pBuf, (e.len + CONT_NET__LB - 1) / CONT_NET__LB, TRUE);
         break;
     case CONT_NET_BUF_TYPE__COPY_SND_POOL:
-        (void)mosDynamicMemPool_ScanNFree(&pCont->copySndBufferPool, e.pBuf);
+        (void)mosDynamicMemPool_ScanNFree(cont_GetCopySndPool(pCont), e.pBuf);
         break;
     case CONT_NET_BUF_TYPE__RCACHE:
-        rcache_FreeBuffer(&pCont->readCache, e.pBuf, e.len / CONT_NET__LB, TRUE);
+        rcache_FreeBuffer(cont_GetCache(pCont), e.pBuf, e.len / CONT_NET__LB, TRUE);
         break;
     default: // STATIC, and the DIF parts freed with their data
         break;
@@ -141,14 +143,14 @@ void contNet_FreeEntries(Cont *pCont, NetSmallIov *pIov, PellarIOCtx *pCtx)
     while (n > 0)
         contNet_FreeOne(pCont, entries[--n], &pendingDif);
     if (pendingDif.pBuf != nullptr)
-        rcacheNetBuf_FreeDIF(pendingDif.type == CONT_NET_BUF_TYPE__PRI_DIF ? &pCont->cachePri : &pCont->cacheSec,
+        rcacheNetBuf_FreeDIF(pendingDif.type == CONT_NET_BUF_TYPE__PRI_DIF ? cont_GetCachePrimary(pCont) : cont_GetCacheSecondary(pCont),
                              pendingDif.pBuf, pendingDif.len / CONT_NET__DIF_PER_LB);
 }
 
 void contNet_ReleaseIoCtx(Cont *pCont, NetSmallIov *pIov, PellarIOCtx *pCtx)
 {
     memset(pCtx, 0, sizeof(*pCtx));
-    mosMemPool_Free(&pCont->ioCtxPool, pCtx);
+    mosMemPool_Free(cont_GetIoCtxPool(pCont), pCtx);
     netIov_ResetUserCtx(pIov);
 }
 
@@ -159,7 +161,7 @@ BOOL contNet_AllocWrite(Cont *pCont, NetSmallIov *pIov, PellarIOCtx *pCtx, UINT3
                         BOOL bPri, BOOL bZero, BOOL bTestASet)
 {
     const UINT32 dataLbs = bTestASet ? 2 * sizeInLbs : sizeInLbs;
-    RcacheNetBuf *pPool = bPri ? &pCont->cachePri : &pCont->cacheSec;
+    RcacheNetBuf *pPool = bPri ? cont_GetCachePrimary(pCont) : cont_GetCacheSecondary(pCont);
     const ContNetBufType dataType = bPri ? CONT_NET_BUF_TYPE__PRI : CONT_NET_BUF_TYPE__SEC;
     const ContNetBufType difType = bPri ? CONT_NET_BUF_TYPE__PRI_DIF : CONT_NET_BUF_TYPE__SEC_DIF;
     void *pRec = contNet_HeapAlloc(CONT_NET__IO_REQ_RECORD_SIZE);
@@ -209,14 +211,14 @@ BOOL contNet_AllocWrite(Cont *pCont, NetSmallIov *pIov, PellarIOCtx *pCtx, UINT3
 BOOL contNet_AllocCopy(Cont *pCont, NetSmallIov *pIov, PellarIOCtx *pCtx, UINT32 sizeInLbs, UINT32 flags)
 {
     MosDynamicMemPool_Buffer unit{};
-    Mos_RC rc = mosDynamicMemPool_Alloc(&pCont->copyRcvBufferPool, &unit);
+    Mos_RC rc = mosDynamicMemPool_Alloc(cont_GetCopyRcvPool(pCont), &unit);
     if (rc == MOS_RC__NO_RESOURCES) {
-        MosFastlockGuard guard(&pCont->fastLock);
-        rc = mosDynamicMemPool_Alloc(&pCont->copyRcvBufferPool, &unit);
+        MosFastlockGuard guard(cont_GetCopyRcvLock(pCont));
+        rc = mosDynamicMemPool_Alloc(cont_GetCopyRcvPool(pCont), &unit);
         if (rc != MOS_RC__SUCCESS) {
-            if (!pCont->bCopyRcvAllocFailed)
+            if (!*cont_GetCopyRcvAllocFailed(pCont))
                 MOS_TRACE(MOS_COMP_TGT_NET, MOS_FREQ_LOW, "Copy receive pool exhausted: receiving blocked");
-            pCont->bCopyRcvAllocFailed = TRUE;
+            *cont_GetCopyRcvAllocFailed(pCont) = TRUE;
             net_SetBlockState(cont_GetNetObj(pCont), TRUE);
             return FALSE;
         }
@@ -304,11 +306,11 @@ BOOL contNet_DefaultIoRequestIsRead(Cont *pCont, NetRpcData *pReq)
 template <typename Fn>
 void contNet_WithPeer(Cont *pCont, ConId conId, Fn fn)
 {
-    ContTgt *pTgt = static_cast<ContTgt *>(contObj_Acquire(&pCont->objs, conId, CONT_OBJ_TYPE__TGT));
+    ContTgt *pTgt = static_cast<ContTgt *>(contObj_Acquire(cont_GetObjs(pCont), conId, CONT_OBJ_TYPE__TGT));
     if (pTgt == nullptr)
         return;
     fn(pTgt);
-    contObj_Release(&pCont->objs, conId, CONT_OBJ_TYPE__TGT);
+    contObj_Release(cont_GetObjs(pCont), conId, CONT_OBJ_TYPE__TGT);
 }
 } // namespace
 
@@ -458,7 +460,7 @@ void contNet_AllocBuffer(void *pObj, UINT32 conGrpId, NetSmallIov *pIov, UINT32 
 {
     Cont *pCont = contNet_Cont(pObj);
     PellarIOCtx *pCtx = nullptr;
-    Mos_RC rc = mosMemPool_AllocNoWait(&pCont->ioCtxPool, reinterpret_cast<PVOID *>(&pCtx));
+    Mos_RC rc = mosMemPool_AllocNoWait(cont_GetIoCtxPool(pCont), reinterpret_cast<PVOID *>(&pCtx));
     if (rc != MOS_RC__SUCCESS || pCtx == nullptr) {
         // The pool is as large as the messages the layer receives at once; the path waits.
         MOS_TRACE(MOS_COMP_TGT_NET, MOS_FREQ_LOW, "No I/O context for message %u", (unsigned)context);
@@ -539,7 +541,7 @@ void contNet_RecvIORequest(HNetCon hCon, void *pObj, NetRpcData *pReq)
 {
     Cont *pCont = contNet_Cont(pObj);
     if (tgtInitParam_G.bSdbgExtraInfo)
-        __atomic_add_fetch(&pCont->ioh.query.ioFlow.startToRun, 1, __ATOMIC_RELAXED);
+        __atomic_add_fetch(&cont_GetIoh(pCont)->query.ioFlow.startToRun, 1, __ATOMIC_RELAXED);
     PellarIOCtx *pCtx = contNet_GetIoCtx(&pReq->iov);
     BOOL bMalformed = FALSE;
     if (pCtx != nullptr) {
@@ -553,7 +555,7 @@ void contNet_RecvIORequest(HNetCon hCon, void *pObj, NetRpcData *pReq)
     if (bMalformed)
         contNet_SendIORc(pCont, pReq, MOS_RC__INVALID);
     else
-        pCont->net.pIoRequestCK(pCont, pReq, hCon);
+        cont_GetContNet(pCont)->pIoRequestCK(pCont, pReq, hCon);
 }
 
 void contNet_SendIOResponse(Cont *pCont, const IohResp *pRes, NetRpcData *pReq)
@@ -585,7 +587,7 @@ void contNet_SendIORc(Cont *pCont, NetRpcData *pReq, Mos_RC rc)
 BOOL contNet_RecvIORequestIsRead(void *pObj, NetRpcData *pReq)
 {
     Cont *pCont = contNet_Cont(pObj);
-    return pCont->net.pIoRequestIsReadCK(pCont, pReq);
+    return cont_GetContNet(pCont)->pIoRequestIsReadCK(pCont, pReq);
 }
 
 void contNet_RecvRpcResponse(void *pObj, NetRpcMsg *pMsg)
@@ -611,13 +613,13 @@ void contNet_NewConArrived(void *pObjNet, ConId conId, NetOwnerType ownerType, N
     switch (ownerType) {
     case NET_OWNER_TYPE__TGT:
         *pbPrivilegedSend = TRUE;
-        *ppConCB = &pCont->net.netConCB;
+        *ppConCB = &cont_GetContNet(pCont)->netConCB;
         break;
     case NET_OWNER_TYPE__INI:
     case NET_OWNER_TYPE__OSTREL:
     case NET_OWNER_TYPE__OSTREL_S:
     case NET_OWNER_TYPE__SMS:
-        *ppConCB = &pCont->net.netConCB;
+        *ppConCB = &cont_GetContNet(pCont)->netConCB;
         break;
     default:
         MOS_TRACE(MOS_COMP_TGT_NET, MOS_FREQ_LOW, "Connection %lx of owner type %#x not served", (unsigned long)conId,
@@ -664,10 +666,10 @@ void contNet_OscillationNotif(void *pObj, HNetCon hCon, ConId conId, NetOscType 
 
 void contNet_OnNetPausedToggle(void *pArg)
 {
-    (void)mosOscCnt_FailureOccurrence(&contNet_Cont(pArg)->netPauseToggleOscCnt, 1);
+    (void)mosOscCnt_FailureOccurrence(cont_GetMosOscCntArr(contNet_Cont(pArg), MOS_OSC_CNT_TYPE__PELLAR_NET_PAUSE_TOGGLE), 1);
 }
 
 void contNet_OnRcvBufferAllocFailure(void *pArg)
 {
-    (void)mosOscCnt_FailureOccurrence(&contNet_Cont(pArg)->rcvBufferAllocFailureOscCnt, 1);
+    (void)mosOscCnt_FailureOccurrence(cont_GetMosOscCntArr(contNet_Cont(pArg), MOS_OSC_CNT_TYPE__PELLAR_RECEIVE_BUFFER_ALLOCATION_FAILURES), 1);
 }

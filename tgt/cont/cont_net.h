@@ -23,6 +23,7 @@
 #include "tgt/phy/phy_io_flags.h"
 
 struct Cont;
+struct ContTgt;
 
 #define CONT_NET__RECV_GROUP__OSTREL_CONTROL 13u
 #define CONT_NET__RECV_GROUP__CONTROL 20u
@@ -142,3 +143,17 @@ void contNet_VersionDiscoveryNotif(void *pObj, HNetCon hCon, ConId conId, UINT32
 void contNet_OscillationNotif(void *pObj, HNetCon hCon, ConId conId, NetOscType counterType, const NetAddress *pAddr);
 void contNet_OnNetPausedToggle(void *pArg);
 void contNet_OnRcvBufferAllocFailure(void *pArg);
+
+// What the glue hands up to the parts above it, which implement these: a peer server's connection
+// events (the peer servers' own), and the Ostrel's requests and keep-alive echoes (the command
+// module's own).
+void contTgt_ConnectedNotif(ContTgt *pTgt, HNetCon hCon, NetConChannelData *pChannelData);
+void contTgt_DisconnectedNotif(ContTgt *pTgt, HNetCon hCon, NetConChannelData *pChannelData);
+void contTgt_SetPeerVersion(ContTgt *pTgt, UINT32 version);
+void contTgt_OscillationNotif(ContTgt *pTgt, HNetCon hCon, NetOscType counterType, const NetAddress *pAddr);
+// Runs one command; the outcome is pRes->context, and any answer record is in pRes's list (heap
+// buffers of type CONT_NET_BUF_TYPE__NET_ALLOC). hCon is the request's connection.
+void contCmd_NewRequest(Cont *pCont, NetRpcData *pReq, NetRpcData *pRes, HNetCon hCon);
+// The keep-alive group's notification callback (pObj: the controller): hands the Ostrel's echo to
+// keep-alive and answers MOS_RC__SUCCESS, so the receive group frees the receive record.
+Mos_RC contCmd_RecvKeepAliveNotif(void *pObj, NetRpcData *pReq);

@@ -10,7 +10,8 @@
 #include "mos/mos_trace.h"
 #include "mos/umt/mos_umt.h"
 #include "net/net_rpc.h"
-#include "tgt/cont/cont.h"
+#include "tgt/cont/cont_net.h"
+#include "tgt/cont/cont_root.h"
 #include "tgt/tgt_conf.h"
 #include "tgt/tgt_sdbg.h"
 

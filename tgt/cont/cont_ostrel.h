@@ -14,6 +14,7 @@
 #include "mos/mos_obj_entry.h"
 #include "net/net_msg.h"
 #include "tgt/cmonitor/cmonitor.h"
+#include "tgt/cont/cont_root.h"
 #include "tgt/kalive/kalive.h"
 #include "tgt/raid/raid_resync.h"
 
@@ -65,10 +66,6 @@ const CHAR_A *contOstrel_RepositoryName(void);
 // MOS_RC__TIMEOUT when it could not be completed. The caller builds and destroys pMsg.
 Mos_RC contOstrel_SendRequest(Cont *pCont, NetRpcMsg *pMsg);
 Mos_RC contOstrel_SendNotif(Cont *pCont, NetRpcMsg *pMsg);
-// A notification of one record (copied by the send) to the Ostrel's group grpId.
-Mos_RC contOstrel_SendNotifRecord(Cont *pCont, UINT32 msgType, UINT32 grpId, const void *pRec, UINT32 len);
-// A request of one record to the Ostrel's control group: the Ostrel's code or MOS_RC__TIMEOUT.
-Mos_RC contOstrel_SendRequestRecord(Cont *pCont, UINT32 msgType, const void *pRec, UINT32 len);
 void contOstrel_RecvKeepAliveNotif(ContOstrel *pOstrel, NetRpcData *pReq);
 BOOL contOstrel_IsBlocked(ContOstrel *pOstrel);
 void contOstrel_Query(MosObj *pObj, const CHAR_A *pName, void *pData);

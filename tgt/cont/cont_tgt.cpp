@@ -11,7 +11,7 @@
 #include "mos/umt/mos_umt.h"
 #include "net/net.h"
 #include "net/net_rpc.h"
-#include "tgt/cont/cont.h"
+#include "tgt/cont/cont_root.h"
 #include "tgt/tgt_contention.h"
 #include "tgt/tgt_sdbg.h"
 #include "tgt/tgt_umt_class.h"
@@ -60,7 +60,7 @@ void contTgt_CreateAddrCounters(ContTgt *pTgt, UINT32 idx)
         desc.descriptorSize = sizeof(desc.OSCDesc.netInfo);
         desc.OSCDesc.netInfo.addr = pTgt->knownAddrs[idx];
         desc.OSCDesc.netInfo.remoteObjId = pTgt->tgtId;
-        mosOscCnt_Create(&contTgt_GetMosOscCntArr(pTgt, type)[idx], &pTgt->pCont->perTypeOscCntParams[type], &desc);
+        mosOscCnt_Create(&contTgt_GetMosOscCntArr(pTgt, type)[idx], cont_GetOscCntParams(pTgt->pCont, type), &desc);
     }
 }
 
@@ -163,7 +163,7 @@ void contTgt_NetTestOne(ContTgtMngr *pMngr, OstrelTgtRsp_NetTest *pRes)
     Net *pNet = cont_GetNetObj(pCont);
     UINT8 *pZero = nullptr, *pZeroDif = nullptr;
     cont_GetZeroedBuffers(pCont, &pZero, &pZeroDif);
-    ContTgt *pTgt = static_cast<ContTgt *>(contObj_Acquire(&pCont->objs, pRes->tgtId, CONT_OBJ_TYPE__TGT));
+    ContTgt *pTgt = static_cast<ContTgt *>(contObj_Acquire(cont_GetObjs(pCont), pRes->tgtId, CONT_OBJ_TYPE__TGT));
     HNetCon hCon = NET_CON__INVALID_HCON;
     if (pTgt != nullptr) {
         MosFastlockGuard guard(&pTgt->syncChannelFastLock);
@@ -218,7 +218,7 @@ void contTgt_NetTestOne(ContTgtMngr *pMngr, OstrelTgtRsp_NetTest *pRes)
         contNet_DestroyMsg(pCont, pMsg);
     }
     if (pTgt != nullptr)
-        contObj_Release(&pCont->objs, pRes->tgtId, CONT_OBJ_TYPE__TGT);
+        contObj_Release(cont_GetObjs(pCont), pRes->tgtId, CONT_OBJ_TYPE__TGT);
     pRes->rc = rc;
     pRes->millis = (UINT32)elapsedMs();
 }
@@ -393,7 +393,7 @@ Mos_RC contTgt_Add(Cont *pCont, ContTgt *pTgt, const NetCon_RemoteHosts *pHosts)
     Net *pNet = cont_GetNetObj(pCont);
     const UINT64 myId = cont_GetTgtId(pCont);
     if (pTgt->tgtId < myId) {
-        const HNetCon hCon = contNet_AllocCon(&pCont->net, pTgt->tgtId, pHosts);
+        const HNetCon hCon = contNet_AllocCon(cont_GetContNet(pCont), pTgt->tgtId, pHosts);
         if (hCon == NET_CON__INVALID_HCON) {
             MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Alloc client con failed, tgt %lx", (unsigned long)pTgt->tgtId);
             return MOS_RC__NOT_READY;
@@ -584,7 +584,7 @@ NetConChannelData contTgt_GetChannelData(ContTgt *pTgt)
 
 void cont_GetAllPeersConState(Cont *pCont, OstrelTgtNot_PeerConState *pStateArr, UINT32 nPeerTgts)
 {
-    ContTgtMngr *pMngr = &pCont->tgtMngr;
+    ContTgtMngr *pMngr = cont_GetTgtMngr(pCont);
     MosDList_Node *p = mosDList_First(&pMngr->tgtAnchor);
     for (UINT32 i = 0; i < nPeerTgts; i++, p = mosDList_Next(p)) {
         MOS_ASSERT(p != nullptr);
@@ -748,7 +748,7 @@ void contTgtMngr_UpdateOscCounter(ContTgtMngr *pTgtMngr, MosOscCnt_CounterType t
         return;
     MosFastlockGuard guard(&pTgtMngr->fastlock);
     if (!bReset)
-        mosOscCnt_CopyOscParams(&pTgtMngr->pCont->perTypeOscCntParams[type], pParams);
+        mosOscCnt_CopyOscParams(cont_GetOscCntParams(pTgtMngr->pCont, type), pParams);
     for (MosDList_Node *p = mosDList_First(&pTgtMngr->tgtAnchor); p != nullptr; p = mosDList_Next(p)) {
         if (bReset)
             contTgt_ResetOscCounter(contTgt_OfNode(p), type);

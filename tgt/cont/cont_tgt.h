@@ -28,7 +28,7 @@
 #include "mos/umt/mos_umt_cond.h"
 #include "mos/umt/mos_umt_semaphore.h"
 #include "net/net_con.h"
-#include "tgt/cmonitor/cmonitor.h"
+#include "tgt/cont/cont_net.h"
 #include "tgt/cont/cont_obj.h"
 
 struct Cont;
@@ -212,10 +212,6 @@ Mos_RC contTgtMngr_GetNetTest(ContTgtMngr *pTgtMngr, OstrelTgtRsp_NetTest **ppRe
 Mos_RC contTgt_Add(Cont *pCont, ContTgt *pTgt, const NetCon_RemoteHosts *pHosts);
 void contTgt_Rem(ContTgt *pTgt);
 void contTgt_Validate(ContTgt *pTgt, UINT16 hostGenNum, const NetCon_RemoteHosts *pHosts);
-void contTgt_ConnectedNotif(ContTgt *pTgt, HNetCon hCon, NetConChannelData *pChannelData);
-void contTgt_DisconnectedNotif(ContTgt *pTgt, HNetCon hCon, NetConChannelData *pChannelData);
-void contTgt_SetPeerVersion(ContTgt *pTgt, UINT32 version);
-void contTgt_OscillationNotif(ContTgt *pTgt, HNetCon hCon, NetOscType counterType, const NetAddress *pAddr);
 // 65 (granted), MOS_RC__ABORTED (refused) or MOS_RC__RETRY (no answer yet).
 Mos_RC contTgt_CheckDegradePermit(ContTgt *pPeerTgt);
 NetConChannelData contTgt_GetChannelData(ContTgt *pTgt);
@@ -229,5 +225,12 @@ void contTgt_UpdateOscCounter(ContTgt *pTgt, MosOscCnt_CounterType type, const M
 void contTgt_ResetOscCounter(ContTgt *pTgt, MosOscCnt_CounterType type);
 UINT32 contTgt_GatherOscCounters(ContTgt *pTgt, MosOscCnt_QueryCounter *pArray, UINT32 maxCounters, UINT64 timeDelta);
 
+// One peer's element of the connectivity vector the monitor sends.
+struct __attribute__((packed)) OstrelTgtNot_PeerConState {
+    UINT64 tgtId;
+    UINT32 bConnected;
+    UINT32 bHiccups;
+};
+static_assert(sizeof(OstrelTgtNot_PeerConState) == 16);
 // One element per listed peer, in list order (list lock held); clears each peer's hiccup flag.
 void cont_GetAllPeersConState(Cont *pCont, OstrelTgtNot_PeerConState *pStateArr, UINT32 nPeerTgts);

@@ -4,7 +4,7 @@
 
 #include "mos/mos_trace.h"
 #include "mos/mos_utils_mem.h"
-#include "tgt/cont/cont.h"
+#include "tgt/cont/cont_root.h"
 
 namespace {
 const ContVolHooks kRegistryHooks = {cont_AcquireContVtree, cont_ReleaseContVtree, nullptr};
@@ -281,12 +281,12 @@ void contVol_Query(ContVol *pVol, VolQuery *pQuery)
 
 IohVol *cont_IohAcquireVol(Cont *pCont, UINT64 volId)
 {
-    return static_cast<IohVol *>(contObj_Acquire(&pCont->objs, volId, CONT_OBJ_TYPE__VOL));
+    return static_cast<IohVol *>(contObj_Acquire(cont_GetObjs(pCont), volId, CONT_OBJ_TYPE__VOL));
 }
 
 void cont_IohReleaseVol(Cont *pCont, IohVol *pVol)
 {
-    contObj_Release(&pCont->objs, contVol_Of(pVol)->volId, CONT_OBJ_TYPE__VOL);
+    contObj_Release(cont_GetObjs(pCont), contVol_Of(pVol)->volId, CONT_OBJ_TYPE__VOL);
 }
 
 Mos_RC cont_IohValidateVol(IohVol *pVol, UINT64 volGenNum, UINT64 scsiGenNum, UINT64 regKey, UINT64 *pCurScsiGenNum)
@@ -308,20 +308,20 @@ BOOL cont_IohIsVolCached(IohVol *pVol)
 
 BOOL cont_IohHangDelayResponse(Cont *pCont, UINT64 volId, IohResp *pIoRes)
 {
-    auto *pVol = static_cast<ContVol *>(contObj_Acquire(&pCont->objs, volId, CONT_OBJ_TYPE__VOL));
+    auto *pVol = static_cast<ContVol *>(contObj_Acquire(cont_GetObjs(pCont), volId, CONT_OBJ_TYPE__VOL));
     if (pVol == nullptr)
         return FALSE;
     const BOOL bHeld = contVol_hangDelayResponse(pCont, pVol, pIoRes, nullptr);
-    contObj_Release(&pCont->objs, volId, CONT_OBJ_TYPE__VOL);
+    contObj_Release(cont_GetObjs(pCont), volId, CONT_OBJ_TYPE__VOL);
     return bHeld;
 }
 
 ContVtree *cont_AcquireContVtree(Cont *pCont, VTreeId vtreeId)
 {
-    return static_cast<ContVtree *>(contObj_Acquire(&pCont->objs, vtreeId, CONT_OBJ_TYPE__VTREE));
+    return static_cast<ContVtree *>(contObj_Acquire(cont_GetObjs(pCont), vtreeId, CONT_OBJ_TYPE__VTREE));
 }
 
 void cont_ReleaseContVtree(Cont *pCont, ContVtree *pVtree)
 {
-    contObj_Release(&pCont->objs, pVtree->vtreeId, CONT_OBJ_TYPE__VTREE);
+    contObj_Release(cont_GetObjs(pCont), pVtree->vtreeId, CONT_OBJ_TYPE__VTREE);
 }

@@ -4,7 +4,8 @@
 
 #include "mos/mos_trace.h"
 #include "mos/mos_utils_mem.h"
-#include "tgt/cont/cont.h"
+#include "tgt/cont/cont_net.h"
+#include "tgt/cont/cont_root.h"
 
 namespace {
 // A reply buffer appended to pRes; null (nothing appended) when it cannot be allocated.
@@ -198,7 +199,7 @@ Mos_RC contVtreeMngr_GetVteeDelGen(ContVtreeMngr *pVtreeMngr, const OstrelTgtReq
         UINT64 id;
         memcpy(&id, pIds + i * sizeof(UINT64), sizeof(id));
         OstrelTgtRsp_VtreeDelGen rec{};
-        auto *pVtree = static_cast<ContVtree *>(contObj_Acquire(&pCont->objs, id, CONT_OBJ_TYPE__VTREE));
+        auto *pVtree = static_cast<ContVtree *>(contObj_Acquire(cont_GetObjs(pCont), id, CONT_OBJ_TYPE__VTREE));
         if (pVtree != nullptr) {
             MosFastlockGuard g(&pVtree->delFastlock);
             rec.vtreeId = id;
@@ -207,7 +208,7 @@ Mos_RC contVtreeMngr_GetVteeDelGen(ContVtreeMngr *pVtreeMngr, const OstrelTgtReq
                       (unsigned long)rec.doneSnapDelGeneration);
         }
         if (pVtree != nullptr)
-            contObj_Release(&pCont->objs, id, CONT_OBJ_TYPE__VTREE);
+            contObj_Release(cont_GetObjs(pCont), id, CONT_OBJ_TYPE__VTREE);
         memcpy(pOut + i * sizeof(rec), &rec, sizeof(rec));
     }
     return MOS_RC__SUCCESS;
@@ -218,12 +219,12 @@ Mos_RC contVtreeMngr_GetVteeUsage(ContVtreeMngr *pVtreeMngr, const OstrelTgtReq_
 {
     Cont *pCont = pVtreeMngr->pCont;
     const UINT64 id = pQueryVtreeUsage->vtreeId;
-    auto *pVtree = static_cast<ContVtree *>(contObj_Acquire(&pCont->objs, id, CONT_OBJ_TYPE__VTREE));
+    auto *pVtree = static_cast<ContVtree *>(contObj_Acquire(cont_GetObjs(pCont), id, CONT_OBJ_TYPE__VTREE));
     if (pVtree == nullptr)
         return MOS_RC__NOT_FOUND;
     OstrelTgtRsp_QueryVtreeSize rec{};
     contVtree_FillUsage(pVtree, &rec);
-    contObj_Release(&pCont->objs, id, CONT_OBJ_TYPE__VTREE);
+    contObj_Release(cont_GetObjs(pCont), id, CONT_OBJ_TYPE__VTREE);
     void *p = contVtree_AddReply(pRes, sizeof(rec));
     if (p == nullptr)
         return MOS_RC__NO_RESOURCES;
@@ -271,13 +272,13 @@ void contVtree_Query(ContVtree *pVtree, ContVtreeQuery *pQuery)
 
 Vtree *cont_AcquireVtreeForHead(Cont *pCont, VTreeId vtreeId)
 {
-    auto *pVtree = static_cast<ContVtree *>(contObj_Acquire(&pCont->objs, vtreeId, CONT_OBJ_TYPE__VTREE));
+    auto *pVtree = static_cast<ContVtree *>(contObj_Acquire(cont_GetObjs(pCont), vtreeId, CONT_OBJ_TYPE__VTREE));
     return pVtree == nullptr ? nullptr : &pVtree->vtree;
 }
 
 void cont_ReleaseVtreeForHead(Cont *pCont, Vtree *pVtree)
 {
-    contObj_Release(&pCont->objs, contVtree_GetOwner(pVtree)->vtreeId, CONT_OBJ_TYPE__VTREE);
+    contObj_Release(cont_GetObjs(pCont), contVtree_GetOwner(pVtree)->vtreeId, CONT_OBJ_TYPE__VTREE);
 }
 
 BOOL cont_VtreeNeedDeleteForHead(Vtree *pVtree)

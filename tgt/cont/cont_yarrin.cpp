@@ -15,6 +15,8 @@
 #include "net/net_rpc.h"
 #include "tgt/cont/cont.h"
 #include "tgt/cont/cont_cmd_intrn.h"
+#include "tgt/cont/cont_dev.h"
+#include "tgt/cont/cont_flcache_dev.h"
 #include "tgt/cont/cont_net.h"
 #include "tgt/tgt_conf.h"
 #include "tgt/tgt_contention.h"

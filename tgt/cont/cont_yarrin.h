@@ -27,6 +27,7 @@
 #include "mos/umt/mos_umt_semaphore.h"
 #include "mos/usr/mos_media.h"
 #include "net/net.h"
+#include "tgt/cont/cont_yarrin_state.h"
 
 struct Cont;
 struct ContCmdCtx;
@@ -36,11 +37,9 @@ struct ContCmdCtx;
 #define CONT_YARRIN__DEFAULT_PORT 9099u
 #define CONT_YARRIN__MAX_HOSTS 8u
 #define CONT_YARRIN__INDEPENDENT_ID_BASE 1024u
-#define CONT_YARRIN__PATH_LEN 64u
 #define CONT_YARRIN__MAX_DEVS 128u
 #define CONT_YARRIN__FAILURES_BEFORE_BACKOFF 4u
 #define CONT_YARRIN__MAX_FAIL_COUNT 5u
-#define CONT_RAID_CTRL__MAX_NUM 4u
 #define YARRIN_MSG_TYPE__GET_MEDIA_INFO 7031u
 #define YARRIN_MSG_TYPE__CHANGE_MEDIA_LED 7032u
 
@@ -62,49 +61,7 @@ static_assert(offsetof(OstrelTgtReq_UpdateLedStatus, devId) == 2 &&
               offsetof(OstrelTgtReq_UpdateLedStatus, isLedOn) == 10 &&
               offsetof(OstrelTgtReq_UpdateLedStatus, padding) == 14);
 
-struct ContRaidCtrl {
-    MosFastlock_Base fastlock;
-    MosMedia_RaidController raidCtrls[CONT_RAID_CTRL__MAX_NUM];
-    UINT16 raidCtrlNum;
-};
-
-// Where the poller finds its devices and leaves their metadata (the controller's device and
-// flash-cache device managers and registry), and where the LED command finds a device's path.
-struct ContYarrinHooks {
-    // How many devices (bFlcache FALSE) or flash-cache devices (TRUE) there are now.
-    UINT32 (*getNumOfDevs)(Cont *pCont, BOOL bFlcache);
-    // At most maxDevs ids and paths; the count given.
-    UINT32 (*getDevPaths)(Cont *pCont, BOOL bFlcache, UINT64 *pIds, CHAR_A (*pPaths)[CONT_YARRIN__PATH_LEN],
-                          UINT32 maxDevs);
-    // Copies the metadata into the object of that id under its registry write lock; FALSE when
-    // no such object exists any more.
-    BOOL (*storeMetadata)(Cont *pCont, BOOL bFlcache, UINT64 id, const MosMedia_Metadata *pMetadata);
-    // The path of a device: its object's, else the one device of that id in the device map; FALSE
-    // when neither names exactly one.
-    BOOL (*getDevPath)(Cont *pCont, UINT64 devId, CHAR_A (*pPath)[CONT_YARRIN__PATH_LEN]);
-};
-
-struct ContYarrin {
-    Cont *pCont;
-    Net *pNet;
-    const ContYarrinHooks *pHooks;
-    ContRaidCtrl *pRaidCtrl;
-    HNetCon hCon;
-    MosFastlock_Base fastLock; // bAbort
-    MosMedia_Metadata metadata; // the answer of the last query
-    BOOL bAbort;
-    // The agent's address (the host's text and port).
-    CHAR_A host[NET_CON__MAX_HOST_NAME];
-    UINT32 port;
-    UINT32 failCount;      // failed rounds in a row, at most CONT_YARRIN__MAX_FAIL_COUNT
-    MosTimerQ_ID sleepQ;   // where the poller sleeps next
-    MosUmt_Sem abortSem;   // raised to end the poller's sleep
-    HMosUmt_UThread hPoller;
-    BOOL bPollerStarted;
-};
-
 // RAID-controller list.
-void contRaidCtrl_Init(ContRaidCtrl *pRaidCtrl);
 void contRaidCtrl_Destroy(ContRaidCtrl *pRaidCtrl);
 void contRaidCtrl_Reset(ContRaidCtrl *pRaidCtrl);
 // Ignores null, a controller without serial number, one held already and a fifth.
@@ -113,11 +70,6 @@ void contRaidCtrl_Add(ContRaidCtrl *pRaidCtrl, const MosMedia_RaidController *pC
 // mos_MemFree; MOS_RC__NO_RESOURCES when the copy cannot be allocated.
 Mos_RC contRaidCtrl_GetMetadata(ContRaidCtrl *pRaidCtrl, UINT16 *pCount, MosMedia_RaidController **ppCtrls);
 
-// The link. pHost null: the default address. With tgt_dev__enable_metadata_polling on, Init starts
-// the poller (class MOS_UMT_CLASS_TYPE__TGT_METADATA_POLLER on pSched, null for the default);
-// Destroy ends it, disconnects, and destroys the locks.
-void contYarrin_Init(ContYarrin *pYarrin, Cont *pCont, Net *pNet, const ContYarrinHooks *pHooks,
-                     ContRaidCtrl *pRaidCtrl, const CHAR_A *pHost, UINT32 port, MosUmt_Sched *pSched);
 void contYarrin_Destroy(ContYarrin *pYarrin);
 BOOL contYarrin_ShouldAbort(ContYarrin *pYarrin);
 void contYarrin_GetYarrinHost(ContYarrin *pYarrin, NetCon_RemoteHosts *pHosts);
@@ -145,13 +97,6 @@ MosTimerQ_ID contYarrin_PollOnce(ContYarrin *pYarrin);
 // The poller's loop (the uthread's body).
 void contYarrin_CollectMetadataLoop(void *pArg);
 
-// The controller's side: the devices and flash-cache devices of its managers, their metadata
-// stored under each object's registry write lock, and a device's path from its object or, for a
-// device without one, from the device map.
-const ContYarrinHooks *contYarrin_GetContHooks(void);
-
 // UPDATE_LED_STATUS (2229): 126 for a device the server does not know, or when the link was never
 // set up (no network), without asking the agent; else the agent's code.
 Mos_RC contCmd_UpdateLedStatus(ContYarrin *pYarrin, const OstrelTgtReq_UpdateLedStatus *pReq);
-// The command table's handler of 2229: the record, then contCmd_UpdateLedStatus on the controller's link.
-Mos_RC contCmd_UpdateLedStatusCmd(ContCmdCtx *pCtx);
