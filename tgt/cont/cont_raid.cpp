@@ -1,4 +1,4 @@
-#include "tgt/cont/cont_raid.h"
+#include "tgt/cont/cont_raid_state.h"
 
 #include <atomic>
 #include <cstring>

@@ -13,6 +13,7 @@
 
 #include "mos/mos_dynamic_mempool.h"
 #include "mos/mos_types.h"
+#include "tgt/cont/cont_wd_state.h"
 
 struct Cont;
 
@@ -59,10 +60,6 @@ struct ContWdHooks {
 
 const ContWdHooks *contWd_GetHooks(void);
 
-// Starts the three loops and the bound thread "device thread wd"; a failed start stops the process.
-void contWd_Init(Cont *pCont);
-// The loops keep running and stop working.
-void contWd_StopAllWd(Cont *pCont);
 
 // One loop, run on the calling uthread until the hooks' sleep answers FALSE.
 void contWd_RunLoop(Cont *pCont, ContWdLoopKind kind, const ContWdHooks *pHooks);

@@ -1,4 +1,5 @@
-// The mirroring layer's calls into the controller (RaidHooks): partners reached through the peer
+// What the root controller needs of the mirroring layer's calls into the controller (RaidHooks), apart
+// from their code so that the root includes only this: partners reached through the peer
 // servers' connections and the messaging layer's RPCs, the Ostrel through its link and the degrade
 // permit, heads through the registry, and the resync pool's queue.
 #pragma once
