@@ -14,7 +14,7 @@
 #include "mos/usr/security/mos_security.h"
 #include "net/net.h"
 #include "tgt/cont/cont.h"
-#include "tgt/cont/cont_raid.h"
+#include "tgt/cont/cont_raid_state.h"
 #include "tgt/cont/cont_wd.h"
 #include "tgt/elock/elock.h"
 #include "tgt/phy/tgt_t10dif.h"

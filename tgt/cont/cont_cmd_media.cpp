@@ -9,6 +9,7 @@
 #include "tgt/cont/cont_cmd_media_rec.h"
 #include "tgt/cont/cont_dev.h"
 #include "tgt/cont/cont_flcache_dev.h"
+#include "tgt/cont/cont_yarrin.h"
 
 Mos_RC contCmd_QueryDevMetadataCmd(ContCmdCtx *pCtx)
 {

@@ -9,6 +9,8 @@
 #include "mos/umt/mos_umt_bound.h"
 #include "mos/usr/linux/mos_condvar.h"
 #include "tgt/cont/cont.h"
+#include "tgt/cont/cont_comb.h"
+#include "tgt/cont/cont_dev.h"
 #include "tgt/tgt_conf.h"
 #include "tgt/tgt_umt_class.h"
 

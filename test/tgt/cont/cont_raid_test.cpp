@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "test/support/cont_cmd_rig.h"
-#include "tgt/cont/cont_raid.h"
+#include "tgt/cont/cont_raid_state.h"
 #include "tgt/raid/raid.h"
 #include "tgt/raid/raid_resync.h"
 
