@@ -270,6 +270,13 @@ Mos_RC contCmd_AddVol(Cont *pCont, const OstrelTgtReq_AddVol *pElem, BOOL bUseCa
 {
     ContVolMngr *pMngr = &pCont->volMngr;
     const OstrelTgtReq_AddVol e = *pElem;
+    // A volume must name its tree and its object id; the Ostrel's word is checked before any object
+    // is built, since a volume that cannot be built is only a bad element.
+    if (e.vtreeId == 0 || e.vtoId == 0) {
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Add vol id %lx refused: vtreeId %lx, vtoId %u",
+                  (unsigned long)e.volId, (unsigned long)e.vtreeId, (unsigned)e.vtoId);
+        return contCmd_TraceAdd("VolId", e.volId, MOS_RC__INVALID_ARG);
+    }
     const Mos_RC rc = contCmd_AddObj<ContVol>(
         pCont, e.volId, CONT_OBJ_TYPE__VOL,
         [&](ContVol *pVol) {

@@ -83,6 +83,28 @@ TEST(ContCmdIdent, VersionAndIdentityBeforeAdoption)
     rmdir(dir.c_str());
 }
 
+// A volume that names no tree or no object id is refused as a bad element; nothing is registered
+// and the server goes on.
+TEST(ContCmdIdent, AVolumeWithoutTreeOrObjectIdIsRefused)
+{
+    ContCmdRig::buildController();
+    ContCmdRig::adopt(3, FALSE);
+    const OstrelTgtReq_AddVtree vtree{0x9, 0, 0, 0};
+    ContCmdRig::run([&] { ASSERT_EQ(contCmd_AddVtree(&cont_g, &vtree), MOS_RC__SUCCESS); });
+    struct Case {
+        UINT64 vtreeId;
+        UINT32 vtoId;
+    };
+    for (const Case c : {Case{0x9, 0}, Case{0, 1}}) {
+        OstrelTgtReq_AddVol vol{};
+        vol.volId = 0x601;
+        vol.vtreeId = c.vtreeId;
+        vol.vtoId = c.vtoId;
+        ContCmdRig::run([&] { EXPECT_EQ(contCmd_AddVol(&cont_g, &vol, FALSE), MOS_RC__INVALID_ARG); });
+        EXPECT_EQ(contObj_Acquire(&cont_g.objs, 0x601, CONT_OBJ_TYPE__VOL), nullptr);
+    }
+}
+
 // A snapshot quiesces the listed volumes it knows and skips the others; its end releases them.
 TEST(ContCmdIdent, SnapshotQuiesceSkipsUnknownVolumes)
 {
