@@ -166,18 +166,26 @@ const CHAR_A *contCmd_GetSelfTestCmdDesc(UINT32 cmd)
     }
 }
 
-void contCmd_SelfTestMemPoolState(Cont *pCont, UINT32 unusedMask, UINT32 emptyMask)
+// The pools' states the Ostrel expects; a pool in another state is traced and makes the answer a
+// failure: a state the Ostrel did not expect is its finding, not a reason to stop serving.
+BOOL contCmd_SelfTestMemPoolState(Cont *pCont, UINT32 unusedMask, UINT32 emptyMask)
 {
     MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "emptyMaskAll=%x, unusedMaskAll=%x", emptyMask, unusedMask);
     const UINT32 either = unusedMask | emptyMask;
+    BOOL bOk = TRUE;
     if ((either & TGT_SELF_TEST_POOL__NET_BUF_PRI) != 0)
-        rcacheNetBuf_SelfTestMemPoolState(&pCont->cachePri, (emptyMask & TGT_SELF_TEST_POOL__NET_BUF_PRI) != 0);
+        bOk &= rcacheNetBuf_IsMemPoolState(&pCont->cachePri, (emptyMask & TGT_SELF_TEST_POOL__NET_BUF_PRI) != 0);
     if ((either & TGT_SELF_TEST_POOL__NET_BUF_SEC) != 0)
-        rcacheNetBuf_SelfTestMemPoolState(&pCont->cacheSec, (emptyMask & TGT_SELF_TEST_POOL__NET_BUF_SEC) != 0);
-    if ((emptyMask & TGT_SELF_TEST_POOL__MSG_CTX) != 0)
-        MOS_ASSERT(mosMemPool_GetNumOfFreeEntries(&pCont->ioCtxPool) == 0);
-    if ((unusedMask & TGT_SELF_TEST_POOL__MSG_CTX) != 0)
-        MOS_ASSERT(mosMemPool_GetSize(&pCont->ioCtxPool) - 1 == mosMemPool_GetNumOfFreeEntries(&pCont->ioCtxPool));
+        bOk &= rcacheNetBuf_IsMemPoolState(&pCont->cacheSec, (emptyMask & TGT_SELF_TEST_POOL__NET_BUF_SEC) != 0);
+    const UINT32 freeCtx = mosMemPool_GetNumOfFreeEntries(&pCont->ioCtxPool);
+    if ((emptyMask & TGT_SELF_TEST_POOL__MSG_CTX) != 0 && freeCtx != 0)
+        bOk = FALSE;
+    if ((unusedMask & TGT_SELF_TEST_POOL__MSG_CTX) != 0 && mosMemPool_GetSize(&pCont->ioCtxPool) - 1 != freeCtx)
+        bOk = FALSE;
+    if (!bOk)
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "SelfTest failed: pools not in the expected state (%u I/O contexts free)",
+                  freeCtx);
+    return bOk;
 }
 
 } // namespace
@@ -414,14 +422,16 @@ Mos_RC contCmd_SelfTestCmd(ContCmdCtx *pCtx)
     case TGT_SELF_TEST_CMD__RCACHE:
         if (rec.u.rcache.cmd != TGT_RCACHE_SELF_TEST_CMD__ALL_REF_COUNT_ZERO)
             break;
-        rcache_SelfTest(&pCtx->pCont->readCache, rec.u.rcache.cmd);
+        if (!rcache_SelfTestPasses(&pCtx->pCont->readCache, rec.u.rcache.cmd)) {
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "SelfTest failed: a read-cache block is in use");
+            return MOS_RC__ERROR;
+        }
         return MOS_RC__SUCCESS;
     case TGT_SELF_TEST_CMD__MEM_POOL_STATE: {
         const UINT32 unused = rec.u.memPoolState.unusedMask & 0xFF, empty = rec.u.memPoolState.emptyMask & 0xFF;
         if ((unused & empty) != 0) // a pool cannot be both empty and unused
             break;
-        contCmd_SelfTestMemPoolState(pCtx->pCont, unused, empty);
-        return MOS_RC__SUCCESS;
+        return contCmd_SelfTestMemPoolState(pCtx->pCont, unused, empty) ? MOS_RC__SUCCESS : MOS_RC__ERROR;
     }
     default:
         break;

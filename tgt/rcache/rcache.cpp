@@ -711,6 +711,12 @@ void rcache_SelfTest(Cache *pCache, UINT32 cmd)
     rcacheUd_SelfTest(&pCache->md.ud, cmd);
 }
 
+BOOL rcache_SelfTestPasses(Cache *pCache, UINT32 cmd)
+{
+    MOS_ASSERT(pCache != nullptr);
+    return cmd == TGT_RCACHE_SELF_TEST_CMD__ALL_REF_COUNT_ZERO && rcacheUd_AllRefCountsZero(&pCache->md.ud);
+}
+
 const CHAR_A *rcache_GetSelfTestCmdDesc(UINT32 cmd)
 {
     return cmd == TGT_RCACHE_SELF_TEST_CMD__ALL_REF_COUNT_ZERO ? "Verify all RefCount are 0" : "Last";

@@ -222,6 +222,8 @@ void rcache_GetCounters(Cache *pCache, OstrelTgtRsp_RAMCacheCounters *pCounters)
 void rcache_Query(MosObj *pObj, const CHAR_A *pName, void *pData);
 void rcache_FillQuery(Cache *pCache, RcacheQuery *pQuery);
 void rcache_SelfTest(Cache *pCache, UINT32 cmd);
+// The same check answered instead of asserted, for a request from outside the process.
+BOOL rcache_SelfTestPasses(Cache *pCache, UINT32 cmd);
 const CHAR_A *rcache_GetSelfTestCmdDesc(UINT32 cmd);
 void rcache_AssertValid(Cache *pCache);
 void rcache_FreeT10DifCoalesceBuffer(Cache *pCache, void *pDifBuf);

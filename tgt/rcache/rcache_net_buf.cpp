@@ -299,8 +299,9 @@ void rcacheNetBuf_PrintNumAllocStatus(RcacheNetBuf *pCache, RcacheNetBuf_PrintRe
     printStatusLocked(pCache, printReason);
 }
 
-void rcacheNetBuf_SelfTestMemPoolState(RcacheNetBuf *pCache, BOOL bIsEmpty)
+BOOL rcacheNetBuf_IsMemPoolState(RcacheNetBuf *pCache, BOOL bIsEmpty)
 {
+    BOOL bOk = TRUE;
     for (RcacheNetBufMemDifPairPool &pair : pCache->cacheMemPool.memPoolPairArray) {
         MOS_TRACE(MOS_COMP_TGT_RCACHE, MOS_FREQ_LOW, "Verifying pool: Index=%u, blockSize=%u Lbs", pair.index,
                   blockLbs(pair.index));
@@ -311,12 +312,15 @@ void rcacheNetBuf_SelfTestMemPoolState(RcacheNetBuf *pCache, BOOL bIsEmpty)
                 continue;
             MOS_ERROR(MOS_COMP_TGT_RCACHE, "Pool %s of index %u has %u free of %u", pPool->obj.pName, pair.index,
                       freeCount, size);
-            if (bIsEmpty)
-                MOS_ASSERT(freeCount != 0);
-            else
-                MOS_ASSERT(freeCount == size);
+            bOk = FALSE;
         }
     }
+    return bOk;
+}
+
+void rcacheNetBuf_SelfTestMemPoolState(RcacheNetBuf *pCache, BOOL bIsEmpty)
+{
+    MOS_ASSERT(rcacheNetBuf_IsMemPoolState(pCache, bIsEmpty));
 }
 
 void rcacheNetBuf_AssertValid(RcacheNetBuf *pCache)

@@ -132,5 +132,8 @@ void rcacheNetBuf_PrintNumAllocStatus(RcacheNetBuf *pCache, RcacheNetBuf_PrintRe
 // With bIsEmpty every pool must have a free block; without it every block must be free. A
 // violation is a broken invariant (the controller's self-test runs it while I/O is idle).
 void rcacheNetBuf_SelfTestMemPoolState(RcacheNetBuf *pCache, BOOL bIsEmpty);
+// The same check answered instead of asserted (FALSE, with an error line per pool that differs), for
+// a request from outside the process.
+BOOL rcacheNetBuf_IsMemPoolState(RcacheNetBuf *pCache, BOOL bIsEmpty);
 void rcacheNetBuf_AssertValid(RcacheNetBuf *pCache);
 void rcacheNetBuf_Query(MosObj *pObj, const CHAR_A *pName, void *pData);

@@ -345,6 +345,15 @@ UINT32 rcacheUd_GetValidityCounter(Rcache_UdDS *pUd, void *pBuffer)
     return __atomic_load_n(&block.validCounter, __ATOMIC_SEQ_CST);
 }
 
+BOOL rcacheUd_AllRefCountsZero(Rcache_UdDS *pUd)
+{
+    MosFastlockGuard guard(&pUd->fastlock);
+    for (UINT32 i = 0; i < pUd->numOfUdBlocks; i++)
+        if (pUd->pUdMd[i].inProgressRefCnt != 0)
+            return FALSE;
+    return TRUE;
+}
+
 void rcacheUd_SelfTest(Rcache_UdDS *pUd, UINT32 cmd)
 {
     Exp(cmd != TGT_RCACHE_SELF_TEST_CMD__ALL_REF_COUNT_ZERO);

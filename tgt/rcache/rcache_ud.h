@@ -110,3 +110,5 @@ BOOL rcacheUd_IncreaseBufferUsage(Rcache_UdDS *pUd, void *pBuffer);
 void rcacheUd_CompleteBufferUsage(Rcache_UdDS *pUd, void *pBuffer);
 UINT32 rcacheUd_GetValidityCounter(Rcache_UdDS *pUd, void *pBuffer);
 void rcacheUd_SelfTest(Rcache_UdDS *pUd, UINT32 cmd);
+// Whether no block is in use, answered instead of asserted.
+BOOL rcacheUd_AllRefCountsZero(Rcache_UdDS *pUd);

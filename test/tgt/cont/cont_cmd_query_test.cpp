@@ -94,16 +94,25 @@ TEST_F(ContCmdQuery, RequestsOutsideTheirRulesAreRefused)
     EXPECT_EQ(ContCmdRig::send(TGT_MSG_TYPE__UPDATE_OSC_COUNTER, 0, bytesOf(osc)), MOS_RC__SUCCESS);
 
     struct SelfCase {
-        UINT32 cmd, a, b;
+        UINT32 cmd, a, b, d; // d: the check fails
     };
-    for (const SelfCase &c : {SelfCase{TGT_SELF_TEST_CMD__LAST, 0, 0}, SelfCase{7, 0, 0},
-                              SelfCase{TGT_SELF_TEST_CMD__RCACHE, 1, 0},
+    for (const SelfCase &c : {SelfCase{TGT_SELF_TEST_CMD__LAST, 0, 0, 0}, SelfCase{7, 0, 0, 0},
+                              SelfCase{TGT_SELF_TEST_CMD__RCACHE, 1, 0, 0},
                               SelfCase{TGT_SELF_TEST_CMD__MEM_POOL_STATE, TGT_SELF_TEST_POOL__MSG_CTX,
-                                       TGT_SELF_TEST_POOL__MSG_CTX | TGT_SELF_TEST_POOL__NET_BUF_PRI}}) {
+                                       TGT_SELF_TEST_POOL__MSG_CTX | TGT_SELF_TEST_POOL__NET_BUF_PRI, 0}}) {
         OstrelTgtReq_SelfTest st{};
         st.cmd = c.cmd;
         st.u.memPoolState = {c.a, c.b};
         EXPECT_EQ(ContCmdRig::send(TGT_MSG_TYPE__SELF_TEST, 0, bytesOf(st)), MOS_RC__INVALID) << c.cmd;
+    }
+    // A pool state the server is not in (an idle server's I/O contexts are not all taken) is
+    // answered as a failed self-test, and the server goes on answering.
+    for (const SelfCase &c : {SelfCase{TGT_SELF_TEST_CMD__MEM_POOL_STATE, 0, TGT_SELF_TEST_POOL__MSG_CTX, 1},
+                              SelfCase{TGT_SELF_TEST_CMD__MEM_POOL_STATE, 0, 0, 0}}) {
+        OstrelTgtReq_SelfTest st{};
+        st.cmd = c.cmd;
+        st.u.memPoolState = {c.a, c.b};
+        EXPECT_EQ(ContCmdRig::send(TGT_MSG_TYPE__SELF_TEST, 0, bytesOf(st)), c.d != 0 ? MOS_RC__ERROR : MOS_RC__SUCCESS);
     }
 
     // A synchronous device test without a time limit, or with limits that reach the command
