@@ -144,6 +144,8 @@ Mos_RC contCmd_UpdateDevChecksumCmd(ContCmdCtx *pCtx)
     if (bEnabled > 1)
         return MOS_RC__INVALID;
     const std::vector<UINT64> ids = contCmd_DevIds(pCtx, 6);
+    if (ids.empty()) // the traces name the first device: a request naming none has nothing to set
+        return MOS_RC__INVALID;
     contCmd_TraceDev("DevId", ids[0], "Start", MOS_FREQ_MED);
     contDevMngr_UpdateDevT10DIFNonPersistentMode(pCtx->pCont, ids.data(), (UINT32)ids.size(), bEnabled);
     MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_HIGH, "%s %lx - %s rc = %s", "", (unsigned long)ids[0], "Done",

@@ -107,6 +107,12 @@ TEST_F(ContCmdDevSet, ScanAndChecksumValuesOutsideTheirRange)
     };
     EXPECT_EQ(ContCmdRig::send(TGT_MSG_TYPE__UPDATE_DEV_CHECKSUM, 0, checksum(2)), MOS_RC__INVALID);
     EXPECT_EQ(ContCmdRig::send(TGT_MSG_TYPE__UPDATE_DEV_CHECKSUM, 0, checksum(1)), MOS_RC__SUCCESS);
+    // A request that names no device has nothing to set.
+    std::vector<UINT8> none;
+    put<UINT16>(none, 0, 6);
+    put<UINT32>(none, 2, 1);
+    put<UINT32>(none, 6, 0);
+    EXPECT_EQ(ContCmdRig::send(TGT_MSG_TYPE__UPDATE_DEV_CHECKSUM, 0, none), MOS_RC__INVALID);
 }
 
 // A limit whose LB count would not fit in 32 bits is refused instead of wrapping.
