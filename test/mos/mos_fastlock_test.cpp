@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -55,21 +57,32 @@ TEST_F(FastlockLayer, SpinSettingChoosesKindAtCreation)
     mosFastlockBase_Destroy(&adaptive);
 }
 
+// The holder lets go only once the waiter is seen asleep on the lock (its word marks sleepers), so
+// the waiter's acquire cannot have found the lock free, however late its thread ran.
 TEST_F(FastlockLayer, ContendedAcquireIsReported)
 {
-    MosFastlock_Base lock;
-    MOS_FASTLOCK_CREATE(&lock, 1);
-    mosFastlockBase_Acquire(&lock);
-    BOOL bContended = FALSE;
-    std::thread t([&] {
-        bContended = mosFastlockBase_Acquire(&lock);
+    for (auto create : {mosFastlockBase_AdaptiveCreate, mosFastlockBase_AdaptiveCreateDebug}) {
+        MosFastlock_Base lock;
+        create(&lock, 1, __FILE__, __LINE__);
+        mosFastlockBase_Acquire(&lock);
+        std::atomic<BOOL> bContended{FALSE};
+        std::thread t([&] {
+            bContended = mosFastlockBase_Acquire(&lock);
+            mosFastlockBase_Release(&lock);
+        });
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        bool bSleeper = false;
+        while (!(bSleeper = __atomic_load_n(&lock.lock.osLock.mutex.__data.__lock, __ATOMIC_ACQUIRE) == 2) &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_TRUE(bSleeper) << "the waiter never slept on the lock";
         mosFastlockBase_Release(&lock);
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    mosFastlockBase_Release(&lock);
-    t.join();
-    EXPECT_TRUE(bContended);
-    mosFastlockBase_Destroy(&lock);
+        t.join();
+        EXPECT_TRUE(bContended);
+        EXPECT_FALSE(mosFastlockBase_Acquire(&lock)) << "free again";
+        mosFastlockBase_Release(&lock);
+        mosFastlockBase_Destroy(&lock);
+    }
 }
 
 TEST_F(FastlockLayer, ReleaseWithoutHeldLockPanics)

@@ -88,12 +88,14 @@ class CacheTop : public ::testing::Test {
         mosUmtSchedThrd_Destroy(&sched);
         tgtConf_SetDefaults();
     }
-    // No job or report running.
+    // No job or report running. A job is uncounted before it starts its report, so its thread must
+    // have returned too; that is read first, so no report it starts can follow a zero report count.
     void idle()
     {
         ASSERT_TRUE(umtTest_WaitFor([&] {
             MosFastlockGuard guard(&cache.fastlock);
-            return cache.asyncCount == 0 && std::atomic_ref<UINT32>(cache.updateOstrelCount).load() == 0;
+            return std::atomic_ref<UINT32>(cache.liveJobThreads).load() == 0 && cache.asyncCount == 0 &&
+                   std::atomic_ref<UINT32>(cache.updateOstrelCount).load() == 0;
         }));
     }
     // A created cache of 128 MB with kDev on it.
@@ -229,6 +231,7 @@ TEST_F(CacheTop, FirstDeviceAllocatesTheRecordedSizeAndTheLastOneFreesIt)
     EXPECT_TRUE(cache.bCreated);
     EXPECT_EQ(cache.sizeInLb, 2 * kMinLb);
     EXPECT_EQ(cache.memAllocState, TGT_CACHE_MEMORY_ALLOCATION_STATE__SUCCESSFUL);
+    ASSERT_EQ(ostrel.count(), 1u);
     EXPECT_EQ(ostrel.lastState(), (UINT32)TGT_CACHE_MEMORY_ALLOCATION_STATE__SUCCESSFUL);
     EXPECT_EQ(ostrel.reports.back().msgType, OSTREL_MSG_TYPE__UPDATE_TGT_STATE);
     EXPECT_EQ(ostrel.reports.back().grpId, CONT_NET__RECV_GROUP__OSTREL_CONTROL);
