@@ -62,6 +62,14 @@ class TgtDevFixture {
 
     // Writes from here on fail (EIO) while it is set.
     void failWrites(bool bFail) { bFailWrites = bFail; }
+    // The next `count` reads that touch byte range [offset, offset + len) fail (EIO).
+    void failReads(UINT64 offset, UINT64 len, int count)
+    {
+        std::lock_guard<std::mutex> g(m);
+        failReadFrom = offset;
+        failReadLen = len;
+        failReadCount = count;
+    }
     void logWrites(bool bOn) { bLog = bOn; }
     size_t writes()
     {
@@ -93,8 +101,14 @@ class TgtDevFixture {
   private:
     long onTransfer(const FakeAioBackend::Seen &seen)
     {
-        if (!seen.bWrite)
+        if (!seen.bWrite) {
+            std::lock_guard<std::mutex> g(m);
+            if (failReadCount > 0 && seen.offset < failReadFrom + failReadLen && failReadFrom < seen.offset + seen.size) {
+                failReadCount--;
+                return -EIO;
+            }
             return FakeAioBackend::kFull;
+        }
         if (bFailWrites)
             return -EIO;
         std::lock_guard<std::mutex> g(m);
@@ -110,5 +124,7 @@ class TgtDevFixture {
     std::atomic<bool> bLog{false};
     std::mutex m;
     size_t numWrites = 0;
+    UINT64 failReadFrom = 0, failReadLen = 0;
+    int failReadCount = 0;
     std::vector<Logged> logged;
 };

@@ -17,6 +17,7 @@
 #include "mos/mos_utils_mem.h"
 #include "mos/mos_utils_scramble.h"
 #include "tgt/ioh/ioh_intrn.h"
+#include "tgt/phy/phy_dev.h"
 #include "tgt/phy/tgt_t10dif.h"
 #include "tgt/tgt_conf.h"
 
@@ -878,9 +879,12 @@ Mos_RC iohComb_WriteSecondary(Ioh *pIoh, const IohMsgCtx *pCtx, const IohReqView
                             &pIoRes->resWriteSecCopy.lbsPerRebalanceJobLimit);
     if (rc != MOS_RC__SUCCESS)
         return fail(rc);
-    if (bCopy && rec.copyReason == COPY_TYPE__SCAN)
+    if (bCopy && rec.copyReason == COPY_TYPE__SCAN) {
         MOS_TRACE(MOS_COMP_TGT_IOH, MOS_FREQ_LOW, "Succeeded to fix comb %lx, offset %u, by its primary",
                   (unsigned long)rec.combId, rec.offsetInComb);
+        if (rec.bScanIncLocalFixesCounter && comb.pPhy->pDev != nullptr)
+            phyDev_IncreaseLocalDiskFixesCounter(comb.pPhy->pDev);
+    }
     h->updateIoBwc(comb.pRaid, bCopy ? rec.copyReason : (UINT32)CONT_BWC_IO_COUNTER__SEC_IO, size, TRUE);
     iohStats_End(pIoh, pCtx, size, statType, TRUE, FALSE);
     return MOS_RC__SUCCESS;

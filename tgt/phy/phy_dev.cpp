@@ -540,6 +540,12 @@ void phyDev_ResetReadErrorFixesCounter(PhyDev *pDev)
     writeCounters(pDev);
 }
 
+void phyDev_IncreaseLocalDiskFixesCounter(PhyDev *pDev)
+{
+    __atomic_add_fetch(&pDev->localDiskFixesCounter, 1, __ATOMIC_RELAXED);
+    writeCounters(pDev);
+}
+
 void phyDev_IncreaseMBsScannedCounter(PhyDev *pDev)
 {
     UINT32 n = __atomic_add_fetch(&pDev->MBsScannedCounter, 1, __ATOMIC_RELAXED);

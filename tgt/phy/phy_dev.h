@@ -221,6 +221,8 @@ BOOL phyDev_CheckDevAfterError(PhyDev *pDev);
 void phyDev_IncreaseScanCompareErrorsCounter(PhyDev *pDev);
 void phyDev_ResetCompareErrorsCounter(PhyDev *pDev);
 void phyDev_ResetReadErrorFixesCounter(PhyDev *pDev);
+// One more tooth of this device rewritten from its partner's copy; written at once.
+void phyDev_IncreaseLocalDiskFixesCounter(PhyDev *pDev);
 void phyDev_IncreaseMBsScannedCounter(PhyDev *pDev);
 void phyDev_GetScanCounters(PhyDev *pDev, UINT32 *pCompareErrors, UINT32 *pMBsScanned);
 

@@ -76,3 +76,5 @@ const CHAR_A *raid_RcName(Mos_RC rc);
 // The (vtoId, time) label of a version of a position ({0, 0} when the position has no such tooth:
 // freed, or never there).
 VtoOnDev raidComb_ToothLabel(PhyComb *pPhy, UINT32 offsetInComb, PhyToothIndex toothIndex);
+// A tooth of this copy was rewritten from another copy: the device counts it on disk.
+void raidComb_IncLocalDiskFixesCounter(RaidComb *pComb);

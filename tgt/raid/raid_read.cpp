@@ -185,6 +185,7 @@ Mos_RC raidComb_Read(RaidComb *pComb, PhyToothIndex toothIndex, UINT32 offsetInC
             if (fixRc == MOS_RC__SUCCESS) {
                 MOS_TRACE(MOS_COMP_TGT_RAID, MOS_FREQ_LOW, "Comb %lx, offset %u - succeeded to fix local",
                           (unsigned long)pComb->combId, offsetInComb);
+                raidComb_IncLocalDiskFixesCounter(pComb);
                 rc = MOS_RC__SUCCESS;
             } else {
                 MOS_TRACE(MOS_COMP_TGT_RAID, MOS_FREQ_LOW,
@@ -242,6 +243,12 @@ Mos_RC iohCleanRemoteTooth(RaidComb *pComb, UINT32 offsetInComb)
 }
 
 } // namespace
+
+void raidComb_IncLocalDiskFixesCounter(RaidComb *pComb)
+{
+    if (pComb->phyComb.pDev != nullptr)
+        phyDev_IncreaseLocalDiskFixesCounter(pComb->phyComb.pDev);
+}
 
 void raid_FillIohHooks(IohHooks *pHooks)
 {

@@ -167,6 +167,14 @@ BOOL fixPrimaryBySecondary(ScanCtx *pCtx, ToothLock *pLock, UINT32 offsetInComb,
     pLock->makeExclusive();
     if (raidComb_ToothLabel(&pComb->phyComb, offsetInComb, toothIndex).time != devVto.time)
         return FALSE; // freed meanwhile: nothing of it is left to fix
+    // The failed read left the device refusing I/O until a probe of it succeeds; a device that
+    // fails the probe cannot take the partner's data either.
+    if (pComb->phyComb.pDev != nullptr && !phyDev_CheckDevAfterError(pComb->phyComb.pDev)) {
+        MOS_TRACE(MOS_COMP_TGT_RAID, MOS_FREQ_LOW,
+                  "Comb %lx, offset %u - failed to fix the primary by the secondary (write to the primary failed), ",
+                  (unsigned long)pComb->combId, offsetInComb);
+        return FALSE;
+    }
     TgtReq_IoReadSec req{};
     req.combId = pComb->combId;
     req.sizeInLbs = TOOTH_SIZE_LB;
@@ -221,8 +229,7 @@ BOOL fixPrimaryBySecondary(ScanCtx *pCtx, ToothLock *pLock, UINT32 offsetInComb,
     }
     MOS_TRACE(MOS_COMP_TGT_RAID, MOS_FREQ_LOW, "Comb %lx, offset %u - succeeded to fix the primary by the secondary",
               (unsigned long)pComb->combId, offsetInComb);
-    if (pComb->phyComb.pDev != nullptr)
-        std::atomic_ref<UINT32>(pComb->phyComb.pDev->localDiskFixesCounter).fetch_add(1);
+    raidComb_IncLocalDiskFixesCounter(pComb);
     return TRUE;
 }
 

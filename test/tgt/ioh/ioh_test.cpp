@@ -2,10 +2,12 @@
 // generations, statistics, and client I/O against a model of what each node must read.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <random>
 
 #include "test/tgt/ioh/ioh_fixture.h"
+#include "tgt/phy/phy_layout.h"
 
 namespace {
 ::testing::Environment *const env_G = ::testing::AddGlobalTestEnvironment(new TgtRuntimeEnv);
@@ -573,6 +575,39 @@ TEST_F(IohTest, BandwidthCountersAndCopyThrottling)
     r = makeReq(TGT_MSG_TYPE__IO_READ_SEC, rs, {});
     ASSERT_EQ(serve(&r->req), MOS_RC__SUCCESS);
     EXPECT_TRUE(counted().empty()) << "a copy's read is not client I/O";
+}
+
+// A secondary rewritten by its primary's scan counts a local fix on its device, on disk at
+// once, only when the scan asked for it; other copy writes count none.
+TEST_F(IohTest, ScanFixOfTheSecondaryCountsALocalFixOnDisk)
+{
+    state.bSecondary = TRUE;
+    struct Case {
+        UINT32 copyReason, bInc, fixes;
+    };
+    for (const Case &c : {Case{COPY_TYPE__SCAN, 0, 0}, Case{COPY_TYPE__MIGRATION, 1, 0}, Case{COPY_TYPE__SCAN, 1, 1},
+                          Case{COPY_TYPE__SCAN, 1, 2}}) {
+        SCOPED_TRACE(testing::Message() << "reason " << c.copyReason << " inc " << c.bInc);
+        TgtReq_IoWriteSec ws{};
+        ws.combId = kIohComb;
+        ws.offsetInComb = 2048 * 12;
+        ws.sizeInLbs = 2048;
+        ws.copyReason = c.copyReason;
+        ws.bScanIncLocalFixesCounter = c.bInc;
+        ws.devVto = {kVolVto, 1};
+        auto r = makeReq(TGT_MSG_TYPE__IO_WRITE_SEC_COPY, ws, {2048 * 512, 4096});
+        ASSERT_EQ(serve(&r->req), MOS_RC__SUCCESS);
+        EXPECT_EQ(pd.localDiskFixesCounter, c.fixes);
+        std::vector<UINT8> lb(512);
+        FILE *f = fopen(dev.path.c_str(), "rb");
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(fseek(f, (long)PHY_DEV__COUNTERS_OFFSET * 512, SEEK_SET), 0);
+        ASSERT_EQ(fread(lb.data(), 1, lb.size(), f), lb.size());
+        fclose(f);
+        PhyDevCounters onDisk{};
+        ASSERT_EQ(phyDevCounters_Decode(lb, &onDisk), MOS_RC__SUCCESS);
+        EXPECT_EQ(onDisk.localDiskFixes, c.fixes);
+    }
 }
 
 // Served client reads and writes are charged to the client-I/O limiter once nothing of the

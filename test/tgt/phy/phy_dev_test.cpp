@@ -229,11 +229,14 @@ TEST_F(PhyDevTest, ScannedCounterReachesTheDiskEvery3000)
     dev.run([&] { phyDev_IncreaseMBsScannedCounter(&pd); });
     EXPECT_EQ(dev.writes(), before + 1);
     dev.run([&] { phyDev_IncreaseScanCompareErrorsCounter(&pd); });
+    dev.run([&] { phyDev_IncreaseLocalDiskFixesCounter(&pd); });
+    EXPECT_EQ(dev.writes(), before + 3) << "a compare error and a local fix reach the disk at once";
     ASSERT_EQ(init(FALSE), MOS_RC__SUCCESS);
     UINT32 errors, mbs;
     phyDev_GetScanCounters(&pd, &errors, &mbs);
     EXPECT_EQ(errors, 1u);
     EXPECT_EQ(mbs, 3000u);
+    EXPECT_EQ(pd.localDiskFixesCounter, 1u);
 }
 
 TEST_F(PhyDevTest, ThrottlingLimitsComeFromTheAddedDevice)

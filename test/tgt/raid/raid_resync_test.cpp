@@ -2,7 +2,10 @@
 // failures, migration to a new server, and the background scan; and the resync pool's own rules.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "test/tgt/raid/raid_resync_fixture.h"
+#include "tgt/phy/phy_layout.h"
 #include "tgt/raid/raid_resync_intrn.h"
 #include "tgt/tgt_umt_class.h"
 
@@ -339,6 +342,37 @@ TEST_F(RaidResyncTest, ScanFindsAndFixesACorruptedPartnerBlock)
     EXPECT_EQ(pd.MBsScannedCounter, scanned);
     EXPECT_EQ(compareErrors.size(), 1u);
     EXPECT_EQ(pd.scanCompareErrorsCounter, 1u);
+}
+
+// A tooth of the primary that cannot be read is rewritten from the secondary's copy and read
+// back; the fix is counted on the primary's device and reaches its counters block at once.
+TEST_F(RaidResyncTest, ScanRewritesAnUnreadablePrimaryToothAndCountsTheFixOnDisk)
+{
+    for (UINT32 p = 0; p < 3; p++)
+        ASSERT_EQ(clientWrite(p * TOOTH_SIZE_LB, TOOTH_SIZE_LB, (UINT8)(0x50 + p)), MOS_RC__SUCCESS);
+    PhyToothIndex t = PHY_TOOTH_INDEX__INVALID;
+    dev.run([&] {
+        VtoOnDev v[PHY_COMB__MAX_VERSIONS];
+        ASSERT_GE(phyComb_ReadToothList(&pri.raid.phyComb, 1 * TOOTH_SIZE_LB, v, PHY_COMB__MAX_VERSIONS), 1u);
+        t = phyComb_GetToothIndex(&pri.raid.phyComb, v[0].vtoId, v[0].time, 1 * TOOTH_SIZE_LB);
+    });
+    ASSERT_NE(t, PHY_TOOTH_INDEX__INVALID);
+    UINT64 at = (pd.teethOffsetInLbs + (UINT64)t * TOOTH_SIZE_LB) * 512;
+    dev.failReads(at, (UINT64)TOOTH_SIZE_LB * 512, 2); // both attempts of the scan's read
+    dev.run([&] { raidScan_Start(pri.cont(), nullptr, &pri.raid, TRUE); });
+    EXPECT_EQ(pd.MBsScannedCounter, 3u) << "the scan went on past the repaired tooth";
+    EXPECT_EQ(pd.localDiskFixesCounter, 1u);
+    EXPECT_TRUE(compareErrors.empty());
+    EXPECT_TRUE(identical(pri, sec));
+    std::vector<UINT8> lb(512);
+    FILE *f = fopen(dev.path.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(fseek(f, (long)PHY_DEV__COUNTERS_OFFSET * 512, SEEK_SET), 0);
+    ASSERT_EQ(fread(lb.data(), 1, lb.size(), f), lb.size());
+    fclose(f);
+    PhyDevCounters onDisk{};
+    ASSERT_EQ(phyDevCounters_Decode(lb, &onDisk), MOS_RC__SUCCESS);
+    EXPECT_EQ(onDisk.localDiskFixes, 1u);
 }
 
 } // namespace
