@@ -20,6 +20,7 @@
 #include "tgt/phy/phy_dev_io.h"
 #include "tgt/phy/stmp.h"
 #include "tgt/rcache/rcache.h"
+#include "test/support/test_ram_cache.h"
 #include "tgt/tgt_conf.h"
 #include "tgt/tgt_sdbg.h"
 
@@ -39,7 +40,7 @@ inline Mos_RC iohRig_LocalWrite(const IohCombWrite *w)
 // on, the read goes through the cache and its pages are copied out (the volumes here have no
 // obfuscation key, so cached pages are the data as stored).
 inline Mos_RC iohRig_LocalRead(PhyComb *pComb, PhyToothIndex t, UINT32 off, UINT32 n, void *pData, T10Dif *pDif,
-                               RdIoFlags rd, UINT32 reason, BOOL *pbFromCache)
+                               RdIoFlags rd, UINT32 reason, IohCacheRead *pCache)
 {
     rd.bT10Dif = FALSE;
     Mos_RC rc;
@@ -47,21 +48,10 @@ inline Mos_RC iohRig_LocalRead(PhyComb *pComb, PhyToothIndex t, UINT32 off, UINT
         RCacheIoBuf iob;
         rcacheIoBuf_Init(&iob, 0, nullptr);
         rc = phyComb_ReadTooth(pComb, &iob, t, off % TOOTH_SIZE_LB, n, reason, rd, off);
-        if (rc == MOS_RC__SUCCESS) {
-            size_t skip = (size_t)iob.offsetInCacheBuffers * 512, left = (size_t)n * 512;
-            UINT8 *pOut = static_cast<UINT8 *>(pData);
-            for (UINT32 i = 0; left > 0; i++) {
-                UINT32 len = 0;
-                const UINT8 *p = static_cast<const UINT8 *>(NET_IOV__GET(&iob.dataIov, i, &len));
-                size_t take = len > skip ? std::min(left, len - skip) : 0;
-                memcpy(pOut, p + skip, take);
-                skip -= std::min(skip, (size_t)len);
-                pOut += take;
-                left -= take;
-            }
-            if (pbFromCache != nullptr)
-                *pbFromCache = iob.bFoundInCache;
-        }
+        if (rc == MOS_RC__SUCCESS && !phyDev_CopyOutCacheIoBuf(&iob, pData, nullptr, n))
+            rc = MOS_RC__ERROR;
+        if (rc == MOS_RC__SUCCESS && pCache != nullptr)
+            pCache->bFromCache = iob.bFoundInCache;
         phyDev_ReleaseCacheIoBuf(pComb->pDev, &iob);
     } else {
         rc = phyComb_ReadTooth(pComb, pData, nullptr, t, off % TOOTH_SIZE_LB, n, reason, rd, off);
@@ -139,38 +129,8 @@ class IohRig {
         return true;
     }
     // Turns the RAM read cache on for the device (its smallest size); false when it does not come up.
-    bool cacheOn()
-    {
-        tgtInitParam_G.netParam.maxRcvMsg = 1000;
-        mosUmtMgr_SetDefaults(&sched.base, nullptr); // the cache's jobs run here
-        rcache_Init(&cache, nullptr);
-        if (rcache_ChangeSize(&cache, RCACHE__MIN_CACHE_SIZE_IN_LB) != MOS_RC__SUCCESS)
-            return false;
-        rcache_AddDevice(&cache, dev.header.devId, FALSE);
-        for (int i = 0; i < 60000; i++) {
-            {
-                MosFastlockGuard guard(&cache.fastlock);
-                if (cache.asyncCount == 0 && cache.bCreated)
-                    break;
-            }
-            usleep(1000);
-        }
-        dev.pRcache = &cache;
-        dev.bUseCache = TRUE;
-        bCacheOn = true;
-        return true;
-    }
-    void cacheOff()
-    {
-        if (!bCacheOn)
-            return;
-        dev.pRcache = nullptr;
-        dev.bUseCache = FALSE;
-        rcache_RemoveDevice(&cache, dev.header.devId);
-        rcache_Destroy(&cache);
-        mosUmtMgr_SetDefaults(mosUmtMgr_GetForeignSched(), nullptr);
-        bCacheOn = false;
-    }
+    bool cacheOn() { return ramCache.on(&dev, &sched.base); }
+    void cacheOff() { ramCache.off(); }
     void close()
     {
         if (!bOpen)
@@ -221,8 +181,7 @@ class IohRig {
     ElockComb ecomb{};
     IohComb iohComb{};
     Ioh ioh{};
-    Cache cache{};
-    bool bCacheOn = false;
+    TestRamCache ramCache;
     bool bOpen = false;
     std::atomic<UINT64> bwc[16][2]{}; // LB counted per bandwidth counter kind, read and write
 
@@ -266,8 +225,8 @@ inline const IohHooks IohRig::kHooks = {
     [](RaidComb *) -> BOOL { return TRUE; },
     [](RaidComb *, const IohCombWrite *w) -> Mos_RC { return iohRig_LocalWrite(w); },
     [](RaidComb *, PhyToothIndex t, UINT32 off, UINT32 n, void *pData, T10Dif *pDif, RdIoFlags rd, UINT32 reason,
-       BOOL *pbFromCache) -> Mos_RC {
-        return iohRig_LocalRead(&pRig_->comb, t, off, n, pData, pDif, rd, reason, pbFromCache);
+       IohCacheRead *pCache) -> Mos_RC {
+        return iohRig_LocalRead(&pRig_->comb, t, off, n, pData, pDif, rd, reason, pCache);
     },
     [](RaidComb *, Vtree *pVtree, UINT32 off, PhyToothIndex, BOOL) -> Mos_RC {
         return phyComb_FreeEntireTooth(&pRig_->comb, off / TOOTH_SIZE_LB, pVtree, TRUE) ? MOS_RC__SUCCESS

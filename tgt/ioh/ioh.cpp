@@ -296,6 +296,13 @@ BOOL ioh_IsCacheSkip(Ioh *pIoh, UINT64 volId, CombId combId, UINT32 sizeInLbs, U
     return !bCached;
 }
 
+BOOL ioh_IsHeldCacheSkip(Ioh *pIoh, IohVol *pVol, RaidComb *pRaid, UINT32 sizeInLbs, UINT32 offsetInComb, BOOL bWrite)
+{
+    const IohHooks *h = pIoh->pHooks;
+    return h->cacheSkipRule(pIoh->pCont, sizeInLbs, offsetInComb, bWrite) || !h->isVolCached(pVol) ||
+           !h->isCombCached(pRaid, bWrite);
+}
+
 // ---- quiesce ----
 
 Mos_RC ioh_StartQuiesce(Ioh *pIoh, UINT32 gen)

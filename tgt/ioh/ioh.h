@@ -125,6 +125,14 @@ struct IohCombWrite {
     UINT32 *pLbsPerRebalanceJobLimit;
 };
 
+// A client read that the RAM read cache may serve. The cache keeps pages as the client sees them,
+// so the comb needs the volume tree's key to hand the data back in the stored form.
+struct IohCacheRead {
+    BOOL bUseCache;        // in: the handler's bypass rule lets the read through the cache
+    UINT64 obfuscationKey; // in
+    BOOL bFromCache;       // out: the cache held every page
+};
+
 // Controller and mirroring services the handler calls. Every member must be set.
 struct IohHooks {
     IohComb *(*acquireIohComb)(Cont *pCont, CombId combId);
@@ -148,10 +156,11 @@ struct IohHooks {
     BOOL (*firstAccess)(RaidComb *pRaid);
     // The comb writes its copy (mirrored on the primary) and records a new tooth's version.
     Mos_RC (*write)(RaidComb *pRaid, const IohCombWrite *pWrite);
-    // The comb reads its copy (or the partner's, with repair) of a tooth version; *pbFromCache (when
-    // given) tells whether the RAM read cache served the data.
+    // The comb reads its copy (or the partner's, with repair) of a tooth version into pData in the
+    // stored form (still obfuscated); pCache (when given) lets a client read go through the RAM
+    // read cache and tells whether the cache served it.
     Mos_RC (*read)(RaidComb *pRaid, PhyToothIndex toothIndex, UINT32 offsetInComb, UINT32 sizeInLbs, void *pData,
-                   T10Dif *pDif, RdIoFlags rdIoFlags, UINT32 copyReason, BOOL *pbFromCache);
+                   T10Dif *pDif, RdIoFlags rdIoFlags, UINT32 copyReason, IohCacheRead *pCache);
     // The comb trims a whole tooth (bPrimary: and its partner's).
     Mos_RC (*trim)(RaidComb *pRaid, Vtree *pVtree, UINT32 offsetInComb, PhyToothIndex toothIndex, BOOL bPrimary);
     // Reverse rebuild: the partner's tooth list of this tooth is read first.

@@ -367,14 +367,14 @@ Mos_RC iohComb_WriteTooth(Ioh *pIoh, IohCombRef *pComb, Vtree *pVtree, const Ioh
 // Reads a tooth version into the caller's buffers (raw: still obfuscated).
 Mos_RC iohComb_ReadTooth(Ioh *pIoh, IohCombRef *pComb, PhyToothIndex toothIndex, UINT32 offsetInComb,
                          UINT32 sizeInLbs, void *pData, T10Dif *pDif, BOOL bPrimary, UINT32 copyReason,
-                         BOOL *pbFromCache = nullptr)
+                         IohCacheRead *pCache = nullptr)
 {
     RdIoFlags rd{};
     rd.bPrimary = bPrimary;
     rd.bT10Dif = pDif != nullptr;
     ioh_UpdateFlushInfoStartQuery(pIoh);
     Mos_RC rc = pIoh->pHooks->read(pComb->pRaid, toothIndex, offsetInComb, sizeInLbs, pData, pDif, rd, copyReason,
-                                   pbFromCache);
+                                   pCache);
     ioh_UpdateFlushInfoEndQuery(pIoh);
     return rc;
 }
@@ -504,7 +504,7 @@ Mos_RC iohComb_ReadPrimary(Ioh *pIoh, const IohMsgCtx *pCtx, const TgtReq_IoRead
         }
     }
     BOOL bVolQuiesced = h->isVolQuiesced(vol.pVol);
-    BOOL bFromCache = FALSE;
+    IohCacheRead cache{};
     if (rc == MOS_RC__IO_ZERO_BUF && st.bTranslateZeroRead && locked.wholeTooth() && locked.bWrite()) {
         // The tooth is locked whole and exclusively: write it with zeros, then answer 21.
         MOS_TRACE(MOS_COMP_TGT_IOH, MOS_FREQ_MED, "Translated read zero buf to write zero on comb %lx, offset %u",
@@ -532,9 +532,11 @@ Mos_RC iohComb_ReadPrimary(Ioh *pIoh, const IohMsgCtx *pCtx, const TgtReq_IoRead
             return MOS_RC__IO_FAULT_BLOCKED;
         if (ioh_IsTimeExceededUpToElock(pCtx->startTick, pRec->combId, pRec->offsetInComb))
             return MOS_RC__IO_HARD_ERROR;
+        cache.bUseCache = !ioh_IsHeldCacheSkip(pIoh, vol.pVol, comb.pRaid, pRec->sizeInLbs, pRec->offsetInComb, FALSE);
+        cache.obfuscationKey = key;
         rc = iohComb_ReadTooth(pIoh, &comb, choice.toothIndex, pRec->offsetInComb, pRec->sizeInLbs,
                                pIoRes->pReadData, bT10Dif ? pIoRes->pReadDif : nullptr, TRUE, COPY_TYPE__NONE,
-                               &bFromCache);
+                               &cache);
         if (rc == MOS_RC__SUCCESS && key != 0) {
             if (bT10Dif) {
                 Mos_RC drc = mosT10Dif_Encrypt(pIoRes->pReadData, pIoRes->pReadDif, 0, 0, 0, pRec->sizeInLbs, key);
@@ -557,7 +559,7 @@ Mos_RC iohComb_ReadPrimary(Ioh *pIoh, const IohMsgCtx *pCtx, const TgtReq_IoRead
     if (bVolQuiesced && h->isVolQuiesced(vol.pVol))
         pIoRes->bDelayResp = TRUE;
     *pbT10Dif = bT10Dif;
-    iohComb_CountClientRead(pIoh, &comb, TRUE, rc, bFromCache, pRec->sizeInLbs);
+    iohComb_CountClientRead(pIoh, &comb, TRUE, rc, cache.bFromCache, pRec->sizeInLbs);
     iohStats_End(pIoh, pCtx, pRec->sizeInLbs, pCtx->msgType, FALSE, TRUE);
     return rc;
 }
@@ -615,14 +617,14 @@ Mos_RC iohComb_ReadSecondary(Ioh *pIoh, const IohMsgCtx *pCtx, CombId combId, UI
         return MOS_RC__IO_HARD_ERROR;
     if (sizeInLbs == 0)
         return MOS_RC__SUCCESS;
-    BOOL bFromCache = FALSE;
+    IohCacheRead cache{}; // a partner's read lands in a buffer of the secondary pool, past the cache
     rc = iohComb_ReadTooth(pIoh, &comb, tooth, offsetInComb, sizeInLbs, pData, bT10Dif ? pDif : nullptr, FALSE,
-                           copyReason, &bFromCache);
+                           copyReason, &cache);
     if (rc == MOS_RC__LOGICAL_BLOCK_CHECK_GUARD_FAILED)
         rc = MOS_RC__IO_HARD_ERROR;
     *pbT10Dif = bT10Dif;
     if (statType != 0) {
-        iohComb_CountClientRead(pIoh, &comb, FALSE, rc, bFromCache, sizeInLbs);
+        iohComb_CountClientRead(pIoh, &comb, FALSE, rc, cache.bFromCache, sizeInLbs);
         iohStats_End(pIoh, pCtx, sizeInLbs, statType, FALSE, FALSE);
     }
     return rc;

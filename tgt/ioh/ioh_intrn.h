@@ -29,6 +29,9 @@ Mos_RC ioh_ReadToothList(Ioh *pIoh, const TgtReq_GetToothList *pReq, TgtRsp_GetT
 Mos_RC ioh_CleanToothList(Ioh *pIoh, const TgtReq_CleanToothList *pReq);
 Mos_RC ioh_GetCombNextTooth(Ioh *pIoh, const TgtReq_GetNextTooth *pReq, TgtRsp_GetNextTooth *pRsp);
 
+// ioh_IsCacheSkip for a volume and comb the caller holds.
+BOOL ioh_IsHeldCacheSkip(Ioh *pIoh, IohVol *pVol, RaidComb *pRaid, UINT32 sizeInLbs, UINT32 offsetInComb, BOOL bWrite);
+
 // Statistics at the start (latency 0) and end of a read or write.
 void iohStats_Start(Ioh *pIoh, UINT32 sizeInLbs, UINT32 msgType, BOOL bWrite, BOOL bPrimary);
 void iohStats_End(Ioh *pIoh, const IohMsgCtx *pCtx, UINT32 sizeInLbs, UINT32 msgType, BOOL bWrite, BOOL bPrimary);

@@ -392,6 +392,39 @@ void phyDev_ReleaseCacheIoBuf(PhyDev *pDev, RCacheIoBuf *pIob)
     rcacheIoBuf_Init(pIob, pIob->obfuscationKey, pIob->pNetBufPool);
 }
 
+namespace {
+// len bytes of the list from byte skip on, into pOut; FALSE when the list ends first.
+BOOL copyOutIov(const NetSmallIov *pIov, size_t skip, size_t len, UINT8 *pOut)
+{
+    for (UINT32 i = 0; len > 0 && i < pIov->numOfUsedBuffers; i++) {
+        UINT32 bufLen = 0;
+        const UINT8 *p = static_cast<const UINT8 *>(NET_IOV__GET(pIov, i, &bufLen));
+        if (skip >= bufLen) {
+            skip -= bufLen;
+            continue;
+        }
+        const size_t take = std::min(len, (size_t)bufLen - skip);
+        memcpy(pOut, p + skip, take);
+        pOut += take;
+        len -= take;
+        skip = 0;
+    }
+    return len == 0;
+}
+} // namespace
+
+BOOL phyDev_CopyOutCacheIoBuf(const RCacheIoBuf *pIob, void *pData, T10Dif *pDif, UINT32 sizeInLbs)
+{
+    const size_t lead = pIob->offsetInCacheBuffers;
+    if (!copyOutIov(&pIob->dataIov, lead * LB_SIZE_IN_BYTES, (size_t)sizeInLbs * LB_SIZE_IN_BYTES,
+                    static_cast<UINT8 *>(pData)))
+        return FALSE;
+    if (pDif == nullptr || NET_IOV__IS_EMPTY(&pIob->difIov))
+        return TRUE;
+    return copyOutIov(&pIob->difIov, lead * sizeof(T10Dif), (size_t)sizeInLbs * sizeof(T10Dif),
+                      reinterpret_cast<UINT8 *>(pDif));
+}
+
 void phyDev_UpdateLimiterIODone(PhyDevRebLimiter *pLimiter, UINT32 sizeInLbs, BOOL bHighPrio)
 {
     if (!pLimiter->bSlidingWindowIsUsed)

@@ -79,6 +79,9 @@ Mos_RC phyDev_UpdateCacheAfterWrite(PhyDev *pDev, RCacheIoBuf *pIob, UINT64 offs
                                     void *pData, WrIoFlags wrIoFlags);
 // Gives back what the I/O buffer holds (cache pages, a cache buffer, a pool buffer).
 void phyDev_ReleaseCacheIoBuf(PhyDev *pDev, RCacheIoBuf *pIob);
+// Copies the request's sizeInLbs LB (from offsetInCacheBuffers on) out of the I/O buffer, and their
+// guards when pDif is given and the buffer holds guards; FALSE when the buffer holds less.
+BOOL phyDev_CopyOutCacheIoBuf(const RCacheIoBuf *pIob, void *pData, T10Dif *pDif, UINT32 sizeInLbs);
 // The read's code as the caller sees it: 411 stays, other failures are hard errors.
 Mos_RC phyDev_ReadResult(Mos_RC fileRc);
 

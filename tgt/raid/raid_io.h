@@ -49,9 +49,10 @@ Mos_RC raidComb_ReadFromRemote(Cont *pCont, RaidComb *pComb, TgtId remoteTgtId, 
                                VtoId vtoId, VtoTime time, UINT32 offsetInComb, UINT32 sizeInLbs,
                                CombGenNum combGenNum);
 // The read of a tooth version, with write-on-read to a partner that needs it and repair of a
-// failed local copy from the mirror partner.
+// failed local copy from the mirror partner. With pCache->bUseCache the local copy is read through
+// the RAM read cache; pData receives the stored form either way.
 Mos_RC raidComb_Read(RaidComb *pComb, PhyToothIndex toothIndex, UINT32 offsetInComb, UINT32 sizeInLbs, void *pData,
-                     T10Dif *pDif, RdIoFlags rdIoFlags, UINT32 copyReason);
+                     T10Dif *pDif, RdIoFlags rdIoFlags, UINT32 copyReason, IohCacheRead *pCache = nullptr);
 
 // ---- tooth lists ----
 

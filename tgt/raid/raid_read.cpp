@@ -5,6 +5,7 @@
 #include "mos/mos_assert.h"
 #include "mos/mos_trace.h"
 #include "mos/mos_utils_mem.h"
+#include "mos/mos_utils_scramble.h"
 #include "tgt/ioh/ioh_msg.h"
 #include "tgt/phy/phy_dev_io.h"
 #include "tgt/raid/raid_comb_intrn.h"
@@ -67,12 +68,40 @@ Mos_RC raidComb_ReadFromRemote(Cont *pCont, RaidComb *pComb, TgtId remoteTgtId, 
 
 namespace {
 
-Mos_RC readLocal(RaidComb *pComb, PhyToothIndex t, UINT32 offsetInComb, UINT32 sizeInLbs, void *pData, T10Dif *pDif,
-                 RdIoFlags rd, UINT32 copyReason)
+// Through the RAM read cache: its pages are copied out and given the stored form again (the
+// cache keeps them as the client sees them). NO_RESOURCES: the cache had no buffer for a miss.
+Mos_RC readThroughCache(RaidComb *pComb, PhyToothIndex t, UINT32 offsetInComb, UINT32 sizeInLbs, void *pData,
+                        T10Dif *pDif, RdIoFlags rd, UINT32 copyReason, IohCacheRead *pCache)
 {
-    Mos_RC rc = phyComb_ReadTooth(&pComb->phyComb, pData, pDif, t, offsetInComb % TOOTH_SIZE_LB, sizeInLbs,
-                                  copyReason, rd, offsetInComb);
-    return rc;
+    PhyDev *pDev = pComb->phyComb.pDev;
+    RCacheIoBuf iob;
+    rcacheIoBuf_Init(&iob, pCache->obfuscationKey, nullptr);
+    Mos_RC rc = phyComb_ReadTooth(&pComb->phyComb, &iob, t, offsetInComb % TOOTH_SIZE_LB, sizeInLbs, copyReason, rd,
+                                  offsetInComb);
+    if (rc == MOS_RC__SUCCESS) {
+        MOS_ASSERT_WITH_DESC(phyDev_CopyOutCacheIoBuf(&iob, pData, pDif, sizeInLbs), "a cached read holds its range");
+        pCache->bFromCache = iob.bFoundInCache;
+    }
+    phyDev_ReleaseCacheIoBuf(pDev, &iob);
+    if (rc != MOS_RC__SUCCESS || pCache->obfuscationKey == 0)
+        return rc;
+    if (pDif == nullptr) {
+        mos_Encrypt(pData, sizeInLbs, pCache->obfuscationKey);
+        return MOS_RC__SUCCESS;
+    }
+    return mosT10Dif_Encrypt(pData, pDif, 0, 0, 0, sizeInLbs, pCache->obfuscationKey);
+}
+
+Mos_RC readLocal(RaidComb *pComb, PhyToothIndex t, UINT32 offsetInComb, UINT32 sizeInLbs, void *pData, T10Dif *pDif,
+                 RdIoFlags rd, UINT32 copyReason, IohCacheRead *pCache)
+{
+    if (pCache != nullptr && pCache->bUseCache && pComb->phyComb.pDev != nullptr) {
+        Mos_RC rc = readThroughCache(pComb, t, offsetInComb, sizeInLbs, pData, pDif, rd, copyReason, pCache);
+        if (rc != MOS_RC__NO_RESOURCES)
+            return rc;
+    }
+    return phyComb_ReadTooth(&pComb->phyComb, pData, pDif, t, offsetInComb % TOOTH_SIZE_LB, sizeInLbs, copyReason, rd,
+                             offsetInComb);
 }
 
 // Writes what was read to the partner that needs the range (a rebuild still to copy it).
@@ -117,7 +146,7 @@ void writeOnRead(RaidComb *pComb, TgtId remote, PhyToothIndex t, UINT32 offsetIn
 } // namespace
 
 Mos_RC raidComb_Read(RaidComb *pComb, PhyToothIndex toothIndex, UINT32 offsetInComb, UINT32 sizeInLbs, void *pData,
-                     T10Dif *pDif, RdIoFlags rdIoFlags, UINT32 copyReason)
+                     T10Dif *pDif, RdIoFlags rdIoFlags, UINT32 copyReason, IohCacheRead *pCache)
 {
     CombGenNum gen;
     UINT16 cmdGen;
@@ -162,7 +191,7 @@ Mos_RC raidComb_Read(RaidComb *pComb, PhyToothIndex toothIndex, UINT32 offsetInC
             bWriteNeeded = !phyComb_IsRangeClean(pPhy, toothIndex, PHY_DEV_DRL_TYPE__ACTIVE, offsetInTooth, sizeInLbs) ||
                            !phyComb_IsRangeClean(pPhy, toothIndex, PHY_DEV_DRL_TYPE__REBUILD, offsetInTooth, sizeInLbs);
     }
-    Mos_RC rc = readLocal(pComb, toothIndex, offsetInComb, sizeInLbs, pData, pDif, rdIoFlags, copyReason);
+    Mos_RC rc = readLocal(pComb, toothIndex, offsetInComb, sizeInLbs, pData, pDif, rdIoFlags, copyReason, pCache);
     if (rc == MOS_RC__SUCCESS && bWriteNeeded)
         writeOnRead(pComb, mirror, toothIndex, offsetInComb, sizeInLbs, pData, gen, cmdGen);
     if (rc != MOS_RC__SUCCESS && rc != MOS_RC__IO_ZERO_BUF && bPrimary && bMirrorNormal && !bHasMaint &&
@@ -181,7 +210,8 @@ Mos_RC raidComb_Read(RaidComb *pComb, PhyToothIndex toothIndex, UINT32 offsetInC
                                            offsetInComb, 0, nullptr);
             // Read back into the caller's buffer: what the partner sent is what the copy now holds.
             if (fixRc == MOS_RC__SUCCESS)
-                fixRc = readLocal(pComb, toothIndex, offsetInComb, sizeInLbs, pData, pDif, rdIoFlags, copyReason);
+                fixRc = readLocal(pComb, toothIndex, offsetInComb, sizeInLbs, pData, pDif, rdIoFlags, copyReason,
+                                  pCache);
             if (fixRc == MOS_RC__SUCCESS) {
                 MOS_TRACE(MOS_COMP_TGT_RAID, MOS_FREQ_LOW, "Comb %lx, offset %u - succeeded to fix local",
                           (unsigned long)pComb->combId, offsetInComb);
@@ -256,12 +286,7 @@ void raid_FillIohHooks(IohHooks *pHooks)
     pHooks->getPhyComb = [](RaidComb *pComb) -> PhyComb * { return &pComb->phyComb; };
     pHooks->firstAccess = raidComb_FirstAccess;
     pHooks->write = iohWrite;
-    pHooks->read = [](RaidComb *pComb, PhyToothIndex toothIndex, UINT32 offsetInComb, UINT32 sizeInLbs,
-                      void *pData, T10Dif *pDif, RdIoFlags rdIoFlags, UINT32 copyReason, BOOL *pbFromCache) {
-        if (pbFromCache != nullptr)
-            *pbFromCache = FALSE; // read into the caller's buffer, past the RAM read cache
-        return raidComb_Read(pComb, toothIndex, offsetInComb, sizeInLbs, pData, pDif, rdIoFlags, copyReason);
-    };
+    pHooks->read = raidComb_Read;
     pHooks->startThrottling = raidComb_StartThrottlingSecondary;
     pHooks->endThrottling = raidComb_EndThrottling;
     pHooks->trim = iohTrim;
@@ -271,10 +296,12 @@ void raid_FillIohHooks(IohHooks *pHooks)
     pHooks->readCombDrl = [](RaidComb *pComb, TgtRsp_ReadCombFineDrl *pRsp) -> BOOL {
         return phyComb_GetBothDrl(&pComb->phyComb, pRsp, TRUE);
     };
-    // Writes bypass the RAM read cache (the device invalidates what they cover); reads use it
-    // when the device does.
+    // Reads use the RAM read cache when the comb's device does. Writes bypass it: their buffers never
+    // live in cache memory (the receive path takes them from the network), and the device
+    // invalidates what they cover.
     pHooks->isCombCached = [](RaidComb *pComb, BOOL bWrite) -> BOOL {
-        return pComb->phyComb.pDev != nullptr && pComb->phyComb.pDev->bUseCache && !bWrite;
+        const PhyDev *pDev = pComb->phyComb.pDev;
+        return pDev != nullptr && pDev->pRcache != nullptr && pDev->bUseCache && !bWrite;
     };
     pHooks->updateIoBwc = [](RaidComb *pComb, UINT32, UINT32 sizeInLbs, BOOL) {
         if (pComb->phyComb.pDev != nullptr && pComb->phyComb.pDev->pDevBwc != nullptr)

@@ -148,6 +148,7 @@ class IohFixture : public CombFixture {
     std::set<UINT32> rebuildTeeth; // teeth in comb whose copy needs rebuild
     std::vector<IohCombWrite> writes; // what reached the comb
     bool bReadsFromCache = false; // the comb's reads say the RAM read cache served them
+    std::vector<bool> cacheReads; // per comb read: whether the handler let it through the RAM read cache
     struct Throttle {
         bool bStart;
         UINT32 sizeInLbs, copyReason;
@@ -212,10 +213,12 @@ class IohFixture : public CombFixture {
             return iohRig_LocalWrite(w);
         },
         [](RaidComb *, PhyToothIndex t, UINT32 off, UINT32 n, void *pData, T10Dif *pDif, RdIoFlags rd,
-           UINT32 reason, BOOL *pbFromCache) -> Mos_RC {
-            Mos_RC rc = iohRig_LocalRead(pPhy_, t, off, n, pData, pDif, rd, reason, pbFromCache);
-            if (rc == MOS_RC__SUCCESS && pbFromCache != nullptr)
-                *pbFromCache = pCur_->bReadsFromCache;
+           UINT32 reason, IohCacheRead *pCache) -> Mos_RC {
+            Mos_RC rc = iohRig_LocalRead(pPhy_, t, off, n, pData, pDif, rd, reason, pCache);
+            if (pCache != nullptr)
+                pCur_->cacheReads.push_back(pCache->bUseCache ? true : false);
+            if (rc == MOS_RC__SUCCESS && pCache != nullptr)
+                pCache->bFromCache = pCur_->bReadsFromCache;
             if (rc == MOS_RC__SUCCESS && pDif != nullptr && pCur_->bCorruptReadGuards)
                 pDif[0].guard ^= 1;
             return rc;

@@ -280,6 +280,35 @@ TEST_F(IohTest, CacheBypassDecision)
         EXPECT_EQ(ioh_IsCacheSkip(&ioh, c.vol, kIohComb, c.size, 0, c.bWrite), c.want);
     }
     bCombHere = true;
+
+    // A client read of the primary goes through the cache exactly when the rule lets it; a
+    // partner's read never does.
+    ASSERT_EQ(clientWrite(kVol, 2048 * 3, 256, 0x61), MOS_RC__SUCCESS);
+    for (const Case &c : cases) {
+        if (c.bWrite || c.vol != kVol || !c.combHere)
+            continue;
+        SCOPED_TRACE(c.name);
+        bVolCached = c.volCached;
+        bDevCached = c.devCached;
+        bCombWritesCached = c.combWritesCached;
+        cacheReads.clear();
+        Mos_RC rc = MOS_RC__ERROR;
+        clientRead(kVol, 2048 * 3, c.size, &rc);
+        ASSERT_EQ(rc, MOS_RC__SUCCESS);
+        EXPECT_EQ(cacheReads, std::vector<bool>{!c.want});
+    }
+    bVolCached = bDevCached = bCombWritesCached = true;
+    state.bSecondary = TRUE;
+    cacheReads.clear();
+    TgtReq_IoReadSec rs{};
+    rs.combId = kIohComb;
+    rs.offsetInComb = 2048 * 3;
+    rs.sizeInLbs = 8;
+    rs.devVto = {kVolVto, 1};
+    auto r = makeReq(TGT_MSG_TYPE__IO_READ_SEC, rs, {});
+    EXPECT_EQ(serve(&r->req), MOS_RC__SUCCESS);
+    EXPECT_EQ(cacheReads, std::vector<bool>{false});
+    state.bSecondary = FALSE;
 }
 
 // A 4 KB write to a missing tooth writes the whole new tooth with zeros around its data; a 1 MB

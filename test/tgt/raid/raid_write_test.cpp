@@ -2,6 +2,7 @@
 // unreachable partner, degraded partnerships, retries and the clearing of dirty marks.
 #include <gtest/gtest.h>
 
+#include "test/support/test_ram_cache.h"
 #include "test/tgt/raid/raid_fixture.h"
 
 namespace {
@@ -169,6 +170,46 @@ TEST_F(RaidWriteTest, FailedLocalReadIsRepairedFromThePartner)
     EXPECT_EQ(out.p[0], 0xA5);
     EXPECT_EQ(peer.sentOf(TGT_MSG_TYPE__IO_READ_SEC).size(), 1u);
     EXPECT_EQ(localFirstByte(), 0xA5); // rewritten from the partner
+}
+
+// A read through the RAM read cache hands back the stored (obfuscated) form with its guards, as a
+// read from the device does; the second read is a hit, and a mirrored write is seen by the next.
+TEST_F(RaidWriteTest, ReadsThroughTheRamCacheGiveTheStoredFormAndSeeLaterWrites)
+{
+    TestRamCache ram;
+    ASSERT_TRUE(ram.on(&pd, &dev.sched.base));
+    constexpr UINT64 kKey = 0x1234567890ABCDEFull;
+    struct Got {
+        std::vector<UINT8> data;
+        std::vector<T10Dif> dif;
+    };
+    auto readOnce = [&](IohCacheRead *pCache, bool bDif) {
+        Buf out(8, 0);
+        std::vector<T10Dif> dif(bDif ? 8 : 0);
+        RdIoFlags rd{};
+        rd.bPrimary = TRUE;
+        rd.bT10Dif = bDif;
+        Mos_RC rc = MOS_RC__ERROR;
+        dev.run([&] { rc = raidComb_Read(&raid, tooth, kOff, 8, out.p, bDif ? dif.data() : nullptr, rd, 0, pCache); });
+        EXPECT_EQ(rc, MOS_RC__SUCCESS);
+        return Got{std::vector<UINT8>(out.p, out.p + 8 * 512), dif};
+    };
+    // Each pass writes first: the second pass's first read is a miss that finds the new data, so the
+    // write dropped the pages the first pass left in the cache.
+    for (bool bDif : {false, true}) {
+        SCOPED_TRACE(bDif ? "with guards" : "without guards");
+        const UINT8 fill = bDif ? 0x23 : 0x22;
+        ASSERT_EQ(mirroredWrite(fill), MOS_RC__SUCCESS);
+        const Got stored = readOnce(nullptr, bDif);
+        EXPECT_EQ(stored.data[0], fill);
+        for (bool bHit : {false, true}) {
+            IohCacheRead cache{TRUE, kKey, FALSE};
+            const Got got = readOnce(&cache, bDif);
+            EXPECT_EQ(got.data, stored.data);
+            EXPECT_TRUE(std::equal(got.dif.begin(), got.dif.end(), stored.dif.begin(), stored.dif.end()));
+            EXPECT_EQ(cache.bFromCache, bHit ? TRUE : FALSE);
+        }
+    }
 }
 
 } // namespace
