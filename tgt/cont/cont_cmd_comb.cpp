@@ -2,7 +2,10 @@
 // exists is unmarked before anything is removed (a comb the Ostrel still lists must never lose its
 // teeth to the sweep), the combs still marked are removed, the physical layer closes its stage, and
 // then each listed comb is added read-only, or read-write where an existing comb must change.
-// Outside a cycle the command holds exactly one comb.
+// Outside a cycle the command holds exactly one comb. An element whose role is PRIMARY or
+// SECONDARY then gets that role and its partnerships' states through the set-state step that
+// SET_COMB_STATE runs; a read-only add that would have to change them answers
+// MOS_RC__NEED_WRITE_ACCESS and is added again read-write.
 //
 // A listed element whose comb or device id is 0, or that names more than three partnerships, is
 // one bad element (the group answers MOS_RC__ERROR, the rest is applied); a record outside a cycle
@@ -50,17 +53,59 @@ BOOL contCmd_IsAdded(Mos_RC rc)
     return rc == MOS_RC__SUCCESS || rc == MOS_RC__ALREADY_EXISTS;
 }
 
-// Read-only first; a comb that must change its partners is added read-write.
-Mos_RC contCmd_AddCombInCycle(Cont *pCont, const OstrelTgtReq_AddComb &e, UINT32 *pReadOnly, UINT32 *pReadWrite)
+// The element's role and partnership states as a set-state request. The Ostrel's view of the
+// present states is not in the element: UNKNOWN_IN_TGT accepts whatever the comb holds.
+RaidComb_SetStateReq contCmd_CombSetStateReq(const OstrelTgtReq_AddComb &e, BOOL bReadOnly, BOOL bForceReconfig,
+                                             BOOL bReconfigInProgress)
 {
-    ContCombAddArgs args = contCmd_CombArgs(e, TRUE, FALSE);
-    Mos_RC rc = contComb_AddOne(pCont, &args);
+    RaidComb_SetStateReq r{};
+    r.combId = e.combId;
+    r.newState = e.combState;
+    r.curState = e.combState;
+    r.primaryTgtGenNum = e.primaryTgtGenNum;
+    r.tgtCombCmdGenNum = e.tgtCombCmdGenNum;
+    r.bForceReconfig = bForceReconfig;
+    r.bReconfigInProgress = bReconfigInProgress;
+    r.bReadOnly = bReadOnly;
+    UINT32 n = 0;
+    for (UINT32 i = 0; i < e.numOfRaidProtElem; i++) {
+        const OstrelTgtReq_AddCombProt prot = e.raidArray[i];
+        // A running migration is the mirroring part's own; only the partnerships are set.
+        if (prot.raidType == RAID_PROT_TYPE__SECONDARY || prot.raidType == RAID_PROT_TYPE__MAINTENANCE)
+            r.protState[n++] = {prot.raidTgtId, prot.raidState, COMB_RAID_STATE__UNKNOWN_IN_TGT, prot.raidType};
+    }
+    return r;
+}
+
+// The add of one element, then, for a role of PRIMARY or SECONDARY, the set-state step: 65 added,
+// 7 known, 58 a read-only add that must change the comb, or the failure of either step.
+Mos_RC contCmd_AddCombAndSetState(Cont *pCont, const OstrelTgtReq_AddComb &e, BOOL bReadOnly, BOOL bLock,
+                                  BOOL bForceReconfig, BOOL bReconfigInProgress)
+{
+    const ContCombAddArgs args = contCmd_CombArgs(e, bReadOnly, bLock);
+    const Mos_RC rc = contComb_AddOne(pCont, &args);
+    if (!contCmd_IsAdded(rc) || (e.combState != COMB_STATE__PRIMARY && e.combState != COMB_STATE__SECONDARY))
+        return rc;
+    const RaidComb_SetStateReq req = contCmd_CombSetStateReq(e, bReadOnly, bForceReconfig, bReconfigInProgress);
+    const Mos_RC stateRc = contCmd_SetCombStateIntern(pCont, &req, nullptr);
+    if (stateRc == MOS_RC__SUCCESS)
+        return rc;
+    if (stateRc != MOS_RC__NEED_WRITE_ACCESS)
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Add comb %lx: role %s not set (%s)", (unsigned long)e.combId,
+                  raid_CombStateName(e.combState), mosRc_GetStr(stateRc));
+    return stateRc;
+}
+
+// Read-only first; a comb that must change its partners or states is added read-write.
+Mos_RC contCmd_AddCombInCycle(Cont *pCont, const OstrelTgtReq_AddComb &e, BOOL bForceReconfig, UINT32 *pReadOnly,
+                              UINT32 *pReadWrite)
+{
+    Mos_RC rc = contCmd_AddCombAndSetState(pCont, e, TRUE, FALSE, bForceReconfig, TRUE);
     if (rc != MOS_RC__NEED_WRITE_ACCESS) {
         (*pReadOnly)++;
         return rc;
     }
-    args.bReadOnly = FALSE;
-    rc = contComb_AddOne(pCont, &args);
+    rc = contCmd_AddCombAndSetState(pCont, e, FALSE, FALSE, bForceReconfig, TRUE);
     MOS_ASSERT(rc != MOS_RC__NEED_WRITE_ACCESS);
     (*pReadWrite)++;
     return rc;
@@ -99,8 +144,7 @@ Mos_RC contCmd_AddCombGroup(Cont *pCont, const ContCmdGroup *pGroup, BOOL bForce
         const OstrelTgtReq_AddComb e = elem(0);
         if (!contCmd_IsCombElemValid(e))
             return MOS_RC__ERROR;
-        const ContCombAddArgs args = contCmd_CombArgs(e, FALSE, TRUE);
-        const Mos_RC rc = contComb_AddOne(pCont, &args);
+        const Mos_RC rc = contCmd_AddCombAndSetState(pCont, e, FALSE, TRUE, bForceReconfig, FALSE);
         MOS_ASSERT(rc != MOS_RC__NEED_WRITE_ACCESS);
         return contCmd_IsAdded(rc) ? MOS_RC__SUCCESS : MOS_RC__ERROR;
     }
@@ -139,7 +183,8 @@ Mos_RC contCmd_AddCombGroup(Cont *pCont, const ContCmdGroup *pGroup, BOOL bForce
     for (UINT32 i = 0; i < n; i++) {
         const OstrelTgtReq_AddComb e = elem(i);
         const Mos_RC rc =
-            contCmd_IsCombElemValid(e) ? contCmd_AddCombInCycle(pCont, e, &readOnly, &readWrite) : MOS_RC__INVALID;
+            contCmd_IsCombElemValid(e) ? contCmd_AddCombInCycle(pCont, e, bForceReconfig, &readOnly, &readWrite)
+                                       : MOS_RC__INVALID;
         if (!contCmd_IsAdded(rc)) {
             MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Add %s element %u failed %s", "comb", i, mosRc_GetStr(rc));
             result = MOS_RC__ERROR;

@@ -9,6 +9,7 @@
 #include "mos/mos_assert.h"
 #include "tgt/cont/cont_cmd.h"
 #include "tgt/cont/cont_cmd_rec.h"
+#include "tgt/cont/cont_cmd_comb_state_rec.h"
 
 // A value of the record at off; the length rule has made sure it is there.
 template <class T> T contCmd_RecAt(const ContCmdCtx *pCtx, UINT64 off)
@@ -90,6 +91,11 @@ Mos_RC contCmd_FlcacheSetConfCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_FlcacheDevUseUpdateCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_FlcacheQueryCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_ResetDiagCountersCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_SetCombStateCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_StartMigrateCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_AbortMigrateCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_EndMigrateCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_GetDirtyInfoCmd(ContCmdCtx *pCtx);
 
 // The cycle's steps, also run by clean-up under its own write lock.
 Mos_RC contCmd_ReconfStart(Cont *pCont);
@@ -118,6 +124,26 @@ Mos_RC contCmd_AddVol(Cont *pCont, const OstrelTgtReq_AddVol *pElem, BOOL bUseCa
 Mos_RC contCmd_RemVolIntern(Cont *pCont, UINT64 volId, BOOL bRollback);
 Mos_RC contCmd_AddHead(Cont *pCont, const OstrelTgtReq_UpdateMultiHead *pElem);
 Mos_RC contCmd_RemHeadIntern(Cont *pCont, UINT64 headId, BOOL bRollback);
+
+// The set-state step of SET_COMB_STATE and of the add-comb element: 3 unknown comb, 65 applied or
+// only a repeat (no answer record), 58 a change asked of a read-only add, MOS_RC__INVALID an
+// older primary generation or a refusal while the comb has no role; any other refusal of the
+// mirroring part (60, 30, 32, 7) appends its 22-byte answer to pRes when one is given. Only an
+// applied command moves the comb's I/O generation.
+Mos_RC contCmd_SetCombStateIntern(Cont *pCont, const RaidComb_SetStateReq *pCombState, NetRpcData *pRes);
+// SET_COMB_STATE from its record (bForce: accept any command generation and Ostrel view).
+Mos_RC contCmd_SetCombState(Cont *pCont, const OstrelTgtReq_SetCombState *pCombState, NetRpcData *pRes, BOOL bForce,
+                            BOOL bPrintTrace);
+// The migration commands: 3 for an unknown comb, else the mirroring part's code.
+Mos_RC contCmd_StartMigration(Cont *pCont, const OstrelTgtReq_StartMigrate *pMigCmd);
+Mos_RC contCmd_AbortMigration(Cont *pCont, const OstrelTgtReq_AbortMigrate *pMigCmd);
+Mos_RC contCmd_EndMigration(Cont *pCont, const OstrelTgtReq_EndMigrate *pMigCmd);
+// One comb's dirty ranges and LBs into *pDirtyInfo: 65, or 3 for an unknown comb (entry untouched).
+Mos_RC contCmd_GetDirtyInfo(Cont *pCont, CombId combId, OstrelTgtRsp_CombDirtyInfo *pDirtyInfo);
+// GET_DIRTY_INFO over the head's numCombs ids at pCombIds (unaligned): unknown combs are left
+// out, the others answered in request order; always 65.
+Mos_RC contCmd_GetDirtyCapacityGroup(Cont *pCont, const OstrelTgtReq_GetDirtyInfo *pGetDirtyInfoCmdArr,
+                                     const UINT8 *pCombIds, NetRpcData *pRes);
 
 // The version rule of add-manager: equal major, minor and build/10,000, or a newer sender.
 BOOL contCmd_IsVersionAccepted(UINT32 senderVersion, UINT32 ownVersion);
