@@ -55,18 +55,17 @@ inline bool sizeFile(const std::string &file, unsigned long long bytes)
     return bOk;
 }
 
-// IOPS of fio --ioengine=libaio --direct=1 (the first "iops" of the direction); -1 when fio fails.
-// With bDirect false fio goes through the page cache, which its ramp-up second fills for a small
-// size: the anchor of reads served from memory.
-inline double fioIops(const std::string &file, unsigned long long size, const char *rw, unsigned bs, unsigned qd,
-                      double seconds, bool bDirect = true)
+// IOPS of one fio job against a target given as fio options ("--filename=F --ioengine=libaio
+// --direct=1", or "--ioengine=nbd --uri=nbd://host:port"): the first "iops" of the direction, -1
+// when fio fails. extra: further options (an --offset, say).
+inline double fioIopsOf(const std::string &target, unsigned long long size, const char *rw, unsigned bs, unsigned qd,
+                        double seconds, const std::string &extra = "")
 {
     char cmd[1024];
     snprintf(cmd, sizeof(cmd),
-             "fio --name=anchor --filename=%s --ioengine=libaio --direct=%d --rw=%s --bs=%u --iodepth=%u "
-             "--numjobs=1 --size=%llu --runtime=%.0f --time_based --ramp_time=1 --randrepeat=0 --norandommap "
-             "--output-format=json 2>/dev/null",
-             file.c_str(), bDirect ? 1 : 0, rw, bs, qd, size, seconds);
+             "fio --name=anchor %s --rw=%s --bs=%u --iodepth=%u --numjobs=1 --size=%llu --runtime=%.0f "
+             "--time_based --ramp_time=1 --randrepeat=0 --norandommap %s --output-format=json 2>/dev/null",
+             target.c_str(), rw, bs, qd, size, seconds, extra.c_str());
     FILE *p = popen(cmd, "r");
     if (p == nullptr)
         return -1;
@@ -86,6 +85,16 @@ inline double fioIops(const std::string &file, unsigned long long size, const ch
         return -1;
     at = out.find(':', at);
     return at == std::string::npos ? -1 : strtod(out.c_str() + at + 1, nullptr);
+}
+
+// IOPS of fio --ioengine=libaio --direct=1 on a file; -1 when fio fails.
+// With bDirect false fio goes through the page cache, which its ramp-up second fills for a small
+// size: the anchor of reads served from memory.
+inline double fioIops(const std::string &file, unsigned long long size, const char *rw, unsigned bs, unsigned qd,
+                      double seconds, bool bDirect = true)
+{
+    return fioIopsOf("--filename=" + file + " --ioengine=libaio --direct=" + (bDirect ? "1" : "0"), size, rw, bs, qd,
+                     seconds);
 }
 
 } // namespace bench
