@@ -50,6 +50,8 @@ void contOstrel_Init(ContOstrel *pOstrel, Cont *pCont)
     raidSyncPool_Init(&pOstrel->syncPool, 0);
     pOstrel->bFirstConfig = TRUE;
     pOstrel->bSecurityEnabled = FALSE;
+    mosUmtSem_Init(&pOstrel->secSem);
+    mosUmtSem_IncInter(&pOstrel->secSem, 1, TRUE);
     if (pTgtSdbg_g != nullptr)
         mosObjType_RegObj(&pTgtSdbg_g->ostrelType, &pOstrel->sdbgObj, "Ostrel link");
 }

@@ -12,6 +12,7 @@
 #pragma once
 
 #include "mos/mos_obj_entry.h"
+#include "mos/umt/mos_umt_semaphore.h"
 #include "net/net_msg.h"
 #include "tgt/cmonitor/cmonitor.h"
 #include "tgt/cont/cont_root.h"
@@ -25,6 +26,10 @@ struct Cont;
 #define CONT_OSTREL__REP_WRITE_TRIES 10u
 #define CONT_OSTREL__REP_REMOVE_TRIES 5u
 #define CONT_OSTREL__RECV_GROUP 13u // the Ostrel's control group for the server's requests
+#define CONT_OSTREL__KEY_PAIR_FILE "pellar_certificate.pem"
+#define CONT_OSTREL__CSR_FILE "pellar.csr"
+#define CONT_OSTREL__CERT_MARKER "-----BEGIN CERTIFICATE-----"
+#define CONT_OSTREL__SEC_PASSWORD_LEN 31u
 
 struct ContOstrel {
     UINT64 tgtId;   // own id, 0 until attached
@@ -35,6 +40,7 @@ struct ContOstrel {
     MosObj sdbgObj;
     UINT32 stage; // 1 after the link, one more per later step of cont_Init, 100 when built
     BOOL bSecurityEnabled;
+    MosUmt_Sem secSem; // one unit: the security operations never overlap (they may run under a read lock)
     RaidSyncPool syncPool; // every copy job of the server runs on it
 };
 
@@ -69,3 +75,26 @@ Mos_RC contOstrel_SendNotif(Cont *pCont, NetRpcMsg *pMsg);
 void contOstrel_RecvKeepAliveNotif(ContOstrel *pOstrel, NetRpcData *pReq);
 BOOL contOstrel_IsBlocked(ContOstrel *pOstrel);
 void contOstrel_Query(MosObj *pObj, const CHAR_A *pName, void *pData);
+
+// Security of the manager link. The key pair and its certificate live in "pellar_certificate.pem",
+// the request in "pellar.csr", both in the runtime's configuration directory (the working
+// directory when none is configured); the key's password is derived from the own id. The
+// operations take secSem, so two commands under the read lock never interleave.
+//
+// Enable: brings the runtime's security up on first use (MOS_RC__ERROR_LOADING_SECURITY or the
+// layer's code when it cannot) and, with bUseExistingCertificate, points the authentication
+// service at the key-pair file. Disable only clears the flag: the transport stays as it is.
+Mos_RC contOstrel_EnableSecurity(ContOstrel *pOstrel, BOOL bUseExistingCertificate);
+void contOstrel_DisableSecurity(ContOstrel *pOstrel);
+// A new key pair with a self-signed certificate and its request. MOS_RC__SECURITY_IS_DISABLED,
+// or the generation's code (earlier files are then left as they were).
+Mos_RC contOstrel_GenerateCsr(ContOstrel *pOstrel);
+// Replaces the key-pair file's certificate part by the received text (up to its first NUL) and
+// re-points the authentication service at it. MOS_RC__SECURITY_IS_DISABLED,
+// MOS_RC__CERTIFICATE_DOES_NOT_EXIST without a key-pair file, MOS_RC__INVALID for a text that
+// holds no certificate of the file's key (the file is then left untouched).
+Mos_RC contOstrel_UpdateCertificate(ContOstrel *pOstrel, const CHAR_A *pCertificate, UINT32 certificateLen);
+// <configuration directory>/<pName> into pBuf; FALSE when it does not fit.
+BOOL contOstrel_SecFilePath(const CHAR_A *pName, CHAR_A *pBuf, UINT32 bufLen);
+// The key pair's password of server tgtId: 31 hexadecimal digits and a NUL.
+void contOstrel_SecPassword(UINT64 tgtId, CHAR_A (&password)[CONT_OSTREL__SEC_PASSWORD_LEN + 1]);

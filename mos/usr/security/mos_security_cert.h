@@ -136,6 +136,10 @@ Mos_RC mosSecurity_SignCertReq(X509_REQ *pReq, EVP_PKEY *pCaPrivKey, X509 *pCaCe
 Mos_RC mosSecurity_SaveCertToFile(MosSecurityCertOpaque *pCertOpq, const char *filename, BOOL bOverwrite);
 // Reads the file's first PEM certificate into the opaque; MOS_RC__NOT_FOUND when there is none.
 Mos_RC mosSecurity_ReadCertFromFile(const char *filename, MosSecurityCertOpaque *pCertOpq);
+// Whether a key-pair file's first certificate belongs to its first private key, which the password
+// opens. MOS_RC__NOT_FOUND when the file cannot be opened, MOS_RC__INVALID otherwise (with a line
+// that says which part is wrong). The library must be bound.
+Mos_RC mosSecurity_CheckKeyPairFile(const char *filename, const char *password);
 // Compares an ASN.1 UTC time text with cmpTime: *pCmpRes -1 when the text is earlier, 1 otherwise.
 Mos_RC mosSecurity_CertTimeCmp(const char *certTimeField, time_t cmpTime, int *pCmpRes);
 // A file stream of the library, or null with an error line.

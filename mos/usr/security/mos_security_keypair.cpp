@@ -449,6 +449,33 @@ Mos_RC mosSecurity_ReadCertFromFile(const char *filename, MosSecurityCertOpaque 
     return rc;
 }
 
+Mos_RC mosSecurity_CheckKeyPairFile(const char *filename, const char *password)
+{
+    FILE *pFile = filename != nullptr ? fopen(filename, "r") : nullptr;
+    if (pFile == nullptr) {
+        MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_LOW, "WARNING: Failed to open the file %s", filename != nullptr ? filename : "");
+        return MOS_RC__NOT_FOUND;
+    }
+    ERR_clear_error_p();
+    X509 *pCert = PEM_read_X509_p(pFile, nullptr, nullptr, nullptr);
+    rewind(pFile);
+    // Without a callback the library takes the user argument as the password; it never prompts.
+    EVP_PKEY *pKey = PEM_read_PrivateKey_p(pFile, nullptr, nullptr, const_cast<char *>(password != nullptr ? password : ""));
+    fclose(pFile);
+    const char *pFailure = pCert == nullptr  ? "no certificate"
+                           : pKey == nullptr ? "no private key that the password opens"
+                           : X509_check_private_key_p(pCert, pKey) != 1 ? "the certificate is not of the private key"
+                                                                         : nullptr;
+    if (pFailure != nullptr)
+        MOS_TRACE(MOS_COMP_MOS, MOS_FREQ_LOW, "WARNING: Key-pair file %s: %s", filename, pFailure);
+    if (pCert != nullptr)
+        X509_free_p(pCert);
+    if (pKey != nullptr)
+        EVP_PKEY_free_p(pKey);
+    ERR_clear_error_p();
+    return pFailure == nullptr ? MOS_RC__SUCCESS : MOS_RC__INVALID;
+}
+
 Mos_RC mosSecurity_CertTimeCmp(const char *certTimeField, time_t cmpTime, int *pCmpRes)
 {
     if (certTimeField == nullptr || pCmpRes == nullptr)

@@ -145,6 +145,7 @@
     X(EVP_DigestVerifyFinal)                                                                           \
     X(EVP_DigestUpdate)                                                                                \
     X(X509_get_pubkey)                                                                                 \
+    X(X509_check_private_key)                                                                          \
     X(X509_STORE_new)                                                                                  \
     X(X509_STORE_free)                                                                                 \
     X(X509_STORE_load_locations)                                                                       \
