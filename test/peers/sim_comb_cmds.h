@@ -45,6 +45,17 @@ template <class T> std::vector<uint8_t> simComb_Bytes(const T &rec)
     return b;
 }
 
+// A group record: its head, then each element's bytes.
+template <class Head, class Elem> std::vector<uint8_t> simComb_Group(const Head &head, const std::vector<Elem> &elems)
+{
+    std::vector<uint8_t> b = simComb_Bytes(head);
+    for (const Elem &e : elems) {
+        const auto bytes = simComb_Bytes(e);
+        b.insert(b.end(), bytes.begin(), bytes.end());
+    }
+    return b;
+}
+
 // ---- devices (2054) ----
 
 // One device element: id, path (63 characters at most), new or already known; scan off.
@@ -67,12 +78,7 @@ inline std::vector<uint8_t> simComb_AddDevArr(const std::vector<OstrelTgtReq_Add
     head.devStructSize = sizeof(OstrelTgtReq_AddDev);
     head.bReconfigInProgress = bReconf ? 1 : 0;
     head.ostrelTgtConnectionGenNum = connGen;
-    std::vector<uint8_t> b = simComb_Bytes(head);
-    for (const auto &d : devs) {
-        const auto e = simComb_Bytes(d);
-        b.insert(b.end(), e.begin(), e.end());
-    }
-    return b;
+    return simComb_Group(head, devs);
 }
 
 // ---- combs (2217) ----
@@ -129,12 +135,7 @@ inline std::vector<uint8_t> simComb_AddCombArr(const std::vector<OstrelTgtReq_Ad
     head.bReconfigInProgress = bReconf ? 1 : 0;
     head.bForceReconfig = bForce ? 1 : 0;
     head.ostrelTgtConnectionGenNum = connGen;
-    std::vector<uint8_t> b = simComb_Bytes(head);
-    for (const auto &c : combs) {
-        const auto e = simComb_Bytes(c);
-        b.insert(b.end(), e.begin(), e.end());
-    }
-    return b;
+    return simComb_Group(head, combs);
 }
 
 // ---- SET_COMB_STATE (2011) ----
@@ -202,12 +203,7 @@ inline std::vector<uint8_t> simComb_GetDirtyInfo(const std::vector<uint64_t> &co
     head.destOstrelTgtConnectionGenNum = destConnGen;
     head.numCombs = (uint32_t)combIds.size();
     head.ostrelTgtConnectionGenNum = connGen;
-    std::vector<uint8_t> b = simComb_Bytes(head);
-    for (uint64_t id : combIds) {
-        const auto e = simComb_Bytes(id);
-        b.insert(b.end(), e.begin(), e.end());
-    }
-    return b;
+    return simComb_Group(head, combIds);
 }
 
 // The answer's entries, as many as its numCombs says and its bytes hold.
