@@ -10,6 +10,7 @@
 #include "test/peers/sim_peer.h"
 #include "test/support/net_support.h"
 #include "test/support/pellar_process.h"
+#include "test/support/tgt_test_support.h"
 #include "tgt/cont/cont_cmd.h"
 
 namespace {
@@ -145,9 +146,12 @@ TEST_F(PellarCmd, AdmissionMatrixFromTheCommandTable)
         }
     }
     // A type the table lists without a handler yet passes every check and answers 46.
-    EXPECT_EQ(ostrel_.Command(TGT_MSG_TYPE__REM_DEV, 0,
-                              cmdTest_Record(*contCmd_FindSpec(TGT_MSG_TYPE__REM_DEV), kGen, false)),
-              MOS_RC__UNKNOWN_MSG);
+    for (const ContCmdSpec &s : contCmd_Specs())
+        if (s.kind == CONT_CMD_KIND__HANDLED && s.pHandler == nullptr &&
+            s.checks == (CONT_CMD_CHECK__GEN | CONT_CMD_CHECK__NOT_RECONF)) {
+            EXPECT_EQ(ostrel_.Command(s.type, 0, cmdTest_Record(s, kGen, false)), MOS_RC__UNKNOWN_MSG) << s.pName;
+            break;
+        }
 }
 
 // The volume trees the pellar holds, by id, in its answer's order.
@@ -424,6 +428,59 @@ TEST_F(PellarCmdDev, CyclesKeepListedDevicesAndCombsAndAnEmptyCycleRemovesThem)
     ASSERT_EQ(ans.size(), 1u);
     EXPECT_EQ(ans[0].specRc, (uint32_t)MOS_RC__SUCCESS) << "removed by the empty cycle, so added anew";
     EXPECT_EQ(ostrel_.Command(TGT_MSG_TYPE__CLEAN_UP, 0, {0, 0}), MOS_RC__SUCCESS) << p_->traces();
+}
+
+// Devices of 2 GB that are not taken over when their header names another device of this server.
+class PellarCmdSingle : public PellarCmd {
+  protected:
+    std::string Keys() const override
+    {
+        return "tgt_dev__min_capacity_in_lbs 4194304\ntgt_dev__always_force_device_takeover 0\n";
+    }
+    std::string Device(const std::string &name)
+    {
+        const std::string path = dir_.file(name);
+        {
+            std::ofstream f(path);
+        }
+        std::filesystem::resize_file(path, (2ull << 30) + (64ull << 20));
+        return path;
+    }
+    Mos_RC Remove(uint32_t type, uint64_t id)
+    {
+        std::vector<uint8_t> rec(10);
+        memcpy(rec.data(), &id, 8);
+        memcpy(rec.data() + 8, &kGen, 2);
+        return ostrel_.Command(type, 0, rec);
+    }
+};
+
+// A new device whose header already names this server and the same id is answered 515 and leaves
+// nothing registered; a comb on a missing device is refused; single removals answer 65 once, then 3.
+TEST_F(PellarCmdSingle, RefusedAddsLeaveNothingAndSingleRemovalsTakeOneObject)
+{
+    const std::string dev = Device("dev0"), ours = Device("ours");
+    tgtTest_WriteHeader(ours, 0x11, 0x52);
+    ASSERT_EQ(ostrel_.Attach({.generation = kGen}), MOS_RC__SUCCESS);
+    ASSERT_EQ(ostrel_.Reconf(true), MOS_RC__SUCCESS);
+    ASSERT_EQ(ostrel_.Reconf(false), MOS_RC__SUCCESS);
+    Mos_RC rc = MOS_RC__ERROR;
+    const std::vector<DevAnswer> ans =
+        cmdTest_AddDevs(ostrel_, {cmdTest_Dev(0x51, dev, true), cmdTest_Dev(0x52, ours, true)}, false, &rc);
+    EXPECT_EQ(rc, MOS_RC__SUCCESS);
+    ASSERT_EQ(ans.size(), 2u);
+    EXPECT_EQ(ans[0].specRc, (uint32_t)MOS_RC__SUCCESS) << p_->traces();
+    EXPECT_EQ(ans[1].specRc, (uint32_t)MOS_RC__DEV_ALREADY_TAKEN_BY_ANOTHER);
+    EXPECT_EQ(Remove(TGT_MSG_TYPE__REM_DEV, 0x52), MOS_RC__NOT_FOUND) << "rolled back";
+    EXPECT_EQ(tgtTest_ReadHeader(ours).devId, 0x52u) << "the refused device is left as it was";
+
+    EXPECT_EQ(cmdTest_AddCombs(ostrel_, 0xBAD, {0x10000}, false), MOS_RC__ERROR) << "no such device";
+    EXPECT_EQ(Remove(TGT_MSG_TYPE__REM_COMB, 0x10000), MOS_RC__NOT_FOUND);
+    ASSERT_EQ(cmdTest_AddCombs(ostrel_, 0x51, {0x10000}, false), MOS_RC__SUCCESS) << p_->traces();
+    for (const auto &[type, id] : {std::pair{TGT_MSG_TYPE__REM_COMB, 0x10000}, std::pair{TGT_MSG_TYPE__REM_DEV, 0x51}}) {
+        EXPECT_EQ(Remove(type, id), MOS_RC__SUCCESS) << type << p_->traces();
+        EXPECT_EQ(Remove(type, id), MOS_RC__NOT_FOUND) << type;
+    }
 }
 
 } // namespace

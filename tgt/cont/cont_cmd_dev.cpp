@@ -3,9 +3,10 @@
 // devices are added before new ones; each device's own outcome is its answer entry's specRc, and
 // the command answers 65 unless the whole group could not run.
 //
-// Every element is checked before its add: an id of 0, a path without its terminating zero within
-// its 64 characters, or throttling values that break their rules make that element's specRc
-// MOS_RC__INVALID; more than 64 devices refuse the command (MOS_RC__INVALID) before anything changes.
+// Every element is checked before its add: an id of 0 or throttling values that break their rules
+// make that element's specRc MOS_RC__INVALID, a path without its terminating zero within its 64
+// characters MOS_RC__INVALID_DEVICE_PATH; more than 64 devices refuse the command
+// (MOS_RC__INVALID) before anything changes.
 #include <cstring>
 #include <vector>
 
@@ -42,13 +43,15 @@ void contCmd_AddDev(Cont *pCont, const OstrelTgtReq_AddDev &e, OstrelTgtRsp_AddD
     pAns->pathMaxLen = sizeof(pAns->path);
     memcpy(pAns->path, e.path, sizeof(pAns->path));
     pAns->path[sizeof(pAns->path) - 1] = '\0';
-    if (e.devId == 0 || memchr(e.path, '\0', sizeof(e.path)) == nullptr ||
-        !contCmd_ValidateThrottlingInfo(&e.throttlingInfo)) {
-        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Add Dev refused: devID=%lx (an id, path or throttling it cannot take)",
+    if (e.devId == 0 || !contCmd_ValidateThrottlingInfo(&e.throttlingInfo)) {
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Add Dev refused: devID=%lx (an id or throttling it cannot take)",
                   (unsigned long)e.devId);
         pAns->specRc = MOS_RC__INVALID;
         return;
     }
+    pAns->specRc = contCmd_CheckTextField(e.path, "Device path", e.devId);
+    if (pAns->specRc != MOS_RC__SUCCESS)
+        return;
     const PhyDevThrottlingInfo throttling = contCmd_PhyThrottling(e.throttlingInfo);
     const MosOscCnt_CounterParams osc[2] = {e.devLongIOsCntrParams, e.devLongSuccessfulIOsCntrParams};
     ContDevAddArgs args{};

@@ -5,11 +5,13 @@
 #pragma once
 
 #include <cstring>
+#include <span>
 
 #include "mos/mos_assert.h"
 #include "tgt/cont/cont_cmd.h"
 #include "tgt/cont/cont_cmd_rec.h"
 #include "tgt/cont/cont_cmd_comb_state_rec.h"
+#include "tgt/cont/cont_cmd_single_rec.h"
 
 // A value of the record at off; the length rule has made sure it is there.
 template <class T> T contCmd_RecAt(const ContCmdCtx *pCtx, UINT64 off)
@@ -99,6 +101,13 @@ Mos_RC contCmd_StartMigrateCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_AbortMigrateCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_EndMigrateCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_GetDirtyInfoCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_RemDevCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_RemTgtCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_RemVolCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_RemCombCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_RemVtreesCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_UpdateVolCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_UpdateVtreeCmd(ContCmdCtx *pCtx);
 
 // The cycle's steps, also run by clean-up under its own write lock.
 Mos_RC contCmd_ReconfStart(Cont *pCont);
@@ -147,6 +156,24 @@ Mos_RC contCmd_GetDirtyInfo(Cont *pCont, CombId combId, OstrelTgtRsp_CombDirtyIn
 // out, the others answered in request order; always 65.
 Mos_RC contCmd_GetDirtyCapacityGroup(Cont *pCont, const OstrelTgtReq_GetDirtyInfo *pGetDirtyInfoCmdArr,
                                      const UINT8 *pCombIds, NetRpcData *pRes);
+// Every text field the Ostrel sends (device paths, host names) must end within its field: 65, or
+// MOS_RC__INVALID_DEVICE_PATH with a trace line naming what and whose (id) it is.
+Mos_RC contCmd_CheckTextField(std::span<const CHAR_A> field, const char *pWhat, UINT64 id);
+
+// The single-object commands' operations (cont_cmd_single.cpp). The removals answer 65 or
+// MOS_RC__NOT_FOUND (a device also MOS_RC__ERROR when the physical layer keeps it).
+Mos_RC contCmd_RemDev(Cont *pCont, UINT64 devId);
+Mos_RC contCmd_RemTgt(Cont *pCont, UINT64 tgtId);
+Mos_RC contCmd_RemVol(Cont *pCont, UINT64 volId);
+Mos_RC contCmd_RemComb(Cont *pCont, UINT64 combId);
+// ids: the packed VTreeIds; each is removed if it is there; always 65.
+Mos_RC contCmd_RemVtreeGroup(Cont *pCont, std::span<const UINT8> ids);
+// 65, MOS_RC__NOT_FOUND, or the volume's refusal of the values (MOS_RC__INVALID_ARG).
+Mos_RC contCmd_UpdateVol(Cont *pCont, const OstrelTgtReq_UpdateVol *pElem, BOOL bUseCache);
+// Every element (pTail: their bUseCache flags); 65 or the last failing element's code.
+Mos_RC contCmd_UpdateVolGroup(Cont *pCont, const ContCmdGroup *pGroup);
+// pNodes: numOfNodes packed nodes; 65, or MOS_RC__INVALID_ARG when a run was refused.
+Mos_RC contCmd_UpdateVtree(Cont *pCont, UINT32 numOfNodes, const UINT8 *pNodes);
 
 // The version rule of add-manager: equal major, minor and build/10,000, or a newer sender.
 BOOL contCmd_IsVersionAccepted(UINT32 senderVersion, UINT32 ownVersion);

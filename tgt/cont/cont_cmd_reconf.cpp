@@ -173,9 +173,13 @@ Mos_RC contCmd_AddTgt(Cont *pCont, const OstrelTgtReq_AddTgt *pElem)
     NetCon_RemoteHosts hosts = pElem->hosts;
     hosts.hostsCount = MOS_MIN(hosts.hostsCount, NET_CON__MAX_NUM_OF_IP_PER_HOST);
     hosts.maxNumHosts = NET_CON__MAX_NUM_OF_IP_PER_HOST;
-    for (auto &host : hosts.hosts)
-        host[NET_CON__MAX_HOST_NAME - 1] = '\0';
     const UINT64 id = pElem->tgtId;
+    for (UINT32 i = 0; i < hosts.hostsCount; i++)
+        if (const Mos_RC rc = contCmd_CheckTextField(hosts.hosts[i], "Peer host name", id); rc != MOS_RC__SUCCESS)
+            return contCmd_TraceAdd("TgtId", id, rc);
+    // The slots past the count are never read as names; they end within their field all the same.
+    for (UINT32 i = hosts.hostsCount; i < NET_CON__MAX_NUM_OF_IP_PER_HOST; i++)
+        hosts.hosts[i][NET_CON__MAX_HOST_NAME - 1] = '\0';
     const Mos_RC rc = contCmd_AddObj<ContTgt>(
         pCont, id, CONT_OBJ_TYPE__TGT,
         [&](ContTgt *pTgt) {
@@ -377,6 +381,10 @@ Mos_RC contCmd_AddHeadGroupCmd(ContCmdCtx *pCtx)
 Mos_RC contCmd_FlcacheSetConfCmd(ContCmdCtx *pCtx)
 {
     const auto conf = contCmd_RecAt<Flcache_ostrelCacheConf>(pCtx, 0);
+    for (UINT32 i = 0; i < MOS_MIN(conf.cacheObjDevListSize, MAX_NUM_FLCACHE_DEV_PER_TGT); i++)
+        if (const Mos_RC rc = contCmd_CheckTextField(conf.cacheDevPath[i], "Flash-cache device path", i);
+            rc != MOS_RC__SUCCESS)
+            return rc;
     return flcache_CacheReconfig(&pCtx->pCont->flcache, &conf);
 }
 
