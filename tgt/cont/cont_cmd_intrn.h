@@ -136,6 +136,10 @@ Mos_RC contCmd_AddVol(Cont *pCont, const OstrelTgtReq_AddVol *pElem, BOOL bUseCa
 Mos_RC contCmd_RemVolIntern(Cont *pCont, UINT64 volId, BOOL bRollback);
 Mos_RC contCmd_AddHead(Cont *pCont, const OstrelTgtReq_UpdateMultiHead *pElem);
 Mos_RC contCmd_RemHeadIntern(Cont *pCont, UINT64 headId, BOOL bRollback);
+Mos_RC contCmd_AddExm(Cont *pCont, UINT64 objId, UINT32 data);
+Mos_RC contCmd_RemExmIntern(Cont *pCont, UINT64 objId, BOOL bRollback);
+// The removal of one example object outside any rollback (65 or MOS_RC__NOT_FOUND).
+Mos_RC contCmd_RemExp(Cont *pCont, UINT64 objId);
 
 // The set-state step of SET_COMB_STATE and of the add-comb element: 3 unknown comb, 65 applied or
 // only a repeat (no answer record), 58 a change asked of a read-only add, MOS_RC__INVALID an

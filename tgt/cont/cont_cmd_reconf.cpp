@@ -11,6 +11,7 @@
 #include "mos/mos_utils_mem.h"
 #include "tgt/cont/cont.h"
 #include "tgt/cont/cont_dev.h"
+#include "tgt/cont/cont_example.h"
 #include "tgt/cont/cont_cmd_intrn.h"
 
 namespace {
@@ -373,6 +374,35 @@ Mos_RC contCmd_AddHeadGroupCmd(ContCmdCtx *pCtx)
 {
     const ContCmdGroup group = contCmd_GroupOf(pCtx, sizeof(OstrelTgtReq_UpdateMultiHead), FALSE);
     return contCmd_AddHeadGroup(pCtx->pCont, &group);
+}
+
+// Example objects: no command reaches them; they show the add and removal every kind follows.
+
+Mos_RC contCmd_AddExm(Cont *pCont, UINT64 objId, UINT32 data)
+{
+    auto update = [&](ContExample *pExm) {
+        contCmd_Unmark(&pCont->exampleMngr, pExm);
+        contExample_Update(pExm, data);
+        return MOS_RC__ALREADY_EXISTS;
+    };
+    const Mos_RC rc = contCmd_AddObj<ContExample>(
+        pCont, objId, CONT_OBJ_TYPE__EXAMPLE, update,
+        [&](ContExample *pExm) { contExampleMngr_ObjInit(&pCont->exampleMngr, pCont, pExm, objId, data); },
+        [](ContExample *) { return MOS_RC__SUCCESS; }, contCmd_RemExmIntern);
+    return contCmd_TraceAdd("ExampleId", objId, rc);
+}
+
+Mos_RC contCmd_RemExmIntern(Cont *pCont, UINT64 objId, BOOL bRollback)
+{
+    (void)bRollback;
+    return contCmd_RemObj<ContExample>(pCont, objId, CONT_OBJ_TYPE__EXAMPLE, [&](ContExample *pExm) {
+        contExampleMngr_ObjDestroy(&pCont->exampleMngr, pExm);
+    });
+}
+
+Mos_RC contCmd_RemExp(Cont *pCont, UINT64 objId)
+{
+    return contCmd_RemExmIntern(pCont, objId, FALSE);
 }
 
 // The flash read cache: its devices arrive as one configuration (applied by the cache's monitor);

@@ -9,6 +9,7 @@
 
 #include "test/support/cont_cmd_rig.h"
 #include "tgt/cont/cont_cmd_intrn.h"
+#include "tgt/cont/cont_example.h"
 #include "tgt/cont/cont_volume.h"
 #include "tgt/cont/cont_vtree.h"
 
@@ -178,6 +179,27 @@ TEST_F(ContCmdSingle, UpdateVtreeAppliesEachRunAndRefusesAnOlderGeneration)
     EXPECT_EQ(state(A).first, 7u);
     EXPECT_EQ(update({{A, 7, 0x5102, 0x5103, 4, N}}), MOS_RC__SUCCESS) << "the same generation again";
     EXPECT_EQ(remVtrees({A, B}), MOS_RC__SUCCESS);
+}
+
+// The example kind's add answers 65 once and 7 after (taking the new value), its removal 65 once.
+TEST_F(ContCmdSingle, ExampleObjectsAreAddedUpdatedAndRemoved)
+{
+    auto data = [] {
+        auto *pExm = static_cast<ContExample *>(contObj_Acquire(&cont_g.objs, 0x81, CONT_OBJ_TYPE__EXAMPLE));
+        EXPECT_NE(pExm, nullptr);
+        ContExampleQuery q{};
+        contExample_Query(pExm, &q);
+        contObj_Release(&cont_g.objs, 0x81, CONT_OBJ_TYPE__EXAMPLE);
+        return q.data;
+    };
+    ContCmdRig::run([&] { EXPECT_EQ(contCmd_AddExm(&cont_g, 0x81, 5), MOS_RC__SUCCESS); });
+    ContCmdRig::run([&] { EXPECT_EQ(contCmd_AddExm(&cont_g, 0x81, 6), MOS_RC__ALREADY_EXISTS); });
+    EXPECT_EQ(data(), 6u);
+    ContCmdRig::run([&] {
+        EXPECT_EQ(contCmd_RemExp(&cont_g, 0x81), MOS_RC__SUCCESS);
+        EXPECT_EQ(contCmd_RemExp(&cont_g, 0x81), MOS_RC__NOT_FOUND);
+    });
+    EXPECT_FALSE(registered(0x81, CONT_OBJ_TYPE__EXAMPLE));
 }
 
 // A text field must end within its field: the device group answers the element's code, a peer's
