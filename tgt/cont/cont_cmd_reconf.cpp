@@ -282,6 +282,13 @@ Mos_RC contCmd_AddVol(Cont *pCont, const OstrelTgtReq_AddVol *pElem, BOOL bUseCa
                   (unsigned long)e.volId, (unsigned long)e.vtreeId, (unsigned)e.vtoId);
         return contCmd_TraceAdd("VolId", e.volId, MOS_RC__INVALID_ARG);
     }
+    // The tree must be here when its volume comes; the volume looks it up again on every use.
+    if (contObj_Acquire(&pCont->objs, e.vtreeId, CONT_OBJ_TYPE__VTREE) == nullptr) {
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Add vol id %lx refused: no vtree %lx", (unsigned long)e.volId,
+                  (unsigned long)e.vtreeId);
+        return contCmd_TraceAdd("VolId", e.volId, MOS_RC__ERROR);
+    }
+    contObj_Release(&pCont->objs, e.vtreeId, CONT_OBJ_TYPE__VTREE);
     const Mos_RC rc = contCmd_AddObj<ContVol>(
         pCont, e.volId, CONT_OBJ_TYPE__VOL,
         [&](ContVol *pVol) {

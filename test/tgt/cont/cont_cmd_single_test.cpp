@@ -77,10 +77,17 @@ class ContCmdSingle : public ::testing::Test {
     }
 };
 
+// A volume is only added to a tree that is here.
 TEST_F(ContCmdSingle, RemovalsOfUnknownIdsAnswerNotFoundAndTreeListsAlwaysSucceed)
 {
     for (UINT32 type : {TGT_MSG_TYPE__REM_DEV, TGT_MSG_TYPE__REM_TGT, TGT_MSG_TYPE__REM_VOL, TGT_MSG_TYPE__REM_COMB})
         EXPECT_EQ(remove(type, 0xdead), MOS_RC__NOT_FOUND) << type;
+    OstrelTgtReq_AddVol noTree{};
+    noTree.volId = 0x631;
+    noTree.vtreeId = 0x31;
+    noTree.vtoId = 0x3100;
+    ContCmdRig::run([&] { EXPECT_EQ(contCmd_AddVol(&cont_g, &noTree, FALSE), MOS_RC__ERROR) << "its tree is not here"; });
+    EXPECT_FALSE(registered(0x631, CONT_OBJ_TYPE__VOL));
     addVtree(0x31);
     addVol(0x631, 0x31, 0x3100);
     EXPECT_EQ(remove(TGT_MSG_TYPE__REM_VOL, 0x631), MOS_RC__SUCCESS);
