@@ -43,7 +43,17 @@ void contCmd_AddDev(Cont *pCont, const OstrelTgtReq_AddDev &e, OstrelTgtRsp_AddD
     pAns->pathMaxLen = sizeof(pAns->path);
     memcpy(pAns->path, e.path, sizeof(pAns->path));
     pAns->path[sizeof(pAns->path) - 1] = '\0';
-    if (e.devId == 0 || !contCmd_ValidateThrottlingInfo(&e.throttlingInfo)) {
+    const OstrelTgtThrottlingInfo &t = e.throttlingInfo;
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_MED,
+              "Throttling info: rebuildConcurrentIOLimit=%u, rebalanceConcurrentIOLimit=%u, rebuildBWLimitKB=%u, "
+              "rebalanceBWLimitKB=%u, rebuildQuietPeriodMs=%u, rebalanceQuietPeriodMs=%u, "
+              "rebuildAppIopsPerDeviceThreshold=%u, rebalanceAppIopsPerDeviceThreshold=%u, "
+              "rebuildAppBwPerDeviceThresholdKB=%u, rebalanceAppBwPerDeviceThresholdKB=%u",
+              t.rebuildConcurrentIOLimit, t.rebalanceConcurrentIOLimit, t.rebuildBWLimitKB, t.rebalanceBWLimitKB,
+              t.rebuildQuietPeriodMs, t.rebalanceQuietPeriodMs, t.rebuildAppIopsPerDeviceThreshold,
+              t.rebalanceAppIopsPerDeviceThreshold, t.rebuildAppBwPerDeviceThresholdKB,
+              t.rebalanceAppBwPerDeviceThresholdKB);
+    if (e.devId == 0 || !contCmd_ValidateThrottlingInfo(&t)) {
         MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Add Dev refused: devID=%lx (an id or throttling it cannot take)",
                   (unsigned long)e.devId);
         pAns->specRc = MOS_RC__INVALID;

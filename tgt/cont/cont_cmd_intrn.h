@@ -130,7 +130,8 @@ Mos_RC contCmd_CleanUp(Cont *pCont);
 // Per-object adds (65 added, 7 known and updated, or the failure) and removals.
 Mos_RC contCmd_AddTgt(Cont *pCont, const OstrelTgtReq_AddTgt *pElem);
 Mos_RC contCmd_RemTgtIntern(Cont *pCont, UINT64 tgtId, BOOL bRollback);
-Mos_RC contCmd_AddVtree(Cont *pCont, const OstrelTgtReq_AddVtree *pElem);
+// bSuppressTrace: a long list traces none of its trees.
+Mos_RC contCmd_AddVtree(Cont *pCont, const OstrelTgtReq_AddVtree *pElem, BOOL bSuppressTrace = FALSE);
 Mos_RC contCmd_RemVtreeIntern(Cont *pCont, UINT64 vtreeId, BOOL bRollback);
 Mos_RC contCmd_AddVol(Cont *pCont, const OstrelTgtReq_AddVol *pElem, BOOL bUseCache);
 Mos_RC contCmd_RemVolIntern(Cont *pCont, UINT64 volId, BOOL bRollback);
@@ -160,6 +161,13 @@ Mos_RC contCmd_GetDirtyInfo(Cont *pCont, CombId combId, OstrelTgtRsp_CombDirtyIn
 // out, the others answered in request order; always 65.
 Mos_RC contCmd_GetDirtyCapacityGroup(Cont *pCont, const OstrelTgtReq_GetDirtyInfo *pGetDirtyInfoCmdArr,
                                      const UINT8 *pCombIds, NetRpcData *pRes);
+
+// The per-object operations' lines "<label> <id> - Start|Done rc = <code>": the start at medium
+// level, the done line at high level for 65 and at medium level for anything else; the done line
+// answers rc.
+void contCmd_TraceObjStart(const char *pLabel, UINT64 id);
+Mos_RC contCmd_TraceObjDone(const char *pLabel, UINT64 id, Mos_RC rc);
+
 // Every text field the Ostrel sends (device paths, host names) must end within its field: 65, or
 // MOS_RC__INVALID_DEVICE_PATH with a trace line naming what and whose (id) it is.
 Mos_RC contCmd_CheckTextField(std::span<const CHAR_A> field, const char *pWhat, UINT64 id);

@@ -12,6 +12,7 @@
 #include "tgt/cont/cont.h"
 #include "tgt/cont/cont_dev.h"
 #include "tgt/cont/cont_example.h"
+#include "tgt/tgt_conf.h"
 #include "tgt/cont/cont_cmd_intrn.h"
 
 namespace {
@@ -177,7 +178,7 @@ Mos_RC contCmd_AddTgt(Cont *pCont, const OstrelTgtReq_AddTgt *pElem)
     const UINT64 id = pElem->tgtId;
     for (UINT32 i = 0; i < hosts.hostsCount; i++)
         if (const Mos_RC rc = contCmd_CheckTextField(hosts.hosts[i], "Peer host name", id); rc != MOS_RC__SUCCESS)
-            return contCmd_TraceAdd("TgtId", id, rc);
+            return contCmd_TraceObjDone("TgtId", id, rc);
     // The slots past the count are never read as names; they end within their field all the same.
     for (UINT32 i = hosts.hostsCount; i < NET_CON__MAX_NUM_OF_IP_PER_HOST; i++)
         hosts.hosts[i][NET_CON__MAX_HOST_NAME - 1] = '\0';
@@ -192,7 +193,7 @@ Mos_RC contCmd_AddTgt(Cont *pCont, const OstrelTgtReq_AddTgt *pElem)
         },
         [&](ContTgt *pTgt) { contTgtMngr_TgtInit(&pCont->tgtMngr, pTgt, id, pElem->hostGenNum, &hosts); },
         [&](ContTgt *pTgt) { return contTgt_Add(pCont, pTgt, &hosts); }, contCmd_RemTgtIntern);
-    return contCmd_TraceAdd("TgtId", id, rc);
+    return contCmd_TraceObjDone("TgtId", id, rc);
 }
 
 Mos_RC contCmd_RemTgtIntern(Cont *pCont, UINT64 tgtId, BOOL bRollback)
@@ -225,9 +226,13 @@ Mos_RC contCmd_AddTgtGroupCmd(ContCmdCtx *pCtx)
 
 // Volume trees.
 
-Mos_RC contCmd_AddVtree(Cont *pCont, const OstrelTgtReq_AddVtree *pElem)
+Mos_RC contCmd_AddVtree(Cont *pCont, const OstrelTgtReq_AddVtree *pElem, BOOL bSuppressTrace)
 {
     ContVtreeMngr *pMngr = &pCont->vtreeMngr;
+    if (!bSuppressTrace) {
+        contCmd_TraceObjStart("Vtree Id", pElem->vtreeId);
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_MED, "The Vtree is %s", pElem->bThin ? "thin" : "thick");
+    }
     const Mos_RC rc = contCmd_AddObj<ContVtree>(
         pCont, pElem->vtreeId, CONT_OBJ_TYPE__VTREE,
         [&](ContVtree *pVtree) {
@@ -237,10 +242,10 @@ Mos_RC contCmd_AddVtree(Cont *pCont, const OstrelTgtReq_AddVtree *pElem)
         },
         [&](ContVtree *pVtree) {
             MOS_ASSERT_SUCCESS(contVtreeMngr_VtreeInit(pMngr, pVtree, pElem->vtreeId, pElem->encryption,
-                                                       pElem->currentSnapTime, pElem->bThin, FALSE));
+                                                       pElem->currentSnapTime, pElem->bThin, bSuppressTrace));
         },
         [](ContVtree *) { return MOS_RC__SUCCESS; }, contCmd_RemVtreeIntern);
-    return contCmd_TraceAdd("VtreeId", pElem->vtreeId, rc);
+    return bSuppressTrace ? rc : contCmd_TraceObjDone("Vtree Id", pElem->vtreeId, rc);
 }
 
 Mos_RC contCmd_RemVtreeIntern(Cont *pCont, UINT64 vtreeId, BOOL bRollback)
@@ -254,11 +259,13 @@ Mos_RC contCmd_RemVtreeIntern(Cont *pCont, UINT64 vtreeId, BOOL bRollback)
 Mos_RC contCmd_AddVtreeGroup(Cont *pCont, const ContCmdGroup *pGroup)
 {
     ContMngr<ContVtree> *pList = &pCont->vtreeMngr.list;
+    const BOOL bSuppressTrace = pGroup->count > tgtInitParam_G.maxVtreesToTrace;
     return contCmd_RunGroup<OstrelTgtReq_AddVtree>(
         pGroup, "volume tree", [&] { contMngr_MarkAll(pList); },
         [&](const OstrelTgtReq_AddVtree &elem, BOOL) {
             // The tree takes its thin flag on trust: anything but a BOOL is refused here.
-            return elem.vtreeId != 0 && elem.bThin <= 1 ? contCmd_AddVtree(pCont, &elem) : MOS_RC__INVALID;
+            return elem.vtreeId != 0 && elem.bThin <= 1 ? contCmd_AddVtree(pCont, &elem, bSuppressTrace)
+                                                        : MOS_RC__INVALID;
         },
         [&] { contCmd_SweepMarked(pCont, pList, [](ContVtree *p) { return p->vtreeId; }, contCmd_RemVtreeIntern); });
 }
@@ -275,24 +282,31 @@ Mos_RC contCmd_AddVol(Cont *pCont, const OstrelTgtReq_AddVol *pElem, BOOL bUseCa
 {
     ContVolMngr *pMngr = &pCont->volMngr;
     const OstrelTgtReq_AddVol e = *pElem;
+    contCmd_TraceObjStart("VolId", e.volId);
+    if (tgtInitParam_G.bDit)
+        MOS_TRACE(MOS_COMP_TGT_IOH, MOS_FREQ_LOW, "Add Vol %lx - useCache: %d (dit)", (unsigned long)e.volId,
+                  (int)bUseCache);
     // A volume must name its tree and its object id; the Ostrel's word is checked before any object
     // is built, since a volume that cannot be built is only a bad element.
     if (e.vtreeId == 0 || e.vtoId == 0) {
         MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Add vol id %lx refused: vtreeId %lx, vtoId %u",
                   (unsigned long)e.volId, (unsigned long)e.vtreeId, (unsigned)e.vtoId);
-        return contCmd_TraceAdd("VolId", e.volId, MOS_RC__INVALID_ARG);
+        return contCmd_TraceObjDone("VolId", e.volId, MOS_RC__INVALID_ARG);
     }
     // The tree must be here when its volume comes; the volume looks it up again on every use.
     if (contObj_Acquire(&pCont->objs, e.vtreeId, CONT_OBJ_TYPE__VTREE) == nullptr) {
         MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Add vol id %lx refused: no vtree %lx", (unsigned long)e.volId,
                   (unsigned long)e.vtreeId);
-        return contCmd_TraceAdd("VolId", e.volId, MOS_RC__ERROR);
+        return contCmd_TraceObjDone("VolId", e.volId, MOS_RC__ERROR);
     }
     contObj_Release(&pCont->objs, e.vtreeId, CONT_OBJ_TYPE__VTREE);
     const Mos_RC rc = contCmd_AddObj<ContVol>(
         pCont, e.volId, CONT_OBJ_TYPE__VOL,
         [&](ContVol *pVol) {
             contCmd_Unmark(&pMngr->list, pVol);
+            // Only a change of generation, key, node or quiesce is applied to a known volume.
+            if (!contVol_IsUpdateNeeded(pVol, e.volGenNum, e.scsiGenNum, e.reserverKey, e.vtoId, e.bQuiesced))
+                return MOS_RC__ALREADY_EXISTS;
             const Mos_RC upd = contVol_UpdateFull(pVol, e.volGenNum, e.scsiGenNum, e.reserverKey, e.bTeachAboutScsiGen,
                                                   e.vtreeId, e.vtoId, e.bQuiesced, bUseCache);
             return upd == MOS_RC__SUCCESS ? MOS_RC__ALREADY_EXISTS : upd;
@@ -301,9 +315,12 @@ Mos_RC contCmd_AddVol(Cont *pCont, const OstrelTgtReq_AddVol *pElem, BOOL bUseCa
             MOS_ASSERT_SUCCESS(contVolMngr_VolInit(pMngr, pCont, pVol, e.volId, e.volGenNum, e.scsiGenNum,
                                                    e.reserverKey, e.bTeachAboutScsiGen, e.vtreeId, e.vtoId,
                                                    e.bQuiesced, bUseCache));
+            if (tgtInitParam_G.bDit)
+                MOS_TRACE(MOS_COMP_TGT_IOH, MOS_FREQ_LOW, "Add Vol %lx - useCache: %d (dit)", (unsigned long)e.volId,
+                          (int)pVol->bUseCache);
         },
         [](ContVol *) { return MOS_RC__SUCCESS; }, contCmd_RemVolIntern);
-    return contCmd_TraceAdd("VolId", e.volId, rc);
+    return contCmd_TraceObjDone("VolId", e.volId, rc);
 }
 
 Mos_RC contCmd_RemVolIntern(Cont *pCont, UINT64 volId, BOOL bRollback)
@@ -354,7 +371,7 @@ Mos_RC contCmd_AddHead(Cont *pCont, const OstrelTgtReq_UpdateMultiHead *pElem)
         },
         [&](ContHead *pHead) { contHeadMngr_HeadInit(&pCont->headMngr, pCont, pHead, id, gen, usageBM, map.data()); },
         [](ContHead *) { return MOS_RC__SUCCESS; }, contCmd_RemHeadIntern);
-    return contCmd_TraceAdd("HeadId", id, rc);
+    return contCmd_TraceObjDone("HeadId", id, rc);
 }
 
 Mos_RC contCmd_RemHeadIntern(Cont *pCont, UINT64 headId, BOOL bRollback)
@@ -396,7 +413,7 @@ Mos_RC contCmd_AddExm(Cont *pCont, UINT64 objId, UINT32 data)
         pCont, objId, CONT_OBJ_TYPE__EXAMPLE, update,
         [&](ContExample *pExm) { contExampleMngr_ObjInit(&pCont->exampleMngr, pCont, pExm, objId, data); },
         [](ContExample *) { return MOS_RC__SUCCESS; }, contCmd_RemExmIntern);
-    return contCmd_TraceAdd("ExampleId", objId, rc);
+    return contCmd_TraceObjDone("ExampleId", objId, rc);
 }
 
 Mos_RC contCmd_RemExmIntern(Cont *pCont, UINT64 objId, BOOL bRollback)

@@ -24,29 +24,16 @@
 
 namespace {
 
-void contCmd_TraceStart(const char *pLabel, UINT64 id)
-{
-    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_MED, "%s %lx - %s rc = %s", pLabel, (unsigned long)id, "Start",
-              "MOS_RC__SUCCESS");
-}
-
-Mos_RC contCmd_TraceDone(const char *pLabel, UINT64 id, Mos_RC rc)
-{
-    MOS_TRACE(MOS_COMP_TGT_CONT, rc == MOS_RC__SUCCESS ? MOS_FREQ_HIGH : MOS_FREQ_MED, "%s %lx - %s rc = %s", pLabel,
-              (unsigned long)id, "Done", mosRc_GetStr(rc));
-    return rc;
-}
-
 // One run of adjacent nodes of the same tree.
 Mos_RC contCmd_UpdateVtreeRun(Cont *pCont, std::span<const OstrelTgtReq_VtreeNode> run, BOOL bSuppressTrace)
 {
     const VTreeId vtreeId = run[0].vtreeId;
     const UINT64 generation = run[0].snapDelGeneration;
     if (!bSuppressTrace)
-        contCmd_TraceStart("VtreeId", vtreeId);
+        contCmd_TraceObjStart("VtreeId", vtreeId);
     auto *pVtree = static_cast<ContVtree *>(contObj_AcquireWriteLock(&pCont->objs, vtreeId, CONT_OBJ_TYPE__VTREE));
     if (pVtree == nullptr)
-        return bSuppressTrace ? MOS_RC__NOT_FOUND : contCmd_TraceDone("Vtree Id", vtreeId, MOS_RC__NOT_FOUND);
+        return bSuppressTrace ? MOS_RC__NOT_FOUND : contCmd_TraceObjDone("Vtree Id", vtreeId, MOS_RC__NOT_FOUND);
     UINT64 stored;
     {
         MosFastlockGuard g(&pVtree->delFastlock);
@@ -68,10 +55,23 @@ Mos_RC contCmd_UpdateVtreeRun(Cont *pCont, std::span<const OstrelTgtReq_VtreeNod
             rc = contVtree_UpdateSnapDelGeneration(pVtree, generation);
     }
     contObj_ReleaseWriteLock(&pCont->objs, vtreeId, CONT_OBJ_TYPE__VTREE);
-    return bSuppressTrace && rc == MOS_RC__SUCCESS ? rc : contCmd_TraceDone("VtreeId", vtreeId, rc);
+    return bSuppressTrace && rc == MOS_RC__SUCCESS ? rc : contCmd_TraceObjDone("VtreeId", vtreeId, rc);
 }
 
 } // namespace
+
+void contCmd_TraceObjStart(const char *pLabel, UINT64 id)
+{
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_MED, "%s %lx - %s rc = %s", pLabel, (unsigned long)id, "Start",
+              "MOS_RC__SUCCESS");
+}
+
+Mos_RC contCmd_TraceObjDone(const char *pLabel, UINT64 id, Mos_RC rc)
+{
+    MOS_TRACE(MOS_COMP_TGT_CONT, rc == MOS_RC__SUCCESS ? MOS_FREQ_HIGH : MOS_FREQ_MED, "%s %lx - %s rc = %s", pLabel,
+              (unsigned long)id, "Done", mosRc_GetStr(rc));
+    return rc;
+}
 
 Mos_RC contCmd_CheckTextField(std::span<const CHAR_A> field, const char *pWhat, UINT64 id)
 {
@@ -95,15 +95,15 @@ Mos_RC contCmd_RemDev(Cont *pCont, UINT64 devId)
 
 Mos_RC contCmd_RemTgt(Cont *pCont, UINT64 tgtId)
 {
-    contCmd_TraceStart("TgtId", tgtId);
-    return contCmd_TraceDone("TgtId", tgtId, contCmd_RemTgtIntern(pCont, tgtId, FALSE));
+    contCmd_TraceObjStart("TgtId", tgtId);
+    return contCmd_TraceObjDone("TgtId", tgtId, contCmd_RemTgtIntern(pCont, tgtId, FALSE));
 }
 
 Mos_RC contCmd_RemVol(Cont *pCont, UINT64 volId)
 {
-    contCmd_TraceStart("VolId", volId);
+    contCmd_TraceObjStart("VolId", volId);
     const Mos_RC rc = contCmd_RemVolIntern(pCont, volId, FALSE);
-    return contCmd_TraceDone(rc == MOS_RC__SUCCESS ? "Vol Id" : "VolId", volId, rc);
+    return contCmd_TraceObjDone(rc == MOS_RC__SUCCESS ? "Vol Id" : "VolId", volId, rc);
 }
 
 Mos_RC contCmd_RemComb(Cont *pCont, UINT64 combId)
@@ -116,8 +116,8 @@ Mos_RC contCmd_RemVtreeGroup(Cont *pCont, std::span<const UINT8> ids)
     for (size_t off = 0; off + sizeof(VTreeId) <= ids.size(); off += sizeof(VTreeId)) {
         VTreeId id;
         memcpy(&id, ids.data() + off, sizeof(id));
-        contCmd_TraceStart("VtreeId", id);
-        (void)contCmd_TraceDone("VtreeId", id, contCmd_RemVtreeIntern(pCont, id, FALSE));
+        contCmd_TraceObjStart("VtreeId", id);
+        (void)contCmd_TraceObjDone("VtreeId", id, contCmd_RemVtreeIntern(pCont, id, FALSE));
     }
     return MOS_RC__SUCCESS;
 }
@@ -127,14 +127,14 @@ Mos_RC contCmd_RemVtreeGroup(Cont *pCont, std::span<const UINT8> ids)
 Mos_RC contCmd_UpdateVol(Cont *pCont, const OstrelTgtReq_UpdateVol *pElem, BOOL bUseCache)
 {
     const OstrelTgtReq_UpdateVol e = *pElem;
-    contCmd_TraceStart("VolId", e.volId);
+    contCmd_TraceObjStart("VolId", e.volId);
     auto *pVol = static_cast<ContVol *>(contObj_AcquireReadLock(&pCont->objs, e.volId, CONT_OBJ_TYPE__VOL));
     if (pVol == nullptr)
-        return contCmd_TraceDone("VolId", e.volId, MOS_RC__NOT_FOUND);
+        return contCmd_TraceObjDone("VolId", e.volId, MOS_RC__NOT_FOUND);
     const Mos_RC rc = contVol_UpdatePartial(pVol, e.volGenNum, e.scsiGenNum, e.reserverKey, e.bTeachAboutScsiGen,
                                             e.vtreeId, e.vtoId, bUseCache);
     contObj_ReleaseReadLock(&pCont->objs, e.volId, CONT_OBJ_TYPE__VOL);
-    return contCmd_TraceDone("VolId", e.volId, rc);
+    return contCmd_TraceObjDone("VolId", e.volId, rc);
 }
 
 Mos_RC contCmd_UpdateVolGroup(Cont *pCont, const ContCmdGroup *pGroup)

@@ -141,6 +141,33 @@ TEST_F(ContCmdSingle, UpdateVolGoesOnPastAFailingElement)
     EXPECT_EQ(remVtrees({0x41}), MOS_RC__SUCCESS);
 }
 
+// A known volume takes a new cache flag only together with a change of generation, key, node or
+// quiesce.
+TEST_F(ContCmdSingle, AnAddOfAKnownVolumeAppliesOnlyARealChange)
+{
+    addVtree(0x45);
+    addVol(0x645, 0x45, 0x4500);
+    auto add = [](UINT64 volGen) {
+        OstrelTgtReq_AddVol e{};
+        e.volId = 0x645;
+        e.vtreeId = 0x45;
+        e.vtoId = 0x4500;
+        e.volGenNum = volGen;
+        e.scsiGenNum = 1;
+        Mos_RC rc = MOS_RC__ERROR;
+        ContCmdRig::run([&] { rc = contCmd_AddVol(&cont_g, &e, TRUE); });
+        auto *pVol = static_cast<ContVol *>(contObj_Acquire(&cont_g.objs, 0x645, CONT_OBJ_TYPE__VOL));
+        EXPECT_NE(pVol, nullptr);
+        const BOOL bUseCache = pVol->bUseCache;
+        contObj_Release(&cont_g.objs, 0x645, CONT_OBJ_TYPE__VOL);
+        return std::make_pair(rc, bUseCache);
+    };
+    EXPECT_EQ(add(1), std::make_pair(MOS_RC__ALREADY_EXISTS, BOOL{FALSE}));
+    EXPECT_EQ(add(2), std::make_pair(MOS_RC__ALREADY_EXISTS, BOOL{TRUE}));
+    EXPECT_EQ(remove(TGT_MSG_TYPE__REM_VOL, 0x645), MOS_RC__SUCCESS);
+    EXPECT_EQ(remVtrees({0x45}), MOS_RC__SUCCESS);
+}
+
 // A list {A, A, B, A} is two runs on A and one on B; a run whose deletion generation is older than
 // the tree's is refused before the tree changes.
 TEST_F(ContCmdSingle, UpdateVtreeAppliesEachRunAndRefusesAnOlderGeneration)
