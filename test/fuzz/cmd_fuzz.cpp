@@ -7,10 +7,15 @@
 // plus 2000 as a raw type][1: flags][2: the server's generation][rest: the payload (the addressed
 // id, then the record)]. Flags: bit 0 adopted, bit 1 a cycle open, bit 2 lengths exact, bit 3 the
 // payload's first 8 bytes replaced by 0 (this server).
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iterator>
+#include <string>
 
 #include "test/support/cont_cmd_rig.h"
 #include "tgt/cont/cont_cmd_intrn.h"
@@ -45,6 +50,39 @@ bool fuzz_IsExcluded(UINT32 type)
            type == TGT_MSG_TYPE__ADD_DEV;
 }
 
+// The security commands write the key pair and its request into the working directory (no
+// configuration directory is set): they run in a directory of the run's own, removed at its end.
+// Only they move there, so relative corpus paths on the command line keep working.
+class FuzzSecDir {
+  public:
+    explicit FuzzSecDir(UINT32 type) : bMove_(type >= TGT_MSG_TYPE__CONFIG_SECURITY && type <= TGT_MSG_TYPE__UPDATE_CERTIFICATE)
+    {
+        if (!bMove_)
+            return;
+        static std::string dir;
+        if (dir.empty()) {
+            dir = std::filesystem::temp_directory_path().string() + "/cmd-fuzz-XXXXXX";
+            if (mkdtemp(dir.data()) == nullptr)
+                abort();
+            atexit([] {
+                std::error_code ec;
+                std::filesystem::remove_all(dir, ec);
+            });
+        }
+        back_ = std::filesystem::current_path();
+        std::filesystem::current_path(dir);
+    }
+    ~FuzzSecDir()
+    {
+        if (bMove_)
+            std::filesystem::current_path(back_);
+    }
+
+  private:
+    bool bMove_;
+    std::filesystem::path back_;
+};
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t size)
@@ -66,7 +104,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t size)
     ContCmdRig::adopt(gen, (flags & 0x2) != 0);
     cont_g.bRecvAddOstrel = (flags & 0x1) != 0;
     tgtInitParam_G.bAllowDifferentRequestLen = (flags & 0x4) == 0;
-    (void)ContCmdRig::sendRaw(type, payload);
+    {
+        FuzzSecDir secDir(type);
+        (void)ContCmdRig::sendRaw(type, payload);
+    }
 
     // Clean-up's cycle: every object the command added goes, under the command lock.
     ContCmdRig::run([] {
