@@ -7,6 +7,7 @@
 #include <string>
 
 #include "mos/usr/security/mos_security_cert.h"
+#include "test/support/tls_support.h"
 
 namespace keytest {
 
@@ -40,6 +41,19 @@ inline std::string writeIssuedKeyPair(const std::string &dir, const std::string 
     const std::string path = dir + "/issued.pem";
     std::ofstream(path) << server.substr(0, server.find("-----BEGIN CERTIFICATE-----")) << issuedPem;
     return path;
+}
+
+// An outside authority made by the openssl command (<dir>/ca.pem, its key <dir>/ca.key) issues a
+// certificate for the PEM request csrFile into <dir>/issued.crt; its text, empty on failure.
+inline std::string issueWithTestAuthority(const std::string &dir, const std::string &csrFile)
+{
+    const std::string d = dir + "/";
+    const bool ok =
+        tlstest::runQuiet("openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj '/CN=test-ca' -keyout " + d +
+                          "ca.key -out " + d + "ca.pem") &&
+        tlstest::runQuiet("openssl x509 -req -days 30 -in " + csrFile + " -CA " + d + "ca.pem -CAkey " + d +
+                          "ca.key -CAcreateserial -out " + d + "issued.crt");
+    return ok ? slurp(d + "issued.crt") : std::string();
 }
 
 } // namespace keytest

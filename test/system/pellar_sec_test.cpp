@@ -9,6 +9,7 @@
 #include "test/peers/sim_peer.h"
 #include "test/support/net_support.h"
 #include "test/support/pellar_process.h"
+#include "test/support/keypair_support.h"
 #include "test/support/tls_support.h"
 #include "tgt/cont/cont_cmd.h"
 #include "tgt/cont/cont_cmd_ident_rec.h"
@@ -54,19 +55,15 @@ TEST(PellarSec, RequestOnCommandAndIssuedCertificateInstalled)
     EXPECT_EQ(csr, readFile(cfg + "/pellar.csr"));
     EXPECT_TRUE(tlstest::runQuiet("openssl req -in " + cfg + "/pellar.csr -noout -verify"));
 
-    const std::string d = dir.path() + "/";
-    ASSERT_TRUE(tlstest::runQuiet("openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj '/CN=test-ca' -keyout " + d +
-                                  "ca.key -out " + d + "ca.pem"));
-    ASSERT_TRUE(tlstest::runQuiet("openssl x509 -req -days 30 -in " + cfg + "/pellar.csr -CA " + d + "ca.pem -CAkey " +
-                                  d + "ca.key -CAcreateserial -out " + d + "issued.crt"));
-    const std::string issued = readFile(d + "issued.crt");
+    const std::string issued = keytest::issueWithTestAuthority(dir.path(), cfg + "/pellar.csr");
+    ASSERT_FALSE(issued.empty());
     const OstrelTgtReq_UpdateCertificate update{0, kGen, (uint32_t)issued.size()};
     EXPECT_EQ(ostrel.Command(TGT_MSG_TYPE__UPDATE_CERTIFICATE, 0, secTest_Bytes(update, issued)), MOS_RC__SUCCESS)
         << p.traces();
     const std::string keyPair = readFile(cfg + "/pellar_certificate.pem");
     EXPECT_EQ(keyPair.substr(keyPair.find("-----BEGIN CERTIFICATE-----")), issued);
     // The authority's chain holds for what the server now keeps.
-    EXPECT_TRUE(tlstest::runQuiet("openssl verify -CAfile " + d + "ca.pem " + cfg + "/pellar_certificate.pem"));
+    EXPECT_TRUE(tlstest::runQuiet("openssl verify -CAfile " + dir.file("ca.pem") + " " + cfg + "/pellar_certificate.pem"));
     // Enabled again on the file as it stands: the key and its new certificate load.
     const OstrelTgtReq_ConfigSecurity reuse{0, kGen, TGT_SECURITY__OSTREL_TGT_AUTHENTICATION, 1};
     EXPECT_EQ(ostrel.Command(TGT_MSG_TYPE__CONFIG_SECURITY, 0, secTest_Bytes(reuse)), MOS_RC__SUCCESS) << p.traces();

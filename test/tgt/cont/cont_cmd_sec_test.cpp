@@ -93,12 +93,7 @@ class ContCmdSec : public ::testing::Test {
     // A test authority and the certificate it issues for the server's request.
     std::string issueCertificate()
     {
-        const std::string d = dir_.path() + "/";
-        EXPECT_TRUE(tlstest::runQuiet("openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj '/CN=test-ca' -keyout " +
-                                      d + "ca.key -out " + d + "ca.pem"));
-        EXPECT_TRUE(tlstest::runQuiet("openssl x509 -req -days 30 -in " + d + CONT_OSTREL__CSR_FILE + " -CA " + d +
-                                      "ca.pem -CAkey " + d + "ca.key -CAcreateserial -out " + d + "issued.crt"));
-        return keytest::slurp(d + "issued.crt");
+        return keytest::issueWithTestAuthority(dir_.path(), dir_.file(CONT_OSTREL__CSR_FILE));
     }
 
     ScratchDir dir_;
