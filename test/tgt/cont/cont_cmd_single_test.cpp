@@ -237,7 +237,8 @@ TEST_F(ContCmdSingle, ExampleObjectsAreAddedUpdatedAndRemoved)
 }
 
 // A text field must end within its field: the device group answers the element's code, a peer's
-// host name fails its element (the group answers 1) and nothing is registered.
+// host name fails its element (the group answers 1), a flash-cache configuration answers 292, and
+// nothing is registered.
 TEST_F(ContCmdSingle, TextFieldsWithoutTheirEndAreRefused)
 {
     OstrelTgtReq_AddDev dev{};
@@ -264,6 +265,16 @@ TEST_F(ContCmdSingle, TextFieldsWithoutTheirEndAreRefused)
     const OstrelTgtReq_GroupHead peerHead{1, sizeof(peer), 0, kGen};
     EXPECT_EQ(ContCmdRig::send(TGT_MSG_TYPE__ADD_TGT, 0, recordOf(peerHead, std::vector{peer})), MOS_RC__ERROR);
     EXPECT_FALSE(registered(0x72, CONT_OBJ_TYPE__TGT));
+
+    Flcache_ostrelCacheConf cache{};
+    cache.ostrelTgtConnectionGenNum = kGen;
+    cache.cacheObjDevListSize = 1;
+    cache.cacheObjDevList[0] = 0x73;
+    memset(cache.cacheDevPath[0], 'c', sizeof(cache.cacheDevPath[0]));
+    std::vector<UINT8> cacheRec(sizeof(cache));
+    memcpy(cacheRec.data(), &cache, sizeof(cache));
+    EXPECT_EQ(ContCmdRig::send(TGT_MSG_TYPE__FLCACHE_SET_CONF, 0, cacheRec), MOS_RC__INVALID_DEVICE_PATH);
+    EXPECT_FALSE(registered(0x73, CONT_OBJ_TYPE__FLCACHE));
 }
 
 } // namespace
