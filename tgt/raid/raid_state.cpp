@@ -155,12 +155,15 @@ Mos_RC validateStateTransition(RaidComb *pComb, const RaidComb_SetStateReq *pReq
         if (pMnt != nullptr) {
             UINT32 curMaint = raidProt_State(pMaint);
             // A reverse rebuild starts only from a partnership that may hold newer data than ours;
-            // a plain copy or MM_NORMAL needs a partnership to apply to.
+            // a plain copy or MM_NORMAL needs a partnership to apply to. A command that names the
+            // partner and may change partners brings one in before it is checked again, so until
+            // then the missing partnership counts as UNKNOWN_IN_TGT.
+            const BOOL bNoPartner = pMaint == nullptr && (pReq->bSetStateOnly || pMnt->raidTgtId == 0);
             BOOL bBad = (pMnt->newRaidState == kMaintCopyAndDiffSync &&
                          curMaint != COMB_RAID_STATE__UNKNOWN_IN_TGT && curMaint != COMB_RAID_STATE__MM_DIFF_SYNC &&
                          curMaint != COMB_RAID_STATE__MM_DEGRADED) ||
-                        (isMaintCopyRequest(pMnt->newRaidState) && pMaint == nullptr) ||
-                        (pMnt->newRaidState == COMB_RAID_STATE__MM_NORMAL && pMaint == nullptr &&
+                        (isMaintCopyRequest(pMnt->newRaidState) && bNoPartner) ||
+                        (pMnt->newRaidState == COMB_RAID_STATE__MM_NORMAL && bNoPartner &&
                          pMnt->curRaidState != COMB_RAID_STATE__COPY_DONE);
             if (bBad) {
                 MOS_ERROR(MOS_COMP_TGT_RAID,

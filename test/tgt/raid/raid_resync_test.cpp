@@ -263,6 +263,22 @@ TEST_F(RaidResyncTest, MaintenanceRebuildBringsTheThirdCopyUpToDate)
     EXPECT_TRUE(identical(pri, third));
 }
 
+// A command that names a new maintenance partner and asks it for a copy at once brings the
+// partner in and runs the maintenance rebuild.
+TEST_F(RaidResyncTest, NamingAMaintenancePartnerWithACopyRequestRunsTheRebuild)
+{
+    for (UINT32 p = 0; p < 2; p++)
+        ASSERT_EQ(clientWrite(p * TOOTH_SIZE_LB, TOOTH_SIZE_LB, (UINT8)(0x60 + p)), MOS_RC__SUCCESS);
+    dev.run([&] { ASSERT_TRUE(phyComb_SetEntireBits(&pri.raid.phyComb, PHY_DEV_DRL_TYPE__ACTIVE, TRUE)); });
+    ASSERT_EQ(pri.raid.pMaintenance, nullptr);
+    ASSERT_EQ(setMaintState(COMB_RAID_STATE__COPY, COMB_RAID_STATE__UNKNOWN_IN_TGT), MOS_RC__SUCCESS);
+    ASSERT_NE(pri.raid.pMaintenance, nullptr);
+    EXPECT_EQ(pri.raid.pMaintenance->remoteTgtId, kNew);
+    EXPECT_EQ(pri.raid.pMaintenance->copyReason, (UINT32)COPY_TYPE__MAINT_REBUILD);
+    ASSERT_TRUE(waitState(pri, pri.raid.pMaintenance, COMB_RAID_STATE__COPY_DONE));
+    EXPECT_TRUE(identical(pri, third));
+}
+
 // The maintenance copy pulls the source's versions one by one; the source's answer names only a
 // version it has written. A source that cannot write a version ends the copy with COPY_ERROR.
 TEST_F(RaidResyncTest, ReverseRebuildPullsEveryVersionFromTheSource)

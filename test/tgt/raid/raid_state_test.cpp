@@ -101,6 +101,13 @@ TEST_F(RaidStateTest, SetCombStateRefusalsAnswerTheirCodeAndChangeNothing)
         {"present state not in the Ostrel's mask", COMB_STATE__PRIMARY, COMB_RAID_STATE__NORMAL,
          [](auto &r) { r.protState[0].curRaidState = COMB_RAID_STATE__COPY | COMB_RAID_STATE__COPY_DONE; }, nullptr,
          MOS_RC__WRONG_STATE_TRANS},
+        {"maintenance copy with no partner and none to bring", COMB_STATE__PRIMARY, COMB_RAID_STATE__NORMAL,
+         [](auto &r) {
+             r.bSetStateOnly = TRUE;
+             r.protState[1] = {FakePartner::kPeer2, COMB_RAID_STATE__COPY, COMB_RAID_STATE__UNKNOWN_IN_TGT,
+                               RAID_PROT_TYPE__MAINTENANCE};
+         },
+         nullptr, MOS_RC__WRONG_STATE_TRANS},
         {"copy while a migration runs", COMB_STATE__PRIMARY, COMB_RAID_STATE__DEGRADED_REMOTE_ERROR,
          [](auto &r) {
              r.protState[0].newRaidState = COMB_RAID_STATE__COPY;
