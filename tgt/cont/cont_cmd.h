@@ -219,6 +219,11 @@ const ContCmdSpec *contCmd_FindSpec(UINT32 type);
 // record must be exactly as long as its rule (tgt_allow_different_request_len__enabled off).
 Mos_RC contCmd_CheckLen(const ContCmdSpec *pSpec, const UINT8 *pRec, UINT32 recLen, BOOL bExact);
 
+// The rare watchdog loop's retry of a comb-array harden that the end of a cycle could not finish:
+// TRUE when nothing is pending any more; FALSE when it is still pending (the write failed again, a
+// command holds the lock, or a cycle is open: the next tick tries again).
+BOOL contCmd_RetryHardenCombArr(Cont *pCont);
+
 // Takes rwLock in the given mode and returns it; any other mode is an internal error.
 LockState contCmd_LockByType(Cont *pCont, LockState lockState);
 // The reconfiguration and generation tests before the lock and again under it: 65, 70 or 31;

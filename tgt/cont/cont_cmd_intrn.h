@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstring>
+#include <functional>
 #include <span>
 
 #include "mos/mos_assert.h"
@@ -21,6 +22,10 @@ template <class T> T contCmd_RecAt(const ContCmdCtx *pCtx, UINT64 off)
     memcpy(&v, pCtx->pRec + off, sizeof(T));
     return v;
 }
+
+// Runs fn(0) to fn(n - 1), each on a user-mode thread of the class (a TgtUmtClassType), and returns
+// when all have ended. A thread that cannot be started stops the process.
+void contCmd_RunOnWorkers(UINT32 n, UINT32 classType, const std::function<void(UINT32)> &fn);
 
 // Appends a heap copy of the answer record to the response.
 void contCmd_AppendAnswer(NetRpcData *pRes, const void *pAnswer, UINT32 len);
@@ -120,11 +125,17 @@ Mos_RC contCmd_AddCombGroup(Cont *pCont, const ContCmdGroup *pGroup, BOOL bForce
 // How many workers a cycle's comb group of numOfCombs would use with umtOsThrds OS threads: one
 // unless the list is long enough for several to pay (9 combs on 4 threads: 1; 10: 3).
 UINT32 contCmd_CombWorkers(UINT32 numOfCombs, UINT32 umtOsThrds);
+// The device group on its head and its elements (pRes, when given, receives the answer): inside a
+// cycle every device is marked first; MOS_RC__NOT_READY with an empty answer while a long in-flight
+// I/O runs, MOS_RC__INVALID for more than 64 devices, else 65 with each device's code in its entry.
+Mos_RC contCmd_AddDevGroup(Cont *pCont, const OstrelTgtReq_AddDevArr *pHead, const UINT8 *pElems, NetRpcData *pRes);
 // Removes the devices still marked at the end of a cycle: 65, or MOS_RC__ERROR when the physical
 // layer kept one (it stays registered and is reported).
 Mos_RC contCmd_RemMarkedDevs(Cont *pCont);
-// Empties every object set through one cycle with empty lists: 65, or MOS_RC__ERROR when a device
-// could not be removed (reported, kept).
+// Empties every object set through one cycle with empty lists: 65, MOS_RC__ERROR when a device
+// could not be removed (reported, kept), or the harden's code when a comb array did not reach the
+// disk (retried by the watchdog). Behind a long in-flight I/O it ends the server by the planned
+// crash; MOS_RC__NOT_READY only where a test's hook let the crash return.
 Mos_RC contCmd_CleanUp(Cont *pCont);
 
 // Per-object adds (65 added, 7 known and updated, or the failure) and removals.

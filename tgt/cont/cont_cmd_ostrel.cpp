@@ -190,6 +190,8 @@ Mos_RC contCmd_CleanUpCmd(ContCmdCtx *pCtx)
     Mos_RC rc = MOS_RC__OSTREL_DOES_NOT_EXIST;
     if (pCont->bRecvAddOstrel) {
         rc = contCmd_CleanUp(pCont);
+        if (rc == MOS_RC__NOT_READY)
+            return rc; // the planned crash came back (a test's): nothing is forgotten
         elock_Destroy(&pCont->elock); // the next adoption builds it again
         (void)contOstrel_RemOstrel(&pCont->ostrel);
         pCont->bRecvAddOstrel = FALSE;
@@ -212,7 +214,16 @@ Mos_RC contCmd_CleanUp(Cont *pCont)
     must(contCmd_AddCombGroup(pCont, &empty, FALSE));
     must(contCmd_AddHeadGroup(pCont, &empty));
     must(contCmd_AddTgtGroup(pCont, &empty));
-    contDevMngr_MarkAllDevs(&pCont->devMngr); // the device group of an empty list: removed by the cycle's end
+    // The device group of an empty list only marks: the cycle's end removes them. A device whose
+    // I/O has been in flight too long cannot be let go: the server ends and comes back clean.
+    const OstrelTgtReq_AddDevArr noDevs{0, sizeof(OstrelTgtReq_AddDev), TRUE, pCont->ostrelTgtConnectionGenNum, FALSE};
+    const Mos_RC devRc = contCmd_AddDevGroup(pCont, &noDevs, nullptr, nullptr);
+    if (devRc == MOS_RC__NOT_READY) {
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "--- Pellar planned crash due to long IO on cleanup");
+        contDev_PlannedCrash("Pellar planned crash due to long IO on cleanup");
+        return devRc; // only where the crash is a test's
+    }
+    must(devRc);
     // A device the physical layer keeps stays registered and makes clean-up answer 1.
     return contCmd_ReconfDone(pCont);
 }

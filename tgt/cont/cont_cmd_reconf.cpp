@@ -4,6 +4,7 @@
 // only adds or updates. A listed element that cannot be applied makes the group answer
 // MOS_RC__ERROR while every other element is still applied; an element identifier of 0 is such an
 // element, never a reason to stop the process.
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -144,18 +145,59 @@ Mos_RC contCmd_ReconfStart(Cont *pCont)
     return contCmd_TraceAdd("Reconf", cont_GetTgtId(pCont), MOS_RC__SUCCESS);
 }
 
+namespace {
+
+std::atomic_ref<BOOL> contCmd_HardenPending(Cont *pCont)
+{
+    return std::atomic_ref<BOOL>(pCont->cmd.bHardenPending);
+}
+
+// Writes every device's comb array. Behind a long in-flight I/O the write would only queue up
+// behind it: it is put off (MOS_RC__NOT_READY). Whatever did not reach the disk is left pending
+// for the rare watchdog loop.
+Mos_RC contCmd_HardenCombArrays(Cont *pCont)
+{
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Harden all combs array");
+    const Mos_RC rc = contDevMngr_IsLongIoInProgress(&pCont->devMngr, nullptr) ? MOS_RC__NOT_READY
+                                                                              : phy_HardenAllCombArr(&pCont->phy);
+    if (rc != MOS_RC__SUCCESS)
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Harden all combs array failed %s: left to the watchdog",
+                  mosRc_GetStr(rc));
+    contCmd_HardenPending(pCont).store(rc != MOS_RC__SUCCESS);
+    return rc;
+}
+
+} // namespace
+
 Mos_RC contCmd_ReconfDone(Cont *pCont)
 {
     mosUmt_SetTimeLimitMilli(~0ull);
-    const Mos_RC rc = contCmd_RemMarkedDevs(pCont);
+    const Mos_RC remRc = contCmd_RemMarkedDevs(pCont);
     phy_ReconfigureStageDone(&pCont->phy);
-    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Harden all combs array");
-    if (!contDevMngr_IsLongIoInProgress(&pCont->devMngr, nullptr))
-        phy_HardenAllCombArr(&pCont->phy);
+    const Mos_RC hardenRc = contCmd_HardenCombArrays(pCont);
+    // The cycle ends either way: every object is in place in memory, and the commands that wait
+    // for the cycle's end must not wait for a disk.
     pCont->bReconfigInProgress = FALSE;
     pCont->bReconfigDoneReceived = TRUE;
     rcache_ReconfDone(cont_GetCache(pCont));
-    return contCmd_TraceAdd("Reconf done", cont_GetTgtId(pCont), rc);
+    return contCmd_TraceAdd("Reconf done", cont_GetTgtId(pCont), remRc != MOS_RC__SUCCESS ? remRc : hardenRc);
+}
+
+BOOL contCmd_RetryHardenCombArr(Cont *pCont)
+{
+    if (!contCmd_HardenPending(pCont).load())
+        return TRUE;
+    // Never inside a cycle (its end hardens anyway), and never waiting behind a command.
+    if (mosUmtRWLock_TryAcquireReadLock(&pCont->rwLock) != MOS_RC__SUCCESS)
+        return FALSE;
+    BOOL bDone = !contCmd_HardenPending(pCont).load();
+    if (!bDone && !pCont->bReconfigInProgress) {
+        bDone = contCmd_HardenCombArrays(pCont) == MOS_RC__SUCCESS;
+        if (bDone)
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Harden all combs array done by the watchdog");
+    }
+    mosUmtRWLock_ReleaseReadLock(&pCont->rwLock);
+    return bDone;
 }
 
 Mos_RC contCmd_ReconfStartCmd(ContCmdCtx *pCtx)

@@ -16,6 +16,9 @@ struct ContCmd {
     MosFastlock_Base fastLock; // guards updateUmtPerfParamCtx
     ContCmdUmtPerfCtx updateUmtPerfParamCtx;
     MosUmt_Sem addRemDevSem; // count 1: device adds and removals never overlap
+    // The comb arrays of the last cycle's end are not all on disk yet: the rare watchdog loop
+    // writes them again until they are (read and written atomically).
+    BOOL bHardenPending;
 };
 
 void contCmd_Init(ContCmd *pContCmd);

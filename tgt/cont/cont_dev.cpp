@@ -623,8 +623,8 @@ Mos_RC reAdd(Cont *pCont, ContDev *pDev, const ContDevAddArgs *pArgs, UINT32 *pN
     }
     contDev_GetMaxNumOfCombs(pDev, pNumOfCombs, pNumOfTeeth);
     const TgtConfParam &c = tgtInitParam_G;
-    if ((c.bPhyDevIoEnabled || c.bPhyDevIoEnabledMd) &&
-        !contDev_ValidateIfNeeded(pCont, pDev, pArgs->pPath, pArgs->bRefresh))
+    const BOOL bIo = c.bPhyDevIoEnabled || c.bPhyDevIoEnabledMd;
+    if (bIo && !contDev_ValidateIfNeeded(pCont, pDev, pArgs->pPath, pArgs->bRefresh))
         return MOS_RC__ERROR;
     if (pDev->pPhyDev == nullptr)
         return MOS_RC__ERROR;
@@ -640,8 +640,10 @@ Mos_RC reAdd(Cont *pCont, ContDev *pDev, const ContDevAddArgs *pArgs, UINT32 *pN
         if (pArgs->snapReservedTeeth >= pMap->currThinBaseTeeth + pMap->currSnapTeeth)
             pMap->snapReservedTeeth = pArgs->snapReservedTeeth;
     }
+    // With device I/O the check above named the file: a path found in the device map wins over
+    // the command's, which may be the one the device had before it moved.
     CHAR_A path[CONT_DEV__PATH_LEN];
-    if (contDev_CopyBoundedPath(pArgs->pPath, path))
+    if (!bIo && contDev_CopyBoundedPath(pArgs->pPath, path))
         file_UpdateName(&pDev->file, path);
     return result;
 }

@@ -148,6 +148,8 @@ struct ContDevMonitorHooks {
     UINT64 (*pInflightMillis)(ContDev *pDev);
 };
 void contDev_SetMonitorHooks(const ContDevMonitorHooks *pHooks);
+// The planned crash through the hooks: the server's ends the process (exit code 254).
+void contDev_PlannedCrash(const char *pDesc);
 
 // How the scan thread reaches the combs on a device's list (registered by the comb objects).
 struct ContDevCombHooks {

@@ -129,6 +129,11 @@ void contDev_SetMonitorHooks(const ContDevMonitorHooks *pHooks)
     keepOwn(hooks_G.pInflightMillis, kServerHooks.pInflightMillis);
 }
 
+void contDev_PlannedCrash(const char *pDesc)
+{
+    hooks_G.pPlannedCrash(pDesc);
+}
+
 const ContDevMonitorHooks &contDev_Hooks(void)
 {
     return hooks_G;

@@ -9,6 +9,7 @@
 #include "mos/umt/mos_umt_bound.h"
 #include "mos/usr/linux/mos_condvar.h"
 #include "tgt/cont/cont.h"
+#include "tgt/cont/cont_cmd.h"
 #include "tgt/cont/cont_comb.h"
 #include "tgt/cont/cont_dev.h"
 #include "tgt/tgt_conf.h"
@@ -17,13 +18,14 @@
 namespace {
 
 constexpr UINT32 kStuckLockClass = 17;
-constexpr UINT32 kMaxJobs = 4;
+constexpr UINT32 kMaxJobs = 5;
 
 enum ContWdJob : UINT32 {
     CONT_WD_JOB__FLUSH,
     CONT_WD_JOB__FIRST_ACCESS,
     CONT_WD_JOB__UPDATE_OSTREL,
     CONT_WD_JOB__CLEAN_COMBS,
+    CONT_WD_JOB__HARDEN_RETRY,
     CONT_WD_JOB__CACHE_STATE,
     CONT_WD_JOB__DEV_HEADERS,
     CONT_WD_JOB__COPY_POOLS,
@@ -44,10 +46,11 @@ struct ContWdLoopSpec {
 constexpr ContWdLoopSpec kLoops[CONT_WD_LOOP__NUM] = {
     {1, 1, {{CONT_WD_JOB__FLUSH, 60}}, "frequent"},
     {10,
-     4,
+     5,
      {{CONT_WD_JOB__FIRST_ACCESS, 60},
       {CONT_WD_JOB__UPDATE_OSTREL, 60},
       {CONT_WD_JOB__CLEAN_COMBS, 10},
+      {CONT_WD_JOB__HARDEN_RETRY, 10},
       {CONT_WD_JOB__CACHE_STATE, 60}},
      "rare"},
     {10, 2, {{CONT_WD_JOB__DEV_HEADERS, 10}, {CONT_WD_JOB__COPY_POOLS, 60}}, "device"},
@@ -88,6 +91,9 @@ void contWd_RunJob(Cont *pCont, ContWdJob job, ContWdLoopState *pState, const Co
         break;
     case CONT_WD_JOB__CLEAN_COMBS:
         h->cleanCombs(pCont, pState);
+        break;
+    case CONT_WD_JOB__HARDEN_RETRY:
+        h->retryHarden(pCont);
         break;
     case CONT_WD_JOB__CACHE_STATE:
         h->sendCacheState(pCont);
@@ -158,6 +164,11 @@ void contWd_CleanCombs(Cont *pCont, ContWdLoopState *pState)
     contCombMngr_ResetRemoteDrls(&pCont->combMngr, pCont);
 }
 
+void contWd_RetryHarden(Cont *pCont)
+{
+    (void)contCmd_RetryHardenCombArr(pCont);
+}
+
 void contWd_SendCacheState(Cont *pCont)
 {
     rcache_SendCacheStateToOstrel(&pCont->readCache);
@@ -176,7 +187,8 @@ void contWd_CopyPools(Cont *pCont, ContWdLoopState *pState)
 
 const ContWdHooks kHooks = {
     contWd_Sleep,         contWd_Flush,          contWd_FirstAccess,        contWd_UpdateOstrel,
-    contWd_CleanCombs,    contWd_SendCacheState, contWd_ValidateDevHeaders, contWd_CopyPools,
+    contWd_CleanCombs,    contWd_RetryHarden,    contWd_SendCacheState,     contWd_ValidateDevHeaders,
+    contWd_CopyPools,
 };
 
 template <ContWdLoopKind kKind> void contWd_WorkLoop(void *pArg)

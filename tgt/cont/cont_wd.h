@@ -1,5 +1,6 @@
 // The controller's periodic work: three user-mode loops (frequent: flush bookkeeping and the
-// dirty-region logs; rare: first access, comb state to the Ostrel, comb cleaning, cache state;
+// dirty-region logs; rare: first access, comb state to the Ostrel, comb cleaning, the retry of a
+// comb-array harden that a cycle's end could not finish, cache state;
 // device: header validation and the copy-buffer pools) and one bound OS thread that looks for
 // long in-flight device I/O even while every scheduler thread is blocked.
 //
@@ -40,7 +41,7 @@ struct ContWdCopyPoolState {
 // What the loops keep between ticks (on the loop's stack).
 struct ContWdLoopState {
     UINT64 secs;
-    UINT64 lastRun[4];     // per job of the loop, the second it last ran
+    UINT64 lastRun[5];     // per job of the loop, the second it last ran
     UINT64 lastFullClean;  // rare loop
     UINT32 maxNumOfDevs;   // device loop: the highest device count seen
     ContWdCopyPoolState pools[2]; // receive, send
@@ -53,6 +54,8 @@ struct ContWdHooks {
     void (*firstAccess)(Cont *pCont);
     void (*updateOstrel)(Cont *pCont);
     void (*cleanCombs)(Cont *pCont, ContWdLoopState *pState);
+    // Writes again the comb arrays that the end of a cycle could not harden.
+    void (*retryHarden)(Cont *pCont);
     void (*sendCacheState)(Cont *pCont);
     void (*validateDevHeaders)(Cont *pCont);
     void (*copyPools)(Cont *pCont, ContWdLoopState *pState);

@@ -1,6 +1,7 @@
 #include "tgt/phy/phy_devset.h"
 
 #include <cstring>
+#include <memory>
 
 #include "mos/mos_dbg.h"
 #include "mos/mos_trace.h"
@@ -79,11 +80,12 @@ void reconfigureDoneJob(void *pArg)
     mosUmtSem_IncInter(&pJob->pMDev->asyncDeviceActionSem, 1, TRUE);
 }
 
-// Runs one user-mode thread per used device and waits for all, under the write side.
+// Runs one user-mode thread per used device and waits for all, under the write side; the jobs
+// are the caller's (pJobs has room for every slot), and the count of them is returned.
 template <typename Job, typename MakeJob>
-void passOverDevices(PhyMultiDev *pMDev, void (*pFunc)(void *), MakeJob makeJob)
+UINT32 passOverDevices(PhyMultiDev *pMDev, Job *pJobs, void (*pFunc)(void *), MakeJob makeJob)
 {
-    Job jobs[PHY__MAX_NUMBER_OF_DEVS];
+    Job *const jobs = pJobs;
     mosUmtRWLock_AcquireWriteLock(&pMDev->mDevListRwLock);
     UINT32 started = 0;
     for (UINT32 i = 0; i < pMDev->maxNumOfDevs; i++) {
@@ -99,6 +101,7 @@ void passOverDevices(PhyMultiDev *pMDev, void (*pFunc)(void *), MakeJob makeJob)
     if (started != 0)
         MOS_ASSERT_SUCCESS(mosUmtSem_DecTimed(&pMDev->asyncDeviceActionSem, started, 0));
     mosUmtRWLock_ReleaseWriteLock(&pMDev->mDevListRwLock);
+    return started;
 }
 
 PhyDev *devOfAddr(PhyMultiDev *pMDev, PhyDevAddr devAddr)
@@ -287,7 +290,14 @@ void phy_InitEx(Phy *pPhy, Cont *pCont, const MosAsyncIO_Backend *pBackend, BOOL
         phyDevMap_Reload(&pPhy->devMap, pCont, nullptr);
 }
 
-void phy_Init(Phy *pPhy, Cont *pCont) { phy_InitEx(pPhy, pCont, nullptr, TRUE); }
+namespace {
+// What phy_Init builds the device set's I/O context on; null: the kernel's.
+const MosAsyncIO_Backend *initBackend_G = nullptr;
+} // namespace
+
+void phy_SetInitBackend(const MosAsyncIO_Backend *pBackend) { initBackend_G = pBackend; }
+
+void phy_Init(Phy *pPhy, Cont *pCont) { phy_InitEx(pPhy, pCont, initBackend_G, TRUE); }
 
 void phy_Destroy(Phy *pPhy)
 {
@@ -419,17 +429,31 @@ BOOL phy_IsCombInRebuild(PhyDev *pDev, CombId combId, TgtDevId devId)
 void phy_ReconfigureStageDone(Phy *pPhy)
 {
     PhyMultiDev *pMDev = &pPhy->mDev;
-    passOverDevices<DevPassJob>(pMDev, reconfigureDoneJob, [pMDev](PhyDev *pDev) { return DevPassJob{pMDev, pDev}; });
+    std::unique_ptr<DevPassJob[]> jobs(new DevPassJob[PHY__MAX_NUMBER_OF_DEVS]);
+    (void)passOverDevices(pMDev, jobs.get(), reconfigureDoneJob,
+                          [pMDev](PhyDev *pDev) { return DevPassJob{pMDev, pDev}; });
 }
 
-void phy_HardenAllCombArr(Phy *pPhy)
+Mos_RC phy_HardenAllCombArr(Phy *pPhy)
 {
     PhyMultiDev *pMDev = &pPhy->mDev;
-    if (aborting(pMDev))
-        return;
-    passOverDevices<PhyDevHardenJob>(pMDev, phyDev_HardenAllCombArr_Async, [pMDev](PhyDev *pDev) {
+    if (aborting(pMDev)) {
+        MOS_TRACE(MOS_COMP_TGT_PHY, MOS_FREQ_LOW, "Harden of all comb arrays put off: the device list is changing");
+        return MOS_RC__BUSY;
+    }
+    std::unique_ptr<PhyDevHardenJob[]> jobs(new PhyDevHardenJob[PHY__MAX_NUMBER_OF_DEVS]);
+    const UINT32 n = passOverDevices(pMDev, jobs.get(), phyDev_HardenAllCombArr_Async, [pMDev](PhyDev *pDev) {
         return PhyDevHardenJob{pDev, 0, &pMDev->asyncDeviceActionSem, FALSE};
     });
+    UINT32 failed = 0;
+    for (UINT32 i = 0; i < n; i++) {
+        if (jobs[i].bOk)
+            continue;
+        failed++;
+        MOS_ERROR(MOS_COMP_TGT_PHY, "Device %lx: its comb array or tooth map could not be hardened",
+                  (unsigned long)jobs[i].pDev->header.devId);
+    }
+    return failed == 0 ? MOS_RC__SUCCESS : MOS_RC__IO_HARD_ERROR;
 }
 
 void phy_FlushAllDirtyDrl(Phy *pPhy)

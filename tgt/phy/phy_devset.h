@@ -95,6 +95,9 @@ PhyDevCombNode *phyMultiDev_GetCombNode(PhyMultiDev *pMDev, PhyDevAddr devAddr);
 PhyDevAddr phyMultiDev_CombIndexToDevAddr(PhyMultiDev *pMDev, PhyDev *pDev, UINT32 combIndex);
 
 void phy_Init(Phy *pPhy, Cont *pCont);
+// The asynchronous-I/O backend that later phy_Init calls build on (null: the kernel's): the seam
+// through which tests of a whole controller see, hold and fail its device transfers.
+void phy_SetInitBackend(const MosAsyncIO_Backend *pBackend);
 void phy_InitEx(Phy *pPhy, Cont *pCont, const MosAsyncIO_Backend *pBackend, BOOL bReload);
 void phy_Destroy(Phy *pPhy);
 void phy_SetCache(Phy *pPhy, Cache *pCache);
@@ -115,7 +118,11 @@ void phy_AllocCombDone(Phy *pPhy, CombId combId, PhyDevAddr devAddr, UINT64 *pCh
 void phy_FreeComb(Phy *pPhy, CombId combId);
 BOOL phy_IsCombInRebuild(PhyDev *pDev, CombId combId, TgtDevId devId);
 void phy_ReconfigureStageDone(Phy *pPhy);
-void phy_HardenAllCombArr(Phy *pPhy);
+// Hardens every used device's tooth map and comb array, one user-mode thread per device:
+// MOS_RC__SUCCESS when all are on disk; MOS_RC__BUSY when a change of the device list asked passes
+// to stop (nothing was written); MOS_RC__IO_HARD_ERROR when a device's write failed (the others
+// were written; what failed stays dirty in memory, so a later call writes it).
+Mos_RC phy_HardenAllCombArr(Phy *pPhy);
 void phy_FlushAllDirtyDrl(Phy *pPhy);
 
 Mos_RC phy_ReloadDevMap(Phy *pPhy, Cont *pCont, GenericFilter *pFilter);

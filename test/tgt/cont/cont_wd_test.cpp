@@ -16,7 +16,7 @@ class ContWdRuntimeEnv : public ::testing::Environment {
 };
 ::testing::Environment *const env_G = ::testing::AddGlobalTestEnvironment(new ContWdRuntimeEnv);
 
-enum Job { FLUSH, FIRST_ACCESS, UPDATE_OSTREL, CLEAN, CACHE_STATE, DEV_HEADERS, COPY_POOLS };
+enum Job { FLUSH, FIRST_ACCESS, UPDATE_OSTREL, CLEAN, HARDEN, CACHE_STATE, DEV_HEADERS, COPY_POOLS };
 
 struct VirtualClock {
     static inline UINT64 now = 0;
@@ -49,6 +49,7 @@ struct VirtualClock {
         [](Cont *) { note(FIRST_ACCESS); },
         [](Cont *) { note(UPDATE_OSTREL); },
         [](Cont *, ContWdLoopState *) { note(CLEAN); },
+        [](Cont *) { note(HARDEN); },
         [](Cont *) { note(CACHE_STATE); },
         [](Cont *) { note(DEV_HEADERS); },
         [](Cont *, ContWdLoopState *) { note(COPY_POOLS); },
@@ -69,6 +70,7 @@ TEST(ContWd, JobsRunAtTheirPeriodsAfterTheFirstMinute)
     EXPECT_EQ(VirtualClock::at(UPDATE_OSTREL), (V{70, 130}));
     EXPECT_EQ(VirtualClock::at(CACHE_STATE), (V{70, 130}));
     EXPECT_EQ(VirtualClock::at(CLEAN), (V{70, 80, 90, 100, 110, 120, 130}));
+    EXPECT_EQ(VirtualClock::at(HARDEN), (V{70, 80, 90, 100, 110, 120, 130}));
     // Within a tick the jobs keep their order.
     ASSERT_GE(VirtualClock::runs.size(), 4u);
     EXPECT_EQ(VirtualClock::runs[0].second, FIRST_ACCESS);

@@ -264,7 +264,7 @@ TEST_F(PhyDevSetTest, ReopenGivesCombsTheirTeethAndFreesTeethOfUnknownCombs)
     UINT64 change = 0;
     phy_AllocCombDone(&phy, kKnown, addr, &change);
     EXPECT_GT(change, pDev->devComb.devHardenChangeNumber);
-    run([&] { phy_HardenAllCombArr(&phy); });
+    run([&] { EXPECT_EQ(phy_HardenAllCombArr(&phy), MOS_RC__SUCCESS); });
     EXPECT_GE(pDev->devComb.devHardenChangeNumber, change);
 
     // The reconfiguration ended without naming the stale comb: it goes with its teeth.
