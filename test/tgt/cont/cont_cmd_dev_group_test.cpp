@@ -19,6 +19,7 @@
 #include "test/support/tgt_test_support.h"
 #include "tgt/cont/cont_cmd_intrn.h"
 #include "tgt/cont/cont_dev.h"
+#include "tgt/tgt_umt_class.h"
 
 namespace {
 
@@ -77,6 +78,15 @@ class ContCmdDevGroupEnv : public ::testing::Environment {
         tgtInitParam_G.bWriteZeroesToNewDev = FALSE;
         contDev_SetMonitorHooks(&kHooks);
         ContCmdRig::buildController();
+    }
+    // A new device's delayed metadata zeroing sleeps a 10 s tick first; no such thread may still be
+    // parked when the process ends.
+    void TearDown() override
+    {
+        const MosDList_Anchor *pList = mosUmtClassMgr_GetList(tgt_GetUmtClassId(MOS_UMT_CLASS_TYPE__TGT_ADD_DEVICE));
+        for (int i = 0; i < 1200 && __atomic_load_n(&pList->counter, __ATOMIC_ACQUIRE) != 0; i++)
+            usleep(50000);
+        EXPECT_EQ(pList->counter, 0u);
     }
 
   private:
