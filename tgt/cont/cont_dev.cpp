@@ -409,6 +409,7 @@ Mos_RC contDev_AddIntern(Cont *pCont, ContDev *pDev, const CHAR_A *pPath, UINT32
     opts.bUseCache = bUseCache;
     opts.ramcacheWriteMode = ramcacheWriteMode;
     opts.scanBWLimitKb = scanBWLimitKb;
+    opts.bReconfigInProgress = pCont->bReconfigInProgress;
     PhyDev *pPhyDev = nullptr;
     rc = phy_AddDev(phyOf(pCont), pCont, &pDev->file, sizeInLbs, (UINT32)tgtInitParam_G.phyDevDirtyGranularityInLbs,
                     cont_GetTgtId(pCont), pDev->devId, bMemDrl, snapReservedTeeth, bNew, pThrottlingInfo, &pPhyDev,

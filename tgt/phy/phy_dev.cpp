@@ -9,6 +9,7 @@
 #include "mos/mos_utils_mem.h"
 #include "tgt/file/file.h"
 #include "tgt/phy/stmp.h"
+#include "tgt/rcache/rcache.h"
 #include "tgt/tgt_conf.h"
 #include "tgt/tgt_contention.h"
 
@@ -760,6 +761,12 @@ void phyDev_UpdateDevRamcacheUse(PhyDev *pDev, BOOL bUseCache)
     // Entries cached under the old generation are never served once the device has left.
     if (pDev->bUseCache && !bUseCache)
         pDev->ramcacheGenNum++;
+    if (pDev->pRcache != nullptr && !pDev->bUseCache != !bUseCache) {
+        if (bUseCache)
+            rcache_AddDevice(pDev->pRcache, pDev->header.devId, FALSE); // the command runs outside a cycle
+        else
+            rcache_RemoveDevice(pDev->pRcache, pDev->header.devId);
+    }
     pDev->bUseCache = bUseCache;
 }
 

@@ -292,6 +292,7 @@ void phyDev_LockDrl(PhyDev *pDev);
 void phyDev_UnlockDrl(PhyDev *pDev);
 
 // Settings.
+// The device joins or leaves the RAM read cache; leaving drops its cached pages (new generation).
 void phyDev_UpdateDevRamcacheUse(PhyDev *pDev, BOOL bUseCache);
 void phyDev_UpdateDevRamcacheWriteMode(PhyDev *pDev, UINT32 ramcacheWriteMode);
 Mos_RC phyDev_UpdateT10DIFNonPersistent(PhyDev *pDev, UINT32 bEnable);

@@ -7,6 +7,7 @@
 #include "mos/mos_trace.h"
 #include "mos/mos_utils_mem.h"
 #include "mos/umt/mos_umt.h"
+#include "tgt/rcache/rcache.h"
 #include "tgt/tgt_conf.h"
 #include "tgt/tgt_contention.h"
 #include "tgt/tgt_umt_class.h"
@@ -229,8 +230,11 @@ Mos_RC phyMultiDev_AddDev(PhyMultiDev *pMDev, Cont *pCont, File *pFile, UINT64 s
                             pThrottlingInfo, o.bQaDevError, o.bDevZeroPadEnabled, o.bChecksumEnabled,
                             &pMDev->mDevFastlock, o.pDevBwc, o.pProgress, o.bUseCache, o.ramcacheWriteMode,
                             o.scanBWLimitKb);
-    if (rc == MOS_RC__SUCCESS)
+    if (rc == MOS_RC__SUCCESS) {
         pDev->pRcache = pMDev->pCache;
+        if (o.bUseCache && pMDev->pCache != nullptr)
+            rcache_AddDevice(pMDev->pCache, devId, o.bReconfigInProgress);
+    }
     ListReadGuard lg(pMDev);
     MosFastlockGuard g(&pMDev->mDevFastlock);
     if (rc == MOS_RC__SUCCESS) {

@@ -73,9 +73,10 @@ struct PhyAddDevOptions {
     BOOL bChecksumEnabled;
     TgtBwc *pDevBwc;
     PhyAddDevProgress *pProgress;
-    BOOL bUseCache;
+    BOOL bUseCache; // the device joins the RAM read cache once it is up
     UINT32 ramcacheWriteMode;
     UINT32 scanBWLimitKb;
+    BOOL bReconfigInProgress; // the cache's memory then waits for the end of the cycle
 };
 
 // The context is made from tgt_asyncio_max_global_reqs, tgt_asyncio_thrds and

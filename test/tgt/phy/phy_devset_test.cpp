@@ -17,6 +17,7 @@
 #include "tgt/file/file.h"
 #include "tgt/phy/phy_devset.h"
 #include "tgt/phy/stmp.h"
+#include "tgt/rcache/rcache.h"
 #include "tgt/tgt_umt_class.h"
 
 namespace {
@@ -97,14 +98,14 @@ class PhyDevSetTest : public ::testing::Test {
         file_Destroy(&d.file);
         d.bOpen = false;
     }
-    Mos_RC addDev(Dev &d, TgtDevId devId, BOOL bNew, UINT64 lbs = kDevLbs)
+    Mos_RC addDev(Dev &d, TgtDevId devId, BOOL bNew, UINT64 lbs = kDevLbs, const PhyAddDevOptions *pOpts = nullptr)
     {
         if (!d.bOpen)
             openDev(d);
         Mos_RC rc = MOS_RC__ERROR;
         PhyDev *pDev = nullptr;
         run([&] {
-            rc = phy_AddDev(&phy, nullptr, &d.file, lbs, 2048, kTgt, devId, FALSE, 0, bNew, nullptr, &pDev, nullptr);
+            rc = phy_AddDev(&phy, nullptr, &d.file, lbs, 2048, kTgt, devId, FALSE, 0, bNew, nullptr, &pDev, pOpts);
         });
         if (rc == MOS_RC__SUCCESS)
             d.pDev = pDev;
@@ -313,6 +314,37 @@ TEST_F(PhyDevSetTest, CombSlotsRunOutWithNoResourcesAndCombsOfOtherDevicesAreRef
             phy_FreeComb(&phy, 0x10000 + i);
     });
     EXPECT_EQ(a.pDev->devComb.curNumOfCombs, 0u);
+}
+
+// A device added to use the RAM read cache joins it (so the cache's memory comes up with its first
+// device); the setting command moves a device out and back in.
+TEST_F(PhyDevSetTest, ADeviceThatUsesTheRamCacheJoinsItAndTheSettingMovesIt)
+{
+    upPhy();
+    Cache cache{};
+    rcache_Init(&cache, nullptr);
+    cache.bEnable = FALSE; // membership only: no memory is allocated here
+    phy_SetCache(&phy, &cache);
+    Dev &a = newDev("a"), &b = newDev("b");
+    PhyAddDevOptions cached{};
+    cached.bUseCache = TRUE;
+    ASSERT_EQ(addDev(a, 0xA, TRUE, kDevLbs, &cached), MOS_RC__SUCCESS);
+    ASSERT_EQ(addDev(b, 0xB, TRUE), MOS_RC__SUCCESS);
+    EXPECT_TRUE(rcache_IsDeviceCached(&cache, 0xA));
+    EXPECT_FALSE(rcache_IsDeviceCached(&cache, 0xB));
+
+    const UINT16 gen = a.pDev->ramcacheGenNum;
+    phyDev_UpdateDevRamcacheUse(a.pDev, FALSE);
+    phyDev_UpdateDevRamcacheUse(b.pDev, TRUE);
+    EXPECT_FALSE(rcache_IsDeviceCached(&cache, 0xA));
+    EXPECT_NE(a.pDev->ramcacheGenNum, gen) << "what it cached before is never served";
+    EXPECT_TRUE(rcache_IsDeviceCached(&cache, 0xB));
+    phyDev_UpdateDevRamcacheUse(a.pDev, TRUE);
+    EXPECT_TRUE(rcache_IsDeviceCached(&cache, 0xA));
+    EXPECT_EQ(remDev(a), MOS_RC__SUCCESS);
+    EXPECT_EQ(remDev(b), MOS_RC__SUCCESS);
+    phy_SetCache(&phy, nullptr);
+    rcache_Destroy(&cache);
 }
 
 TEST_F(PhyDevSetTest, DiscoveryFindsFilesByHeaderAndNotARemovedDevice)
