@@ -12,6 +12,7 @@
 #include "mos/mos_load.h"
 #include "mos/umt/mos_umt.h"
 #include "tgt/cont/cont.h"
+#include "tgt/cont/cont_cmd_rec.h"
 #include "tgt/tgt_conf.h"
 #include "tgt/tgt_sdbg.h"
 #include "tgt/tgt_umt_class.h"
@@ -77,6 +78,34 @@ class ContCmdRig {
         memcpy(payload.data(), &tgtId, sizeof(tgtId));
         payload.insert(payload.end(), record.begin(), record.end());
         return sendRaw(type, payload, pAnswer, senderVersion);
+    }
+    // An UPDATE_PERF_PARAMS record of the values the server runs with (two network workers),
+    // changed by set, under generation 1.
+    static std::vector<UINT8> perfRecord(const std::function<void(Tgt_PerformanceParamsV200 &)> &set,
+                                             UINT16 gen = 1)
+    {
+        OstrelTgtReq_UpdatePerfParams rec{};
+        Tgt_PerformanceParamsV200 &p = rec.perfParams;
+        const TgtPerfParam &cur = tgtPerfInitParam_G;
+        p.numOfSocketsPerIpPellarToPellar = cur.numOfSocketsPerIpPellarToPellar;
+        p.keepaliveTimeMs = cur.keepaliveTimeMs;
+        p.numNetWorkerThreads = 2;
+        p.recvBufferInKb = (UINT32)tgtInitParam_G.netParam.recvBufferInKb;
+        p.sendBufferInKb = (UINT32)tgtInitParam_G.netParam.sendBufferInKb;
+        p.maxReqPerAsyncFile = cur.maxReqPerAsyncFile;
+        p.threadIniIo = cur.threadIniIo;
+        p.threadTgtIoMain = cur.threadTgtIoMain;
+        p.threadTgtIoCopy = cur.threadTgtIoCopy;
+        p.threadCopyIo = cur.threadCopyIo;
+        p.umtOsThrds = cur.umtOsThrds;
+        p.numIoBuffs = cur.numIoBuffs;
+        p.netAllocRcvBufferWaitMillis = (UINT16)tgtInitParam_G.netParam.allocRcvBufferWaitMillis;
+        p.netBreakDoIOLoop = (UINT16)tgtInitParam_G.netParam.breakDoIOLoop;
+        set(p);
+        rec.ostrelTgtConnectionGenNum = gen;
+        std::vector<UINT8> bytes(sizeof(rec));
+        memcpy(bytes.data(), &rec, sizeof(rec));
+        return bytes;
     }
     static Mos_RC sendRaw(UINT32 type, const std::vector<UINT8> &payload, std::vector<UINT8> *pAnswer = nullptr,
                           UINT32 senderVersion = 0)

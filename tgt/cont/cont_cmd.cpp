@@ -55,7 +55,12 @@ constexpr UINT8 G_IN = CONT_CMD_CHECK__GEN | CONT_CMD_CHECK__IN_RECONF;
 // only once it passed admission, its length rule and its checks.
 constexpr ContCmdSpec kSpecs[] = {
     {GENERIC(NET_MSG_TYPE__NET_KA, "NET_MSG_TYPE__NET_KA", nullptr)},
+    {GENERIC(NET_MSG_TYPE__CONFIGURE_TRACE_FREQS, "NET_MSG_TYPE__CONFIGURE_TRACE_FREQS", contCmd_ConfigureTraceFreqsCmd)},
+    {GENERIC(NET_MSG_TYPE__QUERY_DIAG_COUNTERS, "NET_MSG_TYPE__QUERY_DIAG_COUNTERS", contCmd_QueryDiagCountersCmd)},
     {GENERIC(NET_MSG_TYPE__RESET_DIAG_COUNTERS, "NET_MSG_TYPE__RESET_DIAG_COUNTERS", contCmd_ResetDiagCountersCmd)},
+    {GENERIC(NET_MSG_TYPE__CHALLENGE_RESPONSE, "NET_MSG_TYPE__CHALLENGE_RESPONSE", contCmd_ChallengeResponseCmd)},
+    {GENERIC(NET_MSG_TYPE__QUERY_DIAG_COUNTERS_EXT, "NET_MSG_TYPE__QUERY_DIAG_COUNTERS_EXT",
+             contCmd_QueryDiagCountersExtCmd)},
     {CMD(GET_VER), L(0), R, kNone, kNo, kNo, contCmd_GetVerCmd},
     {CMD(ADD_OSTREL), L(70), NL, kNone, kNo, kNo, contCmd_AddOstrelCmd}, // locks for itself
     {DEPRECATED(ADD_DEV_1_30)},

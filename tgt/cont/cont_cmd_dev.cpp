@@ -21,21 +21,6 @@ namespace {
 
 constexpr UINT32 kMaxDevsInGroup = 64;
 
-PhyDevThrottlingInfo contCmd_PhyThrottling(const OstrelTgtThrottlingInfo &t)
-{
-    PhyDevThrottlingInfo p;
-    p.rebuildConcurrentIOLimit = t.rebuildConcurrentIOLimit;
-    p.rebalanceConcurrentIOLimit = t.rebalanceConcurrentIOLimit;
-    p.rebuildBWLimitKB = t.rebuildBWLimitKB;
-    p.rebalanceBWLimitKB = t.rebalanceBWLimitKB;
-    p.rebuildQuietPeriodMs = t.rebuildQuietPeriodMs;
-    p.rebalanceQuietPeriodMs = t.rebalanceQuietPeriodMs;
-    p.rebuildAppIopsPerDeviceThreshold = t.rebuildAppIopsPerDeviceThreshold;
-    p.rebalanceAppIopsPerDeviceThreshold = t.rebalanceAppIopsPerDeviceThreshold;
-    p.rebuildAppBwPerDeviceThresholdKB = t.rebuildAppBwPerDeviceThresholdKB;
-    p.rebalanceAppBwPerDeviceThresholdKB = t.rebalanceAppBwPerDeviceThresholdKB;
-    return p;
-}
 
 // One element's add; its answer entry is filled either way.
 void contCmd_AddDev(Cont *pCont, const OstrelTgtReq_AddDev &e, OstrelTgtRsp_AddDev *pAns)
@@ -148,6 +133,22 @@ void contCmd_AppendDevAnswer(NetRpcData *pRes, const std::vector<OstrelTgtRsp_Ad
 }
 
 } // namespace
+
+PhyDevThrottlingInfo contCmd_PhyThrottling(const OstrelTgtThrottlingInfo &t)
+{
+    PhyDevThrottlingInfo p;
+    p.rebuildConcurrentIOLimit = t.rebuildConcurrentIOLimit;
+    p.rebalanceConcurrentIOLimit = t.rebalanceConcurrentIOLimit;
+    p.rebuildBWLimitKB = t.rebuildBWLimitKB;
+    p.rebalanceBWLimitKB = t.rebalanceBWLimitKB;
+    p.rebuildQuietPeriodMs = t.rebuildQuietPeriodMs;
+    p.rebalanceQuietPeriodMs = t.rebalanceQuietPeriodMs;
+    p.rebuildAppIopsPerDeviceThreshold = t.rebuildAppIopsPerDeviceThreshold;
+    p.rebalanceAppIopsPerDeviceThreshold = t.rebalanceAppIopsPerDeviceThreshold;
+    p.rebuildAppBwPerDeviceThresholdKB = t.rebuildAppBwPerDeviceThresholdKB;
+    p.rebalanceAppBwPerDeviceThresholdKB = t.rebalanceAppBwPerDeviceThresholdKB;
+    return p;
+}
 
 Mos_RC contCmd_AddDevGroup(Cont *pCont, const OstrelTgtReq_AddDevArr *pHead, const UINT8 *pElems, NetRpcData *pRes)
 {

@@ -101,6 +101,10 @@ Mos_RC contCmd_FlcacheSetConfCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_FlcacheDevUseUpdateCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_FlcacheQueryCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_ResetDiagCountersCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_ConfigureTraceFreqsCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_QueryDiagCountersCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_QueryDiagCountersExtCmd(ContCmdCtx *pCtx);
+Mos_RC contCmd_ChallengeResponseCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_SetCombStateCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_StartMigrateCmd(ContCmdCtx *pCtx);
 Mos_RC contCmd_AbortMigrateCmd(ContCmdCtx *pCtx);
@@ -207,6 +211,8 @@ BOOL contCmd_IsGenStale(UINT16 serverGen, UINT16 recordGen);
 BOOL contCmd_ArePerfParamsInRange(const Tgt_PerformanceParamsV200 *pParams);
 // The throttling rules for rebuild and for rebalance.
 BOOL contCmd_ValidateThrottlingInfo(const OstrelTgtThrottlingInfo *pInfo);
+// The wire's throttling record as the physical device takes it.
+PhyDevThrottlingInfo contCmd_PhyThrottling(const OstrelTgtThrottlingInfo &t);
 // The socket buffer size to set for a changed request: 0 becomes 128, below 64 becomes 64.
 UINT32 contCmd_FixSocketBufferKb(UINT32 requestedKb);
 

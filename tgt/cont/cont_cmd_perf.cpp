@@ -14,6 +14,9 @@
 #include "net/net_rcv_group.h"
 #include "tgt/cont/cont.h"
 #include "tgt/cont/cont_cmd_intrn.h"
+#include "tgt/cont/cont_dev.h"
+#include "tgt/phy/phy_dev_io.h"
+#include "tgt/raid/raid_resync.h"
 #include "tgt/tgt_conf.h"
 #include "tgt/tgt_umt_class.h"
 
@@ -113,6 +116,29 @@ void contCmd_ResizeNetWorkers(Cont *pCont, UINT32 want, BOOL bShrink)
     net.pollWorkers = want;
 }
 
+// The copy pool, when its count moves that way. A worker leaves only once its copy ended, which
+// may take long: a shrink that has not settled after 20 polls is traced, not a reason to stop the
+// server, and the pool goes on shrinking as copies end.
+void contCmd_ResizeCopyPool(UINT32 want, BOOL bShrink)
+{
+    const UINT32 cur = tgtPerfInitParam_G.threadCopyIo;
+    if (bShrink ? want >= cur : want <= cur)
+        return;
+    if (RaidSyncPool *pPool = raidSyncPool_Get()) {
+        MosUMT_UThreadPool *pThreads = &pPool->rebuildThreadPool;
+        mosUmtPool_Resize(pThreads, want);
+        for (UINT32 i = 0; bShrink && mosUmtPool_GetNumOfRemovePending(pThreads) != 0; i++) {
+            if (i == kMaxPolls) {
+                MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Configuration of copy io UMTs is stuck for too long");
+                break;
+            }
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Configuration of copy io UMTs is in progress");
+            mosUmt_SleepByQ(MOS_TIMER_QUEUE_ID__100MILLI);
+        }
+    }
+    tgtPerfInitParam_G.threadCopyIo = (UINT16)want;
+}
+
 void contCmd_UpdateUmtPerfParams_Async(void *pArg)
 {
     auto *pUpd = static_cast<ContCmdUmtUpdateArg *>(pArg);
@@ -120,10 +146,11 @@ void contCmd_UpdateUmtPerfParams_Async(void *pArg)
     MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Decrease UMT resources ...");
     contCmd_ResizeNetWorkers(pCont, pUpd->params.numNetWorkerThreads, TRUE);
     contCmd_ResizeRecvGroups(pCont, pUpd->params, TRUE);
+    contCmd_ResizeCopyPool(pUpd->params.threadCopyIo, TRUE);
     MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Increase UMT resources ...");
     contCmd_ResizeNetWorkers(pCont, pUpd->params.numNetWorkerThreads, FALSE);
     contCmd_ResizeRecvGroups(pCont, pUpd->params, FALSE);
-    tgtPerfInitParam_G.threadCopyIo = pUpd->params.threadCopyIo;
+    contCmd_ResizeCopyPool(pUpd->params.threadCopyIo, FALSE);
     MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Re-Configuring UMT resources completed !!!");
     delete pUpd;
     MosFastlockGuard g(&pCont->cmd.fastLock);
@@ -149,15 +176,36 @@ Mos_RC contCmd_UpdateUmtPerfParams(Cont *pCont, const Tgt_PerformanceParamsV200 
     return MOS_RC__SUCCESS;
 }
 
+// Both sets of data-path buffers take the new multiplier before it is stored; a set that cannot
+// answers the update with its code (the multiplier stays the old one).
+Mos_RC contCmd_UpdateNumIoBuffs(Cont *pCont, UINT32 numIoBuffs)
+{
+    for (BOOL bPri : {TRUE, FALSE}) {
+        const Mos_RC rc = rcacheNetBuf_Resize(bPri ? &pCont->cachePri : &pCont->cacheSec, numIoBuffs, bPri);
+        if (rc != MOS_RC__SUCCESS) {
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "The %s I/O buffers were not resized to %u times: %s",
+                      bPri ? "primary" : "secondary", numIoBuffs, mosRc_GetStr(rc));
+            return rc;
+        }
+    }
+    return MOS_RC__SUCCESS;
+}
+
 // The values that are cheap to change, at once; a failure's code, else 65.
 Mos_RC contCmd_ApplyPerfParams(Cont *pCont, Tgt_PerformanceParamsV200 p)
 {
     TgtPerfParam &cur = tgtPerfInitParam_G;
     NetConfParam &net = tgtInitParam_G.netParam;
-    if (p.numIoBuffs != cur.numIoBuffs || pCont->bReconfigInProgress)
+    if (p.numIoBuffs != cur.numIoBuffs || pCont->bReconfigInProgress) {
+        const Mos_RC rc = contCmd_UpdateNumIoBuffs(pCont, p.numIoBuffs);
+        if (rc != MOS_RC__SUCCESS)
+            return rc;
         cur.numIoBuffs = p.numIoBuffs;
-    if (p.numOfSocketsPerIpPellarToPellar != cur.numOfSocketsPerIpPellarToPellar)
+    }
+    if (p.numOfSocketsPerIpPellarToPellar != cur.numOfSocketsPerIpPellarToPellar) {
+        contTgtMngr_UpdateNumOfSocketsOnAllTgts(&pCont->tgtMngr, p.numOfSocketsPerIpPellarToPellar);
         cur.numOfSocketsPerIpPellarToPellar = p.numOfSocketsPerIpPellarToPellar;
+    }
     if (p.keepaliveTimeMs != cur.keepaliveTimeMs) {
         kalive_Update(&pCont->ostrel.kalive, cont_GetTgtId(pCont), p.keepaliveTimeMs);
         cmonitor_Update(&pCont->ostrel.conMonitor, cont_GetTgtId(pCont));
@@ -206,8 +254,10 @@ Mos_RC contCmd_ApplyPerfParams(Cont *pCont, Tgt_PerformanceParamsV200 p)
                     "net_SetBreakDoIOLoop");
     if (rc != MOS_RC__SUCCESS)
         return rc;
-    if (p.maxReqPerAsyncFile != cur.maxReqPerAsyncFile)
+    if (p.maxReqPerAsyncFile != cur.maxReqPerAsyncFile) {
+        contDevMngr_SetFileMaxInflight(&pCont->devMngr, p.maxReqPerAsyncFile);
         cur.maxReqPerAsyncFile = p.maxReqPerAsyncFile;
+    }
     if (p.umtOsThrds != cur.umtOsThrds) {
         Mos_RC rc = mosUmtSched_Resize(mosUmt_GetDefaultScheduler(), p.umtOsThrds);
         if (rc != MOS_RC__SUCCESS) {
@@ -308,7 +358,20 @@ Mos_RC contCmd_UpdateThrottleConfCmd(ContCmdCtx *pCtx)
         if (!contCmd_ValidateThrottlingInfo(&t))
             return MOS_RC__INVALID;
     }
-    // The devices join the controller's registry with the device manager; until then no listed
-    // device can be found.
-    return head.numDevs == 0 ? MOS_RC__SUCCESS : MOS_RC__NOT_FOUND;
+    // Entries in order: an unknown device stops the list there, the earlier ones stay applied.
+    Cont *pCont = pCtx->pCont;
+    for (UINT32 i = 0; i < head.numDevs; i++) {
+        const auto e =
+            contCmd_RecAt<OstrelTgt_DevThrottleConf>(pCtx, sizeof(head) + (UINT64)i * sizeof(OstrelTgt_DevThrottleConf));
+        ContDev *pDev = cont_AcquireContDev(pCont, e.devId);
+        if (pDev == nullptr) {
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Throttling info: no device %016lx", (unsigned long)e.devId);
+            return MOS_RC__NOT_FOUND;
+        }
+        PhyDevThrottlingInfo info = contCmd_PhyThrottling(e.throttleConf);
+        if (pDev->pPhyDev != nullptr)
+            phyDev_UpdateDevThrottlingConf(pDev->pPhyDev, &info);
+        cont_ReleaseContDev(pCont, e.devId);
+    }
+    return MOS_RC__SUCCESS;
 }

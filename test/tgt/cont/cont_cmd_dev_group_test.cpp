@@ -321,4 +321,46 @@ TEST_F(ContCmdDevGroup, CleanUpBehindALongInFlightIoEndsInThePlannedCrash)
     EXPECT_TRUE(seam_G->crashes.empty());
 }
 
+// Per-device throttling reaches the physical device, entry by entry, up to the first unknown one;
+// the in-flight limit of the performance parameters reaches every device file.
+TEST_F(ContCmdDevGroup, ThrottlingAndTheInFlightLimitReachTheDevices)
+{
+    ASSERT_EQ(addDevs({devElem(0xA1, file("t"), TRUE)}, FALSE, FALSE), MOS_RC__SUCCESS);
+    ASSERT_NE(dev(0xA1), nullptr);
+    PhyDev *pPhyDev = dev(0xA1)->pPhyDev;
+    auto throttle = [](std::vector<UINT64> ids, UINT32 rebuildKb) {
+        OstrelTgtReq_UpdateThrottleConf head{(UINT32)ids.size(), sizeof(OstrelTgt_DevThrottleConf), kGen};
+        std::vector<UINT8> rec(sizeof(head));
+        memcpy(rec.data(), &head, sizeof(head));
+        for (UINT64 id : ids) {
+            OstrelTgt_DevThrottleConf e{};
+            e.devId = id;
+            e.throttleConf.rebuildConcurrentIOLimit = 4;
+            e.throttleConf.rebuildBWLimitKB = rebuildKb;
+            const size_t off = rec.size();
+            rec.resize(off + sizeof(e));
+            memcpy(rec.data() + off, &e, sizeof(e));
+        }
+        return ContCmdRig::send(TGT_MSG_TYPE__UPDATE_DEV_THROTTLING_CONF, 0, rec);
+    };
+    EXPECT_EQ(throttle({0xA1}, 1000), MOS_RC__SUCCESS);
+    EXPECT_EQ(pPhyDev->rebuildLimiter.maxLbsDuringHighPrio, 2000u);
+    EXPECT_EQ(throttle({0xA1, 0xA9}, 3000), MOS_RC__NOT_FOUND);
+    EXPECT_EQ(pPhyDev->rebuildLimiter.maxLbsDuringHighPrio, 6000u) << "the entry before the unknown one stays";
+
+    const UINT32 files = tgtPerfInitParam_G.maxReqPerAsyncFile;
+    auto setMaxReq = [](UINT32 n) {
+        const Mos_RC rc = ContCmdRig::send(
+            TGT_MSG_TYPE__UPDATE_PERF_PARAMS, 0,
+            ContCmdRig::perfRecord([n](Tgt_PerformanceParamsV200 &p) { p.maxReqPerAsyncFile = n; }, kGen));
+        for (int i = 0; i < 3000 && __atomic_load_n(&cont_g.cmd.updateUmtPerfParamCtx.bActive, __ATOMIC_ACQUIRE); i++)
+            usleep(10000);
+        return rc;
+    };
+    EXPECT_EQ(setMaxReq(files + 7), MOS_RC__SUCCESS);
+    EXPECT_EQ(pPhyDev->pFile->mosDev.pFile->maxInflights, files + 7);
+    EXPECT_EQ(setMaxReq(files), MOS_RC__SUCCESS);
+    EXPECT_EQ(pPhyDev->pFile->mosDev.pFile->maxInflights, files);
+}
+
 } // namespace
