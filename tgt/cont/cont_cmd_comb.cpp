@@ -17,6 +17,8 @@
 #include "tgt/cont/cont.h"
 #include "tgt/cont/cont_comb.h"
 #include "tgt/cont/cont_cmd_intrn.h"
+#include "tgt/cont/cont_dev.h"
+#include "tgt/phy/phy_devset.h"
 #include "tgt/raid/raid_comb.h"
 #include "tgt/raid/raid_resync.h"
 #include "tgt/tgt_conf.h"
@@ -97,6 +99,17 @@ Mos_RC contCmd_AddCombAndSetState(Cont *pCont, const OstrelTgtReq_AddComb &e, BO
 }
 
 // Read-only first; a comb that must change its partners or states is added read-write.
+// Whether the element's device held the comb at start-up and it has not been added since.
+BOOL contCmd_IsCombInRebuild(Cont *pCont, const OstrelTgtReq_AddComb &e)
+{
+    ContDev *pDev = cont_AcquireContDev(pCont, e.devId);
+    if (pDev == nullptr)
+        return FALSE;
+    const BOOL b = pDev->pPhyDev != nullptr && phy_IsCombInRebuild(pDev->pPhyDev, e.combId, e.devId);
+    cont_ReleaseContDev(pCont, e.devId);
+    return b;
+}
+
 Mos_RC contCmd_AddCombInCycle(Cont *pCont, const OstrelTgtReq_AddComb &e, BOOL bForceReconfig, UINT32 *pReadOnly,
                               UINT32 *pReadWrite)
 {
@@ -155,8 +168,12 @@ Mos_RC contCmd_AddCombGroup(Cont *pCont, const ContCmdGroup *pGroup, BOOL bForce
               contCmd_CombWorkers(n, tgtPerfInitParam_G.umtOsThrds));
     ContCombMngr *pMngr = &pCont->combMngr;
     contCombMngr_MarkAllCombs(pMngr);
-    // Phase 1: the listed combs that exist keep their place through the sweep.
-    UINT32 kept = 0;
+    // Phase 1: the listed combs that exist keep their place through the sweep, and those that
+    // their device held at start-up are added now: the sweep's end of the stage frees whatever
+    // is still only on the device, with the data in its teeth.
+    UINT32 kept = 0, readOnly = 0, readWrite = 0;
+    Mos_RC result = MOS_RC__SUCCESS;
+    std::vector<BOOL> bAdded(n, FALSE);
     for (UINT32 i = 0; i < n; i++) {
         const OstrelTgtReq_AddComb e = elem(i);
         if (!contCmd_IsCombElemValid(e))
@@ -168,6 +185,14 @@ Mos_RC contCmd_AddCombGroup(Cont *pCont, const ContCmdGroup *pGroup, BOOL bForce
             }
             contObj_Release(&pCont->objs, e.combId, CONT_OBJ_TYPE__COMB);
             kept++;
+        } else if (contCmd_IsCombInRebuild(pCont, e)) {
+            const Mos_RC rc = contCmd_AddCombAndSetState(pCont, e, FALSE, FALSE, bForceReconfig, TRUE);
+            readWrite++;
+            bAdded[i] = TRUE;
+            if (!contCmd_IsAdded(rc)) {
+                MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Add %s element %u failed %s", "comb", i, mosRc_GetStr(rc));
+                result = MOS_RC__ERROR;
+            }
         }
     }
     std::vector<CombId> gone;
@@ -177,10 +202,10 @@ Mos_RC contCmd_AddCombGroup(Cont *pCont, const ContCmdGroup *pGroup, BOOL bForce
     for (CombId id : gone)
         MOS_ASSERT(contComb_RemById(pCont, id, FALSE, FALSE) == MOS_RC__SUCCESS);
     phy_ReconfigureStageDone(&pCont->phy);
-    // Phase 2: every listed comb, read-only where it may stay as it is.
-    Mos_RC result = MOS_RC__SUCCESS;
-    UINT32 readOnly = 0, readWrite = 0;
+    // Phase 2: every other listed comb, read-only where it may stay as it is.
     for (UINT32 i = 0; i < n; i++) {
+        if (bAdded[i])
+            continue;
         const OstrelTgtReq_AddComb e = elem(i);
         const Mos_RC rc =
             contCmd_IsCombElemValid(e) ? contCmd_AddCombInCycle(pCont, e, bForceReconfig, &readOnly, &readWrite)

@@ -6,6 +6,7 @@
 #include "mos/mos_assert.h"
 #include "mos/mos_trace.h"
 #include "mos/mos_utils_mem.h"
+#include "mos/umt/mos_umt_semaphore.h"
 #include "net/net_rpc.h"
 #include "tgt/cont/cont.h"
 #include "tgt/cont/cont_dev.h"
@@ -42,13 +43,23 @@ void contRaid_ReleaseTgtCon(Cont *pCont, RaidCon *pCon)
 // The messaging layer's message of an RPC lives on the heap between send and wait.
 NetRpcMsg *msgOf(RaidRpc *pRpc) { return static_cast<NetRpcMsg *>(pRpc->pPriv[0]); }
 
+void contRaid_FreeMsg(Cont *pCont, RaidRpc *pRpc, NetRpcMsg *pMsg)
+{
+    netMsgSndSync_RmSem(pMsg);
+    mosUmtSem_Destroy(&pRpc->semForRsp);
+    contNet_DestroyMsg(pCont, pMsg);
+    mos_MemFree(pMsg);
+}
+
 Mos_RC contRaid_SendRpc(Cont *pCont, const RaidCon *pCon, RaidRpc *pRpc)
 {
     auto *pMsg = static_cast<NetRpcMsg *>(mos_MemCalloc(sizeof(NetRpcMsg), sizeof(NetRpcMsg), __func__, TRUE));
     if (pMsg == nullptr)
         return MOS_RC__NO_RESOURCES;
     Net *pNet = cont_GetNetObj(pCont);
-    NetRpcData *pData = netMsgSndAsync_Init(pMsg, pNet, NET_MSG_TYPE__SNDRCV, TRUE, nullptr);
+    // A synchronous request sent without blocking still needs its waiter's semaphore before the
+    // hand-over: a send that fails at once completes the message there and then.
+    NetRpcData *pData = netMsgSndAsync_Init(pMsg, pNet, NET_MSG_TYPE__SNDRCV, TRUE, &pRpc->semForRsp);
     pData->context = pRpc->msgType;
     pData->grpId = pRpc->grpId;
     netIov_AddBuffer(&pData->iov, const_cast<void *>(pRpc->pRec), pRpc->recLen, CONT_NET_BUF_TYPE__STATIC);
@@ -58,8 +69,7 @@ Mos_RC contRaid_SendRpc(Cont *pCont, const RaidCon *pCon, RaidRpc *pRpc)
         netIov_AddBuffer(&pData->iov, const_cast<void *>(pRpc->pDif), pRpc->difLen, CONT_NET_BUF_TYPE__STATIC);
     Mos_RC rc = netRpc_SendRequest(pNet, pCon->hCon, pMsg, FALSE);
     if (rc != MOS_RC__SUCCESS) {
-        contNet_DestroyMsg(pCont, pMsg);
-        mos_MemFree(pMsg);
+        contRaid_FreeMsg(pCont, pRpc, pMsg);
         return rc;
     }
     pRpc->pPriv[0] = pMsg;
@@ -76,8 +86,7 @@ Mos_RC contRaid_WaitRpc(Cont *pCont, RaidRpc *pRpc)
         const NetRpcData *pRes = &pMsg->msgSnd.rpcRes;
         pRpc->rspRc = (Mos_RC)pRes->context;
         // The answer's payload, cut to the caller's room; its length tells what arrived.
-        UINT32 n = NET_IOV__GET_SIZE(&pRes->iov);
-        for (UINT32 i = 0; i < n && pRpc->pRsp != nullptr; i++) {
+        for (UINT32 i = 0; i < pRes->iov.numOfUsedBuffers && pRpc->pRsp != nullptr; i++) {
             UINT32 len = 0;
             const void *p = NET_IOV__GET(&pRes->iov, i, &len);
             UINT32 take = len <= pRpc->rspCap - pRpc->rspLen ? len : pRpc->rspCap - pRpc->rspLen;
@@ -85,8 +94,7 @@ Mos_RC contRaid_WaitRpc(Cont *pCont, RaidRpc *pRpc)
             pRpc->rspLen += take;
         }
     }
-    contNet_DestroyMsg(pCont, pMsg);
-    mos_MemFree(pMsg);
+    contRaid_FreeMsg(pCont, pRpc, pMsg);
     pRpc->pPriv[0] = nullptr;
     return rc;
 }

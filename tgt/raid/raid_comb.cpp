@@ -92,6 +92,7 @@ BOOL raidComb_AllocComb(RaidComb *pComb, CombId combId, TgtDevId devId, Phy *pPh
         MOS_RC__SUCCESS)
         return FALSE;
     pComb->pContDev = pContDev;
+    pComb->pPhy = pPhy;
     pComb->raidCombInitState = bOnDevice ? RAID_COMB_INIT_STATE__FOUND_ON_DEV : RAID_COMB_INIT_STATE__NEW;
     MOS_TRACE(MOS_COMP_TGT_RAID, MOS_FREQ_MED, "Alloc comb %lx, bOnDevice %u", (unsigned long)combId,
               (unsigned)bOnDevice);
@@ -182,8 +183,10 @@ BOOL raidComb_FirstAccess(RaidComb *pComb)
     if (pComb->raidCombInitState == RAID_COMB_INIT_STATE__NEW) {
         bOk = raidComb_ValidateTeethInComb(pComb, FALSE);
         if (bOk) {
-            Raid *pRaid = raid_Get();
-            (void)pRaid;
+            // The device's comb array names the comb from now on; the comb's first tooth I/O makes
+            // that durable before it answers. A slot left reserved reads as free at the next
+            // start, and the comb's teeth would be freed with everything written to them.
+            phyComb_AllocCombDone(&pComb->phyComb, pComb->pPhy);
             RaidCombLock lock(pComb);
             pComb->raidCombInitState = RAID_COMB_INIT_STATE__INIT;
         }

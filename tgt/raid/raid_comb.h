@@ -157,6 +157,7 @@ struct RaidComb {
     BOOL bAbortScan;
     UINT32 forceRemoteDrlCounter;
     BOOL bTPellar;
+    Phy *pPhy; // the device set the comb was placed by; its first access completes the placement there
 };
 static_assert(offsetof(RaidComb, inFlightWrites) == offsetof(RaidComb, combState) + sizeof(UINT32));
 

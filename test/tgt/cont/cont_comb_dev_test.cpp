@@ -10,7 +10,10 @@
 #include "tgt/cont/cont.h"
 #include "tgt/cont/cont_comb.h"
 #include "tgt/cont/cont_dev.h"
+#include "tgt/cont/cont_raid_state.h"
 #include "tgt/phy/phy_layout.h"
+#include "tgt/phy/phy_map.h"
+#include "tgt/raid/raid_comb.h"
 #include "tgt/tgt_umt_class.h"
 
 namespace {
@@ -121,5 +124,37 @@ TEST_F(CombOnDevTest, AddPlacesTheCombAndRemoveTakesItAway)
     EXPECT_EQ(pDev_->combAnchor.counter, maxCombs_ - 1);
     EXPECT_EQ(rem(first), MOS_RC__NOT_FOUND);
     EXPECT_EQ(add(id + 0x8000), MOS_RC__SUCCESS) << "the removed comb's room is free again";
+}
+// A new comb's slot is reserved when the comb is placed and names the comb once its first access
+// completes the placement: a slot still reserved when the array reaches the disk reads as free at
+// the next start, and the comb's teeth with everything written to them would be freed.
+TEST_F(CombOnDevTest, FirstAccessOfANewCombNamesItInTheDeviceCombArray)
+{
+    ASSERT_NE(pDev_, nullptr);
+    const CombId id = 0x8000;
+    ASSERT_EQ(add(id), MOS_RC__SUCCESS);
+    const PhyDevComb &arr = pDev_->pPhyDev->devComb;
+    auto slotsNaming = [&](CombId v) {
+        UINT32 n = 0;
+        for (UINT32 i = 0; i < arr.maxNumOfCombs; i++)
+            n += arr.pCombArr[i].combId == v ? 1 : 0;
+        return n;
+    };
+    EXPECT_EQ(slotsNaming(PHY_DEV_COMB_ARR__RESERVED), 1u);
+    raid_Init(&cont_->raid, cont_.get(), contRaid_GetHooks()); // no head: the comb keeps its teeth as they are
+    BOOL bOk = FALSE;
+    UINT64 changeNumber = 0;
+    run([&] {
+        auto *pComb = static_cast<ContComb *>(contObj_Acquire(&cont_->objs, id, CONT_OBJ_TYPE__COMB));
+        ASSERT_NE(pComb, nullptr);
+        bOk = raidComb_FirstAccess(&pComb->raidComb);
+        changeNumber = pComb->raidComb.phyComb.combChangeNumber;
+        contObj_Release(&cont_->objs, id, CONT_OBJ_TYPE__COMB);
+    });
+    raid_Destroy(&cont_->raid);
+    ASSERT_TRUE(bOk);
+    EXPECT_EQ(slotsNaming(id), 1u);
+    EXPECT_EQ(slotsNaming(PHY_DEV_COMB_ARR__RESERVED), 0u);
+    EXPECT_NE(changeNumber, 0u) << "the comb's first tooth I/O hardens the array";
 }
 } // namespace
