@@ -1,11 +1,13 @@
 #include "test/peers/sim_peer.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
+#include "mos/mos_t10dif.h"
 #include "net/net_rpc.h"
-#include "test/support/net_support.h"
-#include "test/support/umt_test_support.h"
+#include "test/support/net_root.h"
+#include "test/support/umt_run.h"
 
 namespace {
 // Groups a pellar sends to (13, 14) and those whose numbers its responses carry (20-27).
@@ -318,12 +320,41 @@ std::vector<uint8_t> OstrelSim::Vol(uint64_t volId, uint64_t vtreeId, uint32_t v
     return e;
 }
 
-std::vector<uint8_t> OstrelSim::Head(uint32_t mhId, uint64_t capChangeGen)
+std::vector<uint8_t> OstrelSim::Head(uint32_t mhId, uint64_t capChangeGen, uint64_t vtreeId)
 {
+    constexpr size_t kUsageBm = 12, kUsageBmBytes = 128, kUsageMap = 148, kSlots = 1024;
     std::vector<uint8_t> e(8340, 0);
     memcpy(e.data(), &mhId, 4);
     memcpy(e.data() + 140, &capChangeGen, 8);
+    if (vtreeId == 0)
+        return e;
+    memset(e.data() + kUsageBm, 0xFF, kUsageBmBytes);
+    for (size_t s = 0; s < kSlots; s++)
+        memcpy(e.data() + kUsageMap + 8 * s, &vtreeId, 8);
     return e;
+}
+
+std::vector<OstrelSim::DevAnswer> OstrelSim::AddDevs(const std::vector<OstrelTgtReq_AddDev> &devs,
+                                                     bool bReconfigInProgress, Mos_RC *pRc, uint16_t generation)
+{
+    constexpr size_t kAnswerHead = 8, kAnswerElem = 88;
+    std::vector<uint8_t> ans;
+    *pRc = Command(2054, 0, simComb_AddDevArr(devs, bReconfigInProgress, generation), &ans);
+    std::vector<DevAnswer> out;
+    for (size_t off = kAnswerHead; off + kAnswerElem <= ans.size(); off += kAnswerElem) {
+        DevAnswer a{};
+        memcpy(&a.devId, ans.data() + off, 8);
+        memcpy(&a.teeth, ans.data() + off + 8, 8);
+        memcpy(&a.specRc, ans.data() + off + 16, 4);
+        out.push_back(a);
+    }
+    return out;
+}
+
+Mos_RC OstrelSim::AddCombs(const std::vector<OstrelTgtReq_AddComb> &combs, bool bReconfigInProgress,
+                           uint16_t generation)
+{
+    return Command(2217, 0, simComb_AddCombArr(combs, bReconfigInProgress, generation));
 }
 
 void OstrelSim::ScriptPermits(const std::vector<Permit> &script)
@@ -395,4 +426,35 @@ Mos_RC QuilletSim::Write(uint64_t combId, uint32_t offsetInComb, uint32_t sizeIn
 Mos_RC QuilletSim::Read(uint64_t combId, uint32_t offsetInComb, uint32_t sizeInLbs, std::vector<uint8_t> *pData)
 {
     return Request(2101, 22, {quilletSim_Record(combId, sizeInLbs, offsetInComb, 0)}, pData);
+}
+
+namespace {
+std::vector<uint8_t> quilletSim_IoRecord(const QuilletSim::Io &io, uint32_t flags)
+{
+    std::vector<uint8_t> rec = quilletSim_Record(io.combId, io.sizeInLbs, io.offsetInComb, flags);
+    memcpy(rec.data() + 16, &io.combGenNum, 8);
+    memcpy(rec.data() + 24, &io.volId, 8);
+    memcpy(rec.data() + 32, &io.volGenNum, 8);
+    memcpy(rec.data() + 40, &io.scsiGenNum, 8);
+    return rec;
+}
+} // namespace
+
+Mos_RC QuilletSim::WriteData(const Io &io, const std::vector<uint8_t> &data)
+{
+    constexpr uint32_t kT10DifAttached = 0x4;
+    std::vector<uint8_t> guards((size_t)io.sizeInLbs * sizeof(T10Dif));
+    for (uint32_t b = 0; b < io.sizeInLbs && (size_t)(b + 1) * 512 <= data.size(); b++) {
+        const UINT16 guard = mos_generic_t10dif_crc(0, data.data() + (size_t)b * 512, 512);
+        memcpy(guards.data() + (size_t)b * sizeof(T10Dif), &guard, sizeof(guard));
+    }
+    return Request(2103, 22, {quilletSim_IoRecord(io, kT10DifAttached), data, guards});
+}
+
+Mos_RC QuilletSim::ReadData(const Io &io, std::vector<uint8_t> *pData)
+{
+    const Mos_RC rc = Request(2101, 22, {quilletSim_IoRecord(io, 0)}, pData);
+    if (pData != nullptr && pData->size() > (size_t)io.sizeInLbs * 512)
+        pData->resize((size_t)io.sizeInLbs * 512);
+    return rc;
 }

@@ -17,10 +17,12 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "net/net.h"
 #include "net/net_rcv_group.h"
+#include "test/peers/sim_comb_cmds.h"
 
 struct NetForTest;
 
@@ -121,7 +123,21 @@ class OstrelSim : public SimPeer {
     // Elements of the group commands.
     static std::vector<uint8_t> Vtree(uint64_t vtreeId, uint32_t snapTime = 1);
     static std::vector<uint8_t> Vol(uint64_t volId, uint64_t vtreeId, uint32_t vtoId, uint64_t volGen = 1);
-    static std::vector<uint8_t> Head(uint32_t mhId, uint64_t capChangeGen);
+    // A head; with a vtreeId every block is in use and every slot of its usage map names that
+    // volume tree.
+    static std::vector<uint8_t> Head(uint32_t mhId, uint64_t capChangeGen, uint64_t vtreeId = 0);
+    // The device group command (2054) of simComb_Dev elements (sim_comb_cmds.h); its answer's
+    // entries, one per device: id, code, teeth.
+    struct DevAnswer {
+        uint64_t devId;
+        uint32_t specRc;
+        uint64_t teeth;
+    };
+    std::vector<DevAnswer> AddDevs(const std::vector<OstrelTgtReq_AddDev> &devs, bool bReconfigInProgress,
+                                   Mos_RC *pRc, uint16_t generation = 1);
+    // The comb group command (2217) of simComb_* elements; outside a cycle it holds one comb.
+    Mos_RC AddCombs(const std::vector<OstrelTgtReq_AddComb> &combs, bool bReconfigInProgress,
+                    uint16_t generation = 1);
     void SetKeepAliveEcho(bool bEcho) { bEcho_ = bEcho; }
     // Answers of the next permit requests, in order; Grant once the script is used up.
     void ScriptPermits(const std::vector<Permit> &script);
@@ -142,4 +158,19 @@ class QuilletSim : public SimPeer {
     // A write of sizeInLbs blocks (2103) as the record announces it; dataBytes of data follow it.
     Mos_RC Write(uint64_t combId, uint32_t offsetInComb, uint32_t sizeInLbs, uint32_t dataBytes, uint32_t flags = 0);
     Mos_RC Read(uint64_t combId, uint32_t offsetInComb, uint32_t sizeInLbs, std::vector<uint8_t> *pData = nullptr);
+
+    // A client I/O as a volume's block driver sends it.
+    struct Io {
+        uint64_t combId;
+        uint32_t offsetInComb;
+        uint32_t sizeInLbs;
+        uint64_t combGenNum = 0;
+        uint64_t volId = 0;
+        uint64_t volGenNum = 0;
+        uint64_t scsiGenNum = 0;
+    };
+    // A write of data (sizeInLbs x 512 bytes) with the T10-DIF guards computed here and attached.
+    Mos_RC WriteData(const Io &io, const std::vector<uint8_t> &data);
+    // A read; the data alone (guards that follow it are dropped) in *pData when given.
+    Mos_RC ReadData(const Io &io, std::vector<uint8_t> *pData);
 };

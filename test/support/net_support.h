@@ -9,6 +9,7 @@
 #include "test/support/umt_test_support.h"
 #include "net/net_path.h"
 #include "test/support/net_engine_support.h"
+#include "test/support/net_root.h"
 
 // The runtime with poll-driven timers and the messaging layer's debug types, once per test program.
 class NetTestRuntimeEnv : public UmtRuntimeEnv {
@@ -28,35 +29,6 @@ class NetTestRuntimeEnv : public UmtRuntimeEnv {
     }
 };
 
-struct NetForTest {
-    MosUmt_SchedThrd sched;
-    Net net;
-};
-
-inline std::unique_ptr<NetForTest> netTest_Create(const NetConfParam *pConf = nullptr,
-                                                  const NetCallback *pCallback = nullptr, ConId myConId = 0x10,
-                                                  NetOwnerType ownerType = NET_OWNER_TYPE__TGT)
-{
-    auto p = std::make_unique<NetForTest>();
-    NetConfParam conf;
-    if (pConf != nullptr)
-        conf = *pConf;
-    else
-        netConfParam_SetDefaults(&conf);
-    conf.bPollTimers = !mosTimer_G.bThrdsUsed;
-    common_UmtClassInit(netEngineTest_NoClass);
-    MOS_ASSERT_SUCCESS(mosUmtSchedThrd_Create(&p->sched, "net test workers", 2, 2, 0));
-    net_Init(&p->net, &p->sched.base, pCallback, 28, myConId, ownerType, &conf);
-    net_SetPollTimerQs(&p->net, MOS_TIMER_QUEUE_ID__100MILLI, MOS_TIMER_QUEUE_ID__5MIN);
-    return p;
-}
-
-inline void netTest_Destroy(std::unique_ptr<NetForTest> &p)
-{
-    net_Destroy(&p->net);
-    mosUmtSchedThrd_Destroy(&p->sched);
-    p.reset();
-}
 
 #include <atomic>
 #include <mutex>
@@ -166,18 +138,6 @@ inline const NetRecvGroupOps *netTestGroup_Ops(void)
     return &ops;
 }
 
-// Remote hosts 127.0.0.1 .. 127.0.0.n on port, paths per portal.
-inline NetCon_RemoteHosts netTest_LoopbackHosts(UINT32 n, Port port, UINT32 paths)
-{
-    NetCon_RemoteHosts hosts{};
-    hosts.numOfSocketPerIp = paths;
-    hosts.hostsCount = n;
-    hosts.port = port;
-    hosts.maxNumHosts = NET_CON__MAX_NUM_OF_IP_PER_HOST;
-    for (UINT32 i = 0; i < n; i++)
-        snprintf(hosts.hosts[i], sizeof(hosts.hosts[i]), "127.0.0.%u", i + 1);
-    return hosts;
-}
 
 // Connected and validated paths of a connection, read under its lock.
 inline void netTest_CountPaths(Net *pNet, HNetCon hCon, UINT32 *pPaths, UINT32 *pConnected, UINT32 *pValidated,

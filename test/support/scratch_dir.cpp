@@ -35,8 +35,15 @@ ScratchDir::ScratchDir()
     path_ = p;
 }
 
+ScratchDir::ScratchDir(std::string path) : path_(std::move(path)), bKeep_(true)
+{
+    std::filesystem::create_directories(path_);
+}
+
 ScratchDir::~ScratchDir()
 {
+    if (bKeep_)
+        return;
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
 }

@@ -8,6 +8,8 @@
 class ScratchDir {
   public:
     ScratchDir();
+    // A named directory (created when missing) that stays with its contents when the object goes.
+    explicit ScratchDir(std::string path);
     ~ScratchDir();
     ScratchDir(const ScratchDir &) = delete;
     ScratchDir &operator=(const ScratchDir &) = delete;
@@ -16,6 +18,7 @@ class ScratchDir {
 
   private:
     std::string path_;
+    bool bKeep_ = false;
 };
 
 // A loop device over a file, detached when the object goes. attach() returns null where loop

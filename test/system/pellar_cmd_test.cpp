@@ -309,65 +309,15 @@ TEST_F(PellarCmd, PerformanceParametersCorrectSocketBuffersAndResizeThreads)
     EXPECT_EQ(ostrel_.Command(TGT_MSG_TYPE__QUERY_ALL_VTREES_SIZE, 0, {}), MOS_RC__SUCCESS);
 }
 
-// One device element: id, path, new or known.
-std::vector<uint8_t> cmdTest_Dev(uint64_t devId, const std::string &path, bool bNew)
+// Combs on one device, known to it (not new), with neither role nor partner.
+std::vector<OstrelTgtReq_AddComb> cmdTest_Combs(uint64_t devId, const std::vector<uint64_t> &combIds)
 {
-    std::vector<uint8_t> e(280, 0);
-    memcpy(e.data(), &devId, 8);
-    e[12] = bNew ? 1 : 0;
-    const uint32_t pathLen = 64;
-    memcpy(e.data() + 28, &pathLen, 4);
-    memcpy(e.data() + 32, path.c_str(), std::min<size_t>(path.size(), 63));
-    e[148] = 1; // background scan off
-    return e;
-}
-
-// The device group's answer entries: (id, specRc, teeth).
-struct DevAnswer {
-    uint64_t devId;
-    uint32_t specRc;
-    uint64_t teeth;
-};
-std::vector<DevAnswer> cmdTest_AddDevs(OstrelSim &ostrel, const std::vector<std::vector<uint8_t>> &devs, bool bReconf,
-                                       Mos_RC *pRc)
-{
-    std::vector<uint8_t> rec(18, 0);
-    const uint32_t n = (uint32_t)devs.size(), size = 280, flag = bReconf ? 1 : 0;
-    memcpy(rec.data(), &n, 4);
-    memcpy(rec.data() + 4, &size, 4);
-    memcpy(rec.data() + 8, &flag, 4);
-    memcpy(rec.data() + 12, &kGen, 2);
-    for (const auto &d : devs)
-        rec.insert(rec.end(), d.begin(), d.end());
-    std::vector<uint8_t> ans;
-    *pRc = ostrel.Command(TGT_MSG_TYPE__ADD_DEV, 0, rec, &ans);
-    std::vector<DevAnswer> out;
-    for (size_t off = 8; off + 88 <= ans.size(); off += 88) {
-        DevAnswer a{};
-        memcpy(&a.devId, ans.data() + off, 8);
-        memcpy(&a.teeth, ans.data() + off + 8, 8);
-        memcpy(&a.specRc, ans.data() + off + 16, 4);
-        out.push_back(a);
-    }
-    return out;
-}
-
-// A comb group of the given combs on one device, no partners.
-Mos_RC cmdTest_AddCombs(OstrelSim &ostrel, uint64_t devId, const std::vector<uint64_t> &combIds, bool bReconf)
-{
-    std::vector<uint8_t> rec(18, 0);
-    const uint32_t n = (uint32_t)combIds.size(), size = 104, flag = bReconf ? 1 : 0;
-    memcpy(rec.data(), &n, 4);
-    memcpy(rec.data() + 4, &size, 4);
-    memcpy(rec.data() + 8, &flag, 4);
-    memcpy(rec.data() + 16, &kGen, 2);
+    std::vector<OstrelTgtReq_AddComb> combs;
     for (uint64_t id : combIds) {
-        std::vector<uint8_t> e(104, 0);
-        memcpy(e.data(), &devId, 8);
-        memcpy(e.data() + 8, &id, 8);
-        rec.insert(rec.end(), e.begin(), e.end());
+        combs.push_back(simComb_Comb(devId, id));
+        combs.back().bNew = 0;
     }
-    return ostrel.Command(TGT_MSG_TYPE__ADD_COMB, 0, rec);
+    return combs;
 }
 
 // Devices of 2 GB are enough for these tests.
@@ -386,8 +336,8 @@ TEST_F(PellarCmdDev, CyclesKeepListedDevicesAndCombsAndAnEmptyCycleRemovesThem)
     ASSERT_EQ(ostrel_.Attach({.generation = kGen}), MOS_RC__SUCCESS);
     ASSERT_EQ(ostrel_.Reconf(true), MOS_RC__SUCCESS);
     Mos_RC rc = MOS_RC__ERROR;
-    std::vector<DevAnswer> ans =
-        cmdTest_AddDevs(ostrel_, {cmdTest_Dev(0x51, dev, true), cmdTest_Dev(0, dev, true)}, true, &rc);
+    std::vector<OstrelSim::DevAnswer> ans =
+        ostrel_.AddDevs({simComb_Dev(0x51, dev, true), simComb_Dev(0, dev, true)}, true, &rc);
     EXPECT_EQ(rc, MOS_RC__SUCCESS);
     ASSERT_EQ(ans.size(), 2u);
     EXPECT_EQ(ans[0].devId, 0x51u);
@@ -398,32 +348,32 @@ TEST_F(PellarCmdDev, CyclesKeepListedDevicesAndCombsAndAnEmptyCycleRemovesThem)
 
     // The next cycle lists it again (known now) with a comb: both stay.
     ASSERT_EQ(ostrel_.Reconf(true), MOS_RC__SUCCESS);
-    ans = cmdTest_AddDevs(ostrel_, {cmdTest_Dev(0x51, dev, false)}, true, &rc);
+    ans = ostrel_.AddDevs({simComb_Dev(0x51, dev, false)}, true, &rc);
     EXPECT_EQ(rc, MOS_RC__SUCCESS);
     ASSERT_EQ(ans.size(), 1u);
     EXPECT_EQ(ans[0].specRc, (uint32_t)MOS_RC__ALREADY_EXISTS);
-    EXPECT_EQ(cmdTest_AddCombs(ostrel_, 0x51, {0x10000, 0}, true), MOS_RC__ERROR) << "a comb id of 0";
+    EXPECT_EQ(ostrel_.AddCombs(cmdTest_Combs(0x51, {0x10000, 0}), true), MOS_RC__ERROR) << "a comb id of 0";
     ASSERT_EQ(ostrel_.Reconf(false), MOS_RC__SUCCESS);
-    EXPECT_EQ(cmdTest_AddCombs(ostrel_, 0x51, {0x10000, 0x10001}, false), MOS_RC__INVALID)
+    EXPECT_EQ(ostrel_.AddCombs(cmdTest_Combs(0x51, {0x10000, 0x10001}), false), MOS_RC__INVALID)
         << "two combs outside a cycle";
 
     // A cycle that lists the comb again keeps it: nothing is removed by the sweep.
     ASSERT_EQ(ostrel_.Reconf(true), MOS_RC__SUCCESS);
-    ans = cmdTest_AddDevs(ostrel_, {cmdTest_Dev(0x51, dev, false)}, true, &rc);
-    EXPECT_EQ(cmdTest_AddCombs(ostrel_, 0x51, {0x10000}, true), MOS_RC__SUCCESS) << p_->traces();
+    ans = ostrel_.AddDevs({simComb_Dev(0x51, dev, false)}, true, &rc);
+    EXPECT_EQ(ostrel_.AddCombs(cmdTest_Combs(0x51, {0x10000}), true), MOS_RC__SUCCESS) << p_->traces();
     ASSERT_EQ(ostrel_.Reconf(false), MOS_RC__SUCCESS);
     EXPECT_TRUE(cmdTest_WaitTrace(*p_, "Add Comb: kept 1, removed 0"));
     ASSERT_EQ(ostrel_.Reconf(true), MOS_RC__SUCCESS);
-    EXPECT_EQ(cmdTest_AddCombs(ostrel_, 0x51, {}, true), MOS_RC__SUCCESS);
+    EXPECT_EQ(ostrel_.AddCombs(cmdTest_Combs(0x51, {}), true), MOS_RC__SUCCESS);
     EXPECT_TRUE(cmdTest_WaitTrace(*p_, "Add Comb: kept 0, removed 1"));
     ASSERT_EQ(ostrel_.Reconf(false), MOS_RC__SUCCESS);
 
     // An empty cycle removes it: listed again, it is added as a device of its own, not found known.
     ASSERT_EQ(ostrel_.Reconf(true), MOS_RC__SUCCESS);
-    ans = cmdTest_AddDevs(ostrel_, {}, true, &rc);
+    ans = ostrel_.AddDevs({}, true, &rc);
     EXPECT_EQ(rc, MOS_RC__SUCCESS);
     ASSERT_EQ(ostrel_.Reconf(false), MOS_RC__SUCCESS);
-    ans = cmdTest_AddDevs(ostrel_, {cmdTest_Dev(0x51, dev, true)}, false, &rc);
+    ans = ostrel_.AddDevs({simComb_Dev(0x51, dev, true)}, false, &rc);
     EXPECT_EQ(rc, MOS_RC__SUCCESS);
     ASSERT_EQ(ans.size(), 1u);
     EXPECT_EQ(ans[0].specRc, (uint32_t)MOS_RC__SUCCESS) << "removed by the empty cycle, so added anew";
@@ -465,8 +415,8 @@ TEST_F(PellarCmdSingle, RefusedAddsLeaveNothingAndSingleRemovalsTakeOneObject)
     ASSERT_EQ(ostrel_.Reconf(true), MOS_RC__SUCCESS);
     ASSERT_EQ(ostrel_.Reconf(false), MOS_RC__SUCCESS);
     Mos_RC rc = MOS_RC__ERROR;
-    const std::vector<DevAnswer> ans =
-        cmdTest_AddDevs(ostrel_, {cmdTest_Dev(0x51, dev, true), cmdTest_Dev(0x52, ours, true)}, false, &rc);
+    const std::vector<OstrelSim::DevAnswer> ans =
+        ostrel_.AddDevs({simComb_Dev(0x51, dev, true), simComb_Dev(0x52, ours, true)}, false, &rc);
     EXPECT_EQ(rc, MOS_RC__SUCCESS);
     ASSERT_EQ(ans.size(), 2u);
     EXPECT_EQ(ans[0].specRc, (uint32_t)MOS_RC__SUCCESS) << p_->traces();
@@ -474,9 +424,9 @@ TEST_F(PellarCmdSingle, RefusedAddsLeaveNothingAndSingleRemovalsTakeOneObject)
     EXPECT_EQ(Remove(TGT_MSG_TYPE__REM_DEV, 0x52), MOS_RC__NOT_FOUND) << "rolled back";
     EXPECT_EQ(tgtTest_ReadHeader(ours).devId, 0x52u) << "the refused device is left as it was";
 
-    EXPECT_EQ(cmdTest_AddCombs(ostrel_, 0xBAD, {0x10000}, false), MOS_RC__ERROR) << "no such device";
+    EXPECT_EQ(ostrel_.AddCombs(cmdTest_Combs(0xBAD, {0x10000}), false), MOS_RC__ERROR) << "no such device";
     EXPECT_EQ(Remove(TGT_MSG_TYPE__REM_COMB, 0x10000), MOS_RC__NOT_FOUND);
-    ASSERT_EQ(cmdTest_AddCombs(ostrel_, 0x51, {0x10000}, false), MOS_RC__SUCCESS) << p_->traces();
+    ASSERT_EQ(ostrel_.AddCombs(cmdTest_Combs(0x51, {0x10000}), false), MOS_RC__SUCCESS) << p_->traces();
     for (const auto &[type, id] : {std::pair{TGT_MSG_TYPE__REM_COMB, 0x10000}, std::pair{TGT_MSG_TYPE__REM_DEV, 0x51}}) {
         EXPECT_EQ(Remove(type, id), MOS_RC__SUCCESS) << type << p_->traces();
         EXPECT_EQ(Remove(type, id), MOS_RC__NOT_FOUND) << type;
