@@ -20,6 +20,7 @@
 #include "mos/umt/mos_umt_sched_thrd.h"
 #include "net/net.h"
 #include "net/net_common_umt_class.h"
+#include "test/support/net_root.h"
 
 extern "C" int __real_connect(int fd, const struct sockaddr *pAddr, socklen_t len);
 
@@ -87,13 +88,7 @@ int main(int argc, char **argv)
     fflush(stdout);
 
     static NetConCallback conCB = {OnEvent, OnEvent, nullptr, nullptr, nullptr, &net};
-    NetCon_RemoteHosts hosts{};
-    hosts.numOfSocketPerIp = paths;
-    hosts.hostsCount = portals;
-    hosts.port = port;
-    hosts.maxNumHosts = NET_CON__MAX_NUM_OF_IP_PER_HOST;
-    for (UINT32 i = 0; i < portals; i++)
-        snprintf(hosts.hosts[i], sizeof(hosts.hosts[i]), "127.0.0.%u", i + 1);
+    NetCon_RemoteHosts hosts = netTest_LoopbackHosts(portals, port, paths);
     const HNetCon hCon = net_AllocClientConList(&net, serverId, NET_OWNER_TYPE__TGT, &conCB, &hosts);
     if (hCon == 0 || !net_Connect(&net, hCon, FALSE))
         return 1;
