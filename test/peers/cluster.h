@@ -8,20 +8,23 @@
 // What StartAll sets up for pellar i (i = 0, 1, ...):
 //   - directory <root>/pellar-<i>/ with pellar.conf, log/ and out.txt; the device file
 //     <root>/pellar-<i>/dev.img (sparse, or made by storemint with bStoremint);
-//   - the process on Port(i) (a free port), its OstrelSim connected and attached as tgtId
-//     TgtId(i) = 0x11 + i under connection generation 1, keep-alives echoed;
-//   - one reconfiguration cycle: the other pellars as peers, its device DevId(i) (new), the
-//     thin volume tree kVtreeId with its base node kVtoId (time 1, NORMAL), the volume kVolId on that
-//     node (generation kVolGen), and the heads and combs it holds (none on a first start).
-// Combs are added afterwards, outside a cycle, one ADD_COMB element per side: a mirrored comb is
+//   - the process on Port(i) (a free port; keys: sdbg_port 0, devices from 2 GB, then extraKeys),
+//     its OstrelSim connected and attached as tgtId TgtId(i) = 0x11 + i under connection
+//     generation 1, keep-alives echoed;
+//   - one reconfiguration cycle: the other pellars as peers; its device DevId(i) (new, with a
+//     reserve for thin teeth); the thin volume tree kVtreeId with its base node kVtoId (time 1,
+//     NORMAL); the volume kVolId on that node (generation kVolGen); the heads and combs it holds
+//     (none on a first start).
+// Combs are added afterwards, outside a cycle, one ADD_COMB element per side. A mirrored comb is
 // PRIMARY on one pellar and SECONDARY on the other, the mirror partnership NORMAL on both, I/O
-// generation CombGen(combId) (1 at first), once the primary reports the secondary connected; a single comb is PRIMARY with no partner. A comb's head
+// generation CombGen(combId) (1 at first); it is added once the primary reports the secondary
+// connected. A single comb is PRIMARY with no partner (DEGRADED_REMOTE_ERROR). A comb's head
 // (combId >> 15) is added with it, every block in use and every slot of its usage map naming
 // kVtreeId.
 //
 // The cluster keeps what an Ostrel knows of each comb (roles, generations, the states it set) and
 // lists it again when a pellar restarts. States a pellar reaches by itself (a degrade, a finished
-// rebuild) are learnt from its state reports (1002) through RaidStateReported/WaitRaidState.
+// rebuild) are learnt from its state reports (1002): StateReports, WaitRaidState, RaidStateOf.
 //
 // Every call returns false or the failing code and leaves the reason in LastError(); nothing
 // throws or asserts. Calls are meant for one driving thread; ClusterLoad runs its own threads
