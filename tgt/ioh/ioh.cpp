@@ -63,6 +63,9 @@ void ioh_WatchdogFired(MosAsyncObj *pObj, INT32 rc)
 
 void ioh_AddPayload(IohResp *pIoRes, void *p, UINT32 len)
 {
+    // An empty buffer in a response's list leaves the reader waiting for bytes that never come.
+    if (len == 0)
+        return;
     MOS_ASSERT(pIoRes->numOfRspBufs < 2);
     pIoRes->rspBufs[pIoRes->numOfRspBufs++] = IohBuf{p, len};
 }

@@ -192,6 +192,28 @@ TEST_F(IohTest, PeerServicesAnswerWithTheirRecords)
     EXPECT_EQ(serve(&r->req), MOS_RC__IO_FAULT_NOT_SEC);
 }
 
+// A read of no blocks succeeds with no payload at all: an empty buffer in the answer's list would
+// leave the reader waiting for bytes that never come.
+TEST_F(IohTest, AReadOfNoBlocksIsAnsweredWithoutPayload)
+{
+    ASSERT_EQ(clientWrite(kVol, 2048 * 2, 8, 7), MOS_RC__SUCCESS);
+    auto pri = makeReq(TGT_MSG_TYPE__IO_READ_PRI, readRec(kVol, 2048 * 2, 0), {});
+    IohResp res{};
+    EXPECT_EQ(serve(&pri->req, &res), MOS_RC__SUCCESS);
+    EXPECT_EQ(res.numOfRspBufs, 0u);
+
+    state.bSecondary = TRUE;
+    TgtReq_IoReadSec rs{};
+    rs.combId = kIohComb;
+    rs.offsetInComb = 2048 * 2;
+    rs.devVto = {kVolVto, 1};
+    auto sec = makeReq(TGT_MSG_TYPE__IO_READ_SEC, rs, {});
+    IohResp secRes{};
+    EXPECT_EQ(serve(&sec->req, &secRes), MOS_RC__SUCCESS);
+    EXPECT_EQ(secRes.numOfRspBufs, 0u);
+    state.bSecondary = FALSE;
+}
+
 TEST_F(IohTest, QuiesceGenerationsCompareAcrossTheWrap)
 {
     EXPECT_EQ(ioh_StartQuiesce(&ioh, 0), MOS_RC__WRONG_QUIESCE_GEN) << "current generation, not quiesced";
