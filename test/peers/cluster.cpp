@@ -203,7 +203,8 @@ bool Cluster::Configure(int i, bool bNew)
     OstrelSim &o = *n.ostrel;
     const std::string who = "pellar " + std::to_string(i) + ": ";
     OstrelSim::AddManager am{.ostrelId = kOstrelId, .tgtId = TgtId(i), .bNew = bNew ? 1u : 0u,
-                             .generation = kConGen, .keepaliveTimeoutMs = opts_.keepaliveTimeoutMs};
+                             .generation = kConGen, .keepaliveTimeoutMs = opts_.keepaliveTimeoutMs,
+                             .bCacheEnabled = opts_.ramCacheMb != 0 ? 1u : 0u, .cacheSizeInMb = opts_.ramCacheMb};
     Mos_RC rc = o.Attach(am);
     if (rc != MOS_RC__SUCCESS && rc != MOS_RC__ALREADY_EXISTS) {
         // A server that knows this Ostrel from its repository file is taken over afresh.
@@ -226,6 +227,7 @@ bool Cluster::Configure(int i, bool bNew)
         return Fail(who + "peers answered " + std::to_string(rc));
     OstrelTgtReq_AddDev dev = simComb_Dev(DevId(i), DevPath(i), !n.bStarted);
     dev.snapReservedTeeth = 1ull << 20; // the teeth of thin combs come from the reserve
+    dev.bUseCache = opts_.ramCacheMb != 0 ? 1u : 0u;
     const std::vector<OstrelSim::DevAnswer> devs = o.AddDevs({dev}, true, &rc, kConGen);
     if (rc != MOS_RC__SUCCESS || devs.size() != 1 ||
         (devs[0].specRc != MOS_RC__SUCCESS && devs[0].specRc != MOS_RC__ALREADY_EXISTS))
@@ -237,7 +239,7 @@ bool Cluster::Configure(int i, bool bNew)
         return Fail(who + "volume trees answered " + std::to_string(rc));
     if ((rc = o.Group(2025, {cluster_VtreeNode(kVtreeId, kVtoId)}, true, kConGen)) != MOS_RC__SUCCESS)
         return Fail(who + "volume tree node answered " + std::to_string(rc));
-    if ((rc = o.AddVols({OstrelSim::Vol(kVolId, kVtreeId, kVtoId, kVolGen)}, true, kConGen)) != MOS_RC__SUCCESS)
+    if ((rc = o.AddVols({OstrelSim::Vol(kVolId, kVtreeId, kVtoId, kVolGen)}, true, kConGen, opts_.ramCacheMb != 0)) != MOS_RC__SUCCESS)
         return Fail(who + "volumes answered " + std::to_string(rc));
     if ((rc = o.Group(2040, HeadElems(i), true, kConGen)) != MOS_RC__SUCCESS)
         return Fail(who + "heads answered " + std::to_string(rc));
@@ -435,7 +437,7 @@ bool Cluster::WaitRaidState(int i, uint64_t combId, uint32_t raidState, std::chr
     return Fail("pellar " + std::to_string(i) + " never reported state " + std::to_string(raidState));
 }
 
-bool Cluster::WaitConnected(int i, int j, std::chrono::seconds limit)
+bool Cluster::WaitConnected(int i, int j, std::chrono::seconds limit, bool bConnected)
 {
     constexpr uint32_t kConVectorType = 1007;
     constexpr size_t kHead = 24, kElem = 16;
@@ -449,16 +451,17 @@ bool Cluster::WaitConnected(int i, int j, std::chrono::seconds limit)
             memcpy(&n, r.payload.data() + 16, 4);
             for (size_t k = 0; k < n && kHead + (k + 1) * kElem <= r.payload.size(); k++) {
                 uint64_t tgtId;
-                uint32_t bConnected;
+                uint32_t bPeerConnected;
                 memcpy(&tgtId, r.payload.data() + kHead + k * kElem, 8);
-                memcpy(&bConnected, r.payload.data() + kHead + k * kElem + 8, 4);
-                if (tgtId == TgtId(j) && bConnected != 0)
+                memcpy(&bPeerConnected, r.payload.data() + kHead + k * kElem + 8, 4);
+                if (tgtId == TgtId(j) && (bPeerConnected != 0) == bConnected)
                     return true;
             }
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     } while (std::chrono::steady_clock::now() < deadline);
-    return Fail("pellar " + std::to_string(i) + " never reported pellar " + std::to_string(j) + " connected");
+    return Fail("pellar " + std::to_string(i) + " never reported pellar " + std::to_string(j) +
+                (bConnected ? " connected" : " disconnected"));
 }
 
 size_t Cluster::PermitRequests(int i) const

@@ -56,6 +56,8 @@ struct ClusterOptions {
     // Configuration lines added to every pellar's file.
     std::string extraKeys;
     uint32_t keepaliveTimeoutMs = 5000;
+    // A RAM read cache of this many MB in every pellar, used by its device and the volume; 0: none.
+    uint32_t ramCacheMb = 0;
 };
 
 // One 1002 state report as the Ostrel received it.
@@ -131,8 +133,8 @@ class Cluster {
     bool WaitRaidState(int i, uint64_t combId, uint32_t raidState, std::chrono::seconds limit,
                        uint32_t protType = RAID_PROT_TYPE__SECONDARY);
     // Waits for a connectivity vector (1007) of pellar i, sent after this call, that shows pellar j
-    // connected.
-    bool WaitConnected(int i, int j, std::chrono::seconds limit = std::chrono::seconds(60));
+    // connected (or, with bConnected false, not connected).
+    bool WaitConnected(int i, int j, std::chrono::seconds limit = std::chrono::seconds(60), bool bConnected = true);
     // Degrade permit requests (1008) that pellar i sent.
     size_t PermitRequests(int i) const;
 

@@ -246,6 +246,8 @@ Mos_RC OstrelSim::Attach(const AddManager &args, std::vector<uint8_t> *pAnswer)
     put(20, &args.bNew, 4);
     put(24, &args.combSizeInLbs, 4);
     put(36, &args.generation, 2);
+    put(50, &args.bCacheEnabled, 4);
+    put(58, &args.cacheSizeInMb, 4);
     put(66, &args.keepaliveTimeoutMs, 4);
     return Command(2001, 0, rec, pAnswer);
 }
@@ -296,9 +298,13 @@ Mos_RC OstrelSim::Group(uint32_t type, const std::vector<std::vector<uint8_t>> &
     return Command(type, 0, rec);
 }
 
-Mos_RC OstrelSim::AddVols(const std::vector<std::vector<uint8_t>> &vols, bool bReconfigInProgress, uint16_t generation)
+Mos_RC OstrelSim::AddVols(const std::vector<std::vector<uint8_t>> &vols, bool bReconfigInProgress, uint16_t generation,
+                           bool bUseCache)
 {
-    return Group(2007, vols, bReconfigInProgress, generation, std::vector<uint8_t>(4 * vols.size(), 0));
+    std::vector<uint8_t> flags(4 * vols.size(), 0);
+    for (size_t i = 0; bUseCache && i < vols.size(); i++)
+        flags[4 * i] = 1;
+    return Group(2007, vols, bReconfigInProgress, generation, flags);
 }
 
 std::vector<uint8_t> OstrelSim::Vtree(uint64_t vtreeId, uint32_t snapTime)

@@ -97,6 +97,9 @@ class OstrelSim : public SimPeer {
         uint16_t generation = 1;
         uint32_t keepaliveTimeoutMs = 5000;
         uint32_t combSizeInLbs = 16777216;
+        // The RAM read cache: enabled with a size (MB), or disabled.
+        uint32_t bCacheEnabled = 0;
+        uint32_t cacheSizeInMb = 0;
     };
     // The add-manager command; the answer record's bytes in *pAnswer.
     Mos_RC Attach(const AddManager &args, std::vector<uint8_t> *pAnswer = nullptr);
@@ -118,8 +121,9 @@ class OstrelSim : public SimPeer {
     // otherwise.
     Mos_RC Group(uint32_t type, const std::vector<std::vector<uint8_t>> &elems, bool bReconfigInProgress,
                  uint16_t generation = 1, const std::vector<uint8_t> &tail = {}, int64_t countOverride = -1);
-    // Volumes with one cache flag (0) each.
-    Mos_RC AddVols(const std::vector<std::vector<uint8_t>> &vols, bool bReconfigInProgress, uint16_t generation = 1);
+    // Volumes with one cache flag each (bUseCache: the volume's reads may use the RAM read cache).
+    Mos_RC AddVols(const std::vector<std::vector<uint8_t>> &vols, bool bReconfigInProgress, uint16_t generation = 1,
+                   bool bUseCache = false);
     // Elements of the group commands.
     static std::vector<uint8_t> Vtree(uint64_t vtreeId, uint32_t snapTime = 1);
     static std::vector<uint8_t> Vol(uint64_t volId, uint64_t vtreeId, uint32_t vtoId, uint64_t volGen = 1);
