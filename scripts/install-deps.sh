@@ -6,8 +6,9 @@ PACKAGES=(build-essential cmake ninja-build libgtest-dev libgmock-dev libbenchma
           python3 # scripts/check_layering.py
           clang libclang-rt-dev # the libFuzzer targets of test/fuzz (scripts/build.sh fuzz)
           # benchmark anchors only (bench/): switches beside fcontext, checksums beside ISA-L,
-          # device transfers beside fio, the wire beside sockperf and iperf3
-          libboost-context-dev libisal-dev fio sockperf iperf3)
+          # device transfers beside fio, the wire beside sockperf and iperf3, client I/O beside
+          # nbdkit serving the same file
+          libboost-context-dev libisal-dev fio sockperf iperf3 nbdkit)
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
