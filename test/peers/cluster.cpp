@@ -357,6 +357,27 @@ bool Cluster::AddMigrationTarget(uint64_t combId, int target)
     return true;
 }
 
+Mos_RC Cluster::SetMaintenance(uint64_t combId, int target, uint32_t maintState)
+{
+    auto it = combs_.find(combId);
+    if (it == combs_.end()) {
+        err_ = "no such comb";
+        return MOS_RC__NOT_FOUND;
+    }
+    CombRecord &c = it->second;
+    OstrelTgtReq_AddComb e = CombElem(c.primary, combId, c, false);
+    e.tgtCombCmdGenNum = (uint16_t)(c.cmdGen + 1);
+    e.raidArray[0].raidState = RaidStateOf(combId);
+    e.numOfRaidProtElem = 2;
+    e.raidArray[1] = {TgtId(target), maintState, RAID_PROT_TYPE__MAINTENANCE};
+    const Mos_RC rc = nodes_[c.primary].ostrel->AddCombs({e}, false, kConGen);
+    if (rc == MOS_RC__SUCCESS)
+        c.cmdGen++;
+    else
+        err_ = "maintenance partnership on pellar " + std::to_string(c.primary) + " answered " + std::to_string(rc);
+    return rc;
+}
+
 Mos_RC Cluster::SendCombCmd(int i, uint64_t combId, uint32_t type, const std::vector<uint8_t> &rec)
 {
     const Mos_RC rc = nodes_[i].ostrel->Command(type, 0, rec);

@@ -124,6 +124,11 @@ class Cluster {
     bool AddMigrationTarget(uint64_t combId, int target);
     Mos_RC StartMigrate(uint64_t combId, int target, uint16_t copyNum);
     Mos_RC EndMigrate(uint64_t combId, int target, uint16_t copyNum);
+    // A maintenance partnership of the comb's primary with pellar target, which holds the comb as
+    // a secondary of the primary (AddMigrationTarget): the primary's comb listed again outside a
+    // cycle with its role, its mirror partnership in the state the Ostrel knows (RaidStateOf) and a
+    // MAINTENANCE entry in maintState (COPY asks for a maintenance rebuild to target).
+    Mos_RC SetMaintenance(uint64_t combId, int target, uint32_t maintState);
     // The pellar that holds the comb as primary in the cluster's record, or -1.
     int PrimaryOf(uint64_t combId) const;
 
