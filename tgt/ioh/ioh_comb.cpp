@@ -434,6 +434,23 @@ void ioh_RollbackNewTooth(IohCombRef *pComb, const IohToothChoice *pChoice, UINT
     phyComb_RollbackAllocTooth(pComb->pPhy, offsetInComb, pChoice->newTooth.dstToothIndex);
 }
 
+// A volume is served only while its tree holds its node. Without it the version walk finds no
+// node to see any version (vtoId 1 labels the first node's versions but names no node itself): a
+// write would take a new tooth that no read finds and the next write frees or collides with, and
+// a read of a written position would stop the process. Such I/O is refused as if the volume were
+// not here, and consumes no tooth.
+Mos_RC ioh_CheckVolNode(Vtree *pVtree, UINT64 volId, VtoId vtoId, const char *pWhat)
+{
+    vtree_Lock(pVtree);
+    const BOOL bKnown = vtree_GetTreeNode(pVtree, vtoId) != nullptr;
+    vtree_Unlock(pVtree);
+    if (bKnown)
+        return MOS_RC__SUCCESS;
+    MOS_ERROR(MOS_COMP_TGT_IOH, "%s - volume %lx: node %u is not in vtree %lx - IO not allowed", pWhat,
+              (unsigned long)volId, vtoId, (unsigned long)pVtree->vtreeId);
+    return MOS_RC__IO_FAULT_NO_VOL;
+}
+
 BOOL ioh_VtreeHasSnapshots(Vtree *pVtree)
 {
     vtree_Lock(pVtree);
@@ -481,6 +498,9 @@ Mos_RC iohComb_ReadPrimary(Ioh *pIoh, const IohMsgCtx *pCtx, const TgtReq_IoRead
     VtoId vtoId = 0;
     UINT64 key = 0;
     Vtree *pVtree = h->getVolVtree(vol.pVol, &vtoId, &key);
+    rc = ioh_CheckVolNode(pVtree, pRec->volId, vtoId, "Read");
+    if (rc != MOS_RC__SUCCESS)
+        return rc;
     if (!h->firstAccess(comb.pRaid)) {
         MOS_ERROR(MOS_COMP_TGT_IOH, "Read - First access failed Comb %lx, offset %u, size %u, vtoId %u, time %u",
                   (unsigned long)pRec->combId, pRec->offsetInComb, pRec->sizeInLbs, vtoId, 0u);
@@ -662,6 +682,9 @@ Mos_RC iohComb_WritePrimary(Ioh *pIoh, const IohMsgCtx *pCtx, const IohReqView *
     VtoId vtoId = 0;
     UINT64 key = 0;
     Vtree *pVtree = h->getVolVtree(vol.pVol, &vtoId, &key);
+    rc = ioh_CheckVolNode(pVtree, rec.volId, vtoId, "Write");
+    if (rc != MOS_RC__SUCCESS)
+        return rc;
     if (!h->firstAccess(comb.pRaid))
         return MOS_RC__IO_HARD_ERROR;
     if (size == 0)
@@ -917,6 +940,9 @@ Mos_RC iohComb_TrimPrimary(Ioh *pIoh, const IohMsgCtx *pCtx, const TgtReq_Trim *
     VtoId vtoId = 0;
     UINT64 key = 0;
     Vtree *pVtree = h->getVolVtree(vol.pVol, &vtoId, &key);
+    rc = ioh_CheckVolNode(pVtree, pRec->volId, vtoId, "Trim");
+    if (rc != MOS_RC__SUCCESS)
+        return rc;
     if (!h->firstAccess(comb.pRaid))
         return MOS_RC__IO_HARD_ERROR;
     IohLocked locked(pIoh, comb.pElock);

@@ -415,6 +415,52 @@ TEST_F(IohTest, ObfuscationAndReadGuardFailure)
     EXPECT_EQ(rc, MOS_RC__SUCCESS) << "handed on with the guards: the Quillet checks them";
 }
 
+// A volume whose node is not in its tree (a tree that has no node yet, a node the tree never had,
+// or vtoId 1 where no node has that id) is refused as unknown for reads, writes and trims, and
+// takes no tooth: a write would otherwise be acknowledged and never read back. Once the node
+// arrives, what the volume writes reads back.
+TEST_F(IohTest, AVolumeWhoseNodeIsNotInItsTreeIsRefused)
+{
+    constexpr VTreeId kBare = 0x52;
+    Vtree *bare = addTree(kBare, TRUE, {}, 3);
+    own(5, 5, kBare); // teeth 40 to 47
+    vols[200] = IohFakeVol{bare, VTREE__BASE_VTO_ID, 0};
+    vols[201] = IohFakeVol{tree, 77, 0};
+    vols[202] = IohFakeVol{tree, VTREE__BASE_VTO_ID, 0};
+    vols[203] = IohFakeVol{bare, 7, 0};
+    ASSERT_EQ(clientWrite(kVol, 2048 * 48, 8, 0x11), MOS_RC__SUCCESS);
+    struct Case {
+        UINT64 vol;
+        UINT32 tooth;
+    };
+    auto refused = [&](const Case &c) {
+        SCOPED_TRACE(c.vol);
+        const UINT64 before = usedTeeth();
+        EXPECT_EQ(clientWrite(c.vol, 2048 * c.tooth + 8, 8, 0x5A), MOS_RC__IO_FAULT_NO_VOL);
+        EXPECT_EQ(usedTeeth(), before) << "a refused write takes no tooth";
+        Mos_RC rc = MOS_RC__SUCCESS;
+        clientRead(c.vol, 2048 * c.tooth, 8, &rc);
+        EXPECT_EQ(rc, MOS_RC__IO_FAULT_NO_VOL);
+        TgtReq_Trim trim{};
+        trim.combId = kIohComb;
+        trim.volId = c.vol;
+        trim.offsetInComb = 2048 * c.tooth;
+        auto r = makeReq(TGT_MSG_TYPE__TRIM_PRI, trim, {});
+        EXPECT_EQ(serve(&r->req), MOS_RC__IO_FAULT_NO_VOL);
+    };
+    for (const Case &c : {Case{200, 40}, Case{201, 48}, Case{202, 48}, Case{203, 41}})
+        refused(c);
+    EXPECT_EQ(clientRead(kVol, 2048 * 48, 8), std::vector<UINT8>(8, 0x11)) << "the tree's own volume is served";
+
+    updateTree(bare, {{7, 3}});
+    refused(Case{200, 40});
+    ASSERT_EQ(clientWrite(203, 2048 * 41, 8, 0x5A), MOS_RC__SUCCESS);
+    ASSERT_EQ(clientWrite(203, 2048 * 41 + 8, 8, 0x5B), MOS_RC__SUCCESS);
+    EXPECT_EQ(clientRead(203, 2048 * 41, 16),
+              std::vector<UINT8>({0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5B, 0x5B, 0x5B, 0x5B, 0x5B, 0x5B,
+                                  0x5B, 0x5B}));
+}
+
 // While the comb rebuilds, a write of a missing tooth has the partner drop it from its list first;
 // a write that splits a tooth shared with a snapshot does not.
 TEST_F(IohTest, RebuildCleansOnlyTeethThatAreMissing)
