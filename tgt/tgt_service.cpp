@@ -166,6 +166,9 @@ void tgt_ShutdownCode(void *pArg)
     // Copies read and write devices and talk to peers: none may outlive the stop.
     if (bBuilt)
         contRaid_Stop(&cont_g);
+    // Nor may a device's metadata zeroing, asleep or writing.
+    if (bBuilt)
+        contDevMngr_StopZeroing(&cont_g.devMngr);
     MOS_TRACE(MOS_COMP_TGT_GENERAL, MOS_FREQ_LOW, "Abort all WD");
     contWd_StopAllWd(&cont_g);
 

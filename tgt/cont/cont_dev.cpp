@@ -8,6 +8,7 @@
 #include "mos/mos_trace.h"
 #include "mos/mos_utils_mem.h"
 #include "mos/umt/mos_umt.h"
+#include "mos/umt/mos_umt_cond.h"
 #include "tgt/cont/cont.h"
 #include "tgt/cont/cont_dev_intrn.h"
 #include "tgt/phy/phy_devset.h"
@@ -97,10 +98,15 @@ void contDevMngr_Init(ContDevMngr *pDevMngr, Cont *pCont)
     mosUmtSem_Init(&pDevMngr->longIoSem);
     mosUmtSem_IncInter(&pDevMngr->longIoSem, 1, TRUE);
     pDevMngr->lastLongIoTestTick = mosTicks_GetCurrentTick();
+    mosUmtSem_Init(&pDevMngr->zeroing.wakeSem);
+    mosUmtSem_Init(&pDevMngr->zeroing.endSem);
 }
 
 void contDevMngr_Destroy(ContDevMngr *pDevMngr)
 {
+    contDevMngr_StopZeroing(pDevMngr);
+    mosUmtSem_Destroy(&pDevMngr->zeroing.endSem);
+    mosUmtSem_Destroy(&pDevMngr->zeroing.wakeSem);
     contMngr_Destroy(&pDevMngr->devs);
     MOS_ASSERT(!pDevMngr->diskTest.bTestInProg);
     mosUmtSem_Destroy(&pDevMngr->longIoSem);
@@ -505,7 +511,8 @@ Mos_RC contDev_MakeDevOperaional(Cont *pCont, UINT64 devId, ContDev *pDev)
         while (offset < CONT_DEV__MD_AREA_LBS) {
             while (contDevMngr_IsDiskTestInProg(&pCont->devMngr))
                 contDev_Hooks().pSleepOneSec();
-            if (__atomic_load_n(&pPhyDev->bAbortTest, __ATOMIC_ACQUIRE)) {
+            if (__atomic_load_n(&pPhyDev->bAbortTest, __ATOMIC_ACQUIRE) ||
+                __atomic_load_n(&pCont->devMngr.zeroing.bStop, __ATOMIC_ACQUIRE)) {
                 MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Zeroing device unused metadata aborted: devId %lx",
                           (unsigned long)devId);
                 return MOS_RC__ERROR;
@@ -536,7 +543,13 @@ Mos_RC contDev_MakeDevOperaional(Cont *pCont, UINT64 devId, ContDev *pDev)
 
 Mos_RC contDev_MakeDevOperaionalDelayedZeroing(Cont *pCont, UINT64 devId)
 {
-    mosUmt_SleepByQ(MOS_TIMER_QUEUE_ID__10SEC);
+    // One tick of the 10-second queue, cut short by a stop of the manager.
+    if (mosUmtSem_DecTimed(&pCont->devMngr.zeroing.wakeSem, 1,
+                           MOS_UMT_COND__TIMEOUT_BY_Q | (UINT32)MOS_TIMER_QUEUE_ID__10SEC) == MOS_RC__SUCCESS) {
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Zeroing device unused metadata aborted: devId %lx",
+                  (unsigned long)devId);
+        return MOS_RC__SUCCESS;
+    }
     ContDev *pDev = cont_AcquireContDev(pCont, devId);
     if (pDev == nullptr) {
         MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "UMT cannot find device for metadata zeroing: devId %lx",
@@ -566,11 +579,44 @@ void delayedZeroingThread(void *pArg)
     DelayedZeroingArgs args = *static_cast<DelayedZeroingArgs *>(pArg);
     free(pArg);
     (void)contDev_MakeDevOperaionalDelayedZeroing(args.pCont, args.devId);
+    ContDevZeroingJobs &z = args.pCont->devMngr.zeroing;
+    {
+        MosFastlockGuard g(&args.pCont->devMngr.devs.fastlock);
+        MOS_ASSERT(z.numRunning != 0);
+        z.numRunning--;
+    }
+    mosUmtSem_IncInter(&z.endSem, 1, TRUE);
 }
 } // namespace
 
+void contDevMngr_StopZeroing(ContDevMngr *pDevMngr)
+{
+    ContDevZeroingJobs &z = pDevMngr->zeroing;
+    UINT32 running = 0;
+    {
+        MosFastlockGuard g(&pDevMngr->devs.fastlock);
+        __atomic_store_n(&z.bStop, TRUE, __ATOMIC_RELEASE);
+        running = z.numRunning;
+    }
+    if (running == 0)
+        return;
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Stopping %u device metadata zeroing threads", running);
+    mosUmtSem_IncInter(&z.wakeSem, running, TRUE);
+    MOS_ASSERT_SUCCESS(mosUmtSem_DecTimed(&z.endSem, running, 0));
+}
+
 void contDev_StartDelayedZeroing(Cont *pCont, UINT64 devId)
 {
+    {
+        ContDevZeroingJobs &z = pCont->devMngr.zeroing;
+        MosFastlockGuard g(&pCont->devMngr.devs.fastlock);
+        if (z.bStop) {
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "No metadata zeroing after the stop: devId %lx",
+                      (unsigned long)devId);
+            return;
+        }
+        z.numRunning++;
+    }
     auto *pArgs = static_cast<DelayedZeroingArgs *>(malloc(sizeof(DelayedZeroingArgs)));
     Exp(pArgs == nullptr);
     *pArgs = DelayedZeroingArgs{pCont, devId};

@@ -404,7 +404,7 @@ BOOL contDev_CheckDevAfterError(ContDev *pDev);
 Mos_RC contDev_MakeDevOperaional(Cont *pCont, UINT64 devId, ContDev *pDev);
 // Body of the delayed-zeroing thread; always MOS_RC__SUCCESS.
 Mos_RC contDev_MakeDevOperaionalDelayedZeroing(Cont *pCont, UINT64 devId);
-// Starts the delayed zeroing of the device in a thread of its own.
+// Starts the delayed zeroing of the device in a thread of its own (none once the manager stopped).
 void contDev_StartDelayedZeroing(Cont *pCont, UINT64 devId);
 BOOL contDev_IsDeviceZeroingDone(ContDev *pDev);
 void contDev_PrepareRem(Cont *pCont, ContDev *pDev);

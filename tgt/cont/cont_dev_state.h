@@ -47,6 +47,16 @@ struct ContDevDiskTest {
     ContDevDiskTestParam testParamNext;
 };
 
+// The delayed metadata-zeroing threads that device adds start. Each sleeps before it zeroes; a
+// stop wakes the sleepers, aborts a running zeroing at its next chunk and waits for every one to
+// end, so that none outlives the manager (or writes a device after the server's stop).
+struct ContDevZeroingJobs {
+    MosUmt_Sem wakeSem; // raised by a stop: a sleeping job ends at once
+    MosUmt_Sem endSem;  // raised by each job as its last touch of the manager
+    UINT32 numRunning;  // under the manager's fastlock
+    BOOL bStop;         // set under the fastlock; read without it by a running zeroing
+};
+
 struct ContDevMngr {
     ContDevMngr_AddDevData addDevData;
     ContMngr<ContDev> devs; // fastlock (list and counts) and devAnchor
@@ -57,8 +67,12 @@ struct ContDevMngr {
     Cont *pCont;
     BOOL bIsLowThresh;
     UINT8 *pEmptyBuff; // CONT_DEV__EMPTY_BUFF_SIZE bytes, page aligned
+    ContDevZeroingJobs zeroing;
 };
 
 void contDevMngr_Init(ContDevMngr *pDevMngr, Cont *pCont);
+// Ends every delayed zeroing: sleepers wake, a running zeroing aborts at its next chunk, and the
+// call returns when all have ended; no new one starts after it. Runs on a uthread when any runs.
+void contDevMngr_StopZeroing(ContDevMngr *pDevMngr);
 // Registers the hooks of the device files onto these objects.
 void contDev_SetFileHooks(void);

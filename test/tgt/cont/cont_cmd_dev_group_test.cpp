@@ -80,9 +80,10 @@ class ContCmdDevGroupEnv : public ::testing::Environment {
         ContCmdRig::buildController();
     }
     // A new device's delayed metadata zeroing sleeps a 10 s tick first; no such thread may still be
-    // parked when the process ends.
+    // parked when the process ends. The manager's stop cuts the sleep short and waits for them.
     void TearDown() override
     {
+        ContCmdRig::run([] { contDevMngr_StopZeroing(&cont_g.devMngr); });
         const MosDList_Anchor *pList = mosUmtClassMgr_GetList(tgt_GetUmtClassId(MOS_UMT_CLASS_TYPE__TGT_ADD_DEVICE));
         for (int i = 0; i < 1200 && __atomic_load_n(&pList->counter, __ATOMIC_ACQUIRE) != 0; i++)
             usleep(50000);

@@ -1,5 +1,5 @@
 // Device objects on sparse files: the signature table of new devices, add and remove, a failed add
-// that leaves nothing behind, the zeroing of the unused metadata and its abort by a remove, the
+// that leaves nothing behind, the zeroing of the unused metadata and its abort by a remove or a stop, the
 // device-error report, and the long in-flight I/O sequence with its planned end. Everything the
 // monitoring would do outside the process is captured through the device objects' hooks; the
 // in-flight age is injected. The controller is a zeroed Cont with its registry, physical layer
@@ -362,28 +362,41 @@ TEST_F(ContDevTest, ZeroingWritesTheRestOfTheMetadataAreaThenMarksTheHeader)
     EXPECT_EQ(rc, MOS_RC__TGT_ADD_DEV_IO_ERROR);
 }
 
-TEST_F(ContDevTest, ARemoveAbortsZeroingAtTheNextChunk)
+// A remove of the device, or a stop of the manager, that comes while the first chunk is being
+// written ends the zeroing there, with the header left unmarked.
+TEST_F(ContDevTest, ARemoveOrAStopAbortsZeroingAtTheNextChunk)
 {
-    const std::string path = device("za");
-    ASSERT_EQ(add(0x22, path.c_str()), MOS_RC__SUCCESS);
-    ContDev *pDev = dev(0x22);
-    const UINT64 from = CONT_DEV__MD_AREA_LBS - 3 * 2048;
-    pDev->pPhyDev->header.devOffsets.freeSpaceOffset = from;
-    pDev->pPhyDev->header.flags &= ~PHY_DEV_HDR_FLAG__MD_ZEROED;
-    clearWrites();
-    // The remove comes while the first chunk is being written.
-    onWrite_ = [&](UINT64 lb) {
-        if (lb == from)
-            contDev_PrepareRem(cont_.get(), pDev);
+    struct Case {
+        const char *name;
+        UINT64 devId;
+        std::function<void(ContDev *)> interrupt;
     };
-    Mos_RC rc = MOS_RC__SUCCESS;
-    run([&] { rc = contDev_MakeDevOperaional(cont_.get(), 0x22, pDev); });
-    onWrite_ = nullptr;
-    EXPECT_EQ(rc, MOS_RC__ERROR);
-    EXPECT_EQ(writesIn(from, CONT_DEV__MD_AREA_LBS), (std::vector<std::pair<UINT64, UINT64>>{{from, 2048}}));
-    EXPECT_FALSE(contDev_IsDeviceZeroingDone(pDev));
-    EXPECT_EQ(readHeader(path).flags & PHY_DEV_HDR_FLAG__MD_ZEROED, 0u);
-    EXPECT_EQ(rem(0x22), MOS_RC__SUCCESS);
+    const Case cases[] = {
+        {"remove", 0x22, [&](ContDev *pDev) { contDev_PrepareRem(cont_.get(), pDev); }},
+        {"stop", 0x23, [&](ContDev *) { contDevMngr_StopZeroing(&cont_->devMngr); }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = device(c.name);
+        ASSERT_EQ(add(c.devId, path.c_str()), MOS_RC__SUCCESS);
+        ContDev *pDev = dev(c.devId);
+        const UINT64 from = CONT_DEV__MD_AREA_LBS - 3 * 2048;
+        pDev->pPhyDev->header.devOffsets.freeSpaceOffset = from;
+        pDev->pPhyDev->header.flags &= ~PHY_DEV_HDR_FLAG__MD_ZEROED;
+        clearWrites();
+        onWrite_ = [&](UINT64 lb) {
+            if (lb == from)
+                c.interrupt(pDev);
+        };
+        Mos_RC rc = MOS_RC__SUCCESS;
+        run([&] { rc = contDev_MakeDevOperaional(cont_.get(), c.devId, pDev); });
+        onWrite_ = nullptr;
+        EXPECT_EQ(rc, MOS_RC__ERROR);
+        EXPECT_EQ(writesIn(from, CONT_DEV__MD_AREA_LBS), (std::vector<std::pair<UINT64, UINT64>>{{from, 2048}}));
+        EXPECT_FALSE(contDev_IsDeviceZeroingDone(pDev));
+        EXPECT_EQ(readHeader(path).flags & PHY_DEV_HDR_FLAG__MD_ZEROED, 0u);
+        EXPECT_EQ(rem(c.devId), MOS_RC__SUCCESS);
+    }
 }
 
 TEST_F(ContDevTest, ADeviceErrorIsReportedOnceAndAFailedReportIsRetried)
