@@ -97,4 +97,36 @@ inline double fioIops(const std::string &file, unsigned long long size, const ch
                      seconds);
 }
 
+// The anchor of a copy (a rebuild reads and then writes each MB): fio's 1 MB sequential write and
+// read at queue depth 1 on a scratch file of `bytes`, in MB/s (not above 0 when fio failed).
+struct CopyAnchor {
+    double readMBs = -1;
+    double writeMBs = -1;
+};
+inline CopyAnchor fioCopyAnchor(const char *pScratchName, unsigned long long bytes, double seconds)
+{
+    const std::string file = scratchFile(pScratchName);
+    CopyAnchor a;
+    a.writeMBs = fioIops(file, bytes, "write", 1 << 20, 1, seconds);
+    a.readMBs = fioIops(file, bytes, "read", 1 << 20, 1, seconds);
+    unlink(file.c_str());
+    return a;
+}
+
+// The copy's figure beside the anchor's rows: read, write, copy rate 1/(1/r + 1/w) and the ratio.
+inline void printCopyFigures(const char *pWhat, double copyMBs, const CopyAnchor &a)
+{
+    printf("%-34s %12s\n", "figure", "MB/s");
+    printf("%-34s %12.1f\n", pWhat, copyMBs);
+    if (a.readMBs <= 0 || a.writeMBs <= 0) {
+        printf("fio did not run: no anchor figure\n");
+        return;
+    }
+    const double fioCopy = 1.0 / (1.0 / a.readMBs + 1.0 / a.writeMBs);
+    printf("%-34s %12.1f\n", "fio 1 MB seq read, qd 1", a.readMBs);
+    printf("%-34s %12.1f\n", "fio 1 MB seq write, qd 1", a.writeMBs);
+    printf("%-34s %12.1f\n", "fio copy rate 1/(1/r + 1/w)", fioCopy);
+    printf("%-34s %12.2f\n", "ratio rebuild / fio copy", copyMBs / fioCopy);
+}
+
 } // namespace bench

@@ -90,11 +90,8 @@ int main(int argc, char **argv)
     const char *pBuild = getenv("PELLAR_BUILD_DIR");
     setenv("PELLAR_BUILD_DIR", std::filesystem::absolute(pBuild != nullptr ? pBuild : ".").c_str(), 1);
     // The anchor first, before the runtime takes over the process's signals.
-    std::string anchor = bench::scratchFile("rebuild_loopback_bench_fio");
-    unsigned long long bytes = (unsigned long long)mb << 20;
-    double w = bench::fioIops(anchor, bytes, "write", 1 << 20, 1, seconds);
-    double r = bench::fioIops(anchor, bytes, "read", 1 << 20, 1, seconds);
-    unlink(anchor.c_str());
+    const bench::CopyAnchor anchor =
+        bench::fioCopyAnchor("rebuild_loopback_bench_fio", (unsigned long long)mb << 20, seconds);
     if (netTest_RuntimeStart() != MOS_RC__SUCCESS) {
         fprintf(stderr, "the runtime did not start\n");
         return 1;
@@ -104,16 +101,6 @@ int main(int argc, char **argv)
         return 1;
     const double rebuildMBs = mb / secs;
     printf("rebuild_loopback_bench: %u MB of one comb rebuilt between two pellar processes over loopback\n\n", mb);
-    printf("%-34s %12s\n", "figure", "MB/s");
-    printf("%-34s %12.1f\n", "rebuild (read + copy write)", rebuildMBs);
-    if (r > 0 && w > 0) {
-        const double fioCopy = 1.0 / (1.0 / r + 1.0 / w);
-        printf("%-34s %12.1f\n", "fio 1 MB seq read, qd 1", r);
-        printf("%-34s %12.1f\n", "fio 1 MB seq write, qd 1", w);
-        printf("%-34s %12.1f\n", "fio copy rate 1/(1/r + 1/w)", fioCopy);
-        printf("%-34s %12.2f\n", "ratio rebuild / fio copy", rebuildMBs / fioCopy);
-    } else {
-        printf("fio did not run: no anchor figure\n");
-    }
+    bench::printCopyFigures("rebuild (read + copy write)", rebuildMBs, anchor);
     return 0;
 }

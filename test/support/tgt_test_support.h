@@ -54,6 +54,20 @@ inline PhyDevHeader tgtTest_ReadHeader(const std::string &path)
     return h;
 }
 
+// The scan counters block as it is on the file.
+inline PhyDevCounters tgtTest_ReadCounters(const std::string &path)
+{
+    std::vector<UINT8> buf(LB_SIZE_IN_BYTES);
+    int fd = open(path.c_str(), O_RDONLY);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(pread(fd, buf.data(), buf.size(), (off_t)PHY_DEV__COUNTERS_OFFSET * LB_SIZE_IN_BYTES),
+              (ssize_t)buf.size());
+    close(fd);
+    PhyDevCounters c{};
+    EXPECT_EQ(phyDevCounters_Decode(buf, &c), MOS_RC__SUCCESS);
+    return c;
+}
+
 // Writes a data-device header carrying the two ids (and nothing of a layout) into the file.
 inline void tgtTest_WriteHeader(const std::string &path, UINT64 tgtId, UINT64 devId)
 {

@@ -2,12 +2,10 @@
 // generations, statistics, and client I/O against a model of what each node must read.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <functional>
 #include <random>
 
 #include "test/tgt/ioh/ioh_fixture.h"
-#include "tgt/phy/phy_layout.h"
 
 namespace {
 ::testing::Environment *const env_G = ::testing::AddGlobalTestEnvironment(new TgtRuntimeEnv);
@@ -695,15 +693,7 @@ TEST_F(IohTest, ScanFixOfTheSecondaryCountsALocalFixOnDisk)
         auto r = makeReq(TGT_MSG_TYPE__IO_WRITE_SEC_COPY, ws, {2048 * 512, 4096});
         ASSERT_EQ(serve(&r->req), MOS_RC__SUCCESS);
         EXPECT_EQ(pd.localDiskFixesCounter, c.fixes);
-        std::vector<UINT8> lb(512);
-        FILE *f = fopen(dev.path.c_str(), "rb");
-        ASSERT_NE(f, nullptr);
-        ASSERT_EQ(fseek(f, (long)PHY_DEV__COUNTERS_OFFSET * 512, SEEK_SET), 0);
-        ASSERT_EQ(fread(lb.data(), 1, lb.size(), f), lb.size());
-        fclose(f);
-        PhyDevCounters onDisk{};
-        ASSERT_EQ(phyDevCounters_Decode(lb, &onDisk), MOS_RC__SUCCESS);
-        EXPECT_EQ(onDisk.localDiskFixes, c.fixes);
+        EXPECT_EQ(tgtTest_ReadCounters(dev.path).localDiskFixes, c.fixes);
     }
 }
 

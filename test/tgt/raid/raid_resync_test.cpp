@@ -2,10 +2,8 @@
 // failures, migration to a new server, and the background scan; and the resync pool's own rules.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 
 #include "test/tgt/raid/raid_resync_fixture.h"
-#include "tgt/phy/phy_layout.h"
 #include "tgt/raid/raid_resync_intrn.h"
 #include "tgt/tgt_umt_class.h"
 
@@ -380,15 +378,7 @@ TEST_F(RaidResyncTest, ScanRewritesAnUnreadablePrimaryToothAndCountsTheFixOnDisk
     EXPECT_EQ(pd.localDiskFixesCounter, 1u);
     EXPECT_TRUE(compareErrors.empty());
     EXPECT_TRUE(identical(pri, sec));
-    std::vector<UINT8> lb(512);
-    FILE *f = fopen(dev.path.c_str(), "rb");
-    ASSERT_NE(f, nullptr);
-    ASSERT_EQ(fseek(f, (long)PHY_DEV__COUNTERS_OFFSET * 512, SEEK_SET), 0);
-    ASSERT_EQ(fread(lb.data(), 1, lb.size(), f), lb.size());
-    fclose(f);
-    PhyDevCounters onDisk{};
-    ASSERT_EQ(phyDevCounters_Decode(lb, &onDisk), MOS_RC__SUCCESS);
-    EXPECT_EQ(onDisk.localDiskFixes, 1u);
+    EXPECT_EQ(tgtTest_ReadCounters(dev.path).localDiskFixes, 1u);
 }
 
 } // namespace
