@@ -1,7 +1,9 @@
-// The comb group command. Inside a cycle: every comb is marked, every listed comb that already
-// exists is unmarked before anything is removed (a comb the Ostrel still lists must never lose its
-// teeth to the sweep), the combs still marked are removed, the physical layer closes its stage, and
-// then each listed comb is added read-only, or read-write where an existing comb must change.
+// The comb group command. Inside a cycle: every comb is marked; then, on worker threads, every
+// listed comb that already exists is unmarked (a comb the Ostrel still lists must never lose its
+// teeth to the sweep) and every listed comb that its device found on itself at reopen is added at
+// once (the stage's end frees what no one named); the combs still marked are removed, the physical
+// layer closes its stage, and the workers add each remaining listed comb read-only, or read-write
+// where an existing comb must change. A long list is shared by up to umtOsThrds - 1 workers.
 // Outside a cycle the command holds exactly one comb. An element whose role is PRIMARY or
 // SECONDARY then gets that role and its partnerships' states through the set-state step that
 // SET_COMB_STATE runs; a read-only add that would have to change them answers
@@ -10,18 +12,20 @@
 // A listed element whose comb or device id is 0, or that names more than three partnerships, is
 // one bad element (the group answers MOS_RC__ERROR, the rest is applied); a record outside a cycle
 // with other than one comb is refused (MOS_RC__INVALID) before anything changes.
+#include <atomic>
 #include <cstring>
 #include <vector>
 
 #include "mos/mos_trace.h"
 #include "tgt/cont/cont.h"
 #include "tgt/cont/cont_comb.h"
-#include "tgt/cont/cont_cmd_intrn.h"
 #include "tgt/cont/cont_dev.h"
+#include "tgt/cont/cont_cmd_intrn.h"
 #include "tgt/phy/phy_devset.h"
 #include "tgt/raid/raid_comb.h"
 #include "tgt/raid/raid_resync.h"
 #include "tgt/tgt_conf.h"
+#include "tgt/tgt_umt_class.h"
 
 namespace {
 
@@ -98,31 +102,120 @@ Mos_RC contCmd_AddCombAndSetState(Cont *pCont, const OstrelTgtReq_AddComb &e, BO
     return stateRc;
 }
 
-// Read-only first; a comb that must change its partners or states is added read-write.
-// Whether the element's device held the comb at start-up and it has not been added since.
+OstrelTgtReq_AddComb contCmd_CombElem(const ContCmdGroup *pGroup, UINT32 i)
+{
+    OstrelTgtReq_AddComb e;
+    memcpy(&e, pGroup->pElems + (size_t)i * sizeof(e), sizeof(e));
+    return e;
+}
+
+// Whether the element's comb was found on its device at the device's reopen and waits there to be
+// named again (the end of the stage frees what is not).
 BOOL contCmd_IsCombInRebuild(Cont *pCont, const OstrelTgtReq_AddComb &e)
 {
     ContDev *pDev = cont_AcquireContDev(pCont, e.devId);
     if (pDev == nullptr)
         return FALSE;
-    const BOOL b = pDev->pPhyDev != nullptr && phy_IsCombInRebuild(pDev->pPhyDev, e.combId, e.devId);
+    const BOOL bInRebuild = pDev->pPhyDev != nullptr && phy_IsCombInRebuild(pDev->pPhyDev, e.combId, e.devId);
     cont_ReleaseContDev(pCont, e.devId);
-    return b;
+    return bInRebuild;
 }
 
-Mos_RC contCmd_AddCombInCycle(Cont *pCont, const OstrelTgtReq_AddComb &e, BOOL bForceReconfig, UINT32 *pReadOnly,
-                              UINT32 *pReadWrite)
-{
-    Mos_RC rc = contCmd_AddCombAndSetState(pCont, e, TRUE, FALSE, bForceReconfig, TRUE);
-    if (rc != MOS_RC__NEED_WRITE_ACCESS) {
-        (*pReadOnly)++;
-        return rc;
+// One comb group inside a cycle, cut into slices of ceil(n / parallel) elements, slice k for
+// worker k in both phases. Each element's done mark is kept here: the record is the request's.
+struct ContCmdCombRun {
+    ContCmdCombRun(Cont *p, const ContCmdGroup *pG, BOOL bForce, UINT32 workers)
+        : pCont(p), pGroup(pG), bForceReconfig(bForce), parallel(workers), bAdded(pG->count, 0)
+    {
+        slice = parallel == 0 ? 0 : (pGroup->count + parallel - 1) / parallel;
     }
-    rc = contCmd_AddCombAndSetState(pCont, e, FALSE, FALSE, bForceReconfig, TRUE);
-    MOS_ASSERT(rc != MOS_RC__NEED_WRITE_ACCESS);
-    (*pReadWrite)++;
-    return rc;
-}
+    UINT32 first(UINT32 k) const { return MOS_MIN(k * slice, pGroup->count); }
+    UINT32 end(UINT32 k) const { return MOS_MIN(first(k) + slice, pGroup->count); }
+    void failed(UINT32 i, Mos_RC rc)
+    {
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Add %s element %u failed %s", "comb", i, mosRc_GetStr(rc));
+        cmdRc.store(MOS_RC__ERROR);
+    }
+
+    void phase1(UINT32 k)
+    {
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Add Comb part - start, index %u (%u). Thread ID %u (dit)", k,
+                  parallel, k);
+        for (UINT32 i = first(k); i < end(k); i++) {
+            const OstrelTgtReq_AddComb e = contCmd_CombElem(pGroup, i);
+            if (!contCmd_IsCombElemValid(e))
+                continue;
+            if (auto *pComb = static_cast<ContComb *>(contObj_Acquire(&pCont->objs, e.combId, CONT_OBJ_TYPE__COMB))) {
+                {
+                    MosFastlockGuard g(&pCont->combMngr.addRemFastlock);
+                    pComb->bMark = FALSE;
+                }
+                contObj_Release(&pCont->objs, e.combId, CONT_OBJ_TYPE__COMB);
+                kept++;
+            } else if (contCmd_IsCombInRebuild(pCont, e)) {
+                const Mos_RC rc = contCmd_AddCombAndSetState(pCont, e, FALSE, FALSE, bForceReconfig, TRUE);
+                bAdded[i] = 1;
+                old++;
+                if (!contCmd_IsAdded(rc))
+                    failed(i, rc);
+            }
+        }
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Add Comb part - Mid 1, index %u (dit)", k);
+    }
+
+    void phase2(UINT32 k)
+    {
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Add Comb part - Mid 2, index %u (dit)", k);
+        // Read-only first: an existing comb that may stay as it is takes no write lock.
+        UINT32 ro = 0, roFailed = 0, rw = 0;
+        for (UINT32 i = first(k); i < end(k); i++) {
+            const OstrelTgtReq_AddComb e = contCmd_CombElem(pGroup, i);
+            if (bAdded[i])
+                continue;
+            if (!contCmd_IsCombElemValid(e)) {
+                failed(i, MOS_RC__INVALID);
+                bAdded[i] = 1;
+                continue;
+            }
+            const Mos_RC rc = contCmd_AddCombAndSetState(pCont, e, TRUE, FALSE, bForceReconfig, TRUE);
+            if (rc == MOS_RC__NEED_WRITE_ACCESS) {
+                roFailed++;
+                continue;
+            }
+            bAdded[i] = 1;
+            ro++;
+            if (!contCmd_IsAdded(rc))
+                failed(i, rc);
+        }
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Add Comb part - Mid 3, index %u (dit)", k);
+        for (UINT32 i = first(k); i < end(k); i++) {
+            if (bAdded[i])
+                continue;
+            const Mos_RC rc =
+                contCmd_AddCombAndSetState(pCont, contCmd_CombElem(pGroup, i), FALSE, FALSE, bForceReconfig, TRUE);
+            MOS_ASSERT(rc != MOS_RC__NEED_WRITE_ACCESS);
+            bAdded[i] = 1;
+            rw++;
+            if (!contCmd_IsAdded(rc))
+                failed(i, rc);
+        }
+        MOS_ASSERT(roFailed == rw);
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Add Comb part - Mid 4, index %u (dit)", k);
+        readOnly += ro;
+        readOnlyFailed += roFailed;
+        readWrite += rw;
+        MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Add Comb part - end, index %u (dit)", k);
+    }
+
+    Cont *pCont;
+    const ContCmdGroup *pGroup;
+    BOOL bForceReconfig;
+    UINT32 parallel;
+    UINT32 slice = 0;
+    std::vector<UINT8> bAdded; // each slice's own elements only
+    std::atomic<Mos_RC> cmdRc{MOS_RC__SUCCESS};
+    std::atomic<UINT32> kept{0}, old{0}, readOnly{0}, readOnlyFailed{0}, readWrite{0};
+};
 
 } // namespace
 
@@ -144,17 +237,12 @@ Mos_RC contCmd_AddCombGroupCmd(ContCmdCtx *pCtx)
 Mos_RC contCmd_AddCombGroup(Cont *pCont, const ContCmdGroup *pGroup, BOOL bForceReconfig)
 {
     const UINT32 n = pGroup->count;
-    auto elem = [&](UINT32 i) {
-        OstrelTgtReq_AddComb e;
-        memcpy(&e, pGroup->pElems + (size_t)i * sizeof(e), sizeof(e));
-        return e;
-    };
     if (!pGroup->bReconfigInProgress) {
         if (n != 1) {
             MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Add Comb outside a cycle refused: %u combs", n);
             return MOS_RC__INVALID;
         }
-        const OstrelTgtReq_AddComb e = elem(0);
+        const OstrelTgtReq_AddComb e = contCmd_CombElem(pGroup, 0);
         if (!contCmd_IsCombElemValid(e))
             return MOS_RC__ERROR;
         const Mos_RC rc = contCmd_AddCombAndSetState(pCont, e, FALSE, TRUE, bForceReconfig, FALSE);
@@ -164,37 +252,13 @@ Mos_RC contCmd_AddCombGroup(Cont *pCont, const ContCmdGroup *pGroup, BOOL bForce
     if (bForceReconfig)
         if (RaidSyncPool *pPool = raidSyncPool_Get())
             raidSyncPool_AbortAllRebuilds(pPool);
-    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Add Comb group of %u combs, parallel %u", n,
-              contCmd_CombWorkers(n, tgtPerfInitParam_G.umtOsThrds));
+    ContCmdCombRun run(pCont, pGroup, bForceReconfig, contCmd_CombWorkers(n, tgtPerfInitParam_G.umtOsThrds));
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Add Comb group of %u combs, parallel %u", n, run.parallel);
     ContCombMngr *pMngr = &pCont->combMngr;
     contCombMngr_MarkAllCombs(pMngr);
-    // Phase 1: the listed combs that exist keep their place through the sweep, and those that
-    // their device held at start-up are added now: the sweep's end of the stage frees whatever
-    // is still only on the device, with the data in its teeth.
-    UINT32 kept = 0, readOnly = 0, readWrite = 0;
-    Mos_RC result = MOS_RC__SUCCESS;
-    std::vector<BOOL> bAdded(n, FALSE);
-    for (UINT32 i = 0; i < n; i++) {
-        const OstrelTgtReq_AddComb e = elem(i);
-        if (!contCmd_IsCombElemValid(e))
-            continue;
-        if (auto *pComb = static_cast<ContComb *>(contObj_Acquire(&pCont->objs, e.combId, CONT_OBJ_TYPE__COMB))) {
-            {
-                MosFastlockGuard g(&pMngr->addRemFastlock);
-                pComb->bMark = FALSE;
-            }
-            contObj_Release(&pCont->objs, e.combId, CONT_OBJ_TYPE__COMB);
-            kept++;
-        } else if (contCmd_IsCombInRebuild(pCont, e)) {
-            const Mos_RC rc = contCmd_AddCombAndSetState(pCont, e, FALSE, FALSE, bForceReconfig, TRUE);
-            readWrite++;
-            bAdded[i] = TRUE;
-            if (!contCmd_IsAdded(rc)) {
-                MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Add %s element %u failed %s", "comb", i, mosRc_GetStr(rc));
-                result = MOS_RC__ERROR;
-            }
-        }
-    }
+    // Phase 1 on the workers: listed combs that exist keep their place through the sweep, and combs
+    // found on their device at its reopen are added before the stage's end would free them.
+    contCmd_RunOnWorkers(run.parallel, MOS_UMT_CLASS_TYPE__TGT_ADD_COMB, [&](UINT32 k) { run.phase1(k); });
     std::vector<CombId> gone;
     for (ContComb *p = contCombMngr_GetNextMarkedNode(pMngr, nullptr); p != nullptr;
          p = contCombMngr_GetNextMarkedNode(pMngr, p))
@@ -202,21 +266,12 @@ Mos_RC contCmd_AddCombGroup(Cont *pCont, const ContCmdGroup *pGroup, BOOL bForce
     for (CombId id : gone)
         MOS_ASSERT(contComb_RemById(pCont, id, FALSE, FALSE) == MOS_RC__SUCCESS);
     phy_ReconfigureStageDone(&pCont->phy);
-    // Phase 2: every other listed comb, read-only where it may stay as it is.
-    for (UINT32 i = 0; i < n; i++) {
-        if (bAdded[i])
-            continue;
-        const OstrelTgtReq_AddComb e = elem(i);
-        const Mos_RC rc =
-            contCmd_IsCombElemValid(e) ? contCmd_AddCombInCycle(pCont, e, bForceReconfig, &readOnly, &readWrite)
-                                       : MOS_RC__INVALID;
-        if (!contCmd_IsAdded(rc)) {
-            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Add %s element %u failed %s", "comb", i, mosRc_GetStr(rc));
-            result = MOS_RC__ERROR;
-        }
-    }
+    // Phase 2 on the workers: every listed comb not yet added, read-only where it may stay as it is.
+    contCmd_RunOnWorkers(run.parallel, MOS_UMT_CLASS_TYPE__TGT_ADD_COMB, [&](UINT32 k) { run.phase2(k); });
     contCombMngr_FinishCombLoop(pMngr);
-    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Add Comb: kept %u, removed %u, read-only %u, read-write %u", kept,
-              (UINT32)gone.size(), readOnly, readWrite);
-    return result;
+    MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW,
+              "Add Comb: kept %u, removed %u, old %u, read-only %u, read-only failed %u, read-write %u",
+              run.kept.load(), (UINT32)gone.size(), run.old.load(), run.readOnly.load(), run.readOnlyFailed.load(),
+              run.readWrite.load());
+    return run.cmdRc.load();
 }

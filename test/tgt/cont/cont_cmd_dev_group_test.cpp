@@ -15,9 +15,11 @@
 
 #include "test/support/cont_cmd_rig.h"
 #include "test/support/fake_aio_backend.h"
+#include "test/support/trace_capture.h"
 #include "test/support/scratch_dir.h"
 #include "test/support/tgt_test_support.h"
 #include "tgt/cont/cont_cmd_intrn.h"
+#include "tgt/cont/cont_comb.h"
 #include "tgt/cont/cont_dev.h"
 #include "tgt/tgt_umt_class.h"
 
@@ -362,6 +364,56 @@ TEST_F(ContCmdDevGroup, ThrottlingAndTheInFlightLimitReachTheDevices)
     EXPECT_EQ(pPhyDev->pFile->mosDev.pFile->maxInflights, files + 7);
     EXPECT_EQ(setMaxReq(files), MOS_RC__SUCCESS);
     EXPECT_EQ(pPhyDev->pFile->mosDev.pFile->maxInflights, files);
+}
+
+// A cycle's comb list is shared by workers once it is long enough to pay: with four scheduler
+// threads nine combs take one worker and ten take three; every comb is added either way.
+TEST_F(ContCmdDevGroup, ACombListOfTenIsSharedByThreeWorkersAndOfNineTakesOne)
+{
+    ASSERT_EQ(tgtPerfInitParam_G.umtOsThrds, 4u);
+    const std::string path = file("c");
+    auto combs = [](UINT32 n) {
+        OstrelTgtReq_AddCombArr head{n, sizeof(OstrelTgtReq_AddComb), 1, 0, kGen};
+        std::vector<UINT8> rec(sizeof(head) + (size_t)n * sizeof(OstrelTgtReq_AddComb));
+        memcpy(rec.data(), &head, sizeof(head));
+        for (UINT32 i = 0; i < n; i++) {
+            OstrelTgtReq_AddComb e{};
+            e.devId = 0xB1;
+            e.combId = 0x40000 + i;
+            memcpy(rec.data() + sizeof(head) + (size_t)i * sizeof(e), &e, sizeof(e));
+        }
+        return rec;
+    };
+    mosTraceConf_SetComponentFrequency(MOS_COMP_TGT_CONT, MOS_FREQ_LOW);
+    for (UINT32 n : {9u, 10u}) {
+        SCOPED_TRACE(n);
+        traceTest_Capture();
+        EXPECT_EQ(cycle([&] {
+                      EXPECT_EQ(addDevs({devElem(0xB1, path, n == 9)}, TRUE, FALSE), MOS_RC__SUCCESS);
+                      EXPECT_EQ(ContCmdRig::send(TGT_MSG_TYPE__ADD_COMB, 0, combs(n)), MOS_RC__SUCCESS);
+                  }),
+                  MOS_RC__SUCCESS);
+        std::set<std::string> workers;
+        {
+            std::lock_guard<std::mutex> g(traceTest::mu_G);
+            for (const std::string &l : traceTest::lines_G)
+                if (l.find("Add Comb part - end") != std::string::npos)
+                    workers.insert(l.substr(l.find("index")));
+        }
+        EXPECT_EQ(workers.size(), n == 9 ? 1u : 3u);
+        EXPECT_EQ(cont_g.combMngr.combAnchor.counter, n);
+    }
+    // Their first access makes each slot the comb's in the device's comb array (what a restart
+    // reads back).
+    ContCmdRig::run([] { contCombMngr_UpdateAllCombFirstAccess(&cont_g.combMngr); });
+    const PhyDevComb &arr = dev(0xB1)->pPhyDev->devComb;
+    UINT32 held = 0;
+    for (UINT32 i = 0; i < arr.maxNumOfCombs; i++)
+        held += arr.pCombArr[i].combId >= 0x40000 && arr.pCombArr[i].combId < 0x40000 + 10;
+    EXPECT_EQ(held, 10u);
+    EXPECT_EQ(cycle([&] { EXPECT_EQ(ContCmdRig::send(TGT_MSG_TYPE__ADD_COMB, 0, combs(0)), MOS_RC__SUCCESS); }),
+              MOS_RC__SUCCESS);
+    EXPECT_EQ(cont_g.combMngr.combAnchor.counter, 0u);
 }
 
 } // namespace
