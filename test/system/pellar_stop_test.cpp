@@ -5,12 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 
 #include "test/peers/sim_comb_cmds.h"
 #include "test/peers/sim_peer.h"
 #include "test/support/net_support.h"
 #include "test/support/pellar_process.h"
+#include "test/support/tgt_test_support.h"
 #include "tgt/cont/cont_cmd.h"
 
 namespace {
@@ -20,11 +20,7 @@ TEST(PellarStop, ASigtermRightAfterADeviceAddEndsTheZeroingAndThePellar)
 {
     ASSERT_TRUE(std::filesystem::exists(pellarPath())) << pellarPath();
     ScratchDir dir;
-    const std::string dev = dir.file("dev0");
-    {
-        std::ofstream f(dev);
-    }
-    std::filesystem::resize_file(dev, (2ull << 30) + (64ull << 20));
+    const std::string dev = tgtTest_MakeSparseFile(dir, "dev0", (2ull << 30) + (64ull << 20));
     const int port = freePort();
     PellarProcess p(dir, "tgt_port " + std::to_string(port) + "\nsdbg_port 0\ntgt_dev__min_capacity_in_lbs 4194304\n");
     ASSERT_TRUE(p.waitListening(port)) << p.output();
