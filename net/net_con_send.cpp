@@ -128,9 +128,12 @@ void netCon_ReleasePath(NetRpcMsg *pMsg, NetCon *pCon)
                 pPath->prioSenderCount++;
             } else {
                 pPath->prioSenderCount = 0;
-                // With the queues empty a loop that still serves goes back to its wait; one that
-                // stops serving must run to see it.
-                if (loopTaken && netCon_IsPathServing(pPath)) {
+                // Only with the queues empty may a loop that still serves go back to its wait:
+                // nothing signals it for what queued meanwhile (the chain stopped at its limit
+                // leaves such messages), so the loop must run to fetch them, as must one that
+                // stops serving to see it.
+                if (loopTaken && netCon_IsPathServing(pPath) && MOS_DLIST__IS_EMPTY(&pCon->prioritizedMsgQueue) &&
+                    MOS_DLIST__IS_EMPTY(&pCon->msgQueue)) {
                     mosMitCond_PutBackWaiter(&pCon->senderCond, netMit_GetMit(&pPath->sndMit));
                     bLoopWaitsAgain = TRUE;
                 }

@@ -2,7 +2,8 @@
 // loopback: echo requests arrive byte-exact over 4 paths, time-outs end a request and return a
 // late response's buffers, killed paths let every sender return, a request to a peer that never
 // connects ends by its time-out, a channel that moved on answers BUSY, privileged mode holds
-// ordinary requests back, and a response overtakes the messages queued before it.
+// ordinary requests back, a response overtakes the messages queued before it, and messages queued
+// while a chain of sends stops at its limit still go out.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <latch>
 #include <thread>
 
 #include "net/net_channel.h"
@@ -388,4 +390,45 @@ TEST_F(NetRpc, AResponseQueuedBehindAHundredNotificationsIsSentFirst)
     for (NetRpcMsg &m : notifs)
         netMsgSndAsync_Destroy(&m);
     netConManager_ReleaseCon(&server_.net()->conManager, pCon);
+}
+
+// A path that finishes a send hands itself to the next queued message only up to the chain's
+// limit. With the limit at 0 every send that took the idle send loop gives it back while other
+// senders keep queueing: whatever queued meanwhile must still go out, or it waits for a send that
+// may never come. Bursts of notifications from many threads end with sends racing each other.
+TEST_F(NetRpc, MessagesQueuedWhileTheChainStopsAtItsLimitAreStillSent)
+{
+    ConnectClientUp(1, 1);
+    server_.net()->confParam.maxPrioritySends = 0;
+    constexpr int kRounds = 500, kSenders = 8, kPerSender = 2;
+    std::vector<NetRpcMsg> msgs(kSenders * kPerSender);
+    std::vector<UINT8> bytes(9000, 0x5a);
+    for (int round = 1; round <= kRounds; round++) {
+        std::vector<std::thread> threads;
+        std::latch start(kSenders);
+        for (int s = 0; s < kSenders; s++) {
+            threads.emplace_back([&, s] {
+                umtTest_RunAsUmt([&] {
+                    start.arrive_and_wait();
+                    for (int i = 0; i < kPerSender; i++) {
+                        NetRpcMsg &m = msgs[s * kPerSender + i];
+                        NetRpcData *pData =
+                            netMsgSndAsync_Init(&m, server_.net(), NET_MSG_TYPE__NOTIFICATION, FALSE, nullptr);
+                        pData->grpId = kGrp;
+                        netIov_AddBuffer(&pData->iov, bytes.data(), (UINT32)(1 + (s * 977 + i * 131) % bytes.size()),
+                                         NET_IOV_BUF_TYPE__USER_FIRST);
+                        EXPECT_EQ(netRpc_SendNotification(server_.net(), ServerCon(), &m, FALSE), MOS_RC__SUCCESS);
+                    }
+                });
+            });
+        }
+        for (auto &t : threads)
+            t.join();
+        const int total = round * kSenders * kPerSender;
+        ASSERT_TRUE(umtTest_WaitFor([&] {
+            return client_.consumer.notifs.load() == total && server_.consumer.sendDones.load() == total;
+        })) << "round " << round << ": " << client_.consumer.notifs.load() << " of " << total << " arrived";
+        for (NetRpcMsg &m : msgs)
+            netMsgSndAsync_Destroy(&m);
+    }
 }
