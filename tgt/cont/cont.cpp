@@ -280,8 +280,14 @@ void cont_UpdateOscCounter(Cont *pCont, const ContOscCntUpdateParams *pParams)
         return;
     }
     for (UINT8 w = 0; w < MOS_OSC_CNT__NUM_WINDOWS; w++) {
+        // The window sizes come from the Ostrel: one the counter refuses is traced and left, and
+        // the counter keeps what it had for that window and the ones after it.
         Mos_RC rc = mosOscCnt_SetWindowParams(pCounter, w, &pParams->windowParams[w]);
-        MOS_ASSERT(rc == MOS_RC__SUCCESS);
+        if (rc != MOS_RC__SUCCESS) {
+            MOS_TRACE(MOS_COMP_TGT_CONT, MOS_FREQ_LOW, "Oscillation counter %d: window %u of %u s refused, %s",
+                      (int)pParams->type, (unsigned)w, pParams->windowParams[w].sizeInSec, mosRc_GetStr(rc));
+            return;
+        }
     }
 }
 

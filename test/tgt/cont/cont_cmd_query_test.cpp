@@ -92,6 +92,14 @@ TEST_F(ContCmdQuery, RequestsOutsideTheirRulesAreRefused)
     osc.cntrParams[1].counterType = MOS_OSC_CNT_TYPE__PELLAR_LONG_OPERATIONS;
     osc.cntrParams[1].shouldReset = 1;
     EXPECT_EQ(ContCmdRig::send(TGT_MSG_TYPE__UPDATE_OSC_COUNTER, 0, bytesOf(osc)), MOS_RC__SUCCESS);
+    // A window longer than a counter takes, sent twice (the second time the counter refuses it):
+    // the server answers and keeps its windows.
+    osc.numCntrs = 1;
+    osc.cntrParams[0] = {};
+    osc.cntrParams[0].counterType = MOS_OSC_CNT_TYPE__PELLAR_LONG_OPERATIONS;
+    osc.cntrParams[0].counterParams.windowParams[0] = {MOS_OSC_CNT__MAX_WINDOW_SIZE_IN_SECONDS + 1, 5};
+    for (int i = 0; i < 2; i++)
+        EXPECT_EQ(ContCmdRig::send(TGT_MSG_TYPE__UPDATE_OSC_COUNTER, 0, bytesOf(osc)), MOS_RC__SUCCESS) << i;
 
     struct SelfCase {
         UINT32 cmd, a, b, d; // d: the check fails
