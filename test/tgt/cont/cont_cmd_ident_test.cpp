@@ -34,6 +34,8 @@ BOOL volQuiesced(UINT64 volId)
 {
     auto *pVol = static_cast<ContVol *>(contObj_Acquire(&cont_g.objs, volId, CONT_OBJ_TYPE__VOL));
     EXPECT_NE(pVol, nullptr);
+    if (pVol == nullptr)
+        return FALSE;
     VolQuery q{};
     contVol_Query(pVol, &q);
     contObj_Release(&cont_g.objs, volId, CONT_OBJ_TYPE__VOL);
@@ -103,6 +105,8 @@ TEST(ContCmdIdent, AVolumeWithoutTreeOrObjectIdIsRefused)
         ContCmdRig::run([&] { EXPECT_EQ(contCmd_AddVol(&cont_g, &vol, FALSE), MOS_RC__INVALID_ARG); });
         EXPECT_EQ(contObj_Acquire(&cont_g.objs, 0x601, CONT_OBJ_TYPE__VOL), nullptr);
     }
+    // The controller outlives the test: the next one adds the same tree.
+    ContCmdRig::run([&] { EXPECT_EQ(contCmd_RemVtreeIntern(&cont_g, 0x9, FALSE), MOS_RC__SUCCESS); });
 }
 
 // A snapshot quiesces the listed volumes it knows and skips the others; its end releases them.
