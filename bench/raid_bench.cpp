@@ -8,8 +8,7 @@
 //   raid_bench [--seconds S]
 //
 // The last column counts client requests that failed or went unanswered within the client's
-// 10-second time-out (at queue depth 32 a few requests now and then get no answer; the figures
-// count only answered requests).
+// 10-second time-out (the figures count only answered requests).
 //
 // Requests go to random 4 KB-aligned places in the first 64 teeth of each comb (whole teeth for
 // 1 MB writes), all written and read once before the measurements: the pellars run with a RAM
