@@ -59,6 +59,20 @@ struct Written {
 }
 
 // The copy bandwidth limits of a pellar's resync pool, MB per second (0: none).
+// Kills the secondary and writes, through the primary alone, partly over an existing tooth and on
+// new teeth up to lastTooth; true once the primary reports the partnership degraded.
+bool degradeAndWriteAlone(Cluster &c, uint32_t lastTooth, std::vector<Written> *pAlone)
+{
+    c.Kill(1);
+    *pAlone = {{1 * kTooth + 8, 16, 2}};
+    for (uint32_t t = 10; t < lastTooth; t++)
+        pAlone->push_back({t * kTooth, kTooth, 2});
+    for (const Written &w : *pAlone)
+        if (c.WritePattern(0, kComb, w.lb, w.lbs, w.version) != MOS_RC__SUCCESS)
+            return false;
+    return c.WaitRaidState(0, kComb, COMB_RAID_STATE__DEGRADED_REMOTE_ERROR, kLimit);
+}
+
 Mos_RC setCopyLimits(Cluster &c, int i, uint32_t rebuildMb, uint32_t rebalanceMb)
 {
     const OstrelTgtReq_SetNetLimit rec{1, rebuildMb, rebalanceMb, 0};
@@ -131,14 +145,8 @@ TEST(PellarResync, ADegradedPartnerIsRebuiltAfterItsRestartAndBothCopiesMatch)
     for (const Written &w : ranges)
         ASSERT_EQ(c.WritePattern(0, kComb, w.lb, w.lbs, w.version), MOS_RC__SUCCESS) << c.Proc(0).traces();
 
-    c.Kill(1);
-    // Partly over existing teeth, and on new ones: the primary alone holds these.
-    std::vector<Written> alone = {{1 * kTooth + 8, 16, 2}};
-    for (uint32_t t = 10; t < 18; t++)
-        alone.push_back({t * kTooth, kTooth, 2});
-    for (const Written &w : alone)
-        ASSERT_EQ(c.WritePattern(0, kComb, w.lb, w.lbs, w.version), MOS_RC__SUCCESS);
-    EXPECT_TRUE(c.WaitRaidState(0, kComb, COMB_RAID_STATE__DEGRADED_REMOTE_ERROR, kLimit)) << c.LastError();
+    std::vector<Written> alone;
+    ASSERT_TRUE(degradeAndWriteAlone(c, 18, &alone)) << c.LastError();
     EXPECT_GE(c.PermitRequests(0), 1u);
 
     // A slow rebuild whose partner dies mid-copy: COPY_ERROR.
@@ -266,13 +274,8 @@ TEST(PellarResync, AMaintenanceRebuildBringsAThirdPellarTheWritesThePartnerMisse
     ASSERT_TRUE(c.StartAll()) << c.LastError();
     ASSERT_TRUE(c.AddMirroredComb(kComb, 0, 1)) << c.LastError();
     ASSERT_EQ(c.WritePattern(0, kComb, 1 * kTooth, 64, 1), MOS_RC__SUCCESS);
-    c.Kill(1);
-    std::vector<Written> alone = {{1 * kTooth + 8, 16, 2}};
-    for (uint32_t t = 10; t < 14; t++)
-        alone.push_back({t * kTooth, kTooth, 2});
-    for (const Written &w : alone)
-        ASSERT_EQ(c.WritePattern(0, kComb, w.lb, w.lbs, w.version), MOS_RC__SUCCESS);
-    ASSERT_TRUE(c.WaitRaidState(0, kComb, COMB_RAID_STATE__DEGRADED_REMOTE_ERROR, kLimit)) << c.LastError();
+    std::vector<Written> alone;
+    ASSERT_TRUE(degradeAndWriteAlone(c, 14, &alone)) << c.LastError();
 
     ASSERT_TRUE(c.AddMigrationTarget(kComb, 2)) << c.LastError();
     ASSERT_EQ(c.SetMaintenance(kComb, 2, COMB_RAID_STATE__COPY), MOS_RC__SUCCESS) << c.LastError();
