@@ -115,6 +115,31 @@ class PellarProcess {
         return false;
     }
     void signal(int sig) { kill(pid_, sig); }
+    // SIGSTOP takes effect only as each thread next passes through the kernel, so a thread can
+    // still answer a message just after kill() returns; wait until every thread shows stopped.
+    bool stop(std::chrono::milliseconds limit = std::chrono::seconds(10))
+    {
+        kill(pid_, SIGSTOP);
+        const std::string tasks = "/proc/" + std::to_string(pid_) + "/task";
+        const auto deadline = Clock::now() + limit;
+        do {
+            bool allStopped = true;
+            std::error_code ec;
+            for (const auto &t : std::filesystem::directory_iterator(tasks, ec)) {
+                const std::string stat = readFile(t.path().string() + "/stat");
+                const size_t paren = stat.rfind(')');
+                if (paren == std::string::npos || paren + 2 >= stat.size() ||
+                    (stat[paren + 2] != 'T' && stat[paren + 2] != 't')) {
+                    allStopped = false;
+                    break;
+                }
+            }
+            if (allStopped && !ec)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        } while (Clock::now() < deadline);
+        return false;
+    }
     int status() const { return status_; }
     std::string traces() const
     {

@@ -227,7 +227,7 @@ TEST_F(PellarMirror, RefusedPermitFailsTheWriteAndWritesNothing)
 TEST_F(PellarMirror, StoppedSecondaryIsDroppedAfterTheTimeOut)
 {
     ASSERT_EQ(c_.WritePattern(kPrimary, kComb, 2048, 8, 1), MOS_RC__SUCCESS);
-    c_.Proc(kSecondary).signal(SIGSTOP);
+    ASSERT_TRUE(c_.Proc(kSecondary).stop()) << "the secondary did not stop";
     const Mos_RC rc = c_.WritePattern(kPrimary, kComb, 2048, 8, 2);
     c_.Proc(kSecondary).signal(SIGCONT);
     EXPECT_EQ(rc, MOS_RC__SUCCESS);
