@@ -45,6 +45,23 @@ struct Written {
     return ::testing::AssertionSuccess();
 }
 
+// Starts the cluster with the comb mirrored on pellars 0 and 1 and writes version 1 of lbs blocks
+// at the start of each tooth in [firstTooth, endTooth) through pellar 0; *pRanges lists them.
+::testing::AssertionResult startAndWriteTeeth(Cluster &c, uint32_t firstTooth, uint32_t endTooth, uint32_t lbs,
+                                              std::vector<Written> *pRanges)
+{
+    if (!c.StartAll() || !c.AddMirroredComb(kComb, 0, 1))
+        return ::testing::AssertionFailure() << c.LastError();
+    pRanges->clear();
+    for (uint32_t t = firstTooth; t < endTooth; t++) {
+        pRanges->push_back({t * kTooth, lbs, 1});
+        const Mos_RC rc = c.WritePattern(0, kComb, t * kTooth, lbs, 1);
+        if (rc != MOS_RC__SUCCESS)
+            return ::testing::AssertionFailure() << "tooth " << t << " answered " << rc << "\n" << c.Proc(0).traces();
+    }
+    return ::testing::AssertionSuccess();
+}
+
 // The old primary steps down first, so no write runs through both at once.
 ::testing::AssertionResult swapRoles(Cluster &c, int oldPrimary, int newPrimary)
 {
@@ -137,13 +154,8 @@ bool overwriteBlock(const std::string &path, off_t at, uint8_t fill)
 TEST(PellarResync, ADegradedPartnerIsRebuiltAfterItsRestartAndBothCopiesMatch)
 {
     Cluster c(keepDir());
-    ASSERT_TRUE(c.StartAll()) << c.LastError();
-    ASSERT_TRUE(c.AddMirroredComb(kComb, 0, 1)) << c.LastError();
     std::vector<Written> ranges;
-    for (uint32_t t = 0; t < 4; t++)
-        ranges.push_back({t * kTooth, 64, 1});
-    for (const Written &w : ranges)
-        ASSERT_EQ(c.WritePattern(0, kComb, w.lb, w.lbs, w.version), MOS_RC__SUCCESS) << c.Proc(0).traces();
+    ASSERT_TRUE(startAndWriteTeeth(c, 0, 4, 64, &ranges));
 
     std::vector<Written> alone;
     ASSERT_TRUE(degradeAndWriteAlone(c, 18, &alone)) << c.LastError();
@@ -190,13 +202,8 @@ TEST(PellarResync, ADegradedPartnerIsRebuiltAfterItsRestartAndBothCopiesMatch)
 TEST(PellarResync, TheScanFindsABlockCorruptedOnTheSecondaryAndRepairsIt)
 {
     Cluster c(keepDir());
-    ASSERT_TRUE(c.StartAll()) << c.LastError();
-    ASSERT_TRUE(c.AddMirroredComb(kComb, 0, 1)) << c.LastError();
     std::vector<Written> ranges;
-    for (uint32_t t = 0; t < 3; t++)
-        ranges.push_back({t * kTooth, kTooth, 1});
-    for (const Written &w : ranges)
-        ASSERT_EQ(c.WritePattern(0, kComb, w.lb, w.lbs, w.version), MOS_RC__SUCCESS);
+    ASSERT_TRUE(startAndWriteTeeth(c, 0, 3, kTooth, &ranges));
     const uint32_t badLb = 1 * kTooth + 300;
     const off_t at = findBlock(c.DevPath(1), badLb, 1);
     ASSERT_GE(at, 0) << "the secondary's device holds the block";
@@ -236,13 +243,8 @@ TEST(PellarResync, AMigrationUnderLoadMovesTheCopyToAThirdPellar)
     ClusterOptions opts;
     opts.numPellars = 3;
     Cluster c(keepDir(), opts);
-    ASSERT_TRUE(c.StartAll()) << c.LastError();
-    ASSERT_TRUE(c.AddMirroredComb(kComb, 0, 1)) << c.LastError();
     std::vector<Written> ranges;
-    for (uint32_t t = 8; t < 24; t++)
-        ranges.push_back({t * kTooth, kTooth, 1});
-    for (const Written &w : ranges)
-        ASSERT_EQ(c.WritePattern(0, kComb, w.lb, w.lbs, w.version), MOS_RC__SUCCESS);
+    ASSERT_TRUE(startAndWriteTeeth(c, 8, 24, kTooth, &ranges));
     ASSERT_TRUE(c.AddMigrationTarget(kComb, 2)) << c.LastError();
 
     ClusterLoad load(c, 0, {kComb}, 2, 8, 1024);
