@@ -30,6 +30,19 @@ inline void contDevTest_Build(Cont *pCont, FakeAioBackend *pFake, UINT64 tgtId,
     contDevMngr_Init(&pCont->devMngr, pCont);
 }
 
+// What the device command hands the device manager for one device: no scan, room for 1M teeth of
+// snapshots.
+inline ContDevAddArgs contDevTest_AddArgs(UINT64 devId, const char *pPath, BOOL bNew)
+{
+    ContDevAddArgs a{};
+    a.devId = devId;
+    a.pPath = pPath;
+    a.bNew = bNew;
+    a.snapReservedTeeth = 1u << 20;
+    a.scanInfo = {TGT_SCAN_FLAVOR__OFF, 0};
+    return a;
+}
+
 // Every device must have been removed.
 inline void contDevTest_Destroy(Cont *pCont)
 {

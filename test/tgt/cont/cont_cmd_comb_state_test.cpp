@@ -5,6 +5,7 @@
 
 #include "test/peers/sim_comb_cmds.h"
 #include "test/support/cont_cmd_rig.h"
+#include "test/support/cont_dev_rig.h"
 #include "test/support/scratch_dir.h"
 #include "test/support/tgt_test_support.h"
 #include "tgt/cont/cont_cmd.h"
@@ -69,12 +70,7 @@ class ContCmdCombState : public ::testing::Test {
         ContCmdRig::adopt(kGen, TRUE);
         // Added as the device command adds one, without the command's delayed metadata zeroing:
         // its thread would sleep through the end of the process.
-        ContDevAddArgs a{};
-        a.devId = kDev;
-        a.pPath = path.c_str();
-        a.bNew = TRUE;
-        a.snapReservedTeeth = 1u << 20;
-        a.scanInfo = {TGT_SCAN_FLAVOR__OFF, 0};
+        ContDevAddArgs a = contDevTest_AddArgs(kDev, path.c_str(), TRUE);
         Mos_RC rc = MOS_RC__ERROR;
         UINT32 maxCombs = 0;
         UINT64 teeth = 0;

@@ -30,12 +30,7 @@ class CombOnDevTest : public ::testing::Test {
         contDevTest_Build(cont_.get(), &fake_, 0x7001, [](const FakeAioBackend::Seen &) { return FakeAioBackend::kFull; });
         contCombMngr_Init(&cont_->combMngr, cont_.get());
         const std::string path = tgtTest_MakeSparseFile(dir_, "dev", 2 * GB_IN_LBS * 512 + (1ull << 20));
-        ContDevAddArgs a{};
-        a.devId = kDevId;
-        a.pPath = path.c_str();
-        a.bNew = TRUE;
-        a.snapReservedTeeth = 1u << 20;
-        a.scanInfo = {TGT_SCAN_FLAVOR__OFF, 0};
+        ContDevAddArgs a = contDevTest_AddArgs(kDevId, path.c_str(), TRUE);
         Mos_RC rc = MOS_RC__ERROR;
         UINT64 teeth = 0;
         BOOL bZero = FALSE;

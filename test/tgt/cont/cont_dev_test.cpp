@@ -107,13 +107,8 @@ class ContDevTest : public ::testing::Test {
 
     Mos_RC add(UINT64 id, const char *pPath, BOOL bNew = TRUE, BOOL bForce = FALSE, BOOL *pbZero = nullptr)
     {
-        ContDevAddArgs a{};
-        a.devId = id;
-        a.pPath = pPath;
-        a.bNew = bNew;
+        ContDevAddArgs a = contDevTest_AddArgs(id, pPath, bNew);
         a.bForceDeviceTakeover = bForce;
-        a.snapReservedTeeth = 1u << 20;
-        a.scanInfo = {TGT_SCAN_FLAVOR__OFF, 0};
         Mos_RC rc = MOS_RC__ERROR;
         UINT32 combs = 0;
         UINT64 teeth = 0;
@@ -272,12 +267,8 @@ TEST_F(ContDevTest, AReAddForgetsErrorsAndARefreshValidatesTheHeaderAgain)
     run([&] { (void)contDev_UpdateDeviceError(pDev, cont_.get(), FILE__DEV_ERROR_WRITE); });
     ASSERT_TRUE(contDev_IsDeviceInError(pDev));
     auto reAdd = [&](BOOL bRefresh) {
-        ContDevAddArgs a{};
-        a.devId = 0xF0;
-        a.pPath = path.c_str();
+        ContDevAddArgs a = contDevTest_AddArgs(0xF0, path.c_str(), FALSE);
         a.bRefresh = bRefresh;
-        a.snapReservedTeeth = 1u << 20;
-        a.scanInfo = {TGT_SCAN_FLAVOR__OFF, 0};
         UINT32 combs = 0;
         UINT64 teeth = 0;
         BOOL bZero = FALSE;
